@@ -1,0 +1,13 @@
+#!/usr/bin/env bash
+# Sets everything up, builds the tests with AddressSanitizer and UndefinedBehaviorSanitizer
+# and runs all of them. Exits non-zero on any failure.
+set -euo pipefail
+top="$(cd "$(dirname "$0")/.." && pwd)"
+"$top/scripts/setup.sh"
+build="${HEADALIGN_TEST_BUILD:-$top/build/test}"
+cmake -S "$top" -B "$build" -DCMAKE_BUILD_TYPE=Debug -DHEADALIGN_SANITIZE=ON -DHEADALIGN_TESTS=ON >/dev/null
+cmake --build "$build" -j"$(nproc)"
+export ASAN_OPTIONS="${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=1}"
+export UBSAN_OPTIONS="${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}"
+cd "$build"
+ctest --output-on-failure -j"$(nproc)" "$@"

@@ -1,0 +1,107 @@
+// Trace files and the error log, written by open-append-close per line.
+#include "diag/log.h"
+
+#include <atomic>
+#include <cstdarg>
+#include <cstdio>
+#include <mutex>
+
+#include "platform/clock.h"
+#include "platform/logdir.h"
+
+namespace {
+constexpr size_t LINE_BUFFER = LOG_LINE_MAX + 2;
+constexpr size_t PATH_BUFFER = 256;
+
+std::atomic<uint8_t> traceOpen{0};
+std::atomic<uint8_t> errorOpen{0};
+std::atomic<uint8_t> bannerWritten{0};
+// Both threads log; the lock keeps one line's append (and its console copy) in one piece.
+std::mutex appendMutex;
+char tracePath[PATH_BUFFER];
+char errorPath[PATH_BUFFER];
+
+// Text-mode semantics of the operator's platform on every platform: LF is stored as CR LF.
+bool appendText(const char* path, const char* text) {
+    FILE* f = std::fopen(path, "ab");
+    if (!f) return false;
+    for (const char* p = text; *p; ++p) {
+        if (*p == '\n') std::fputc('\r', f);
+        std::fputc(*p, f);
+    }
+    return std::fclose(f) == 0;
+}
+
+void formatLine(char* line, const char* fmt, va_list ap) {
+    int n = std::vsnprintf(line, LOG_LINE_MAX + 1, fmt, ap);
+    if (n < 0) line[0] = '\0';
+}
+}  // namespace
+
+void Log_Open() {
+    LocalTime t = Clock_LocalTime();
+    std::string dir = LogDir_Get();
+    std::lock_guard<std::mutex> lock(appendMutex);
+    std::snprintf(tracePath, sizeof tracePath, "%s/Y%d%02d%02d_%02d%02d.txt", dir.c_str(), t.year,
+                  t.month, t.day, t.hour, t.minute);
+    std::snprintf(errorPath, sizeof errorPath, "%s/err.txt", dir.c_str());
+    FILE* f = std::fopen(tracePath, "wb");
+    if (f) std::fclose(f);
+    traceOpen = f ? 1 : 0;
+    FILE* e = std::fopen(errorPath, "ab");
+    if (e) std::fclose(e);
+    errorOpen = e ? 1 : 0;
+}
+
+void Log_Close() {
+    traceOpen = 0;
+    errorOpen = 0;
+}
+
+void Log_Trace(const char* fmt, ...) {
+    char line[LINE_BUFFER];
+    va_list ap;
+    va_start(ap, fmt);
+    formatLine(line, fmt, ap);
+    va_end(ap);
+    std::lock_guard<std::mutex> lock(appendMutex);
+    if (traceOpen) {
+        std::string withFeed = std::string(line) + "\n";
+        appendText(tracePath, withFeed.c_str());
+    }
+    std::fputs(line, stdout);
+    std::fflush(stdout);
+}
+
+void Log_Error(const char* fmt, ...) {
+    char line[LINE_BUFFER];
+    va_list ap;
+    va_start(ap, fmt);
+    formatLine(line, fmt, ap);
+    va_end(ap);
+    std::lock_guard<std::mutex> lock(appendMutex);
+    if (!errorOpen) return;
+    std::string text;
+    if (!bannerWritten) {
+        bannerWritten = 1;
+        LocalTime t = Clock_LocalTime();
+        char banner[64];
+        std::snprintf(banner, sizeof banner, "* New Job: %d%02d%02d_%02d%02d\r\n", t.year,
+                      t.month, t.day, t.hour, t.minute);
+        text = banner;
+    }
+    text += std::string(line) + "\n";
+    appendText(errorPath, text.c_str());
+}
+
+std::string Log_TracePath() {
+    std::lock_guard<std::mutex> lock(appendMutex);
+    return tracePath;
+}
+std::string Log_ErrorPath() {
+    std::lock_guard<std::mutex> lock(appendMutex);
+    return errorPath;
+}
+bool Log_IsTraceOpen() { return traceOpen != 0; }
+bool Log_IsErrorOpen() { return errorOpen != 0; }
+void Log_ResetBannerForTest() { bannerWritten = 0; }

@@ -1,0 +1,32 @@
+// Trace files and the error log: one trace file per job, one error log for all jobs and runs.
+#pragma once
+#include <string>
+
+#if defined(__GNUC__)
+#define HEADALIGN_PRINTF(a, b) __attribute__((format(printf, a, b)))
+#else
+#define HEADALIGN_PRINTF(a, b)
+#endif
+
+// Longest formatted line kept; longer lines are cut, never overflowed.
+constexpr int LOG_LINE_MAX = 510;
+
+// Start of a job (dialog thread): creates the trace file named from the local time, empty,
+// and makes sure the error log can be appended to. Silent when the folder is missing.
+void Log_Open();
+// End of a job: from now on trace lines reach standard output only; error lines are dropped.
+void Log_Close();
+// One trace line: appended (with a line feed) to the trace file while it is open, and always
+// written unchanged to standard output. Any thread.
+void Log_Trace(const char* fmt, ...) HEADALIGN_PRINTF(1, 2);
+// One error line: appended to the error log while it is open, preceded once per run by the
+// "* New Job" banner. Any thread.
+void Log_Error(const char* fmt, ...) HEADALIGN_PRINTF(1, 2);
+
+// Paths of the current trace file and the error log (empty before the first Log_Open).
+std::string Log_TracePath();
+std::string Log_ErrorPath();
+bool Log_IsTraceOpen();
+bool Log_IsErrorOpen();
+// Tests only: forget that the banner has been written, as at program start.
+void Log_ResetBannerForTest();

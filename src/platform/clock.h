@@ -1,0 +1,29 @@
+// Clock seam: every sleep, poll, tick and local-time read of the program goes through here.
+#pragma once
+#include <cstdint>
+
+struct LocalTime {
+    uint16_t year;
+    uint8_t month;   // 1..12
+    uint8_t day;     // 1..31
+    uint8_t hour;    // 0..23
+    uint8_t minute;  // 0..59
+    uint8_t second;  // 0..59
+};
+
+struct ClockBackend {
+    // Sleeps the calling thread for about ms milliseconds. Any thread.
+    void (*sleepMs)(uint32_t ms);
+    // Millisecond tick counter that wraps at 2^32, like GetTickCount. Any thread.
+    uint32_t (*tickMs)();
+    // Current local wall-clock time. Any thread.
+    void (*localTime)(LocalTime* out);
+};
+
+// Installs a back end (nullptr restores the platform default). Call before any job runs.
+void Clock_Install(const ClockBackend* backend);
+const ClockBackend* Clock_Backend();
+
+void Clock_Sleep(uint32_t ms);
+uint32_t Clock_Tick();
+LocalTime Clock_LocalTime();

@@ -1,0 +1,137 @@
+// Test doubles for the platform seams.
+#include "support/fakes.h"
+
+#include <chrono>
+#include <cstdlib>
+#include <deque>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+#include "diag/log.h"
+#include "platform/locale.h"
+#include "platform/logdir.h"
+#include "platform/msgbox.h"
+
+namespace fake_clock {
+namespace {
+std::atomic<uint32_t> tickNow{1000};
+std::atomic<uint64_t> slept{0};
+std::mutex timeMutex;
+LocalTime fixedTime{2026, 12, 6, 21, 3, 9};
+
+void fastSleep(uint32_t ms) {
+    tickNow += ms;
+    slept += ms;
+    // Yield so that a polling thread lets the thread it waits for make progress.
+    std::this_thread::sleep_for(std::chrono::microseconds(ms ? 20 : 0));
+}
+uint32_t fastTick() { return tickNow.load(); }
+void fixedLocalTime(LocalTime* out) {
+    std::lock_guard<std::mutex> lock(timeMutex);
+    *out = fixedTime;
+}
+const ClockBackend fastClock{fastSleep, fastTick, fixedLocalTime};
+}  // namespace
+
+void install() {
+    slept = 0;
+    Clock_Install(&fastClock);
+}
+void uninstall() { Clock_Install(nullptr); }
+void setLocalTime(const LocalTime& t) {
+    std::lock_guard<std::mutex> lock(timeMutex);
+    fixedTime = t;
+}
+void setTick(uint32_t t) { tickNow = t; }
+uint32_t tick() { return tickNow.load(); }
+uint64_t sleptMs() { return slept.load(); }
+}  // namespace fake_clock
+
+namespace fake_locale {
+namespace {
+std::atomic<uint32_t> lcidNow{0x0409};
+uint32_t fixedLcid() { return lcidNow.load(); }
+const LocaleBackend fixedLocale{fixedLcid};
+}  // namespace
+void install(uint32_t lcid) {
+    lcidNow = lcid;
+    Locale_Install(&fixedLocale);
+}
+void uninstall() { Locale_Install(nullptr); }
+}  // namespace fake_locale
+
+namespace msgbox_recorder {
+namespace {
+std::mutex boxMutex;
+std::vector<Box> recorded;
+std::deque<int> answers;
+int defaultAnswer = 1;
+int recordShow(const char* text, const char* caption, int buttons, int icon) {
+    std::lock_guard<std::mutex> lock(boxMutex);
+    recorded.push_back({text ? text : "", caption ? caption : "", buttons, icon});
+    if (!answers.empty()) {
+        int a = answers.front();
+        answers.pop_front();
+        return a;
+    }
+    return defaultAnswer;
+}
+const MsgBoxBackend recorder{recordShow};
+}  // namespace
+void install(int answer) {
+    clear();
+    defaultAnswer = answer;
+    MsgBox_Install(&recorder);
+}
+void uninstall() { MsgBox_Install(nullptr); }
+void queueAnswer(int answer) {
+    std::lock_guard<std::mutex> lock(boxMutex);
+    answers.push_back(answer);
+}
+std::vector<Box> boxes() {
+    std::lock_guard<std::mutex> lock(boxMutex);
+    return recorded;
+}
+void clear() {
+    std::lock_guard<std::mutex> lock(boxMutex);
+    recorded.clear();
+    answers.clear();
+}
+}  // namespace msgbox_recorder
+
+TempDir::TempDir() {
+    std::string tmpl = (std::filesystem::temp_directory_path() / "headalign-XXXXXX").string();
+    std::vector<char> buf(tmpl.begin(), tmpl.end());
+    buf.push_back('\0');
+    char* made = mkdtemp(buf.data());
+    path = made ? made : "";
+}
+TempDir::~TempDir() {
+    std::error_code ec;
+    if (!path.empty()) std::filesystem::remove_all(path, ec);
+}
+
+std::string readFileBytes(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream ss;
+    ss << in.rdbuf();
+    return ss.str();
+}
+bool fileExists(const std::string& path) { return std::filesystem::exists(path); }
+
+PlatformFixture::PlatformFixture() {
+    fake_clock::install();
+    fake_clock::setLocalTime({2026, 12, 6, 21, 3, 9});
+    fake_locale::install(0x0409);
+    msgbox_recorder::install();
+    LogDir_Set(logDir.path);
+}
+PlatformFixture::~PlatformFixture() {
+    Log_Close();
+    LogDir_Set("");
+    msgbox_recorder::uninstall();
+    fake_locale::uninstall();
+    fake_clock::uninstall();
+}

@@ -1,0 +1,62 @@
+// Test doubles for the platform seams: fast clock, fixed local time, locale, message boxes,
+// and a temporary log folder.
+#pragma once
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "platform/clock.h"
+
+// A clock whose sleeps advance the tick at once (plus a token real pause so other threads
+// run), so a 100 ms poll costs microseconds while the tick moves as if it had slept.
+namespace fake_clock {
+void install();
+void uninstall();
+void setLocalTime(const LocalTime& t);
+void setTick(uint32_t tick);
+uint32_t tick();
+// Total simulated milliseconds slept since install (all threads).
+uint64_t sleptMs();
+}  // namespace fake_clock
+
+namespace fake_locale {
+void install(uint32_t lcid);
+void uninstall();
+}  // namespace fake_locale
+
+// Records every message box; answers with `answer` (or the next queued answer).
+namespace msgbox_recorder {
+struct Box {
+    std::string text, caption;
+    int buttons, icon;
+};
+void install(int answer = 1);
+void uninstall();
+void queueAnswer(int answer);
+std::vector<Box> boxes();
+void clear();
+}  // namespace msgbox_recorder
+
+// A fresh folder below the system temporary directory, removed on destruction.
+struct TempDir {
+    std::string path;
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+};
+
+// Whole file as bytes ("" when missing).
+std::string readFileBytes(const std::string& path);
+bool fileExists(const std::string& path);
+
+// Installs the fast clock, a fixed time, the English locale, a message-box recorder and a
+// temporary log folder for the duration of a test; restores the defaults afterwards.
+struct PlatformFixture {
+    TempDir logDir;
+    PlatformFixture();
+    ~PlatformFixture();
+};
