@@ -1,0 +1,34 @@
+// The ring of four swath records handed from the swath planner to the transmit thread.
+#pragma once
+#include <cstdint>
+
+#include "job/job_context.h"
+#include "link/swath_record.h"
+
+constexpr int SWATH_RING_SIZE = 4;
+
+// Job start and whenever a job's printer information is applied (dialog thread, no swath in
+// flight): sets the resolution values of CalibrationParams from the job's xDpi, initialises
+// every record's header, allocates missing data buffers of MAX_FORMAT_DATA_SIZE bytes,
+// empties every record and resets both indexes. The job's txReleased is what Ring_TakeFull
+// consults.
+void Ring_Init(JobContext* job);
+// End of a job: frees the four data buffers.
+void Ring_Free();
+// Planner: the record at the put index marked "being filled", or nullptr when it is not
+// empty yet (or has no data buffer).
+SwathRecord* Ring_GetEmpty();
+// Planner marks a record full (2); the transmit thread marks a sent record empty (0).
+void Ring_SetState(SwathRecord* r, uint8_t state);
+int Ring_CountState(uint8_t state);
+// Transmit thread: the record at the take index marked "being transmitted", or nullptr.
+// Nothing is yielded until three records are full or the job has set txReleased.
+SwathRecord* Ring_TakeFull();
+// The 32 header bytes (record bytes 0x08..0x27) exactly as they travel to the printer.
+void Ring_HeaderBytes(const SwathRecord& r, uint8_t out[32]);
+// Record `index` (0..3), nullptr for any other index.
+SwathRecord* Ring_Record(int index);
+uint8_t Ring_PutIndex();
+uint8_t Ring_TakeIndex();
+// Resolution code of the swath header for a horizontal resolution.
+uint8_t Ring_ResolutionCode(uint32_t xDpi);

@@ -1,0 +1,29 @@
+// The printer information record of a job: its checks, version report and the print
+// parameters and pass geometry derived from it.
+#pragma once
+#include <cstddef>
+#include <cstdint>
+
+#include "params/parameter_record.h"
+
+// Validates a job's information record of `length` bytes (136, or 128 for the short layout),
+// then applies it. Returns true on success; on failure sets program error 3 and returns
+// false. A record shorter than its layout is rejected without being read past its end.
+// Any thread (the reply parser runs on the transmit thread).
+bool acceptPrinterInfo(const uint8_t* record, size_t length);
+// Writes the version report, derives the job's pass geometry and returns whether the record
+// is usable. Rejects a wrong main board version, a vertical resolution without a pass
+// geometry, an overlap level above 3 at 720 dpi and a record shorter than its layout.
+bool checkPrinterInfo(const uint8_t* record, size_t length);
+// Fills CalibrationParams, the job's PrintParamBlock and job fields from a checked record
+// holding at least PRINTER_INFO_SHORT_SIZE bytes, then sets paramsReady.
+void applyPrintParameters(const uint8_t* record);
+
+// Head enable flags of the job (PrintParamBlock byte 25).
+bool isHeadAEnabled();
+bool isHeadBEnabled();
+bool isDoubleHead();
+// Main board version of the last information record checked (0 before the first).
+uint8_t mainBoardVersion();
+// Tests only: forget the stored main board version, as at program start.
+void resetPrinterInfoForTest();
