@@ -6,8 +6,6 @@
 #include "job/job_context.h"
 #include "link/swath_record.h"
 
-// Largest source (1-bit) image of one swath.
-constexpr uint32_t MAX_SRC_DATA_SIZE_LIMIT = 2551140;
 // Widest accepted image row, in rowBits units.
 constexpr uint32_t WIDEST_IMAGE_ROW_BITS = 28346;
 // Bytes of one column group (two format columns), the unit of blank detection.
