@@ -10,7 +10,7 @@
 // The link's control block. The flags are the hand-over between the job's thread and the
 // transmit thread: each is written by one side and polled by the other.
 struct LinkState {
-    UsbHandle device = USB_INVALID_HANDLE;
+    std::atomic<UsbHandle> device{USB_INVALID_HANDLE};  // replaced in place by reconnection
     std::atomic<uint32_t> running{0};
     std::atomic<uint32_t> txThreadEnded{0};
     std::thread thread;

@@ -63,5 +63,8 @@ bool Usb_TransactOnLink(UsbHandle link, uint16_t sub, const uint8_t* data, size_
 
 // The program's transfer serial number (1 at start).
 uint16_t Usb_SerialNumber();
+// The calling thread's abort flag: once raised, DATA framing and reconnection retries of that
+// thread stop early with false (set by the transmit thread to its "abandoned" flag).
+void Usb_SetThreadAbort(const std::atomic<bool>* flag);
 // Tests: set the serial number and forget the call timing record.
 void Usb_ResetForTest(uint16_t serial = 1);
