@@ -1,0 +1,155 @@
+// The console's dialog procedure, start-up and entry.
+#include "app/console.h"
+
+#include <cstring>
+
+#include "app/binding.h"
+#include "app/param_files.h"
+#include "app/shared_record.h"
+#include "app/texts.h"
+#include "link/usb.h"
+#include "params/parameter_record.h"
+#if __has_include("job/print_job.h")
+#include "job/print_job.h"
+#define HEADALIGN_HAVE_PRINT_JOB 1
+#endif
+
+namespace {
+
+ConsoleState state{};
+
+// Print commands: control ID, job kind and number.
+enum PrintKind : uint8_t { RUN_ADJUSTMENT, RUN_PATTERN };
+struct PrintCommand {
+    int id;
+    PrintKind kind;
+    uint8_t number;
+};
+const PrintCommand PRINT_COMMANDS[] = {
+    {1055, RUN_ADJUSTMENT, 5},  {1062, RUN_ADJUSTMENT, 6},  {1063, RUN_ADJUSTMENT, 7},
+    {1177, RUN_ADJUSTMENT, 8},  {1178, RUN_ADJUSTMENT, 9},  {1179, RUN_ADJUSTMENT, 10},
+    {1233, RUN_ADJUSTMENT, 15}, {1072, RUN_ADJUSTMENT, 14}, {1165, RUN_ADJUSTMENT, 11},
+    {1166, RUN_ADJUSTMENT, 12}, {1167, RUN_ADJUSTMENT, 13},
+    {1073, RUN_PATTERN, 16},    {1107, RUN_PATTERN, 3},     {11, RUN_PATTERN, 19},
+    {1046, RUN_PATTERN, 17},    {1050, RUN_PATTERN, 18},    {1070, RUN_PATTERN, 4},
+    {1104, RUN_PATTERN, 4},
+};
+
+const DialogBackend* dlg() { return Dialog_Backend(); }
+
+bool runPrintCommand(int id) {
+    for (const PrintCommand& c : PRINT_COMMANDS) {
+        if (c.id != id) continue;
+#ifdef HEADALIGN_HAVE_PRINT_JOB
+        if (c.kind == RUN_ADJUSTMENT)
+            Job_RunAdjustment(c.number);
+        else
+            Job_RunPattern(c.number);
+#endif
+        return true;
+    }
+    return false;
+}
+
+// The record from the shared area when it exists, else from the printer.
+void loadStartupRecord() {
+    if (openSharedArea()) {
+        // A start on which the area stayed busy counts as not connected: a record of zeros
+        // must never be delivered by a later SAVE.
+        if (readSharedRecord(state.currentRecord) != SHARED_READ) return;
+    } else if (!Usb_Transact(USB_SUB_READ_PARAMS, nullptr, 0, state.currentRecord, PARAMETER_RECORD_SIZE)) {
+        showConsoleMessage(MSG_STARTUP_READ_FAILED);
+        return;
+    }
+    state.printerConnected = 1;
+    showParameters(state.currentRecord);
+}
+
+void initialise(DialogHandle dialog) {
+    state.dialog = dialog;
+    listConfigFiles();
+    setEnglishLabels();
+    std::memset(state.currentRecord, 0, PARAMETER_RECORD_SIZE);
+    state.printerConnected = 0;
+    enableInkOrderCombos(false);
+    loadStartupRecord();
+}
+
+bool isChecked(int id) { return dlg()->isChecked(state.dialog, id); }
+
+void onSave() {
+    bool ok = saveParameters(state.currentRecord);
+    showConsoleMessage(ok ? MSG_SAVE_OK : MSG_SAVE_FAIL);
+}
+
+void onHdBox() {
+    if (isChecked(ID_HD_BOX)) {
+        state.hdMode = 1;
+        showHdModeLabels();
+    } else {
+        state.hdMode = 0;
+        showStandardModeLabels();
+    }
+}
+
+intptr_t onCommand(DialogHandle dialog, int id, int notification) {
+    if (runPrintCommand(id)) return 1;
+    switch (id) {
+    case ID_SAVE: onSave(); return 1;
+    case ID_EXIT:
+    case ID_CLOSE: dlg()->destroy(dialog); return 1;
+    case ID_INK_ORDER_BOX: enableInkOrderCombos(isChecked(ID_INK_ORDER_BOX)); return 1;
+    case ID_COLOR_BAND_BOX: enableColorBandControls(isChecked(ID_COLOR_BAND_BOX)); return 1;
+    case ID_HD_BOX: onHdBox(); return 1;
+    case ID_CLEAR:
+        std::memset(state.currentRecord, 0, CURRENT_RECORD_SIZE);
+        showParameters(state.currentRecord);
+        return 1;
+    case ID_EXPORT: exportParamFile(state.currentRecord); return 1;
+    case ID_IMPORT:
+        if (importParamFile(state.currentRecord)) showParameters(state.currentRecord);
+        return 1;
+    case ID_CONFIG_LIST:
+        if (notification != static_cast<int>(DLG_NOTIFY_SELCHANGE)) return 0;
+        if (loadConfigFile(state.currentRecord)) showParameters(state.currentRecord);
+        return 1;
+    case ID_CONFIG_STORE:
+        saveConfigFile(state.currentRecord);
+        listConfigFiles();
+        return 1;
+    default: return 0;
+    }
+}
+
+}  // namespace
+
+ConsoleState* consoleState() { return &state; }
+
+void Console_ResetState() {
+    std::memset(state.currentRecord, 0, sizeof state.currentRecord);
+    std::memset(state.dialogBlock, 0, sizeof state.dialogBlock);
+    state.printerConnected = 0;
+    state.hdMode = 0;
+    state.dialog = DIALOG_NONE;
+}
+
+intptr_t consoleProc(DialogHandle dialog, uint32_t message, uintptr_t wParam, intptr_t) {
+    switch (message) {
+    case DLGMSG_INIT: initialise(dialog); return 1;
+    case DLGMSG_CLOSE: dlg()->destroy(dialog); return 1;
+    case DLGMSG_DESTROY: dlg()->postQuit(0); return 1;
+    case DLGMSG_COMMAND:
+        return onCommand(dialog, static_cast<int>(wParam & 0xFFFF), static_cast<int>((wParam >> 16) & 0xFFFF));
+    default: return 0;
+    }
+}
+
+int runConsole(intptr_t, int showCommand) {
+    DialogHandle dialog = dlg()->create(consoleLayout(), consoleProc);
+    if (dialog == DIALOG_NONE) return 1;
+    dlg()->setIcon(dialog, CONSOLE_ICON_ID);
+    dlg()->setTitle(dialog, titleText().c_str());
+    dlg()->show(dialog, showCommand);
+    dlg()->runLoop();
+    return 0;
+}

@@ -1,0 +1,42 @@
+// Parameter files: export and import of the 60-byte current record through the file dialogs,
+// and the Config folder of 56-byte records listed in list 1197.
+#pragma once
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "platform/dialog.h"
+
+constexpr size_t PARAM_FILE_SIZE = 60;         // exported files: the record and the tail
+constexpr size_t CONFIG_FILE_SIZE = 56;        // Config files: the record only
+constexpr size_t FILE_ROUTE_PATH_MAX = 255;    // usable characters of an export/import path
+constexpr size_t CONFIG_PATH_MAX = 259;        // usable characters of a Config path
+
+// Reads exactly `size` bytes from the start of the file; on failure buffer is unchanged.
+bool readParamFile(uint8_t* buffer, size_t size, const std::string& path);
+// Writes `size` bytes to a temporary file in the same folder and renames it over path, so a
+// failed write never destroys an existing file. true only when every byte is in place.
+bool writeParamFile(const uint8_t* buffer, size_t size, const std::string& path);
+
+// The system's file dialogs; the save dialog starts with the proposed name in *path.
+bool chooseOpenFile(DialogHandle owner, std::string* path);
+bool chooseSaveFile(DialogHandle owner, std::string* path);
+
+// Refills list 1197 from the Config folder below the current directory; with no file there
+// the list, its label and the store button are hidden for the rest of the run. Every file is
+// listed. Returns the count.
+int listConfigFiles();
+// Stores the record (56 bytes) as a new Config file named from the local time.
+bool saveConfigFile(const uint8_t* record);
+// Loads the file of the selected entry of list 1197 into the record (56 bytes).
+bool loadConfigFile(uint8_t* record);
+
+// Commands 1074 and 1075 on the 60 bytes of the current record. Import returns true when a
+// file was read (the caller shows it).
+void exportParamFile(uint8_t* currentRecord);
+bool importParamFile(uint8_t* currentRecord);
+
+// The folder and paths of the last listing.
+std::string configDir();
+std::vector<std::string> configPaths();

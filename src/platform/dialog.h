@@ -1,0 +1,102 @@
+// Dialog seam: everything the console needs from a window system, keyed by control ID.
+#pragma once
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+using DialogHandle = intptr_t;
+constexpr DialogHandle DIALOG_NONE = 0;
+
+// Messages delivered to a dialog procedure (the values of the Windows messages, so the Win32
+// front end passes them through unchanged).
+constexpr uint32_t DLGMSG_DESTROY = 0x0002;
+constexpr uint32_t DLGMSG_CLOSE = 0x0010;
+constexpr uint32_t DLGMSG_INIT = 0x0110;
+constexpr uint32_t DLGMSG_COMMAND = 0x0111;
+// Notification code of a list whose selection changed (high word of the command's wParam).
+constexpr uint32_t DLG_NOTIFY_SELCHANGE = 1;
+
+// Returns non-zero when the message was handled.
+using DialogProc = intptr_t (*)(DialogHandle dialog, uint32_t message, uintptr_t wParam,
+                                intptr_t lParam);
+
+inline uintptr_t Dialog_CommandParam(int id, int notification = 0) {
+    return (static_cast<uintptr_t>(notification & 0xFFFF) << 16) | static_cast<uintptr_t>(id & 0xFFFF);
+}
+
+enum DialogControlKind : uint8_t {
+    CTL_STATIC,
+    CTL_BUTTON,
+    CTL_CHECK,
+    CTL_EDIT,           // writable entry
+    CTL_READONLY_EDIT,  // shows a current value
+    CTL_LIST            // drop-down list with an editable field
+};
+
+// One control of a layout: ID, kind, layout text and place in dialog units.
+struct DialogControlSpec {
+    int id;
+    DialogControlKind kind;
+    const char* text;
+    int x, y, width, height;
+};
+
+// A dialog layout: caption-less popup of the given size holding `count` controls.
+struct DialogLayout {
+    int resourceId;
+    int x, y, width, height;
+    const DialogControlSpec* controls;
+    size_t count;
+};
+
+// What a file dialog shows; `filters` holds `filterCount` pairs of description and pattern.
+struct FileDialogRequest {
+    const char* title;
+    const char* const (*filters)[2];
+    size_t filterCount;
+    std::string initialDir;
+    std::string initialName;  // proposed name of a save dialog, empty for an open dialog
+};
+
+enum FileDialogKind { FILE_DIALOG_OPEN = 0, FILE_DIALOG_SAVE = 1 };
+
+struct DialogBackend {
+    // Creates the modeless dialog from `layout`; delivers DLGMSG_INIT to proc before it
+    // returns (the window is not visible yet). DIALOG_NONE on failure. Dialog thread.
+    DialogHandle (*create)(const DialogLayout* layout, DialogProc proc);
+    // Destroys the dialog; delivers DLGMSG_DESTROY to its procedure.
+    void (*destroy)(DialogHandle dialog);
+    // Asks the message loop to end with `code` once the current message is handled.
+    void (*postQuit)(int code);
+    // Runs the message loop until the quit request; returns its code.
+    int (*runLoop)();
+    void (*show)(DialogHandle dialog, int showCommand);
+    void (*setTitle)(DialogHandle dialog, const char* title);
+    void (*setIcon)(DialogHandle dialog, int resourceId);
+
+    void (*setText)(DialogHandle dialog, int id, const char* text);
+    // Whole text of a control (for a list: the text of its field).
+    std::string (*getText)(DialogHandle dialog, int id);
+    void (*setCheck)(DialogHandle dialog, int id, bool checked);
+    bool (*isChecked)(DialogHandle dialog, int id);
+    void (*enable)(DialogHandle dialog, int id, bool on);
+    void (*showControl)(DialogHandle dialog, int id, bool visible);
+
+    // Lists: remove every entry; append one; select (-1 = none); selected index or -1; count.
+    void (*listClear)(DialogHandle dialog, int id);
+    void (*listAdd)(DialogHandle dialog, int id, const char* text);
+    void (*listSelect)(DialogHandle dialog, int id, int index);
+    int (*listSelection)(DialogHandle dialog, int id);
+    int (*listCount)(DialogHandle dialog, int id);
+
+    // A modal box owned by the dialog; returns the MsgBoxResult of the button pressed.
+    int (*messageBox)(DialogHandle dialog, const char* text, const char* caption, int buttons,
+                      int icon);
+    // The system's file dialog. true when the operator chose a file; its path in *path.
+    bool (*fileDialog)(DialogHandle dialog, FileDialogKind kind, const FileDialogRequest& request,
+                       std::string* path);
+};
+
+// Installs a back end (nullptr restores the in-memory model). Before the dialog is created.
+void Dialog_Install(const DialogBackend* backend);
+const DialogBackend* Dialog_Backend();

@@ -1,0 +1,39 @@
+// Shared-area seam: a named memory area and a named lock published by another process (the
+// printing front end). The console only opens them, never creates them.
+#pragma once
+#include <cstddef>
+#include <cstdint>
+
+using SharedHandle = intptr_t;
+constexpr SharedHandle SHARED_INVALID = -1;
+
+enum SharedWaitResult { SHARED_WAIT_OBTAINED = 0, SHARED_WAIT_TIMEOUT = 1, SHARED_WAIT_FAILED = 2 };
+
+struct SharedAreaBackend {
+    // Opens the named area for reading and writing and maps all of it. Returns
+    // SHARED_INVALID when no area of that name exists; else *base and *size describe the view.
+    SharedHandle (*openArea)(const char* name, uint8_t** base, size_t* size);
+    // Unmaps the view and closes the area handle.
+    void (*closeArea)(SharedHandle area, uint8_t* base, size_t size);
+    // Opens the named lock; SHARED_INVALID when it does not exist.
+    SharedHandle (*openLock)(const char* name);
+    // Waits at most timeoutMs for the lock (polling through the clock seam where the platform
+    // has no timed wait of its own).
+    SharedWaitResult (*waitLock)(SharedHandle lock, uint32_t timeoutMs);
+    void (*releaseLock)(SharedHandle lock);
+    void (*closeLock)(SharedHandle lock);
+};
+
+// The names both processes agree on (the POSIX back end puts a "/" before them).
+constexpr const char* SHARED_AREA_NAME = "SharePrinterAdjust";
+constexpr const char* SHARED_LOCK_NAME = "SPAdjust_Mutex";
+
+void SharedArea_Install(const SharedAreaBackend* backend);  // nullptr = platform default
+const SharedAreaBackend* SharedArea_Backend();
+const SharedAreaBackend* Platform_DefaultSharedArea();
+
+// The names in use: SHARED_AREA_NAME and SHARED_LOCK_NAME unless changed (tests use names of
+// their own so that parallel runs never meet). Dialog thread.
+void SharedArea_SetNames(const char* areaName, const char* lockName);
+const char* SharedArea_AreaName();
+const char* SharedArea_LockName();
