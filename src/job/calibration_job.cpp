@@ -1,0 +1,60 @@
+// The calibration print job: one pattern from job creation to job end.
+#include "diag/errors.h"
+#include "diag/log.h"
+#include "job/job_internal.h"
+#include "link/command.h"
+#include "link/swath_ring.h"
+#include "link/transmit.h"
+#include "pattern/patterns.h"
+#include "pipeline/swath_plan.h"
+
+namespace {
+constexpr uint32_t CMD_JOB_CREATE = 2;
+constexpr uint32_t CMD_PRINT_START = 8;
+constexpr uint32_t CMD_JOB_END = 18;
+
+// Steps 7 to 10 of the job: everything between the link start and the link stop.
+void runPatternOnLink(JobContext* ctx, uint8_t pattern) {
+    JobOutcome& out = jobOutcome();
+    if (!Job_ApplyDefaults(ctx)) return;
+    out.paramsRead = true;
+    if (!Cmd_SendAndWait(CMD_JOB_CREATE)) {
+        Log_Trace("Send JOB_CREATE Fail!!\r\n");
+        return;
+    }
+    out.jobCreated = true;
+    if (!Cmd_SendAndWait(CMD_PRINT_START)) {
+        Log_Trace("Send PRINT_START Fail!!\r\n");
+        return;
+    }
+    out.printStarted = true;
+    Pattern_Dispatch(pattern);
+    Link_WaitAllPrinted();
+    out.endAcknowledged = Cmd_SendAndWait(CMD_JOB_END);
+}
+}  // namespace
+
+void Job_RunPattern(uint8_t pattern) {
+    JobOutcome& out = jobOutcome();
+    out = JobOutcome{};
+    Log_Open();
+    Job_ClearContext();
+    JobContext* ctx = jobContext();
+    ctx->printSpeedIps = 30;
+    Ring_Init(ctx);
+    Cmd_Reset();
+    ctx->xDpi = ctx->yDpi = 720;
+    stampJob(ctx);
+    if (!Link_Start(ctx)) {
+        recordJobEnd(ctx);
+        Ring_Free();
+        return;
+    }
+    out.linkStarted = true;
+    runPatternOnLink(ctx, pattern);
+    Link_Stop(&ctx->link);
+    recordJobEnd(ctx);
+    Log_Trace("校准测试结束\n");
+    Log_Close();
+    Ring_Free();
+}

@@ -1,0 +1,68 @@
+// What both kinds of job share: the parameter read at set-up, the PC cancel, the outcome.
+#include <atomic>
+#include <cstring>
+
+#include "diag/errors.h"
+#include "diag/log.h"
+#include "job/job_internal.h"
+#include "job/print_job.h"
+#include "link/usb.h"
+#include "params/parameter_record.h"
+
+namespace {
+std::atomic<uint8_t> hdModeBox{0};
+JobOutcome lastOutcome;
+}  // namespace
+
+constexpr uint16_t SUB_READ_PARAMETERS = 64;
+
+bool readPrinterParameters(JobContext* ctx) {
+    uint8_t record[PARAMETER_RECORD_SIZE] = {};
+    if (!Usb_TransactOnLink(ctx->link.device, SUB_READ_PARAMETERS, nullptr, 0, record,
+                            sizeof record)) {
+        Log_Trace("无法连接打印机，获取参数失败");
+        return false;
+    }
+    ctx->printParams.headEnable = record[2];
+    return true;
+}
+
+bool Job_ApplyDefaults(JobContext* ctx) {
+    if (!readPrinterParameters(ctx)) return false;
+    ctx->colorCount = 4;
+    ctx->rowBits = 0;
+    ctx->imageRows = 0;
+    ctx->bitsPerPixel = 2;
+    ctx->xDpi = 720;
+    ctx->yDpi = 720;
+    ctx->passCount = 4;
+    ctx->nozzlesPerPass = 180;
+    ctx->headSpanRows = (180 - 1) * 4;
+    ctx->printSpeedIps = 30;
+    return true;
+}
+
+void Job_RequestCancel() {
+    jobCancelFlag() = 1;
+    // The stop makes the drawing, the planner and the end-of-print wait return at once; the
+    // verdict still reads the cancel flag, so the job reports a PC cancel, not an error.
+    requestJobStop();
+}
+
+void Job_SetHdMode(bool on) { hdModeBox = on ? 1 : 0; }
+bool Job_HdMode() { return hdModeBox.load() != 0; }
+
+JobOutcome& jobOutcome() { return lastOutcome; }
+const JobOutcome& Job_LastOutcome() { return lastOutcome; }
+
+void recordJobEnd(JobContext* ctx) {
+    lastOutcome.errorCode = programError();
+    lastOutcome.pcCancelled = ctx->link.cancelRequest && ctx->link.cancelRequest->load() != 0;
+    lastOutcome.printerCancelled = ctx->link.printerCancelled.load() != 0;
+    lastOutcome.swaths = ctx->swathNumber;
+}
+
+bool Job_Succeeded(const JobOutcome& o) {
+    return o.linkStarted && o.paramsRead && o.jobCreated && o.printStarted && o.endAcknowledged &&
+           !o.modeRefused && o.errorCode == 0 && !o.pcCancelled && !o.printerCancelled;
+}

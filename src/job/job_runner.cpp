@@ -1,0 +1,166 @@
+// The adjustment job runner: mode set-up, image sizing and the verdict of one run.
+#include <cstdio>
+
+#include "diag/errors.h"
+#include "diag/log.h"
+#include "job/job_internal.h"
+#include "link/command.h"
+#include "link/swath_ring.h"
+#include "link/transmit.h"
+#include "params/calibration_params.h"
+#include "params/printer_info.h"
+#include "pipeline/feed_step.h"
+#include "pipeline/swath_plan.h"
+#include "platform/msgbox.h"
+
+namespace {
+constexpr uint32_t CMD_JOB_CREATE = 2;
+constexpr uint32_t CMD_PRINT_START = 8;
+constexpr uint32_t CMD_JOB_END = 18;
+
+struct ModeRow {
+    uint8_t speed;
+    uint8_t bidirIndex;
+    uint32_t xDpi;
+    uint8_t hdBidirIndex;  // mode with the second-pass box ticked
+    uint8_t hdSpeed;       // 0 = speed unchanged
+};
+// Job types 5..10: print speed, bidirectional correction and resolution of each print mode.
+const ModeRow BIDIR_MODES[] = {
+    {50, 0, 540, 6, 0}, {40, 1, 540, 7, 0},  {30, 2, 540, 8, 0},
+    {42, 3, 720, 9, 35}, {26, 4, 720, 10, 0}, {26, 5, 1440, 5, 0},
+};
+
+uint16_t currentStepCorrection() {
+    const CalibrationParams* cp = calibrationParams();
+    const uint16_t table[5] = {cp->stepPass4, cp->stepPass6, cp->stepPass8, cp->stepPass3,
+                               cp->stepPass2};
+    return table[cp->passModeIndex < 5 ? cp->passModeIndex : 0];
+}
+
+// Step 7 of the run: the verdict in the trace. True for a clean end.
+bool traceVerdict(JobContext* ctx) {
+    uint8_t code = programError();
+    if (code != 0) {
+        Log_Trace("Quit for Error：%d\n", code);
+        Log_Trace("Quit for Error：%d,swath:%d\n", code, ctx->swathNumber);
+        return false;
+    }
+    if (ctx->link.cancelRequest && ctx->link.cancelRequest->load()) {
+        Log_Trace("PC取消作业,swath:%d\n", ctx->swathNumber);
+        return false;
+    }
+    if (ctx->link.printerCancelled.load()) {
+        Log_Trace("打印机取消作业,swath:%d\n", ctx->swathNumber);
+        return false;
+    }
+    Log_Trace("Job End OK %d/%d\n", 0, 1);
+    Log_Trace("Job End OK %d\n", ctx->swathNumber);
+    return true;
+}
+
+// Steps 3 to 6: mode, job commands, the print and the end of the job.
+void runAdjustmentOnLink(JobContext* ctx, uint8_t type) {
+    JobOutcome& out = jobOutcome();
+    if (!Job_SetMode(ctx, type)) return;
+    if (!Cmd_SendAndWait(CMD_JOB_CREATE)) {
+        Log_Trace("Send JOB_CREATE Fail!!\r\n");
+        return;
+    }
+    out.jobCreated = true;
+    if (!Cmd_SendAndWait(CMD_PRINT_START)) {
+        Log_Trace("Send PRINT_START Fail!!\r\n");
+        return;
+    }
+    out.printStarted = true;
+    Job_PlanImage(ctx);
+    if (type >= 5 && type <= 10) {
+        printBidirectional(ctx);
+    } else if (type >= 11 && type <= 15) {
+        printFeedStep(ctx, type);
+    }
+    Link_WaitAllPrinted();
+    out.endAcknowledged = Cmd_SendAndWait(CMD_JOB_END);
+    traceVerdict(ctx);
+}
+}  // namespace
+
+bool Job_SetMode(JobContext* ctx, uint8_t type) {
+    if (!readPrinterParameters(ctx)) return false;
+    jobOutcome().paramsRead = true;
+    ctx->colorCount = 4;
+    ctx->rowBits = 8000;
+    ctx->imageRows = 720;
+    ctx->bitsPerPixel = 2;
+    ctx->xDpi = 720;
+    ctx->yDpi = 720;
+    if (type >= 5 && type <= 10) {
+        const ModeRow& m = BIDIR_MODES[type - 5];
+        ctx->printSpeedIps = m.speed;
+        ctx->bidirIndex = m.bidirIndex;
+        ctx->xDpi = m.xDpi;
+        if (Job_HdMode()) {
+            ctx->bidirIndex = m.hdBidirIndex;
+            if (m.hdSpeed) ctx->printSpeedIps = m.hdSpeed;
+        }
+    } else if (type >= 11 && type <= 15) {
+        ctx->printSpeedIps = 30;
+        ctx->xDpi = 720;
+        ctx->rowBits = 24000;
+    }
+    return Job_CheckMode(ctx);
+}
+
+bool Job_CheckMode(JobContext* ctx) {
+    bool refused = ctx->yDpi != 540 && ctx->yDpi != 720 && ctx->yDpi != 1080 && ctx->yDpi != 1440;
+    Log_Trace("--Enable mask");
+    Ring_Init(ctx);
+    if (isHeadAEnabled() && isHeadBEnabled()) {
+        Log_Trace("--双头模式");
+        if (ctx->yDpi != 720 && ctx->yDpi != 1080) refused = true;
+    }
+    if (ctx->colorCount != 4 || ctx->bitsPerPixel != 2) refused = true;
+    if (!refused) return true;
+    char text[160];
+    std::snprintf(text, sizeof text, "本机型不支图像模式(%dx%d),MaxC:%d,Bitn:%d\r\n", ctx->xDpi,
+                  ctx->yDpi, ctx->colorCount, ctx->bitsPerPixel);
+    Log_Trace("%s", text);
+    MsgBox_Show(text, "Error", MSGBOX_OK, MSGBOX_ICON_INFORMATION);
+    jobOutcome().modeRefused = true;
+    return false;
+}
+
+bool Job_PlanImage(JobContext* ctx) {
+    ctx->feedStep = computeStepsPerRow(static_cast<uint16_t>(ctx->yDpi), currentStepCorrection(),
+                                       ctx->printParams.stepsPerMeter);
+    uint32_t rows = isDoubleHead() ? 2u * ctx->nozzlesPerPass
+                                   : static_cast<uint32_t>(ctx->nozzlesPerPass) - 1u;
+    // A printer that never sent its geometry leaves nozzlesPerPass at 0: no negative feed.
+    if (!isDoubleHead() && ctx->nozzlesPerPass == 0) rows = 0;
+    ctx->feedPerSwath = static_cast<uint16_t>(rowsToSteps(rows));
+    ctx->canvasStride = (ctx->rowBits + 7) / 8;
+    Log_Trace("Swath steps: %d \n", ctx->feedPerSwath);
+    return checkJobSizes(ctx);
+}
+
+int Job_RunAdjustment(uint8_t type) {
+    JobOutcome& out = jobOutcome();
+    out = JobOutcome{};
+    Log_Open();
+    Job_ClearContext();
+    JobContext* ctx = jobContext();
+    Cmd_Reset();
+    stampJob(ctx);
+    if (!Link_Start(ctx)) {
+        recordJobEnd(ctx);
+        Ring_Free();
+        return 1;
+    }
+    out.linkStarted = true;
+    runAdjustmentOnLink(ctx, type);
+    Link_Stop(&ctx->link);
+    recordJobEnd(ctx);
+    Log_Close();
+    Ring_Free();
+    return 0;
+}
