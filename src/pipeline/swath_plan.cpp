@@ -152,20 +152,26 @@ bool checkJobSizes(JobContext* ctx) {
     return true;
 }
 
+// A column group is two format columns: 4 rowBits units in image jobs (2 bits per pixel, a
+// column per pixel) and 2 in the one-bit patterns, whose rowBits count columns.
+static uint32_t unitsPerGroup(const JobContext* ctx) {
+    return 2 * (ctx->bitsPerPixel ? ctx->bitsPerPixel : 1);
+}
+
 int findSwathExtent(JobContext* ctx) {
     const uint32_t ratio = xRatio(ctx);
+    const uint32_t unit = unitsPerGroup(ctx);
     const uint32_t count = ctx->rowBits / ratio + headMarginColumns(ctx) * ctx->bitsPerPixel;
-    // Never look past the end of the format buffer, whatever the job's sizes claim.
     // Groups whose position lies below count; never one past the end of the format buffer.
     const uint32_t inside = ctx->formatBuffer ? groupsInside(ctx) : 0u;
-    const uint32_t forwardGroups = std::min(count / 4 + (count % 4 != 0), inside);
-    const uint32_t backwardGroups = std::min(count / 4, inside);
+    const uint32_t forwardGroups = std::min(count / unit + (count % unit != 0), inside);
+    const uint32_t backwardGroups = std::min(count / unit, inside);
     ctx->swathStart = 0;
     ctx->swathStop = 0;
     bool found = false;
     for (uint32_t g = 0; g < forwardGroups; ++g) {
         if (!groupIsBlank(ctx->formatBuffer, g)) {
-            ctx->swathStart = g * 4;
+            ctx->swathStart = g * unit;
             found = true;
             break;
         }
@@ -173,7 +179,7 @@ int findSwathExtent(JobContext* ctx) {
     if (found) {
         for (uint32_t g = backwardGroups; g-- > 0;) {
             if (!groupIsBlank(ctx->formatBuffer, g)) {
-                ctx->swathStop = count - (count / 4 - 1 - g) * 4;
+                ctx->swathStop = count - (count / unit - 1 - g) * unit;
                 break;
             }
         }
@@ -214,7 +220,8 @@ void fillSwathRecord(JobContext* ctx, SwathRecord* record) {
     const uint64_t extra = ctx->swathWidth < 100 ? 256 : 16;
     const uint64_t wanted = (ctx->swathWidth / k + extra) * 180;
     const uint64_t rounded = std::min<uint64_t>((wanted + 63) / 64 * 64, MAX_FORMAT_DATA_SIZE);
-    const size_t offset = static_cast<size_t>(static_cast<uint64_t>(ctx->swathStart) * 180 / 4) * 2;
+    const size_t offset =
+        static_cast<size_t>(static_cast<uint64_t>(ctx->swathStart) * 180 / unitsPerGroup(ctx)) * 2;
     copySwathData(ctx, record, offset, static_cast<size_t>(std::min(wanted, rounded)),
                   static_cast<size_t>(rounded));
     record->size = static_cast<uint32_t>(rounded);
