@@ -21,7 +21,7 @@ struct ResolutionEntry {
 };
 
 constexpr ResolutionEntry RESOLUTIONS[] = {
-    {300, 5, 1}, {360, 5, 1}, {450, 1, 0}, {540, 1, 0},
+    {300, 5, 1}, {360, 5, 1}, {450, 1, 0},  {540, 1, 0},
     {600, 2, 2}, {720, 2, 2}, {1200, 6, 3}, {1440, 6, 3},
 };
 constexpr ResolutionEntry FALLBACK_RESOLUTION = {720, 2, 2};

@@ -17,22 +17,14 @@ struct WideField {
 
 // The corrections a job reloads from the printer.
 constexpr WideField CORRECTION_FIELDS[] = {
-    {0x03, 1, &CalibrationParams::bidirTextHigh},
-    {0x04, 1, &CalibrationParams::bidirTextMid},
-    {0x05, 1, &CalibrationParams::bidirTextLow},
-    {0x0a, 2, &CalibrationParams::stepPass4},
-    {0x0c, 2, &CalibrationParams::stepPass6},
-    {0x0e, 2, &CalibrationParams::stepPass8},
-    {0x10, 2, &CalibrationParams::stepPass3},
-    {0x1e, 1, &CalibrationParams::bidirImageHigh},
-    {0x1f, 1, &CalibrationParams::bidirImageLow},
-    {0x20, 1, &CalibrationParams::bidirPhoto},
-    {0x2a, 1, &CalibrationParams::bidirTextHighHd},
-    {0x2b, 1, &CalibrationParams::bidirTextMidHd},
-    {0x2c, 1, &CalibrationParams::bidirTextLowHd},
-    {0x2d, 1, &CalibrationParams::bidirImageHighHd},
-    {0x2e, 1, &CalibrationParams::bidirImageLowHd},
-    {0x30, 2, &CalibrationParams::stepPass2},
+    {0x03, 1, &CalibrationParams::bidirTextHigh},   {0x04, 1, &CalibrationParams::bidirTextMid},
+    {0x05, 1, &CalibrationParams::bidirTextLow},    {0x0a, 2, &CalibrationParams::stepPass4},
+    {0x0c, 2, &CalibrationParams::stepPass6},       {0x0e, 2, &CalibrationParams::stepPass8},
+    {0x10, 2, &CalibrationParams::stepPass3},       {0x1e, 1, &CalibrationParams::bidirImageHigh},
+    {0x1f, 1, &CalibrationParams::bidirImageLow},   {0x20, 1, &CalibrationParams::bidirPhoto},
+    {0x2a, 1, &CalibrationParams::bidirTextHighHd}, {0x2b, 1, &CalibrationParams::bidirTextMidHd},
+    {0x2c, 1, &CalibrationParams::bidirTextLowHd},  {0x2d, 1, &CalibrationParams::bidirImageHighHd},
+    {0x2e, 1, &CalibrationParams::bidirImageLowHd}, {0x30, 2, &CalibrationParams::stepPass2},
 };
 
 constexpr WideField COLOR_BAND_FIELDS[] = {

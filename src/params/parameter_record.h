@@ -20,22 +20,22 @@ enum ParameterRecordOffset : uint8_t {
     REC_MODE_INDEX = 0x01,
     REC_HEAD_ENABLE = 0x02,
     REC_HEAD_OFFSET_A = 0x06,
-    REC_HEAD_DISTANCE = 0x08,   // u16
-    REC_BLOCK_WORD16 = 0x12,    // u16
-    REC_START_OFFSET = 0x14,    // u16, mm
-    REC_INK_ORDER = 0x16,       // 8 bytes
+    REC_HEAD_DISTANCE = 0x08,  // u16
+    REC_BLOCK_WORD16 = 0x12,   // u16
+    REC_START_OFFSET = 0x14,   // u16, mm
+    REC_INK_ORDER = 0x16,      // 8 bytes
 };
 
 // Offsets inside the console's 28-byte block copy.
 enum DialogParamBlockOffset : uint8_t {
-    DLG_HEAD_OFFSET_A = 1,    // u8, record 0x06
-    DLG_HEAD_DISTANCE = 6,    // u16, record 0x08
-    DLG_WORD8 = 8,            // u16, always 79
-    DLG_WORD10 = 10,          // u16, always 270
-    DLG_BIDIR = 12,           // u16, record byte 0x03
-    DLG_STEP = 14,            // u16, record word 0x0a
-    DLG_START_OFFSET = 18,    // u16, record word 0x14
-    DLG_HEAD_ENABLE = 24,     // u8, record 0x02
+    DLG_HEAD_OFFSET_A = 1,  // u8, record 0x06
+    DLG_HEAD_DISTANCE = 6,  // u16, record 0x08
+    DLG_WORD8 = 8,          // u16, always 79
+    DLG_WORD10 = 10,        // u16, always 270
+    DLG_BIDIR = 12,         // u16, record byte 0x03
+    DLG_STEP = 14,          // u16, record word 0x0a
+    DLG_START_OFFSET = 18,  // u16, record word 0x14
+    DLG_HEAD_ENABLE = 24,   // u8, record 0x02
 };
 
 // Loads every calibration value of rec56 into out: bidirectional bytes widened to u16, the

@@ -22,13 +22,13 @@ enum InfoOffset : uint8_t {
     INFO_PRINT_DIRECTION = 0x3b,
     INFO_UNI_DIRECTION = 0x3c,
     INFO_MARGIN_SWITCH = 0x44,
-    INFO_RIGHT_MARGIN = 0x52,    // u16, 1/600 inch
+    INFO_RIGHT_MARGIN = 0x52,  // u16, 1/600 inch
     INFO_MODE_BYTE = 0x56,
     INFO_OVERLAP_LEVEL = 0x57,
-    INFO_MODEL_CODE = 0x64,      // u16
-    INFO_CARRIAGE_TRAVEL = 0x66, // u16, mm
-    INFO_SHORT_MARK = 0x7e,      // u16
-    INFO_TAIL_MARK = 0x86,       // u16
+    INFO_MODEL_CODE = 0x64,       // u16
+    INFO_CARRIAGE_TRAVEL = 0x66,  // u16, mm
+    INFO_SHORT_MARK = 0x7e,       // u16
+    INFO_TAIL_MARK = 0x86,        // u16
 };
 // Short-layout offsets that differ from the long layout.
 enum ShortInfoOffset : uint8_t {
@@ -59,11 +59,8 @@ struct PassGeometry {
     uint8_t overlap[4];
 };
 constexpr PassGeometry PASS_GEOMETRY[] = {
-    {360, 2, 4, {42, 42, 42, 42}},
-    {540, 3, 3, {42, 42, 42, 42}},
-    {720, 4, 0, {0, 20, 40, 60}},
-    {1080, 6, 1, {0, 42, 42, 42}},
-    {1440, 8, 2, {0, 0, 0, 0}},
+    {360, 2, 4, {42, 42, 42, 42}}, {540, 3, 3, {42, 42, 42, 42}}, {720, 4, 0, {0, 20, 40, 60}},
+    {1080, 6, 1, {0, 42, 42, 42}}, {1440, 8, 2, {0, 0, 0, 0}},
 };
 
 // Row gaps by resolution class, for a 180-dpi head and for any other head.
@@ -102,8 +99,8 @@ void writeVersionReport(const uint8_t* rec, const ReportLayout& at) {
 void checkShortLayout(const uint8_t* rec) {
     JobContext* ctx = jobContext();
     const uint8_t speedClass = le::getU8(rec, SHORT_SPEED_CLASS);
-    ctx->printSpeedIps = speedClass < sizeof SPEED_BY_CLASS ? SPEED_BY_CLASS[speedClass]
-                                                            : SPEED_OTHER_CLASS;
+    ctx->printSpeedIps =
+        speedClass < sizeof SPEED_BY_CLASS ? SPEED_BY_CLASS[speedClass] : SPEED_OTHER_CLASS;
     rescaleHeadOffsets.store(false);
     writeVersionReport(rec, SHORT_REPORT);
     Log_Trace("Pass %d, 速度:%d IPS, 轴测试值: %d, 当前步进: %0.2f\n",
@@ -192,18 +189,21 @@ void applyPrintableWidth(JobContext* ctx, const uint8_t* rec, uint16_t startOffs
     const bool bothHeads = (le::getU8(rec, REC_HEAD_ENABLE) & 3) == 3;
     const int baseMm = 200 + (bothHeads ? 300 : 170);
     const int travelMm = le::getU16(rec, INFO_CARRIAGE_TRAVEL);
-    const int64_t travelDots = static_cast<int64_t>((travelMm - baseMm) * static_cast<double>(xRes) / 25.4);
+    const int64_t travelDots =
+        static_cast<int64_t>((travelMm - baseMm) * static_cast<double>(xRes) / 25.4);
     const int64_t marginDots = static_cast<int64_t>(rightMargin + startOffsetMm) * xRes / 600;
     const int64_t width = travelDots - marginDots;
     // A carriage shorter than the heads' span leaves nothing printable; never a huge width.
     ctx->maxPrintWidthDots = width > 0 ? static_cast<uint32_t>(width) : 0;
     Log_Trace("最大打印宽度:%d mm = %dmm - (%d+%d) dots",
-              static_cast<int>(static_cast<int64_t>(ctx->maxPrintWidthDots * 25.4) / xRes), travelMm,
-              static_cast<int>(rightMargin * xRes / 600),
+              static_cast<int>(static_cast<int64_t>(ctx->maxPrintWidthDots * 25.4) / xRes),
+              travelMm, static_cast<int>(rightMargin * xRes / 600),
               static_cast<int>(static_cast<uint32_t>(startOffsetMm) * xRes / 600));
 }
 
-uint8_t rescaleTo1080(uint8_t rows) { return static_cast<uint8_t>(std::min(rows * 1080 / 720, 255)); }
+uint8_t rescaleTo1080(uint8_t rows) {
+    return static_cast<uint8_t>(std::min(rows * 1080 / 720, 255));
+}
 
 void fillPrintParamBlock(PrintParamBlock* b, const uint8_t* rec) {
     const CalibrationParams* params = calibrationParams();
@@ -246,7 +246,8 @@ void loadCalibrationValues(const uint8_t* rec) {
 
 bool checkPrinterInfo(const uint8_t* record, size_t length) {
     if (record == nullptr || length < PRINTER_INFO_SHORT_SIZE) {
-        Log_Trace("打印参数不可识别: info record of %u bytes\n", static_cast<unsigned>(record ? length : 0));
+        Log_Trace("打印参数不可识别: info record of %u bytes\n",
+                  static_cast<unsigned>(record ? length : 0));
         return false;
     }
     if (isShortLayout(record)) {
@@ -277,8 +278,8 @@ void applyPrintParameters(const uint8_t* record) {
     if (isHeadAEnabled())
         Log_Trace("PHA enable");
     else if (isHeadBEnabled())
-        ctx->startOffsetDots = clampU16(static_cast<double>(ctx->startOffsetDots) +
-                                        ctx->printParams.headDistance);
+        ctx->startOffsetDots =
+            clampU16(static_cast<double>(ctx->startOffsetDots) + ctx->printParams.headDistance);
     if (isHeadBEnabled()) Log_Trace("PHB enable");
     ctx->paramsReady = 1;
 }

@@ -1,10 +1,11 @@
 // Packing and unpacking of the parameter record and the console's block copy.
+#include "params/parameter_record.h"
+
 #include <gtest/gtest.h>
 
 #include <array>
 #include <cstring>
 
-#include "params/parameter_record.h"
 #include "platform/bytes.h"
 
 namespace {

@@ -1,4 +1,6 @@
 // Printer information record: version checks, pass geometry, print parameters and trace lines.
+#include "params/printer_info.h"
+
 #include <gtest/gtest.h>
 
 #include <string>
@@ -9,7 +11,6 @@
 #include "job/job_context.h"
 #include "link/swath_ring.h"
 #include "params/calibration_params.h"
-#include "params/printer_info.h"
 #include "platform/msgbox.h"
 #include "support/fakes.h"
 
@@ -99,7 +100,8 @@ TEST_F(PrinterInfoTest, ShortLayoutAcceptedWhateverItsVersionWithItsOwnReport) {
         EXPECT_EQ(ctx->paramsReady, 1u);
         EXPECT_EQ(trace(),
                   "================1A2B=====================\r\n\r\n"
-                  "主板版本:" + std::to_string(1000 + version).substr(1) +
+                  "主板版本:" +
+                      std::to_string(1000 + version).substr(1) +
                       ", 编号:B00D, 打印方向: 双向\r\n\r\n"
                       "驱动版本:007, 编号:00D1,\r\n\r\n"
                       "小车版本:009, 编号:0CA1, 步进:2.50\r\n\r\n"
@@ -175,8 +177,7 @@ INSTANTIATE_TEST_SUITE_P(
         GeometryCase{540, 3, 0, 4, 3, 137, 411, 0},  // both heads, 3 passes: count kept
         GeometryCase{1080, 1, 0, 6, 1, 180, 1074, 0},
         GeometryCase{1080, 1, 9, 6, 1, 138, 822, 115},  // any non-zero level means 42
-        GeometryCase{1440, 1, 2, 8, 2, 180, 1432, 0},
-        GeometryCase{720, 3, 0, 2, 0, 119, 476, 0},
+        GeometryCase{1440, 1, 2, 8, 2, 180, 1432, 0}, GeometryCase{720, 3, 0, 2, 0, 119, 476, 0},
         GeometryCase{1080, 3, 1, 3, 1, 134, 804, 0}));
 
 TEST_F(PrinterInfoTest, BothHeadsAt1080RescaleHeadOffsetsTo1080Rows) {

@@ -1,11 +1,12 @@
 // Swath ring: record headers, the three-ready release, wrap-around and the two-thread hand-over.
+#include "link/swath_ring.h"
+
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <thread>
 
 #include "job/job_context.h"
-#include "link/swath_ring.h"
 #include "params/calibration_params.h"
 
 namespace {
@@ -36,8 +37,9 @@ TEST_F(SwathRingTest, InitPreparesHeadersBuffersAndIndexes) {
         EXPECT_EQ(r->state.load(), SWATH_EMPTY);
         uint8_t header[32];
         Ring_HeaderBytes(*r, header);
-        const uint8_t expected[32] = {1, 2, 0, 0, 0, 0, 0x50, 0x46, 0, 0, 0, 0, 0, 0, 0, 0,
-                                      0x50, 0x46};  // 30 ips x 600 = 0x4650 at 0x0e and 0x18
+        const uint8_t expected[32] = {
+            1, 2, 0, 0, 0, 0, 0x50, 0x46, 0,
+            0, 0, 0, 0, 0, 0, 0,    0x50, 0x46};  // 30 ips x 600 = 0x4650 at 0x0e and 0x18
         EXPECT_EQ(0, memcmp(header, expected, 32)) << i;
     }
     EXPECT_EQ(Ring_Record(4), nullptr);
@@ -51,8 +53,8 @@ TEST_F(SwathRingTest, ResolutionCodeAndClassByHorizontalDpi) {
         uint32_t dpi;
         uint8_t code, cls;
         uint16_t xRes;
-    } cases[] = {{300, 5, 1, 300},  {360, 5, 1, 360},   {450, 1, 0, 450},
-                 {540, 1, 0, 540},  {600, 2, 2, 600},   {720, 2, 2, 720},
+    } cases[] = {{300, 5, 1, 300},   {360, 5, 1, 360},   {450, 1, 0, 450},
+                 {540, 1, 0, 540},   {600, 2, 2, 600},   {720, 2, 2, 720},
                  {1200, 6, 3, 1200}, {1440, 6, 3, 1440}, {1000, 2, 2, 720}};
     for (const Case& c : cases) {
         ctx->xDpi = c.dpi;
@@ -83,10 +85,9 @@ TEST_F(SwathRingTest, HeaderBytesAreRecordBytes08To27) {
     r.feed = 0x80262524;
     uint8_t out[32];
     Ring_HeaderBytes(r, out);
-    const uint8_t expected[32] = {0x01, 0x06, 0x01, 0x0b, 0x0c, 0x01, 0x0e, 0x1e,
-                                  0x10, 0x11, 0x12, 0x13, 0x14, 0x15, 0x16, 0x17,
-                                  0x18, 0x19, 0x1a, 0x1b, 0x1c, 0x1d, 0x1e, 0x1f,
-                                  0x20, 0x21, 0x22, 0x23, 0x24, 0x25, 0x26, 0x80};
+    const uint8_t expected[32] = {0x01, 0x06, 0x01, 0x0b, 0x0c, 0x01, 0x0e, 0x1e, 0x10, 0x11, 0x12,
+                                  0x13, 0x14, 0x15, 0x16, 0x17, 0x18, 0x19, 0x1a, 0x1b, 0x1c, 0x1d,
+                                  0x1e, 0x1f, 0x20, 0x21, 0x22, 0x23, 0x24, 0x25, 0x26, 0x80};
     EXPECT_EQ(0, memcmp(out, expected, 32));
 }
 
