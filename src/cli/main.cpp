@@ -1,25 +1,68 @@
-// headalign: entry of the command line (and, later, of the console).
+// headalign: the command line for technicians and scripts, and the entry of the console.
 #include <cstdio>
 #include <cstring>
+#include <string>
+#include <vector>
 
-#include "diag/errors.h"
-#include "diag/log.h"
-#include "platform/logdir.h"
+#include "cli/cli.h"
 
 namespace {
-int smoke() {
-    std::printf("headalign %s\n", "V1.72a(180-0501)");
-    std::printf("log folder: %s\n", LogDir_Get().c_str());
-    std::printf("system locale: 0x%04X (%s)\n", systemLocaleId(),
-                isChineseUi() ? "Chinese" : "English");
-    std::printf("error codes: %u\n", errorCount());
-    return 0;
+const char* HELP =
+    "Usage: headalign [options] <command> [arguments]\n"
+    "\n"
+    "Print-head alignment tool. Without a command the console opens (where available).\n"
+    "\n"
+    "Commands:\n"
+    "  pattern N|NAME     print calibration pattern N (1..19); names: nozzle (19),\n"
+    "                     line-check (3), vertical (16)\n"
+    "  adjust TYPE|NAME   print an adjustment: 5..10 bidirectional (text-high, text-mid,\n"
+    "                     text-low, image-high, image-low, photo), 11..15 feed step\n"
+    "                     (pass4, pass6, pass8, pass3, pass2)\n"
+    "\n"
+    "Options:\n"
+    "  --virtual-printer DIR  use the built-in virtual printer; its state, job records\n"
+    "                         (jobs/NNNN.jsonl) and printed paper (jobs/NNNN.png) live in DIR\n"
+    "  --log-dir DIR          folder of the trace files and the error log (never created)\n"
+    "  --fast-clock           simulate waits instead of sleeping (virtual printer only)\n"
+    "  --help                 this text\n"
+    "\n"
+    "Exit status: 0 when the job ran to its end with every command acknowledged, no error\n"
+    "and no cancel; 1 otherwise (the reason on standard error); 2 for a usage error.\n";
+
+bool takesValue(const char* option) {
+    return std::strcmp(option, "--virtual-printer") == 0 || std::strcmp(option, "--log-dir") == 0;
 }
 }  // namespace
 
 int main(int argc, char** argv) {
+    CliOptions options;
+    std::vector<std::string> words;
     for (int i = 1; i < argc; ++i) {
-        if (std::strcmp(argv[i], "--log-dir") == 0 && i + 1 < argc) LogDir_Set(argv[++i]);
+        const char* a = argv[i];
+        if (std::strcmp(a, "--help") == 0 || std::strcmp(a, "-h") == 0) {
+            std::fputs(HELP, stdout);
+            return 0;
+        }
+        if (takesValue(a)) {
+            if (i + 1 >= argc) {
+                std::fprintf(stderr, "headalign: %s needs a folder\n", a);
+                return 2;
+            }
+            (std::strcmp(a, "--virtual-printer") == 0 ? options.virtualPrinterDir
+                                                     : options.logDir) = argv[++i];
+        } else if (std::strcmp(a, "--fast-clock") == 0) {
+            options.fastClock = true;
+        } else {
+            words.emplace_back(a);
+        }
     }
-    return smoke();
+    if (words.empty()) {
+        std::fputs(HELP, stdout);
+        return 0;
+    }
+    const std::string command = words[0];
+    std::vector<std::string> args(words.begin() + 1, words.end());
+    if (command == "pattern" || command == "adjust") return Cli_RunJob(command, args, options);
+    std::fprintf(stderr, "headalign: unknown command '%s' (see --help)\n", command.c_str());
+    return 2;
 }

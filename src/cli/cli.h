@@ -1,0 +1,21 @@
+// The command line: options shared by every subcommand and the subcommand entries.
+#pragma once
+#include <string>
+#include <vector>
+
+struct CliOptions {
+    std::string virtualPrinterDir;  // empty = the real printer through the platform's USB back end
+    std::string logDir;             // empty = the platform's log folder
+    bool fastClock = false;         // simulated waits (only sensible with the virtual printer)
+};
+
+// Attaches the printer chosen by the options (virtual printer, clock). False with a message
+// on standard error when the virtual printer's folder cannot be used.
+bool Cli_AttachPrinter(const CliOptions& options);
+void Cli_DetachPrinter(const CliOptions& options);
+
+// `pattern N|NAME` and `adjust TYPE|NAME`. Returns the process exit status.
+int Cli_RunJob(const std::string& kind, const std::vector<std::string>& args,
+               const CliOptions& options);
+// Number of a pattern or adjustment given as a number or a name; -1 when unknown.
+int Cli_JobNumber(const std::string& kind, const std::string& text);

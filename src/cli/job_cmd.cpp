@@ -1,0 +1,127 @@
+// `headalign pattern` and `headalign adjust`: one print job with an exit status that tells
+// whether it ran to its end.
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <span>
+#include <thread>
+
+#include "cli/cli.h"
+#include "diag/errors.h"
+#include "job/print_job.h"
+#include "platform/clock.h"
+#include "platform/logdir.h"
+#include "vprinter.h"
+
+namespace {
+struct JobName {
+    const char* name;
+    int number;
+};
+const JobName PATTERN_NAMES[] = {{"nozzle", 19}, {"line-check", 3}, {"vertical", 16}};
+const JobName ADJUST_NAMES[] = {
+    {"text-high", 5}, {"text-mid", 6}, {"text-low", 7}, {"image-high", 8},
+    {"image-low", 9}, {"photo", 10},   {"pass4", 11},   {"pass6", 12},
+    {"pass8", 13},    {"pass3", 14},   {"pass2", 15},
+};
+
+// Simulated time for runs against the virtual printer: sleeps cost nothing, the tick moves.
+std::atomic<uint32_t> simulatedTick{0};
+void simulatedSleep(uint32_t ms) {
+    simulatedTick += ms;
+    std::this_thread::sleep_for(std::chrono::microseconds(ms ? 50 : 0));
+}
+uint32_t simulatedTickMs() { return simulatedTick.load(); }
+ClockBackend simulatedClock{simulatedSleep, simulatedTickMs, nullptr};
+
+void reportFailure(const JobOutcome& o) {
+    char buffer[96];
+    if (!o.linkStarted) {
+        std::fprintf(stderr, "headalign: the printer could not be opened\n");
+    } else if (!o.paramsRead) {
+        std::fprintf(stderr, "headalign: the printer did not send its parameters\n");
+    } else if (o.modeRefused) {
+        std::fprintf(stderr, "headalign: the printer does not support this print mode\n");
+    } else if (o.errorCode != 0) {
+        std::fprintf(stderr, "headalign: error %d: %s\n", o.errorCode,
+                     errorText(o.errorCode, buffer, sizeof buffer));
+    } else if (o.pcCancelled) {
+        std::fprintf(stderr, "headalign: the job was cancelled on the PC\n");
+    } else if (o.printerCancelled) {
+        std::fprintf(stderr, "headalign: the job was cancelled at the printer\n");
+    } else if (!o.jobCreated) {
+        std::fprintf(stderr, "headalign: JOB_CREATE was not acknowledged\n");
+    } else if (!o.printStarted) {
+        std::fprintf(stderr, "headalign: PRINT_START was not acknowledged\n");
+    } else if (!o.endAcknowledged) {
+        std::fprintf(stderr, "headalign: the end of job was not acknowledged\n");
+    }
+}
+}  // namespace
+
+int Cli_JobNumber(const std::string& kind, const std::string& text) {
+    std::span<const JobName> names = kind == "pattern" ? std::span<const JobName>(PATTERN_NAMES)
+                                                        : std::span<const JobName>(ADJUST_NAMES);
+    for (const JobName& n : names)
+        if (text == n.name) return n.number;
+    char* end = nullptr;
+    long v = std::strtol(text.c_str(), &end, 10);
+    if (text.empty() || *end != '\0' || v < 0 || v > 255) return -1;
+    return static_cast<int>(v);
+}
+
+bool Cli_AttachPrinter(const CliOptions& options) {
+    if (!options.logDir.empty()) LogDir_Set(options.logDir);
+    if (options.fastClock) {
+        static const ClockBackend* real = Clock_Backend();
+        simulatedClock.localTime = real->localTime;
+        simulatedTick = real->tickMs();
+        Clock_Install(&simulatedClock);
+    }
+    if (options.virtualPrinterDir.empty()) return true;
+    std::error_code ec;
+    std::filesystem::create_directories(options.virtualPrinterDir, ec);
+    if (!VPrinter_Attach(options.virtualPrinterDir)) {
+        std::fprintf(stderr, "headalign: cannot use the virtual printer folder %s\n",
+                     options.virtualPrinterDir.c_str());
+        return false;
+    }
+    return true;
+}
+
+void Cli_DetachPrinter(const CliOptions& options) {
+    if (!options.virtualPrinterDir.empty()) VPrinter_Detach();
+    if (options.fastClock) Clock_Install(nullptr);
+}
+
+int Cli_RunJob(const std::string& kind, const std::vector<std::string>& args,
+               const CliOptions& options) {
+    if (args.size() != 1) {
+        std::fprintf(stderr, "headalign: %s takes one number or name (see --help)\n", kind.c_str());
+        return 2;
+    }
+    int number = Cli_JobNumber(kind, args[0]);
+    if (number < 0) {
+        std::fprintf(stderr, "headalign: unknown %s '%s' (see --help)\n", kind.c_str(),
+                     args[0].c_str());
+        return 2;
+    }
+    if (!Cli_AttachPrinter(options)) return 2;
+    if (kind == "pattern") {
+        Job_RunPattern(static_cast<uint8_t>(number));
+    } else {
+        Job_RunAdjustment(static_cast<uint8_t>(number));
+    }
+    const JobOutcome outcome = Job_LastOutcome();
+    uint32_t jobNumber = options.virtualPrinterDir.empty() ? 0 : VPrinter_LastJobNumber();
+    Cli_DetachPrinter(options);
+    if (jobNumber) {
+        std::printf("\nprinted: %s\n", VPrinter_JobPath(jobNumber, ".png").c_str());
+    }
+    if (Job_Succeeded(outcome)) return 0;
+    reportFailure(outcome);
+    return 1;
+}
