@@ -57,3 +57,8 @@ void FeedStep_ResetForTest() {
     stepReady = 0;
     stepCarry = 0.0;
 }
+void FeedStep_SetStateForTest(double rowSteps, double carry) {
+    stepsPerRow = rowSteps;
+    stepReady = 1;
+    stepCarry = carry;
+}

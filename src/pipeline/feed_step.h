@@ -13,5 +13,6 @@ uint32_t rowsToSteps(uint32_t rows);
 double feedStepsPerRow();
 double feedStepCarry();
 bool feedStepReady();
-// Tests only: back to the state at program start.
+// Tests only: back to the state at program start, or to a chosen ready state.
 void FeedStep_ResetForTest();
+void FeedStep_SetStateForTest(double stepsPerRow, double carry);
