@@ -83,13 +83,15 @@ void onSave() {
 }
 
 void onHdBox() {
-    if (isChecked(ID_HD_BOX)) {
-        state.hdMode = 1;
+    bool on = isChecked(ID_HD_BOX);
+    state.hdMode = on ? 1 : 0;
+#ifdef HEADALIGN_HAVE_PRINT_JOB
+    Job_SetHdMode(on);  // the adjustment jobs read the box through the job module
+#endif
+    if (on)
         showHdModeLabels();
-    } else {
-        state.hdMode = 0;
+    else
         showStandardModeLabels();
-    }
 }
 
 intptr_t onCommand(DialogHandle dialog, int id, int notification) {
