@@ -1,9 +1,27 @@
 #!/usr/bin/env bash
-# Sets everything up, builds headalign and runs it.
+# Sets everything up, builds headalign and runs the demonstration on the virtual printer:
+# nozzle check, line check, vertical alignment, one bidirectional and one feed-step
+# adjustment, then lists the pictures of the printed paper.
 set -euo pipefail
 top="$(cd "$(dirname "$0")/.." && pwd)"
 "$top/scripts/setup.sh"
 build="$top/build/release"
 cmake -S "$top" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DHEADALIGN_TESTS=OFF >/dev/null
 cmake --build "$build" -j"$(nproc)" --target headalign
-exec "$build/headalign" "$@"
+printer="${HEADALIGN_DEMO_DIR:-$top/demo/printer}"
+logs="$top/demo/log"
+mkdir -p "$printer" "$logs"
+status=0
+for job in "pattern nozzle" "pattern line-check" "pattern vertical" "adjust text-high" "adjust pass4"; do
+  echo "== headalign $job"
+  # shellcheck disable=SC2086
+  if ! "$build/headalign" --fast-clock --virtual-printer "$printer" --log-dir "$logs" $job >"$logs/last-run.txt" 2>&1; then
+    status=1
+    tail -n 5 "$logs/last-run.txt"
+  fi
+  grep -E '^printed: ' "$logs/last-run.txt" || true
+done
+echo
+echo "Pictures of the printed paper:"
+ls -1 "$printer"/jobs/*.png
+exit $status
