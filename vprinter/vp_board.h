@@ -1,0 +1,138 @@
+// Internal state of the virtual printer's board, shared by its files (not a public header).
+#pragma once
+#include <cstdint>
+#include <deque>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "vprinter.h"
+
+// Wire constants of the link, as the board sees them.
+constexpr uint16_t VP_MAGIC[7] = {0xABCD, 0xEC38, 0xB92B, 0x7CAE, 0x9899, 0xC2F0, 0xDC35};
+constexpr uint16_t VP_STREAM_CMM = 0x0BAA;
+constexpr uint16_t VP_STREAM_DATA = 0x85B5;
+constexpr uint16_t VP_KIND_ONLY = 0xF008, VP_KIND_FIRST = 0xF001, VP_KIND_MIDDLE = 0xF004,
+                   VP_KIND_LAST = 0xF002;
+constexpr uint32_t VP_CMM_PACKET_BYTES = 128;
+constexpr uint32_t VP_CMM_WORDS = 47;
+constexpr uint32_t VP_DATA_WORDS = 4064;
+constexpr uint32_t VP_DATA_SLOT = 8192;
+constexpr uint32_t VP_DATA_BATCH = 7 * VP_DATA_SLOT;
+constexpr uint32_t VP_REPLY_BODY_MAX = 96;
+constexpr size_t VP_RECORD_SIZE = 56;
+constexpr size_t VP_INFO_SIZE = 136;
+
+// One transfer being received (CMM or DATA).
+struct VpTransfer {
+    bool active = false;
+    uint16_t stream = 0;
+    uint16_t serial = 0;
+    uint16_t count = 0;
+    uint32_t total = 0;       // data words announced
+    uint16_t nextIndex = 0;
+    std::vector<uint8_t> data;  // gathered bodies
+};
+
+// The paper: drops on a grid (x in dots of the job's first resolution, y in picture rows).
+struct VpPaperRow {
+    int64_t x0 = 0;
+    std::vector<uint8_t> mask;  // bit k = ink channel k landed here
+};
+struct VpPaper {
+    uint16_t xDpi = 0;          // grid of the x axis (0 until the first swath)
+    double yMeters = 0;         // paper advanced so far (true distance)
+    std::map<int64_t, VpPaperRow> rows;
+    uint64_t drops = 0;
+};
+
+struct VpHandle {
+    bool printer = false;
+};
+
+struct VpBoard {
+    std::mutex mu;
+    bool attached = false;
+    std::string dir;
+    const void* previousDriver = nullptr;
+    VPrinterModel model;
+    VPrinterFaults faults;
+    std::vector<std::string> decoys;
+    std::vector<std::string> snapshot;  // enumeration in progress
+    std::map<intptr_t, VpHandle> handles;
+    intptr_t nextHandle = 0x100;
+    uint32_t resetGeneration = 0;
+    intptr_t writer = 0;  // handle of the write being received
+
+    // Receiver.
+    VpTransfer rx;
+    bool serialKnown = false;
+    uint16_t lastSerial = 0;
+    bool interrupted = false;  // a failure or reset happened since the last complete transfer
+    uint32_t failureCount = 0;       // failures and resets so far
+    uint32_t failuresAtLastSwath = 0;
+    bool expectData = false;   // a swath block waits for its DATA transfer
+    std::vector<uint8_t> swathBlock;
+    std::vector<uint8_t> lastSwathBlock;
+    uint64_t dataBytes = 0;
+
+    // Replies waiting to be read, one packet each.
+    std::deque<std::vector<uint8_t>> replies;
+    uint16_t replySerial = 1;
+
+    // Stored record and jobs.
+    uint8_t record[VP_RECORD_SIZE] = {};
+    uint32_t jobCounter = 0;   // last job number used
+    bool jobOpen = false;
+    bool jobSuspended = false;  // its link closed; a reconnected link may go on with it
+    intptr_t jobHandle = 0;
+    uint32_t jobNumber = 0;
+    std::vector<std::string> jobEvents;
+    std::vector<std::string> looseEvents;
+    std::vector<std::string> protocolErrors;
+    VpPaper paper;
+};
+
+VpBoard& vpBoard();
+
+// Receiver (vp_packets.cpp): one write I/O control's bytes. Board lock held.
+void vpReceiveWrite(VpBoard& b, const uint8_t* bytes, uint32_t length);
+// Queues a reply body framed as the board frames replies. Board lock held.
+void vpQueueReply(VpBoard& b, const std::vector<uint8_t>& body);
+// A violation of the link's rules; recorded in the current job or the loose events.
+void vpProtocolError(VpBoard& b, const char* fmt, ...) __attribute__((format(printf, 2, 3)));
+
+// Commands (vp_commands.cpp): a complete CMM transfer / a complete DATA transfer.
+void vpOnCommand(VpBoard& b, intptr_t handle, const std::vector<uint8_t>& block);
+void vpOnData(VpBoard& b, const std::vector<uint8_t>& data);
+void vpBuildInfoRecord(const VpBoard& b, uint8_t out[VP_INFO_SIZE]);
+
+// State folder (vp_state.cpp).
+void vpDefaultRecord(const VPrinterModel& m, uint8_t out[VP_RECORD_SIZE]);
+void vpLoadState(VpBoard& b);
+bool vpStoreRecord(VpBoard& b);
+void vpEvent(VpBoard& b, const std::string& json);
+void vpOpenJob(VpBoard& b, intptr_t handle);
+void vpCloseJob(VpBoard& b, const char* reason);
+// The job's link closed: its records are written now; a reconnected link may resume it.
+void vpSuspendJob(VpBoard& b);
+// Marks a failure or reset (a resent transfer after it is a retry, not a new one).
+void vpInterrupted(VpBoard& b);
+std::string vpJsonEscape(const std::string& s);
+
+// Paper (vp_render.cpp).
+struct VpSwath {
+    uint32_t number = 0;
+    uint32_t size = 0;
+    uint8_t resolutionCode = 0;
+    uint8_t r2l = 0, l2r = 0, spit = 0;
+    uint16_t speed = 0, start = 0, stop = 0, nextStart = 0, spitDistance = 0;
+    uint32_t feed = 0;
+};
+uint16_t vpResolutionDpi(uint8_t code);
+void vpRenderSwath(VpBoard& b, const VpSwath& s, const uint8_t* data, size_t size);
+void vpFeedPaper(VpBoard& b, uint32_t feedWord);
+// Writes the PNG of the job's paper; returns a JSON object text describing the picture.
+std::string vpWritePicture(VpBoard& b, const std::string& path);

@@ -1,0 +1,202 @@
+// The PNG of a job's paper: drops coloured by ink, scaled down to a viewable size, long blank
+// stretches cut out and marked with their length in millimetres.
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "vp_board.h"
+
+#ifdef HEADALIGN_HAVE_PNG
+#include <png.h>
+#endif
+
+namespace {
+
+constexpr int64_t MARGIN = 16;       // grid dots of white around the ink
+constexpr uint32_t CUT_BAND_PX = 24;  // height of a cut marker in the picture
+
+struct Rgb {
+    uint8_t r, g, b;
+};
+// Ink of each channel (bit k of a column byte) on the default ink layout: C1 C2 M1 M2 Y1 Y2 K1 K2.
+const Rgb INK[8] = {{0, 174, 239}, {0, 130, 190}, {236, 0, 140}, {180, 50, 150},
+                    {255, 214, 0}, {205, 170, 0}, {0, 0, 0},     {80, 80, 80}};
+const Rgb MARK = {220, 0, 0};
+
+// 3x5 glyphs for the cut labels.
+struct Glyph {
+    char c;
+    uint8_t rows[5];
+};
+const Glyph FONT[] = {
+    {'0', {7, 5, 5, 5, 7}}, {'1', {2, 6, 2, 2, 7}}, {'2', {7, 1, 7, 4, 7}}, {'3', {7, 1, 7, 1, 7}},
+    {'4', {5, 5, 7, 1, 1}}, {'5', {7, 4, 7, 1, 7}}, {'6', {7, 4, 7, 5, 7}}, {'7', {7, 1, 1, 1, 1}},
+    {'8', {7, 5, 7, 5, 7}}, {'9', {7, 5, 7, 1, 7}}, {'m', {0, 0, 7, 7, 5}}, {'.', {0, 0, 0, 0, 2}},
+    {'-', {0, 0, 7, 0, 0}}, {' ', {0, 0, 0, 0, 0}},
+};
+
+// A stretch of paper rows shown in the picture, and the cut before it (0 = none).
+struct Segment {
+    int64_t firstRow, lastRow;
+    int64_t picRow;
+    double cutMmBefore;
+};
+
+struct Picture {
+    uint32_t width = 0, height = 0;
+    std::vector<uint8_t> masks;  // OR of the channels landing in each picture pixel
+    std::vector<uint8_t> marks;  // 1 where the cut markers are drawn
+};
+
+std::vector<Segment> segments(const VpPaper& p, uint32_t dpiY, uint32_t cutMm, uint32_t scaleY) {
+    std::vector<Segment> out;
+    int64_t cutRows = int64_t(std::ceil(cutMm * dpiY / 25.4));
+    int64_t band = int64_t(CUT_BAND_PX) * scaleY;
+    int64_t pic = MARGIN;
+    for (const auto& [row, data] : p.rows) {
+        if (!out.empty() && row - out.back().lastRow <= cutRows) {
+            out.back().lastRow = row;
+            continue;
+        }
+        double cut = 0;
+        if (!out.empty()) {
+            pic += out.back().lastRow - out.back().firstRow + 1 + band;
+            cut = (row - out.back().lastRow) * 25.4 / dpiY;
+        }
+        out.push_back(Segment{row, row, pic, cut});
+    }
+    return out;
+}
+
+void drawText(Picture& pic, const std::string& text, uint32_t x, uint32_t y, uint32_t scale) {
+    for (char ch : text) {
+        for (const Glyph& g : FONT) {
+            if (g.c != ch) continue;
+            for (uint32_t r = 0; r < 5 * scale; ++r)
+                for (uint32_t c = 0; c < 3 * scale; ++c)
+                    if ((g.rows[r / scale] >> (2 - c / scale)) & 1) {
+                        uint32_t px = x + c, py = y + r;
+                        if (px < pic.width && py < pic.height) pic.marks[size_t(py) * pic.width + px] = 1;
+                    }
+        }
+        x += 4 * scale;
+    }
+}
+
+void drawCut(Picture& pic, uint32_t y, double mm) {
+    for (uint32_t x = 0; x < pic.width; ++x)
+        if ((x / 6) % 2 == 0 && y < pic.height) pic.marks[size_t(y) * pic.width + x] = 1;
+    char label[32];
+    std::snprintf(label, sizeof label, "%.0f mm", mm);
+    drawText(pic, label, 4, y + 3, 2);
+}
+
+Rgb colourOf(uint8_t mask) {
+    double r = 255, g = 255, b = 255;
+    for (int k = 0; k < 8; ++k) {
+        if (!(mask & (1u << k))) continue;
+        r *= INK[k].r / 255.0;
+        g *= INK[k].g / 255.0;
+        b *= INK[k].b / 255.0;
+    }
+    return Rgb{uint8_t(r), uint8_t(g), uint8_t(b)};
+}
+
+#ifdef HEADALIGN_HAVE_PNG
+bool savePng(const Picture& pic, const std::string& path) {
+    FILE* f = std::fopen(path.c_str(), "wb");
+    if (!f) return false;
+    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+    png_infop info = png ? png_create_info_struct(png) : nullptr;
+    if (!png || !info || setjmp(png_jmpbuf(png))) {
+        png_destroy_write_struct(&png, &info);
+        std::fclose(f);
+        return false;
+    }
+    png_init_io(png, f);
+    png_set_compression_level(png, 1);
+    png_set_IHDR(png, info, pic.width, pic.height, 8, PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE,
+                 PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+    png_write_info(png, info);
+    std::vector<uint8_t> line(size_t(pic.width) * 3);
+    for (uint32_t y = 0; y < pic.height; ++y) {
+        for (uint32_t x = 0; x < pic.width; ++x) {
+            size_t i = size_t(y) * pic.width + x;
+            Rgb c = pic.marks[i] ? MARK : colourOf(pic.masks[i]);
+            line[3 * x] = c.r;
+            line[3 * x + 1] = c.g;
+            line[3 * x + 2] = c.b;
+        }
+        png_write_row(png, line.data());
+    }
+    png_write_end(png, nullptr);
+    png_destroy_write_struct(&png, &info);
+    return std::fclose(f) == 0;
+}
+#else
+bool savePng(const Picture&, const std::string&) { return false; }
+#endif
+
+}  // namespace
+
+std::string vpWritePicture(VpBoard& b, const std::string& path) {
+    const VpPaper& p = b.paper;
+    const VPrinterModel& m = b.model;
+    int64_t xMin = 0, xMax = 0;
+    bool any = false;
+    for (const auto& [row, data] : p.rows) {
+        for (size_t i = 0; i < data.mask.size(); ++i) {
+            if (!data.mask[i]) continue;
+            int64_t x = data.x0 + int64_t(i);
+            xMin = any ? std::min(xMin, x) : x;
+            xMax = any ? std::max(xMax, x) : x;
+            any = true;
+        }
+    }
+    int64_t gridW = any ? xMax - xMin + 1 + 2 * MARGIN : 64;
+    // The cut bands are sized in picture pixels, so pick the vertical scale from a first guess.
+    std::vector<Segment> segs = segments(p, m.renderDpiY, m.blankCutMm, 1);
+    int64_t gridH = 2 * MARGIN;
+    if (!segs.empty()) gridH = segs.back().picRow + segs.back().lastRow - segs.back().firstRow + 1 + MARGIN;
+    uint32_t fx = uint32_t((gridW + m.maxPictureWidth - 1) / m.maxPictureWidth);
+    uint32_t fy = uint32_t((gridH + m.maxPictureHeight - 1) / m.maxPictureHeight);
+    if (fy > 1) segs = segments(p, m.renderDpiY, m.blankCutMm, fy);
+    if (!segs.empty()) gridH = segs.back().picRow + segs.back().lastRow - segs.back().firstRow + 1 + MARGIN;
+
+    Picture pic;
+    pic.width = uint32_t((gridW + fx - 1) / fx);
+    pic.height = uint32_t((gridH + fy - 1) / fy);
+    pic.masks.assign(size_t(pic.width) * pic.height, 0);
+    pic.marks.assign(pic.masks.size(), 0);
+    std::string cuts;
+    for (const Segment& s : segs) {
+        if (s.cutMmBefore > 0) {
+            drawCut(pic, uint32_t((s.picRow - int64_t(CUT_BAND_PX) * fy / 2) / fy), s.cutMmBefore);
+            char item[96];
+            std::snprintf(item, sizeof item, "%s{\"at_row\":%lld,\"length_mm\":%.2f}",
+                          cuts.empty() ? "" : ",", static_cast<long long>(s.firstRow), s.cutMmBefore);
+            cuts += item;
+        }
+        for (auto it = p.rows.find(s.firstRow); it != p.rows.end() && it->first <= s.lastRow; ++it) {
+            uint32_t y = uint32_t((s.picRow + it->first - s.firstRow) / fy);
+            for (size_t i = 0; i < it->second.mask.size(); ++i) {
+                uint8_t v = it->second.mask[i];
+                if (!v) continue;
+                uint32_t x = uint32_t((it->second.x0 + int64_t(i) - xMin + MARGIN) / fx);
+                pic.masks[size_t(y) * pic.width + x] |= v;
+            }
+        }
+    }
+    bool saved = savePng(pic, path);
+    char text[400];
+    std::snprintf(text, sizeof text,
+                  "{\"event\":\"picture\",\"png\":%d,\"width\":%u,\"height\":%u,\"scale_x\":%u,"
+                  "\"scale_y\":%u,\"x_dpi\":%u,\"y_dpi\":%u,\"origin_x\":%lld,\"origin_row\":%lld,"
+                  "\"margin\":%lld,\"drops\":%llu,\"cuts\":[",
+                  saved ? 1 : 0, pic.width, pic.height, fx, fy, p.xDpi, m.renderDpiY,
+                  static_cast<long long>(xMin), static_cast<long long>(segs.empty() ? 0 : segs[0].firstRow),
+                  static_cast<long long>(MARGIN), static_cast<unsigned long long>(p.drops));
+    return text + cuts + "]}";
+}

@@ -1,0 +1,352 @@
+// The printer's state folder: stored parameter record (replaced atomically), printer model
+// file, event records of jobs and of the time between jobs, and the test inspection API.
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "platform/bytes.h"
+#include "vp_board.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const char* const RECORD_FILE = "record.bin";
+const char* const MODEL_FILE = "printer.cfg";
+const char* const LOOSE_FILE = "events.jsonl";
+
+// Scalar fields of the model file, one row each: key, range, setter.
+struct ModelKey {
+    const char* key;
+    long min, max;
+    void (*set)(VPrinterModel&, long);
+};
+
+#define VP_KEY(name, field, lo, hi) \
+    {name, lo, hi, [](VPrinterModel& m, long v) { m.field = static_cast<decltype(m.field)>(v); }}
+const ModelKey MODEL_KEYS[] = {
+    VP_KEY("main_board_version", mainBoardVersion, 0, 255),
+    VP_KEY("head_flags", headFlags, 0, 3),
+    VP_KEY("print_direction", printDirection, 0, 255),
+    VP_KEY("fixed_direction", fixedDirection, 0, 255),
+    VP_KEY("overlap_level", overlapLevel, 0, 255),
+    VP_KEY("carriage_travel", carriageTravel, 0, 65535),
+    VP_KEY("right_margin", rightMargin, 0, 65535),
+    VP_KEY("margin_switch", marginSwitch, 0, 255),
+    VP_KEY("spit_interval", spitInterval, 0, 255),
+    VP_KEY("spit_distance", spitDistance, 0, 65535),
+    VP_KEY("model_code", modelCode, 0, 65535),
+    VP_KEY("carriage_version", carriageVersion, 0, 255),
+    VP_KEY("driver_version", driverVersion, 0, 255),
+    VP_KEY("carriage_id", carriageId, 0, 65535),
+    VP_KEY("main_board_id", mainBoardId, 0, 65535),
+    VP_KEY("driver_id", driverId, 0, 65535),
+    VP_KEY("report_figure", reportFigure, 0, 255),
+    VP_KEY("mode_byte", modeByte, 0, 255),
+    VP_KEY("short_layout", shortLayout, 0, 1),
+    VP_KEY("speed_class", speedClass, 0, 255),
+    VP_KEY("pass_figure", passFigure, 0, 255),
+    VP_KEY("steps_per_meter", stepsPerMeter, 1, 100000000),
+    VP_KEY("feed_error_ppm", feedErrorPpm, -500000, 500000),
+    VP_KEY("head_b_offset_x", headBOffsetX1440, -100000, 100000),
+    VP_KEY("head_b_offset_y", headBOffsetY1440, -100000, 100000),
+    VP_KEY("render_dpi_y", renderDpiY, 90, 1440),
+    VP_KEY("max_picture_width", maxPictureWidth, 16, 40000),
+    VP_KEY("max_picture_height", maxPictureHeight, 16, 40000),
+    VP_KEY("blank_cut_mm", blankCutMm, 1, 100000),
+    VP_KEY("read_timeout_ms", readTimeoutMs, 10, 600000),
+};
+#undef VP_KEY
+
+std::string trim(const std::string& s) {
+    size_t a = s.find_first_not_of(" \t\r");
+    size_t e = s.find_last_not_of(" \t\r");
+    return a == std::string::npos ? std::string() : s.substr(a, e - a + 1);
+}
+
+bool parseNumber(const std::string& text, long min, long max, long* out) {
+    std::string t = trim(text);
+    if (t.empty()) return false;
+    char* end = nullptr;
+    long v = std::strtol(t.c_str(), &end, 0);
+    if (*end != '\0' || v < min || v > max) return false;
+    *out = v;
+    return true;
+}
+
+// "a:b, c:d" (pairs) or "a, b" (single values) into pairs (second 0 for single values).
+bool parseList(const std::string& text, bool pairs, std::vector<std::pair<long, long>>* out) {
+    std::stringstream ss(text);
+    std::string item;
+    while (std::getline(ss, item, ',')) {
+        if (trim(item).empty()) continue;
+        size_t colon = item.find(':');
+        long a = 0, v = 0;
+        if (pairs != (colon != std::string::npos)) return false;
+        if (!parseNumber(item.substr(0, colon), -1000000, 1000000, &a)) return false;
+        if (pairs && !parseNumber(item.substr(colon + 1), -1000000, 1000000, &v)) return false;
+        out->push_back({a, v});
+    }
+    return true;
+}
+
+bool setListKey(const std::string& key, const std::string& value, VPrinterModel* m) {
+    std::vector<std::pair<long, long>> items;
+    bool pairs = key != "missing_nozzles";
+    if (!parseList(value, pairs, &items)) return false;
+    for (const auto& [a, v] : items)
+        if (a < 0 || a > 65535) return false;
+    if (key == "bidir_error") {
+        m->bidirErrorByIps.clear();
+        for (const auto& [a, v] : items) m->bidirErrorByIps.push_back({uint16_t(a), int32_t(v)});
+    } else if (key == "missing_nozzles") {
+        m->missingNozzles.clear();
+        for (const auto& [a, v] : items) m->missingNozzles.push_back(uint16_t(a));
+    } else {
+        m->deflectedNozzles.clear();
+        for (const auto& [a, v] : items) m->deflectedNozzles.push_back({uint16_t(a), int32_t(v)});
+    }
+    return true;
+}
+
+bool setKey(const std::string& key, const std::string& value, VPrinterModel* m) {
+    if (key == "bidir_error" || key == "missing_nozzles" || key == "deflected_nozzles")
+        return setListKey(key, value, m);
+    for (const ModelKey& k : MODEL_KEYS) {
+        if (key != k.key) continue;
+        long v = 0;
+        if (!parseNumber(value, k.min, k.max, &v)) return false;
+        k.set(*m, v);
+        return true;
+    }
+    return false;
+}
+
+std::string path(const VpBoard& b, const std::string& name) { return (fs::path(b.dir) / name).string(); }
+
+void appendLine(const std::string& file, const std::string& line) {
+    std::ofstream out(file, std::ios::app | std::ios::binary);
+    out << line << '\n';
+}
+
+uint32_t highestJobNumber(const std::string& jobsDir) {
+    uint32_t highest = 0;
+    std::error_code ec;
+    for (const auto& entry : fs::directory_iterator(jobsDir, ec)) {
+        std::string name = entry.path().filename().string();
+        if (name.size() < 5 || name.find_first_not_of("0123456789") != 4) continue;
+        highest = std::max(highest, static_cast<uint32_t>(std::stoul(name.substr(0, 4))));
+    }
+    return highest;
+}
+
+void loadModel(VpBoard& b) {
+    b.model = VPrinterModel{};
+    std::ifstream in(path(b, MODEL_FILE), std::ios::binary);
+    if (!in) return;
+    std::stringstream text;
+    text << in.rdbuf();
+    std::string error;
+    if (!VPrinter_ParseModel(text.str(), &b.model, &error))
+        vpEvent(b, "{\"event\":\"state_error\",\"what\":\"" + vpJsonEscape(MODEL_FILE + (": " + error)) + "\"}");
+}
+
+void loadRecord(VpBoard& b) {
+    vpDefaultRecord(b.model, b.record);
+    std::ifstream in(path(b, RECORD_FILE), std::ios::binary);
+    if (!in) return;
+    std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    if (bytes.size() != VP_RECORD_SIZE) {
+        vpEvent(b, "{\"event\":\"state_error\",\"what\":\"record.bin has " +
+                       std::to_string(bytes.size()) + " bytes (expected 56); defaults used\"}");
+        return;
+    }
+    std::memcpy(b.record, bytes.data(), VP_RECORD_SIZE);
+}
+
+}  // namespace
+
+bool VPrinter_ParseModel(const std::string& text, VPrinterModel* model, std::string* error) {
+    std::stringstream ss(text);
+    std::string line;
+    int number = 0;
+    while (std::getline(ss, line)) {
+        ++number;
+        std::string t = trim(line.substr(0, line.find('#')));
+        if (t.empty()) continue;
+        size_t eq = t.find('=');
+        std::string key = eq == std::string::npos ? t : trim(t.substr(0, eq));
+        if (eq == std::string::npos || !setKey(key, t.substr(eq + 1), model)) {
+            if (error) *error = "line " + std::to_string(number) + ": bad entry \"" + t + "\"";
+            return false;
+        }
+    }
+    return true;
+}
+
+std::vector<std::string> VPrinter_ModelKeys() {
+    std::vector<std::string> keys;
+    for (const ModelKey& k : MODEL_KEYS) keys.push_back(k.key);
+    keys.insert(keys.end(), {"bidir_error", "missing_nozzles", "deflected_nozzles"});
+    return keys;
+}
+
+std::string vpJsonEscape(const std::string& s) {
+    std::string out;
+    for (unsigned char c : s) {
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += static_cast<char>(c);
+        } else if (c < 0x20) {
+            char u[8];
+            std::snprintf(u, sizeof u, "\\u%04x", c);
+            out += u;
+        } else {
+            out += static_cast<char>(c);
+        }
+    }
+    return out;
+}
+
+void vpDefaultRecord(const VPrinterModel& m, uint8_t out[VP_RECORD_SIZE]) {
+    static const uint8_t INK_ORDER[8] = {7, 6, 5, 4, 3, 2, 1, 0};
+    std::memset(out, 0, VP_RECORD_SIZE);
+    out[0x00] = 0xAC;
+    out[0x02] = m.headFlags;
+    for (size_t off : {0x0a, 0x0c, 0x0e, 0x10, 0x30}) le::putU16(out, off, 10000);
+    le::putU16(out, 0x12, m.spitDistance);
+    std::memcpy(out + 0x16, INK_ORDER, 8);
+}
+
+void vpLoadState(VpBoard& b) {
+    std::error_code ec;
+    fs::create_directories(fs::path(b.dir) / "jobs", ec);
+    loadModel(b);
+    loadRecord(b);
+    b.jobCounter = highestJobNumber((fs::path(b.dir) / "jobs").string());
+}
+
+// A new file renamed over the old one: a crash leaves either record whole, never a torn one.
+bool vpStoreRecord(VpBoard& b) {
+    std::string target = path(b, RECORD_FILE);
+    std::string temp = target + ".new";
+    {
+        std::ofstream out(temp, std::ios::binary | std::ios::trunc);
+        out.write(reinterpret_cast<const char*>(b.record), VP_RECORD_SIZE);
+        out.flush();
+        if (!out) return false;
+    }
+    std::error_code ec;
+    fs::rename(temp, target, ec);
+    return !ec;
+}
+
+void vpEvent(VpBoard& b, const std::string& json) {
+    if (b.jobOpen && !b.jobSuspended) {
+        b.jobEvents.push_back(json);
+        appendLine(VPrinter_JobPath(b.jobNumber, ".jsonl"), json);
+        return;
+    }
+    b.looseEvents.push_back(json);
+    if (!b.dir.empty()) appendLine(path(b, LOOSE_FILE), json);
+}
+
+void vpOpenJob(VpBoard& b, intptr_t handle) {
+    b.jobOpen = true;
+    b.jobSuspended = false;
+    b.jobHandle = handle;
+    b.jobNumber = ++b.jobCounter;
+    b.jobEvents.clear();
+    b.paper = VpPaper{};
+    b.lastSwathBlock.clear();
+    std::ofstream(VPrinter_JobPath(b.jobNumber, ".jsonl"), std::ios::binary | std::ios::trunc);
+}
+
+void vpSuspendJob(VpBoard& b) {
+    vpEvent(b, "{\"event\":\"link\",\"what\":\"closed\"}");
+    vpEvent(b, vpWritePicture(b, VPrinter_JobPath(b.jobNumber, ".png")));
+    b.jobSuspended = true;
+}
+
+void vpCloseJob(VpBoard& b, const char* reason) {
+    b.jobSuspended = false;
+    vpEvent(b, std::string("{\"event\":\"job_end\",\"reason\":\"") + reason + "\"}");
+    vpEvent(b, vpWritePicture(b, VPrinter_JobPath(b.jobNumber, ".png")));
+    b.jobOpen = false;
+}
+
+std::string VPrinter_JobPath(uint32_t number, const char* extension) {
+    VpBoard& b = vpBoard();
+    char name[32];
+    std::snprintf(name, sizeof name, "%04u%s", number, extension);
+    return (fs::path(b.dir) / "jobs" / name).string();
+}
+
+void VPrinter_SetModel(const VPrinterModel& model) {
+    VpBoard& b = vpBoard();
+    std::lock_guard<std::mutex> lock(b.mu);
+    b.model = model;
+}
+
+VPrinterModel VPrinter_GetModel() {
+    VpBoard& b = vpBoard();
+    std::lock_guard<std::mutex> lock(b.mu);
+    return b.model;
+}
+
+void VPrinter_SetFaults(const VPrinterFaults& faults) {
+    VpBoard& b = vpBoard();
+    std::lock_guard<std::mutex> lock(b.mu);
+    b.faults = faults;
+}
+
+VPrinterFaults VPrinter_GetFaults() {
+    VpBoard& b = vpBoard();
+    std::lock_guard<std::mutex> lock(b.mu);
+    return b.faults;
+}
+
+std::vector<std::string> VPrinter_JobEvents() {
+    VpBoard& b = vpBoard();
+    std::lock_guard<std::mutex> lock(b.mu);
+    return b.jobEvents;
+}
+
+std::vector<std::string> VPrinter_LooseEvents() {
+    VpBoard& b = vpBoard();
+    std::lock_guard<std::mutex> lock(b.mu);
+    return b.looseEvents;
+}
+
+bool VPrinter_JobOpen() {
+    VpBoard& b = vpBoard();
+    std::lock_guard<std::mutex> lock(b.mu);
+    return b.jobOpen && !b.jobSuspended;
+}
+
+uint32_t VPrinter_LastJobNumber() {
+    VpBoard& b = vpBoard();
+    std::lock_guard<std::mutex> lock(b.mu);
+    return b.jobCounter;
+}
+
+void VPrinter_StoredRecord(uint8_t out[56]) {
+    VpBoard& b = vpBoard();
+    std::lock_guard<std::mutex> lock(b.mu);
+    std::memcpy(out, b.record, VP_RECORD_SIZE);
+}
+
+void VPrinter_SetStoredRecord(const uint8_t record[56]) {
+    VpBoard& b = vpBoard();
+    std::lock_guard<std::mutex> lock(b.mu);
+    std::memcpy(b.record, record, VP_RECORD_SIZE);
+    if (!b.dir.empty()) vpStoreRecord(b);
+}
+
+void VPrinter_InfoRecord(uint8_t out[136]) {
+    VpBoard& b = vpBoard();
+    std::lock_guard<std::mutex> lock(b.mu);
+    vpBuildInfoRecord(b, out);
+}
