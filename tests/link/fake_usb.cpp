@@ -18,7 +18,7 @@ struct State {
     bool enumFails = false;
     int failOpens = 0, failWrites = 0, failReads = 0;
     uint32_t lastError = 31;
-    bool hangNext = false, released = false;
+    bool hangNext = false, released = false, aborted = false;
     std::deque<Bytes> packets;
     std::function<std::vector<Bytes>(const Bytes&)> responder;
     std::vector<Bytes> writes;
@@ -159,9 +159,10 @@ bool readPacket(State& s, std::unique_lock<std::mutex>& l, UsbHandle h, void* ou
     ++s.counters.reads;
     if (s.hangNext) {
         s.hangNext = false;
-        s.cv.wait(l, [&] { return s.released || !s.open.count(h); });
-        s.released = false;
-        if (!s.open.count(h)) return false;
+        s.cv.wait(l, [&] { return s.released || s.aborted || !s.open.count(h); });
+        bool abortedNow = s.aborted;
+        s.released = s.aborted = false;
+        if (abortedNow || !s.open.count(h)) return false;
     }
     if (s.failReads > 0) {
         --s.failReads;
@@ -190,7 +191,12 @@ bool ioctl(UsbHandle h, uint32_t code, const void*, uint32_t, void* out, uint32_
             record(s, Bytes(static_cast<uint8_t*>(out), static_cast<uint8_t*>(out) + outLen));
             return true;
         case USB_IOCTL_READ_PACKET: return readPacket(s, l, h, out, outLen, returned);
-        case USB_IOCTL_PIPE_RESET: ++s.counters.pipeResets; return true;
+        case USB_IOCTL_PIPE_RESET:
+            // Like the real driver, a pipe reset aborts the transfer pending on the pipe.
+            ++s.counters.pipeResets;
+            s.aborted = true;
+            s.cv.notify_all();
+            return true;
         case USB_IOCTL_DEVICE_RESET: ++s.counters.softResets; return true;
         default: return false;
     }
@@ -214,7 +220,7 @@ void install() {
         s.enumFails = false;
         s.failOpens = s.failWrites = s.failReads = 0;
         s.lastError = 31;
-        s.hangNext = s.released = false;
+        s.hangNext = s.released = s.aborted = false;
         s.packets.clear();
         s.responder = nullptr;
         s.open.clear();
