@@ -25,6 +25,7 @@ std::atomic<SwathRecord*> pendingSwath{nullptr};
 uint8_t directionToggle = 0;
 uint32_t firstSwathPrinted = 0;
 uint32_t lastCounterSeen = 65535;
+uint8_t lastDirectionGiven = 0;
 std::atomic<uint32_t> bufferFreed{0};
 
 constexpr uint32_t MAX_FEED_CHUNK = 2147483647u;
@@ -89,6 +90,7 @@ void Plan_ResetForTest() {
     directionToggle = 0;
     firstSwathPrinted = 0;
     lastCounterSeen = 65535;
+    lastDirectionGiven = 0;
     bufferFreed = 0;
 }
 
@@ -331,11 +333,13 @@ bool planSwath(JobContext* ctx) {
 
 uint8_t nextSwathDirection(JobContext* ctx) {
     if (ctx->printDirection != 1) return ctx->printParams.uniDirection == 1 ? 1 : 0;
-    if (ctx->swathCounter == lastCounterSeen || firstSwathPrinted == 0) return directionToggle;
+    if (firstSwathPrinted == 0) return directionToggle;
+    // A second question about the same swath gets the answer the first one got.
+    if (ctx->swathCounter == lastCounterSeen) return lastDirectionGiven;
     lastCounterSeen = ctx->swathCounter;
-    const uint8_t current = directionToggle;
+    lastDirectionGiven = directionToggle;
     directionToggle ^= 1;
-    return current;
+    return lastDirectionGiven;
 }
 
 uint32_t stepsToLength(uint16_t rows) {
