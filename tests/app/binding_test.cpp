@@ -1,0 +1,275 @@
+// SAVE's validation, commit order, packing and delivery to the virtual printer.
+#include <cstring>
+
+#include "app/binding.h"
+#include "app/console.h"
+#include "console_support.h"
+#include "params/calibration_params.h"
+#include "vprinter.h"
+
+namespace {
+
+const char* const SAVE_OK = "Parameter save successful!";
+const char* const SAVE_FAIL = "Parameter save fail!";
+const char* const OUT_OF_RANGE = "The value is out of range.";
+const char* const NEGATIVE = "The value can't be Negative number";
+const char* const NEGATIVE_ZH = "设定值不能为负";
+const char* const INK_ORDER_ZH = "墨囊顺序值不正确，请不要重复设置相同值";
+
+class SaveTest : public ConsoleTest {
+protected:
+    void SetUp() override {
+        ConsoleTest::SetUp();
+        storePrinterRecord(sampleRecord().data());
+        startConsole();
+        ASSERT_EQ(consoleState()->printerConnected, 1);
+        DialogModel_ClearBoxes();
+    }
+    std::vector<std::string> save() {
+        DialogModel_ClearBoxes();
+        DialogModel_Click(ID_SAVE);
+        return boxTexts();
+    }
+    using Boxes = std::vector<std::string>;
+};
+
+TEST_F(SaveTest, UntouchedSavePacksTheSameValuesWithMarkAndKeepsOtherBytes) {
+    std::vector<uint8_t> loaded = sampleRecord();
+    loaded[0] = 0x00;  // the mark is written by the pack
+    storePrinterRecord(loaded.data());
+    DialogModel_Reset();
+    Console_ResetState();
+    startConsole();
+    EXPECT_EQ(save(), Boxes{SAVE_OK});
+    EXPECT_EQ(DialogModel_Boxes()[0].caption, "OK");
+    std::vector<uint8_t> stored = printerRecord();
+    std::vector<uint8_t> expected = sampleRecord();
+    EXPECT_EQ(hexBytes(std::vector<uint8_t>(stored.begin(), stored.begin() + 54)),
+              hexBytes(std::vector<uint8_t>(expected.begin(), expected.begin() + 54)));
+    EXPECT_EQ(consoleState()->currentRecord[0], 0xAC);
+    EXPECT_EQ(printerTransactions(65), 1);
+}
+
+TEST_F(SaveTest, ZeroInAStepEntryChangesNothingAndStays) {
+    DialogModel_Type(1059, "0");
+    DialogModel_Type(1068, "abc");
+    EXPECT_EQ(save(), Boxes{SAVE_OK});
+    EXPECT_EQ(DialogModel_Text(1059), "0");
+    EXPECT_EQ(DialogModel_Text(1068), "abc");
+    EXPECT_EQ(DialogModel_Text(1057), "100");
+    EXPECT_EQ(printerRecord()[0x0a], 100);
+}
+
+TEST_F(SaveTest, StepEntriesSetTheirFieldsAndEmpty) {
+    DialogModel_Type(1059, " +1234x");
+    DialogModel_Type(1238, "65535");
+    EXPECT_EQ(save(), Boxes{SAVE_OK});
+    EXPECT_EQ(DialogModel_Text(1057), "1234");
+    EXPECT_EQ(DialogModel_Text(1059), "");
+    EXPECT_EQ(calibrationParams()->stepPass2, 65535);
+    std::vector<uint8_t> r = printerRecord();
+    EXPECT_EQ(r[0x0a] | r[0x0b] << 8, 1234);
+    EXPECT_EQ(r[0x30] | r[0x31] << 8, 65535);
+}
+
+TEST_F(SaveTest, FeatherDepthTakesTextAsTypedAndRefuses101) {
+    DialogModel_Type(ID_FEATHER_DEPTH_SET, "abc");
+    EXPECT_EQ(save(), Boxes{SAVE_OK});
+    EXPECT_EQ(calibrationParams()->featherDepth, 0);
+    EXPECT_EQ(DialogModel_Text(ID_FEATHER_DEPTH), "abc");
+    EXPECT_EQ(DialogModel_Text(ID_FEATHER_DEPTH_SET), "");
+
+    DialogModel_Type(ID_FEATHER_DEPTH_SET, "50");
+    EXPECT_EQ(save(), Boxes{SAVE_OK});
+    EXPECT_EQ(DialogModel_Text(ID_FEATHER_DEPTH), "50");
+    EXPECT_EQ(printerRecord()[0x22], 50);
+
+    DialogModel_Type(ID_FEATHER_DEPTH_SET, "101");
+    EXPECT_EQ(save(), (Boxes{OUT_OF_RANGE, SAVE_FAIL}));
+    EXPECT_EQ(DialogModel_Boxes()[0].caption, "Input Error");
+    EXPECT_EQ(printerRecord()[0x22], 50);
+    EXPECT_EQ(DialogModel_Text(ID_FEATHER_DEPTH_SET), "101");
+}
+
+TEST_F(SaveTest, BidirectionalRowAtFiveRefusesMinusSixAndTakesMinusFive) {
+    ASSERT_EQ(DialogModel_Text(1047), "5");
+    DialogModel_Type(1049, "-6");
+    EXPECT_EQ(save(), (Boxes{NEGATIVE, SAVE_FAIL}));
+    EXPECT_EQ(DialogModel_Text(1047), "5");
+    DialogModel_Type(1049, "-5");
+    EXPECT_EQ(save(), Boxes{SAVE_OK});
+    EXPECT_EQ(DialogModel_Text(1047), "0");
+    EXPECT_EQ(printerRecord()[0x05], 0);
+}
+
+TEST_F(SaveTest, HdVariantChangesAloneAndStandardValueReturnsUntouched) {
+    DialogModel_Click(ID_HD_BOX);
+    DialogModel_Type(1058, "3");
+    EXPECT_EQ(save(), Boxes{SAVE_OK});
+    EXPECT_EQ(calibrationParams()->bidirTextHighHd, 33);
+    EXPECT_EQ(calibrationParams()->bidirTextHigh, 10);
+    EXPECT_EQ(DialogModel_Text(1056), "33");
+    DialogModel_Click(ID_HD_BOX);
+    EXPECT_EQ(DialogModel_Text(1056), "10");
+    std::vector<uint8_t> r = printerRecord();
+    EXPECT_EQ(r[0x03], 10);
+    EXPECT_EQ(r[0x2a], 33);
+}
+
+TEST_F(SaveTest, FailureAfterFeatherDepthKeepsItCommittedAndDeliversNothing) {
+    std::vector<uint8_t> before = printerRecord();
+    DialogModel_Type(ID_FEATHER_DEPTH_SET, "60");
+    DialogModel_Type(1059, "-1");
+    EXPECT_EQ(save(), (Boxes{NEGATIVE, SAVE_FAIL}));
+    EXPECT_EQ(DialogModel_Text(ID_FEATHER_DEPTH), "60");
+    EXPECT_EQ(DialogModel_Text(ID_FEATHER_DEPTH_SET), "");
+    EXPECT_EQ(DialogModel_Text(1059), "-1");
+    EXPECT_EQ(calibrationParams()->featherDepth, 60);
+    EXPECT_EQ(printerRecord(), before);
+    EXPECT_EQ(printerTransactions(65), 0);
+}
+
+TEST_F(SaveTest, ValuesBeyondTheFieldWidthAreRefusedNeverWrapped) {
+    DialogModel_Type(1058, "246");  // 10 + 246 = 256
+    EXPECT_EQ(save(), (Boxes{OUT_OF_RANGE, SAVE_FAIL}));
+    DialogModel_Type(1058, "245");
+    DialogModel_Type(1059, "65536");
+    EXPECT_EQ(save(), (Boxes{OUT_OF_RANGE, SAVE_FAIL}));
+    DialogModel_Type(1059, "");
+    DialogModel_Type(ID_START_OFFSET_ADD, "65524");  // 12 + 65524 = 65536
+    EXPECT_EQ(save(), (Boxes{OUT_OF_RANGE, SAVE_FAIL}));
+    DialogModel_Type(ID_START_OFFSET_ADD, "");
+    DialogModel_Click(ID_COLOR_BAND_BOX);
+    DialogModel_Type(ID_BAND_MARGIN_SET, "256");
+    EXPECT_EQ(save(), (Boxes{OUT_OF_RANGE, SAVE_FAIL}));
+    DialogModel_Type(ID_BAND_MARGIN_SET, "255");
+    EXPECT_EQ(save(), Boxes{SAVE_OK});
+    std::vector<uint8_t> r = printerRecord();
+    EXPECT_EQ(r[0x03], 255);
+    EXPECT_EQ(r[0x28], 255);
+}
+
+TEST_F(SaveTest, NegativeStartOffsetMarginAndWidthSpeakChineseOnEnglishSystems) {
+    DialogModel_Type(ID_START_OFFSET_ADD, "-13");
+    EXPECT_EQ(save(), (Boxes{NEGATIVE_ZH, SAVE_FAIL}));
+    EXPECT_EQ(DialogModel_Boxes()[0].caption, "错误");
+    DialogModel_Type(ID_START_OFFSET_ADD, "-12");
+    EXPECT_EQ(save(), Boxes{SAVE_OK});
+    EXPECT_EQ(DialogModel_Text(ID_START_OFFSET), "0");
+
+    DialogModel_Click(ID_COLOR_BAND_BOX);
+    DialogModel_Type(ID_BAND_WIDTH_SET, "-1");
+    EXPECT_EQ(save(), (Boxes{NEGATIVE_ZH, SAVE_FAIL}));
+    DialogModel_Type(ID_BAND_WIDTH_SET, "0");
+    EXPECT_EQ(save(), Boxes{SAVE_OK});
+    EXPECT_EQ(DialogModel_Text(ID_BAND_WIDTH), "0");
+    EXPECT_EQ(printerRecord()[0x29], 0);
+}
+
+TEST_F(SaveTest, DuplicateInksGiveTheOrderMessageOnlyWhileTheBoxIsChecked) {
+    EXPECT_FALSE(DialogModel_Select(1109, 1));  // disabled until the box is checked
+    DialogModel_Click(ID_INK_ORDER_BOX);
+    ASSERT_TRUE(DialogModel_Enabled(1109));
+    ASSERT_TRUE(DialogModel_Select(1109, 1));  // slot 1 = K1, slot 2 is K1 already
+    EXPECT_EQ(save(), (Boxes{INK_ORDER_ZH, SAVE_FAIL}));
+    EXPECT_EQ(DialogModel_Boxes()[0].caption, "错误");
+
+    DialogModel_Click(ID_INK_ORDER_BOX);
+    EXPECT_FALSE(DialogModel_Enabled(1109));
+    EXPECT_EQ(save(), Boxes{SAVE_OK});
+    EXPECT_EQ(printerRecord()[0x16], 7);
+}
+
+TEST_F(SaveTest, SwappedInksAreSavedAndSurviveALaterSaveWithTheBoxOff) {
+    DialogModel_Click(ID_INK_ORDER_BOX);
+    DialogModel_Select(1109, 1);  // slot 1: K1
+    DialogModel_Select(1122, 0);  // slot 2: K2
+    DialogModel_Type(1117, "xx");  // an edited field names no ink
+    EXPECT_EQ(save(), (Boxes{INK_ORDER_ZH, SAVE_FAIL}));
+    DialogModel_Select(1117, 7);
+    EXPECT_EQ(save(), Boxes{SAVE_OK});
+    EXPECT_EQ(printerRecord()[0x16], 6);  // K2 in slot 2 -> 6 from the right
+    EXPECT_EQ(printerRecord()[0x17], 7);
+    DialogModel_Click(ID_INK_ORDER_BOX);
+    EXPECT_EQ(save(), Boxes{SAVE_OK});
+    EXPECT_EQ(printerRecord()[0x16], 6);
+    EXPECT_EQ(printerRecord()[0x17], 7);
+}
+
+TEST_F(SaveTest, ColourBandBytesFollowTheSideBoxes) {
+    DialogModel_Click(ID_COLOR_BAND_BOX);
+    ASSERT_TRUE(DialogModel_Enabled(ID_COLOR_LEFT));
+    DialogModel_Click(ID_COLOR_LEFT);   // loaded checked -> off
+    DialogModel_Click(ID_COLOR_RIGHT);  // loaded checked -> off
+    EXPECT_EQ(save(), Boxes{SAVE_OK});
+    EXPECT_EQ(printerRecord()[0x27], 0x00);
+    DialogModel_Click(ID_COLOR_LEFT);
+    DialogModel_Click(ID_COLOR_RIGHT);
+    EXPECT_EQ(save(), Boxes{SAVE_OK});
+    EXPECT_EQ(printerRecord()[0x27], 0x31);
+    DialogModel_Click(ID_COLOR_RIGHT);
+    EXPECT_EQ(save(), Boxes{SAVE_OK});
+    EXPECT_EQ(printerRecord()[0x27], 0x21);
+}
+
+TEST_F(SaveTest, ColourBandControlsFollowTheBoxAfterAReload) {
+    DialogModel_Click(ID_COLOR_BAND_BOX);
+    DialogModel_Command(ID_CLEAR);
+    EXPECT_TRUE(DialogModel_Enabled(ID_BAND_WIDTH_SET));
+    DialogModel_Click(ID_COLOR_BAND_BOX);
+    DialogModel_Command(ID_CLEAR);
+    EXPECT_FALSE(DialogModel_Enabled(ID_BAND_WIDTH_SET));
+}
+
+TEST_F(SaveTest, SkipBlankAndFeatherModeSelections) {
+    DialogModel_Select(ID_SKIP_BLANK, 1);
+    DialogModel_Select(ID_FEATHER_MODE, 4);
+    EXPECT_EQ(save(), Boxes{SAVE_OK});
+    EXPECT_EQ(printerRecord()[0x26], 1);
+    EXPECT_EQ(printerRecord()[0x21], 4);
+    DialogModel_Select(ID_SKIP_BLANK, 0);
+    EXPECT_EQ(save(), Boxes{SAVE_OK});
+    EXPECT_EQ(printerRecord()[0x26], 0);
+}
+
+TEST_F(SaveTest, DuplicateInLoadedRecordShowsTheDefaultOrder) {
+    std::vector<uint8_t> r = sampleRecord();
+    const uint8_t order[8] = {0, 1, 2, 3, 4, 5, 6, 6};
+    std::memcpy(r.data() + 0x16, order, 8);
+    showParameters(r.data());
+    const char* expected[8] = {"K2", "K1", "Y2", "Y1", "M2", "M1", "C2", "C1"};
+    for (int s = 0; s < 8; ++s) EXPECT_EQ(DialogModel_Text(INK_SLOT_LISTS[s]), expected[s]) << s;
+    // Reversed order without a duplicate is shown as it is.
+    const uint8_t reversed[8] = {0, 1, 2, 3, 4, 5, 6, 7};
+    std::memcpy(r.data() + 0x16, reversed, 8);
+    showParameters(r.data());
+    EXPECT_EQ(DialogModel_Text(1109), "C1");
+    EXPECT_EQ(DialogModel_Text(1117), "K2");
+    EXPECT_EQ(DialogModel_ListEntries(1109).size(), 8u);
+}
+
+TEST_F(SaveTest, EntryConversionStopsAtTheFirstNonDigitAndReadsSevenCharacters) {
+    EXPECT_EQ(entryValue("  -12ab"), -12);
+    EXPECT_EQ(entryValue("+7"), 7);
+    EXPECT_EQ(entryValue("abc"), 0);
+    EXPECT_EQ(entryValue("-"), 0);
+    EXPECT_EQ(entryValue("123456789"), 1234567);
+    EXPECT_EQ(inkNameIndex("C1 extra"), 7);
+    EXPECT_EQ(inkNameIndex("K"), -1);
+    EXPECT_EQ(inkNameIndex("k2"), -1);
+}
+
+TEST_F(SaveTest, SavedRecordIsReadBackAfterThePrinterRestarts) {
+    DialogModel_Type(1058, "5");
+    DialogModel_Type(1069, "321");
+    EXPECT_EQ(save(), Boxes{SAVE_OK});
+    VPrinter_Detach();
+    ASSERT_TRUE(VPrinter_Attach(work.path + "/printer"));
+    DialogModel_Reset();
+    Console_ResetState();
+    startConsole();
+    EXPECT_EQ(DialogModel_Text(1056), "15");
+    EXPECT_EQ(DialogModel_Text(1066), "321");
+}
+
+}  // namespace
