@@ -92,7 +92,6 @@ struct VpBoard {
     std::vector<std::string> jobEvents;
     std::vector<std::string> looseEvents;
     std::vector<std::string> protocolErrors;
-    VpPaper paper;
 };
 
 VpBoard& vpBoard();
@@ -106,7 +105,7 @@ void vpProtocolError(VpBoard& b, const char* fmt, ...) __attribute__((format(pri
 
 // Commands (vp_commands.cpp): a complete CMM transfer / a complete DATA transfer.
 void vpOnCommand(VpBoard& b, intptr_t handle, const std::vector<uint8_t>& block);
-void vpOnData(VpBoard& b, const std::vector<uint8_t>& data);
+void vpOnData(VpBoard& b, std::vector<uint8_t>&& data);
 void vpBuildInfoRecord(const VpBoard& b, uint8_t out[VP_INFO_SIZE]);
 
 // State folder (vp_state.cpp).
@@ -122,7 +121,7 @@ void vpSuspendJob(VpBoard& b);
 void vpInterrupted(VpBoard& b);
 std::string vpJsonEscape(const std::string& s);
 
-// Paper (vp_render.cpp).
+// Paper (vp_render.cpp, vp_picture.cpp): pure functions over one job's paper.
 struct VpSwath {
     uint32_t number = 0;
     uint32_t size = 0;
@@ -132,7 +131,18 @@ struct VpSwath {
     uint32_t feed = 0;
 };
 uint16_t vpResolutionDpi(uint8_t code);
-void vpRenderSwath(VpBoard& b, const VpSwath& s, const uint8_t* data, size_t size);
-void vpFeedPaper(VpBoard& b, uint32_t feedWord);
-// Writes the PNG of the job's paper; returns a JSON object text describing the picture.
-std::string vpWritePicture(VpBoard& b, const std::string& path);
+// headDistance: the stored record's head distance (second head only).
+void vpRenderSwath(VpPaper& paper, const VPrinterModel& m, uint16_t headDistance, const VpSwath& s,
+                   const uint8_t* data, size_t size);
+void vpFeedPaper(VpPaper& paper, const VPrinterModel& m, uint32_t feedWord);
+// Writes the PNG of a job's paper; returns the JSON line describing the picture.
+std::string vpWritePicture(const VpPaper& paper, const VPrinterModel& m, const std::string& path);
+
+// Paper worker (vp_worker.cpp): renders and writes pictures in order, off the I/O path, so a
+// device call never waits for the renderer. Callable with the board lock held.
+void vpWorkerStart();
+void vpWorkerStop();  // finishes the queue first; call without the board lock
+void vpPaperNewJob(const VPrinterModel& m);
+void vpPaperSwath(const VpSwath& s, std::vector<uint8_t>&& data, uint16_t headDistance);
+void vpPaperFeed(uint32_t feedWord);
+void vpPaperPicture(uint32_t jobNumber, const std::string& pngPath, const std::string& jsonlPath);

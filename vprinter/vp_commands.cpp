@@ -201,7 +201,7 @@ std::string swathEvent(const VpSwath& s, uint16_t status, uint16_t ack, bool rep
     return text;
 }
 
-void finishSwath(VpBoard& b, const std::vector<uint8_t>& block, const uint8_t* data, size_t size) {
+void finishSwath(VpBoard& b, const std::vector<uint8_t>& block, std::vector<uint8_t>&& data) {
     VpSwath s = decodeSwath(block);
     uint16_t number = static_cast<uint16_t>(s.number);
     if (takeBusy(b)) {
@@ -212,8 +212,11 @@ void finishSwath(VpBoard& b, const std::vector<uint8_t>& block, const uint8_t* d
     // A block resent after a failure on the way back is the same swath: print it once.
     bool repeat = block == b.lastSwathBlock && b.failureCount != b.failuresAtLastSwath;
     if (!repeat) {
-        vpRenderSwath(b, s, data, size);
-        vpFeedPaper(b, s.feed);
+        if (!data.empty() && vpResolutionDpi(s.resolutionCode) == 0)
+            vpProtocolError(b, "swath %u: unknown resolution code %u", s.number, s.resolutionCode);
+        else if (!data.empty())
+            vpPaperSwath(s, std::move(data), le::getU16(b.record, 0x08));
+        vpPaperFeed(s.feed);
     }
     b.lastSwathBlock = block;
     b.failuresAtLastSwath = b.failureCount;
@@ -243,7 +246,7 @@ void onSwathBlock(VpBoard& b, const std::vector<uint8_t>& block) {
     checkZero(b, block, 60, 64, "swath block");
     uint32_t size = le::getU32(block.data(), 8);
     if (size == 0) {
-        finishSwath(b, block, nullptr, 0);
+        finishSwath(b, block, {});
         return;
     }
     if (size % 2 != 0) vpProtocolError(b, "swath of an odd size (%u bytes)", size);
@@ -286,7 +289,7 @@ void vpOnCommand(VpBoard& b, intptr_t handle, const std::vector<uint8_t>& receiv
     }
 }
 
-void vpOnData(VpBoard& b, const std::vector<uint8_t>& data) {
+void vpOnData(VpBoard& b, std::vector<uint8_t>&& data) {
     if (!b.expectData) {
         vpProtocolError(b, "DATA transfer of %zu bytes without a swath block", data.size());
         return;
@@ -296,7 +299,7 @@ void vpOnData(VpBoard& b, const std::vector<uint8_t>& data) {
     if (data.size() != size)
         vpProtocolError(b, "swath %u: DATA of %zu bytes, block announced %u",
                         le::getU32(b.swathBlock.data(), 48), data.size(), size);
-    finishSwath(b, b.swathBlock, data.data(), data.size());
+    finishSwath(b, b.swathBlock, std::move(data));
 }
 
 void vpBuildInfoRecord(const VpBoard& b, uint8_t out[VP_INFO_SIZE]) {

@@ -226,6 +226,7 @@ bool VPrinter_Attach(const std::string& stateDir) {
         b.previousDriver = UsbDriver_Get();
         b.attached = true;
     }
+    vpWorkerStart();
     UsbDriver_Install(&vprinterDriver);
     return true;
 }
@@ -243,6 +244,7 @@ void VPrinter_Detach() {
         previous = static_cast<const UsbDriverBackend*>(b.previousDriver);
     }
     UsbDriver_Install(previous == &vprinterDriver ? nullptr : previous);
+    vpWorkerStop();
 }
 
 bool VPrinter_IsAttached() {

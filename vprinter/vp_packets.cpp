@@ -141,7 +141,7 @@ void acceptWords(VpBoard& b, const uint8_t* body, uint32_t words, uint32_t capac
         vpOnCommand(b, b.writer, done.data);
     } else {
         b.dataBytes += done.data.size();
-        vpOnData(b, done.data);
+        vpOnData(b, std::move(done.data));
     }
 }
 

@@ -141,9 +141,7 @@ bool savePng(const Picture&, const std::string&) { return false; }
 
 }  // namespace
 
-std::string vpWritePicture(VpBoard& b, const std::string& path) {
-    const VpPaper& p = b.paper;
-    const VPrinterModel& m = b.model;
+std::string vpWritePicture(const VpPaper& p, const VPrinterModel& m, const std::string& path) {
     int64_t xMin = 0, xMax = 0;
     bool any = false;
     for (const auto& [row, data] : p.rows) {

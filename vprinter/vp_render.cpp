@@ -69,9 +69,9 @@ void ensureRange(VpPaperRow& row, int64_t lo, int64_t hi) {
 }
 
 // Picture row of each nozzle of one head for the current paper position.
-void nozzleRows(const VpBoard& b, double extraInches, int64_t out[NOZZLES], bool fires[NOZZLES]) {
-    const VPrinterModel& m = b.model;
-    double base = b.paper.yMeters * INCHES_PER_METRE + extraInches;
+void nozzleRows(const VpPaper& paper, const VPrinterModel& m, double extraInches, int64_t out[NOZZLES],
+                bool fires[NOZZLES]) {
+    double base = paper.yMeters * INCHES_PER_METRE + extraInches;
     for (uint32_t n = 0; n < NOZZLES; ++n) {
         double deflect = 0;
         for (const auto& [nozzle, d] : m.deflectedNozzles)
@@ -86,23 +86,23 @@ struct HeadPlace {
     double dyInches;   // added to every nozzle's height
 };
 
-void fireHead(VpBoard& b, const VpSwath& s, const Resolution& r, const uint8_t* data, size_t columns,
-              const HeadPlace& head) {
+void fireHead(VpPaper& paper, const VPrinterModel& m, const VpSwath& s, const Resolution& r,
+              const uint8_t* data, size_t columns, const HeadPlace& head) {
     bool r2l = s.r2l == 1;
     int64_t x0 = int64_t(s.start) * r.dpi / HEAD_DPI;
     int64_t shift = head.dx;
     if (r2l)
         shift -= BIDIR_MECHANICAL_COLUMNS +
-                 std::llround(bidirError1440(b.model, s.speed) * double(r.dpi) / 1440.0);
+                 std::llround(bidirError1440(m, s.speed) * double(r.dpi) / 1440.0);
     int64_t place[8];
     for (int k = 0; k < 8; ++k) place[k] = -rowPlace(r, k) + shift;
-    uint16_t grid = b.paper.xDpi;
+    uint16_t grid = paper.xDpi;
     auto toGrid = [&](int64_t x) { return grid == r.dpi ? x : floorDiv(x * grid, r.dpi); };
     int64_t first = r2l ? x0 - int64_t(columns) + 1 : x0;
     int64_t lo = toGrid(first + place[0]) - 1, hi = toGrid(first + int64_t(columns) - 1 + place[7]) + 1;
     int64_t rows[NOZZLES];
     bool fires[NOZZLES];
-    nozzleRows(b, head.dyInches, rows, fires);
+    nozzleRows(paper, m, head.dyInches, rows, fires);
     VpPaperRow* rowOf[NOZZLES] = {};
     for (size_t c = 0; c < columns; ++c) {
         const uint8_t* column = data + c * NOZZLES;
@@ -111,13 +111,13 @@ void fireHead(VpBoard& b, const VpSwath& s, const Resolution& r, const uint8_t* 
             uint8_t v = column[n];
             if (v == 0 || !fires[n]) continue;
             if (!rowOf[n]) {
-                rowOf[n] = &b.paper.rows[rows[n]];
+                rowOf[n] = &paper.rows[rows[n]];
                 ensureRange(*rowOf[n], lo, hi);
             }
             for (int k = 0; k < 8; ++k) {
                 if (!(v & (1u << k))) continue;
                 *cell(*rowOf[n], toGrid(x + place[k])) |= static_cast<uint8_t>(1u << k);
-                ++b.paper.drops;
+                ++paper.drops;
             }
         }
     }
@@ -130,31 +130,25 @@ uint16_t vpResolutionDpi(uint8_t code) {
     return r ? r->dpi : 0;
 }
 
-void vpRenderSwath(VpBoard& b, const VpSwath& s, const uint8_t* data, size_t size) {
-    if (size == 0 || !data) return;
+void vpRenderSwath(VpPaper& paper, const VPrinterModel& m, uint16_t headDistance, const VpSwath& s,
+                   const uint8_t* data, size_t size) {
     const Resolution* r = findResolution(s.resolutionCode);
-    if (!r) {
-        vpProtocolError(b, "swath %u: unknown resolution code %u", s.number, s.resolutionCode);
-        return;
-    }
-    if (size % NOZZLES != 0)
-        vpProtocolError(b, "swath %u: %zu bytes is not a whole number of 180-byte columns",
-                        s.number, size);
-    if (b.paper.xDpi == 0) b.paper.xDpi = r->dpi;
+    if (size == 0 || !data || !r) return;
+    if (paper.xDpi == 0) paper.xDpi = r->dpi;
+    // The data length is rounded up for the transfer; a partial last column is padding.
     size_t columns = size / NOZZLES;
-    fireHead(b, s, *r, data, columns, HeadPlace{0, 0.0});
-    if (b.model.headFlags & 2) {
+    fireHead(paper, m, s, *r, data, columns, HeadPlace{0, 0.0});
+    if (m.headFlags & 2) {
         // The second head sits beside the first at the record's head distance (1/720 inch)
         // and two nozzles higher, plus its configured error.
-        int64_t distance = int64_t(b.record[0x08] | (b.record[0x09] << 8));
-        int64_t dx = -std::llround((distance + b.model.headBOffsetX1440 / 2.0) * r->dpi / 720.0);
-        double dy = -2.0 / HEAD_DPI + b.model.headBOffsetY1440 / 1440.0;
-        fireHead(b, s, *r, data, columns, HeadPlace{dx, dy});
+        int64_t dx = -std::llround((headDistance + m.headBOffsetX1440 / 2.0) * r->dpi / 720.0);
+        double dy = -2.0 / HEAD_DPI + m.headBOffsetY1440 / 1440.0;
+        fireHead(paper, m, s, *r, data, columns, HeadPlace{dx, dy});
     }
 }
 
-void vpFeedPaper(VpBoard& b, uint32_t feedWord) {
+void vpFeedPaper(VpPaper& paper, const VPrinterModel& m, uint32_t feedWord) {
     uint32_t steps = feedWord & 0x7FFFFFFFu;
-    double metres = double(steps) / b.model.stepsPerMeter * (1.0 + b.model.feedErrorPpm / 1e6);
-    b.paper.yMeters += (feedWord >> 31) ? -metres : metres;
+    double metres = double(steps) / m.stepsPerMeter * (1.0 + m.feedErrorPpm / 1e6);
+    paper.yMeters += (feedWord >> 31) ? -metres : metres;
 }

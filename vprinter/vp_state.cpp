@@ -259,21 +259,21 @@ void vpOpenJob(VpBoard& b, intptr_t handle) {
     b.jobHandle = handle;
     b.jobNumber = ++b.jobCounter;
     b.jobEvents.clear();
-    b.paper = VpPaper{};
     b.lastSwathBlock.clear();
+    vpPaperNewJob(b.model);
     std::ofstream(VPrinter_JobPath(b.jobNumber, ".jsonl"), std::ios::binary | std::ios::trunc);
 }
 
 void vpSuspendJob(VpBoard& b) {
     vpEvent(b, "{\"event\":\"link\",\"what\":\"closed\"}");
-    vpEvent(b, vpWritePicture(b, VPrinter_JobPath(b.jobNumber, ".png")));
+    vpPaperPicture(b.jobNumber, VPrinter_JobPath(b.jobNumber, ".png"), VPrinter_JobPath(b.jobNumber, ".jsonl"));
     b.jobSuspended = true;
 }
 
 void vpCloseJob(VpBoard& b, const char* reason) {
     b.jobSuspended = false;
     vpEvent(b, std::string("{\"event\":\"job_end\",\"reason\":\"") + reason + "\"}");
-    vpEvent(b, vpWritePicture(b, VPrinter_JobPath(b.jobNumber, ".png")));
+    vpPaperPicture(b.jobNumber, VPrinter_JobPath(b.jobNumber, ".png"), VPrinter_JobPath(b.jobNumber, ".jsonl"));
     b.jobOpen = false;
 }
 

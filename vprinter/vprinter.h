@@ -99,6 +99,9 @@ uint32_t VPrinter_LastJobNumber();                   // 0 before the first job
 std::string VPrinter_JobPath(uint32_t number, const char* extension);  // ".jsonl" / ".png"
 void VPrinter_StoredRecord(uint8_t out[56]);
 void VPrinter_SetStoredRecord(const uint8_t record[56]);  // writes it to the folder too
+// Waits (briefly, in real time) until every swath received so far is on the paper and every
+// closed job's picture is written. Detach waits too.
+void VPrinter_WaitPaper();
 // The 136-byte information record the board would send now.
 void VPrinter_InfoRecord(uint8_t out[136]);
 uint32_t VPrinter_PendingReplyPackets();

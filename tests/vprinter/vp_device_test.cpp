@@ -182,6 +182,7 @@ TEST_F(VPrinterTest, AWholeJobIsAcknowledgedAndRecorded) {
     EXPECT_EQ(get16(reply.data(), 2), 1);
     EXPECT_FALSE(VPrinter_JobOpen());
     EXPECT_EQ(VPrinter_ProtocolErrorCount(), 0u) << VPrinter_ProtocolErrors()[0];
+    VPrinter_WaitPaper();
 
     std::vector<std::string> ev = VPrinter_JobEvents();
     ASSERT_GE(ev.size(), 5u);
@@ -209,6 +210,7 @@ TEST_F(VPrinterTest, JobNumbersCarryOnAcrossRestarts) {
     UsbDriver_Get()->close(host.h);
     host.h = USB_INVALID_HANDLE;
     EXPECT_FALSE(VPrinter_JobOpen());
+    VPrinter_WaitPaper();
     EXPECT_TRUE(fileExists(VPrinter_JobPath(2, ".png")));
 }
 

@@ -1,0 +1,142 @@
+// The paper worker: one thread that renders swaths and writes job pictures in the order the
+// board received them, so the device's I/O calls never wait for rendering.
+#include <condition_variable>
+#include <deque>
+#include <fstream>
+#include <thread>
+
+#include "vp_board.h"
+
+namespace {
+
+struct Task {
+    enum Kind { NEW_JOB, SWATH, FEED, PICTURE } kind = NEW_JOB;
+    VpSwath swath;
+    std::vector<uint8_t> data;
+    uint16_t headDistance = 0;
+    uint32_t feed = 0;
+    uint32_t jobNumber = 0;
+    std::string png, jsonl;
+    VPrinterModel model;
+};
+
+struct Worker {
+    std::mutex mu;
+    std::condition_variable wake, idle;
+    std::deque<Task> queue;
+    bool busy = false;
+    bool stopping = false;
+    std::thread thread;
+    // Owned by the worker thread.
+    VpPaper paper;
+    VPrinterModel model;
+};
+
+Worker& worker() {
+    static Worker w;
+    return w;
+}
+
+void writePicture(Worker& w, const Task& t) {
+    std::string line = vpWritePicture(w.paper, w.model, t.png);
+    std::ofstream(t.jsonl, std::ios::app | std::ios::binary) << line << '\n';
+    VpBoard& b = vpBoard();
+    std::lock_guard<std::mutex> lock(b.mu);
+    if (b.jobNumber == t.jobNumber) b.jobEvents.push_back(line);
+}
+
+void run(Worker& w, Task& t) {
+    switch (t.kind) {
+    case Task::NEW_JOB:
+        w.paper = VpPaper{};
+        w.model = t.model;
+        break;
+    case Task::SWATH: vpRenderSwath(w.paper, w.model, t.headDistance, t.swath, t.data.data(), t.data.size()); break;
+    case Task::FEED: vpFeedPaper(w.paper, w.model, t.feed); break;
+    case Task::PICTURE: writePicture(w, t); break;
+    }
+}
+
+void loop() {
+    Worker& w = worker();
+    std::unique_lock<std::mutex> lock(w.mu);
+    for (;;) {
+        w.wake.wait(lock, [&] { return w.stopping || !w.queue.empty(); });
+        if (w.queue.empty()) return;
+        Task t = std::move(w.queue.front());
+        w.queue.pop_front();
+        w.busy = true;
+        lock.unlock();
+        run(w, t);
+        lock.lock();
+        w.busy = false;
+        if (w.queue.empty()) w.idle.notify_all();
+    }
+}
+
+void push(Task&& t) {
+    Worker& w = worker();
+    std::lock_guard<std::mutex> lock(w.mu);
+    w.queue.push_back(std::move(t));
+    w.wake.notify_one();
+}
+
+}  // namespace
+
+void vpWorkerStart() {
+    Worker& w = worker();
+    std::lock_guard<std::mutex> lock(w.mu);
+    if (w.thread.joinable()) return;
+    w.stopping = false;
+    w.thread = std::thread(loop);
+}
+
+void vpWorkerStop() {
+    Worker& w = worker();
+    {
+        std::lock_guard<std::mutex> lock(w.mu);
+        if (!w.thread.joinable()) return;
+        w.stopping = true;
+        w.wake.notify_one();
+    }
+    w.thread.join();
+}
+
+void vpPaperNewJob(const VPrinterModel& m) {
+    Task t;
+    t.kind = Task::NEW_JOB;
+    t.model = m;
+    push(std::move(t));
+}
+
+void vpPaperSwath(const VpSwath& s, std::vector<uint8_t>&& data, uint16_t headDistance) {
+    Task t;
+    t.kind = Task::SWATH;
+    t.swath = s;
+    t.data = std::move(data);
+    t.headDistance = headDistance;
+    push(std::move(t));
+}
+
+void vpPaperFeed(uint32_t feedWord) {
+    Task t;
+    t.kind = Task::FEED;
+    t.feed = feedWord;
+    push(std::move(t));
+}
+
+void vpPaperPicture(uint32_t jobNumber, const std::string& pngPath, const std::string& jsonlPath) {
+    Task t;
+    t.kind = Task::PICTURE;
+    t.jobNumber = jobNumber;
+    t.png = pngPath;
+    t.jsonl = jsonlPath;
+    push(std::move(t));
+}
+
+void VPrinter_WaitPaper() {
+    Worker& w = worker();
+    std::unique_lock<std::mutex> lock(w.mu);
+    if (!w.thread.joinable()) return;
+    w.idle.wait(lock, [&] { return w.queue.empty() && !w.busy; });
+}
