@@ -1,0 +1,407 @@
+// The params and config subcommands over the console and the in-memory dialog.
+#include "cli/params_cmd.h"
+
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <iostream>
+
+#include "app/binding.h"
+#include "app/console.h"
+#include "app/param_files.h"
+#include "app/texts.h"
+#include "platform/bytes.h"
+#include "platform/dialog_model.h"
+#include "platform/msgbox.h"
+
+const char* const CLI_PARAMS_HELP =
+    "  params show [--json]          the parameter record as the console reads it at start\n"
+    "                                (shared area first, else the printer), field by field\n"
+    "  params set NAME=VALUE...      enter values as the dialog's entries and SAVE\n"
+    "  params add NAME=AMOUNT...     (--hd: tick the second-pass box first; inkOrder takes\n"
+    "                                eight ink names from left to right, K2,K1,...)\n"
+    "  params export FILE            write the 60-byte record file\n"
+    "  params import FILE [--yes]    read a 60-byte record file and SAVE it\n"
+    "  config list                   the parameter files of the Config folder\n"
+    "  config store                  store the printer's record as a new Config file\n"
+    "  config load NAME              load a Config file and SAVE it\n";
+
+namespace {
+
+enum FieldKind : uint8_t { F_READONLY, F_ADD, F_SET, F_FEATHER_MODE, F_SKIP_BLANK, F_BAND_SIDES, F_BAND_SET, F_INK_ORDER, F_BAND_ON };
+
+// Every field of the parameter record, by name, with the entry that changes it.
+struct FieldRow {
+    const char* name;
+    uint8_t offset;
+    uint8_t width;  // bytes: 1, 2 or 8 (inkOrder); 0 = a nibble of byte `offset`
+    FieldKind kind;
+    int entry;
+    bool hd;
+};
+const FieldRow FIELDS[] = {
+    {"recordMark", 0x00, 1, F_READONLY, 0, false},
+    {"modeIndex", 0x01, 1, F_READONLY, 0, false},
+    {"headEnable", 0x02, 1, F_READONLY, 0, false},
+    {"bidirTextHigh", 0x03, 1, F_ADD, 1058, false},
+    {"bidirTextMid", 0x04, 1, F_ADD, 1053, false},
+    {"bidirTextLow", 0x05, 1, F_ADD, 1049, false},
+    {"headOffsetA", 0x06, 1, F_READONLY, 0, false},
+    {"headDistance", 0x08, 2, F_READONLY, 0, false},
+    {"stepPass4", 0x0a, 2, F_SET, 1059, false},
+    {"stepPass6", 0x0c, 2, F_SET, 1068, false},
+    {"stepPass8", 0x0e, 2, F_SET, 1069, false},
+    {"stepPass3", 0x10, 2, F_SET, 1067, false},
+    {"blockWord16", 0x12, 2, F_READONLY, 0, false},
+    {"startOffset", 0x14, 2, F_ADD, 1098, false},
+    {"inkOrder", 0x16, 8, F_INK_ORDER, 0, false},
+    {"bidirImageHigh", 0x1e, 1, F_ADD, 1183, false},
+    {"bidirImageLow", 0x1f, 1, F_ADD, 1184, false},
+    {"bidirPhoto", 0x20, 1, F_ADD, 1185, false},
+    {"featherMode", 0x21, 1, F_FEATHER_MODE, 0, false},
+    {"featherDepth", 0x22, 1, F_SET, 1188, false},
+    {"skipLrBlank", 0x26, 1, F_SKIP_BLANK, 0, false},
+    {"colorBandOn", 0x27, 0, F_BAND_ON, 0, false},
+    {"colorBandSides", 0x27, 0, F_BAND_SIDES, 0, false},
+    {"colorBandMargin", 0x28, 1, F_BAND_SET, 1225, false},
+    {"colorBandWidth", 0x29, 1, F_BAND_SET, 1232, false},
+    {"bidirTextHighHd", 0x2a, 1, F_ADD, 1058, true},
+    {"bidirTextMidHd", 0x2b, 1, F_ADD, 1053, true},
+    {"bidirTextLowHd", 0x2c, 1, F_ADD, 1049, true},
+    {"bidirImageHighHd", 0x2d, 1, F_ADD, 1183, true},
+    {"bidirImageLowHd", 0x2e, 1, F_ADD, 1184, true},
+    {"stepPass2", 0x30, 2, F_SET, 1238, false},
+};
+
+const FieldRow* findField(const std::string& name) {
+    for (const FieldRow& f : FIELDS)
+        if (name == f.name) return &f;
+    return nullptr;
+}
+
+long fieldValue(const FieldRow& f, const uint8_t* r) {
+    if (f.kind == F_BAND_ON) return r[f.offset] & 0x0F;
+    if (f.kind == F_BAND_SIDES) return r[f.offset] >> 4;
+    if (f.kind == F_SKIP_BLANK) return r[f.offset] & 1;
+    return f.width == 2 ? le::getU16(r, f.offset) : r[f.offset];
+}
+
+void echoBox(const DialogModelBox& box) { std::fprintf(stderr, "[%s] %s\n", box.caption.c_str(), box.text.c_str()); }
+
+// Trace lines of the link go to standard output; while the console works they are sent to
+// standard error so that what a command prints (JSON, the file list) stays clean.
+struct TracesToStderr {
+    int saved = -1;
+    TracesToStderr() {
+        std::fflush(stdout);
+        saved = dup(1);
+        if (saved >= 0) dup2(2, 1);
+    }
+    ~TracesToStderr() { restore(); }
+    void restore() {
+        if (saved < 0) return;
+        std::fflush(stdout);
+        dup2(saved, 1);
+        close(saved);
+        saved = -1;
+    }
+};
+
+// The console started as the program's entry would start it, on the in-memory dialog.
+struct Session {
+    bool attached = false;
+    const CliOptions& options;
+    TracesToStderr traces;
+    explicit Session(const CliOptions& o) : options(o) {}
+    bool start() {
+        if (!Cli_AttachPrinter(options)) return false;
+        attached = true;
+        DialogModel_Reset();
+        DialogModel_CaptureSystemBoxes(true);
+        DialogModel_SetBoxEcho(echoBox);
+        runConsole(0, 0);
+        return true;
+    }
+    ~Session() {
+        DialogModel_SetBoxEcho(nullptr);
+        DialogModel_CaptureSystemBoxes(false);
+        if (attached) Cli_DetachPrinter(options);
+    }
+};
+
+// The last box shows `message`, with `argument` in place of its %s, or any argument when null.
+bool lastBoxIs(ConsoleMessage message, const char* argument = nullptr) {
+    std::vector<DialogModelBox> boxes = DialogModel_Boxes();
+    if (boxes.empty()) return false;
+    const std::string& text = boxes.back().text;
+    if (argument) return text == consoleText(message, argument).text;
+    std::string shape = consoleText(message, "\x01").text;
+    size_t at = shape.find('\x01');
+    if (at == std::string::npos) return text == shape;
+    std::string head = shape.substr(0, at), tail = shape.substr(at + 1);
+    return text.size() >= head.size() + tail.size() && text.compare(0, head.size(), head) == 0 &&
+           text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
+}
+
+bool pressSave() {
+    DialogModel_ClearBoxes();
+    DialogModel_Click(ID_SAVE);
+    return lastBoxIs(MSG_SAVE_OK);
+}
+
+bool needConnected() {
+    if (consoleState()->printerConnected) return true;
+    std::fprintf(stderr, "headalign: no parameter record could be read\n");
+    return false;
+}
+
+void printShow(bool json) {
+    const uint8_t* r = consoleState()->currentRecord;
+    if (json) std::printf("{");
+    bool first = true;
+    for (const FieldRow& f : FIELDS) {
+        std::string value;
+        if (f.kind == F_INK_ORDER) {
+            for (int i = 0; i < 8; ++i) value += (i ? json ? ", " : " " : "") + std::to_string(r[f.offset + i]);
+            if (json) value = "[" + value + "]";
+        } else {
+            value = std::to_string(fieldValue(f, r));
+        }
+        if (json)
+            std::printf("%s\"%s\": %s", first ? "" : ", ", f.name, value.c_str());
+        else
+            std::printf("%-17s %s\n", f.name, value.c_str());
+        first = false;
+    }
+    if (json) std::printf("}\n");
+}
+
+int usage(const char* what) {
+    std::fprintf(stderr, "headalign: %s (see --help)\n", what);
+    return 2;
+}
+
+bool parseLong(const std::string& text, long* out) {
+    char* end = nullptr;
+    errno = 0;
+    long v = std::strtol(text.c_str(), &end, 10);
+    if (text.empty() || *end != '\0' || errno) return false;
+    *out = v;
+    return true;
+}
+
+// Fills the dialog for one NAME=VALUE; false with a message for a usage error.
+bool enterInkOrder(const std::string& value) {
+    std::vector<std::string> names;
+    size_t start = 0;
+    for (;;) {
+        size_t comma = value.find(',', start);
+        names.push_back(value.substr(start, comma - start));
+        if (comma == std::string::npos) break;
+        start = comma + 1;
+    }
+    if (names.size() != 8) return usage("inkOrder takes eight ink names from left to right"), false;
+    if (!DialogModel_Checked(ID_INK_ORDER_BOX)) DialogModel_Click(ID_INK_ORDER_BOX);
+    for (int slot = 0; slot < 8; ++slot) {
+        int channel = inkNameIndex(names[slot]);
+        if (channel >= 0 && names[slot].size() == 2)
+            DialogModel_Select(INK_SLOT_LISTS[slot], channel);
+        else
+            DialogModel_Type(INK_SLOT_LISTS[slot], names[slot]);  // the dialog refuses it
+    }
+    return true;
+}
+
+void tickBandBox() {
+    if (!DialogModel_Checked(ID_COLOR_BAND_BOX)) DialogModel_Click(ID_COLOR_BAND_BOX);
+}
+
+bool enterValue(const FieldRow& f, const std::string& text, bool add) {
+    if (f.kind == F_INK_ORDER) return add ? (usage("inkOrder cannot be added to"), false) : enterInkOrder(text);
+    long v = 0;
+    if (!parseLong(text, &v)) return usage("values are whole numbers"), false;
+    long current = fieldValue(f, consoleState()->currentRecord);
+    switch (f.kind) {
+    case F_ADD: DialogModel_Type(f.entry, std::to_string(add ? v : v - current)); return true;
+    case F_BAND_SET: tickBandBox(); [[fallthrough]];
+    case F_SET: DialogModel_Type(f.entry, std::to_string(add ? current + v : v)); return true;
+    case F_FEATHER_MODE:
+    case F_SKIP_BLANK: {
+        long index = add ? current + v : v;
+        int list = f.kind == F_FEATHER_MODE ? ID_FEATHER_MODE : ID_SKIP_BLANK;
+        if (index < 0 || index >= static_cast<long>(DialogModel_ListEntries(list).size()))
+            return usage("no such list entry"), false;
+        DialogModel_Select(list, static_cast<int>(index));
+        return true;
+    }
+    case F_BAND_SIDES: {
+        long sides = add ? current + v : v;
+        if (sides < 0 || sides > 3) return usage("colorBandSides is 0..3 (bit 1 left, bit 0 right)"), false;
+        tickBandBox();
+        if (DialogModel_Checked(ID_COLOR_LEFT) != ((sides & 2) != 0)) DialogModel_Click(ID_COLOR_LEFT);
+        if (DialogModel_Checked(ID_COLOR_RIGHT) != ((sides & 1) != 0)) DialogModel_Click(ID_COLOR_RIGHT);
+        return true;
+    }
+    default: {
+        std::string message = std::string(f.name) + " has no entry in the dialog";
+        return usage(message.c_str()), false;
+    }
+    }
+}
+
+int setOrAdd(const std::vector<std::string>& args, const CliOptions& options, bool add) {
+    bool hd = false;
+    std::vector<std::pair<const FieldRow*, std::string>> entries;
+    for (size_t i = 1; i < args.size(); ++i) {
+        if (args[i] == "--hd") { hd = true; continue; }
+        size_t eq = args[i].find('=');
+        const FieldRow* f = eq == std::string::npos ? nullptr : findField(args[i].substr(0, eq));
+        if (!f) return usage(("unknown field in '" + args[i] + "'").c_str());
+        hd = hd || f->hd;
+        entries.emplace_back(f, args[i].substr(eq + 1));
+    }
+    if (entries.empty()) return usage("name at least one field");
+    for (auto& e : entries)
+        if (hd && !e.first->hd && e.first->entry && e.first->kind == F_ADD && e.first->offset != 0x20 &&
+            e.first->offset != 0x14)
+            return usage("with the second-pass box ticked the bidirectional entries change the "
+                         "second-pass values; name them bidirTextHighHd, ...");
+    Session session(options);
+    if (!session.start()) return 2;
+    if (!needConnected()) return 1;
+    if (hd) DialogModel_Click(ID_HD_BOX);
+    for (auto& e : entries)
+        if (!enterValue(*e.first, e.second, add)) return 2;
+    return pressSave() ? 0 : 1;
+}
+
+bool askImport(const std::string& path) {
+    std::fprintf(stderr, "%s [y/N] ", consoleText(MSG_IMPORT_QUESTION, path.c_str()).text.c_str());
+    std::string answer;
+    if (!std::getline(std::cin, answer)) return false;
+    return answer == "y" || answer == "Y" || answer == "yes";
+}
+
+int exportFile(const std::vector<std::string>& args, const CliOptions& options) {
+    if (args.size() != 2) return usage("params export takes one file");
+    Session session(options);
+    if (!session.start()) return 2;
+    if (!needConnected()) return 1;
+    DialogModel_QueueFile(args[1]);
+    DialogModel_ClearBoxes();
+    DialogModel_Command(ID_EXPORT);
+    return lastBoxIs(MSG_FILE_SAVED, args[1].c_str()) ? 0 : 1;
+}
+
+int importFile(const std::vector<std::string>& args, const CliOptions& options) {
+    std::string path;
+    bool yes = false;
+    for (size_t i = 1; i < args.size(); ++i) {
+        if (args[i] == "--yes") yes = true;
+        else if (path.empty()) path = args[i];
+        else return usage("params import takes one file");
+    }
+    if (path.empty()) return usage("params import takes one file");
+    Session session(options);
+    if (!session.start()) return 2;
+    if (!needConnected()) return 1;
+    if (!yes && !askImport(path)) return 1;
+    DialogModel_QueueFile(path);
+    DialogModel_QueueAnswer(MSGBOX_RESULT_OK);
+    DialogModel_ClearBoxes();
+    DialogModel_Command(ID_IMPORT);
+    if (!lastBoxIs(MSG_FILE_READ, path.c_str())) {
+        std::fprintf(stderr, "%s\n", consoleText(MSG_FILE_NOT_READ, path.c_str()).text.c_str());
+        return 1;
+    }
+    return pressSave() ? 0 : 1;
+}
+
+// Only the Config listing: no printer is asked.
+intptr_t listingProc(DialogHandle, uint32_t, uintptr_t, intptr_t) { return 0; }
+
+int configList(const CliOptions& options) {
+    if (!options.logDir.empty()) Cli_AttachPrinter(CliOptions{"", options.logDir, false});
+    DialogModel_Reset();
+    consoleState()->dialog = DialogModel_Backend()->create(consoleLayout(), listingProc);
+    int count = listConfigFiles();
+    std::fflush(stdout);
+    for (const std::string& name : DialogModel_ListEntries(ID_CONFIG_LIST)) std::printf("%s\n", name.c_str());
+    if (count == 0) std::fprintf(stderr, "no parameter files in %s\n", configDir().c_str());
+    return 0;
+}
+
+int configLoad(const std::string& name, const CliOptions& options) {
+    Session session(options);
+    if (!session.start()) return 2;
+    if (!needConnected()) return 1;
+    std::vector<std::string> entries = DialogModel_ListEntries(ID_CONFIG_LIST);
+    for (size_t i = 0; i < entries.size(); ++i) {
+        if (entries[i] != name) continue;
+        DialogModel_ClearBoxes();
+        DialogModel_Select(ID_CONFIG_LIST, static_cast<int>(i));
+        if (!lastBoxIs(MSG_FILE_READ, name.c_str())) return 1;
+        return pressSave() ? 0 : 1;
+    }
+    std::fprintf(stderr, "headalign: no Config file named %s in %s\n", name.c_str(), configDir().c_str());
+    return 1;
+}
+
+int configStore(const CliOptions& options) {
+    Session session(options);
+    if (!session.start()) return 2;
+    if (!needConnected()) return 1;  // never store a record of zeros
+    DialogModel_ClearBoxes();
+    DialogModel_Command(ID_CONFIG_STORE);
+    return lastBoxIs(MSG_FILE_SAVED) ? 0 : 1;
+}
+
+// argv[0] is the command word; options are taken out of the rest.
+int fromArgv(int argc, char** argv, int (*run)(const std::vector<std::string>&, const CliOptions&)) {
+    CliOptions options;
+    std::vector<std::string> args;
+    for (int i = 1; i < argc; ++i) {
+        std::string a = argv[i];
+        if ((a == "--virtual-printer" || a == "--log-dir") && i + 1 < argc)
+            (a == "--log-dir" ? options.logDir : options.virtualPrinterDir) = argv[++i];
+        else if (a == "--fast-clock")
+            options.fastClock = true;
+        else
+            args.push_back(a);
+    }
+    return run(args, options);
+}
+
+}  // namespace
+
+int Cli_ParamsCommand(const std::vector<std::string>& args, const CliOptions& options) {
+    std::string sub = args.empty() ? "" : args[0];
+    if (sub == "show") {
+        bool json = args.size() == 2 && args[1] == "--json";
+        if (args.size() > 2 || (args.size() == 2 && !json)) return usage("params show takes only --json");
+        Session session(options);
+        if (!session.start()) return 2;
+        if (!needConnected()) return 1;
+        session.traces.restore();
+        printShow(json);
+        return 0;
+    }
+    if (sub == "set" || sub == "add") return setOrAdd(args, options, sub == "add");
+    if (sub == "export") return exportFile(args, options);
+    if (sub == "import") return importFile(args, options);
+    return usage("params takes show, set, add, export or import");
+}
+
+int Cli_ConfigCommand(const std::vector<std::string>& args, const CliOptions& options) {
+    std::string sub = args.empty() ? "" : args[0];
+    if (sub == "list" && args.size() == 1) return configList(options);
+    if (sub == "store" && args.size() == 1) return configStore(options);
+    if (sub == "load" && args.size() == 2) return configLoad(args[1], options);
+    return usage("config takes list, store or load NAME");
+}
+
+int Cli_Params(int argc, char** argv) { return fromArgv(argc, argv, Cli_ParamsCommand); }
+int Cli_Config(int argc, char** argv) { return fromArgv(argc, argv, Cli_ConfigCommand); }

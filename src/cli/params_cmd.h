@@ -1,0 +1,22 @@
+// `headalign params ...` and `headalign config ...`: the console's start-up, entries, SAVE and
+// parameter-file commands driven through the in-memory dialog, so the command line validates
+// and delivers exactly as the dialog does.
+#pragma once
+#include <string>
+#include <vector>
+
+#include "cli/cli.h"
+
+// params show [--json] | set NAME=VALUE... [--hd] | add NAME=AMOUNT... [--hd]
+//        | export FILE | import FILE [--yes]
+int Cli_ParamsCommand(const std::vector<std::string>& args, const CliOptions& options);
+// config list | store | load NAME
+int Cli_ConfigCommand(const std::vector<std::string>& args, const CliOptions& options);
+
+// The same with argv[0] = "params" or "config" followed by its words; the options
+// --virtual-printer DIR, --log-dir DIR and --fast-clock may appear among them.
+int Cli_Params(int argc, char** argv);
+int Cli_Config(int argc, char** argv);
+
+// Help lines of both commands for the program's --help.
+extern const char* const CLI_PARAMS_HELP;
