@@ -1,0 +1,86 @@
+// Head formatter throughput: all eight channels of a full swath of a vernier pattern, beside a
+// memcpy of the same format-buffer span.
+#include <benchmark/benchmark.h>
+
+#include <cstring>
+#include <vector>
+
+#include "job/job_context.h"
+#include "params/calibration_params.h"
+#include "pattern/canvas.h"
+#include "pattern/glyph.h"
+#include "pipeline/head_format.h"
+
+namespace {
+
+constexpr uint32_t ROW_BITS = 24000;
+constexpr uint32_t ROWS = 180;
+
+// A swath as the vernier patterns draw it: numbered groups of a bar with three ticks, every
+// 200 dots, plus a frame line, on a 720 dpi head with the usual row gaps.
+JobContext* setUpSwath(uint8_t direction) {
+    Job_ClearContext();
+    JobContext* ctx = jobContext();
+    ctx->printParams.rowGapSmall = 64;
+    ctx->printParams.rowGapLarge = 216;
+    ctx->printParams.headEnable = 1;
+    ctx->printSpeedIps = 30;
+    ctx->rowBits = ROW_BITS;
+    ctx->swathDirection = direction;
+    ctx->srcBuffer = canvasBuffer();
+    ctx->formatBuffer = formatBufferStorage();
+    calibrationParams()->resolutionClass = 2;
+    calibrationParams()->bidirTextHigh = 3;
+    const uint32_t stride = (ROW_BITS + 7) / 8;
+    std::memset(canvasBuffer(), 0, stride * ROWS);
+    for (uint32_t k = 1; k * 200 + 170 < ROW_BITS; ++k) {
+        const uint32_t x = k * 200 + 10 - k % 20;
+        Canvas_HLine(canvasBuffer(), x, 65, 160, stride);
+        for (uint32_t t : {x, x + 80, x + 160}) Canvas_VLine(canvasBuffer(), t, 45, 20, stride);
+        char label[8];
+        std::snprintf(label, sizeof label, "%02d", static_cast<int>(k % 20) - 10);
+        if (k % 3 == 0) Glyph_DrawText(canvasBuffer(), label, k * 200, 100, 8, ROW_BITS);
+    }
+    Canvas_HLine(canvasBuffer(), 0, 160, ROW_BITS, stride);
+    return ctx;
+}
+
+size_t formatSpan(const JobContext* ctx) {
+    return (static_cast<size_t>(ctx->rowBits) + 2 * headMarginColumns(ctx)) * 180;
+}
+
+void formatAllChannels(benchmark::State& state, uint8_t direction) {
+    JobContext* ctx = setUpSwath(direction);
+    const size_t span = formatSpan(ctx);
+    std::memset(formatBufferStorage(), 0, span);
+    for (auto _ : state) {
+        for (int ch = 0; ch < 8; ++ch) formatChannel(ctx, ch);
+        benchmark::DoNotOptimize(formatBufferStorage()[0]);
+        benchmark::ClobberMemory();
+    }
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(span));
+    state.counters["span_bytes"] = static_cast<double>(span);
+}
+
+void BM_FormatEightChannelsLeftToRight(benchmark::State& state) { formatAllChannels(state, 0); }
+void BM_FormatEightChannelsRightToLeft(benchmark::State& state) { formatAllChannels(state, 1); }
+
+// The same span copied once: the cost of the swath's hand-over to the ring, for scale.
+void BM_MemcpyFormatSpan(benchmark::State& state) {
+    JobContext* ctx = setUpSwath(0);
+    const size_t span = formatSpan(ctx);
+    std::vector<uint8_t> ring(span);
+    for (auto _ : state) {
+        std::memcpy(ring.data(), formatBufferStorage(), span);
+        benchmark::DoNotOptimize(ring.data());
+        benchmark::ClobberMemory();
+    }
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(span));
+    state.counters["span_bytes"] = static_cast<double>(span);
+}
+
+BENCHMARK(BM_FormatEightChannelsLeftToRight)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_FormatEightChannelsRightToLeft)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_MemcpyFormatSpan)->Unit(benchmark::kMillisecond);
+
+}  // namespace
