@@ -107,6 +107,9 @@ void stampJob(JobContext* ctx) {
     ctx->link.cancelRequest = &jobCancelFlag();
     Cmd_Reset();
     clearProgramError();
+    // A record held back by a job that ended early belongs to a ring that has been reset since;
+    // releasing it into this job would send stale data.
+    pendingSwath = nullptr;
 }
 
 bool checkJobSizes(JobContext* ctx) {

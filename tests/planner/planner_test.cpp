@@ -533,6 +533,15 @@ TEST_F(StampTest, ClearsFlagsErrorAndCommandSlotAndLinksTheFlags) {
     EXPECT_EQ(std::memcmp(ctx->channelMap, map, 4), 0);
 }
 
+TEST_F(PlanSwathTest, NewJobForgetsTheSwathHeldBackByAnEarlierJob) {
+    setMainBoardVersion(151);
+    ASSERT_TRUE(plan(10, 20));  // held back; the job then ends without flushing
+    Ring_Init(ctx);
+    stampJob(ctx);
+    flushPendingSwath();
+    EXPECT_EQ(Ring_CountState(SWATH_FULL), 0);
+}
+
 TEST(StepsToLength, TruncatesWithoutCarry) {
     jobContext()->feedStep = 14.4498;
     EXPECT_EQ(stepsToLength(720), 10403u);
