@@ -7,12 +7,9 @@
 #include "app/param_files.h"
 #include "app/shared_record.h"
 #include "app/texts.h"
+#include "job/print_job.h"
 #include "link/usb.h"
 #include "params/parameter_record.h"
-#if __has_include("job/print_job.h")
-#include "job/print_job.h"
-#define HEADALIGN_HAVE_PRINT_JOB 1
-#endif
 
 namespace {
 
@@ -40,12 +37,10 @@ const DialogBackend* dlg() { return Dialog_Backend(); }
 bool runPrintCommand(int id) {
     for (const PrintCommand& c : PRINT_COMMANDS) {
         if (c.id != id) continue;
-#ifdef HEADALIGN_HAVE_PRINT_JOB
         if (c.kind == RUN_ADJUSTMENT)
             Job_RunAdjustment(c.number);
         else
             Job_RunPattern(c.number);
-#endif
         return true;
     }
     return false;
@@ -85,9 +80,7 @@ void onSave() {
 void onHdBox() {
     bool on = isChecked(ID_HD_BOX);
     state.hdMode = on ? 1 : 0;
-#ifdef HEADALIGN_HAVE_PRINT_JOB
     Job_SetHdMode(on);  // the adjustment jobs read the box through the job module
-#endif
     if (on)
         showHdModeLabels();
     else
