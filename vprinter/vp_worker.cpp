@@ -140,3 +140,14 @@ void VPrinter_WaitPaper() {
     if (!w.thread.joinable()) return;
     w.idle.wait(lock, [&] { return w.queue.empty() && !w.busy; });
 }
+
+uint8_t VPrinter_PaperAt(int64_t x, int64_t row) {
+    Worker& w = worker();
+    std::lock_guard<std::mutex> lock(w.mu);
+    if (w.busy) return 0;
+    auto it = w.paper.rows.find(row);
+    if (it == w.paper.rows.end()) return 0;
+    const VpPaperRow& r = it->second;
+    if (x < r.x0 || x >= r.x0 + int64_t(r.mask.size())) return 0;
+    return r.mask[size_t(x - r.x0)];
+}

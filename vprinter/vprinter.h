@@ -102,6 +102,11 @@ void VPrinter_SetStoredRecord(const uint8_t record[56]);  // writes it to the fo
 // Waits (briefly, in real time) until every swath received so far is on the paper and every
 // closed job's picture is written. Detach waits too.
 void VPrinter_WaitPaper();
+// Ink on the paper of the current or last job at grid dot x (dots of the job's first swath
+// resolution, the carriage's head-dot position x 1) and picture row (1/renderDpiY inch from
+// the paper position at job start). Returns the channel mask (bit k = channel k), 0 = white.
+// Call after VPrinter_WaitPaper.
+uint8_t VPrinter_PaperAt(int64_t x, int64_t row);
 // The 136-byte information record the board would send now.
 void VPrinter_InfoRecord(uint8_t out[136]);
 uint32_t VPrinter_PendingReplyPackets();
