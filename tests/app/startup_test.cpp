@@ -4,6 +4,7 @@
 #include "app/console.h"
 #include "app/texts.h"
 #include "console_support.h"
+#include "job/print_job.h"
 #include "params/calibration_params.h"
 #include "vprinter.h"
 
@@ -130,6 +131,7 @@ TEST_F(ConsoleTest, HdBoxClickedTwiceRestoresStandardNamesAndValues) {
 
     DialogModel_Click(ID_HD_BOX);
     EXPECT_EQ(consoleState()->hdMode, 1);
+    EXPECT_TRUE(Job_HdMode());  // the adjustment jobs see the box
     EXPECT_EQ(DialogModel_Text(1128), "草稿高速");
     EXPECT_EQ(DialogModel_Text(1137), "文字高速");
     EXPECT_EQ(DialogModel_Text(1174), "照片模式");
@@ -139,6 +141,7 @@ TEST_F(ConsoleTest, HdBoxClickedTwiceRestoresStandardNamesAndValues) {
 
     DialogModel_Click(ID_HD_BOX);
     EXPECT_EQ(consoleState()->hdMode, 0);
+    EXPECT_FALSE(Job_HdMode());
     EXPECT_EQ(DialogModel_Text(1128), "文字高速");
     EXPECT_EQ(DialogModel_Text(1168), "图像高/中速");
     EXPECT_EQ(DialogModel_Text(1056), "10");
