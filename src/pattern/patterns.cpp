@@ -64,12 +64,20 @@ void runPattern(JobContext* ctx, PatternLayout* layout, uint8_t no) {
             Log_Trace("双头-垂直偏移校准\n");
             Pattern_DoubleHeadBars(ctx, layout);
             return;
-        case 5: case 6: case 7: case 8: case 9: case 10:
+        case 5:
+        case 6:
+        case 7:
+        case 8:
+        case 9:
+        case 10:
             ctx->printSpeedIps = BIDIR_MODES[no - 5].speedIps;
             ctx->bidirIndex = BIDIR_MODES[no - 5].bidirIndex;
             Pattern_Bidirectional(ctx, layout);
             return;
-        case 11: case 12: case 13: case 14:
+        case 11:
+        case 12:
+        case 13:
+        case 14:
             Pattern_FeedStep(ctx, layout, no);
             return;
         case 16:
@@ -105,8 +113,9 @@ void Pattern_Dispatch(uint8_t pattern) {
     ctx->xDpi = 720;
     ctx->bitsPerPixel = 1;
     ctx->secondHeadPass = 0;
-    ctx->feedStep = computeStepsPerRow(static_cast<uint16_t>(ctx->yDpi), ctx->printParams.stepCurrent,
-                                       calibrationParams()->feedStepsPerMeter);
+    ctx->feedStep =
+        computeStepsPerRow(static_cast<uint16_t>(ctx->yDpi), ctx->printParams.stepCurrent,
+                           calibrationParams()->feedStepsPerMeter);
     PatternLayout_Clear();
     PatternLayout* layout = patternLayout();
     layout->patternNo = pattern;
@@ -148,7 +157,8 @@ void Pat_OwnSizes(JobContext* ctx, uint32_t formatColumns, uint32_t srcDataSize,
 }
 
 void Pat_ClearCanvas(JobContext* ctx) {
-    if (ctx->srcBuffer) std::memset(ctx->srcBuffer, 0, std::min<size_t>(ctx->srcDataSize, canvasRoom(ctx)));
+    if (ctx->srcBuffer)
+        std::memset(ctx->srcBuffer, 0, std::min<size_t>(ctx->srcDataSize, canvasRoom(ctx)));
 }
 
 void Pat_ClearFormat(JobContext* ctx) {

@@ -33,7 +33,8 @@ const FeedStepMode FEED_STEP_MODES[4] = {
 constexpr uint32_t FEED_STEP_ROW_BITS = 23040;
 constexpr uint32_t FEED_STEP_PAUSE_MS = 800;
 
-void setCheckWords(JobContext* ctx, uint64_t firstBlock, uint32_t blocks, uint16_t bit, bool store) {
+void setCheckWords(JobContext* ctx, uint64_t firstBlock, uint32_t blocks, uint16_t bit,
+                   bool store) {
     for (uint32_t b = 0; b < blocks; ++b) {
         const uint64_t base = (firstBlock + b) * WORDS_PER_BLOCK;
         for (uint32_t w : CHECK_WORDS) {
@@ -137,7 +138,8 @@ void Pattern_NozzleTest(JobContext* ctx, PatternLayout* layout) {
 
 void Pattern_FeedStep(JobContext* ctx, PatternLayout* layout, uint8_t no) {
     const FeedStepMode& mode = FEED_STEP_MODES[no - 11];
-    Pat_SetGeometry(ctx, layout, {0, 180, layout->groupPitch, layout->groupCount, FEED_STEP_ROW_BITS});
+    Pat_SetGeometry(ctx, layout,
+                    {0, 180, layout->groupPitch, layout->groupCount, FEED_STEP_ROW_BITS});
     if (!checkJobSizes(ctx)) return;
     Pat_ClearCanvas(ctx);
     Pat_ClearFormat(ctx);

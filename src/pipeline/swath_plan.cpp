@@ -97,8 +97,8 @@ void Plan_ResetForTest() {
 void stampJob(JobContext* ctx) {
     const LocalTime t = Clock_LocalTime();
     ctx->jobId = static_cast<uint16_t>(t.day * 86400u + t.hour * 3600u + t.minute * 60u + t.second);
-    Log_Trace("V%d.%02d%c/ %d.%d.%d %d:%d:%d / 0x%04X\n", 1, 72, 'a', t.year, t.month, t.day, t.hour,
-              t.minute, t.second, systemLocaleId());
+    Log_Trace("V%d.%02d%c/ %d.%d.%d %d:%d:%d / 0x%04X\n", 1, 72, 'a', t.year, t.month, t.day,
+              t.hour, t.minute, t.second, systemLocaleId());
     const uint8_t map[4] = {7, 6, 5, 4};
     std::memcpy(ctx->channelMap, map, sizeof map);
     jobWaitBreakFlag() = 0;
@@ -135,7 +135,8 @@ bool checkJobSizes(JobContext* ctx) {
     }
     if (formatSize > MAX_FORMAT_DATA_SIZE) {
         Log_Trace("目标数据:%llu>%d(MAX_FORMAT_DATA_SIZE)\n",
-                  static_cast<unsigned long long>(formatSize), static_cast<int>(MAX_FORMAT_DATA_SIZE));
+                  static_cast<unsigned long long>(formatSize),
+                  static_cast<int>(MAX_FORMAT_DATA_SIZE));
         setProgramError(ERR_DATA_BUFFER_OVERFLOW);
         return false;
     }
@@ -212,8 +213,8 @@ static void copySwathData(const JobContext* ctx, SwathRecord* record, size_t off
     if (!record->data) return;
     size_t inside = 0;
     if (ctx->formatBuffer) {
-        const size_t room = std::min<size_t>(bufferRoomFrom(ctx->formatBuffer, MAX_FORMAT_DATA_SIZE),
-                                             MAX_FORMAT_DATA_SIZE);
+        const size_t room = std::min<size_t>(
+            bufferRoomFrom(ctx->formatBuffer, MAX_FORMAT_DATA_SIZE), MAX_FORMAT_DATA_SIZE);
         if (offset < room) inside = std::min(length, room - offset);
         if (inside) std::memcpy(record->data, ctx->formatBuffer + offset, inside);
     }
@@ -238,8 +239,8 @@ void fillSwathRecord(JobContext* ctx, SwathRecord* record) {
         record->leftToRight = 1;
     } else {
         // Right to left the carriage counts from the right end of the image.
-        const int64_t rightEnd = static_cast<int64_t>(ctx->rowBits) +
-                                 static_cast<int64_t>(headMarginColumns(ctx)) * k;
+        const int64_t rightEnd =
+            static_cast<int64_t>(ctx->rowBits) + static_cast<int64_t>(headMarginColumns(ctx)) * k;
         record->startPos = toHeadDots(ctx, (rightEnd - ctx->swathStart) / k);
         record->stopPos = toHeadDots(ctx, (rightEnd - ctx->swathStop) / k);
         record->rightToLeft = 1;
@@ -366,7 +367,7 @@ void Swath_Emit(uint32_t feed) {
         record->nextStart = record->startPos;
     }
     Ring_SetState(record, SWATH_FULL);
-    Log_Trace("============Swath%u: start:%d,stop:%d,dir:%d\r\n", ctx->swathCounter, record->startPos,
-              record->stopPos, ctx->swathDirection);
+    Log_Trace("============Swath%u: start:%d,stop:%d,dir:%d\r\n", ctx->swathCounter,
+              record->startPos, record->stopPos, ctx->swathDirection);
     ++ctx->swathCounter;
 }

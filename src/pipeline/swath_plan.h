@@ -1,4 +1,5 @@
-// Swath planning: size checks, inked extent, carriage positions and hand-over of swaths to the ring.
+// Swath planning: size checks, inked extent, carriage positions and hand-over of swaths to the
+// ring.
 #pragma once
 #include <atomic>
 #include <cstdint>

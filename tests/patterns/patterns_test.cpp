@@ -1,10 +1,11 @@
 // Calibration patterns run on the job thread against the real ring; the assertions read what
 // the printer would receive (swath headers and head data).
+#include "pattern/patterns.h"
+
 #include <regex>
 
 #include "pattern/glyph.h"
 #include "pattern/pattern_layout.h"
-#include "pattern/patterns.h"
 #include "pattern/patterns_internal.h"
 #include "pipeline/head_format.h"
 #include "planner/plan_fixture.h"
@@ -15,7 +16,7 @@ namespace {
 constexpr uint32_t MARGIN_ONE_HEAD = 4 * (64 + 216);
 
 class PatternTest : public PlanFixture {
-protected:
+  protected:
     void SetUp() override {
         PlanFixture::SetUp();
         FeedStep_ResetForTest();
@@ -37,7 +38,8 @@ protected:
         std::vector<uint32_t> starts;
         const std::string t = trace();
         const std::regex line("(L_TO_R|R_TO_L): (\\d+)-(\\d+),");
-        for (auto it = std::sregex_iterator(t.begin(), t.end(), line); it != std::sregex_iterator(); ++it) {
+        for (auto it = std::sregex_iterator(t.begin(), t.end(), line); it != std::sregex_iterator();
+             ++it) {
             const bool ltr = (*it)[1] == "L_TO_R";
             starts.push_back(static_cast<uint32_t>(std::stoul((*it)[ltr ? 2 : 3])));
         }
@@ -52,7 +54,8 @@ protected:
         return static_cast<uint32_t>(channelRowOffset(&probe, channel)) +
                (secondHead ? ctx->printParams.headDistance : 0) + dot;
     }
-    static bool inked(const SentSwath& s, uint32_t start, uint32_t column, uint32_t nozzle, int channel) {
+    static bool inked(const SentSwath& s, uint32_t start, uint32_t column, uint32_t nozzle,
+                      int channel) {
         return column >= start && (s.at(column - start, nozzle) & (1u << channel)) != 0;
     }
     // First inked column of `channel` at `nozzle` within [from, to).
@@ -119,7 +122,8 @@ TEST_F(PatternTest, GroupLabelsRunFrom09To09Negative) {
                 const uint8_t byte = expected[row * 500 + dot / 8];
                 const bool want = byte & (0xC0 >> (dot % 8));
                 set += want;
-                ASSERT_EQ(inked(sent[0], start, dot, row, 7), want) << l.text << " row " << row << " dot " << dot;
+                ASSERT_EQ(inked(sent[0], start, dot, row, 7), want)
+                    << l.text << " row " << row << " dot " << dot;
             }
         }
         EXPECT_GT(set, 0) << l.text;
@@ -132,11 +136,14 @@ TEST_F(PatternTest, DoubleHeadHorizontalGroupsShiftAgainstEachOther) {
     ASSERT_EQ(sent.size(), 1u);
     EXPECT_EQ(sent[0].feed(), feedFor(720));
     const uint32_t start = swathStarts().at(0);
-    const uint32_t first = columnOf(6, 0, false);   // first print: PHA, channel 6, bar row 40
-    const uint32_t second = columnOf(3, 0, true);   // second print: PHB (+2 nozzles), channel 3, row 75
+    const uint32_t first = columnOf(6, 0, false);  // first print: PHA, channel 6, bar row 40
+    const uint32_t second =
+        columnOf(3, 0, true);  // second print: PHB (+2 nozzles), channel 3, row 75
     for (uint32_t k = 1; k < 20; ++k) {
         const uint32_t from = k * 300 - 30;
-        EXPECT_EQ(firstInked(sent[0], start, first + from, first + from + 60, 40, 6), first + k * 300) << k;
+        EXPECT_EQ(firstInked(sent[0], start, first + from, first + from + 60, 40, 6),
+                  first + k * 300)
+            << k;
         // Columns come in dot pairs: an odd start shows from the even dot below it.
         EXPECT_EQ(firstInked(sent[0], start, second + from, second + from + 60, 77, 3),
                   second + ((k * 300 + 10 - k) & ~1u))
@@ -162,7 +169,8 @@ TEST_F(PatternTest, NozzleTestGroupsPerChannel) {
                     ASSERT_EQ(inked(sent[0], start, c, n, i), n % 4 == j)
                         << "channel " << i << " group " << j << " column " << c << " nozzle " << n;
             for (uint32_t c = base + 86; c < base + 106; ++c)
-                for (uint32_t n = 0; n < 180; ++n) ASSERT_FALSE(inked(sent[0], start, c, n, i)) << c;
+                for (uint32_t n = 0; n < 180; ++n)
+                    ASSERT_FALSE(inked(sent[0], start, c, n, i)) << c;
         }
     }
     EXPECT_EQ(patternRefusedWrites(), 0u);
@@ -181,10 +189,12 @@ TEST_F(PatternTest, VerticalCheckFiresFiveNozzlesInEvenColumns) {
     for (uint32_t c = start; c < start + sent[0].columns(); ++c) {
         for (int ch : {lastCh, firstCh}) {
             const bool even = (c % 2) == 0;
-            const bool inRun = ch == lastCh ? c >= lastFrom : (c >= firstFrom && c < firstFrom + 2 * (4000 / 3));
+            const bool inRun =
+                ch == lastCh ? c >= lastFrom : (c >= firstFrom && c < firstFrom + 2 * (4000 / 3));
             for (uint32_t n = 0; n < 180; ++n) {
                 const bool want = even && inRun && n % 42 == 0;
-                ASSERT_EQ(inked(sent[0], start, c, n, ch), want) << "channel " << ch << " column " << c << " nozzle " << n;
+                ASSERT_EQ(inked(sent[0], start, c, n, ch), want)
+                    << "channel " << ch << " column " << c << " nozzle " << n;
             }
         }
         ++columnsChecked;
@@ -333,7 +343,7 @@ TEST_F(PatternTest, CommonDefaults) {
 }
 
 class PatternWriteBoundsTest : public PlanFixture {
-protected:
+  protected:
     void SetUp() override {
         PlanFixture::SetUp();
         Pattern_ResetRefusedWrites();
@@ -357,7 +367,7 @@ TEST_F(PatternWriteBoundsTest, LinesLeavingTheRowOrCanvasAreRefusedWhole) {
     EXPECT_EQ(patternRefusedWrites(), 4u);
     EXPECT_TRUE(canvasBlank());
 
-    Pat_HLine(ctx, 3840, 10, 160);  // ends exactly at the row end
+    Pat_HLine(ctx, 3840, 10, 160);                         // ends exactly at the row end
     Pat_VLine(ctx, 3999, MAX_SRC_DATA_SIZE / 500 - 3, 3);  // ends in the last whole row
     EXPECT_EQ(patternRefusedWrites(), 4u);
     EXPECT_EQ(canvasBuffer()[10 * 500 + 499], 0xFF);

@@ -19,7 +19,7 @@
 #include "support/fakes.h"
 
 class PlanFixture : public ::testing::Test {
-protected:
+  protected:
     PlatformFixture platform;
     JobContext* ctx = nullptr;
 

@@ -9,7 +9,7 @@
 namespace {
 
 class CheckJobSizesTest : public PlanFixture {
-protected:
+  protected:
     void SetUp() override {
         PlanFixture::SetUp();
         ctx->imageRows = 180;
@@ -98,7 +98,7 @@ TEST_F(CheckJobSizesTest, HugeRowDoesNotWrapIntoAcceptance) {
 }
 
 class ExtentTest : public PlanFixture {
-protected:
+  protected:
     void SetUp() override {
         PlanFixture::SetUp();
         ctx->rowBits = 4000;
@@ -164,7 +164,7 @@ TEST_F(ExtentTest, InkOnlyInTheLastPartGroupDoesNotWrapTheWidth) {
 }
 
 class FillTest : public ExtentTest {
-protected:
+  protected:
     SwathRecord* record = nullptr;
     void SetUp() override {
         ExtentTest::SetUp();
@@ -178,7 +178,8 @@ protected:
 };
 
 TEST_F(FillTest, NarrowSwathCarries256ExtraColumns) {
-    for (uint32_t i = 3600; i < 360 * 21; ++i) formatBufferStorage()[i] = static_cast<uint8_t>(i * 7 + 1);
+    for (uint32_t i = 3600; i < 360 * 21; ++i)
+        formatBufferStorage()[i] = static_cast<uint8_t>(i * 7 + 1);
     ASSERT_EQ(findSwathExtent(ctx), 0);
     fillSwathRecord(ctx, record);
     const uint32_t wanted = (44 / 2 + 256) * 180;  // 50040
@@ -250,7 +251,7 @@ TEST_F(FillTest, CopyNearTheBufferEndStaysInsideAndZeroesTheRest) {
 }
 
 class PlanSwathTest : public ExtentTest {
-protected:
+  protected:
     void SetUp() override {
         ExtentTest::SetUp();
         ctx->feedPerSwath = 1000;
@@ -341,7 +342,7 @@ TEST_F(PlanSwathTest, StoppedJobTakesNoRecord) {
 }
 
 class AcquireTest : public PlanFixture {
-protected:
+  protected:
     void fillRing() {
         for (int i = 0; i < SWATH_RING_SIZE; ++i) ASSERT_NE(Ring_GetEmpty(), nullptr);
     }
@@ -552,7 +553,7 @@ TEST(StepsToLength, TruncatesWithoutCarry) {
 }
 
 class EmitTest : public ExtentTest {
-protected:
+  protected:
     void SetUp() override {
         ExtentTest::SetUp();
         ctx->bitsPerPixel = 1;
@@ -573,8 +574,8 @@ TEST_F(EmitTest, UnidirectionalSwath) {
     EXPECT_EQ(sent[0].rightToLeft(), 0);
     EXPECT_EQ(sent[0].leftToRight(), 0);
     EXPECT_EQ(sent[0].nextStart(), sent[0].startPos());
-    EXPECT_EQ(sent[0].startPos(), 50);   // column 200 / 4
-    EXPECT_EQ(sent[0].stopPos(), 100);   // column 402 / 4
+    EXPECT_EQ(sent[0].startPos(), 50);  // column 200 / 4
+    EXPECT_EQ(sent[0].stopPos(), 100);  // column 402 / 4
     EXPECT_EQ(ctx->swathCounter, 5u);
     EXPECT_TRUE(traced("============Swath4: start:50,stop:100,dir:0"));
 }

@@ -36,7 +36,7 @@ struct SentSwath {
 };
 
 class RingDrain {
-public:
+  public:
     // Releases transmission at once (as the job's final wait does), so every full record is
     // taken as soon as it is queued.
     explicit RingDrain(JobContext* job, bool release = true) : job_(job) {
@@ -61,7 +61,7 @@ public:
         return sent_;
     }
 
-private:
+  private:
     void run() {
         while (running_) {
             SwathRecord* r = paused_ ? nullptr : Ring_TakeFull();
