@@ -201,12 +201,11 @@ void Pat_Labels(JobContext* ctx, PatternLayout* layout, int32_t labelX, uint32_t
 }
 
 static uint8_t* wordAt(JobContext* ctx, uint64_t word) {
-    const uint64_t byte = word * 2;
-    if (byte + 1 >= formatRoom(ctx)) {
+    if (word >= formatRoom(ctx) / 2) {
         Pat_CountRefused();
         return nullptr;
     }
-    return ctx->formatBuffer + byte;
+    return ctx->formatBuffer + word * 2;
 }
 
 void Pat_WordStore(JobContext* ctx, uint64_t word, uint16_t value) {

@@ -379,7 +379,7 @@ TEST_F(PatternWriteBoundsTest, FormatWordsPastTheBufferAreRefused) {
     EXPECT_EQ(formatBufferStorage()[MAX_FORMAT_DATA_SIZE - 1], 0x01);
     Pat_WordOr(ctx, lastWord + 1, 0x0101);
     Pat_WordStore(ctx, lastWord + 100, 0x0101);
-    Pat_WordClear(ctx, UINT64_MAX / 4, 0x0101);
+    Pat_WordClear(ctx, UINT64_MAX, 0x0101);  // would wrap if doubled
     EXPECT_EQ(patternRefusedWrites(), 3u);
     formatBufferStorage()[MAX_FORMAT_DATA_SIZE - 1] = 0;
     formatBufferStorage()[MAX_FORMAT_DATA_SIZE - 2] = 0;
