@@ -143,6 +143,7 @@ std::string vpWritePicture(const VpPaper& paper, const VPrinterModel& m, const s
 void vpWorkerStart();
 void vpWorkerStop();  // finishes the queue first; call without the board lock
 void vpPaperNewJob(const VPrinterModel& m);
+void vpPaperModel(const VPrinterModel& m);  // from the next swath on
 void vpPaperSwath(const VpSwath& s, std::vector<uint8_t>&& data, uint16_t headDistance);
 void vpPaperFeed(uint32_t feedWord);
 void vpPaperPicture(uint32_t jobNumber, const std::string& pngPath, const std::string& jsonlPath);

@@ -288,6 +288,7 @@ void VPrinter_SetModel(const VPrinterModel& model) {
     VpBoard& b = vpBoard();
     std::lock_guard<std::mutex> lock(b.mu);
     b.model = model;
+    if (b.jobOpen) vpPaperModel(model);
 }
 
 VPrinterModel VPrinter_GetModel() {

@@ -10,7 +10,7 @@
 namespace {
 
 struct Task {
-    enum Kind { NEW_JOB, SWATH, FEED, PICTURE } kind = NEW_JOB;
+    enum Kind { NEW_JOB, MODEL, SWATH, FEED, PICTURE } kind = NEW_JOB;
     VpSwath swath;
     std::vector<uint8_t> data;
     uint16_t headDistance = 0;
@@ -51,6 +51,7 @@ void run(Worker& w, Task& t) {
         w.paper = VpPaper{};
         w.model = t.model;
         break;
+    case Task::MODEL: w.model = t.model; break;
     case Task::SWATH: vpRenderSwath(w.paper, w.model, t.headDistance, t.swath, t.data.data(), t.data.size()); break;
     case Task::FEED: vpFeedPaper(w.paper, w.model, t.feed); break;
     case Task::PICTURE: writePicture(w, t); break;
@@ -105,6 +106,13 @@ void vpWorkerStop() {
 void vpPaperNewJob(const VPrinterModel& m) {
     Task t;
     t.kind = Task::NEW_JOB;
+    t.model = m;
+    push(std::move(t));
+}
+
+void vpPaperModel(const VPrinterModel& m) {
+    Task t;
+    t.kind = Task::MODEL;
     t.model = m;
     push(std::move(t));
 }

@@ -2,6 +2,7 @@
 // requests libusb makes, with bulk OUT carried to the board and bulk IN served from its replies.
 #include "usb_emulation.h"
 
+#include <linux/ioctl.h>
 #include <linux/usbdevice_fs.h>
 #include <umockdev.h>
 
@@ -222,7 +223,6 @@ void submitUrb(EmuClient& c, UMockdevIoctlClient* client, UMockdevIoctlData* arg
 }
 
 void reapUrb(EmuClient& c, UMockdevIoctlClient* client, UMockdevIoctlData* arg) {
-    Emulation& e = emu();
     serveAllReplies();
     if (c.done.empty()) {
         return umockdev_ioctl_client_complete(client, -1, alive(c) ? EAGAIN : ENODEV);

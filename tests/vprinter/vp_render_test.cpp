@@ -1,0 +1,260 @@
+// The printed paper: drops at the positions the carriage's physics gives, and the picture.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <filesystem>
+
+#include "support/fakes.h"
+#include "vp_packet_builder.h"
+#include "vprinter.h"
+
+#ifdef HEADALIGN_HAVE_PNG
+#include <png.h>
+#endif
+
+using namespace vpt;
+
+namespace {
+
+// Column-major swath data: 180 bytes per column, byte n = nozzle n, bit k = channel k.
+struct SwathData {
+    Bytes bytes;
+    explicit SwathData(size_t columns) : bytes(columns * 180, 0) {}
+    SwathData& dot(size_t column, int nozzle, int channel) {
+        bytes[column * 180 + size_t(nozzle)] |= uint8_t(1u << channel);
+        return *this;
+    }
+};
+
+// Distance of channel k's nozzle row behind channel 7's at 720 dpi (gaps 64 and 216).
+int64_t place720(int channel) {
+    int d = 7 - channel;
+    return int64_t((d + 1) / 2) * 64 + int64_t(d / 2) * 216;
+}
+
+int64_t rowOf(double inches) { return std::llround(inches * 720); }
+
+int64_t jsonInt(const std::string& line, const std::string& key) {
+    size_t at = line.find("\"" + key + "\":");
+    return at == std::string::npos ? -1 : std::atoll(line.c_str() + at + key.size() + 3);
+}
+
+struct Paper : ::testing::Test {
+    PlatformFixture platform;
+    TempDir state;
+    Host host;
+    uint32_t number = 0;
+
+    void SetUp() override {
+        ASSERT_TRUE(VPrinter_Attach(state.path));
+        host.h = UsbDriver_Get()->open(VPrinter_DevicePath().c_str());
+        ASSERT_NE(host.h, USB_INVALID_HANDLE);
+    }
+    void TearDown() override {
+        UsbDriver_Get()->close(host.h);
+        VPrinter_Detach();
+    }
+    void job() {
+        Bytes body;
+        ASSERT_TRUE(host.sendCmm(commandBlock(2)));
+        ASSERT_TRUE(host.readReply(&body));
+    }
+    void swath(Swath s, const Bytes& data) {
+        s.number = ++number;
+        s.size = uint32_t(data.size());
+        Bytes body;
+        ASSERT_TRUE(host.sendCmm(swathBlock(s)));
+        if (!data.empty()) {
+            ASSERT_TRUE(host.sendData(data));
+        }
+        ASSERT_TRUE(host.readReply(&body));
+    }
+    // Ends the job and returns its picture line.
+    std::string finish() {
+        Bytes body;
+        EXPECT_TRUE(host.sendCmm(commandBlock(18)));
+        EXPECT_TRUE(host.readReply(&body));
+        VPrinter_WaitPaper();
+        EXPECT_EQ(VPrinter_ProtocolErrorCount(), 0u);
+        for (const std::string& e : VPrinter_JobEvents())
+            if (e.find("\"event\":\"picture\"") != std::string::npos) return e;
+        return "";
+    }
+};
+
+}  // namespace
+
+TEST_F(Paper, LeftToRightColumnsLandFromTheStartBehindTheirNozzleRows) {
+    job();
+    Swath s;
+    s.start = 100;  // head dots: 400 at 720 dpi
+    SwathData d(1000);
+    d.dot(5, 0, 7).dot(910, 10, 0).dot(300, 179, 3);
+    swath(s, d.bytes);
+    finish();
+    EXPECT_EQ(VPrinter_PaperAt(405, 0), 0x80);
+    EXPECT_EQ(VPrinter_PaperAt(400 + 910 - place720(0), rowOf(10 / 180.0)), 0x01);
+    EXPECT_EQ(VPrinter_PaperAt(400 + 300 - place720(3), rowOf(179 / 180.0)), 0x08);
+    EXPECT_EQ(VPrinter_PaperAt(406, 0), 0);
+}
+
+TEST_F(Paper, RightToLeftDropsLandTheCarriageOffsetFurtherLeftPlusTheConfiguredError) {
+    job();
+    Swath s;
+    s.start = 500;  // 2000 at 720 dpi
+    s.r2l = 1;
+    SwathData d(10);
+    d.dot(5, 0, 7);
+    swath(s, d.bytes);
+    // A 40-ips carriage that throws its drops 4/1440 inch (two columns) further still.
+    VPrinterModel m = VPrinter_GetModel();
+    m.bidirErrorByIps = {{40, 4}};
+    VPrinter_SetModel(m);
+    s.feed = 0;
+    s.start = 600;
+    swath(s, d.bytes);
+    s.speed = 26 * 600;
+    s.start = 700;
+    swath(s, d.bytes);
+    finish();
+    EXPECT_EQ(VPrinter_PaperAt(2000 - 5 - 32, 0), 0x80);
+    EXPECT_EQ(VPrinter_PaperAt(2400 - 5 - 32 - 2, 0), 0x80);
+    EXPECT_EQ(VPrinter_PaperAt(2800 - 5 - 32, 0), 0x80);  // another speed, no error
+}
+
+TEST_F(Paper, ResolutionSetsTheColumnPitchAndTheRowGaps) {
+    job();
+    Swath s;
+    s.resolution = 1;  // 540 dpi: small gap 47
+    s.start = 100;     // 300 at 540 dpi
+    SwathData d(100);
+    d.dot(60, 0, 6);
+    swath(s, d.bytes);
+    finish();
+    EXPECT_EQ(VPrinter_PaperAt(300 + 60 - 47, 0), 0x40);
+}
+
+TEST_F(Paper, FeedsMoveThePaperAtTheBoardsTrueStepsPerMetre) {
+    VPrinterModel m = VPrinter_GetModel();
+    m.feedErrorPpm = 10000;  // the paper moves 1 % further than nominal
+    VPrinter_SetModel(m);
+    job();
+    Swath s;
+    s.start = 100;
+    s.feed = 4096;  // 1 cm nominal
+    SwathData d(10);
+    d.dot(0, 0, 7);
+    swath(s, d.bytes);
+    s.start = 101;
+    swath(s, d.bytes);
+    s.feed = 4096u | 0x80000000u;  // backwards again
+    s.start = 102;
+    swath(s, {});
+    s.start = 103;
+    swath(s, d.bytes);
+    finish();
+    EXPECT_EQ(VPrinter_PaperAt(400, 0), 0x80);
+    EXPECT_EQ(VPrinter_PaperAt(404, rowOf(0.0101 * 39.37008)), 0x80);
+    EXPECT_EQ(VPrinter_PaperAt(412, rowOf(0.0101 * 39.37008)), 0x80);  // feed-only record fed back
+}
+
+TEST_F(Paper, MissingAndDeflectedNozzlesShowInTheNozzleRows) {
+    VPrinterModel m = VPrinter_GetModel();
+    m.missingNozzles = {3};
+    m.deflectedNozzles = {{4, 8}};
+    VPrinter_SetModel(m);
+    job();
+    Swath s;
+    s.start = 100;
+    SwathData d(10);
+    for (int n = 2; n <= 5; ++n) d.dot(0, n, 7);
+    swath(s, d.bytes);
+    finish();
+    EXPECT_EQ(VPrinter_PaperAt(400, rowOf(2 / 180.0)), 0x80);
+    EXPECT_EQ(VPrinter_PaperAt(400, rowOf(3 / 180.0)), 0);
+    EXPECT_EQ(VPrinter_PaperAt(400, rowOf(4 / 180.0)), 0);
+    EXPECT_EQ(VPrinter_PaperAt(400, rowOf(4 / 180.0 + 8 / 1440.0)), 0x80);
+    EXPECT_EQ(VPrinter_PaperAt(400, rowOf(5 / 180.0)), 0x80);
+}
+
+TEST_F(Paper, TheSecondHeadPrintsAtItsPlaceBesideTheFirst) {
+    uint8_t record[56];
+    VPrinter_StoredRecord(record);
+    record[0x02] = 3;
+    record[0x08] = 100;  // head distance, 1/720 inch
+    VPrinter_SetStoredRecord(record);
+    VPrinterModel m = VPrinter_GetModel();
+    m.headFlags = 3;
+    m.headBOffsetX1440 = 4;  // two columns further at 720 dpi
+    VPrinter_SetModel(m);
+    job();
+    Swath s;
+    s.start = 100;
+    SwathData d(10);
+    d.dot(0, 10, 7);
+    swath(s, d.bytes);
+    finish();
+    EXPECT_EQ(VPrinter_PaperAt(400, rowOf(10 / 180.0)), 0x80);
+    EXPECT_EQ(VPrinter_PaperAt(400 - 102, rowOf(8 / 180.0)), 0x80);
+}
+
+TEST_F(Paper, LongBlankFeedsAreCutOutOfThePictureAndMarked) {
+    job();
+    Swath s;
+    s.start = 100;
+    s.feed = 409600;  // one metre
+    SwathData d(40);
+    for (int c = 0; c < 40; ++c) d.dot(size_t(c), 90, 6);
+    swath(s, d.bytes);
+    s.feed = 0;
+    swath(s, d.bytes);
+    std::string picture = finish();
+    ASSERT_FALSE(picture.empty());
+    EXPECT_LT(jsonInt(picture, "height"), 200);
+    size_t cut = picture.find("\"length_mm\":");
+    ASSERT_NE(cut, std::string::npos) << picture;
+    EXPECT_NEAR(std::atof(picture.c_str() + cut + 12), 1000.0, 1.0);
+    EXPECT_EQ(VPrinter_PaperAt(400 - 64, rowOf(90 / 180.0 + 39.37008)), 0x40);  // exact place kept
+}
+
+#ifdef HEADALIGN_HAVE_PNG
+TEST_F(Paper, ThePictureShowsEachInkWhereTheDropsLandedScaledToFit) {
+    VPrinterModel m = VPrinter_GetModel();
+    m.maxPictureWidth = 600;  // forces a horizontal reduction
+    VPrinter_SetModel(m);
+    job();
+    Swath s;
+    s.start = 100;
+    SwathData d(2000);
+    for (int n = 0; n < 40; ++n) d.dot(20, n, 6);        // K1 line
+    for (int n = 0; n < 40; ++n) d.dot(1900, n, 0);      // C1 line
+    swath(s, d.bytes);
+    std::string picture = finish();
+    std::string path = VPrinter_JobPath(VPrinter_LastJobNumber(), ".png");
+    ASSERT_TRUE(std::filesystem::exists(path)) << path;
+    png_image image{};
+    image.version = PNG_IMAGE_VERSION;
+    ASSERT_TRUE(png_image_begin_read_from_file(&image, path.c_str()));
+    image.format = PNG_FORMAT_RGB;
+    std::vector<uint8_t> px(PNG_IMAGE_SIZE(image));
+    ASSERT_TRUE(png_image_finish_read(&image, nullptr, px.data(), 0, nullptr));
+    int64_t sx = jsonInt(picture, "scale_x"), ox = jsonInt(picture, "origin_x");
+    int64_t margin = jsonInt(picture, "margin"), orow = jsonInt(picture, "origin_row");
+    EXPECT_LE(image.width, 600u);
+    EXPECT_GE(sx, 2);
+    auto at = [&](int64_t x, int64_t row) {
+        size_t i = (size_t((row - orow + margin)) * image.width + size_t((x - ox + margin) / sx)) * 3;
+        return std::vector<uint8_t>(px.begin() + i, px.begin() + i + 3);
+    };
+    int64_t row = rowOf(20 / 180.0);
+    std::vector<uint8_t> black = at(400 + 20 - place720(6), row);
+    EXPECT_LT(black[0] + black[1] + black[2], 30);
+    std::vector<uint8_t> cyan = at(400 + 1900 - place720(0), row);
+    EXPECT_LT(cyan[0], 20);
+    EXPECT_GT(cyan[2], 200);
+    std::vector<uint8_t> white = at(400 + 1000, row);
+    EXPECT_EQ(white, std::vector<uint8_t>({255, 255, 255}));
+    png_image_free(&image);
+}
+#endif
