@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "cli/cli.h"
+#include "cli/params_cmd.h"
 
 namespace {
 const char* HELP =
@@ -41,6 +42,7 @@ int main(int argc, char** argv) {
         const char* a = argv[i];
         if (std::strcmp(a, "--help") == 0 || std::strcmp(a, "-h") == 0) {
             std::fputs(HELP, stdout);
+            std::fputs(CLI_PARAMS_HELP, stdout);
             return 0;
         }
         if (takesValue(a)) {
@@ -57,12 +59,18 @@ int main(int argc, char** argv) {
         }
     }
     if (words.empty()) {
+#ifdef HEADALIGN_HAVE_DESKTOP
+        return Console_RunDesktop(options);
+#else
         std::fputs(HELP, stdout);
         return 0;
+#endif
     }
     const std::string command = words[0];
     std::vector<std::string> args(words.begin() + 1, words.end());
     if (command == "pattern" || command == "adjust") return Cli_RunJob(command, args, options);
+    if (command == "params") return Cli_ParamsCommand(args, options);
+    if (command == "config") return Cli_ConfigCommand(args, options);
     std::fprintf(stderr, "headalign: unknown command '%s' (see --help)\n", command.c_str());
     return 2;
 }
