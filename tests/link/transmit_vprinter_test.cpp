@@ -253,6 +253,37 @@ TEST_F(VPrinterLinkTest, VanishedPrinterEndsTheJobWithErrorSeventeen) {
     VPrinter_SetFaults(VPrinterFaults{});
 }
 
+TEST_F(VPrinterLinkTest, SwathsAtTheBatchEdgesAreAcceptedByTheBoard) {
+    startJob();
+    // Columns giving 1 packet, 1 nearly full packet, 2 packets, 7 packets (one full batch
+    // whose last packet is short), 8 packets (a batch and a partial write) and 14 packets.
+    const uint32_t columns[] = {1, 45, 46, 316, 317, 632};
+    uint64_t bytes = 0;
+    uint32_t n = 0;
+    for (uint32_t c : columns) {
+        ASSERT_TRUE(queueSwath(++n, c, n % 2 == 0));
+        bytes += c * 180;
+    }
+    finishJob();
+    EXPECT_EQ(eventCount("\"repeat\":0"), 6u);
+    EXPECT_EQ(VPrinter_DataBytesReceived(), bytes);
+    EXPECT_EQ(programError(), ERR_NONE);
+}
+
+TEST_F(VPrinterLinkTest, HungReplyIsAnsweredByTheWatchdog) {
+    ASSERT_TRUE(Link_Start(job));
+    VPrinterFaults f;
+    f.hangMs = 60000;
+    VPrinter_SetFaults(f);
+    ASSERT_TRUE(Cmd_SendAndWait(CMD_JOB_CREATE));
+    std::string t = traces();
+    EXPECT_NE(t.find("应答等待超时:2000ms"), std::string::npos);
+    EXPECT_NE(t.find("硬复位"), std::string::npos);
+    EXPECT_NE(t.find("重新连接成功!"), std::string::npos);
+    ASSERT_TRUE(Cmd_SendAndWait(CMD_PRINT_START));
+    finishJob();
+}
+
 TEST_F(VPrinterLinkTest, TransactOnTheLinkReadsTheStoredRecord) {
     ASSERT_TRUE(Link_Start(job));
     uint8_t record[56] = {}, stored[56];
