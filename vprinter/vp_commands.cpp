@@ -14,8 +14,10 @@ constexpr uint16_t STATUS_BUSY = 2;
 constexpr uint16_t STATUS_NOT_READY = 0;
 constexpr uint16_t KIND_UNKNOWN = 0xF00F;
 
-std::vector<uint8_t> replyBody(uint16_t command, uint16_t status, uint16_t w4 = 0, uint16_t w6 = 0) {
-    std::vector<uint8_t> body(8, 0);
+// Reply body of `size` bytes (at least 8) with its four leading words.
+std::vector<uint8_t> replyBody(uint16_t command, uint16_t status, uint16_t w4 = 0, uint16_t w6 = 0,
+                               size_t size = 8) {
+    std::vector<uint8_t> body(size < 8 ? 8 : size, 0);
     le::putU16(body.data(), 0, command);
     le::putU16(body.data(), 2, status);
     le::putU16(body.data(), 4, w4);
@@ -103,8 +105,8 @@ void onTransaction(VpBoard& b, const std::vector<uint8_t>& block) {
     std::string extra;
     if (sub == 64) {
         checkZero(b, block, 6, 64, "transaction 64 block");
-        body = replyBody(sub, STATUS_DONE);
-        body.insert(body.end(), b.record, b.record + VP_RECORD_SIZE);
+        body = replyBody(sub, STATUS_DONE, 0, 0, 8 + VP_RECORD_SIZE);
+        std::memcpy(body.data() + 8, b.record, VP_RECORD_SIZE);
     } else if (sub == 65) {
         checkZero(b, block, 60, 64, "transaction 65 block");
         std::memcpy(b.record, block.data() + 6, 54);  // bytes 54..55 keep what was stored
@@ -155,10 +157,8 @@ void onJobCreate(VpBoard& b, intptr_t handle, const std::vector<uint8_t>& block)
     if (b.jobOpen) vpCloseJob(b, "next JOB_CREATE");
     vpOpenJob(b, handle);
     commandEvent(b, 2, block, STATUS_DONE);
-    std::vector<uint8_t> body = replyBody(2, STATUS_DONE);
-    uint8_t info[VP_INFO_SIZE];
-    vpBuildInfoRecord(b, info);
-    body.insert(body.end(), info, info + VP_INFO_SIZE);
+    std::vector<uint8_t> body = replyBody(2, STATUS_DONE, 0, 0, 8 + VP_INFO_SIZE);
+    vpBuildInfoRecord(b, body.data() + 8);
     sendReply(b, body);
 }
 
@@ -233,8 +233,7 @@ void finishSwath(VpBoard& b, const std::vector<uint8_t>& block, std::vector<uint
         ack = static_cast<uint16_t>(number - 1);
     }
     vpEvent(b, swathEvent(s, STATUS_DONE, ack, repeat));
-    std::vector<uint8_t> body = replyBody(9, STATUS_DONE, panel);
-    body.resize(12, 0);
+    std::vector<uint8_t> body = replyBody(9, STATUS_DONE, panel, 0, 12);
     le::putU16(body.data(), 8, ack);
     sendReply(b, body);
 }

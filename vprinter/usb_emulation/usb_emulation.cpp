@@ -24,7 +24,7 @@ namespace {
 
 constexpr uint8_t ENDPOINT_OUT = 0x01, ENDPOINT_IN = 0x81;
 constexpr uint16_t STREAM_DATA = 0x85B5;
-constexpr uint32_t CAPABILITIES = USBDEVFS_CAP_BULK_CONTINUATION | USBDEVFS_CAP_NO_PACKET_SIZE_LIM |
+constexpr uint32_t CAPABILITIES = USBDEVFS_CAP_BULK_SCATTER_GATHER | USBDEVFS_CAP_NO_PACKET_SIZE_LIM |
                                   USBDEVFS_CAP_REAP_AFTER_DISCONNECT | USBDEVFS_CAP_ZERO_PACKET;
 
 // Descriptors: device (vendor 2408, product filled in), one configuration with one vendor
