@@ -1,0 +1,116 @@
+// Fuzz target: SAVE with fuzzed entries, selections and boxes, delivering to a shared area
+// (present or not, its lock free, timing out or failing) or to a printer that is absent.
+//
+// Input: flags byte (bit 0 box 1214, bit 1 box 1110, bit 2 box 1209, bit 3 left, bit 4
+// right, bit 5 connected), area byte (bits 0-1 lock mode, bit 2 no area, bits 3-4 view size),
+// the 56 bytes of the loaded record, then operator actions: [action][n][n bytes of text]; an
+// action below 0x80 types the text into an entry or list field, one from 0x80 selects entry
+// (int8)n of a list.
+#include <algorithm>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "../fuzz_support.h"
+#include "app/binding.h"
+#include "app/console.h"
+#include "params/calibration_params.h"
+#include "app/shared_record.h"
+#include "params/parameter_record.h"
+#include "platform/dialog_model.h"
+#include "platform/usb_driver.h"
+
+namespace {
+
+const int ENTRIES[] = {1188, 1059, 1068, 1069, 1067, 1238, 1058, 1053, 1049,
+                       1183, 1184, 1185, 1098, 1225, 1232, 1109, 1122, 1120,
+                       1118, 1108, 1121, 1119, 1117, 1186, 1195};
+const int LISTS[] = {1109, 1122, 1120, 1118, 1108, 1121, 1119, 1117, 1186, 1195};
+const size_t VIEW_SIZES[4] = {SHARED_AREA_USED, 64, SHARED_AREA_USED - 1, 4096};
+constexpr size_t TEXT_MAX = 12;
+
+// No printer on the bus: every delivery to the printer fails.
+bool noEnum() { return false; }
+int noPath(uint32_t, char*, size_t) { return 0; }
+void noEnd() {}
+UsbHandle noOpen(const char*) { return USB_INVALID_HANDLE; }
+void noClose(UsbHandle) {}
+bool noIoctl(UsbHandle, uint32_t, const void*, uint32_t, void*, uint32_t, uint32_t*) { return false; }
+uint32_t noError() { return 2; }
+const UsbDriverBackend NO_PRINTER{noEnum, noPath, noEnd, noOpen, noClose, noIoctl, noError};
+
+void operate(FuzzInput& in) {
+    while (!in.empty()) {
+        uint8_t action = in.byte();
+        uint8_t n = in.byte();
+        if (action >= 0x80) {
+            DialogModel_Select(LISTS[action % (sizeof LISTS / sizeof LISTS[0])], static_cast<int8_t>(n));
+            continue;
+        }
+        std::vector<uint8_t> text = in.bytes(n % (TEXT_MAX + 1));
+        DialogModel_Type(ENTRIES[action % (sizeof ENTRIES / sizeof ENTRIES[0])],
+                         std::string(text.begin(), text.end()));
+    }
+}
+
+void setBoxes(uint8_t flags) {
+    DialogHandle d = consoleState()->dialog;
+    const DialogBackend* dlg = DialogModel_Backend();
+    dlg->setCheck(d, ID_HD_BOX, flags & 1);
+    dlg->setCheck(d, ID_INK_ORDER_BOX, flags & 2);
+    dlg->setCheck(d, ID_COLOR_BAND_BOX, flags & 4);
+    dlg->setCheck(d, ID_COLOR_LEFT, flags & 8);
+    dlg->setCheck(d, ID_COLOR_RIGHT, flags & 16);
+}
+
+}  // namespace
+
+int fuzzOne_save_params(const uint8_t* data, size_t size) {
+    fuzzPlatform();
+    FuzzInput in{data, size};
+    uint8_t flags = in.byte();
+    uint8_t areaMode = in.byte();
+    std::vector<uint8_t> loaded = in.bytes(PARAMETER_RECORD_SIZE);
+    loaded.resize(PARAMETER_RECORD_SIZE, 0);
+
+    FuzzArea area;
+    area.exists = (areaMode & 4) == 0;
+    area.lock = static_cast<FuzzLockMode>(areaMode & 3);
+    area.bytes.assign(VIEW_SIZES[(areaMode >> 3) & 3], 0x77);
+    fuzzInstallArea(&area);
+    const UsbDriverBackend* previousDriver = UsbDriver_Get();
+    UsbDriver_Install(&NO_PRINTER);
+
+    fuzzConsole();
+    *calibrationParams() = CalibrationParams{};
+    ConsoleState* console = consoleState();
+    std::memcpy(console->currentRecord, loaded.data(), PARAMETER_RECORD_SIZE);
+    console->printerConnected = (flags & 32) ? 1 : 0;
+    setBoxes(flags);
+    showParameters(console->currentRecord);
+    operate(in);
+
+    const std::vector<uint8_t> before = area.bytes;
+    bool saved = saveParameters(console->currentRecord);
+
+    if (saved) {
+        // Delivered whole: flag, three zero bytes, the record; nothing past it touched.
+        FUZZ_CHECK(area.exists && area.lock == LOCK_FREE && area.bytes.size() >= SHARED_AREA_USED);
+        FUZZ_CHECK(area.bytes[0] == 1 && area.bytes[1] == 0 && area.bytes[2] == 0 && area.bytes[3] == 0);
+        FUZZ_CHECK(std::memcmp(area.bytes.data() + 4, console->currentRecord, PARAMETER_RECORD_SIZE) == 0);
+        FUZZ_CHECK(std::equal(area.bytes.begin() + SHARED_AREA_USED, area.bytes.end(),
+                              before.begin() + SHARED_AREA_USED));
+        FUZZ_CHECK(console->currentRecord[0] == 0xAC);
+    } else {
+        // Nothing delivered means nothing changed in the area.
+        FUZZ_CHECK(area.bytes == before);
+    }
+    // Every open has its close, every lock taken was given back.
+    FUZZ_CHECK(area.areaOpens == area.areaCloses);
+    FUZZ_CHECK(area.lockOpens == area.lockCloses);
+    FUZZ_CHECK(area.obtained == area.released);
+
+    UsbDriver_Install(previousDriver);
+    fuzzInstallArea(nullptr);
+    return 0;
+}
