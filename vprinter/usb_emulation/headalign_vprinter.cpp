@@ -1,6 +1,7 @@
 // headalign-vprinter: runs a command with the virtual printer plugged in as an emulated USB
 // device, so the command's own USB stack (libusb) talks to the board; prints a summary after.
 #include <spawn.h>
+#include <unistd.h>
 #include <sys/wait.h>
 
 #include <glib.h>
@@ -73,11 +74,17 @@ std::vector<std::string> childEnvironment(const std::string& root) {
         std::string v = *e;
         if (v.rfind("UMOCKDEV_DIR=", 0) == 0) continue;
         if (v.rfind("LD_PRELOAD=", 0) == 0) {
-            if (v.size() > 11) preload += ":" + v.substr(11);
+            if (v.find("libumockdev-preload") != std::string::npos)
+                preload = v.substr(11);
+            else if (v.size() > 11)
+                preload += ":" + v.substr(11);
             continue;
         }
         if (v.rfind("ASAN_OPTIONS=", 0) == 0) {
-            if (v.size() > 13) asan = v.substr(13) + ":" + asan;
+            if (v.find("verify_asan_link_order") != std::string::npos)
+                asan = v.substr(13);
+            else if (v.size() > 13)
+                asan = v.substr(13) + ":" + asan;
             continue;
         }
         env.push_back(v);
@@ -86,6 +93,20 @@ std::vector<std::string> childEnvironment(const std::string& root) {
     env.push_back("LD_PRELOAD=" + preload);
     env.push_back("ASAN_OPTIONS=" + asan);
     return env;
+}
+
+// The host itself runs under the preload too: umockdev's uevents (unplug, replug) resolve the
+// device through the emulated /sys only in a preloaded process. Re-executes once when needed.
+void ensurePreloaded(char** argv) {
+    const char* preload = std::getenv("LD_PRELOAD");
+    if (preload && std::strstr(preload, "libumockdev-preload")) return;
+    std::vector<std::string> env = childEnvironment("");
+    std::vector<char*> envp;
+    for (std::string& v : env)
+        if (v != "UMOCKDEV_DIR=") envp.push_back(v.data());
+    envp.push_back(nullptr);
+    execve("/proc/self/exe", argv, envp.data());
+    // Without re-execution the emulation still runs; only unplug and replug events are lost.
 }
 
 int runChild(char** command, const std::string& root) {
@@ -122,6 +143,7 @@ void printSummary() {
 }  // namespace
 
 int main(int argc, char** argv) {
+    ensurePreloaded(argv);
     int commandAt = 0;
     VpUsbOptions options;
     if (argc < 4 || !parseOptions(argc, argv, &commandAt, &options)) {

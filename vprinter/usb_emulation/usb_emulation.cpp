@@ -146,6 +146,9 @@ void markUnplugged(int device) {
             completeUrb(c, c.waitingIn.front(), -ESHUTDOWN, 0);
             c.waitingIn.pop_front();
         }
+        // The board loses its end of the link with the cable, not when the host notices.
+        if (c.board != USB_INVALID_HANDLE) e.board->close(c.board);
+        c.board = USB_INVALID_HANDLE;
     }
     e.devices[device].present = false;
     ++e.counters.unplugs;
