@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "diag/log.h"
 #include "vprinter.h"
 
 // Wire constants of the link, as the board sees them.
@@ -22,6 +23,9 @@ constexpr uint32_t VP_DATA_WORDS = 4064;
 constexpr uint32_t VP_DATA_SLOT = 8192;
 constexpr uint32_t VP_DATA_BATCH = 7 * VP_DATA_SLOT;
 constexpr uint32_t VP_REPLY_BODY_MAX = 96;
+// The board's receive buffers: a command block is 64 bytes, a swath at most 10834560 bytes.
+constexpr uint32_t VP_CMM_MAX_WORDS = 47 * 64;
+constexpr uint32_t VP_DATA_MAX_WORDS = 10834560 / 2;
 constexpr size_t VP_RECORD_SIZE = 56;
 constexpr size_t VP_INFO_SIZE = 136;
 
@@ -101,7 +105,7 @@ void vpReceiveWrite(VpBoard& b, const uint8_t* bytes, uint32_t length);
 // Queues a reply body framed as the board frames replies. Board lock held.
 void vpQueueReply(VpBoard& b, const std::vector<uint8_t>& body);
 // A violation of the link's rules; recorded in the current job or the loose events.
-void vpProtocolError(VpBoard& b, const char* fmt, ...) __attribute__((format(printf, 2, 3)));
+void vpProtocolError(VpBoard& b, const char* fmt, ...) HEADALIGN_PRINTF(2, 3);
 
 // Commands (vp_commands.cpp): a complete CMM transfer / a complete DATA transfer.
 void vpOnCommand(VpBoard& b, intptr_t handle, const std::vector<uint8_t>& block);

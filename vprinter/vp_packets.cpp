@@ -70,6 +70,12 @@ bool openTransfer(VpBoard& b, const Header& h, uint32_t capacity) {
                         streamName(h.stream), h.index);
         return false;
     }
+    uint32_t limit = h.stream == VP_STREAM_CMM ? VP_CMM_MAX_WORDS : VP_DATA_MAX_WORDS;
+    if (h.total > limit) {
+        vpProtocolError(b, "%s transfer of %u words exceeds the board's buffer of %u words",
+                        streamName(h.stream), h.total, limit);
+        return false;
+    }
     uint32_t needed = (h.total + capacity - 1) / capacity;
     if (h.total == 0 || h.count != needed) {
         vpProtocolError(b, "%s packet count: expected %u for %u words, got %u",

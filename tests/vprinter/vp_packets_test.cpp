@@ -1,6 +1,8 @@
 // Packet rules of the link as the board checks them: accepted shapes and every violation.
 #include <gtest/gtest.h>
 
+#include <random>
+
 #include "support/fakes.h"
 #include "vp_packet_builder.h"
 #include "vprinter.h"
@@ -251,4 +253,34 @@ TEST_F(PacketRules, IoControlBuffersAreChecked) {
     uint8_t small[64];
     EXPECT_FALSE(UsbDriver_Get()->ioctl(host.h, USB_IOCTL_READ_PACKET, readIn, 4, small, 64, &ret));
     EXPECT_TRUE(errorsMention("read buffer of 64 bytes")) << errors();
+}
+
+TEST_F(PacketRules, OversizedAndMangledInputIsRejectedAndTheBoardGoesOn) {
+    Bytes huge(128, 0);
+    header(huge.data(), DATA, ONLY, host.serial, 0, 4063, 1, 0xFFFFFFFFu);
+    EXPECT_TRUE(host.write(huge));
+    EXPECT_TRUE(errorsMention("exceeds the board's buffer")) << errors();
+
+    std::mt19937 random(12345);
+    Bytes data = pattern(4065 * 2);
+    std::vector<Bytes> sources = {cmmPackets(commandBlock(2), host.serial)[0],
+                                  dataWrites(data, host.serial)[0], swathBlock(Swath{})};
+    for (int round = 0; round < 400; ++round) {
+        Bytes w = sources[size_t(round) % sources.size()];
+        int flips = 1 + int(random() % 4);
+        for (int i = 0; i < flips; ++i) w[random() % w.size()] = uint8_t(random());
+        if (random() % 3 == 0) w.resize(random() % (w.size() + 1));
+        if (round % 2 == 0 && w.size() >= 32) fixHeaderSum(w.data());
+        if (!w.empty()) host.write(w);
+    }
+    VPrinterModel m = VPrinter_GetModel();
+    m.readTimeoutMs = 20;
+    VPrinter_SetModel(m);
+    Bytes p;
+    while (host.readPacket(&p)) {
+    }
+    EXPECT_TRUE(host.sendCmm(transactionBlock(64)));
+    Bytes reply;
+    ASSERT_TRUE(host.readReply(&reply));
+    EXPECT_EQ(get16(reply.data(), 0), 64);
 }
