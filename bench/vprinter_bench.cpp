@@ -34,7 +34,8 @@ void setSerial(std::vector<vpt::Bytes>& writes, uint16_t serial) {
 }
 
 void BM_VPrinterDataTransfer(benchmark::State& state) {
-    std::string dir = (std::filesystem::temp_directory_path() / "headalign_vprinter_bench").string();
+    std::string dir =
+        (std::filesystem::temp_directory_path() / "headalign_vprinter_bench").string();
     std::filesystem::remove_all(dir);
     VPrinter_Attach(dir);
     vpt::Host host;

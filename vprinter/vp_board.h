@@ -35,7 +35,7 @@ struct VpTransfer {
     uint16_t stream = 0;
     uint16_t serial = 0;
     uint16_t count = 0;
-    uint32_t total = 0;       // data words announced
+    uint32_t total = 0;  // data words announced
     uint16_t nextIndex = 0;
     std::vector<uint8_t> data;  // gathered bodies
 };
@@ -46,8 +46,8 @@ struct VpPaperRow {
     std::vector<uint8_t> mask;  // bit k = ink channel k landed here
 };
 struct VpPaper {
-    uint16_t xDpi = 0;          // grid of the x axis (0 until the first swath)
-    double yMeters = 0;         // paper advanced so far (true distance)
+    uint16_t xDpi = 0;   // grid of the x axis (0 until the first swath)
+    double yMeters = 0;  // paper advanced so far (true distance)
     std::map<int64_t, VpPaperRow> rows;
     uint64_t drops = 0;
 };
@@ -74,10 +74,10 @@ struct VpBoard {
     VpTransfer rx;
     bool serialKnown = false;
     uint16_t lastSerial = 0;
-    bool interrupted = false;  // a failure or reset happened since the last complete transfer
-    uint32_t failureCount = 0;       // failures and resets so far
+    bool interrupted = false;   // a failure or reset happened since the last complete transfer
+    uint32_t failureCount = 0;  // failures and resets so far
     uint32_t failuresAtLastSwath = 0;
-    bool expectData = false;   // a swath block waits for its DATA transfer
+    bool expectData = false;  // a swath block waits for its DATA transfer
     std::vector<uint8_t> swathBlock;
     std::vector<uint8_t> lastSwathBlock;
     uint64_t dataBytes = 0;
@@ -88,7 +88,7 @@ struct VpBoard {
 
     // Stored record and jobs.
     uint8_t record[VP_RECORD_SIZE] = {};
-    uint32_t jobCounter = 0;   // last job number used
+    uint32_t jobCounter = 0;  // last job number used
     bool jobOpen = false;
     bool jobSuspended = false;  // its link closed; a reconnected link may go on with it
     intptr_t jobHandle = 0;

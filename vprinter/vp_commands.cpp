@@ -79,7 +79,8 @@ bool takeBusy(VpBoard& b) {
     return true;
 }
 
-void checkZero(VpBoard& b, const std::vector<uint8_t>& block, size_t from, size_t to, const char* what) {
+void checkZero(VpBoard& b, const std::vector<uint8_t>& block, size_t from, size_t to,
+               const char* what) {
     for (size_t i = from; i < to && i < block.size(); ++i) {
         if (block[i] != 0) {
             vpProtocolError(b, "%s: byte %zu is 0x%02X (expected 0)", what, i, block[i]);
@@ -130,13 +131,14 @@ std::string commandFields(const std::vector<uint8_t>& k) {
                   "\"byte0\":%u,\"byte1\":%u,\"byte3\":%u,\"passes\":%u,\"speed\":%u,\"byte8\":%u,"
                   "\"byte9\":%u,\"byte10\":%u,\"byte11\":%u,\"job_id\":%u,\"word14\":%u,"
                   "\"word20\":%u,\"date\":%u,\"time\":%u",
-                  k[4], k[5], k[7], k[8], k[9], k[12], k[13], k[14], k[15], le::getU16(k.data(), 16),
-                  le::getU16(k.data(), 18), le::getU16(k.data(), 24), le::getU32(k.data(), 32),
-                  le::getU32(k.data(), 36));
+                  k[4], k[5], k[7], k[8], k[9], k[12], k[13], k[14], k[15],
+                  le::getU16(k.data(), 16), le::getU16(k.data(), 18), le::getU16(k.data(), 24),
+                  le::getU32(k.data(), 32), le::getU32(k.data(), 36));
     return text;
 }
 
-void commandEvent(VpBoard& b, uint32_t command, const std::vector<uint8_t>& block, uint16_t status) {
+void commandEvent(VpBoard& b, uint32_t command, const std::vector<uint8_t>& block,
+                  uint16_t status) {
     vpEvent(b, "{\"event\":\"command\",\"command\":" + std::to_string(command) + "," +
                    commandFields(block) + ",\"status\":" + std::to_string(status) + "}");
 }
@@ -277,14 +279,22 @@ void vpOnCommand(VpBoard& b, intptr_t handle, const std::vector<uint8_t>& receiv
         }
     }
     switch (command) {
-    case 1: onTransaction(b, block); break;
-    case 2: onJobCreate(b, handle, block); break;
-    case 8:
-    case 18: onJobCommand(b, command, block); break;
-    case 9: onSwathBlock(b, block); break;
-    default:
-        vpProtocolError(b, "unknown command %u", command);
-        sendReply(b, replyBody(static_cast<uint16_t>(command), STATUS_BUSY));
+        case 1:
+            onTransaction(b, block);
+            break;
+        case 2:
+            onJobCreate(b, handle, block);
+            break;
+        case 8:
+        case 18:
+            onJobCommand(b, command, block);
+            break;
+        case 9:
+            onSwathBlock(b, block);
+            break;
+        default:
+            vpProtocolError(b, "unknown command %u", command);
+            sendReply(b, replyBody(static_cast<uint16_t>(command), STATUS_BUSY));
     }
 }
 

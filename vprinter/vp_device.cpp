@@ -93,7 +93,8 @@ bool isPrinterHandle(VpBoard& b, UsbHandle h) {
 bool doWrite(VpBoard& b, UsbHandle h, const void* in, uint32_t inLen, const void* out,
              uint32_t outLen) {
     if (inLen != 4 || !in || le::getU32(static_cast<const uint8_t*>(in), 0) != 0)
-        vpProtocolError(b, "write I/O control input: expected u32 0 (4 bytes), got %u bytes", inLen);
+        vpProtocolError(b, "write I/O control input: expected u32 0 (4 bytes), got %u bytes",
+                        inLen);
     if (b.faults.failWrites > 0) {
         --b.faults.failWrites;
         vpInterrupted(b);
@@ -162,33 +163,37 @@ void resetBoard(VpBoard& b, const char* what) {
     vpEvent(b, std::string("{\"event\":\"reset\",\"what\":\"") + what + "\"}");
 }
 
-bool ioctl(UsbHandle h, uint32_t code, const void* in, uint32_t inLen, void* out,
-           uint32_t outLen, uint32_t* returned) {
+bool ioctl(UsbHandle h, uint32_t code, const void* in, uint32_t inLen, void* out, uint32_t outLen,
+           uint32_t* returned) {
     VpBoard& b = vpBoard();
     std::unique_lock<std::mutex> lock(b.mu);
     if (returned) *returned = 0;
     if (!b.attached || b.handles.find(h) == b.handles.end()) return fail(ERROR_INVALID_HANDLE_CODE);
     if (!isPrinterHandle(b, h)) return fail(ERROR_GEN_FAILURE_CODE);
     switch (code) {
-    case USB_IOCTL_WRITE_PACKETS: return doWrite(b, h, in, inLen, out, outLen);
-    case USB_IOCTL_READ_PACKET: return doRead(lock, b, in, inLen, out, outLen, returned);
-    case USB_IOCTL_PIPE_RESET:
-        if (inLen < 1 || !in || static_cast<const uint8_t*>(in)[0] != 0xFF)
-            vpProtocolError(b, "pipe reset: expected code 0xFF");
-        resetBoard(b, "pipe");
-        if (returned) *returned = 0;
-        return true;
-    case USB_IOCTL_DEVICE_RESET: resetBoard(b, "device"); return true;
-    default:
-        vpProtocolError(b, "unknown I/O control code 0x%X", code);
-        return fail(ERROR_INVALID_PARAMETER_CODE);
+        case USB_IOCTL_WRITE_PACKETS:
+            return doWrite(b, h, in, inLen, out, outLen);
+        case USB_IOCTL_READ_PACKET:
+            return doRead(lock, b, in, inLen, out, outLen, returned);
+        case USB_IOCTL_PIPE_RESET:
+            if (inLen < 1 || !in || static_cast<const uint8_t*>(in)[0] != 0xFF)
+                vpProtocolError(b, "pipe reset: expected code 0xFF");
+            resetBoard(b, "pipe");
+            if (returned) *returned = 0;
+            return true;
+        case USB_IOCTL_DEVICE_RESET:
+            resetBoard(b, "device");
+            return true;
+        default:
+            vpProtocolError(b, "unknown I/O control code 0x%X", code);
+            return fail(ERROR_INVALID_PARAMETER_CODE);
     }
 }
 
 uint32_t lastError() { return lastErrorCode; }
 
-const UsbDriverBackend vprinterDriver{enumBegin, enumPath, enumEnd, openPath,
-                                      closeHandle, ioctl, lastError};
+const UsbDriverBackend vprinterDriver{enumBegin,   enumPath, enumEnd,  openPath,
+                                      closeHandle, ioctl,    lastError};
 
 }  // namespace
 

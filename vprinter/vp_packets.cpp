@@ -32,8 +32,13 @@ struct Header {
 };
 
 Header readHeader(const uint8_t* p) {
-    return Header{word(p, 7),  word(p, 8),  word(p, 9), word(p, 10),
-                  word(p, 11), word(p, 12), (uint32_t(word(p, 13)) << 16) | word(p, 14)};
+    return Header{word(p, 7),
+                  word(p, 8),
+                  word(p, 9),
+                  word(p, 10),
+                  word(p, 11),
+                  word(p, 12),
+                  (uint32_t(word(p, 13)) << 16) | word(p, 14)};
 }
 
 // Magic words and header checksum: a packet failing these is not a packet at all.
@@ -53,9 +58,7 @@ bool checkFraming(VpBoard& b, const uint8_t* p) {
     return true;
 }
 
-void abandonTransfer(VpBoard& b) {
-    b.rx = VpTransfer{};
-}
+void abandonTransfer(VpBoard& b) { b.rx = VpTransfer{}; }
 
 // A first packet opens a transfer; the serial number must follow the last complete transfer.
 bool openTransfer(VpBoard& b, const Header& h, uint32_t capacity) {
@@ -104,7 +107,8 @@ bool checkSequence(VpBoard& b, const Header& h, uint32_t capacity) {
         return false;
     }
     const VpTransfer& t = b.rx;
-    if (h.stream != t.stream || h.index != t.nextIndex || h.count != t.count || h.total != t.total) {
+    if (h.stream != t.stream || h.index != t.nextIndex || h.count != t.count ||
+        h.total != t.total) {
         vpProtocolError(b,
                         "%s packet: expected index %u of %u (%u words), got %s index %u of %u "
                         "(%u words)",
@@ -172,8 +176,8 @@ void receiveCmm(VpBoard& b, const uint8_t* p, uint32_t length) {
     uint32_t words = wordsInPacket(h, VP_CMM_WORDS);
     for (uint32_t w = 16 + words; w < 63; ++w) {
         if (word(p, w) != 0) {
-            vpProtocolError(b, "CMM packet %u: unused data word %u is 0x%04X (expected 0)",
-                            h.index, w - 16, word(p, w));
+            vpProtocolError(b, "CMM packet %u: unused data word %u is 0x%04X (expected 0)", h.index,
+                            w - 16, word(p, w));
             break;
         }
     }
@@ -192,7 +196,8 @@ bool receiveDataPacket(VpBoard& b, const uint8_t* bytes, uint32_t length, uint32
     uint32_t off = slot * VP_DATA_SLOT;
     const uint8_t* p = bytes + off;
     if (length - off < 32) {
-        vpProtocolError(b, "DATA write of %u bytes ends inside the header of slot %u", length, slot);
+        vpProtocolError(b, "DATA write of %u bytes ends inside the header of slot %u", length,
+                        slot);
         return false;
     }
     if (!checkFraming(b, p)) return false;
@@ -226,7 +231,8 @@ void receiveData(VpBoard& b, const uint8_t* bytes, uint32_t length) {
     bool full = length == VP_DATA_BATCH;
     for (uint32_t slot = 0; slot < 7; ++slot) {
         if (slot * VP_DATA_SLOT >= length) {
-            vpProtocolError(b, "DATA write of %u bytes: short batch before the transfer's end", length);
+            vpProtocolError(b, "DATA write of %u bytes: short batch before the transfer's end",
+                            length);
             abandonTransfer(b);
             return;
         }
@@ -240,11 +246,13 @@ void receiveData(VpBoard& b, const uint8_t* bytes, uint32_t length) {
             if (!full && end != length)
                 vpProtocolError(b, "last DATA batch: %u bytes written, expected %u", length, end);
             if (full && slot != 6)
-                vpProtocolError(b, "full DATA batch after the transfer's last packet (slot %u)", slot);
+                vpProtocolError(b, "full DATA batch after the transfer's last packet (slot %u)",
+                                slot);
             return;
         }
         if (slot == 6) {
-            if (!full) vpProtocolError(b, "DATA batch of %u bytes (expected %u)", length, VP_DATA_BATCH);
+            if (!full)
+                vpProtocolError(b, "DATA batch of %u bytes (expected %u)", length, VP_DATA_BATCH);
             return;
         }
     }
@@ -276,7 +284,8 @@ void vpReceiveWrite(VpBoard& b, const uint8_t* bytes, uint32_t length) {
 void vpQueueReply(VpBoard& b, const std::vector<uint8_t>& body) {
     uint32_t totalWords = static_cast<uint32_t>((body.size() + 1) / 2);
     uint32_t perPacket = VP_REPLY_BODY_MAX / 2;
-    uint16_t count = static_cast<uint16_t>(totalWords == 0 ? 1 : (totalWords + perPacket - 1) / perPacket);
+    uint16_t count =
+        static_cast<uint16_t>(totalWords == 0 ? 1 : (totalWords + perPacket - 1) / perPacket);
     for (uint16_t i = 0; i < count; ++i) {
         uint32_t first = i * perPacket;
         uint32_t words = totalWords - first < perPacket ? totalWords - first : perPacket;

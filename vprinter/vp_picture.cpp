@@ -14,7 +14,7 @@
 
 namespace {
 
-constexpr int64_t MARGIN = 16;       // grid dots of white around the ink
+constexpr int64_t MARGIN = 16;        // grid dots of white around the ink
 constexpr uint32_t CUT_BAND_PX = 24;  // height of a cut marker in the picture
 
 struct Rgb {
@@ -78,7 +78,8 @@ void drawText(Picture& pic, const std::string& text, uint32_t x, uint32_t y, uin
                 for (uint32_t c = 0; c < 3 * scale; ++c)
                     if ((g.rows[r / scale] >> (2 - c / scale)) & 1) {
                         uint32_t px = x + c, py = y + r;
-                        if (px < pic.width && py < pic.height) pic.marks[size_t(py) * pic.width + px] = 1;
+                        if (px < pic.width && py < pic.height)
+                            pic.marks[size_t(py) * pic.width + px] = 1;
                     }
         }
         x += 4 * scale;
@@ -157,11 +158,13 @@ std::string vpWritePicture(const VpPaper& p, const VPrinterModel& m, const std::
     // The cut bands are sized in picture pixels, so pick the vertical scale from a first guess.
     std::vector<Segment> segs = segments(p, m.renderDpiY, m.blankCutMm, 1);
     int64_t gridH = 2 * MARGIN;
-    if (!segs.empty()) gridH = segs.back().picRow + segs.back().lastRow - segs.back().firstRow + 1 + MARGIN;
+    if (!segs.empty())
+        gridH = segs.back().picRow + segs.back().lastRow - segs.back().firstRow + 1 + MARGIN;
     uint32_t fx = uint32_t((gridW + m.maxPictureWidth - 1) / m.maxPictureWidth);
     uint32_t fy = uint32_t((gridH + m.maxPictureHeight - 1) / m.maxPictureHeight);
     if (fy > 1) segs = segments(p, m.renderDpiY, m.blankCutMm, fy);
-    if (!segs.empty()) gridH = segs.back().picRow + segs.back().lastRow - segs.back().firstRow + 1 + MARGIN;
+    if (!segs.empty())
+        gridH = segs.back().picRow + segs.back().lastRow - segs.back().firstRow + 1 + MARGIN;
 
     Picture pic;
     pic.width = uint32_t((gridW + fx - 1) / fx);
@@ -174,10 +177,12 @@ std::string vpWritePicture(const VpPaper& p, const VPrinterModel& m, const std::
             drawCut(pic, uint32_t((s.picRow - int64_t(CUT_BAND_PX) * fy / 2) / fy), s.cutMmBefore);
             char item[96];
             std::snprintf(item, sizeof item, "%s{\"at_row\":%lld,\"length_mm\":%.2f}",
-                          cuts.empty() ? "" : ",", static_cast<long long>(s.firstRow), s.cutMmBefore);
+                          cuts.empty() ? "" : ",", static_cast<long long>(s.firstRow),
+                          s.cutMmBefore);
             cuts += item;
         }
-        for (auto it = p.rows.find(s.firstRow); it != p.rows.end() && it->first <= s.lastRow; ++it) {
+        for (auto it = p.rows.find(s.firstRow); it != p.rows.end() && it->first <= s.lastRow;
+             ++it) {
             uint32_t y = uint32_t((s.picRow + it->first - s.firstRow) / fy);
             for (size_t i = 0; i < it->second.mask.size(); ++i) {
                 uint8_t v = it->second.mask[i];
@@ -194,7 +199,8 @@ std::string vpWritePicture(const VpPaper& p, const VPrinterModel& m, const std::
                   "\"scale_y\":%u,\"x_dpi\":%u,\"y_dpi\":%u,\"origin_x\":%lld,\"origin_row\":%lld,"
                   "\"margin\":%lld,\"drops\":%llu,\"cuts\":[",
                   saved ? 1 : 0, pic.width, pic.height, fx, fy, p.xDpi, m.renderDpiY,
-                  static_cast<long long>(xMin), static_cast<long long>(segs.empty() ? 0 : segs[0].firstRow),
+                  static_cast<long long>(xMin),
+                  static_cast<long long>(segs.empty() ? 0 : segs[0].firstRow),
                   static_cast<long long>(MARGIN), static_cast<unsigned long long>(p.drops));
     return text + cuts + "]}";
 }

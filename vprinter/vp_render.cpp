@@ -69,21 +69,22 @@ void ensureRange(VpPaperRow& row, int64_t lo, int64_t hi) {
 }
 
 // Picture row of each nozzle of one head for the current paper position.
-void nozzleRows(const VpPaper& paper, const VPrinterModel& m, double extraInches, int64_t out[NOZZLES],
-                bool fires[NOZZLES]) {
+void nozzleRows(const VpPaper& paper, const VPrinterModel& m, double extraInches,
+                int64_t out[NOZZLES], bool fires[NOZZLES]) {
     double base = paper.yMeters * INCHES_PER_METRE + extraInches;
     for (uint32_t n = 0; n < NOZZLES; ++n) {
         double deflect = 0;
         for (const auto& [nozzle, d] : m.deflectedNozzles)
             if (nozzle == n) deflect = d / 1440.0;
-        fires[n] = std::find(m.missingNozzles.begin(), m.missingNozzles.end(), n) == m.missingNozzles.end();
+        fires[n] = std::find(m.missingNozzles.begin(), m.missingNozzles.end(), n) ==
+                   m.missingNozzles.end();
         out[n] = std::llround((base + double(n) / HEAD_DPI + deflect) * m.renderDpiY);
     }
 }
 
 struct HeadPlace {
-    int64_t dx;        // job dots added to every landing position
-    double dyInches;   // added to every nozzle's height
+    int64_t dx;       // job dots added to every landing position
+    double dyInches;  // added to every nozzle's height
 };
 
 void fireHead(VpPaper& paper, const VPrinterModel& m, const VpSwath& s, const Resolution& r,
@@ -99,7 +100,8 @@ void fireHead(VpPaper& paper, const VPrinterModel& m, const VpSwath& s, const Re
     uint16_t grid = paper.xDpi;
     auto toGrid = [&](int64_t x) { return grid == r.dpi ? x : floorDiv(x * grid, r.dpi); };
     int64_t first = r2l ? x0 - int64_t(columns) + 1 : x0;
-    int64_t lo = toGrid(first + place[0]) - 1, hi = toGrid(first + int64_t(columns) - 1 + place[7]) + 1;
+    int64_t lo = toGrid(first + place[0]) - 1,
+            hi = toGrid(first + int64_t(columns) - 1 + place[7]) + 1;
     int64_t rows[NOZZLES];
     bool fires[NOZZLES];
     nozzleRows(paper, m, head.dyInches, rows, fires);

@@ -24,8 +24,11 @@ struct ModelKey {
     void (*set)(VPrinterModel&, long);
 };
 
-#define VP_KEY(name, field, lo, hi) \
-    {name, lo, hi, [](VPrinterModel& m, long v) { m.field = static_cast<decltype(m.field)>(v); }}
+#define VP_KEY(name, field, lo, hi)                                                       \
+    {                                                                                     \
+        name, lo, hi,                                                                     \
+            [](VPrinterModel& m, long v) { m.field = static_cast<decltype(m.field)>(v); } \
+    }
 const ModelKey MODEL_KEYS[] = {
     VP_KEY("main_board_version", mainBoardVersion, 0, 255),
     VP_KEY("head_flags", headFlags, 0, 3),
@@ -124,7 +127,9 @@ bool setKey(const std::string& key, const std::string& value, VPrinterModel* m) 
     return false;
 }
 
-std::string path(const VpBoard& b, const std::string& name) { return (fs::path(b.dir) / name).string(); }
+std::string path(const VpBoard& b, const std::string& name) {
+    return (fs::path(b.dir) / name).string();
+}
 
 void appendLine(const std::string& file, const std::string& line) {
     std::ofstream out(file, std::ios::app | std::ios::binary);
@@ -150,7 +155,8 @@ void loadModel(VpBoard& b) {
     text << in.rdbuf();
     std::string error;
     if (!VPrinter_ParseModel(text.str(), &b.model, &error))
-        vpEvent(b, "{\"event\":\"state_error\",\"what\":\"" + vpJsonEscape(MODEL_FILE + (": " + error)) + "\"}");
+        vpEvent(b, "{\"event\":\"state_error\",\"what\":\"" +
+                       vpJsonEscape(MODEL_FILE + (": " + error)) + "\"}");
 }
 
 void loadRecord(VpBoard& b) {
@@ -266,14 +272,16 @@ void vpOpenJob(VpBoard& b, intptr_t handle) {
 
 void vpSuspendJob(VpBoard& b) {
     vpEvent(b, "{\"event\":\"link\",\"what\":\"closed\"}");
-    vpPaperPicture(b.jobNumber, VPrinter_JobPath(b.jobNumber, ".png"), VPrinter_JobPath(b.jobNumber, ".jsonl"));
+    vpPaperPicture(b.jobNumber, VPrinter_JobPath(b.jobNumber, ".png"),
+                   VPrinter_JobPath(b.jobNumber, ".jsonl"));
     b.jobSuspended = true;
 }
 
 void vpCloseJob(VpBoard& b, const char* reason) {
     b.jobSuspended = false;
     vpEvent(b, std::string("{\"event\":\"job_end\",\"reason\":\"") + reason + "\"}");
-    vpPaperPicture(b.jobNumber, VPrinter_JobPath(b.jobNumber, ".png"), VPrinter_JobPath(b.jobNumber, ".jsonl"));
+    vpPaperPicture(b.jobNumber, VPrinter_JobPath(b.jobNumber, ".png"),
+                   VPrinter_JobPath(b.jobNumber, ".jsonl"));
     b.jobOpen = false;
 }
 

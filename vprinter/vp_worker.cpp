@@ -47,14 +47,22 @@ void writePicture(Worker& w, const Task& t) {
 
 void run(Worker& w, Task& t) {
     switch (t.kind) {
-    case Task::NEW_JOB:
-        w.paper = VpPaper{};
-        w.model = t.model;
-        break;
-    case Task::MODEL: w.model = t.model; break;
-    case Task::SWATH: vpRenderSwath(w.paper, w.model, t.headDistance, t.swath, t.data.data(), t.data.size()); break;
-    case Task::FEED: vpFeedPaper(w.paper, w.model, t.feed); break;
-    case Task::PICTURE: writePicture(w, t); break;
+        case Task::NEW_JOB:
+            w.paper = VpPaper{};
+            w.model = t.model;
+            break;
+        case Task::MODEL:
+            w.model = t.model;
+            break;
+        case Task::SWATH:
+            vpRenderSwath(w.paper, w.model, t.headDistance, t.swath, t.data.data(), t.data.size());
+            break;
+        case Task::FEED:
+            vpFeedPaper(w.paper, w.model, t.feed);
+            break;
+        case Task::PICTURE:
+            writePicture(w, t);
+            break;
     }
 }
 

@@ -13,56 +13,59 @@
 struct VPrinterModel {
     // Information record (the JOB_CREATE reply).
     uint8_t mainBoardVersion = 160;
-    uint8_t headFlags = 1;          // bit 0 PHA, bit 1 PHB: the stored record's byte 2 when created
-    uint8_t printDirection = 1;     // 1 bidirectional
-    uint8_t fixedDirection = 0;     // 1 = unidirectional swaths run right to left
-    uint8_t overlapLevel = 0;       // 0..3
-    uint16_t carriageTravel = 1800; // mm
-    uint16_t rightMargin = 0;       // 1/600 inch
-    uint8_t marginSwitch = 0;       // 1 = right margin taken as 0
-    uint8_t spitInterval = 0;       // swaths between spits (0 = never)
-    uint16_t spitDistance = 0;      // mm, the stored record's word 0x12 when created
+    uint8_t headFlags = 1;       // bit 0 PHA, bit 1 PHB: the stored record's byte 2 when created
+    uint8_t printDirection = 1;  // 1 bidirectional
+    uint8_t fixedDirection = 0;  // 1 = unidirectional swaths run right to left
+    uint8_t overlapLevel = 0;    // 0..3
+    uint16_t carriageTravel = 1800;  // mm
+    uint16_t rightMargin = 0;        // 1/600 inch
+    uint8_t marginSwitch = 0;        // 1 = right margin taken as 0
+    uint8_t spitInterval = 0;        // swaths between spits (0 = never)
+    uint16_t spitDistance = 0;       // mm, the stored record's word 0x12 when created
     uint16_t modelCode = 0x1801;
     uint8_t carriageVersion = 12, driverVersion = 21;
     uint16_t carriageId = 0x0C01, mainBoardId = 0x0B01, driverId = 0x0D01;
-    uint8_t reportFigure = 0;       // info byte 0x38
-    uint8_t modeByte = 0;           // info byte 0x56
-    bool shortLayout = false;       // answer with the 128-byte short layout (marked 0x1154)
-    uint8_t speedClass = 0;         // short layout only: 0 -> 26, 1 -> 35, else 40 ips
-    uint8_t passFigure = 4;         // short layout only
+    uint8_t reportFigure = 0;  // info byte 0x38
+    uint8_t modeByte = 0;      // info byte 0x56
+    bool shortLayout = false;  // answer with the 128-byte short layout (marked 0x1154)
+    uint8_t speedClass = 0;    // short layout only: 0 -> 26, 1 -> 35, else 40 ips
+    uint8_t passFigure = 4;    // short layout only
     // Mechanics.
     uint32_t stepsPerMeter = 409600;  // feed-motor steps per metre of paper (true value)
     int32_t feedErrorPpm = 0;         // paper moves this much further per step (ppm)
     // Extra right-to-left landing error per carriage speed (ips), in 1/1440 inch, beyond
     // the 32-column offset of the default mechanics. Positive = further left.
     std::vector<std::pair<uint16_t, int32_t>> bidirErrorByIps;
-    int32_t headBOffsetX1440 = 0;     // second head's error against its nominal place
+    int32_t headBOffsetX1440 = 0;  // second head's error against its nominal place
     int32_t headBOffsetY1440 = 0;
-    std::vector<uint16_t> missingNozzles;                    // nozzle numbers that never fire
+    std::vector<uint16_t> missingNozzles;                        // nozzle numbers that never fire
     std::vector<std::pair<uint16_t, int32_t>> deflectedNozzles;  // nozzle, vertical 1/1440 inch
     // Rendering.
     uint16_t renderDpiY = 720;        // vertical picture grid
     uint32_t maxPictureWidth = 4000;  // the PNG is scaled down (integer factors) to fit
     uint32_t maxPictureHeight = 4000;
-    uint32_t blankCutMm = 30;         // blank paper longer than this is cut out and marked
-    uint32_t readTimeoutMs = 5000;    // a read with no reply pending fails after this
+    uint32_t blankCutMm = 30;       // blank paper longer than this is cut out and marked
+    uint32_t readTimeoutMs = 5000;  // a read with no reply pending fails after this
 };
 
-// Faults on request. Counts apply from the moment they are set; "at" fields count events
-// from 1 (0 = let the seed choose among the first few); everything is deterministic.
+// Faults on request. Counts apply from the moment they are set and are used up one per
+// occasion; each injected fault is recorded as {"event":"fault","what":...}. Nothing is
+// random: the seed only picks which other command answers first.
 struct VPrinterFaults {
     uint32_t seed = 1;
-    uint32_t busyCount = 0;          // answer status 2 (busy) to the next N swaths/commands
-    uint32_t notReadyCount = 0;      // answer JOB_CREATE with status 0 (not ready) N times
-    uint32_t failWrites = 0;         // the next N write I/O controls fail (nothing consumed)
-    uint32_t failReads = 0;          // the next N read I/O controls fail
-    uint32_t disappearOpens = 0;     // the device is absent for the next K opens/enumerations
-    uint32_t unknownKindReplies = 0; // put a packet with an unknown kind before the next N replies
-    uint32_t otherCommandFirst = 0;  // put a reply to another command before the next N replies
-    uint32_t wrongSwathAck = 0;      // acknowledge the next N swaths with a wrong number
-    int32_t panelCancelAtSwath = -1; // swath number whose reply reports a panel cancel
-    uint32_t hangMs = 0;             // the next read hangs this long (on the clock) first
-    uint32_t cutReplies = 0;         // the next N multi-packet replies lose their last packet
+    uint32_t busyCount = 0;           // answer status 2 (busy) to the next N swaths/job commands
+    uint32_t notReadyCount = 0;       // answer JOB_CREATE with status 0 (not ready) N times
+    uint32_t failWrites = 0;          // the next N write I/O controls fail (nothing consumed)
+    uint32_t failReads = 0;           // the next N reads fail and the pending reply is lost
+    uint32_t disappearOpens = 0;      // the device is absent for the next K opens/enumerations
+    uint32_t unknownKindReplies = 0;  // put a packet with an unknown kind before the next N replies
+    uint32_t otherCommandFirst = 0;   // put a reply to another command before the next N replies
+    uint32_t wrongSwathAck = 0;       // acknowledge the next N swaths with a wrong number
+    int32_t panelCancelAtSwath = -1;  // swath number whose reply reports a panel cancel (once)
+    uint32_t hangMs = 0;              // the next read hangs this long (on the clock) first;
+                                      // a pipe or device reset meanwhile aborts it (error 995)
+    uint32_t cutReplies = 0;          // the next N replies lose their last packet (a lone
+                                      // packet keeps only its first two body words)
 };
 
 // Attaches the board: creates the state folder when missing, loads "printer.cfg" and the
@@ -95,7 +98,7 @@ std::vector<std::string> VPrinter_ProtocolErrors();  // the "what" texts, oldest
 std::vector<std::string> VPrinter_JobEvents();       // JSON lines of the current/last job
 std::vector<std::string> VPrinter_LooseEvents();     // JSON lines outside jobs (this attach)
 bool VPrinter_JobOpen();
-uint32_t VPrinter_LastJobNumber();                   // 0 before the first job
+uint32_t VPrinter_LastJobNumber();                                     // 0 before the first job
 std::string VPrinter_JobPath(uint32_t number, const char* extension);  // ".jsonl" / ".png"
 void VPrinter_StoredRecord(uint8_t out[56]);
 void VPrinter_SetStoredRecord(const uint8_t record[56]);  // writes it to the folder too

@@ -188,7 +188,8 @@ TEST_F(VPrinterTest, AWholeJobIsAcknowledgedAndRecorded) {
     ASSERT_GE(ev.size(), 5u);
     EXPECT_NE(ev[0].find("\"command\":2"), std::string::npos);
     EXPECT_NE(ev[1].find("\"command\":8"), std::string::npos);
-    EXPECT_NE(ev[2].find("\"event\":\"swath\",\"number\":1,\"size\":7200,\"start\":100"), std::string::npos);
+    EXPECT_NE(ev[2].find("\"event\":\"swath\",\"number\":1,\"size\":7200,\"start\":100"),
+              std::string::npos);
     EXPECT_NE(ev[3].find("\"number\":2,\"size\":0"), std::string::npos);
     EXPECT_NE(ev[4].find("\"command\":18"), std::string::npos);
     EXPECT_TRUE(fileExists(VPrinter_JobPath(1, ".jsonl")));

@@ -82,7 +82,8 @@ inline std::vector<Bytes> dataWrites(const Bytes& data, uint16_t serial) {
         uint32_t n = std::min<uint32_t>(4064, words - i * 4064);
         uint8_t* p = batch.data() + (i % 7) * 8192;
         std::memset(p, 0, 8192);
-        header(p, DATA, kindOf(i, count), serial, uint16_t(i), uint16_t(n - 1), uint16_t(count), words);
+        header(p, DATA, kindOf(i, count), serial, uint16_t(i), uint16_t(n - 1), uint16_t(count),
+               words);
         std::memcpy(p + 32, data.data() + size_t(i) * 8128, size_t(n) * 2);
         if (i % 7 == 6) {
             out.push_back(batch);
@@ -141,7 +142,8 @@ struct Host {
         uint8_t in[4] = {0, 0, 0, 0};
         uint32_t ret = 0;
         bool ok = UsbDriver_Get()->ioctl(h, USB_IOCTL_WRITE_PACKETS, in, 4,
-                                         const_cast<uint8_t*>(bytes.data()), uint32_t(bytes.size()), &ret);
+                                         const_cast<uint8_t*>(bytes.data()), uint32_t(bytes.size()),
+                                         &ret);
         if (!ok) lastError = UsbDriver_Get()->lastError();
         return ok;
     }

@@ -65,10 +65,10 @@ TEST_F(PacketRules, DataTransfersOfEveryBatchShapeAreAccepted) {
         size_t writes;
         size_t lastWriteBytes;
     } cases[] = {
-        {4064, 1, 32 + 8128},             // one packet, no zero tail
-        {4065, 1, 8192 + 32 + 2},         // two packets in one partial batch
-        {7 * 4064, 1, 57344},             // exactly one full batch, no partial write
-        {8 * 4064, 2, 32 + 8128},         // a full batch, then the eighth packet alone
+        {4064, 1, 32 + 8128},      // one packet, no zero tail
+        {4065, 1, 8192 + 32 + 2},  // two packets in one partial batch
+        {7 * 4064, 1, 57344},      // exactly one full batch, no partial write
+        {8 * 4064, 2, 32 + 8128},  // a full batch, then the eighth packet alone
         {15 * 4064 - 100, 3, 32 + 2 * (4064 - 100)},
         {1, 1, 34},
     };
@@ -142,15 +142,53 @@ TEST_F(PacketRules, BrokenHeadersAndChecksumsAreRejected) {
         const char* expect;
         void (*apply)(Bytes&);
     } breaks[] = {
-        {"magic word 3", [](Bytes& p) { put16(p.data(), 6, 0x1234); fixHeaderSum(p.data()); fixPacketSum(p.data()); }},
-        {"header checksum", [](Bytes& p) { p[30] ^= 1; fixPacketSum(p.data()); }},
+        {"magic word 3",
+         [](Bytes& p) {
+             put16(p.data(), 6, 0x1234);
+             fixHeaderSum(p.data());
+             fixPacketSum(p.data());
+         }},
+        {"header checksum",
+         [](Bytes& p) {
+             p[30] ^= 1;
+             fixPacketSum(p.data());
+         }},
         {"CMM packet checksum", [](Bytes& p) { p[126] ^= 1; }},
-        {"stream type", [](Bytes& p) { put16(p.data(), 14, 0x1111); fixHeaderSum(p.data()); fixPacketSum(p.data()); }},
-        {"packet kind", [](Bytes& p) { put16(p.data(), 16, FIRST); fixHeaderSum(p.data()); fixPacketSum(p.data()); }},
-        {"CMM word 11", [](Bytes& p) { put16(p.data(), 22, 32); fixHeaderSum(p.data()); fixPacketSum(p.data()); }},
-        {"packet count", [](Bytes& p) { put16(p.data(), 24, 2); fixHeaderSum(p.data()); fixPacketSum(p.data()); }},
-        {"unused data word", [](Bytes& p) { p[32 + 64 + 4] = 9; fixPacketSum(p.data()); }},
-        {"without a transfer in progress", [](Bytes& p) { put16(p.data(), 20, 1); fixHeaderSum(p.data()); fixPacketSum(p.data()); }},
+        {"stream type",
+         [](Bytes& p) {
+             put16(p.data(), 14, 0x1111);
+             fixHeaderSum(p.data());
+             fixPacketSum(p.data());
+         }},
+        {"packet kind",
+         [](Bytes& p) {
+             put16(p.data(), 16, FIRST);
+             fixHeaderSum(p.data());
+             fixPacketSum(p.data());
+         }},
+        {"CMM word 11",
+         [](Bytes& p) {
+             put16(p.data(), 22, 32);
+             fixHeaderSum(p.data());
+             fixPacketSum(p.data());
+         }},
+        {"packet count",
+         [](Bytes& p) {
+             put16(p.data(), 24, 2);
+             fixHeaderSum(p.data());
+             fixPacketSum(p.data());
+         }},
+        {"unused data word",
+         [](Bytes& p) {
+             p[32 + 64 + 4] = 9;
+             fixPacketSum(p.data());
+         }},
+        {"without a transfer in progress",
+         [](Bytes& p) {
+             put16(p.data(), 20, 1);
+             fixHeaderSum(p.data());
+             fixPacketSum(p.data());
+         }},
     };
     for (const Break& b : breaks) {
         Bytes p = cmmPackets(commandBlock(8), host.serial)[0];
@@ -247,7 +285,8 @@ TEST_F(PacketRules, IoControlBuffersAreChecked) {
     uint8_t wrongIn[4] = {1, 0, 0, 0};
     Bytes p = cmmPackets(commandBlock(8), host.serial)[0];
     uint32_t ret = 0;
-    EXPECT_TRUE(UsbDriver_Get()->ioctl(host.h, USB_IOCTL_WRITE_PACKETS, wrongIn, 4, p.data(), 128, &ret));
+    EXPECT_TRUE(
+        UsbDriver_Get()->ioctl(host.h, USB_IOCTL_WRITE_PACKETS, wrongIn, 4, p.data(), 128, &ret));
     EXPECT_TRUE(errorsMention("write I/O control input")) << errors();
     uint8_t readIn[4] = {2, 0, 0, 0};
     uint8_t small[64];

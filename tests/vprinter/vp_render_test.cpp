@@ -227,8 +227,8 @@ TEST_F(Paper, ThePictureShowsEachInkWhereTheDropsLandedScaledToFit) {
     Swath s;
     s.start = 100;
     SwathData d(2000);
-    for (int n = 0; n < 40; ++n) d.dot(20, n, 6);        // K1 line
-    for (int n = 0; n < 40; ++n) d.dot(1900, n, 0);      // C1 line
+    for (int n = 0; n < 40; ++n) d.dot(20, n, 6);    // K1 line
+    for (int n = 0; n < 40; ++n) d.dot(1900, n, 0);  // C1 line
     swath(s, d.bytes);
     std::string picture = finish();
     std::string path = VPrinter_JobPath(VPrinter_LastJobNumber(), ".png");
@@ -244,7 +244,8 @@ TEST_F(Paper, ThePictureShowsEachInkWhereTheDropsLandedScaledToFit) {
     EXPECT_LE(image.width, 600u);
     EXPECT_GE(sx, 2);
     auto at = [&](int64_t x, int64_t row) {
-        size_t i = (size_t((row - orow + margin)) * image.width + size_t((x - ox + margin) / sx)) * 3;
+        size_t i =
+            (size_t((row - orow + margin)) * image.width + size_t((x - ox + margin) / sx)) * 3;
         return std::vector<uint8_t>(px.begin() + i, px.begin() + i + 3);
     };
     int64_t row = rowOf(20 / 180.0);
