@@ -1,0 +1,188 @@
+// The libusb back end against the virtual printer plugged in as an emulated USB device: the
+// unmodified headalign binary runs under headalign-vprinter, so every byte crosses libusb and
+// the usbfs requests, and the board checks each packet.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+#include "support/fakes.h"
+
+namespace {
+
+struct CommandRun {
+    int status = -1;
+    std::string output;
+};
+
+CommandRun runShell(const std::string& command) {
+    CommandRun r;
+    FILE* pipe = popen((command + " 2>&1").c_str(), "r");
+    if (!pipe) return r;
+    char chunk[4096];
+    size_t n;
+    while ((n = std::fread(chunk, 1, sizeof chunk, pipe)) > 0) r.output.append(chunk, n);
+    int st = pclose(pipe);
+    r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+    return r;
+}
+
+// A count from the host's summary line ("headalign-vprinter: protocol-errors=0 opens=1 ...").
+long counter(const std::string& output, const std::string& key) {
+    size_t line = output.rfind("headalign-vprinter: protocol-errors=");
+    if (line == std::string::npos) return -1;
+    size_t at = output.find(" " + key + "=", line);
+    if (at == std::string::npos) return -1;
+    return std::strtol(output.c_str() + at + key.size() + 2, nullptr, 10);
+}
+
+bool jobEndedOk(const CommandRun& r) {
+    return r.status == 0 && r.output.find("Task end!") != std::string::npos &&
+           r.output.find("headalign: error") == std::string::npos;
+}
+
+class EmulatedUsb : public ::testing::Test {
+protected:
+    void SetUp() override {
+#ifndef VPRINTER_USB_HOST
+        GTEST_SKIP() << "built without libusb or umockdev: no emulated USB device";
+#else
+        CommandRun probe = runShell(std::string(VPRINTER_USB_HOST) + " " + state.path + "/probe -- true");
+        if (probe.status == 77) GTEST_SKIP() << "umockdev cannot run here: " << probe.output;
+        ASSERT_EQ(probe.status, 0) << probe.output;
+#endif
+    }
+
+    // headalign ARGS run against the emulated printer with state folder SUBDIR.
+    CommandRun emulated(const std::string& options, const std::string& args, const std::string& subdir = "board") {
+#ifdef VPRINTER_USB_HOST
+        return runShell(std::string("timeout 200 ") + VPRINTER_USB_HOST + " " + state.path + "/" +
+                        subdir + " " + options + " -- " + HEADALIGN_BIN + " " + args);
+#else
+        (void)options, (void)args, (void)subdir;
+        return {};
+#endif
+    }
+
+    CommandRun inProcess(const std::string& args, const std::string& subdir) {
+#ifdef HEADALIGN_BIN
+        return runShell(std::string("timeout 200 ") + HEADALIGN_BIN + " --virtual-printer " +
+                        state.path + "/" + subdir + " " + args);
+#else
+        (void)args, (void)subdir;
+        return {};
+#endif
+    }
+
+    std::string paper(const std::string& subdir, const char* job = "0001") {
+        return readFileBytes(state.path + "/" + subdir + "/jobs/" + job + ".png");
+    }
+
+    TempDir state;
+};
+
+// ---- Jobs and transactions over the real USB stack ---------------------------------------
+
+TEST_F(EmulatedUsb, NozzleCheckPrintsTheSamePaperAsTheInProcessBoard) {
+    CommandRun usb = emulated("", "pattern nozzle");
+    ASSERT_TRUE(jobEndedOk(usb)) << usb.output;
+    EXPECT_NE(usb.output.find("校准测试结束"), std::string::npos);
+    EXPECT_EQ(counter(usb.output, "protocol-errors"), 0) << usb.output;
+    EXPECT_EQ(counter(usb.output, "claims"), counter(usb.output, "opens"));
+    // Each DATA batch went out as one bulk OUT transfer: far fewer requests than packets.
+    EXPECT_GT(counter(usb.output, "bulk-out-bytes"), 600000);
+    EXPECT_LT(counter(usb.output, "bulk-out"), 40);
+
+    CommandRun seam = inProcess("pattern nozzle", "seam");
+    ASSERT_EQ(seam.status, 0) << seam.output;
+    std::string viaUsb = paper("board"), viaSeam = paper("seam");
+    ASSERT_FALSE(viaUsb.empty());
+    EXPECT_TRUE(viaUsb == viaSeam) << "the paper printed through libusb differs from the seam's";
+}
+
+TEST_F(EmulatedUsb, BidirectionalAdjustmentEndsAndMatchesTheInProcessBoard) {
+    CommandRun usb = emulated("", "adjust text-high");
+    ASSERT_TRUE(jobEndedOk(usb)) << usb.output;
+    EXPECT_EQ(counter(usb.output, "protocol-errors"), 0) << usb.output;
+    CommandRun seam = inProcess("adjust text-high", "seam");
+    ASSERT_EQ(seam.status, 0) << seam.output;
+    EXPECT_TRUE(paper("board") == paper("seam"));
+}
+
+TEST_F(EmulatedUsb, ParameterRecordReadAndSavedThroughTransactions) {
+    CommandRun before = emulated("", "params show");
+    ASSERT_EQ(before.status, 0) << before.output;
+    EXPECT_NE(before.output.find("stepPass2         10000"), std::string::npos) << before.output;
+    CommandRun save = emulated("", "params set stepPass2=10010");
+    ASSERT_EQ(save.status, 0) << save.output;
+    CommandRun after = emulated("", "params show");
+    EXPECT_NE(after.output.find("stepPass2         10010"), std::string::npos) << after.output;
+    // Read (64), then read and write (64, 65): one bulk OUT request and one reply each.
+    EXPECT_EQ(counter(save.output, "bulk-out"), 2);
+    EXPECT_EQ(counter(save.output, "protocol-errors"), 0) << save.output;
+}
+
+// ---- Enumeration --------------------------------------------------------------------------
+
+TEST_F(EmulatedUsb, DevicesOfTheSameVendorWithAnotherProductAreSkipped) {
+    CommandRun r = emulated("--decoys", "params show");
+    ASSERT_EQ(r.status, 0) << r.output;
+    EXPECT_NE(r.output.find("recordMark"), std::string::npos);
+    // A decoy was opened, found not to be the printer and closed, never claimed.
+    EXPECT_GE(counter(r.output, "decoy-opens"), 1) << r.output;
+    EXPECT_EQ(counter(r.output, "claims"), counter(r.output, "opens"));
+}
+
+// ---- Faults through the real stack --------------------------------------------------------
+
+TEST_F(EmulatedUsb, UnplugDuringASwathReconnectsAfterReplugAndFinishes) {
+    CommandRun r = emulated("--unplug-at-data 1 --replug-after 300", "pattern nozzle");
+    EXPECT_EQ(counter(r.output, "unplugs"), 1) << r.output;
+    EXPECT_EQ(counter(r.output, "replugs"), 1);
+    EXPECT_NE(r.output.find("LIBUSB_ERROR_NO_DEVICE"), std::string::npos);
+    EXPECT_NE(r.output.find("重新连接成功!"), std::string::npos) << r.output;
+    EXPECT_TRUE(jobEndedOk(r)) << r.output;
+}
+
+TEST_F(EmulatedUsb, UnplugWithoutReplugEndsWithError17) {
+    CommandRun r = emulated("--unplug-at-data 1", "pattern nozzle");
+    EXPECT_EQ(r.status, 1) << r.output;
+    EXPECT_NE(r.output.find("XXXX连接失败"), std::string::npos) << r.output;
+    EXPECT_NE(r.output.find("headalign: error 17"), std::string::npos) << r.output;
+}
+
+TEST_F(EmulatedUsb, HungReplyIsCutShortByThePipeResetOnASecondHandle) {
+    // The reply to the job creation never arrives: the watchdog's hard reset opens its own
+    // handle while the link's read is pending, cancels that read and clears both halts.
+    CommandRun r = emulated("--lose-reply 3", "pattern nozzle");
+    EXPECT_NE(r.output.find("应答等待超时:2000ms"), std::string::npos) << r.output;
+    EXPECT_NE(r.output.find("Rx error:995"), std::string::npos);
+    EXPECT_GE(counter(r.output, "discards"), 1);
+    EXPECT_GE(counter(r.output, "clear-halts"), 2);
+    EXPECT_TRUE(jobEndedOk(r)) << r.output;
+    EXPECT_EQ(counter(r.output, "protocol-errors"), 0) << r.output;
+}
+
+TEST_F(EmulatedUsb, StalledInEndpointIsClearedByThePipeReset) {
+    CommandRun r = emulated("--stall-in 4", "pattern nozzle");
+    EXPECT_EQ(counter(r.output, "stalls"), 1) << r.output;
+    EXPECT_NE(r.output.find("LIBUSB_ERROR_PIPE"), std::string::npos);
+    EXPECT_NE(r.output.find("Rx error:31"), std::string::npos);
+    // Only the hard reset of the seventh reconnection clears the halt; then the job goes on.
+    EXPECT_NE(r.output.find("硬复位"), std::string::npos);
+    EXPECT_EQ(counter(r.output, "clear-halts"), 2);
+    EXPECT_TRUE(jobEndedOk(r)) << r.output;
+    EXPECT_EQ(counter(r.output, "protocol-errors"), 0) << r.output;
+}
+
+TEST_F(EmulatedUsb, HostRefusesBadUsage) {
+#ifdef VPRINTER_USB_HOST
+    EXPECT_EQ(runShell(std::string(VPRINTER_USB_HOST) + " " + state.path + " true").status, 2);
+    EXPECT_EQ(runShell(std::string(VPRINTER_USB_HOST) + " " + state.path +
+                       " --stall-in x -- true").status, 2);
+#endif
+}
+
+}  // namespace
