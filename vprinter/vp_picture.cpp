@@ -1,5 +1,6 @@
 // The PNG of a job's paper: drops coloured by ink, scaled down to a viewable size, long blank
 // stretches cut out and marked with their length in millimetres.
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -87,11 +88,14 @@ void drawText(Picture& pic, const std::string& text, uint32_t x, uint32_t y, uin
 }
 
 void drawCut(Picture& pic, uint32_t y, double mm) {
-    for (uint32_t x = 0; x < pic.width; ++x)
-        if ((x / 6) % 2 == 0 && y < pic.height) pic.marks[size_t(y) * pic.width + x] = 1;
     char label[32];
     std::snprintf(label, sizeof label, "%.0f mm", mm);
-    drawText(pic, label, 4, y + 3, 2);
+    // Legible when the picture is viewed shrunk to a screen's width, and inside the band.
+    uint32_t scale = std::min(4u, std::max(2u, pic.width / 400));
+    uint32_t textEnd = 4 + uint32_t(std::strlen(label)) * 4 * scale + 2 * scale;
+    drawText(pic, label, 4, y >= 5 * scale / 2 ? y - 5 * scale / 2 : 0, scale);
+    for (uint32_t x = textEnd; x < pic.width; ++x)
+        if ((x / 6) % 2 == 0 && y < pic.height) pic.marks[size_t(y) * pic.width + x] = 1;
 }
 
 Rgb colourOf(uint8_t mask) {
