@@ -135,6 +135,27 @@ TEST_F(EmulatedUsb, DevicesOfTheSameVendorWithAnotherProductAreSkipped) {
     EXPECT_EQ(counter(r.output, "claims"), counter(r.output, "opens"));
 }
 
+TEST_F(EmulatedUsb, SeveralHandlesShareTheBoardAndBothResetsKeepTheLinkUsable) {
+#ifdef USB_PROBE_BIN
+    CommandRun r = runShell(std::string("timeout 100 ") + VPRINTER_USB_HOST + " " + state.path +
+                            "/board --decoys -- " + USB_PROBE_BIN +
+                            " --handles 3 --pipe-reset --soft-reset");
+    ASSERT_EQ(r.status, 0) << r.output;
+    // Paths carry the identity; the list shows both decoys and the printer.
+    EXPECT_NE(r.output.find("usb#vid_2408&pid_0003#"), std::string::npos) << r.output;
+    EXPECT_NE(r.output.find("usb#vid_2408&pid_0004#"), std::string::npos);
+    EXPECT_NE(r.output.find("handles: 3 more open at once: ok"), std::string::npos);
+    EXPECT_NE(r.output.find("after soft reset: record read (mark 0xAC)"), std::string::npos);
+    // Four handles, one usbfs open: the interface is claimed once, and again after the
+    // device reset (libusb claims it back); the pipe reset clears both endpoints.
+    EXPECT_EQ(counter(r.output, "opens"), 1);
+    EXPECT_EQ(counter(r.output, "claims"), 2);
+    EXPECT_EQ(counter(r.output, "clear-halts"), 2);
+    EXPECT_EQ(counter(r.output, "resets"), 1);
+    EXPECT_EQ(counter(r.output, "protocol-errors"), 0) << r.output;
+#endif
+}
+
 // ---- Faults through the real stack --------------------------------------------------------
 
 TEST_F(EmulatedUsb, UnplugDuringASwathReconnectsAfterReplugAndFinishes) {

@@ -8,7 +8,6 @@
 #include <map>
 #include <memory>
 #include <mutex>
-#include <set>
 #include <string>
 #include <vector>
 
@@ -107,7 +106,7 @@ struct SharedDevice {
     int interfaceNumber = -1;
     uint8_t endpointOut = 0, endpointIn = 0;
     std::mutex mu;
-    std::set<libusb_transfer*> inFlight;
+    std::map<libusb_transfer*, UsbHandle> inFlight;  // with the handle that started each
     std::atomic<bool> gone{false};  // a device reset re-enumerated it: this handle is dead
 
     ~SharedDevice() {
@@ -306,6 +305,13 @@ UsbHandle openPath(const char* path) {
     return h;
 }
 
+// Cancels the transfers in flight on the device, or only those of one handle.
+void cancelInFlight(SharedDevice& d, UsbHandle only = USB_INVALID_HANDLE) {
+    std::lock_guard<std::mutex> lock(d.mu);
+    for (auto& [t, h] : d.inFlight)
+        if (only == USB_INVALID_HANDLE || h == only) libusb_cancel_transfer(t);
+}
+
 void closeHandle(UsbHandle h) {
     std::shared_ptr<SharedDevice> last;
     {
@@ -315,7 +321,9 @@ void closeHandle(UsbHandle h) {
         last = std::move(it->second);
         openHandles.erase(it);
     }
-    // The last handle releases the interface and closes the device (outside the table lock).
+    // Closing fails a call still hanging on this handle, as the link's stop relies on; the
+    // last handle releases the interface and closes the device (outside the table lock).
+    cancelInFlight(*last, h);
 }
 
 // ---- Transfers ---------------------------------------------------------------------------
@@ -337,7 +345,7 @@ int transferStatusError(libusb_transfer_status s) {
 }
 
 // One bulk transfer, waited for on the calling thread. A reset from another handle cancels it.
-bool bulkTransfer(SharedDevice& d, uint8_t endpoint, uint8_t* buffer, uint32_t length,
+bool bulkTransfer(SharedDevice& d, UsbHandle h, uint8_t endpoint, uint8_t* buffer, uint32_t length,
                   unsigned timeoutMs, uint32_t* transferred) {
     *transferred = 0;
     if (d.gone.load()) return failWith(ERROR_DEVICE_NOT_CONNECTED_CODE);
@@ -350,7 +358,7 @@ bool bulkTransfer(SharedDevice& d, uint8_t endpoint, uint8_t* buffer, uint32_t l
     {
         std::lock_guard<std::mutex> lock(d.mu);
         r = libusb_submit_transfer(t);
-        if (r == 0) d.inFlight.insert(t);
+        if (r == 0) d.inFlight[t] = h;
     }
     if (r != 0) {
         libusb_free_transfer(t);
@@ -375,19 +383,14 @@ bool bulkTransfer(SharedDevice& d, uint8_t endpoint, uint8_t* buffer, uint32_t l
                       transferStatusError(status));
 }
 
-void cancelInFlight(SharedDevice& d) {
-    std::lock_guard<std::mutex> lock(d.mu);
-    for (libusb_transfer* t : d.inFlight) libusb_cancel_transfer(t);
-}
-
 // ---- The four I/O controls ---------------------------------------------------------------
 
-bool writePackets(SharedDevice& d, const void* out, uint32_t outLen) {
+bool writePackets(SharedDevice& d, UsbHandle h, const void* out, uint32_t outLen) {
     if (!out || outLen == 0) return failWith(ERROR_INVALID_PARAMETER_CODE);
     // libusb sends from a mutable buffer but never changes an OUT buffer.
     uint8_t* bytes = const_cast<uint8_t*>(static_cast<const uint8_t*>(out));
     uint32_t sent = 0;
-    if (!bulkTransfer(d, d.endpointOut, bytes, outLen, WRITE_TIMEOUT_MS, &sent)) return false;
+    if (!bulkTransfer(d, h, d.endpointOut, bytes, outLen, WRITE_TIMEOUT_MS, &sent)) return false;
     if (sent != outLen) {
         Log_Trace("libusb bulk OUT: %u of %u bytes sent\n", sent, outLen);
         return failWith(ERROR_GEN_FAILURE_CODE);
@@ -395,12 +398,12 @@ bool writePackets(SharedDevice& d, const void* out, uint32_t outLen) {
     return true;
 }
 
-bool readPacket(SharedDevice& d, void* out, uint32_t outLen, uint32_t* returned) {
+bool readPacket(SharedDevice& d, UsbHandle h, void* out, uint32_t outLen, uint32_t* returned) {
     if (!out || outLen == 0) return failWith(ERROR_INVALID_PARAMETER_CODE);
     uint32_t want = outLen < USB_READ_PACKET_SIZE ? outLen : static_cast<uint32_t>(USB_READ_PACKET_SIZE);
     uint8_t* bytes = static_cast<uint8_t*>(out);
     uint32_t got = 0;
-    if (!bulkTransfer(d, d.endpointIn, bytes, want, READ_TIMEOUT_MS, &got)) return false;
+    if (!bulkTransfer(d, h, d.endpointIn, bytes, want, READ_TIMEOUT_MS, &got)) return false;
     // Bytes past a short packet are not the device's: leave no stale reply behind.
     std::memset(bytes + got, 0, outLen - got);
     if (returned) *returned = got;
@@ -436,8 +439,8 @@ bool ioctl(UsbHandle h, uint32_t code, const void* in, uint32_t inLen, void* out
     if (!d) return failWith(ERROR_INVALID_HANDLE_CODE);
     if (!d->served) return failWith(ERROR_INVALID_FUNCTION_CODE);
     switch (code) {
-    case USB_IOCTL_WRITE_PACKETS: return writePackets(*d, out, outLen);
-    case USB_IOCTL_READ_PACKET: return readPacket(*d, out, outLen, returned);
+    case USB_IOCTL_WRITE_PACKETS: return writePackets(*d, h, out, outLen);
+    case USB_IOCTL_READ_PACKET: return readPacket(*d, h, out, outLen, returned);
     case USB_IOCTL_PIPE_RESET: return pipeReset(*d, in, inLen, out, outLen);
     case USB_IOCTL_DEVICE_RESET: return deviceReset(*d);
     default: return failWith(ERROR_INVALID_FUNCTION_CODE);
