@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "cli/align_cmd.h"
 #include "cli/cli.h"
 #include "cli/params_cmd.h"
 
@@ -43,6 +44,7 @@ int main(int argc, char** argv) {
         if (std::strcmp(a, "--help") == 0 || std::strcmp(a, "-h") == 0) {
             std::fputs(HELP, stdout);
             std::fputs(CLI_PARAMS_HELP, stdout);
+            std::fputs(CLI_ALIGN_HELP, stdout);
             return 0;
         }
         if (takesValue(a)) {
@@ -71,6 +73,7 @@ int main(int argc, char** argv) {
     if (command == "pattern" || command == "adjust") return Cli_RunJob(command, args, options);
     if (command == "params") return Cli_ParamsCommand(args, options);
     if (command == "config") return Cli_ConfigCommand(args, options);
+    if (command == "align") return Cli_AlignCommand(args, options);
     std::fprintf(stderr, "headalign: unknown command '%s' (see --help)\n", command.c_str());
     return 2;
 }

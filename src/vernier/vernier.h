@@ -1,0 +1,83 @@
+// The vernier reader: finds a printed bidirectional vernier on a scan or photo, measures each
+// group's offset between the two prints and names the group that lines up, or says why not.
+#pragma once
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+// An 8-bit RGB picture (3 bytes per pixel, rows top to bottom). dpi is what the file says
+// (0 when it says nothing); the reader never needs it.
+struct VernierImage {
+    uint32_t width = 0, height = 0;
+    double dpi = 0;
+    std::vector<uint8_t> rgb;
+    uint8_t* at(uint32_t x, uint32_t y) { return &rgb[(size_t(y) * width + x) * 3]; }
+    const uint8_t* at(uint32_t x, uint32_t y) const { return &rgb[(size_t(y) * width + x) * 3]; }
+};
+
+// PNG (any bit depth or colour type, libpng) and JPEG (libjpeg), chosen by the file's first
+// bytes. false with a message in *error for a missing, truncated or unsupported file, or a
+// picture larger than 30000 x 30000.
+bool Vernier_LoadImage(const std::string& path, VernierImage* out, std::string* error);
+bool Vernier_DecodePng(const uint8_t* data, size_t size, VernierImage* out, std::string* error);
+bool Vernier_DecodeJpeg(const uint8_t* data, size_t size, VernierImage* out, std::string* error);
+bool Vernier_SavePng(const std::string& path, const VernierImage& image);
+// JPEG into memory at quality 1..100 (the scanner simulator and saved previews).
+bool Vernier_EncodeJpeg(const VernierImage& image, int quality, std::vector<uint8_t>* out);
+
+enum VernierStatus : uint8_t {
+    VERNIER_READ = 0,        // a group is named
+    VERNIER_NOT_FOUND,       // no vernier on the picture (blank page, other pattern, cut off)
+    VERNIER_TOO_BLURRED,     // the pattern is there but its ticks cannot be measured well enough
+    VERNIER_TWO_CANDIDATES,  // two verniers on the picture that disagree
+    VERNIER_OUT_OF_RANGE,    // the prints line up beyond the outermost group
+};
+
+// The pattern families a vernier can come from, told apart by the group pitch against the
+// distance between the two bars (both printed by the same head, so their ratio is fixed).
+enum VernierFamily : uint8_t {
+    FAMILY_UNKNOWN = 0,
+    FAMILY_ADJUST_540,   // bidirectional adjustment at 540 dpi (types 5, 6, 7)
+    FAMILY_ADJUST_720,   // at 720 dpi (types 8, 9)
+    FAMILY_ADJUST_1440,  // at 1440 dpi (type 10)
+    FAMILY_PATTERN_200,  // calibration patterns with a 200-dot pitch (5..10, 17, 18)
+    FAMILY_PATTERN_300,  // double-head horizontal offset (pattern 1)
+};
+
+struct VernierGroup {
+    int label = 0;           // 9 .. -9, group 1 .. 19 from the left
+    double u = 0;            // group start along the bars, picture pixels from the first group
+    double x = 0, y = 0;     // where the group's ticks meet, picture pixels
+    double offsetPx = 0;     // lower print's ticks minus upper print's, along the bars
+    bool measured = false;   // false when its ticks could not be found
+};
+
+struct VernierReading {
+    VernierStatus status = VERNIER_NOT_FOUND;
+    std::string reason;        // one line for the operator when status is not VERNIER_READ
+    int group = 0;             // label of the group that lines up ("03" -> 3, "-2" -> -2)
+    int neighbour = 0;         // the other group when the prints line up between two; == group otherwise
+    double estimate = 0;       // where they line up, in groups (label units, fractional)
+    double sigma = 0;          // standard error of estimate
+    double confidence = 0;     // 0..1: how sure the named group is the one that lines up
+    bool highConfidence = false;
+    VernierFamily family = FAMILY_UNKNOWN;
+    double angleDeg = 0;       // rotation of the pattern on the picture (positive = clockwise)
+    double pitchPx = 0;        // group pitch of the upper print
+    double barDistancePx = 0;  // between the two bars
+    std::vector<VernierGroup> groups;
+};
+
+VernierReading Vernier_Read(const VernierImage& image);
+// The label as printed: "09" .. "00", "-1" .. "-9".
+std::string Vernier_LabelText(int label);
+const char* Vernier_FamilyName(VernierFamily family);
+// Family of the bidirectional adjustment print of job type 5..10.
+VernierFamily Vernier_FamilyOfAdjustment(int jobType);
+// Marks the found groups on the picture: a box around each group (green where it was
+// measured, red where not) and a thick one around the named group.
+void Vernier_MarkGroups(VernierImage* image, const VernierReading& reading);
+// The picture scaled by sx across and sy down, each output pixel the area average of the
+// input it covers (so a picture with unequal resolutions can be made square before reading).
+VernierImage Vernier_Resample(const VernierImage& image, double sx, double sy);

@@ -1,0 +1,223 @@
+// Loading scans (PNG through libpng, JPEG through libjpeg) and writing PNG and JPEG pictures.
+#include <png.h>
+#include <setjmp.h>
+
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+
+// jpeglib.h needs FILE and size_t declared before it.
+#include <jpeglib.h>
+
+#include "vernier/vernier.h"
+
+namespace {
+
+constexpr uint32_t MAX_SIDE = 30000;
+
+bool tooLarge(uint32_t w, uint32_t h, std::string* error) {
+    if (w == 0 || h == 0 || w > MAX_SIDE || h > MAX_SIDE) {
+        *error = "picture size " + std::to_string(w) + " x " + std::to_string(h) + " not supported";
+        return true;
+    }
+    return false;
+}
+
+struct PngSource {
+    const uint8_t* data;
+    size_t size, pos;
+};
+
+void pngRead(png_structp png, png_bytep out, png_size_t length) {
+    auto* s = static_cast<PngSource*>(png_get_io_ptr(png));
+    if (length > s->size - s->pos) png_error(png, "truncated file");
+    std::memcpy(out, s->data + s->pos, length);
+    s->pos += length;
+}
+
+void pngError(png_structp png, png_const_charp message) {
+    auto* error = static_cast<std::string*>(png_get_error_ptr(png));
+    if (error) *error = std::string("PNG: ") + message;
+    png_longjmp(png, 1);
+}
+void pngWarning(png_structp, png_const_charp) {}
+
+// libjpeg reports errors by calling error_exit; jump back instead of exiting the process.
+struct JpegError {
+    jpeg_error_mgr mgr;
+    jmp_buf jump;
+    char message[JMSG_LENGTH_MAX];
+};
+void jpegErrorExit(j_common_ptr info) {
+    auto* e = reinterpret_cast<JpegError*>(info->err);
+    (*info->err->format_message)(info, e->message);
+    longjmp(e->jump, 1);
+}
+void jpegSilence(j_common_ptr, int) {}
+
+}  // namespace
+
+bool Vernier_DecodePng(const uint8_t* data, size_t size, VernierImage* out, std::string* error) {
+    std::string localError;
+    if (!error) error = &localError;
+    png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, error, pngError, pngWarning);
+    png_infop info = png ? png_create_info_struct(png) : nullptr;
+    if (!png || !info) {
+        png_destroy_read_struct(&png, &info, nullptr);
+        *error = "PNG: out of memory";
+        return false;
+    }
+    PngSource source{data, size, 0};
+    // Locals changed after setjmp must not live in registers across the jump.
+    std::vector<png_bytep> rows;
+    if (setjmp(png_jmpbuf(png))) {
+        png_destroy_read_struct(&png, &info, nullptr);
+        return false;
+    }
+    png_set_read_fn(png, &source, pngRead);
+    png_read_info(png, info);
+    uint32_t w = png_get_image_width(png, info), h = png_get_image_height(png, info);
+    if (tooLarge(w, h, error)) {
+        png_destroy_read_struct(&png, &info, nullptr);
+        return false;
+    }
+    png_set_expand(png);
+    png_set_strip_16(png);
+    png_set_strip_alpha(png);
+    png_set_gray_to_rgb(png);
+    png_set_interlace_handling(png);
+    png_read_update_info(png, info);
+    if (png_get_rowbytes(png, info) != size_t(w) * 3) png_error(png, "unexpected pixel layout");
+    out->width = w;
+    out->height = h;
+    out->rgb.assign(size_t(w) * h * 3, 0);
+    rows.resize(h);
+    for (uint32_t y = 0; y < h; ++y) rows[y] = out->rgb.data() + size_t(y) * w * 3;
+    png_read_image(png, rows.data());
+    png_uint_32 xppu = 0, yppu = 0;
+    int unit = 0;
+    out->dpi = 0;
+    if (png_get_pHYs(png, info, &xppu, &yppu, &unit) && unit == PNG_RESOLUTION_METER && xppu > 0)
+        out->dpi = xppu * 0.0254;
+    png_destroy_read_struct(&png, &info, nullptr);
+    return true;
+}
+
+bool Vernier_DecodeJpeg(const uint8_t* data, size_t size, VernierImage* out, std::string* error) {
+    jpeg_decompress_struct info;
+    JpegError e;
+    info.err = jpeg_std_error(&e.mgr);
+    e.mgr.error_exit = jpegErrorExit;
+    e.mgr.emit_message = jpegSilence;
+    if (setjmp(e.jump)) {
+        if (error) *error = std::string("JPEG: ") + e.message;
+        jpeg_destroy_decompress(&info);
+        return false;
+    }
+    jpeg_create_decompress(&info);
+    jpeg_mem_src(&info, data, static_cast<unsigned long>(size));
+    jpeg_read_header(&info, TRUE);
+    info.out_color_space = JCS_RGB;
+    std::string sizeError;
+    if (tooLarge(info.image_width, info.image_height, &sizeError)) {
+        if (error) *error = sizeError;
+        jpeg_destroy_decompress(&info);
+        return false;
+    }
+    jpeg_start_decompress(&info);
+    out->width = info.output_width;
+    out->height = info.output_height;
+    out->rgb.assign(size_t(out->width) * out->height * 3, 0);
+    while (info.output_scanline < info.output_height) {
+        JSAMPROW row = out->rgb.data() + size_t(info.output_scanline) * out->width * 3;
+        jpeg_read_scanlines(&info, &row, 1);
+    }
+    out->dpi = 0;
+    if (info.density_unit == 1 && info.X_density > 1) out->dpi = info.X_density;
+    if (info.density_unit == 2 && info.X_density > 1) out->dpi = info.X_density * 2.54;
+    jpeg_finish_decompress(&info);
+    jpeg_destroy_decompress(&info);
+    return true;
+}
+
+bool Vernier_LoadImage(const std::string& path, VernierImage* out, std::string* error) {
+    std::ifstream file(path, std::ios::binary);
+    if (!file) {
+        if (error) *error = "cannot open " + path;
+        return false;
+    }
+    std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+    static const uint8_t PNG_MAGIC[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1a, '\n'};
+    if (bytes.size() >= 8 && std::memcmp(bytes.data(), PNG_MAGIC, 8) == 0)
+        return Vernier_DecodePng(bytes.data(), bytes.size(), out, error);
+    if (bytes.size() >= 3 && bytes[0] == 0xFF && bytes[1] == 0xD8 && bytes[2] == 0xFF)
+        return Vernier_DecodeJpeg(bytes.data(), bytes.size(), out, error);
+    if (error) *error = path + " is neither a PNG nor a JPEG file";
+    return false;
+}
+
+bool Vernier_SavePng(const std::string& path, const VernierImage& image) {
+    if (image.width == 0 || image.height == 0 || image.rgb.size() < size_t(image.width) * image.height * 3)
+        return false;
+    FILE* f = std::fopen(path.c_str(), "wb");
+    if (!f) return false;
+    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+    png_infop info = png ? png_create_info_struct(png) : nullptr;
+    if (!png || !info || setjmp(png_jmpbuf(png))) {
+        png_destroy_write_struct(&png, &info);
+        std::fclose(f);
+        return false;
+    }
+    png_init_io(png, f);
+    png_set_compression_level(png, 3);
+    png_set_IHDR(png, info, image.width, image.height, 8, PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE,
+                 PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+    if (image.dpi > 0) {
+        auto ppm = static_cast<png_uint_32>(image.dpi / 0.0254 + 0.5);
+        png_set_pHYs(png, info, ppm, ppm, PNG_RESOLUTION_METER);
+    }
+    png_write_info(png, info);
+    for (uint32_t y = 0; y < image.height; ++y)
+        png_write_row(png, const_cast<png_bytep>(image.rgb.data() + size_t(y) * image.width * 3));
+    png_write_end(png, nullptr);
+    png_destroy_write_struct(&png, &info);
+    return std::fclose(f) == 0;
+}
+
+bool Vernier_EncodeJpeg(const VernierImage& image, int quality, std::vector<uint8_t>* out) {
+    if (image.width == 0 || image.height == 0) return false;
+    jpeg_compress_struct info;
+    JpegError e;
+    info.err = jpeg_std_error(&e.mgr);
+    e.mgr.error_exit = jpegErrorExit;
+    unsigned char* buffer = nullptr;
+    unsigned long length = 0;
+    if (setjmp(e.jump)) {
+        jpeg_destroy_compress(&info);
+        std::free(buffer);
+        return false;
+    }
+    jpeg_create_compress(&info);
+    jpeg_mem_dest(&info, &buffer, &length);
+    info.image_width = image.width;
+    info.image_height = image.height;
+    info.input_components = 3;
+    info.in_color_space = JCS_RGB;
+    jpeg_set_defaults(&info);
+    jpeg_set_quality(&info, quality < 1 ? 1 : quality > 100 ? 100 : quality, TRUE);
+    if (image.dpi > 0) {
+        info.density_unit = 1;
+        info.X_density = info.Y_density = static_cast<UINT16>(image.dpi + 0.5);
+    }
+    jpeg_start_compress(&info, TRUE);
+    while (info.next_scanline < info.image_height) {
+        JSAMPROW row = const_cast<JSAMPROW>(image.rgb.data() + size_t(info.next_scanline) * image.width * 3);
+        jpeg_write_scanlines(&info, &row, 1);
+    }
+    jpeg_finish_compress(&info);
+    out->assign(buffer, buffer + length);
+    jpeg_destroy_compress(&info);
+    std::free(buffer);
+    return true;
+}

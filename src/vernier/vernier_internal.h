@@ -1,0 +1,49 @@
+// Shared between the reader's two halves: the ink map, the rotated frame, and the bar pairs the
+// locator hands to the measuring step.
+#pragma once
+#include <cstdint>
+#include <vector>
+
+#include "vernier/vernier.h"
+
+// How much ink covers each pixel (0 white paper .. 255 full ink), whatever the ink's colour.
+struct InkMap {
+    uint32_t w = 0, h = 0;
+    std::vector<float> v;
+    float at(int x, int y) const { return v[size_t(y) * w + size_t(x)]; }
+    // Bilinear; 0 outside the picture.
+    float sample(double x, double y) const;
+};
+
+// Coordinates along the bars (u) and across them (v, downwards) in picture pixels.
+struct Frame {
+    double ox = 0, oy = 0;  // picture position of u = 0, v = 0
+    double cs = 1, sn = 0;  // cos and sin of the bars' angle
+    double x(double u, double v) const { return ox + u * cs - v * sn; }
+    double y(double u, double v) const { return oy + u * sn + v * cs; }
+};
+
+// A row of equally spaced dashes along u at height v.
+struct DashRow {
+    double v = 0;
+    double start = 0;  // u of the first dash's start
+    double pitch = 0;
+    double length = 0;  // mean dash length
+    int count = 0;
+    double strength = 0;
+};
+
+// Two dash rows that could be the two bars of one vernier, in full-picture pixels, in a frame
+// whose u axis runs along the bars.
+struct BarPair {
+    Frame frame;
+    DashRow top, bottom;
+};
+
+constexpr int VERNIER_GROUPS = 19;
+
+// Ink map of the whole picture (paper level taken from the picture itself).
+InkMap Vernier_InkMap(const VernierImage& image);
+// Candidate bar pairs, best first, with the number of dashes of the longest row seen (for the
+// reason when none qualifies).
+std::vector<BarPair> Vernier_LocateBars(const InkMap& ink, int* longestRow, double* angleDeg);

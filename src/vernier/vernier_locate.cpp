@@ -1,0 +1,317 @@
+// Finding a vernier on a picture: ink map, the bars' angle, and pairs of dashed bars with
+// equally spaced dashes, worked out on a reduced copy of the picture.
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+
+#include "vernier/vernier_internal.h"
+
+namespace {
+
+constexpr double PI = 3.14159265358979323846;
+constexpr double MAX_ANGLE_DEG = 4.0;
+constexpr uint32_t REDUCED_SIDE = 1500;  // the reduced copy's longer side, about
+constexpr int MIN_CHAIN = 8;             // dash rows shorter than this are not kept
+
+// The paper's level of one colour channel: the most common bright value.
+int paperLevel(const VernierImage& image, int channel) {
+    std::vector<uint32_t> hist(256, 0);
+    size_t n = size_t(image.width) * image.height;
+    size_t step = n > 4000000 ? n / 4000000 : 1;
+    for (size_t i = 0; i < n; i += step) ++hist[image.rgb[i * 3 + size_t(channel)]];
+    int best = 255;
+    uint64_t bestCount = 0;
+    for (int v = 64; v < 256; ++v) {
+        uint64_t c = 0;
+        for (int d = -2; d <= 2; ++d)
+            if (v + d >= 0 && v + d < 256) c += hist[size_t(v + d)];
+        if (c > bestCount) bestCount = c, best = v;
+    }
+    return best;
+}
+
+struct Reduced {
+    uint32_t w = 0, h = 0;
+    int f = 1;
+    std::vector<float> v;
+    float at(int x, int y) const {
+        if (x < 0 || y < 0 || x >= int(w) || y >= int(h)) return 0;
+        return v[size_t(y) * w + size_t(x)];
+    }
+    float sample(double x, double y) const {
+        int x0 = int(std::floor(x)), y0 = int(std::floor(y));
+        double fx = x - x0, fy = y - y0;
+        return float((at(x0, y0) * (1 - fx) + at(x0 + 1, y0) * fx) * (1 - fy) +
+                     (at(x0, y0 + 1) * (1 - fx) + at(x0 + 1, y0 + 1) * fx) * fy);
+    }
+};
+
+Reduced reduce(const InkMap& ink) {
+    Reduced r;
+    uint32_t side = std::max(ink.w, ink.h);
+    r.f = std::max(1, int(std::lround(double(side) / REDUCED_SIDE)));
+    r.w = std::max(1u, ink.w / uint32_t(r.f));
+    r.h = std::max(1u, ink.h / uint32_t(r.f));
+    r.v.assign(size_t(r.w) * r.h, 0);
+    double norm = 1.0 / (r.f * r.f);
+    for (uint32_t y = 0; y < r.h; ++y)
+        for (uint32_t x = 0; x < r.w; ++x) {
+            double s = 0;
+            for (int dy = 0; dy < r.f; ++dy) {
+                const float* row = &ink.v[size_t(y * r.f + dy) * ink.w + x * r.f];
+                for (int dx = 0; dx < r.f; ++dx) s += row[dx];
+            }
+            r.v[size_t(y) * r.w + x] = float(s * norm);
+        }
+    return r;
+}
+
+struct InkPoint {
+    float x, y, w;
+};
+
+// Pixels clearly darker than the paper's noise.
+std::vector<InkPoint> inkPoints(const Reduced& r) {
+    std::vector<float> sorted(r.v);
+    size_t mid = sorted.size() / 2;
+    std::nth_element(sorted.begin(), sorted.begin() + long(mid), sorted.end());
+    float median = sorted[mid];
+    for (float& s : sorted) s = std::fabs(s - median);
+    std::nth_element(sorted.begin(), sorted.begin() + long(mid), sorted.end());
+    float threshold = median + 8 * sorted[mid] + 12;
+    std::vector<InkPoint> points;
+    for (uint32_t y = 0; y < r.h; ++y)
+        for (uint32_t x = 0; x < r.w; ++x) {
+            float v = r.v[size_t(y) * r.w + x];
+            if (v > threshold) points.push_back({float(x), float(y), v - threshold});
+        }
+    return points;
+}
+
+// Projection of the ink across lines at angle a (radians): sum of squares, high when the
+// ink sits on few lines.
+double sharpness(const std::vector<InkPoint>& pts, double a, const Reduced& r, std::vector<double>* bins) {
+    double cs = std::cos(a), sn = std::sin(a);
+    double span = r.w + r.h + 2.0;
+    bins->assign(size_t(2 * span) + 2, 0.0);
+    for (const InkPoint& p : pts) {
+        double v = -p.x * sn + p.y * cs + span;
+        size_t b = size_t(v);
+        double fr = v - double(b);
+        (*bins)[b] += p.w * (1 - fr);
+        (*bins)[b + 1] += p.w * fr;
+    }
+    double s = 0;
+    for (double b : *bins) s += b * b;
+    return s;
+}
+
+double findAngle(const std::vector<InkPoint>& pts, const Reduced& r) {
+    std::vector<double> bins;
+    double best = 0, bestScore = -1;
+    for (double d = -MAX_ANGLE_DEG; d <= MAX_ANGLE_DEG + 1e-9; d += 0.1) {
+        double s = sharpness(pts, d * PI / 180, r, &bins);
+        if (s > bestScore) bestScore = s, best = d;
+    }
+    double centre = best;
+    for (double d = centre - 0.1; d <= centre + 0.1 + 1e-9; d += 0.01) {
+        double s = sharpness(pts, d * PI / 180, r, &bins);
+        if (s > bestScore) bestScore = s, best = d;
+    }
+    return best * PI / 180;
+}
+
+// Peaks of the projection: heights across the bars worth a look, strongest first.
+std::vector<double> projectionPeaks(const std::vector<InkPoint>& pts, double a, const Reduced& r) {
+    std::vector<double> bins;
+    sharpness(pts, a, r, &bins);
+    double span = r.w + r.h + 2.0, top = *std::max_element(bins.begin(), bins.end());
+    std::vector<std::pair<double, double>> peaks;
+    for (size_t i = 2; i + 2 < bins.size(); ++i) {
+        double b = bins[i];
+        if (b < 0.08 * top) continue;
+        bool isMax = true;
+        for (size_t j = i - 2; j <= i + 2; ++j)
+            if (bins[j] > b || (bins[j] == b && j < i)) isMax = false;
+        if (!isMax) continue;
+        double l = bins[i - 1], rr = bins[i + 1], den = l - 2 * b + rr;
+        double off = den < 0 ? 0.5 * (l - rr) / den : 0;
+        peaks.push_back({b, double(i) + off - span});
+    }
+    std::sort(peaks.begin(), peaks.end(), [](auto& p, auto& q) { return p.first > q.first; });
+    std::vector<double> out;
+    for (size_t i = 0; i < peaks.size() && i < 16; ++i) out.push_back(peaks[i].second);
+    return out;
+}
+
+struct Run {
+    double start, end, mass;
+};
+
+std::vector<Run> runsOf(const std::vector<float>& p) {
+    std::vector<float> strong;
+    float top = *std::max_element(p.begin(), p.end());
+    for (float s : p)
+        if (s > 0.15f * top) strong.push_back(s);
+    if (strong.empty() || top <= 0) return {};
+    std::nth_element(strong.begin(), strong.begin() + long(strong.size() / 2), strong.end());
+    float thr = 0.5f * strong[strong.size() / 2];
+    std::vector<Run> runs;
+    for (size_t i = 1; i < p.size(); ++i) {
+        if (p[i] > thr && p[i - 1] <= thr) {
+            double edge = double(i) - (p[i] - thr) / (p[i] - p[i - 1]);
+            runs.push_back({edge, edge, 0});
+        } else if (p[i] <= thr && p[i - 1] > thr && !runs.empty()) {
+            runs.back().end = double(i) - (thr - p[i]) / (p[i - 1] - p[i]);
+        }
+        if (p[i] > thr && !runs.empty()) runs.back().mass += p[i];
+    }
+    if (!runs.empty() && runs.back().end <= runs.back().start) runs.pop_back();
+    // A tick drawn into a bar may cut a hole of a column or two in it: close holes that are
+    // small against the pieces beside them (the gaps between groups are a quarter of a dash).
+    std::vector<Run> merged;
+    for (const Run& r : runs) {
+        if (!merged.empty()) {
+            Run& last = merged.back();
+            double gap = r.start - last.end;
+            if (gap < 0.12 * std::max(last.end - last.start, r.end - r.start)) {
+                last.end = r.end;
+                last.mass += r.mass;
+                continue;
+            }
+        }
+        merged.push_back(r);
+    }
+    return merged;
+}
+
+// The longest sequence of runs with a steady pitch and length.
+DashRow longestChain(const std::vector<Run>& runs, double uOrigin) {
+    DashRow best;
+    for (size_t i = 0; i + 1 < runs.size(); ++i) {
+        double pitch = runs[i + 1].start - runs[i].start, len = runs[i].end - runs[i].start;
+        if (pitch < 3 || len < 0.5 * pitch || len > 0.97 * pitch) continue;
+        size_t j = i + 1;
+        double mass = runs[i].mass;
+        while (j < runs.size()) {
+            double pj = runs[j].start - runs[j - 1].start, lj = runs[j].end - runs[j].start;
+            if (std::fabs(pj - pitch) > 0.1 * pitch + 1 || std::fabs(lj - len) > 0.3 * len + 1) break;
+            mass += runs[j].mass;
+            ++j;
+        }
+        int count = int(j - i);
+        if (count > best.count) {
+            best.count = count;
+            best.start = runs[i].start + uOrigin;
+            best.pitch = (runs[j - 1].start - runs[i].start) / std::max(1, count - 1);
+            double lsum = 0;
+            for (size_t k = i; k < j; ++k) lsum += runs[k].end - runs[k].start;
+            best.length = lsum / count;
+            best.strength = mass / count;
+        }
+    }
+    return best;
+}
+
+DashRow dashRow(const Reduced& r, double a, double v) {
+    double cs = std::cos(a), sn = std::sin(a);
+    double reach = double(r.w) + r.h;
+    std::vector<float> p;
+    p.reserve(size_t(2 * reach) + 1);
+    for (double u = -reach; u <= reach; u += 1) {
+        float best = 0;
+        for (double dv = -0.5; dv <= 0.5; dv += 0.5)
+            best = std::max(best, r.sample(u * cs - (v + dv) * sn, u * sn + (v + dv) * cs));
+        p.push_back(best);
+    }
+    DashRow row = longestChain(runsOf(p), -reach);
+    row.v = v;
+    return row;
+}
+
+bool pairs(const DashRow& t, const DashRow& b) {
+    double dv = b.v - t.v;
+    if (dv <= 0 || t.count < VERNIER_GROUPS - 4 || b.count < VERNIER_GROUPS - 4) return false;
+    if (std::fabs(b.pitch / t.pitch - 1) > 0.04) return false;
+    if (std::fabs(b.start - t.start) > 0.35 * t.pitch) return false;
+    double ratio = t.pitch / dv;
+    return ratio > 0.28 && ratio < 2.6;
+}
+
+}  // namespace
+
+float InkMap::sample(double x, double y) const {
+    int x0 = int(std::floor(x)), y0 = int(std::floor(y));
+    if (x0 < 0 || y0 < 0 || x0 + 1 >= int(w) || y0 + 1 >= int(h)) return 0;
+    double fx = x - x0, fy = y - y0;
+    const float* p = &v[size_t(y0) * w + size_t(x0)];
+    return float((p[0] * (1 - fx) + p[1] * fx) * (1 - fy) + (p[w] * (1 - fx) + p[w + 1] * fx) * fy);
+}
+
+InkMap Vernier_InkMap(const VernierImage& image) {
+    InkMap m;
+    m.w = image.width;
+    m.h = image.height;
+    m.v.assign(size_t(m.w) * m.h, 0);
+    double scale[3];
+    int paper[3];
+    for (int c = 0; c < 3; ++c) {
+        paper[c] = paperLevel(image, c);
+        scale[c] = 255.0 / std::max(1, paper[c]);
+    }
+    size_t n = size_t(m.w) * m.h;
+    for (size_t i = 0; i < n; ++i) {
+        const uint8_t* px = &image.rgb[i * 3];
+        double best = 0;
+        for (int c = 0; c < 3; ++c) best = std::max(best, (paper[c] - px[c]) * scale[c]);
+        m.v[i] = float(best > 0 ? best : 0);
+    }
+    return m;
+}
+
+std::vector<BarPair> Vernier_LocateBars(const InkMap& ink, int* longestRow, double* angleDeg) {
+    *longestRow = 0;
+    *angleDeg = 0;
+    std::vector<BarPair> out;
+    if (ink.w < 16 || ink.h < 16) return out;
+    Reduced r = reduce(ink);
+    std::vector<InkPoint> pts = inkPoints(r);
+    if (pts.size() < 50) return out;
+    double a = findAngle(pts, r);
+    *angleDeg = a * 180 / PI;
+    std::vector<DashRow> rows;
+    for (double v : projectionPeaks(pts, a, r)) {
+        DashRow row = dashRow(r, a, v);
+        *longestRow = std::max(*longestRow, row.count);
+        if (std::getenv("VERNIER_DEBUG"))
+            std::fprintf(stderr, "row v=%.2f count=%d start=%.1f pitch=%.2f len=%.2f str=%.1f\n", row.v, row.count,
+                         row.start, row.pitch, row.length, row.strength);
+        if (row.count >= MIN_CHAIN) rows.push_back(row);
+    }
+    std::sort(rows.begin(), rows.end(), [](const DashRow& p, const DashRow& q) { return p.v < q.v; });
+    for (const DashRow& t : rows)
+        for (const DashRow& b : rows) {
+            if (!pairs(t, b)) continue;
+            bool duplicate = false;
+            for (const BarPair& o : out)
+                if (std::fabs(o.top.v - t.v * r.f) < 0.3 * o.top.pitch && std::fabs(o.bottom.v - b.v * r.f) < 0.3 * o.top.pitch)
+                    duplicate = true;
+            if (duplicate) continue;
+            BarPair pair;
+            pair.frame = Frame{(r.f - 1) / 2.0, (r.f - 1) / 2.0, std::cos(a), std::sin(a)};
+            pair.top = t;
+            pair.bottom = b;
+            for (DashRow* d : {&pair.top, &pair.bottom}) {
+                d->v *= r.f;
+                d->start *= r.f;
+                d->pitch *= r.f;
+                d->length *= r.f;
+            }
+            out.push_back(pair);
+        }
+    std::sort(out.begin(), out.end(), [](const BarPair& p, const BarPair& q) {
+        return p.top.strength + p.bottom.strength > q.top.strength + q.bottom.strength;
+    });
+    return out;
+}

@@ -1,0 +1,400 @@
+// Reading a located vernier: straighten the frame on the bars, measure every group's ticks in
+// both prints, fit the offsets across the groups and name the group where they meet.
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+
+#include "vernier/vernier_internal.h"
+
+namespace {
+
+// Rows of the print head (1/180 inch) from the upper bar: the upper print's ticks hang from it
+// over rows 0..19, the lower print's rise over rows 15..34 to the lower bar at row 35.
+constexpr double BAR_ROWS = 35;
+constexpr double UPPER_BAND[2] = {3, 13};
+constexpr double LOWER_BAND[2] = {21, 32};
+constexpr double LABEL_BAND[2] = {-25, -4};
+
+// Group pitch over the bar distance, and the designed shift per group over the pitch.
+struct FamilyShape {
+    VernierFamily family;
+    double pitchOverBars;
+    double stepOverPitch;
+    const char* name;
+};
+const FamilyShape FAMILIES[] = {
+    {FAMILY_ADJUST_540, (100.0 / 540) / (35.0 / 180), 2.0 / 100, "bidirectional adjustment, 540 dpi"},
+    {FAMILY_ADJUST_720, (100.0 / 720) / (35.0 / 180), 2.0 / 100, "bidirectional adjustment, 720 dpi"},
+    {FAMILY_ADJUST_1440, (100.0 / 1440) / (35.0 / 180), 2.0 / 100, "bidirectional adjustment, 1440 dpi"},
+    {FAMILY_PATTERN_200, (200.0 / 720) / (35.0 / 180), 1.0 / 200, "calibration pattern, 200-dot groups"},
+    {FAMILY_PATTERN_300, (300.0 / 720) / (35.0 / 180), 1.0 / 300, "calibration pattern, 300-dot groups"},
+};
+
+const FamilyShape* familyOf(double pitchOverBars) {
+    for (const FamilyShape& f : FAMILIES)
+        if (std::fabs(pitchOverBars / f.pitchOverBars - 1) < 0.1) return &f;
+    return nullptr;
+}
+
+// Ink averaged across a band of v, every pixel along u from u0.
+struct Profile {
+    double u0 = 0;
+    std::vector<float> p;
+    double noise = 1;
+    float at(double u) const {
+        double i = u - u0;
+        if (i < 0 || i >= double(p.size()) - 1) return 0;
+        size_t k = size_t(i);
+        double f = i - double(k);
+        return float(p[k] * (1 - f) + p[k + 1] * f);
+    }
+};
+
+Profile profile(const InkMap& ink, const Frame& fr, double u0, double u1, double v0, double v1) {
+    Profile out;
+    out.u0 = u0;
+    int steps = std::max(1, int(std::ceil(v1 - v0)));
+    for (double u = u0; u <= u1; u += 1) {
+        double s = 0;
+        for (int j = 0; j <= steps; ++j) {
+            double v = v0 + (v1 - v0) * j / steps;
+            s += ink.sample(fr.x(u, v), fr.y(u, v));
+        }
+        out.p.push_back(float(s / (steps + 1)));
+    }
+    std::vector<float> d(out.p);
+    if (d.empty()) return out;
+    size_t mid = d.size() / 2;
+    std::nth_element(d.begin(), d.begin() + long(mid), d.end());
+    float med = d[mid];
+    for (float& x : d) x = std::fabs(x - med);
+    std::nth_element(d.begin(), d.begin() + long(mid), d.end());
+    out.noise = std::max(0.5, 1.4826 * d[mid]);
+    return out;
+}
+
+// Centre of the ink between u - hw and u + hw above base, pixels weighted by how much of
+// each lies inside the window.
+bool centroid(const Profile& pr, double base, double* u, double hw, double* height) {
+    double c = *u;
+    for (int it = 0; it < 4; ++it) {
+        double sw = 0, su = 0, top = 0;
+        for (double x = std::ceil(c - hw); x <= c + hw; x += 1) {
+            double w = std::max(0.0, double(pr.at(x)) - base);
+            double edge = std::min(1.0, std::min(x - (c - hw), c + hw - x) + 0.5);
+            sw += w * edge;
+            su += w * edge * x;
+            top = std::max(top, w);
+        }
+        if (sw <= 0) return false;
+        c = su / sw;
+        *height = top;
+    }
+    *u = c;
+    return true;
+}
+
+// The three ticks of one print of one group starting near s with dash length len.
+bool ticks(const Profile& pr, double s, double len, double pitch, double out[3]) {
+    std::vector<float> span;
+    for (double x = s - 0.1 * pitch; x <= s + 0.95 * pitch; x += 1) span.push_back(pr.at(x));
+    if (span.size() < 5) return false;
+    std::nth_element(span.begin(), span.begin() + long(span.size() / 2), span.end());
+    double base = span[span.size() / 2];
+    double search = 0.15 * pitch, hw = std::max(1.5, 0.1 * pitch);
+    for (int i = 0; i < 3; ++i) {
+        double expect = s + i * len / 2, best = expect, bestV = -1;
+        for (double x = std::ceil(expect - search); x <= expect + search; x += 1)
+            if (pr.at(x) > bestV) bestV = pr.at(x), best = x;
+        double height = 0;
+        if (!centroid(pr, base, &best, hw, &height)) return false;
+        if (height < 4 * pr.noise || height < 3) return false;
+        out[i] = best;
+    }
+    double gap1 = out[1] - out[0], gap2 = out[2] - out[1];
+    return std::fabs(gap1 - gap2) < 0.08 * pitch && std::fabs(gap1 - len / 2) < 0.12 * pitch;
+}
+
+struct Line {
+    double a = 0, b = 0, sigma = 0, kbar = 0, sxx = 0;
+    int n = 0;
+};
+
+Line fitLine(const std::vector<double>& k, const std::vector<double>& d, const std::vector<bool>& use) {
+    Line l;
+    double sk = 0, sd = 0;
+    for (size_t i = 0; i < k.size(); ++i)
+        if (use[i]) sk += k[i], sd += d[i], ++l.n;
+    if (l.n < 3) return l;
+    l.kbar = sk / l.n;
+    double md = sd / l.n, sxy = 0;
+    for (size_t i = 0; i < k.size(); ++i)
+        if (use[i]) l.sxx += (k[i] - l.kbar) * (k[i] - l.kbar), sxy += (k[i] - l.kbar) * (d[i] - md);
+    l.b = sxy / l.sxx;
+    l.a = md - l.b * l.kbar;
+    double ss = 0;
+    for (size_t i = 0; i < k.size(); ++i)
+        if (use[i]) ss += std::pow(d[i] - l.a - l.b * k[i], 2);
+    l.sigma = std::sqrt(ss / std::max(1, l.n - 2));
+    return l;
+}
+
+// Height of a bar across v at each of its dashes, fitted as a line along u.
+bool barLine(const InkMap& ink, const Frame& fr, const DashRow& row, double v, double rowPx, double* slope,
+             double* at0) {
+    std::vector<double> us, vs;
+    std::vector<bool> use;
+    for (int i = 0; i < row.count; ++i) {
+        double s = row.start + i * row.pitch;
+        for (double part : {0.2, 0.75}) {
+            double u0 = s + part * row.length, u1 = u0 + 0.1 * row.length;
+            double sw = 0, sv = 0, lo = 1e9;
+            std::vector<std::pair<double, double>> samples;
+            for (double dv = -3 * rowPx - 1; dv <= 3 * rowPx + 1; dv += 0.5) {
+                double m = 0;
+                int n = 0;
+                for (double u = u0; u <= u1; u += 1, ++n) m += ink.sample(fr.x(u, v + dv), fr.y(u, v + dv));
+                m /= std::max(1, n);
+                samples.push_back({v + dv, m});
+                lo = std::min(lo, m);
+            }
+            for (auto& [vv, m] : samples) sw += m - lo, sv += (m - lo) * vv;
+            if (sw <= 0) continue;
+            us.push_back((u0 + u1) / 2);
+            vs.push_back(sv / sw);
+            use.push_back(true);
+        }
+    }
+    Line l = fitLine(us, vs, use);
+    if (l.n < 6) return false;
+    *slope = l.b;
+    *at0 = l.a;
+    return true;
+}
+
+// Turns the frame so that u runs exactly along the bars; returns the bars' v in it.
+bool straighten(const InkMap& ink, BarPair* pair, double* vTop, double* vBottom) {
+    double vt = pair->top.v, vb = pair->bottom.v;
+    for (int round = 0; round < 2; ++round) {
+        double rowPx = (vb - vt) / BAR_ROWS, st = 0, sb = 0, ct = 0, cb = 0;
+        if (!barLine(ink, pair->frame, pair->top, vt, rowPx, &st, &ct)) return false;
+        if (!barLine(ink, pair->frame, pair->bottom, vb, rowPx, &sb, &cb)) return false;
+        double m = (st + sb) / 2, turn = std::atan(m);
+        Frame& f = pair->frame;
+        double ox = f.x(0, ct), oy = f.y(0, ct);
+        double a = std::atan2(f.sn, f.cs) + turn;
+        f = Frame{ox, oy, std::cos(a), std::sin(a)};
+        // The lower bar's height at u = 0 in the new frame.
+        vb = (cb - ct) * std::cos(turn);
+        vt = 0;
+        pair->top.v = vt;
+        pair->bottom.v = vb;
+    }
+    *vTop = vt;
+    *vBottom = vb;
+    return vb > vt;
+}
+
+struct Measured {
+    VernierReading reading;
+    bool located = false;
+};
+
+double labelInk(const InkMap& ink, const Frame& fr, double s, double len, double vt, double rowPx) {
+    double sum = 0;
+    int n = 0;
+    for (double v = vt + LABEL_BAND[0] * rowPx; v <= vt + LABEL_BAND[1] * rowPx; v += std::max(1.0, rowPx))
+        for (double u = s; u <= s + len; u += 1, ++n) sum += ink.sample(fr.x(u, v), fr.y(u, v));
+    return n ? sum / n : 0;
+}
+
+void verdict(VernierReading* r, const Line& l, const FamilyShape& shape) {
+    double k0 = -l.a / l.b;
+    r->estimate = 10 - k0;
+    double sk = l.sigma / std::fabs(l.b) * std::sqrt(1.0 / l.n + (k0 - l.kbar) * (k0 - l.kbar) / l.sxx);
+    r->sigma = std::max(0.01, sk);
+    r->family = shape.family;
+    if (r->sigma > 0.3) {
+        r->status = VERNIER_TOO_BLURRED;
+        r->reason = "too blurred: the groups' offsets scatter by " + std::to_string(int(r->sigma * 100)) +
+                    "% of a group";
+        return;
+    }
+    r->group = int(std::lround(r->estimate));
+    double frac = r->estimate - r->group;
+    r->neighbour = std::fabs(frac) > 0.25 ? r->group + (frac > 0 ? 1 : -1) : r->group;
+    r->confidence = std::clamp(1 - (std::fabs(frac) + 2 * r->sigma) / 0.5, 0.0, 1.0);
+    r->highConfidence = std::fabs(frac) + 3 * r->sigma < 0.5 && r->sigma < 0.12;
+    if (r->estimate > 9.5 || r->estimate < -9.5) {
+        r->status = VERNIER_OUT_OF_RANGE;
+        char text[120];
+        std::snprintf(text, sizeof text, "no group lines up: the prints meet at %+.1f groups, beyond \"%s\"",
+                      r->estimate, r->estimate > 0 ? "09" : "-9");
+        r->reason = text;
+        r->highConfidence = false;
+        return;
+    }
+    r->status = VERNIER_READ;
+}
+
+Measured measure(const InkMap& ink, BarPair pair) {
+    Measured m;
+    VernierReading& r = m.reading;
+    double vt = 0, vb = 0;
+    if (!straighten(ink, &pair, &vt, &vb)) {
+        r.reason = "pattern not found: the bars could not be traced";
+        return m;
+    }
+    double rowPx = (vb - vt) / BAR_ROWS, pitch = pair.top.pitch;
+    const FamilyShape* shape = familyOf(pitch / (vb - vt));
+    if (!shape) {
+        r.reason = "pattern not found: dashed bars, but not spaced like a vernier";
+        return m;
+    }
+    double u0 = std::min(pair.top.start, pair.bottom.start) - pitch;
+    double u1 = std::max(pair.top.start, pair.bottom.start) + (pair.top.count + 1) * pitch;
+    Profile up = profile(ink, pair.frame, u0, u1, vt + UPPER_BAND[0] * rowPx, vt + UPPER_BAND[1] * rowPx);
+    Profile low = profile(ink, pair.frame, u0, u1, vt + LOWER_BAND[0] * rowPx, vt + LOWER_BAND[1] * rowPx);
+    std::vector<double> ks, ds;
+    std::vector<bool> use;
+    int labels = 0;
+    double white = labelInk(ink, pair.frame, pair.top.start - 2 * pitch, pitch, vt, rowPx);
+    for (int i = 0; i < VERNIER_GROUPS && i < pair.top.count && i < pair.bottom.count; ++i) {
+        VernierGroup g;
+        g.label = 9 - i;
+        double st = pair.top.start + i * pair.top.pitch, sb = pair.bottom.start + i * pair.bottom.pitch;
+        g.u = st;
+        g.x = pair.frame.x(st + pair.top.length / 2, vt + 17 * rowPx);
+        g.y = pair.frame.y(st + pair.top.length / 2, vt + 17 * rowPx);
+        if (labelInk(ink, pair.frame, st, pair.top.length, vt, rowPx) > white + 3 + up.noise) ++labels;
+        double t[3], b[3];
+        if (ticks(up, st, pair.top.length, pitch, t) && ticks(low, sb, pair.bottom.length, pitch, b)) {
+            g.measured = true;
+            g.offsetPx = ((b[0] - t[0]) + (b[1] - t[1]) + (b[2] - t[2])) / 3;
+            ks.push_back(i + 1);
+            ds.push_back(g.offsetPx);
+            use.push_back(true);
+        }
+        r.groups.push_back(g);
+    }
+    m.located = true;
+    r.pitchPx = pitch;
+    r.barDistancePx = vb - vt;
+    r.angleDeg = std::atan2(pair.frame.sn, pair.frame.cs) * 180 / 3.14159265358979323846;
+    if (labels < VERNIER_GROUPS / 2) {
+        m.located = false;
+        r.reason = "pattern not found: vernier bars without group labels";
+        return m;
+    }
+    if (int(ks.size()) < VERNIER_GROUPS / 2) {
+        r.status = VERNIER_TOO_BLURRED;
+        r.reason = "too blurred: the ticks of only " + std::to_string(ks.size()) + " of 19 groups can be told apart";
+        return m;
+    }
+    Line l = fitLine(ks, ds, use);
+    for (size_t i = 0; i < ks.size(); ++i)
+        if (std::fabs(ds[i] - l.a - l.b * ks[i]) > std::max(4 * l.sigma, 0.15 * std::fabs(l.b))) use[i] = false;
+    l = fitLine(ks, ds, use);
+    for (size_t i = 0, j = 0; i < r.groups.size(); ++i)
+        if (r.groups[i].measured && !use[j++]) r.groups[i].measured = false;
+    double step = std::fabs(l.b) / pitch;
+    if (l.n < VERNIER_GROUPS / 2 || step < 0.6 * shape->stepOverPitch || step > 1.5 * shape->stepOverPitch) {
+        r.status = l.sigma > 0.3 * std::fabs(l.b) ? VERNIER_TOO_BLURRED : VERNIER_NOT_FOUND;
+        r.reason = r.status == VERNIER_TOO_BLURRED ? "too blurred: the offsets do not follow the groups"
+                                                   : "pattern not found: the groups do not shift like a vernier's";
+        m.located = r.status == VERNIER_TOO_BLURRED;
+        return m;
+    }
+    verdict(&r, l, *shape);
+    return m;
+}
+
+}  // namespace
+
+std::string Vernier_LabelText(int label) {
+    char text[16];
+    std::snprintf(text, sizeof text, "%02d", label);
+    return text;
+}
+
+const char* Vernier_FamilyName(VernierFamily family) {
+    for (const FamilyShape& f : FAMILIES)
+        if (f.family == family) return f.name;
+    return "unknown";
+}
+
+VernierFamily Vernier_FamilyOfAdjustment(int jobType) {
+    if (jobType >= 5 && jobType <= 7) return FAMILY_ADJUST_540;
+    if (jobType == 8 || jobType == 9) return FAMILY_ADJUST_720;
+    if (jobType == 10) return FAMILY_ADJUST_1440;
+    return FAMILY_UNKNOWN;
+}
+
+VernierReading Vernier_Read(const VernierImage& image) {
+    VernierReading none;
+    if (image.width == 0 || image.height == 0 || image.rgb.size() < size_t(image.width) * image.height * 3) {
+        none.reason = "pattern not found: empty picture";
+        return none;
+    }
+    InkMap ink = Vernier_InkMap(image);
+    int longest = 0;
+    double angle = 0;
+    std::vector<BarPair> pairs = Vernier_LocateBars(ink, &longest, &angle);
+    std::vector<VernierReading> found;
+    std::string why;
+    for (const BarPair& p : pairs) {
+        Measured m = measure(ink, p);
+        if (m.located) found.push_back(m.reading);
+        else if (why.empty()) why = m.reading.reason;
+        if (found.size() >= 3) break;
+    }
+    if (found.empty()) {
+        none.angleDeg = angle;
+        none.reason = !why.empty() ? why
+                      : longest == 0 ? "pattern not found: no dashed bars on the picture"
+                                     : "pattern not found: the longest row of equal dashes has " + std::to_string(longest) +
+                                           " of 19 groups";
+        return none;
+    }
+    VernierReading& best = found[0];
+    for (size_t i = 1; i < found.size(); ++i) {
+        const VernierReading& o = found[i];
+        bool sameSpot = std::fabs(o.groups[0].x - best.groups[0].x) < best.pitchPx &&
+                        std::fabs(o.groups[0].y - best.groups[0].y) < best.barDistancePx;
+        if (sameSpot || o.status != VERNIER_READ || best.status != VERNIER_READ) continue;
+        if (std::fabs(o.estimate - best.estimate) >= 0.5) {
+            char text[160];
+            std::snprintf(text, sizeof text, "two candidates: two verniers on the picture, one lines up at \"%s\", "
+                          "the other at \"%s\"", Vernier_LabelText(best.group).c_str(),
+                          Vernier_LabelText(o.group).c_str());
+            best.status = VERNIER_TWO_CANDIDATES;
+            best.reason = text;
+            best.highConfidence = false;
+            break;
+        }
+    }
+    return best;
+}
+
+void Vernier_MarkGroups(VernierImage* image, const VernierReading& reading) {
+    auto dot = [&](double x, double y, uint8_t r, uint8_t g) {
+        long xi = std::lround(x), yi = std::lround(y);
+        if (xi < 0 || yi < 0 || xi >= long(image->width) || yi >= long(image->height)) return;
+        uint8_t* p = image->at(uint32_t(xi), uint32_t(yi));
+        p[0] = r, p[1] = g, p[2] = 0;
+    };
+    double half = reading.pitchPx * 0.45, tall = reading.barDistancePx * 0.7;
+    for (const VernierGroup& g : reading.groups) {
+        bool named = reading.status == VERNIER_READ && g.label == reading.group;
+        uint8_t r = g.measured ? 0 : 220, gr = g.measured ? 170 : 0;
+        for (int thick = 0; thick < (named ? 4 : 1); ++thick) {
+            double h = half + thick, t = tall + thick;
+            for (double s = -1; s <= 1; s += 0.5 / std::max(h, t)) {
+                dot(g.x + s * h, g.y - t, r, gr);
+                dot(g.x + s * h, g.y + t, r, gr);
+                dot(g.x - h, g.y + s * t, r, gr);
+                dot(g.x + h, g.y + s * t, r, gr);
+            }
+        }
+    }
+}

@@ -1,0 +1,61 @@
+// Area-averaging resampling of pictures: each output pixel is the mean of the input it covers.
+#include <algorithm>
+#include <cmath>
+
+#include "vernier/vernier.h"
+
+namespace {
+
+// Input pixels and weights for each output pixel along one axis.
+struct Tap {
+    uint32_t first;
+    std::vector<float> w;
+};
+
+std::vector<Tap> taps(uint32_t in, uint32_t out, double scale) {
+    std::vector<Tap> t(out);
+    for (uint32_t o = 0; o < out; ++o) {
+        double a = o / scale, b = (o + 1) / scale;
+        uint32_t i0 = uint32_t(std::floor(a)), i1 = std::min(in - 1, uint32_t(std::ceil(b) - 1));
+        i0 = std::min(i0, in - 1);
+        t[o].first = i0;
+        double total = 0;
+        for (uint32_t i = i0; i <= i1; ++i) {
+            double w = std::min<double>(b, i + 1) - std::max<double>(a, i);
+            t[o].w.push_back(float(std::max(0.0, w)));
+            total += std::max(0.0, w);
+        }
+        for (float& w : t[o].w) w = total > 0 ? float(w / total) : 0;
+    }
+    return t;
+}
+
+}  // namespace
+
+VernierImage Vernier_Resample(const VernierImage& image, double sx, double sy) {
+    VernierImage out;
+    if (image.width == 0 || image.height == 0 || sx <= 0 || sy <= 0) return out;
+    out.width = std::max(1u, uint32_t(std::lround(image.width * sx)));
+    out.height = std::max(1u, uint32_t(std::lround(image.height * sy)));
+    out.dpi = image.dpi * sx;
+    std::vector<Tap> tx = taps(image.width, out.width, sx), ty = taps(image.height, out.height, sy);
+    // Across first into a float buffer, then down.
+    std::vector<float> mid(size_t(out.width) * image.height * 3);
+    for (uint32_t y = 0; y < image.height; ++y)
+        for (uint32_t x = 0; x < out.width; ++x)
+            for (int c = 0; c < 3; ++c) {
+                float s = 0;
+                for (size_t k = 0; k < tx[x].w.size(); ++k) s += tx[x].w[k] * image.at(tx[x].first + uint32_t(k), y)[c];
+                mid[(size_t(y) * out.width + x) * 3 + size_t(c)] = s;
+            }
+    out.rgb.assign(size_t(out.width) * out.height * 3, 0);
+    for (uint32_t y = 0; y < out.height; ++y)
+        for (uint32_t x = 0; x < out.width; ++x)
+            for (int c = 0; c < 3; ++c) {
+                float s = 0;
+                for (size_t k = 0; k < ty[y].w.size(); ++k)
+                    s += ty[y].w[k] * mid[(size_t(ty[y].first + k) * out.width + x) * 3 + size_t(c)];
+                out.at(x, y)[c] = uint8_t(std::clamp(std::lround(s), 0L, 255L));
+            }
+    return out;
+}
