@@ -1,0 +1,207 @@
+// Fault soak: many jobs of every kind against the virtual printer with seeded random faults,
+// each of which must end in time with the verdict its fault implies and release the device.
+// HEADALIGN_SOAK_JOBS sets the number of jobs (default a short run), HEADALIGN_SOAK_SEED the seed.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <future>
+#include <map>
+#include <random>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "diag/errors.h"
+#include "job/job_context.h"
+#include "job/print_job.h"
+#include "soak_support.h"
+#include "support/fakes.h"
+#include "vprinter.h"
+
+namespace {
+
+enum Verdict { V_OK, V_PRINTER_CANCEL, V_PC_CANCEL, V_RECONNECT_FAILED, V_NO_PARAMS, V_OTHER, V_COUNT };
+const char* const VERDICT_NAMES[V_COUNT] = {"ok", "panel-cancel", "pc-cancel", "error17", "no-params", "other"};
+
+// When a fault is armed: before the job, or once the printer has the job's PRINT_START (so
+// it meets the swaths rather than the parameter read at the job's start).
+enum Phase { BEFORE_JOB, AFTER_PRINT_START };
+
+struct FaultKind {
+    const char* name;
+    Phase phase;
+    Verdict expected;
+    void (*make)(std::mt19937& rng, VPrinterFaults& f);
+};
+
+uint32_t pick(std::mt19937& rng, uint32_t lo, uint32_t hi) {
+    return std::uniform_int_distribution<uint32_t>(lo, hi)(rng);
+}
+
+// The catalogue: one row per fault, with what the operator must be told afterwards.
+const FaultKind FAULTS[] = {
+    {"none", BEFORE_JOB, V_OK, [](std::mt19937&, VPrinterFaults&) {}},
+    {"busy storm", AFTER_PRINT_START, V_OK, [](std::mt19937& r, VPrinterFaults& f) { f.busyCount = pick(r, 1, 40); }},
+    {"not ready", BEFORE_JOB, V_OK, [](std::mt19937& r, VPrinterFaults& f) { f.notReadyCount = pick(r, 1, 5); }},
+    {"failed writes", AFTER_PRINT_START, V_OK, [](std::mt19937& r, VPrinterFaults& f) { f.failWrites = pick(r, 1, 3); }},
+    {"failed reads", AFTER_PRINT_START, V_OK, [](std::mt19937& r, VPrinterFaults& f) { f.failReads = pick(r, 1, 2); }},
+    {"short disconnect", AFTER_PRINT_START, V_OK,
+     [](std::mt19937& r, VPrinterFaults& f) { f.failWrites = 1; f.disappearOpens = pick(r, 1, 8); }},
+    {"printer gone", AFTER_PRINT_START, V_RECONNECT_FAILED,
+     [](std::mt19937&, VPrinterFaults& f) { f.failWrites = 1; f.disappearOpens = 100000; }},
+    {"garbage packets", BEFORE_JOB, V_OK, [](std::mt19937& r, VPrinterFaults& f) { f.unknownKindReplies = pick(r, 1, 4); }},
+    {"other replies", AFTER_PRINT_START, V_OK, [](std::mt19937& r, VPrinterFaults& f) { f.otherCommandFirst = pick(r, 1, 4); }},
+    {"wrong acks", AFTER_PRINT_START, V_OK, [](std::mt19937& r, VPrinterFaults& f) { f.wrongSwathAck = pick(r, 1, 3); }},
+    {"panel cancel", BEFORE_JOB, V_PRINTER_CANCEL, [](std::mt19937&, VPrinterFaults& f) { f.panelCancelAtSwath = 1; }},
+    {"hung call", AFTER_PRINT_START, V_OK, [](std::mt19937& r, VPrinterFaults& f) { f.hangMs = pick(r, 2500, 60000); }},
+    {"cut replies", AFTER_PRINT_START, V_OK, [](std::mt19937& r, VPrinterFaults& f) { f.cutReplies = pick(r, 1, 2); }},
+    {"pc cancel", AFTER_PRINT_START, V_PC_CANCEL, [](std::mt19937&, VPrinterFaults&) {}},
+    {"mute printer", BEFORE_JOB, V_NO_PARAMS, [](std::mt19937&, VPrinterFaults& f) { f.failReads = 100000; }},
+    {"mixed", AFTER_PRINT_START, V_OK, [](std::mt19937& r, VPrinterFaults& f) {
+         f.busyCount = pick(r, 0, 10);
+         f.unknownKindReplies = pick(r, 0, 2);
+         f.otherCommandFirst = pick(r, 0, 2);
+         f.wrongSwathAck = pick(r, 0, 2);
+         f.cutReplies = pick(r, 0, 1);
+         f.failReads = pick(r, 0, 1);
+     }},
+};
+constexpr size_t FAULT_COUNT = sizeof FAULTS / sizeof FAULTS[0];
+const size_t PC_CANCEL = 13;
+
+// Jobs: pattern numbers and adjustment types (negative = adjustment).
+const int JOBS[] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 16, 17, 18, 19,
+                    -5, -6, -7, -8, -9, -10, -11, -12, -13, -14, -15};
+
+// Simulated time the job's own thread may wait: three command waits of 20 s, the 100 s
+// drain, and where the printer is gone ten reconnections of 37.5 s each with their resets.
+// Waits on the transmit thread's real work count too (the clock runs fast), hence the margin.
+constexpr uint32_t JOB_BOUND_MS = 600000;
+constexpr uint32_t RECONNECT_BOUND_MS = 1200000;
+constexpr auto REAL_BOUND = std::chrono::seconds(120);
+
+Verdict verdictOf(const JobOutcome& o) {
+    if (Job_Succeeded(o)) return V_OK;
+    if (o.pcCancelled) return V_PC_CANCEL;
+    if (o.printerCancelled && o.errorCode == ERR_PRINTER_CANCEL) return V_PRINTER_CANCEL;
+    if (o.errorCode == ERR_RECONNECT_FAILED) return V_RECONNECT_FAILED;
+    if (o.linkStarted && !o.paramsRead) return V_NO_PARAMS;
+    return V_OTHER;
+}
+
+// A fault armed after PRINT_START that the job never met (it ended first) implies nothing.
+bool consumed(const VPrinterFaults& set, const VPrinterFaults& left) {
+    return set.busyCount != left.busyCount || set.failWrites != left.failWrites ||
+           set.failReads != left.failReads || set.wrongSwathAck != left.wrongSwathAck ||
+           set.hangMs != left.hangMs || set.unknownKindReplies != left.unknownKindReplies ||
+           set.otherCommandFirst != left.otherCommandFirst || set.cutReplies != left.cutReplies;
+}
+
+std::string describe(const JobOutcome& o) {
+    char text[160];
+    std::snprintf(text, sizeof text, "link %d params %d created %d started %d end %d refused %d error %d pc %d panel %d swaths %d",
+                  o.linkStarted, o.paramsRead, o.jobCreated, o.printStarted, o.endAcknowledged, o.modeRefused,
+                  o.errorCode, o.pcCancelled, o.printerCancelled, o.swaths);
+    return text;
+}
+std::string describe(const VPrinterFaults& f) {
+    char text[200];
+    std::snprintf(text, sizeof text, "busy %u notReady %u failW %u failR %u gone %u unknown %u other %u ack %u panel %d hang %u cut %u",
+                  f.busyCount, f.notReadyCount, f.failWrites, f.failReads, f.disappearOpens, f.unknownKindReplies,
+                  f.otherCommandFirst, f.wrongSwathAck, f.panelCancelAtSwath, f.hangMs, f.cutReplies);
+    return text;
+}
+
+struct Row {
+    int injected = 0, met = 0;
+    int verdicts[V_COUNT] = {};
+    uint32_t longestMs = 0;
+};
+
+class FaultSoak : public ::testing::Test {
+protected:
+    PlatformFixture platform;
+    TempDir printerDir;
+    void SetUp() override {
+        soak_clock::install();
+        clearProgramError();
+        Job_SetHdMode(false);
+        ASSERT_TRUE(VPrinter_Attach(printerDir.path));
+    }
+    void TearDown() override {
+        VPrinter_SetFaults(VPrinterFaults{});
+        VPrinter_Detach();
+        clearProgramError();
+    }
+};
+
+TEST_F(FaultSoak, EveryJobEndsInTimeWithTheVerdictItsFaultImplies) {
+    const int jobs = soakEnv("HEADALIGN_SOAK_JOBS", 48);
+    const uint32_t seed = static_cast<uint32_t>(soakEnv("HEADALIGN_SOAK_SEED", 1));
+    std::mt19937 rng(seed);
+    std::vector<Row> table(FAULT_COUNT);
+
+    for (int n = 0; n < jobs; ++n) {
+        // Every fault comes round in turn; the job and the fault's strength are random.
+        const size_t k = static_cast<size_t>(n) % FAULT_COUNT;
+        const FaultKind& fault = FAULTS[k];
+        const int job = k == PC_CANCEL ? -11 : JOBS[pick(rng, 0, sizeof JOBS / sizeof JOBS[0] - 1)];
+        VPrinterFaults f;
+        f.seed = pick(rng, 1, 1u << 30);
+        fault.make(rng, f);
+        SCOPED_TRACE("job " + std::to_string(n) + " kind " + std::to_string(job) + " fault " + fault.name);
+
+        ArmedFaults armed(f, fault.phase == AFTER_PRINT_START, k == PC_CANCEL);
+        const auto realStart = std::chrono::steady_clock::now();
+        auto run = std::async(std::launch::async, [job] {
+            uint64_t start = soak_clock::threadSleptMs();
+            if (job > 0) Job_RunPattern(static_cast<uint8_t>(job));
+            else Job_RunAdjustment(static_cast<uint8_t>(-job));
+            return soak_clock::threadSleptMs() - start;
+        });
+        ASSERT_EQ(run.wait_for(REAL_BOUND), std::future_status::ready) << "job hangs";
+        const uint32_t took = static_cast<uint32_t>(run.get());
+        armed.stop();
+        const double realS = std::chrono::duration<double>(std::chrono::steady_clock::now() - realStart).count();
+        if (std::getenv("HEADALIGN_SOAK_VERBOSE"))
+            std::printf("soak job %d: kind %d fault %s: %.1f s simulated, %.2f s real\n", n, job, fault.name, took / 1000.0, realS);
+        const VPrinterFaults left = VPrinter_GetFaults();
+        VPrinter_SetFaults(VPrinterFaults{});
+
+        // "met": the fault reached the job (armed in time and, for counted faults, used up).
+        const bool met = fault.phase == BEFORE_JOB || k == PC_CANCEL ? armed.fired() : armed.fired() && consumed(f, left);
+        const Verdict expected = met ? fault.expected : V_OK;
+        const Verdict seen = verdictOf(Job_LastOutcome());
+        Row& row = table[k];
+        ++row.injected;
+        row.met += met ? 1 : 0;
+        ++row.verdicts[seen];
+        row.longestMs = std::max(row.longestMs, took);
+
+        EXPECT_EQ(VERDICT_NAMES[seen], std::string(VERDICT_NAMES[expected]))
+            << describe(Job_LastOutcome()) << " faults " << describe(f);
+        EXPECT_LE(took, fault.expected == V_RECONNECT_FAILED ? RECONNECT_BOUND_MS : JOB_BOUND_MS);
+        // The device and the transmit thread are given back whatever happened.
+        JobContext* ctx = jobContext();
+        EXPECT_EQ(ctx->link.device.load(), USB_INVALID_HANDLE);
+        EXPECT_FALSE(ctx->link.thread.joinable());
+        EXPECT_EQ(ctx->link.running.load(), 0u);
+        EXPECT_FALSE(VPrinter_JobOpen());
+        if (HasFailure()) break;
+    }
+
+    std::printf("\nfault soak: %d jobs, seed %u\n%-17s %8s %5s", jobs, seed, "fault", "injected", "met");
+    for (const char* v : VERDICT_NAMES) std::printf(" %12s", v);
+    std::printf(" %10s\n", "longest s");
+    for (size_t k = 0; k < FAULT_COUNT; ++k) {
+        const Row& r = table[k];
+        std::printf("%-17s %8d %5d", FAULTS[k].name, r.injected, r.met);
+        for (int v : r.verdicts) std::printf(" %12d", v);
+        std::printf(" %10.1f\n", r.longestMs / 1000.0);
+    }
+}
+
+}  // namespace

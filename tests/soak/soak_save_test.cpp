@@ -1,0 +1,249 @@
+// Saving under faults: SAVE to the printer while transactions fail, hang or come back cut,
+// SAVE while the front end's lock is held by a process that died, and parameter files whose
+// write fails half-way. The printer, the area and the files each hold the old record or the
+// new one, never a mixture, and success is never announced for a record not delivered.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <semaphore.h>
+#include <signal.h>
+#include <sys/mman.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <filesystem>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "app/console.h"
+#include "params/calibration_params.h"
+#include "link/usb.h"
+#include "platform/dialog_model.h"
+#include "platform/shared_area.h"
+#include "soak_support.h"
+#include "support/fakes.h"
+#include "vprinter.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+const char* const SAVE_OK = "Parameter save successful!";
+const char* const SAVE_FAIL = "Parameter save fail!";
+constexpr int BIDIR_HIGH_ADD = 1058;  // add entry of the first bidirectional row
+
+class SaveSoak : public ::testing::Test {
+protected:
+    PlatformFixture platform;
+    TempDir work;
+    std::string oldDir;
+    std::string areaName, lockName;
+
+    void SetUp() override {
+        oldDir = fs::current_path().string();
+        fs::current_path(work.path);
+        std::string suffix = std::to_string(getpid());
+        areaName = "haSoakArea_" + suffix;
+        lockName = "haSoakLock_" + suffix;
+        SharedArea_SetNames(areaName.c_str(), lockName.c_str());
+        DialogModel_Reset();
+        DialogModel_CaptureSystemBoxes(true);
+        ASSERT_TRUE(VPrinter_Attach(work.path + "/printer"));
+    }
+    void TearDown() override {
+        VPrinter_SetFaults(VPrinterFaults{});
+        VPrinter_Detach();
+        DialogModel_CaptureSystemBoxes(false);
+        DialogModel_Reset();
+        SharedArea_SetNames(nullptr, nullptr);
+        shm_unlink(("/" + areaName).c_str());
+        sem_unlink(("/" + lockName).c_str());
+        fs::current_path(oldDir);
+    }
+
+    void startConsole() {
+        DialogModel_Reset();
+        Console_ResetState();
+        *calibrationParams() = CalibrationParams{};
+        Usb_ResetForTest();
+        ASSERT_EQ(runConsole(0, 5), 0);
+    }
+    static Bytes printerRecord() {
+        uint8_t r[56];
+        VPrinter_StoredRecord(r);
+        return Bytes(r, r + 56);
+    }
+    static Bytes currentRecord() { return Bytes(consoleState()->currentRecord, consoleState()->currentRecord + 56); }
+    static int boxCount(const char* text) {
+        int n = 0;
+        for (const DialogModelBox& b : DialogModel_Boxes()) n += b.text == text ? 1 : 0;
+        return n;
+    }
+};
+
+TEST_F(SaveSoak, SaveToThePrinterUnderTransactionFaultsNeverMixesOrLies) {
+    const int rounds = soakEnv("HEADALIGN_SOAK_SAVES", 60);
+    std::mt19937 rng(static_cast<uint32_t>(soakEnv("HEADALIGN_SOAK_SEED", 1)));
+    int announced = 0, refused = 0, deliveredDespiteFailure = 0, startupFailures = 0, staleAtFailure = 0;
+    for (int n = 0; n < rounds; ++n) {
+        SCOPED_TRACE("save " + std::to_string(n));
+        const bool stale = VPrinter_PendingReplyPackets() > 0;
+        startConsole();
+        const Bytes before = printerRecord();
+        if (!consoleState()->printerConnected) {
+            // The start-up read failed (a reply left over from the faulted save before it):
+            // SAVE must refuse rather than send a record it never read.
+            ++startupFailures;
+            staleAtFailure += stale ? 1 : 0;
+            DialogModel_ClearBoxes();
+            DialogModel_Click(ID_SAVE);
+            EXPECT_EQ(boxCount(SAVE_OK), 0);
+            EXPECT_EQ(printerRecord(), before);
+            continue;
+        }
+        // Moves the first row up or down by a little, so every save changes the record.
+        int32_t current = std::stoi(DialogModel_Text(1056));
+        int32_t step = current < 200 ? 1 + static_cast<int>(rng() % 20) : -1 - static_cast<int>(rng() % 20);
+        DialogModel_Type(BIDIR_HIGH_ADD, std::to_string(step));
+        VPrinterFaults f;
+        f.seed = rng();
+        switch (rng() % 8) {
+        case 0: break;
+        case 1: f.failWrites = 1 + rng() % 3; break;
+        case 2: f.failReads = 1 + rng() % 3; break;
+        case 3: f.cutReplies = 1; break;
+        case 4: f.hangMs = 1000 + rng() % 60000; break;
+        case 5: f.disappearOpens = 1 + rng() % 3; break;
+        case 6: f.unknownKindReplies = 1 + rng() % 3; break;
+        default: f.otherCommandFirst = 1 + rng() % 3; break;
+        }
+        DialogModel_ClearBoxes();
+        VPrinter_SetFaults(f);
+        DialogModel_Click(ID_SAVE);
+        VPrinter_SetFaults(VPrinterFaults{});
+        const Bytes after = printerRecord();
+        const Bytes wanted = currentRecord();
+        const bool ok = boxCount(SAVE_OK) == 1;
+        EXPECT_EQ(boxCount(SAVE_OK) + boxCount(SAVE_FAIL), 1);
+        EXPECT_TRUE(after == before || after == wanted) << "a mixture of two records";
+        if (ok) {
+            EXPECT_EQ(after, wanted) << "success announced but not delivered";
+        }
+        // The stored file is replaced whole: it holds exactly the board's record.
+        std::string onDisk = readFileBytes(work.path + "/printer/record.bin");
+        EXPECT_EQ(Bytes(onDisk.begin(), onDisk.end()), after);
+        announced += ok ? 1 : 0;
+        refused += ok ? 0 : 1;
+        deliveredDespiteFailure += (!ok && after == wanted && after != before) ? 1 : 0;
+        if (HasFailure()) break;
+    }
+    std::printf("\nsave soak: %d rounds, %d saves announced, %d refused (%d of them reached the printer), "
+                "%d start-up reads failed (%d with a stale reply pending)\n",
+                rounds, announced, refused, deliveredDespiteFailure, startupFailures, staleAtFailure);
+}
+
+// The front end's area and lock, made here as the front end would make them.
+struct FrontEndArea {
+    std::string area, lock;
+    uint8_t* view = nullptr;
+    sem_t* sem = SEM_FAILED;
+    FrontEndArea(const std::string& a, const std::string& l, const Bytes& record) : area("/" + a), lock("/" + l) {
+        int fd = shm_open(area.c_str(), O_CREAT | O_RDWR, 0600);
+        if (fd < 0 || ftruncate(fd, 64) != 0) return;
+        void* p = mmap(nullptr, 64, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
+        close(fd);
+        if (p == MAP_FAILED) return;
+        view = static_cast<uint8_t*>(p);
+        std::memset(view, 0, 64);
+        std::memcpy(view + 4, record.data(), 56);
+        sem = sem_open(lock.c_str(), O_CREAT, 0600, 1);
+    }
+    ~FrontEndArea() {
+        if (view) munmap(view, 64);
+        if (sem != SEM_FAILED) sem_close(sem);
+    }
+    Bytes bytes() const { return Bytes(view, view + 64); }
+    // A child process takes the lock and dies without giving it back.
+    bool lockedByDeadProcess() {
+        pid_t pid = fork();
+        if (pid == 0) {
+            sem_wait(sem);
+            _exit(0);
+        }
+        int status = 0;
+        return pid > 0 && waitpid(pid, &status, 0) == pid && WIFEXITED(status);
+    }
+};
+
+TEST_F(SaveSoak, LockLeftHeldByADeadFrontEndFailsTheSaveAndLeavesTheAreaAlone) {
+    Bytes record(56, 0);
+    record[0] = 0xAC, record[2] = 1, record[3] = 40;
+    FrontEndArea front(areaName, lockName, record);
+    ASSERT_NE(front.view, nullptr);
+    ASSERT_NE(front.sem, SEM_FAILED);
+    startConsole();
+    ASSERT_EQ(consoleState()->printerConnected, 1);  // the start-up read came from the area
+    ASSERT_TRUE(front.lockedByDeadProcess());
+    const Bytes before = front.bytes();
+    const Bytes printerBefore = printerRecord();
+    DialogModel_Type(BIDIR_HIGH_ADD, "5");
+    DialogModel_ClearBoxes();
+    DialogModel_Click(ID_SAVE);
+    EXPECT_EQ(boxCount("Printer busy, please SAVE again"), 1);
+    EXPECT_EQ(boxCount(SAVE_FAIL), 1);
+    EXPECT_EQ(boxCount(SAVE_OK), 0);
+    EXPECT_EQ(front.bytes(), before);
+    EXPECT_EQ(printerRecord(), printerBefore);  // never sent to the printer instead
+    // Once the lock is free again the same SAVE goes through whole.
+    sem_post(front.sem);
+    DialogModel_ClearBoxes();
+    DialogModel_Type(BIDIR_HIGH_ADD, "5");
+    DialogModel_Click(ID_SAVE);
+    EXPECT_EQ(boxCount(SAVE_OK), 1);
+    Bytes now = front.bytes();
+    EXPECT_EQ(now[0], 1);
+    EXPECT_EQ(Bytes(now.begin() + 4, now.begin() + 60), currentRecord());
+}
+
+TEST_F(SaveSoak, ExportCutOffHalfWayKeepsTheOldFileWhole) {
+    startConsole();
+    const std::string path = work.path + "/export.dat";
+    const std::string oldContent(60, 'O');
+    { FILE* f = std::fopen(path.c_str(), "wb"); std::fwrite(oldContent.data(), 1, 60, f); std::fclose(f); }
+
+    // The disk takes only 30 of the 60 bytes.
+    struct rlimit saved{};
+    getrlimit(RLIMIT_FSIZE, &saved);
+    signal(SIGXFSZ, SIG_IGN);
+    struct rlimit small = saved;
+    small.rlim_cur = 30;
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+    DialogModel_ClearBoxes();
+    DialogModel_QueueFile(path);
+    DialogModel_Click(ID_EXPORT);
+    setrlimit(RLIMIT_FSIZE, &saved);
+    EXPECT_EQ(boxCount(("Parameters Save(" + path + ") Fail!").c_str()), 1);
+    EXPECT_EQ(readFileBytes(path), oldContent);
+    EXPECT_FALSE(fileExists(path + ".part"));
+
+    // A folder in the file's place: refused, the folder untouched.
+    fs::create_directory(work.path + "/taken.dat");
+    DialogModel_ClearBoxes();
+    DialogModel_QueueFile(work.path + "/taken.dat");
+    DialogModel_Click(ID_EXPORT);
+    EXPECT_EQ(boxCount(("Parameters Save(" + work.path + "/taken.dat) Fail!").c_str()), 1);
+    EXPECT_TRUE(fs::is_directory(work.path + "/taken.dat"));
+
+    // Without the limit the new record replaces the old one whole.
+    DialogModel_ClearBoxes();
+    DialogModel_QueueFile(path);
+    DialogModel_Click(ID_EXPORT);
+    std::string now = readFileBytes(path);
+    EXPECT_EQ(now, std::string(reinterpret_cast<const char*>(consoleState()->currentRecord), 60));
+}
+
+}  // namespace
