@@ -22,10 +22,11 @@ char tracePath[PATH_BUFFER];
 char errorPath[PATH_BUFFER];
 
 // Text-mode semantics of the operator's platform on every platform: LF is stored as CR LF.
-bool appendText(const char* path, const char* text) {
+bool appendText(const char* path, const char* utf8) {
     FILE* f = std::fopen(path, "ab");
     if (!f) return false;
-    for (const char* p = text; *p; ++p) {
+    std::string text = LogDir_FileText(utf8);  // the platform's code page for log files
+    for (const char* p = text.c_str(); *p; ++p) {
         if (*p == '\n') std::fputc('\r', f);
         std::fputc(*p, f);
     }
@@ -69,7 +70,7 @@ void Log_Trace(const char* fmt, ...) {
         std::string withFeed = std::string(line) + "\n";
         appendText(tracePath, withFeed.c_str());
     }
-    std::fputs(line, stdout);
+    std::fputs(LogDir_FileText(line).c_str(), stdout);
     std::fflush(stdout);
 }
 

@@ -1,6 +1,12 @@
 // The single-channel and channel-pair writers: byte positions in both directions, both heads,
 // the odd-offset rule, the untouched last nozzle and zero bytes that never touch the buffer.
+#ifdef _WIN32
+#define NOMINMAX
+#define WIN32_LEAN_AND_MEAN
+#include <windows.h>
+#else
 #include <sys/mman.h>
+#endif
 
 #include "format_fixture.h"
 
@@ -170,8 +176,13 @@ TEST_F(ChannelPair, PairNumberAboveThreeFormatsNothing) {
 
 TEST_F(FormatFixture, ZeroSourceBytesNeverTouchTheFormatBuffer) {
     // A read-only format buffer: any write, even an OR of zero, would fault.
+#ifdef _WIN32
+    void* ro = VirtualAlloc(nullptr, MAX_FORMAT_DATA_SIZE, MEM_RESERVE | MEM_COMMIT, PAGE_READONLY);
+    ASSERT_NE(ro, nullptr);
+#else
     void* ro = mmap(nullptr, MAX_FORMAT_DATA_SIZE, PROT_READ, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
     ASSERT_NE(ro, MAP_FAILED);
+#endif
     ctx->formatBuffer = static_cast<uint8_t*>(ro);
     ctx->printParams.headEnable = 3;
     for (int dir = 0; dir < 2; ++dir) {
@@ -182,7 +193,11 @@ TEST_F(FormatFixture, ZeroSourceBytesNeverTouchTheFormatBuffer) {
         }
         for (int pair = 0; pair < 4; ++pair) formatChannelPair(ctx, pair);
     }
+#ifdef _WIN32
+    VirtualFree(ro, 0, MEM_RELEASE);
+#else
     munmap(ro, MAX_FORMAT_DATA_SIZE);
+#endif
     SUCCEED();
 }
 

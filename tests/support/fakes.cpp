@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <deque>
 #include <filesystem>
+#include <random>
 #include <fstream>
 #include <sstream>
 #include <thread>
@@ -24,8 +25,10 @@ LocalTime fixedTime{2026, 12, 6, 21, 3, 9};
 void fastSleep(uint32_t ms) {
     tickNow += ms;
     slept += ms;
-    // Yield so that a polling thread lets the thread it waits for make progress.
-    std::this_thread::sleep_for(std::chrono::microseconds(ms ? 20 : 0));
+    // A real pause of 1/100 of the simulated time lets the thread a poller waits for make
+    // progress even on a loaded machine (thread start-up included), while a 20 s time-out
+    // still costs only 0.2 s.
+    std::this_thread::sleep_for(std::chrono::microseconds(ms * 10));
 }
 uint32_t fastTick() { return tickNow.load(); }
 void fixedLocalTime(LocalTime* out) {
@@ -101,12 +104,28 @@ void clear() {
 }
 }  // namespace msgbox_recorder
 
+// Test programs compare log texts as the sources write them (UTF-8) on every platform; the
+// Windows tests switch the code page 936 conversion back on where they check it.
+namespace {
+[[maybe_unused]] const bool logTextUtf8 = (LogDir_SetCodePageText(false), true);
+}
+
 TempDir::TempDir() {
+#ifdef _WIN32
+    // No mkdtemp: random names until one is created by this call.
+    std::random_device random;
+    for (int attempt = 0; attempt < 100 && path.empty(); ++attempt) {
+        auto candidate = std::filesystem::temp_directory_path() / ("headalign-" + std::to_string(random()));
+        std::error_code ec;
+        if (std::filesystem::create_directory(candidate, ec)) path = candidate.string();
+    }
+#else
     std::string tmpl = (std::filesystem::temp_directory_path() / "headalign-XXXXXX").string();
     std::vector<char> buf(tmpl.begin(), tmpl.end());
     buf.push_back('\0');
     char* made = mkdtemp(buf.data());
     path = made ? made : "";
+#endif
 }
 TempDir::~TempDir() {
     std::error_code ec;

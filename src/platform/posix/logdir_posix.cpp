@@ -10,3 +10,6 @@ std::string LogDir_Default() {
     const char* home = std::getenv("HOME");
     return std::string(home && *home ? home : ".") + "/.local/state/headalign/PrinterLog";
 }
+
+std::string LogDir_FileText(const std::string& utf8) { return utf8; }
+void LogDir_SetCodePageText(bool) {}

@@ -1,0 +1,144 @@
+// Win32 dialog back end: the modeless dialog from the resource script, its message loop and
+// the controls by ID through the ANSI functions, with texts converted to code page 936.
+#include <windows.h>
+#include <commdlg.h>
+
+#include <string>
+#include <vector>
+
+#include "platform/win32/win32_dialog.h"
+#include "platform/win32/win32_text.h"
+
+namespace {
+
+constexpr DWORD FILE_BUFFER_CHARS = 5200;
+
+HWND hwnd(DialogHandle d) { return reinterpret_cast<HWND>(d); }
+DialogHandle handleOf(HWND h) { return reinterpret_cast<DialogHandle>(h); }
+HWND item(DialogHandle d, int id) { return GetDlgItem(hwnd(d), id); }
+std::string gbk(const char* utf8) { return Win32_ToGbk(utf8 ? utf8 : ""); }
+
+// The console's procedure rides in the dialog's user slot; every message goes to it.
+INT_PTR CALLBACK thunk(HWND h, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_INITDIALOG) {
+        SetWindowLongPtrA(h, DWLP_USER, lParam);
+        auto proc = reinterpret_cast<DialogProc>(lParam);
+        if (proc) proc(handleOf(h), DLGMSG_INIT, wParam, lParam);
+        return TRUE;
+    }
+    auto proc = reinterpret_cast<DialogProc>(GetWindowLongPtrA(h, DWLP_USER));
+    if (!proc) return FALSE;
+    return proc(handleOf(h), message, wParam, lParam) ? TRUE : FALSE;
+}
+
+DialogHandle create(const DialogLayout* layout, DialogProc proc) {
+    HWND h = CreateDialogParamA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(layout->resourceId),
+                                nullptr, thunk, reinterpret_cast<LPARAM>(proc));
+    return h ? handleOf(h) : DIALOG_NONE;
+}
+
+void destroy(DialogHandle d) { DestroyWindow(hwnd(d)); }
+void postQuit(int code) { PostQuitMessage(code); }
+
+// No dialog-key translation: Tab and Enter stay plain keys, as the console wants.
+int runLoop() {
+    MSG m{};
+    while (GetMessageA(&m, nullptr, 0, 0) > 0) {
+        TranslateMessage(&m);
+        DispatchMessageA(&m);
+    }
+    return static_cast<int>(m.wParam);
+}
+
+void show(DialogHandle d, int command) { ShowWindow(hwnd(d), command); }
+void setTitle(DialogHandle d, const char* title) {
+    std::string t = gbk(title);
+    SendMessageA(hwnd(d), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(t.c_str()));
+}
+void setIcon(DialogHandle d, int resourceId) {
+    HICON icon = LoadIconA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(resourceId));
+    SendMessageA(hwnd(d), WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(icon));
+}
+
+void setText(DialogHandle d, int id, const char* text) { SetDlgItemTextA(hwnd(d), id, gbk(text).c_str()); }
+std::string getText(DialogHandle d, int id) {
+    HWND c = item(d, id);
+    if (!c) return std::string();
+    int n = GetWindowTextLengthA(c);
+    std::vector<char> buffer(static_cast<size_t>(n > 0 ? n : 0) + 1, '\0');
+    GetDlgItemTextA(hwnd(d), id, buffer.data(), static_cast<int>(buffer.size()));
+    return Win32_FromGbk(buffer.data());
+}
+void setCheck(DialogHandle d, int id, bool on) { CheckDlgButton(hwnd(d), id, on ? BST_CHECKED : BST_UNCHECKED); }
+bool isChecked(DialogHandle d, int id) { return IsDlgButtonChecked(hwnd(d), id) == BST_CHECKED; }
+void enable(DialogHandle d, int id, bool on) { EnableWindow(item(d, id), on ? TRUE : FALSE); }
+void showControl(DialogHandle d, int id, bool visible) { ShowWindow(item(d, id), visible ? SW_SHOW : SW_HIDE); }
+
+LRESULT listMessage(DialogHandle d, int id, UINT message, WPARAM w = 0, LPARAM l = 0) {
+    return SendMessageA(item(d, id), message, w, l);
+}
+void listClear(DialogHandle d, int id) {
+    for (LRESULT n = listMessage(d, id, CB_GETCOUNT); n > 0; --n) listMessage(d, id, CB_DELETESTRING, 0);
+}
+void listAdd(DialogHandle d, int id, const char* text) {
+    std::string t = gbk(text);
+    listMessage(d, id, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(t.c_str()));
+}
+void listSelect(DialogHandle d, int id, int index) { listMessage(d, id, CB_SETCURSEL, static_cast<WPARAM>(index)); }
+int listSelection(DialogHandle d, int id) {
+    LRESULT r = listMessage(d, id, CB_GETCURSEL);
+    return r == CB_ERR ? -1 : static_cast<int>(r);
+}
+int listCount(DialogHandle d, int id) {
+    LRESULT r = listMessage(d, id, CB_GETCOUNT);
+    return r == CB_ERR ? 0 : static_cast<int>(r);
+}
+
+int messageBox(DialogHandle d, const char* text, const char* caption, int buttons, int icon) {
+    int r = MessageBoxA(hwnd(d), gbk(text).c_str(), gbk(caption).c_str(), static_cast<UINT>(buttons | icon));
+    return r == 0 ? IDCANCEL : r;
+}
+
+// Pairs of description and pattern, each NUL-terminated, the list ending in an empty string.
+std::string filterString(const FileDialogRequest& request) {
+    std::string out;
+    for (size_t i = 0; i < request.filterCount; ++i) {
+        out += gbk(request.filters[i][0]) + '\0';
+        out += gbk(request.filters[i][1]) + '\0';
+    }
+    return out + '\0';
+}
+
+bool fileDialog(DialogHandle d, FileDialogKind kind, const FileDialogRequest& request, std::string* path) {
+    std::string filters = filterString(request);
+    std::string title = gbk(request.title);
+    std::string folder = gbk(request.initialDir.c_str());
+    std::vector<char> file(FILE_BUFFER_CHARS, '\0');
+    std::string name = gbk(request.initialName.c_str());
+    name.copy(file.data(), file.size() - 1);
+
+    OPENFILENAMEA ofn{};
+    ofn.lStructSize = sizeof ofn;
+    ofn.hwndOwner = hwnd(d);
+    ofn.lpstrFilter = filters.c_str();
+    ofn.nFilterIndex = 1;
+    ofn.lpstrFile = file.data();
+    ofn.nMaxFile = FILE_BUFFER_CHARS;
+    ofn.lpstrInitialDir = folder.empty() ? nullptr : folder.c_str();
+    ofn.lpstrTitle = title.c_str();
+    ofn.Flags = OFN_EXPLORER | OFN_FILEMUSTEXIST | OFN_ALLOWMULTISELECT;
+    BOOL ok = kind == FILE_DIALOG_OPEN ? GetOpenFileNameA(&ofn) : GetSaveFileNameA(&ofn);
+    if (!ok) return false;
+    // A multiple selection leaves the folder first: that is the path the caller gets.
+    *path = Win32_FromGbk(file.data());
+    return true;
+}
+
+const DialogBackend win32Dialog{create,  destroy,   postQuit,   runLoop,       show,        setTitle,
+                                setIcon, setText,   getText,    setCheck,      isChecked,   enable,
+                                showControl, listClear, listAdd, listSelect, listSelection, listCount,
+                                messageBox, fileDialog};
+
+}  // namespace
+
+const DialogBackend* Win32Dialog_Backend() { return &win32Dialog; }

@@ -1,0 +1,33 @@
+// Entry of the Windows console: `headalign` without a command opens the native dialog.
+#include <windows.h>
+
+#include "app/console.h"
+#include "cli/cli.h"
+#include "platform/win32/win32_dialog.h"
+
+namespace {
+// The show command the program was started with (as WinMain would receive it).
+int startShowCommand() {
+    STARTUPINFOA info{};
+    info.cb = sizeof info;
+    GetStartupInfoA(&info);
+    return (info.dwFlags & STARTF_USESHOWWINDOW) ? info.wShowWindow : SW_SHOWDEFAULT;
+}
+
+// Started from the desktop rather than a command prompt: the console window Windows opened for
+// this program alone is not wanted beside the dialog.
+void dropOwnConsole() {
+    DWORD processes[2];
+    if (GetConsoleProcessList(processes, 2) == 1) FreeConsole();
+}
+}  // namespace
+
+int Console_RunDesktop(const CliOptions& options) {
+    if (!Cli_AttachPrinter(options)) return 1;
+    dropOwnConsole();
+    Dialog_Install(Win32Dialog_Backend());
+    int status = runConsole(reinterpret_cast<intptr_t>(GetModuleHandleA(nullptr)), startShowCommand());
+    Dialog_Install(nullptr);
+    Cli_DetachPrinter(options);
+    return status;
+}

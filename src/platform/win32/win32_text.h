@@ -1,0 +1,10 @@
+// Text at the Windows boundary: the program's UTF-8 texts as code page 936 (GBK) and back.
+#pragma once
+#include <string>
+
+constexpr unsigned WIN32_TEXT_CODE_PAGE = 936;
+
+// UTF-8 -> GBK. Characters GBK lacks become '?', as the system's own conversion does.
+std::string Win32_ToGbk(const std::string& utf8);
+// GBK -> UTF-8 (texts read back from controls, paths chosen in file dialogs).
+std::string Win32_FromGbk(const std::string& gbk);
