@@ -212,6 +212,13 @@ void Tx_BuildSwathBlock(const SwathRecord& record, uint8_t block[SWATH_BLOCK_SIZ
 }
 
 bool Tx_SendSwath(LinkState* link, SwathRecord* record) {
+    if (record->size != 0 && !record->data) {
+        // A record left full by an earlier job whose buffers are already freed: nothing of
+        // it can be sent, and reading it would touch freed memory.
+        Log_Trace("tx swath%d: no data buffer, dropped\n", static_cast<int>(record->swathNo));
+        Ring_SetState(record, SWATH_EMPTY);
+        return true;
+    }
     uint8_t block[SWATH_BLOCK_SIZE];
     Tx_BuildSwathBlock(*record, block);
     Tx_SpitControl(block, record->size);

@@ -83,6 +83,22 @@ TEST_F(TransmitTest, SpitEveryThirdSwathWithDataOnTheNextRightToLeftOne) {
     for (int i = 0; i < 5; ++i) EXPECT_EQ(spit(1800, true), 0);
 }
 
+TEST_F(TransmitTest, RecordWithoutItsBufferIsNeverRead) {
+    SwathRecord* r = Ring_GetEmpty();
+    ASSERT_NE(r, nullptr);
+    r->size = 1800;
+    r->swathNo = 5;
+    Ring_SetState(r, SWATH_FULL);
+    Ring_Free();  // an earlier job ended with the record still full
+    ASSERT_TRUE(Link_Start(job));
+    job->txReleased = 1;
+    while (Ring_CountState(SWATH_EMPTY) != 4) Clock_Sleep(100);
+    Link_Stop(&job->link);
+    EXPECT_TRUE(traced("tx swath5: no data buffer, dropped"));
+    EXPECT_TRUE(fake_usb::writes().empty());
+    Ring_Init(job);
+}
+
 TEST_F(TransmitTest, StartFailsWithoutTheDevice) {
     fake_usb::setPaths({});
     EXPECT_FALSE(Link_Start(job));
