@@ -221,27 +221,54 @@ static void copySwathData(const JobContext* ctx, SwathRecord* record, size_t off
     std::memset(record->data + inside, 0, roundedLength - inside);
 }
 
+// Whole job columns per head dot, or 0 when the resolution is not a whole multiple of it.
+static uint32_t columnsPerHeadDot() {
+    const CalibrationParams* cp = calibrationParams();
+    if (cp->xResolution == 0 || cp->headDpi == 0 || cp->xResolution % cp->headDpi != 0) return 0;
+    return cp->xResolution / cp->headDpi;
+}
+
+// The carriage places a swath by whole head dots while its data columns follow at the job's
+// resolution. Cutting the first inked column's place down to a head dot would shift the whole
+// swath by the remainder, differently in each direction and from swath to swath, and the
+// vernier would read that shift as a mechanical error. So the data starts at the head dot at
+// or before the first inked column (at or after it, right to left) and carries the blank
+// columns in between. Returns those lead columns; 0 where the image leaves no room for them.
+static uint32_t leadColumns(const JobContext* ctx, uint64_t firstColumn, int64_t place) {
+    const uint32_t perDot = columnsPerHeadDot();
+    if (perDot <= 1 || place < 0) return 0;
+    const uint32_t rest = static_cast<uint32_t>(place % perDot);
+    const uint32_t lead = ctx->swathDirection == 0 ? rest : (perDot - rest) % perDot;
+    return lead <= firstColumn ? lead : 0;
+}
+
 void fillSwathRecord(JobContext* ctx, SwathRecord* record) {
     const uint32_t k = ctx->bitsPerPixel ? ctx->bitsPerPixel : 1;
+    const uint64_t firstColumn =
+        static_cast<uint64_t>(ctx->swathStart) * 2 / unitsPerGroup(ctx);
+    // Right to left the carriage counts from the right end of the image.
+    const int64_t rightEnd =
+        static_cast<int64_t>(ctx->rowBits) + static_cast<int64_t>(headMarginColumns(ctx)) * k;
+    const int64_t startColumn = ctx->swathDirection == 0
+                                    ? static_cast<int64_t>(ctx->swathStart / k)
+                                    : (rightEnd - ctx->swathStart) / k;
+    const uint32_t lead = leadColumns(ctx, firstColumn, ctx->startOffsetDots + startColumn);
+
     const uint64_t extra = ctx->swathWidth < 100 ? 256 : 16;
-    const uint64_t wanted = (ctx->swathWidth / k + extra) * 180;
+    const uint64_t wanted = (ctx->swathWidth / k + extra + lead) * 180;
     const uint64_t rounded = std::min<uint64_t>((wanted + 63) / 64 * 64, MAX_FORMAT_DATA_SIZE);
-    const size_t offset =
-        static_cast<size_t>(static_cast<uint64_t>(ctx->swathStart) * 180 / unitsPerGroup(ctx)) * 2;
+    const size_t offset = static_cast<size_t>((firstColumn - lead) * 180);
     copySwathData(ctx, record, offset, static_cast<size_t>(std::min(wanted, rounded)),
                   static_cast<size_t>(rounded));
     record->size = static_cast<uint32_t>(rounded);
 
     if (ctx->swathDirection == 0) {
-        record->startPos = toHeadDots(ctx, ctx->swathStart / k);
+        record->startPos = toHeadDots(ctx, startColumn - lead);
         record->stopPos = toHeadDots(ctx, ctx->swathStop / k);
         record->rightToLeft = 0;
         record->leftToRight = 1;
     } else {
-        // Right to left the carriage counts from the right end of the image.
-        const int64_t rightEnd =
-            static_cast<int64_t>(ctx->rowBits) + static_cast<int64_t>(headMarginColumns(ctx)) * k;
-        record->startPos = toHeadDots(ctx, (rightEnd - ctx->swathStart) / k);
+        record->startPos = toHeadDots(ctx, startColumn + lead);
         record->stopPos = toHeadDots(ctx, (rightEnd - ctx->swathStop) / k);
         record->rightToLeft = 1;
         record->leftToRight = 0;
