@@ -1,7 +1,8 @@
-// Head formatter throughput: all eight channels of a full swath of a vernier pattern, beside a
-// memcpy of the same format-buffer span.
+// Head formatter throughput: all eight channels of a full swath (a vernier pattern and a dense
+// image), each head and each direction, beside a memcpy of the same format-buffer span.
 #include <benchmark/benchmark.h>
 
+#include <cstdio>
 #include <cstring>
 #include <vector>
 
@@ -18,7 +19,9 @@ constexpr uint32_t ROWS = 180;
 
 // A swath as the vernier patterns draw it: numbered groups of a bar with three ticks, every
 // 200 dots, plus a frame line, on a 720 dpi head with the usual row gaps.
-JobContext* setUpSwath(uint8_t direction) {
+enum class Image { Vernier, Dense };
+
+JobContext* setUpSwath(uint8_t direction, Image image = Image::Vernier, int head = 0) {
     Job_ClearContext();
     JobContext* ctx = jobContext();
     ctx->printParams.rowGapSmall = 64;
@@ -31,7 +34,18 @@ JobContext* setUpSwath(uint8_t direction) {
     ctx->formatBuffer = formatBufferStorage();
     calibrationParams()->resolutionClass = 2;
     calibrationParams()->bidirTextHigh = 3;
+    if (head == 1) {
+        // The second head of a double-head printer, 420 dots beside the first.
+        ctx->printParams.headEnable = 3;
+        ctx->printParams.headDistance = 420;
+        ctx->secondHeadPass = 1;
+    }
     const uint32_t stride = (ROW_BITS + 7) / 8;
+    if (image == Image::Dense) {
+        // Every second dot set: every column pair of every nozzle prints.
+        std::memset(canvasBuffer(), 0xAA, stride * ROWS);
+        return ctx;
+    }
     std::memset(canvasBuffer(), 0, stride * ROWS);
     for (uint32_t k = 1; k * 200 + 170 < ROW_BITS; ++k) {
         const uint32_t x = k * 200 + 10 - k % 20;
@@ -49,8 +63,8 @@ size_t formatSpan(const JobContext* ctx) {
     return (static_cast<size_t>(ctx->rowBits) + 2 * headMarginColumns(ctx)) * 180;
 }
 
-void formatAllChannels(benchmark::State& state, uint8_t direction) {
-    JobContext* ctx = setUpSwath(direction);
+void formatAllChannels(benchmark::State& state, Image image, int head, uint8_t direction) {
+    JobContext* ctx = setUpSwath(direction, image, head);
     const size_t span = formatSpan(ctx);
     std::memset(formatBufferStorage(), 0, span);
     for (auto _ : state) {
@@ -62,8 +76,22 @@ void formatAllChannels(benchmark::State& state, uint8_t direction) {
     state.counters["span_bytes"] = static_cast<double>(span);
 }
 
-void BM_FormatEightChannelsLeftToRight(benchmark::State& state) { formatAllChannels(state, 0); }
-void BM_FormatEightChannelsRightToLeft(benchmark::State& state) { formatAllChannels(state, 1); }
+BENCHMARK_CAPTURE(formatAllChannels, vernier_PHA_LtoR, Image::Vernier, 0, 0)
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(formatAllChannels, vernier_PHA_RtoL, Image::Vernier, 0, 1)
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(formatAllChannels, vernier_PHB_LtoR, Image::Vernier, 1, 0)
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(formatAllChannels, vernier_PHB_RtoL, Image::Vernier, 1, 1)
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(formatAllChannels, dense_PHA_LtoR, Image::Dense, 0, 0)
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(formatAllChannels, dense_PHA_RtoL, Image::Dense, 0, 1)
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(formatAllChannels, dense_PHB_LtoR, Image::Dense, 1, 0)
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(formatAllChannels, dense_PHB_RtoL, Image::Dense, 1, 1)
+    ->Unit(benchmark::kMillisecond);
 
 // The same span copied once: the cost of the swath's hand-over to the ring, for scale.
 void BM_MemcpyFormatSpan(benchmark::State& state) {
@@ -79,8 +107,6 @@ void BM_MemcpyFormatSpan(benchmark::State& state) {
     state.counters["span_bytes"] = static_cast<double>(span);
 }
 
-BENCHMARK(BM_FormatEightChannelsLeftToRight)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_FormatEightChannelsRightToLeft)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_MemcpyFormatSpan)->Unit(benchmark::kMillisecond);
 
 }  // namespace

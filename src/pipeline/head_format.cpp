@@ -2,6 +2,7 @@
 // heads and both directions, with every format buffer write kept inside the buffer.
 #include "pipeline/head_format.h"
 
+#include <bit>
 #include <cstring>
 
 #include "diag/log.h"
@@ -117,6 +118,117 @@ inline uint32_t nextInked(const uint8_t* src, uint32_t j, uint32_t n) {
     return j;
 }
 
+// --- column-wise writing ----------------------------------------------------------------------
+// The source is row-major and the format buffer column-major, so the writers go down the
+// columns: the bytes of one source byte column (one per nozzle) are gathered first, and every
+// format column they feed is then written as one contiguous run, eight nozzles per step.
+constexpr uint64_t LANES = 0x0101010101010101ull;
+constexpr uint64_t LOW7 = 0x7F7F7F7F7F7F7F7Full;
+constexpr uint64_t HIGH = 0x8080808080808080ull;
+
+// Eight nozzle bytes: `mask` in every lane whose source byte has any of `bits`, else 0.
+inline uint64_t laneMask(uint64_t source, uint8_t bits, uint8_t mask) {
+    const uint64_t x = source & (bits * LANES);
+    const uint64_t nonZero = (((x & LOW7) + LOW7) | x) & HIGH;
+    return (nonZero >> 7) * mask;
+}
+
+inline void orWord(uint8_t* at, uint64_t value) {
+    uint64_t word;
+    std::memcpy(&word, at, sizeof word);
+    word |= value;
+    std::memcpy(at, &word, sizeof word);
+}
+
+// Nozzle rows in groups of eight, one bit per group with ink (180 rows: 23 groups).
+using RowGroups = uint32_t;
+
+constexpr RowGroups wholeColumn(uint32_t rows) {
+    return rows ? (RowGroups{1} << ((rows - 1) / 8) << 1) - 1 : 0;
+}
+
+// ORs `mask` into out[r] (and out[second + r] when second is not 0) for every nozzle r below
+// `rows` whose source byte column[r] has any of `bits`; only the groups in `groups` are read.
+inline void orNozzles(uint8_t* out, int64_t second, const uint8_t* column, uint32_t rows,
+                      RowGroups groups, uint8_t bits, uint8_t mask) {
+    if (groups == wholeColumn(rows)) {
+        // A simple loop the compiler turns into vector code.
+        for (uint32_t r = 0; r < rows; ++r) out[r] |= (column[r] & bits) ? mask : 0;
+        if (second)
+            for (uint32_t r = 0; r < rows; ++r) out[second + r] |= (column[r] & bits) ? mask : 0;
+        return;
+    }
+    for (; groups; groups &= groups - 1) {
+        const uint32_t r0 = 8u * static_cast<uint32_t>(std::countr_zero(groups));
+        if (r0 + 8 <= rows) {
+            uint64_t source;
+            std::memcpy(&source, column + r0, sizeof source);
+            const uint64_t value = laneMask(source, bits, mask);
+            if (!value) continue;
+            orWord(out + r0, value);
+            if (second) orWord(out + second + r0, value);
+            continue;
+        }
+        for (uint32_t r = r0; r < rows; ++r) {
+            if (!(column[r] & bits)) continue;
+            out[r] |= mask;
+            if (second) out[second + r] |= mask;
+        }
+    }
+}
+
+// Calls emit(j, column, inked, groups) for every source byte column j with ink in any row:
+// column[r] is row r's byte j (zero in the rows outside `groups`), inked the OR of them. The
+// rows are read a word (eight columns) at a time; blank words and rows cost no more.
+template <typename Emit>
+void forEachInkedColumn(const uint8_t* src, uint32_t stride, uint32_t rows, Emit emit) {
+    static_assert(NOZZLES <= 8 * sizeof(RowGroups) * 8, "row groups fit one mask");
+    uint8_t strip[NOZZLES][8];
+    uint8_t column[NOZZLES] = {};
+    uint16_t inkedRows[NOZZLES];
+    uint32_t j0 = 0;
+    for (; j0 < stride; j0 += 8) {
+        const uint32_t width = stride - j0 < 8 ? stride - j0 : 8;
+        uint64_t any = 0;
+        uint32_t count = 0;
+        const uint8_t* row = src + j0;
+        for (uint32_t r = 0; r < rows; ++r, row += stride) {
+            uint64_t word = 0;
+            if (width == 8) std::memcpy(&word, row, sizeof word);
+            else std::memcpy(&word, row, width);  // the row's last bytes
+            if (!word) continue;
+            std::memcpy(strip[r], &word, sizeof word);
+            inkedRows[count++] = static_cast<uint16_t>(r);
+            any |= word;
+        }
+        if (!any) continue;
+        uint8_t inked[8];
+        std::memcpy(inked, &any, sizeof inked);
+        if (count == rows) {
+            // Ink in every row: whole columns, every group.
+            const RowGroups all = wholeColumn(rows);
+            for (uint32_t i = 0; i < width; ++i) {
+                if (!inked[i]) continue;
+                for (uint32_t r = 0; r < rows; ++r) column[r] = strip[r][i];
+                emit(j0 + i, column, inked[i], all);
+            }
+            std::memset(column, 0, sizeof column);
+            continue;
+        }
+        for (uint32_t i = 0; i < width; ++i) {
+            if (!inked[i]) continue;
+            RowGroups groups = 0;
+            for (uint32_t n = 0; n < count; ++n) {
+                const uint32_t r = inkedRows[n];
+                column[r] = strip[r][i];
+                groups |= RowGroups{1} << (r / 8);
+            }
+            emit(j0 + i, column, inked[i], groups);
+            for (uint32_t n = 0; n < count; ++n) column[inkedRows[n]] = 0;
+        }
+    }
+}
+
 // --- single-channel writers -------------------------------------------------------------------
 // Bit pairs 0..3 of a source byte (bits 7-6, 5-4, 3-2, 1-0) and their two columns' byte
 // positions relative to the byte's base, left to right and right to left (from E - base).
@@ -125,9 +237,9 @@ constexpr int64_t LTR_PAIR_AT[4] = {0, 360, 720, 1080};
 constexpr int64_t RTL_PAIR_AT[4] = {-360, 0, -1080, -720};
 constexpr int64_t SINGLE_BYTE_SPAN = 1440;
 
-template <bool Checked>
-void writeSingle(Target& t, const JobContext* ctx, const uint8_t* src, uint32_t rows, int64_t start,
-                 bool rightToLeft, uint8_t mask) {
+// Writes of a swath that may leave the buffer: one source byte at a time, each write checked.
+void writeSingleChecked(Target& t, const JobContext* ctx, const uint8_t* src, uint32_t rows,
+                        int64_t start, bool rightToLeft, uint8_t mask) {
     const uint32_t stride = sourceStride(ctx);
     const int64_t end = static_cast<int64_t>(ctx->rowBits) * COLUMN;
     const int64_t* at = rightToLeft ? RTL_PAIR_AT : LTR_PAIR_AT;
@@ -138,17 +250,29 @@ void writeSingle(Target& t, const JobContext* ctx, const uint8_t* src, uint32_t 
                                              : start + SINGLE_BYTE_SPAN * j;
             for (int k = 0; k < 4; ++k) {
                 if (!(b & PAIR_BITS[k])) continue;
-                const int64_t i = base + at[k];
-                if constexpr (Checked) {
-                    t.orIn(i, mask);
-                    t.orIn(i + COLUMN, mask);
-                } else {
-                    t.base[i] |= mask;
-                    t.base[i + COLUMN] |= mask;
-                }
+                t.orIn(base + at[k], mask);
+                t.orIn(base + at[k] + COLUMN, mask);
             }
         }
     }
+}
+
+// Writes of a swath known to stay inside the buffer, column by column: each source byte column
+// becomes whole runs of nozzle bytes, written eight at a time.
+void writeSingleFast(uint8_t* base, const JobContext* ctx, const uint8_t* src, uint32_t rows,
+                     int64_t start, bool rightToLeft, uint8_t mask) {
+    const int64_t end = static_cast<int64_t>(ctx->rowBits) * COLUMN;
+    const int64_t* at = rightToLeft ? RTL_PAIR_AT : LTR_PAIR_AT;
+    forEachInkedColumn(src, sourceStride(ctx), rows,
+                       [&](uint32_t j, const uint8_t* column, uint8_t inked, RowGroups groups) {
+                           const int64_t b = rightToLeft ? start + end - SINGLE_BYTE_SPAN * j
+                                                         : start + SINGLE_BYTE_SPAN * j;
+                           for (int k = 0; k < 4; ++k) {
+                               if (!(inked & PAIR_BITS[k])) continue;
+                               orNozzles(base + b + at[k], COLUMN, column, rows, groups, PAIR_BITS[k],
+                                         mask);
+                           }
+                       });
 }
 
 void formatSingle(JobContext* ctx, int channel, bool secondHead, bool rightToLeft) {
@@ -173,8 +297,8 @@ void formatSingle(JobContext* ctx, int channel, bool secondHead, bool rightToLef
     const int64_t lastByte = SINGLE_BYTE_SPAN * (stride - 1);
     const int64_t lo = rightToLeft ? start + end - lastByte - 1080 : start;
     const int64_t hi = (rightToLeft ? start + end : start + lastByte + 1080) + COLUMN + rows - 1;
-    if (t.holds(lo, hi)) writeSingle<false>(t, ctx, src, rows, start, rightToLeft, mask);
-    else writeSingle<true>(t, ctx, src, rows, start, rightToLeft, mask);
+    if (t.holds(lo, hi)) writeSingleFast(t.base, ctx, src, rows, start, rightToLeft, mask);
+    else writeSingleChecked(t, ctx, src, rows, start, rightToLeft, mask);
     reportDropped(ctx, channel, t.dropped[0]);
 }
 
@@ -193,9 +317,8 @@ constexpr PairBit PAIR_LAYOUT[8] = {
 };
 constexpr int64_t PAIR_BYTE_SPAN = 720;
 
-template <bool Checked>
-void writePair(Target& t, const JobContext* ctx, const uint8_t* src, uint32_t rows,
-               const int64_t start[2], const uint8_t mask[2], bool rightToLeft) {
+void writePairChecked(Target& t, const JobContext* ctx, const uint8_t* src, uint32_t rows,
+                      const int64_t start[2], const uint8_t mask[2], bool rightToLeft) {
     const uint32_t stride = sourceStride(ctx);
     const int64_t end = static_cast<int64_t>(ctx->rowBits) * (COLUMN / 2);
     for (uint32_t r = 0; r < rows; ++r, src += stride) {
@@ -208,11 +331,27 @@ void writePair(Target& t, const JobContext* ctx, const uint8_t* src, uint32_t ro
                 if (!mask[ch]) continue;  // an ink position naming no channel prints nothing
                 const int64_t i = rightToLeft ? start[ch] + r + end + p.rtlAt - base
                                               : start[ch] + r + base + p.ltrAt;
-                if constexpr (Checked) t.orIn(i, mask[ch], ch);
-                else t.base[i] |= mask[ch];
+                t.orIn(i, mask[ch], ch);
             }
         }
     }
+}
+
+void writePairFast(uint8_t* out, const JobContext* ctx, const uint8_t* src, uint32_t rows,
+                   const int64_t start[2], const uint8_t mask[2], bool rightToLeft) {
+    const int64_t end = static_cast<int64_t>(ctx->rowBits) * (COLUMN / 2);
+    forEachInkedColumn(src, sourceStride(ctx), rows,
+                       [&](uint32_t j, const uint8_t* column, uint8_t inked, RowGroups groups) {
+                           const int64_t base = PAIR_BYTE_SPAN * j;
+                           for (const PairBit& p : PAIR_LAYOUT) {
+                               if (!(inked & p.bit)) continue;
+                               const int ch = rightToLeft ? 1 - p.ltrChannel : p.ltrChannel;
+                               if (!mask[ch]) continue;
+                               const int64_t i = rightToLeft ? start[ch] + end + p.rtlAt - base
+                                                             : start[ch] + base + p.ltrAt;
+                               orNozzles(out + i, 0, column, rows, groups, p.bit, mask[ch]);
+                           }
+                       });
 }
 
 void formatPairForHead(JobContext* ctx, int pair, int head, bool rightToLeft) {
@@ -252,10 +391,10 @@ void formatPairForHead(JobContext* ctx, int pair, int head, bool rightToLeft) {
     const int64_t lo = rightToLeft ? lowStart + end - lastByte - 720 : lowStart;
     const int64_t hi = (rightToLeft ? highStart + end - 180 : highStart + lastByte + 540) + rows - 1;
     if (t.holds(lo, hi)) {
-        writePair<false>(t, ctx, src, rows, start, mask, rightToLeft);
+        writePairFast(t.base, ctx, src, rows, start, mask, rightToLeft);
         return;
     }
-    writePair<true>(t, ctx, src, rows, start, mask, rightToLeft);
+    writePairChecked(t, ctx, src, rows, start, mask, rightToLeft);
     reportDropped(ctx, a, t.dropped[0]);
     reportDropped(ctx, b, t.dropped[1]);
 }
