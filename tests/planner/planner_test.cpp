@@ -231,6 +231,26 @@ TEST_F(FillTest, PositionsInHeadDotsBothDirections) {
     EXPECT_EQ(record->rightToLeft, 1);
 }
 
+TEST_F(FillTest, DataStartsOnTheHeadDotTheCarriageStartsOn) {
+    ctx->startOffsetDots = 101;  // 4 job columns per head dot at 720 dpi: every place has a rest
+    inkGroup(10);
+    inkGroup(20);
+    ASSERT_EQ(findSwathExtent(ctx), 0);
+    fillSwathRecord(ctx, record);
+    // Column 20 is inked at 101 + 20 = 121 = 30 x 4 + 1: one blank lead column from head dot 30.
+    EXPECT_EQ(record->startPos, 30);
+    EXPECT_EQ(std::memcmp(record->data, formatBufferStorage() + 19 * 180, 180), 0);
+    EXPECT_EQ(std::memcmp(record->data + 180, formatBufferStorage() + 20 * 180, 360), 0);
+    EXPECT_EQ(record->size, static_cast<uint32_t>(((44 / 2 + 256 + 1) * 180 + 63) / 64 * 64));
+
+    ctx->swathDirection = 1;
+    fillSwathRecord(ctx, record);
+    // From the right end column 20 sits at 101 + 3100 = 3201: three lead columns up to head dot
+    // 801, so the first inked column still fires where it was drawn.
+    EXPECT_EQ(record->startPos, 801);
+    EXPECT_EQ(std::memcmp(record->data, formatBufferStorage() + 17 * 180, 4 * 180), 0);
+}
+
 TEST_F(FillTest, CopyNearTheBufferEndStaysInsideAndZeroesTheRest) {
     ctx->bitsPerPixel = 1;
     std::memset(formatBufferStorage() + MAX_FORMAT_DATA_SIZE - 20000, 0x5B, 20000);
