@@ -1,5 +1,8 @@
-// Win32 dialog back end: the modeless dialog from the resource script, its message loop and
-// the controls by ID through the ANSI functions, with texts converted to code page 936.
+// Win32 dialog back end: the modeless dialog from the resource script (GBK source, Unicode in
+// the image), its message loop, and the controls by ID. Texts cross as UTF-16: on a Chinese
+// system the controls then hold exactly what the ANSI functions would give them from GBK, and
+// on any other system the texts that stay Chinese ("（0%--100%）", the HD mode names) still
+// show as Chinese instead of question marks. File paths cross in code page 936.
 #include <windows.h>
 #include <commdlg.h>
 
@@ -17,22 +20,23 @@ HWND hwnd(DialogHandle d) { return reinterpret_cast<HWND>(d); }
 DialogHandle handleOf(HWND h) { return reinterpret_cast<DialogHandle>(h); }
 HWND item(DialogHandle d, int id) { return GetDlgItem(hwnd(d), id); }
 std::string gbk(const char* utf8) { return Win32_ToGbk(utf8 ? utf8 : ""); }
+std::wstring wide(const char* utf8) { return Win32_ToWide(utf8 ? utf8 : ""); }
 
 // The console's procedure rides in the dialog's user slot; every message goes to it.
 INT_PTR CALLBACK thunk(HWND h, UINT message, WPARAM wParam, LPARAM lParam) {
     if (message == WM_INITDIALOG) {
-        SetWindowLongPtrA(h, DWLP_USER, lParam);
+        SetWindowLongPtrW(h, DWLP_USER, lParam);
         auto proc = reinterpret_cast<DialogProc>(lParam);
         if (proc) proc(handleOf(h), DLGMSG_INIT, wParam, lParam);
         return TRUE;
     }
-    auto proc = reinterpret_cast<DialogProc>(GetWindowLongPtrA(h, DWLP_USER));
+    auto proc = reinterpret_cast<DialogProc>(GetWindowLongPtrW(h, DWLP_USER));
     if (!proc) return FALSE;
     return proc(handleOf(h), message, wParam, lParam) ? TRUE : FALSE;
 }
 
 DialogHandle create(const DialogLayout* layout, DialogProc proc) {
-    HWND h = CreateDialogParamA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(layout->resourceId),
+    HWND h = CreateDialogParamW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(layout->resourceId),
                                 nullptr, thunk, reinterpret_cast<LPARAM>(proc));
     return h ? handleOf(h) : DIALOG_NONE;
 }
@@ -43,31 +47,31 @@ void postQuit(int code) { PostQuitMessage(code); }
 // No dialog-key translation: Tab and Enter stay plain keys, as the console wants.
 int runLoop() {
     MSG m{};
-    while (GetMessageA(&m, nullptr, 0, 0) > 0) {
+    while (GetMessageW(&m, nullptr, 0, 0) > 0) {
         TranslateMessage(&m);
-        DispatchMessageA(&m);
+        DispatchMessageW(&m);
     }
     return static_cast<int>(m.wParam);
 }
 
 void show(DialogHandle d, int command) { ShowWindow(hwnd(d), command); }
 void setTitle(DialogHandle d, const char* title) {
-    std::string t = gbk(title);
-    SendMessageA(hwnd(d), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(t.c_str()));
+    std::wstring t = wide(title);
+    SendMessageW(hwnd(d), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(t.c_str()));
 }
 void setIcon(DialogHandle d, int resourceId) {
     HICON icon = LoadIconA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(resourceId));
     SendMessageA(hwnd(d), WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(icon));
 }
 
-void setText(DialogHandle d, int id, const char* text) { SetDlgItemTextA(hwnd(d), id, gbk(text).c_str()); }
+void setText(DialogHandle d, int id, const char* text) { SetDlgItemTextW(hwnd(d), id, wide(text).c_str()); }
 std::string getText(DialogHandle d, int id) {
     HWND c = item(d, id);
     if (!c) return std::string();
-    int n = GetWindowTextLengthA(c);
-    std::vector<char> buffer(static_cast<size_t>(n > 0 ? n : 0) + 1, '\0');
-    GetDlgItemTextA(hwnd(d), id, buffer.data(), static_cast<int>(buffer.size()));
-    return Win32_FromGbk(buffer.data());
+    int n = GetWindowTextLengthW(c);
+    std::vector<wchar_t> buffer(static_cast<size_t>(n > 0 ? n : 0) + 1, L'\0');
+    GetDlgItemTextW(hwnd(d), id, buffer.data(), static_cast<int>(buffer.size()));
+    return Win32_FromWide(buffer.data());
 }
 void setCheck(DialogHandle d, int id, bool on) { CheckDlgButton(hwnd(d), id, on ? BST_CHECKED : BST_UNCHECKED); }
 bool isChecked(DialogHandle d, int id) { return IsDlgButtonChecked(hwnd(d), id) == BST_CHECKED; }
@@ -75,13 +79,13 @@ void enable(DialogHandle d, int id, bool on) { EnableWindow(item(d, id), on ? TR
 void showControl(DialogHandle d, int id, bool visible) { ShowWindow(item(d, id), visible ? SW_SHOW : SW_HIDE); }
 
 LRESULT listMessage(DialogHandle d, int id, UINT message, WPARAM w = 0, LPARAM l = 0) {
-    return SendMessageA(item(d, id), message, w, l);
+    return SendMessageW(item(d, id), message, w, l);
 }
 void listClear(DialogHandle d, int id) {
     for (LRESULT n = listMessage(d, id, CB_GETCOUNT); n > 0; --n) listMessage(d, id, CB_DELETESTRING, 0);
 }
 void listAdd(DialogHandle d, int id, const char* text) {
-    std::string t = gbk(text);
+    std::wstring t = wide(text);
     listMessage(d, id, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(t.c_str()));
 }
 void listSelect(DialogHandle d, int id, int index) { listMessage(d, id, CB_SETCURSEL, static_cast<WPARAM>(index)); }
@@ -95,7 +99,7 @@ int listCount(DialogHandle d, int id) {
 }
 
 int messageBox(DialogHandle d, const char* text, const char* caption, int buttons, int icon) {
-    int r = MessageBoxA(hwnd(d), gbk(text).c_str(), gbk(caption).c_str(), static_cast<UINT>(buttons | icon));
+    int r = MessageBoxW(hwnd(d), wide(text).c_str(), wide(caption).c_str(), static_cast<UINT>(buttons | icon));
     return r == 0 ? IDCANCEL : r;
 }
 

@@ -1,4 +1,6 @@
-// Win32 message boxes: MessageBoxA without an owner, texts in code page 936.
+// Win32 message boxes without an owner. The texts go to the wide function: on a Chinese system
+// that is what MessageBoxA shows for the GBK bytes, and on any other system the Chinese texts
+// that stay Chinese (the negative-offset error, for one) still read as Chinese.
 #include <windows.h>
 
 #include <string>
@@ -8,10 +10,10 @@
 
 namespace {
 int winShow(const char* text, const char* caption, int buttons, int icon) {
-    std::string t = Win32_ToGbk(text ? text : "");
-    std::string c = Win32_ToGbk(caption ? caption : "");
+    std::wstring t = Win32_ToWide(text ? text : "");
+    std::wstring c = Win32_ToWide(caption ? caption : "");
     // The seam's button and icon values are the system's MB_ flags.
-    int r = MessageBoxA(nullptr, t.c_str(), c.c_str(), static_cast<UINT>(buttons | icon));
+    int r = MessageBoxW(nullptr, t.c_str(), c.c_str(), static_cast<UINT>(buttons | icon));
     // 0 means the box could not be shown (no desktop): report the safe answer.
     return r == 0 ? MSGBOX_RESULT_CANCEL : r;
 }

@@ -42,3 +42,6 @@ std::string Win32_FromGbk(const std::string& gbk) {
     if (isAscii(gbk)) return gbk;
     return fromWide(toWide(gbk, WIN32_TEXT_CODE_PAGE), CP_UTF8);
 }
+
+std::wstring Win32_ToWide(const std::string& utf8) { return toWide(utf8, CP_UTF8); }
+std::string Win32_FromWide(const std::wstring& wide) { return fromWide(wide, CP_UTF8); }

@@ -1,0 +1,84 @@
+// headalign.exe as a separate Windows process: a calibration job and an adjustment on the
+// virtual printer, with trace files in code page 936 in the log folder given.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "platform/win32/win32_text.h"
+#include "support/fakes.h"
+#include "win32_support.h"
+
+namespace {
+
+std::string onlyTraceFile(const std::string& dir) {
+    std::string found;
+    for (const auto& e : std::filesystem::directory_iterator(dir)) {
+        std::string name = e.path().filename().string();
+        if (name.size() > 1 && name[0] == 'Y' && name.find(".txt") != std::string::npos) found = e.path().string();
+    }
+    return found;
+}
+
+struct CommandLine : ::testing::Test {
+    TempDir printer, logs;
+    ChildResult job(const std::string& words) {
+        return runChild(HEADALIGN_EXE, "--virtual-printer \"" + printer.path + "\" --log-dir \"" +
+                                           logs.path + "\" " + words, 120000);
+    }
+};
+
+TEST_F(CommandLine, NozzleTestRunsWithGbkTraceFile) {
+    ChildResult r = job("pattern 19");
+    ASSERT_TRUE(r.started);
+    EXPECT_EQ(r.exitCode, 0u) << r.output;
+    std::string trace = readFileBytes(onlyTraceFile(logs.path));
+    ASSERT_FALSE(trace.empty());
+    EXPECT_NE(trace.find(Win32_ToGbk("连接成功") + "\r\n"), std::string::npos);
+    EXPECT_NE(trace.find(Win32_ToGbk("喷嘴测试")), std::string::npos);
+    EXPECT_EQ(trace.find("\xE8\xBF\x9E"), std::string::npos);  // no UTF-8 left ("连")
+    EXPECT_TRUE(std::filesystem::exists(printer.path + "/jobs/0001.jsonl"));
+}
+
+TEST_F(CommandLine, BidirectionalAdjustmentSucceeds) {
+    ChildResult r = job("adjust 5");
+    EXPECT_EQ(r.exitCode, 0u) << r.output;
+    EXPECT_FALSE(onlyTraceFile(logs.path).empty());
+}
+
+TEST_F(CommandLine, UnknownCommandIsAUsageError) {
+    ChildResult r = runChild(HEADALIGN_EXE, "frobnicate", 30000);
+    EXPECT_EQ(r.exitCode, 2u);
+}
+
+TEST(Executable, ImportsOnlySystemLibraries) {
+    // Read the import directory of our own image format from the file on disk.
+    std::string image = readFileBytes(windowsPath(HEADALIGN_EXE));
+    ASSERT_GT(image.size(), 1024u);
+    auto u32 = [&](size_t at) { return static_cast<uint32_t>(static_cast<uint8_t>(image[at]) |
+                                    static_cast<uint8_t>(image[at + 1]) << 8 |
+                                    static_cast<uint8_t>(image[at + 2]) << 16 |
+                                    static_cast<uint32_t>(static_cast<uint8_t>(image[at + 3])) << 24); };
+    HMODULE loaded = LoadLibraryExA(windowsPath(HEADALIGN_EXE).c_str(), nullptr, DONT_RESOLVE_DLL_REFERENCES);
+    ASSERT_NE(loaded, nullptr);
+    auto* base = reinterpret_cast<const uint8_t*>(reinterpret_cast<uintptr_t>(loaded) & ~uintptr_t(3));
+    auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(base);
+    auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS64*>(base + dos->e_lfanew);
+    EXPECT_EQ(nt->FileHeader.Machine, IMAGE_FILE_MACHINE_AMD64);
+    const auto& dir = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
+    auto* imp = reinterpret_cast<const IMAGE_IMPORT_DESCRIPTOR*>(base + dir.VirtualAddress);
+    const char* allowed[] = {"kernel32.dll", "msvcrt.dll", "user32.dll", "gdi32.dll",
+                             "comdlg32.dll", "setupapi.dll", "advapi32.dll", "shell32.dll"};
+    int count = 0;
+    for (; imp->Name; ++imp, ++count) {
+        std::string name = reinterpret_cast<const char*>(base + imp->Name);
+        for (char& c : name) c = static_cast<char>(tolower(static_cast<unsigned char>(c)));
+        bool ok = false;
+        for (const char* a : allowed) ok = ok || name == a;
+        EXPECT_TRUE(ok) << name;
+    }
+    EXPECT_GE(count, 3);
+    (void)u32;
+    FreeLibrary(loaded);
+}
+
+}  // namespace
