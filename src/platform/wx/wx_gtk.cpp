@@ -44,3 +44,30 @@ void gtkLoadCss(const char* css) {
 }
 
 }  // namespace wxui
+
+namespace wxui {
+
+// Reads the screen back from the X server (wxScreenDC on GTK 3 may serve an old copy).
+bool gtkGrabScreen(const wxRect& r, wxImage* out) {
+    auto root = gtkFunction<void* (*)()>("gdk_get_default_root_window");
+    auto grab = gtkFunction<void* (*)(void*, int, int, int, int)>("gdk_pixbuf_get_from_window");
+    auto pixels = gtkFunction<unsigned char* (*)(void*)>("gdk_pixbuf_get_pixels");
+    auto stride = gtkFunction<int (*)(void*)>("gdk_pixbuf_get_rowstride");
+    auto channels = gtkFunction<int (*)(void*)>("gdk_pixbuf_get_n_channels");
+    auto unref = gtkFunction<void (*)(void*)>("g_object_unref");
+    if (!root || !grab || !pixels || !stride || !channels || !unref || !root()) return false;
+    void* pixbuf = grab(root(), r.x, r.y, r.width, r.height);
+    if (!pixbuf) return false;
+    const unsigned char* p = pixels(pixbuf);
+    const int rowBytes = stride(pixbuf), n = channels(pixbuf);
+    out->Create(r.width, r.height, false);
+    for (int y = 0; y < r.height; ++y)
+        for (int x = 0; x < r.width; ++x) {
+            const unsigned char* px = p + y * rowBytes + x * n;
+            out->SetRGB(x, y, px[0], px[1], px[2]);
+        }
+    unref(pixbuf);
+    return true;
+}
+
+}  // namespace wxui

@@ -66,5 +66,6 @@ bool fileDialog(DialogHandle dialog, FileDialogKind kind, const FileDialogReques
 bool gtkAnswerDialog(wxWindow* nativeDialog, int wxAnswer);
 bool gtkIsMapped(wxWindow* nativeDialog);
 void gtkLoadCss(const char* css);
+bool gtkGrabScreen(const wxRect& screenRect, wxImage* out);
 
 }  // namespace wxui

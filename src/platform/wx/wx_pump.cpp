@@ -1,8 +1,6 @@
 // What the console's window does while a command holds the dialog thread (a print job):
 // paints, shows the job's progress with a Cancel button and serves boxes of other threads.
 // Also the picture window, screenshots and delayed steps of scripted runs.
-#include <wx/dcmemory.h>
-#include <wx/dcscreen.h>
 #include <wx/statbmp.h>
 #include <wx/timer.h>
 
@@ -137,14 +135,18 @@ void WxUi_ShowPicture(const std::string& pngPath, const std::string& caption) {
 bool WxUi_Screenshot(const std::string& pngPath, wxWindow* extra) {
     wxFrame* f = WxDialog_Frame();
     if (!f) return false;
+    // The screen is read back as it stands: have every window drawn first.
+    for (wxWindow* w : {static_cast<wxWindow*>(f), extra}) {
+        if (!w) continue;
+        w->Raise();
+        w->Refresh();
+        w->Update();
+    }
+    wxYield();
     wxRect r = f->GetScreenRect();
     if (extra) r = wxui::unite(r, extra->GetScreenRect());
-    wxScreenDC screen;
-    wxBitmap shot(r.width, r.height, 24);
-    {
-        wxMemoryDC memory(shot);
-        memory.Blit(0, 0, r.width, r.height, &screen, r.x, r.y);
-    }
+    wxImage shot;
+    if (!wxui::gtkGrabScreen(r, &shot)) return false;
     return shot.SaveFile(wxui::fromUtf8(pngPath), wxBITMAP_TYPE_PNG);
 }
 
