@@ -39,7 +39,7 @@ bool ioctl(UsbHandle, uint32_t code, const void*, uint32_t, void* out, uint32_t 
     if (count == FAILED_READ) return false;
     std::vector<uint8_t> bytes = script->bytes(count < outLen ? count : outLen);
     std::memset(out, 0xA5, outLen);  // stale bytes of an earlier read, never to be trusted
-    std::memcpy(out, bytes.data(), bytes.size());
+    if (!bytes.empty()) std::memcpy(out, bytes.data(), bytes.size());
     // A driver may claim more than it delivered; Usb_Read must hold to the buffer.
     *returned = count;
     return true;
