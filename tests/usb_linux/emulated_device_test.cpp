@@ -198,6 +198,16 @@ TEST_F(EmulatedUsb, StalledInEndpointIsClearedByThePipeReset) {
     EXPECT_EQ(counter(r.output, "protocol-errors"), 0) << r.output;
 }
 
+TEST_F(EmulatedUsb, AShortBulkWriteFailsTheWriteAndTheCommandIsSentAgain) {
+    // Write 3 is a 128-byte command packet; only half of it goes out.
+    CommandRun r = emulated("--short-write 3", "pattern nozzle");
+    EXPECT_EQ(counter(r.output, "short-writes"), 1) << r.output;
+    EXPECT_NE(r.output.find("libusb bulk OUT: 64 of 128 bytes sent"), std::string::npos) << r.output;
+    EXPECT_NE(r.output.find("Tx error:31"), std::string::npos);
+    EXPECT_TRUE(jobEndedOk(r)) << r.output;
+    EXPECT_EQ(counter(r.output, "protocol-errors"), 0) << r.output;
+}
+
 TEST_F(EmulatedUsb, HostRefusesBadUsage) {
 #ifdef VPRINTER_USB_HOST
     EXPECT_EQ(runShell(std::string(VPRINTER_USB_HOST) + " " + state.path + " true").status, 2);

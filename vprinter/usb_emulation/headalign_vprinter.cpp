@@ -29,6 +29,7 @@ const char* const USAGE =
     "  --replug-after MS   and plug it back in MS milliseconds later\n"
     "  --stall-in N        the Nth bulk IN request stalls the IN endpoint until cleared\n"
     "  --lose-reply N      the Nth reply packet never arrives\n"
+    "  --short-write N     the Nth bulk OUT request sends only half its bytes\n"
     "Exit status: the command's; 2 for bad usage; 77 when USB emulation cannot run here.\n";
 
 constexpr int EXIT_USAGE = 2;
@@ -58,6 +59,7 @@ bool parseOptions(int argc, char** argv, int* commandAt, VpUsbOptions* o) {
                            : a == "--replug-after" ? &o->replugAfterMs
                            : a == "--stall-in"     ? &o->stallInAt
                            : a == "--lose-reply"   ? &o->loseReplyAt
+                           : a == "--short-write"  ? &o->shortWriteAt
                                                    : nullptr;
         if (!target || i + 1 >= argc || !parseCount(argv[++i], target)) return false;
     }

@@ -174,6 +174,18 @@ void submitOut(EmuClient& c, EmuUrb u, UMockdevIoctlClient* client) {
     ++e.counters.bulkOutUrbs;
     if (d.outHalted) {
         completeUrb(c, u, -EPIPE, 0);
+    } else if (e.counters.bulkOutUrbs == e.options.shortWriteAt) {
+        // The board learns of the broken write when it happens, as with its own write fault.
+        VPrinterFaults faults = VPrinter_GetFaults();
+        ++faults.failWrites;
+        VPrinter_SetFaults(faults);
+        uint8_t in[4];
+        le::putU32(in, 0, 0);
+        uint32_t unused = 0;
+        e.board->ioctl(c.board, USB_IOCTL_WRITE_PACKETS, in, 4, const_cast<uint8_t*>(bytes),
+                       static_cast<uint32_t>(f->buffer_length), &unused);
+        ++e.counters.shortWrites;
+        completeUrb(c, u, 0, f->buffer_length / 2);
     } else {
         uint8_t in[4];
         le::putU32(in, 0, 0);
@@ -294,11 +306,16 @@ void answerCapabilities(UMockdevIoctlClient* client, UMockdevIoctlData* arg) {
     umockdev_ioctl_client_complete(client, 0, 0);
 }
 
+void forgetClient(UMockdevIoctlClient* client);
+void onConnectedChanged(GObject* object, GParamSpec*, gpointer);
+
 EmuClient& clientState(UMockdevIoctlClient* client) {
     Emulation& e = emu();
     auto it = e.clients.find(client);
     if (it != e.clients.end()) return it->second;
     EmuClient& c = e.clients[client];
+    g_object_ref(client);
+    g_signal_connect(client, "notify::connected", G_CALLBACK(onConnectedChanged), nullptr);
     c.device = deviceIndexOf(umockdev_ioctl_client_get_devnode(client));
     if (c.device >= 0) c.devnum = e.devices[c.device].devnum;
     if (c.device >= 0 && e.devices[c.device].printer) {
@@ -308,6 +325,14 @@ EmuClient& clientState(UMockdevIoctlClient* client) {
         ++e.counters.decoyOpens;
     }
     return c;
+}
+
+// umockdev tells of a closed usbfs file through the client's "connected" property.
+void onConnectedChanged(GObject* object, GParamSpec*, gpointer) {
+    UMockdevIoctlClient* client = reinterpret_cast<UMockdevIoctlClient*>(object);
+    if (umockdev_ioctl_client_get_connected(client)) return;
+    std::lock_guard<std::mutex> lock(emu().mu);
+    forgetClient(client);
 }
 
 gboolean onIoctl(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer) {
@@ -354,13 +379,21 @@ void dropClient(EmuClient& c) {
     c.board = USB_INVALID_HANDLE;
 }
 
-void onClientVanished(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer) {
+// A closed usbfs file: its board handle closes (the board notices the host went away).
+void forgetClient(UMockdevIoctlClient* client) {
     Emulation& e = emu();
-    std::lock_guard<std::mutex> lock(e.mu);
     auto it = e.clients.find(client);
     if (it == e.clients.end()) return;
+    if (it->second.device >= 0 && e.devices[it->second.device].printer) ++e.counters.closes;
     dropClient(it->second);
     e.clients.erase(it);
+    g_signal_handlers_disconnect_by_func(client, reinterpret_cast<gpointer>(onConnectedChanged), nullptr);
+    g_object_unref(client);
+}
+
+void onClientVanished(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer) {
+    std::lock_guard<std::mutex> lock(emu().mu);
+    forgetClient(client);
 }
 
 std::string deviceRecord(const EmuDevice& d) {
@@ -437,8 +470,7 @@ void VpUsb_Stop() {
     Emulation& e = emu();
     std::lock_guard<std::mutex> lock(e.mu);
     if (!e.testbed) return;
-    for (auto& [client, c] : e.clients) dropClient(c);
-    e.clients.clear();
+    while (!e.clients.empty()) forgetClient(e.clients.begin()->first);
     g_clear_object(&e.handler);
     g_clear_object(&e.testbed);
     e.devices.clear();
@@ -483,11 +515,12 @@ std::string VpUsb_CountersLine() {
     VpUsbCounters c = VpUsb_Counters();
     char line[512];
     std::snprintf(line, sizeof line,
-                  "opens=%u decoy-opens=%u claims=%u bulk-out=%u bulk-out-bytes=%llu bulk-in=%u "
-                  "replies=%u discards=%u clear-halts=%u resets=%u unplugs=%u replugs=%u stalls=%u",
-                  c.opens, c.decoyOpens, c.claims, c.bulkOutUrbs,
+                  "opens=%u closes=%u decoy-opens=%u claims=%u bulk-out=%u bulk-out-bytes=%llu bulk-in=%u "
+                  "replies=%u discards=%u clear-halts=%u resets=%u unplugs=%u replugs=%u stalls=%u "
+                  "short-writes=%u",
+                  c.opens, c.closes, c.decoyOpens, c.claims, c.bulkOutUrbs,
                   static_cast<unsigned long long>(c.bulkOutBytes), c.bulkInUrbs,
                   c.repliesDelivered, c.discards, c.clearHalts, c.resets, c.unplugs, c.replugs,
-                  c.stalls);
+                  c.stalls, c.shortWrites);
     return line;
 }

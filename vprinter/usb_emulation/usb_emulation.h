@@ -10,11 +10,14 @@ struct VpUsbOptions {
     uint32_t replugAfterMs = 0;   // plug back in this long after the unplug (0 = stay out)
     uint32_t stallInAt = 0;       // the Nth bulk IN request stalls the IN endpoint (0 = never)
     uint32_t loseReplyAt = 0;     // the Nth reply packet is never delivered (0 = never)
+    uint32_t shortWriteAt = 0;    // the Nth bulk OUT request ends after half its bytes, which
+                                  // the board never sees (0 = never)
 };
 
 // What the emulated device saw (counts since the start).
 struct VpUsbCounters {
     uint32_t opens = 0;          // usbfs opens of the printer node
+    uint32_t closes = 0;         // ... and their closes
     uint32_t decoyOpens = 0;     // usbfs opens of a decoy node
     uint32_t claims = 0;
     uint64_t bulkOutBytes = 0;
@@ -27,6 +30,7 @@ struct VpUsbCounters {
     uint32_t unplugs = 0;
     uint32_t replugs = 0;
     uint32_t stalls = 0;
+    uint32_t shortWrites = 0;
 };
 
 // Creates the testbed (one per process) and plugs the printer in; the virtual printer must
