@@ -70,9 +70,15 @@ void Cmd_Reset() {
 bool Cmd_Queue(uint32_t command) {
     const JobContext* job = jobContext();
     switch (command) {
-        case CMD_JOB_CREATE: fillJobCreate(job); break;
-        case CMD_PRINT_START: fillPrintStart(job); break;
-        case CMD_JOB_END: fillJobEnd(); break;
+        case CMD_JOB_CREATE:
+            fillJobCreate(job);
+            break;
+        case CMD_PRINT_START:
+            fillPrintStart(job);
+            break;
+        case CMD_JOB_END:
+            fillJobEnd();
+            break;
         default:
             Log_Trace("未知命令... %d\r\n", static_cast<int>(command));
             return false;

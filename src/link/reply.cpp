@@ -62,11 +62,12 @@ int Rx_Parse(LinkState* link, const uint8_t* reply, size_t length, uint32_t expe
     le::Reader r{reply, reply ? length : 0};
     uint16_t command = r.u16(0);
     uint16_t status = r.u16(2);
-    if (command != 0)
-        Log_Trace("Rx: %d,%d,%d,%d\n", command, status, r.u16(4), r.u16(6));
+    if (command != 0) Log_Trace("Rx: %d,%d,%d,%d\n", command, status, r.u16(4), r.u16(6));
     if (command != link->txCommand.load()) return RX_OTHER;
     switch (command) {
-        case CMD_SWATH: onSwathReply(link, r); break;
+        case CMD_SWATH:
+            onSwathReply(link, r);
+            break;
         case CMD_JOB_CREATE:
             if (!onJobCreateReply(r, status)) return RX_FATAL;
             break;
@@ -74,7 +75,8 @@ int Rx_Parse(LinkState* link, const uint8_t* reply, size_t length, uint32_t expe
             requestJobStop();
             Log_Trace("Rx 作业结束(%d)\n", isJobStopped() ? 1 : 0);
             break;
-        default: break;
+        default:
+            break;
     }
     if (status != 1) {
         Cmd_SetState(CMD_STATE_BUSY);

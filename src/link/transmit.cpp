@@ -162,7 +162,8 @@ bool reconnectAfterFailure(LinkState* link, int* reconnects) {
     ++*reconnects;
     UsbHandle old = link->device.load();
     UsbHandle fresh = old;
-    bool ok = Usb_Reconnect(&fresh, *reconnects, threadSession ? &threadSession->abandoned : nullptr);
+    bool ok =
+        Usb_Reconnect(&fresh, *reconnects, threadSession ? &threadSession->abandoned : nullptr);
     publishHandle(link, old, fresh);
     if (abandoned()) return false;
     if (!ok) {

@@ -122,9 +122,9 @@ bool sendCmm(UsbHandle h, const uint8_t* buffer, uint32_t bytes) {
     for (uint32_t i = 0; i < count; ++i) {
         uint32_t first = i * USB_CMM_DATA_WORDS;
         uint32_t words = std::min(USB_CMM_DATA_WORDS, total - first);
-        putHeader(pkt, {USB_STREAM_CMM, packetKind(i, count), serial, static_cast<uint16_t>(i),
-                        static_cast<uint16_t>(USB_CMM_DATA_WORDS), static_cast<uint16_t>(count),
-                        total});
+        putHeader(pkt,
+                  {USB_STREAM_CMM, packetKind(i, count), serial, static_cast<uint16_t>(i),
+                   static_cast<uint16_t>(USB_CMM_DATA_WORDS), static_cast<uint16_t>(count), total});
         std::memset(pkt + USB_HEADER_BYTES, 0, USB_CMM_DATA_WORDS * 2);
         copyWords(pkt + USB_HEADER_BYTES, buffer, bytes, first, words);
         le::putU16(pkt, 126, wordSum(pkt, 63));
@@ -139,9 +139,9 @@ uint32_t buildDataPacket(uint8_t* slot, const uint8_t* buffer, uint32_t bytes, u
                          uint32_t index, uint32_t count, uint16_t serial) {
     uint32_t first = index * USB_DATA_PACKET_WORDS;
     uint32_t words = std::min(USB_DATA_PACKET_WORDS, total - first);
-    putHeader(slot, {USB_STREAM_DATA, packetKind(index, count), serial,
-                     static_cast<uint16_t>(index), static_cast<uint16_t>(words - 1),
-                     static_cast<uint16_t>(count), total});
+    putHeader(slot,
+              {USB_STREAM_DATA, packetKind(index, count), serial, static_cast<uint16_t>(index),
+               static_cast<uint16_t>(words - 1), static_cast<uint16_t>(count), total});
     copyWords(slot + USB_HEADER_BYTES, buffer, bytes, first, words);
     // The zero tail, and for a short packet the rest of its slot, so a full batch carries
     // nothing left over from an earlier transfer.
@@ -185,11 +185,16 @@ enum PacketPlace { PLACE_UNKNOWN, PLACE_FIRST, PLACE_MIDDLE, PLACE_LAST, PLACE_O
 
 PacketPlace placeOf(uint16_t kind) {
     switch (kind) {
-        case USB_PACKET_FIRST: return PLACE_FIRST;
-        case USB_PACKET_MIDDLE: return PLACE_MIDDLE;
-        case USB_PACKET_LAST: return PLACE_LAST;
-        case USB_PACKET_ONLY: return PLACE_ONLY;
-        default: return PLACE_UNKNOWN;
+        case USB_PACKET_FIRST:
+            return PLACE_FIRST;
+        case USB_PACKET_MIDDLE:
+            return PLACE_MIDDLE;
+        case USB_PACKET_LAST:
+            return PLACE_LAST;
+        case USB_PACKET_ONLY:
+            return PLACE_ONLY;
+        default:
+            return PLACE_UNKNOWN;
     }
 }
 
@@ -216,8 +221,8 @@ void fillRequest(uint8_t block[64], uint16_t sub, const uint8_t* data, size_t le
 
 enum TransactOutcome { TX_OK, TX_SEND_FAILED, TX_READ_FAILED, TX_REFUSED };
 
-TransactOutcome exchange(UsbHandle h, uint16_t sub, const uint8_t* data, size_t len,
-                         uint8_t* reply, size_t replyLen) {
+TransactOutcome exchange(UsbHandle h, uint16_t sub, const uint8_t* data, size_t len, uint8_t* reply,
+                         size_t replyLen) {
     uint8_t block[64];
     fillRequest(block, sub, data, len);
     if (!Usb_Send(h, block, sizeof block, USB_SEND_CMM)) return TX_SEND_FAILED;
@@ -286,8 +291,8 @@ void Usb_Close(UsbHandle* h) {
 bool Usb_Write(UsbHandle h, const uint8_t* buffer, uint32_t words) {
     uint32_t in = 0, returned = 0;
     // The driver's write control takes the packet bytes in its "output" buffer.
-    bool ok = timedIoctl(h, USB_IOCTL_WRITE_PACKETS, &in, sizeof in,
-                         const_cast<uint8_t*>(buffer), words * 2, &returned);
+    bool ok = timedIoctl(h, USB_IOCTL_WRITE_PACKETS, &in, sizeof in, const_cast<uint8_t*>(buffer),
+                         words * 2, &returned);
     if (!ok) {
         int err = static_cast<int>(drv()->lastError());
         Log_Trace("Usb发送包错误:%d\n", err);

@@ -91,7 +91,7 @@ TEST_F(LinkTest, EndOfCancelledJobIsNotSent) {
 
 // With the transmit thread and a scripted printer.
 class CommandExchangeTest : public LinkTest {
-protected:
+  protected:
     std::atomic<int> busyLeft{0};
     void SetUp() override {
         LinkTest::SetUp();

@@ -59,8 +59,8 @@ bool checkHeader(State& s, const uint8_t* p, uint16_t stream) {
     if (s.inTransfer && le::getU16(p, 18) != s.transferSerial) fault(s, "serial changed");
     s.transferSerial = le::getU16(p, 18);
     s.inTransfer = true;
-    uint16_t want = count == 1 ? USB_PACKET_ONLY
-                    : index == 0 ? USB_PACKET_FIRST
+    uint16_t want = count == 1           ? USB_PACKET_ONLY
+                    : index == 0         ? USB_PACKET_FIRST
                     : index + 1 == count ? USB_PACKET_LAST
                                          : USB_PACKET_MIDDLE;
     if (kind != want) fault(s, "kind");
@@ -154,8 +154,8 @@ void close(UsbHandle h) {
     s.cv.notify_all();
 }
 
-bool readPacket(State& s, std::unique_lock<std::mutex>& l, UsbHandle h, void* out,
-                uint32_t outLen, uint32_t* returned) {
+bool readPacket(State& s, std::unique_lock<std::mutex>& l, UsbHandle h, void* out, uint32_t outLen,
+                uint32_t* returned) {
     ++s.counters.reads;
     if (s.hangNext) {
         s.hangNext = false;
@@ -190,15 +190,19 @@ bool ioctl(UsbHandle h, uint32_t code, const void*, uint32_t, void* out, uint32_
             }
             record(s, Bytes(static_cast<uint8_t*>(out), static_cast<uint8_t*>(out) + outLen));
             return true;
-        case USB_IOCTL_READ_PACKET: return readPacket(s, l, h, out, outLen, returned);
+        case USB_IOCTL_READ_PACKET:
+            return readPacket(s, l, h, out, outLen, returned);
         case USB_IOCTL_PIPE_RESET:
             // Like the real driver, a pipe reset aborts the transfer pending on the pipe.
             ++s.counters.pipeResets;
             s.aborted = true;
             s.cv.notify_all();
             return true;
-        case USB_IOCTL_DEVICE_RESET: ++s.counters.softResets; return true;
-        default: return false;
+        case USB_IOCTL_DEVICE_RESET:
+            ++s.counters.softResets;
+            return true;
+        default:
+            return false;
     }
 }
 
@@ -325,8 +329,8 @@ std::vector<Bytes> replyPackets(const Bytes& body) {
     size_t count = std::max<size_t>(1, (body.size() + 95) / 96);
     for (size_t i = 0; i < count; ++i) {
         size_t from = i * 96, n = std::min<size_t>(96, body.size() - from);
-        uint16_t kind = count == 1 ? USB_PACKET_ONLY
-                        : i == 0 ? USB_PACKET_FIRST
+        uint16_t kind = count == 1       ? USB_PACKET_ONLY
+                        : i == 0         ? USB_PACKET_FIRST
                         : i + 1 == count ? USB_PACKET_LAST
                                          : USB_PACKET_MIDDLE;
         out.push_back(replyPacket(kind, static_cast<uint16_t>((n + 1) / 2),

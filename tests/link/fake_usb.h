@@ -28,9 +28,9 @@ void uninstall();
 
 void setPaths(const std::vector<std::string>& paths);  // -1 entries: use "<detail-fail>"
 void setEnumFails(bool fails);
-void failOpens(int count);         // the next count opens of the printer path fail
-void failWrites(int count);        // the next count write controls fail
-void failReads(int count);         // the next count read controls fail
+void failOpens(int count);   // the next count opens of the printer path fail
+void failWrites(int count);  // the next count write controls fail
+void failReads(int count);   // the next count read controls fail
 void setLastError(uint32_t code);
 // The next read blocks (for real) until its handle is closed or release() is called.
 void hangNextRead();
@@ -40,9 +40,9 @@ void queuePacket(const Bytes& packet);  // returned by the next read, as it stan
 // Called with each complete CMM transfer's data bytes; its packets are queued for reading.
 void setResponder(std::function<std::vector<Bytes>(const Bytes& block)> responder);
 
-std::vector<Bytes> writes();        // every successful write, in order
-uint64_t dataBytesWritten();        // bytes of all successful writes
-std::vector<Bytes> cmmBlocks();     // data of every complete CMM transfer
+std::vector<Bytes> writes();     // every successful write, in order
+uint64_t dataBytesWritten();     // bytes of all successful writes
+std::vector<Bytes> cmmBlocks();  // data of every complete CMM transfer
 Counters counters();
 void clearRecords();
 // Every protocol fault seen in the writes (bad magic/checksum, wrong kinds or indexes).

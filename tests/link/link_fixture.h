@@ -14,7 +14,7 @@
 #include "support/fakes.h"
 
 class LinkTest : public ::testing::Test {
-protected:
+  protected:
     PlatformFixture platform;
 
     void SetUp() override {

@@ -12,7 +12,7 @@ using fake_usb::Bytes;
 using fake_usb::replyBody;
 
 class ReplyTest : public LinkTest {
-protected:
+  protected:
     LinkState* link = nullptr;
     void SetUp() override {
         LinkTest::SetUp();

@@ -1,9 +1,10 @@
 // The transmit thread's own pieces with the scripted driver: swath block, spit requests,
 // start and stop of the link (also on a hung thread), and the wait for the last swath.
+#include "link/transmit.h"
+
 #include <thread>
 
 #include "link/swath_ring.h"
-#include "link/transmit.h"
 #include "link_fixture.h"
 #include "platform/bytes.h"
 
@@ -12,7 +13,7 @@ namespace {
 using fake_usb::Bytes;
 
 class TransmitTest : public LinkTest {
-protected:
+  protected:
     JobContext* job = nullptr;
     void SetUp() override {
         LinkTest::SetUp();
@@ -57,8 +58,8 @@ TEST_F(TransmitTest, SwathBlockCarriesSizeAndHeader) {
     uint8_t header[32];
     Ring_HeaderBytes(*r, header);
     EXPECT_EQ(0, std::memcmp(block + 28, header, 32));
-    EXPECT_EQ(block[28], 1);   // record mark
-    EXPECT_EQ(block[30], 1);   // right to left
+    EXPECT_EQ(block[28], 1);  // record mark
+    EXPECT_EQ(block[30], 1);  // right to left
     EXPECT_EQ(le::getU32(block, 48), 0x0A0B0C0Du);
     EXPECT_EQ(le::getU32(block, 56), 0x80000010u);
     for (int i = 60; i < 64; ++i) EXPECT_EQ(block[i], 0) << i;

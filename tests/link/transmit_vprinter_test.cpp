@@ -1,5 +1,7 @@
 // The transmit thread against the virtual printer: whole jobs, busy resends, not ready,
 // panel cancel, wrong acknowledgements, odd replies and reconnection.
+#include <gtest/gtest.h>
+
 #include <cstring>
 #include <thread>
 
@@ -10,18 +12,16 @@
 #include "link/swath_ring.h"
 #include "link/transmit.h"
 #include "link/usb.h"
+#include "paced_clock.h"
 #include "params/printer_info.h"
 #include "pipeline/swath_plan.h"
-#include "paced_clock.h"
 #include "support/fakes.h"
 #include "vprinter.h"
-
-#include <gtest/gtest.h>
 
 namespace {
 
 class VPrinterLinkTest : public ::testing::Test {
-protected:
+  protected:
     PlatformFixture platform;
     TempDir state;
     JobContext* job = nullptr;
@@ -249,7 +249,7 @@ TEST_F(VPrinterLinkTest, VanishedPrinterEndsTheJobWithErrorSeventeen) {
     EXPECT_NE(t.find("XXXX连接失败"), std::string::npos);
     EXPECT_NE(t.find("重新连接失败!"), std::string::npos);
     EXPECT_EQ(Ring_CountState(SWATH_SENDING), 1);  // left as it was when the link failed
-    EXPECT_TRUE(Link_WaitAllPrinted());  // the job is stopped
+    EXPECT_TRUE(Link_WaitAllPrinted());            // the job is stopped
     VPrinter_SetFaults(VPrinterFaults{});
 }
 
@@ -261,7 +261,8 @@ TEST_F(VPrinterLinkTest, SwathsAtTheBatchEdgesAreAcceptedByTheBoard) {
     uint64_t bytes = 0;
     uint32_t n = 0;
     for (uint32_t c : columns) {
-        ASSERT_TRUE(queueSwath(++n, c, n % 2 == 0));
+        ++n;
+        ASSERT_TRUE(queueSwath(n, c, n % 2 == 0));
         bytes += c * 180;
     }
     finishJob();

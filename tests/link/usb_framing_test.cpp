@@ -17,7 +17,7 @@ Bytes pattern(size_t n) {
 uint16_t w(const Bytes& b, size_t word) { return le::getU16(b.data(), 2 * word); }
 
 class FramingTest : public LinkTest {
-protected:
+  protected:
     UsbHandle h = USB_INVALID_HANDLE;
     void SetUp() override {
         LinkTest::SetUp();

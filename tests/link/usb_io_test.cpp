@@ -18,7 +18,7 @@ Bytes counting(size_t n, uint8_t from = 1) {
 }
 
 class ReadTest : public LinkTest {
-protected:
+  protected:
     UsbHandle h = USB_INVALID_HANDLE;
     uint8_t dest[300];
     uint32_t got = 0;
