@@ -263,12 +263,6 @@ std::shared_ptr<SharedDevice> openDevice(libusb_device* dev, const PathIdentity&
 
 // Several handles to one device share its libusb handle: the interface can be claimed once.
 std::shared_ptr<SharedDevice> sharedDevice(const PathIdentity& id) {
-    uint16_t location = static_cast<uint16_t>(id.bus << 8 | id.address);
-    auto known = devicesByLocation.find(location);
-    if (known != devicesByLocation.end()) {
-        std::shared_ptr<SharedDevice> d = known->second.lock();
-        if (d && !d->gone.load()) return d;
-    }
     Context& c = context();
     if (c.initError != 0) {
         failLibusb("init", c.initError);
@@ -282,12 +276,18 @@ std::shared_ptr<SharedDevice> sharedDevice(const PathIdentity& id) {
     }
     std::shared_ptr<SharedDevice> d;
     libusb_device* dev = findDevice(list, n, id);
-    if (dev)
-        d = openDevice(dev, id);
-    else
+    uint16_t location = static_cast<uint16_t>(id.bus << 8 | id.address);
+    auto known = devicesByLocation.find(location);
+    if (dev && known != devicesByLocation.end()) {
+        // The same device still plugged in (not one that got its address after a replug).
+        d = known->second.lock();
+        if (d && (d->gone.load() || libusb_get_device(d->handle) != dev)) d.reset();
+    }
+    if (!dev)
         failWith(ERROR_FILE_NOT_FOUND_CODE);
+    else if (!d && (d = openDevice(dev, id)))
+        devicesByLocation[location] = d;
     libusb_free_device_list(list, 1);
-    if (d) devicesByLocation[location] = d;
     return d;
 }
 
