@@ -94,10 +94,16 @@ void Ring_Init(JobContext* job) {
 }
 
 void Ring_Free() {
+    // A job that ended early can leave records full or in transmission. Without their buffers
+    // they mean nothing, and the next job's transmit thread starts before that job prepares
+    // the ring again: it must find nothing to send.
     for (SwathRecord& r : ring) {
+        r.state.store(SWATH_EMPTY);
         delete[] r.data;
         r.data = nullptr;
     }
+    ringPut.store(0);
+    ringTake.store(0);
 }
 
 SwathRecord* Ring_GetEmpty() {

@@ -147,6 +147,19 @@ TEST_F(SwathRingTest, BuffersFreedAtJobEndAndReusedWithinAJob) {
     EXPECT_NE(Ring_GetEmpty(), nullptr);
 }
 
+TEST_F(SwathRingTest, RecordsLeftByAnAbandonedJobAreNotSentByTheNext) {
+    for (int i = 0; i < 3; ++i) queueFull();
+    ASSERT_NE(Ring_TakeFull(), nullptr);  // one caught in transmission when the job failed
+    Ring_Free();
+    // The next job's transmit thread starts before that job prepares the ring.
+    Job_ClearContext();
+    ctx->txReleased = 1;
+    EXPECT_EQ(Ring_TakeFull(), nullptr);
+    EXPECT_EQ(Ring_CountState(SWATH_EMPTY), 4);
+    EXPECT_EQ(Ring_PutIndex(), 0);
+    EXPECT_EQ(Ring_TakeIndex(), 0);
+}
+
 TEST_F(SwathRingTest, TwoThreadsMoveRecordsThroughAllStates) {
     constexpr uint32_t SWATHS = 3000;
     std::atomic<bool> producerDone{false};
