@@ -13,6 +13,7 @@
 #include <deque>
 #include <map>
 #include <mutex>
+#include <utility>
 #include <vector>
 
 #include "platform/bytes.h"
@@ -412,7 +413,8 @@ std::string deviceRecord(const EmuDevice& d) {
 }
 
 // Attaches the handler to the node first, so an open right after the "add" event works.
-bool plugIn(EmuDevice& d, std::string* error) {
+// The device is marked present by the caller beforehand: no client can open it earlier.
+bool plugIn(const EmuDevice& d, std::string* error) {
     Emulation& e = emu();
     GError* err = nullptr;
     if (!umockdev_testbed_attach_ioctl(e.testbed, d.devnode().c_str(), e.handler, &err) ||
@@ -421,12 +423,10 @@ bool plugIn(EmuDevice& d, std::string* error) {
         if (err) g_error_free(err);
         return false;
     }
-    d.present = true;
-    d.inHalted = d.outHalted = false;
     return true;
 }
 
-void pullOut(EmuDevice& d, bool wasPresent) {
+void pullOut(const EmuDevice& d, bool wasPresent) {
     Emulation& e = emu();
     std::string syspath = "/sys" + d.syspath();
     if (wasPresent) umockdev_testbed_uevent(e.testbed, syspath.c_str(), "remove");
@@ -461,19 +461,28 @@ bool VpUsb_Start(const VpUsbOptions& options, std::string* error) {
     if (options.decoys) e.devices.push_back({0x0004, 1, 1, false});
     e.devices.push_back({0x0003, 2, 1, true});
     if (options.decoys) e.devices.push_back({0x0103, 3, 1, false});
-    for (EmuDevice& d : e.devices)
+    for (EmuDevice& d : e.devices) {
+        d.present = true;
         if (!plugIn(d, error)) return false;
+    }
     return true;
 }
 
 void VpUsb_Stop() {
     Emulation& e = emu();
-    std::lock_guard<std::mutex> lock(e.mu);
-    if (!e.testbed) return;
-    while (!e.clients.empty()) forgetClient(e.clients.begin()->first);
-    g_clear_object(&e.handler);
-    g_clear_object(&e.testbed);
-    e.devices.clear();
+    UMockdevIoctlBase* handler = nullptr;
+    UMockdevTestbed* testbed = nullptr;
+    {
+        std::lock_guard<std::mutex> lock(e.mu);
+        if (!e.testbed) return;
+        while (!e.clients.empty()) forgetClient(e.clients.begin()->first);
+        handler = std::exchange(e.handler, nullptr);
+        testbed = std::exchange(e.testbed, nullptr);
+        e.devices.clear();
+    }
+    // Removing the testbed stops umockdev's worker, which may be waiting for the lock.
+    g_object_unref(testbed);
+    g_object_unref(handler);
 }
 
 std::string VpUsb_Root() {
@@ -488,21 +497,38 @@ std::string VpUsb_Root() {
 
 void VpUsb_Service() {
     Emulation& e = emu();
-    std::lock_guard<std::mutex> lock(e.mu);
-    if (!e.testbed) return;
-    serveAllReplies();
-    for (EmuDevice& d : e.devices) {
-        if (!d.printer) continue;
+    enum { NOTHING, PULL_OUT, PLUG_IN } action = NOTHING;
+    EmuDevice printer;
+    size_t index = 0;
+    {
+        std::lock_guard<std::mutex> lock(e.mu);
+        if (!e.testbed) return;
+        serveAllReplies();
+        while (index < e.devices.size() && !e.devices[index].printer) ++index;
+        if (index == e.devices.size()) return;
+        EmuDevice& d = e.devices[index];
         if (e.unplugPending) {
             e.unplugPending = false;
-            pullOut(d, true);
             e.replugPending = e.options.replugAfterMs > 0;
+            action = PULL_OUT;
         } else if (e.replugPending && Clock_Tick() - e.unpluggedAt >= e.options.replugAfterMs) {
             e.replugPending = false;
             ++d.devnum;  // a device plugged in again gets a new address
-            if (plugIn(d, nullptr)) ++e.counters.replugs;
+            d.present = true;
+            d.inHalted = d.outHalted = false;
+            action = PLUG_IN;
         }
+        printer = d;
     }
+    // umockdev's calls run without the lock: its worker thread may be waiting for it.
+    if (action == PULL_OUT) pullOut(printer, true);
+    if (action != PLUG_IN) return;
+    bool plugged = plugIn(printer, nullptr);
+    std::lock_guard<std::mutex> lock(e.mu);
+    if (plugged)
+        ++e.counters.replugs;
+    else
+        e.devices[index].present = false;
 }
 
 VpUsbCounters VpUsb_Counters() {
