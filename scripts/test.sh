@@ -11,3 +11,7 @@ export ASAN_OPTIONS="${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=1}"
 export UBSAN_OPTIONS="${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}"
 cd "$build"
 ctest --output-on-failure -j"$(nproc)" "$@"
+# The threaded tests once more under ThreadSanitizer (a build of their own).
+if [[ "${HEADALIGN_SKIP_TSAN:-0}" != 1 ]]; then
+  "$top/scripts/tsan.sh"
+fi
