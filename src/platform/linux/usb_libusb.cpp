@@ -28,6 +28,7 @@ constexpr uint32_t ERROR_INVALID_PARAMETER_CODE = 87;
 constexpr uint32_t ERROR_SEM_TIMEOUT_CODE = 121;
 constexpr uint32_t ERROR_BUSY_CODE = 170;
 constexpr uint32_t ERROR_MORE_DATA_CODE = 234;
+constexpr uint32_t ERROR_NO_MORE_ITEMS_CODE = 259;
 constexpr uint32_t ERROR_OPERATION_ABORTED_CODE = 995;
 constexpr uint32_t ERROR_IO_DEVICE_CODE = 1117;
 constexpr uint32_t ERROR_DEVICE_NOT_CONNECTED_CODE = 1167;
@@ -159,7 +160,11 @@ bool enumBegin() {
 }
 
 int enumPath(uint32_t index, char* path, size_t cap) {
-    if (index >= snapshot.size()) return 0;
+    if (index >= snapshot.size()) {
+        // The end of the list is what a search that found nothing reports last.
+        lastErrorCode = ERROR_NO_MORE_ITEMS_CODE;
+        return 0;
+    }
     if (snapshot[index].empty() || cap == 0) return -1;
     std::snprintf(path, cap, "%s", snapshot[index].c_str());
     return 1;
