@@ -3,12 +3,14 @@
 #include <setjmp.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <iterator>
 
 // jpeglib.h needs FILE and size_t declared before it.
 #include <jpeglib.h>
+#include <jerror.h>
 
 #include "vernier/vernier.h"
 
@@ -48,60 +50,71 @@ struct JpegError {
     jpeg_error_mgr mgr;
     jmp_buf jump;
     char message[JMSG_LENGTH_MAX];
+    bool truncated;
 };
 void jpegErrorExit(j_common_ptr info) {
     auto* e = reinterpret_cast<JpegError*>(info->err);
     (*info->err->format_message)(info, e->message);
     longjmp(e->jump, 1);
 }
-void jpegSilence(j_common_ptr, int) {}
+// Warnings are ignored, except the one for a file that ends early: libjpeg would fill the
+// rest of the picture with grey, and a half picture must not be read as a whole one.
+void jpegWarning(j_common_ptr info, int level) {
+    auto* e = reinterpret_cast<JpegError*>(info->err);
+    if (level < 0 && info->err->msg_code == JWRN_JPEG_EOF) e->truncated = true;
+}
 
 }  // namespace
 
-bool Vernier_DecodePng(const uint8_t* data, size_t size, VernierImage* out, std::string* error) {
-    std::string localError;
-    if (!error) error = &localError;
-    png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, error, pngError, pngWarning);
-    png_infop info = png ? png_create_info_struct(png) : nullptr;
-    if (!png || !info) {
-        png_destroy_read_struct(&png, &info, nullptr);
-        *error = "PNG: out of memory";
-        return false;
-    }
-    PngSource source{data, size, 0};
-    // Locals changed after setjmp must not live in registers across the jump.
+namespace {
+// Everything the PNG decoder touches lives here, so nothing sits in a register across the
+// jump libpng takes on an error.
+struct PngJob {
+    PngSource source;
+    VernierImage* out;
+    std::string message;
+    png_structp png = nullptr;
+    png_infop info = nullptr;
     std::vector<png_bytep> rows;
-    if (setjmp(png_jmpbuf(png))) {
-        png_destroy_read_struct(&png, &info, nullptr);
-        return false;
-    }
-    png_set_read_fn(png, &source, pngRead);
-    png_read_info(png, info);
-    uint32_t w = png_get_image_width(png, info), h = png_get_image_height(png, info);
-    if (tooLarge(w, h, error)) {
-        png_destroy_read_struct(&png, &info, nullptr);
-        return false;
-    }
-    png_set_expand(png);
-    png_set_strip_16(png);
-    png_set_strip_alpha(png);
-    png_set_gray_to_rgb(png);
-    png_set_interlace_handling(png);
-    png_read_update_info(png, info);
-    if (png_get_rowbytes(png, info) != size_t(w) * 3) png_error(png, "unexpected pixel layout");
-    out->width = w;
-    out->height = h;
-    out->rgb.assign(size_t(w) * h * 3, 0);
-    rows.resize(h);
-    for (uint32_t y = 0; y < h; ++y) rows[y] = out->rgb.data() + size_t(y) * w * 3;
-    png_read_image(png, rows.data());
+};
+
+bool decodePng(PngJob* job) {
+    if (setjmp(png_jmpbuf(job->png))) return false;
+    png_set_read_fn(job->png, &job->source, pngRead);
+    png_read_info(job->png, job->info);
+    uint32_t w = png_get_image_width(job->png, job->info), h = png_get_image_height(job->png, job->info);
+    if (tooLarge(w, h, &job->message)) return false;
+    png_set_expand(job->png);
+    png_set_strip_16(job->png);
+    png_set_strip_alpha(job->png);
+    png_set_gray_to_rgb(job->png);
+    png_set_interlace_handling(job->png);
+    png_read_update_info(job->png, job->info);
+    if (png_get_rowbytes(job->png, job->info) != size_t(w) * 3) png_error(job->png, "unexpected pixel layout");
+    job->out->width = w;
+    job->out->height = h;
+    job->out->rgb.assign(size_t(w) * h * 3, 0);
+    job->rows.resize(h);
+    for (uint32_t y = 0; y < h; ++y) job->rows[y] = job->out->rgb.data() + size_t(y) * w * 3;
+    png_read_image(job->png, job->rows.data());
     png_uint_32 xppu = 0, yppu = 0;
     int unit = 0;
-    out->dpi = 0;
-    if (png_get_pHYs(png, info, &xppu, &yppu, &unit) && unit == PNG_RESOLUTION_METER && xppu > 0)
-        out->dpi = xppu * 0.0254;
-    png_destroy_read_struct(&png, &info, nullptr);
+    job->out->dpi = 0;
+    if (png_get_pHYs(job->png, job->info, &xppu, &yppu, &unit) && unit == PNG_RESOLUTION_METER && xppu > 0)
+        job->out->dpi = xppu * 0.0254;
     return true;
+}
+}  // namespace
+
+bool Vernier_DecodePng(const uint8_t* data, size_t size, VernierImage* out, std::string* error) {
+    PngJob job{PngSource{data, size, 0}, out, {}, nullptr, nullptr, {}};
+    job.png = png_create_read_struct(PNG_LIBPNG_VER_STRING, &job.message, pngError, pngWarning);
+    job.info = job.png ? png_create_info_struct(job.png) : nullptr;
+    bool ok = job.png && job.info && decodePng(&job);
+    if (!job.png || !job.info) job.message = "PNG: out of memory";
+    png_destroy_read_struct(&job.png, &job.info, nullptr);
+    if (!ok && error) *error = job.message;
+    return ok;
 }
 
 bool Vernier_DecodeJpeg(const uint8_t* data, size_t size, VernierImage* out, std::string* error) {
@@ -109,7 +122,8 @@ bool Vernier_DecodeJpeg(const uint8_t* data, size_t size, VernierImage* out, std
     JpegError e;
     info.err = jpeg_std_error(&e.mgr);
     e.mgr.error_exit = jpegErrorExit;
-    e.mgr.emit_message = jpegSilence;
+    e.mgr.emit_message = jpegWarning;
+    e.truncated = false;
     if (setjmp(e.jump)) {
         if (error) *error = std::string("JPEG: ") + e.message;
         jpeg_destroy_decompress(&info);
@@ -138,6 +152,10 @@ bool Vernier_DecodeJpeg(const uint8_t* data, size_t size, VernierImage* out, std
     if (info.density_unit == 2 && info.X_density > 1) out->dpi = info.X_density * 2.54;
     jpeg_finish_decompress(&info);
     jpeg_destroy_decompress(&info);
+    if (e.truncated) {
+        if (error) *error = "JPEG: the file ends before the picture does";
+        return false;
+    }
     return true;
 }
 

@@ -171,11 +171,14 @@ std::vector<Run> runsOf(const std::vector<float>& p) {
     // A tick drawn into a bar may cut a hole of a column or two in it: close holes that are
     // small against the pieces beside them (the gaps between groups are a quarter of a dash).
     std::vector<Run> merged;
+    double lastPiece = 0;  // length of the last piece itself, not of what it was merged into
     for (const Run& r : runs) {
+        double piece = r.end - r.start;
+        std::swap(piece, lastPiece);
         if (!merged.empty()) {
             Run& last = merged.back();
             double gap = r.start - last.end;
-            if (gap < 0.12 * std::max(last.end - last.start, r.end - r.start)) {
+            if (gap < 0.12 * std::max(piece, lastPiece)) {
                 last.end = r.end;
                 last.mass += r.mass;
                 continue;
@@ -186,8 +189,39 @@ std::vector<Run> runsOf(const std::vector<float>& p) {
     return merged;
 }
 
+// Blur can bridge the short gap between two dashes. Where most runs share one length and
+// pitch, a run as long as several dashes and the gaps between them is cut back into dashes.
+std::vector<Run> splitBridged(const std::vector<Run>& runs) {
+    std::vector<double> pitches, lengths;
+    for (size_t i = 0; i + 1 < runs.size(); ++i) {
+        double len = runs[i].end - runs[i].start, next = runs[i + 1].end - runs[i + 1].start;
+        if (len > 3 && std::fabs(next - len) < 0.15 * len) {
+            pitches.push_back(runs[i + 1].start - runs[i].start);
+            lengths.push_back(len);
+        }
+    }
+    if (pitches.empty()) return runs;
+    std::nth_element(pitches.begin(), pitches.begin() + long(pitches.size() / 2), pitches.end());
+    std::nth_element(lengths.begin(), lengths.begin() + long(lengths.size() / 2), lengths.end());
+    double pitch = pitches[pitches.size() / 2], len = lengths[lengths.size() / 2];
+    if (len > 0.97 * pitch || len < 0.5 * pitch) return runs;
+    std::vector<Run> out;
+    for (const Run& r : runs) {
+        double extra = (r.end - r.start - len) / pitch;
+        int m = int(std::lround(extra));
+        if (m < 1 || std::fabs(extra - m) > 0.15) {
+            out.push_back(r);
+            continue;
+        }
+        for (int i = 0; i <= m; ++i)
+            out.push_back({r.start + i * pitch, r.start + i * pitch + len, r.mass / (m + 1)});
+    }
+    return out;
+}
+
 // The longest sequence of runs with a steady pitch and length.
-DashRow longestChain(const std::vector<Run>& runs, double uOrigin) {
+DashRow longestChain(const std::vector<Run>& found, double uOrigin) {
+    std::vector<Run> runs = splitBridged(found);
     DashRow best;
     for (size_t i = 0; i + 1 < runs.size(); ++i) {
         double pitch = runs[i + 1].start - runs[i].start, len = runs[i].end - runs[i].start;
@@ -217,15 +251,35 @@ DashRow longestChain(const std::vector<Run>& runs, double uOrigin) {
 DashRow dashRow(const Reduced& r, double a, double v) {
     double cs = std::cos(a), sn = std::sin(a);
     double reach = double(r.w) + r.h;
+    auto at = [&](double u, double vv) { return r.sample(u * cs - vv * sn, u * sn + vv * cs); };
     std::vector<float> p;
     p.reserve(size_t(2 * reach) + 1);
-    for (double u = -reach; u <= reach; u += 1) {
-        float best = 0;
-        for (double dv = -0.5; dv <= 0.5; dv += 0.5)
-            best = std::max(best, r.sample(u * cs - (v + dv) * sn, u * sn + (v + dv) * cs));
-        p.push_back(best);
+    // The bar is followed piece by piece: a small error of the angle moves it off a fixed
+    // height along its length, and a wide band would take in the labels above it.
+    constexpr int PIECE = 24;
+    for (double u0 = -reach; u0 <= reach; u0 += PIECE) {
+        double bestDv = 0, bestSum = -1;
+        for (double dv = -1.5; dv <= 1.5; dv += 0.5) {
+            double sum = 0;
+            for (int i = 0; i < PIECE; i += 2) sum += at(u0 + i, v + dv);
+            if (sum > bestSum + 1e-3) bestSum = sum, bestDv = dv;
+        }
+        for (int i = 0; i < PIECE && u0 + i <= reach; ++i) {
+            float best = 0;
+            for (double dv = -0.5; dv <= 0.5; dv += 0.5) best = std::max(best, at(u0 + i, v + bestDv + dv));
+            p.push_back(best);
+        }
     }
-    DashRow row = longestChain(runsOf(p), -reach);
+    std::vector<Run> runs = runsOf(p);
+    if (const char* d = std::getenv("VERNIER_DEBUG"); d && d[0] == '3' && std::fabs(v - std::atof(d + 1)) < 0.1)
+        for (size_t i = 0; i < p.size(); ++i)
+            if (double(i) - reach > 560 && double(i) - reach < 640) std::fprintf(stderr, "u=%.0f %.1f\n", double(i) - reach, p[i]);
+    if (const char* d = std::getenv("VERNIER_DEBUG"); d && d[0] == '2') {
+        std::fprintf(stderr, "runs at v=%.2f:", v);
+        for (const Run& r : runs) std::fprintf(stderr, " [%.1f %.1f]", r.start - reach, r.end - r.start);
+        std::fprintf(stderr, "\n");
+    }
+    DashRow row = longestChain(runs, -reach);
     row.v = v;
     return row;
 }
@@ -234,7 +288,7 @@ bool pairs(const DashRow& t, const DashRow& b) {
     double dv = b.v - t.v;
     if (dv <= 0 || t.count < VERNIER_GROUPS - 4 || b.count < VERNIER_GROUPS - 4) return false;
     if (std::fabs(b.pitch / t.pitch - 1) > 0.04) return false;
-    if (std::fabs(b.start - t.start) > 0.35 * t.pitch) return false;
+    if (std::fabs(b.start - t.start) > 0.5 * t.pitch) return false;
     double ratio = t.pitch / dv;
     return ratio > 0.28 && ratio < 2.6;
 }
@@ -280,6 +334,7 @@ std::vector<BarPair> Vernier_LocateBars(const InkMap& ink, int* longestRow, doub
     if (pts.size() < 50) return out;
     double a = findAngle(pts, r);
     *angleDeg = a * 180 / PI;
+    if (std::getenv("VERNIER_DEBUG")) std::fprintf(stderr, "angle %.3f f=%d points=%zu\n", *angleDeg, r.f, pts.size());
     std::vector<DashRow> rows;
     for (double v : projectionPeaks(pts, a, r)) {
         DashRow row = dashRow(r, a, v);

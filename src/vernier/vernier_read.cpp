@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 
 #include "vernier/vernier_internal.h"
 
@@ -50,7 +51,7 @@ struct Profile {
     }
 };
 
-Profile profile(const InkMap& ink, const Frame& fr, double u0, double u1, double v0, double v1) {
+Profile profile(const InkMap& ink, const Frame& fr, double u0, double u1, double v0, double v1, double pitch) {
     Profile out;
     out.u0 = u0;
     int steps = std::max(1, int(std::ceil(v1 - v0)));
@@ -62,14 +63,16 @@ Profile profile(const InkMap& ink, const Frame& fr, double u0, double u1, double
         }
         out.p.push_back(float(s / (steps + 1)));
     }
-    std::vector<float> d(out.p);
-    if (d.empty()) return out;
-    size_t mid = d.size() / 2;
-    std::nth_element(d.begin(), d.begin() + long(mid), d.end());
-    float med = d[mid];
-    for (float& x : d) x = std::fabs(x - med);
-    std::nth_element(d.begin(), d.begin() + long(mid), d.end());
-    out.noise = std::max(0.5, 1.4826 * d[mid]);
+    // The noise of the paper, from the white pitch before the first group and after the last.
+    std::vector<float> d;
+    for (size_t i = 0; i < out.p.size(); ++i)
+        if (double(i) < 0.8 * pitch || double(i) > double(out.p.size()) - 0.8 * pitch) d.push_back(out.p[i]);
+    if (d.size() < 4) return out;
+    double mean = 0, var = 0;
+    for (float x : d) mean += x;
+    mean /= double(d.size());
+    for (float x : d) var += (x - mean) * (x - mean);
+    out.noise = std::max(0.5, std::sqrt(var / double(d.size())));
     return out;
 }
 
@@ -108,10 +111,15 @@ bool ticks(const Profile& pr, double s, double len, double pitch, double out[3])
             if (pr.at(x) > bestV) bestV = pr.at(x), best = x;
         double height = 0;
         if (!centroid(pr, base, &best, hw, &height)) return false;
-        if (height < 4 * pr.noise || height < 3) return false;
+        if (height < 4 * pr.noise || height < 3) {
+            if (std::getenv("VERNIER_DEBUG")) std::fprintf(stderr, "tick %d weak %.1f noise %.1f\n", i, height, pr.noise);
+            return false;
+        }
         out[i] = best;
     }
     double gap1 = out[1] - out[0], gap2 = out[2] - out[1];
+    if (std::getenv("VERNIER_DEBUG"))
+        std::fprintf(stderr, "ticks s=%.1f len=%.1f pitch=%.1f at %.1f %.1f %.1f noise %.1f\n", s, len, pitch, out[0], out[1], out[2], pr.noise);
     return std::fabs(gap1 - gap2) < 0.08 * pitch && std::fabs(gap1 - len / 2) < 0.12 * pitch;
 }
 
@@ -253,8 +261,8 @@ Measured measure(const InkMap& ink, BarPair pair) {
     }
     double u0 = std::min(pair.top.start, pair.bottom.start) - pitch;
     double u1 = std::max(pair.top.start, pair.bottom.start) + (pair.top.count + 1) * pitch;
-    Profile up = profile(ink, pair.frame, u0, u1, vt + UPPER_BAND[0] * rowPx, vt + UPPER_BAND[1] * rowPx);
-    Profile low = profile(ink, pair.frame, u0, u1, vt + LOWER_BAND[0] * rowPx, vt + LOWER_BAND[1] * rowPx);
+    Profile up = profile(ink, pair.frame, u0, u1, vt + UPPER_BAND[0] * rowPx, vt + UPPER_BAND[1] * rowPx, pitch);
+    Profile low = profile(ink, pair.frame, u0, u1, vt + LOWER_BAND[0] * rowPx, vt + LOWER_BAND[1] * rowPx, pitch);
     std::vector<double> ks, ds;
     std::vector<bool> use;
     int labels = 0;

@@ -1,0 +1,230 @@
+// The vernier reader against the virtual printer's paper, straight and through the scanner
+// simulator, and against pages it must refuse.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <map>
+#include <random>
+
+#include "vernier_support.h"
+
+namespace {
+
+// Columns of right-to-left error that make a mode's prints meet at `target` groups.
+int columnsFor(double zero, double target) { return int(std::lround(2 * (zero - target))); }
+
+ScanSettings randomScan(std::mt19937& rng, double dpi) {
+    std::uniform_real_distribution<double> angle(-3, 3), blur(0.4, 1.2), noise(1, 5), gamma(0.7, 1.4), u(0, 1);
+    ScanSettings s;
+    s.dpi = dpi;
+    s.angleDeg = angle(rng);
+    s.blurPx = blur(rng);
+    s.noise = noise(rng);
+    s.gamma = gamma(rng);
+    s.jpegQuality = u(rng) < 0.5 ? 75 + int(u(rng) * 20) : 0;
+    if (u(rng) < 0.3) s.paper[0] = 245, s.paper[1] = 238, s.paper[2] = 222;
+    if (u(rng) < 0.3) s.recolour = true, s.ink[0] = 200, s.ink[1] = 30, s.ink[2] = 120;
+    s.seed = uint32_t(rng());
+    return s;
+}
+
+struct Tally {
+    int right = 0, wrong = 0, refused = 0, wrongSure = 0;
+    std::map<std::pair<int, int>, int> table;  // (expected x2, named group x2 or 99 refused)
+    void add(double expected, const VernierReading& r) {
+        int key = r.status == VERNIER_READ ? r.group * 2 : 99;
+        ++table[{int(std::lround(expected * 2)), key}];
+        if (r.status != VERNIER_READ) ++refused;
+        else if (rightGroup(expected, r.group)) ++right;
+        else ++wrong, wrongSure += r.highConfidence ? 1 : 0;
+    }
+    int total() const { return right + wrong + refused; }
+    void print() const {
+        std::printf("right %d, wrong %d (sure %d), cannot read %d of %d\n", right, wrong, wrongSure, refused, total());
+        int lastExpected = 1000;
+        for (const auto& [k, n] : table) {
+            if (k.first != lastExpected) std::printf("\n  expected %+5.1f:", k.first / 2.0);
+            lastExpected = k.first;
+            if (k.second == 99) std::printf("  cannot read x%d", n);
+            else std::printf("  %s x%d", Vernier_LabelText(k.second / 2).c_str(), n);
+        }
+        std::printf("\n");
+    }
+};
+
+class ReaderTest : public ::testing::Test {
+  protected:
+    VernierBench bench;
+};
+
+// On the exact paper every mode reads its residue at zero error, and an error of n columns
+// moves the meeting point by n/2 groups towards the negative labels.
+TEST_F(ReaderTest, ExactPaperOfEveryModeAcrossTheRange) {
+    for (const ModeInfo& m : MODES) {
+        double zero = zeroErrorEstimate(bench, m);
+        EXPECT_NEAR(zero * 2, std::round(zero * 2), 0.05) << "mode " << m.type;
+        for (double target : {-9.0, -4.5, 3.0, 9.0}) {
+            int cols = columnsFor(zero, target);
+            VernierReading r = Vernier_Read(bench.print(m.type, errorForColumns(m, cols)).square());
+            ASSERT_EQ(r.status, VERNIER_READ) << "mode " << m.type << " target " << target << ": " << r.reason;
+            EXPECT_NEAR(r.estimate, zero - cols / 2.0, 0.08) << "mode " << m.type;
+            EXPECT_EQ(r.highConfidence, std::fabs(target - std::round(target)) < 0.1) << "mode " << m.type;
+            EXPECT_EQ(r.family, Vernier_FamilyOfAdjustment(m.type));
+            EXPECT_EQ(r.groups.size(), 19u);
+        }
+    }
+}
+
+// Beyond the outermost group the reader says so instead of naming "09" or "-9".
+TEST_F(ReaderTest, BeyondTheRangeIsNotReadAsTheLastGroup) {
+    const ModeInfo& m = MODES[3];
+    double zero = zeroErrorEstimate(bench, m);
+    for (double target : {-11.0, 11.5}) {
+        VernierReading r = Vernier_Read(bench.print(m.type, errorForColumns(m, columnsFor(zero, target))).square());
+        EXPECT_EQ(r.status, VERNIER_OUT_OF_RANGE) << r.reason;
+        EXPECT_FALSE(r.highConfidence);
+    }
+}
+
+// Scans at 150, 300 and 600 dpi, turned up to 3 degrees, blurred, noisy, JPEG: the right
+// group nearly always, a wrong one never with high confidence. VERNIER_SWEEP=1 runs every
+// group and half step of every mode and prints the confusion table.
+TEST_F(ReaderTest, ScannedSweep) {
+    bool full = std::getenv("VERNIER_SWEEP") != nullptr;
+    std::mt19937 rng(12345);
+    Tally tally;
+    std::vector<double> targets;
+    if (full)
+        for (int t = -18; t <= 18; ++t) targets.push_back(t / 2.0);
+    for (const ModeInfo& m : MODES) {
+        double zero = zeroErrorEstimate(bench, m);
+        std::vector<double> mine = targets;
+        if (!full) {  // a spread of groups and half steps, different for each mode
+            std::uniform_int_distribution<int> pick(-18, 18);
+            for (int i = 0; i < 3; ++i) mine.push_back(pick(rng) / 2.0);
+        }
+        for (double target : mine) {
+            int cols = columnsFor(zero, target);
+            PrintedPaper paper = bench.print(m.type, errorForColumns(m, cols));
+            for (double dpi : {150.0, 300.0, 600.0}) {
+                VernierImage scan = Scan_Simulate(paper.image, paper.xDpi, paper.yDpi, randomScan(rng, dpi));
+                VernierReading r = Vernier_Read(scan);
+                double expected = zero - cols / 2.0;
+                tally.add(expected, r);
+                if (const char* dump = std::getenv("VERNIER_DUMP"); dump && (r.status != VERNIER_READ || !rightGroup(expected, r.group)))
+                    Vernier_SavePng(std::string(dump) + "/m" + std::to_string(m.type) + "_" + std::to_string(int(dpi)) + "_" +
+                                        std::to_string(int(std::lround(expected * 2))) + ".png", scan);
+                if (r.status != VERNIER_READ || !rightGroup(expected, r.group))
+                    std::printf("mode %d dpi %.0f expected %+.1f: %s %s est %+.2f sigma %.2f\n", m.type, dpi, expected,
+                                r.status == VERNIER_READ ? "named" : "cannot read", r.reason.c_str(), r.estimate, r.sigma);
+            }
+        }
+    }
+    tally.print();
+    EXPECT_EQ(tally.wrongSure, 0);
+    EXPECT_GE(tally.right, int(std::ceil(0.98 * tally.total())));
+}
+
+TEST_F(ReaderTest, BlankPageNozzleCheckAndOtherPatternsCannotBeRead) {
+    VernierImage blank;
+    blank.width = 1240;
+    blank.height = 1754;
+    blank.rgb.assign(size_t(blank.width) * blank.height * 3, 250);
+    VernierReading r = Vernier_Read(blank);
+    EXPECT_EQ(r.status, VERNIER_NOT_FOUND);
+    EXPECT_NE(r.reason.find("pattern not found"), std::string::npos);
+    for (int pattern : {19, 3, 16}) {
+        PrintedPaper p = bench.print(0, 0, pattern);
+        ScanSettings s;
+        s.angleDeg = 1.5;
+        r = Vernier_Read(Scan_Simulate(p.image, p.xDpi, p.yDpi, s));
+        EXPECT_NE(r.status, VERNIER_READ) << "pattern " << pattern;
+    }
+    PrintedPaper feed = bench.print(11, 0);
+    r = Vernier_Read(Scan_Simulate(feed.image, feed.xDpi, feed.yDpi, ScanSettings{}));
+    EXPECT_NE(r.status, VERNIER_READ);
+}
+
+// A photo of an unrelated regular pattern: a checkerboard of dashes and a ruled page.
+TEST_F(ReaderTest, UnrelatedRegularPatternsCannotBeRead) {
+    VernierImage page;
+    page.width = 1500;
+    page.height = 600;
+    page.rgb.assign(size_t(page.width) * page.height * 3, 255);
+    for (uint32_t y = 100; y < 500; ++y)
+        for (uint32_t x = 100; x < 1400; ++x)
+            if ((y % 40 < 2) || ((x / 30) % 2 == 0 && y % 40 < 6 && y > 200))
+                page.at(x, y)[0] = page.at(x, y)[1] = page.at(x, y)[2] = 30;
+    EXPECT_NE(Vernier_Read(page).status, VERNIER_READ);
+}
+
+TEST_F(ReaderTest, TwoVerniersThatDisagreeAreTwoCandidates) {
+    const ModeInfo& m = MODES[0];
+    double zero = zeroErrorEstimate(bench, m);
+    VernierImage a = bench.print(m.type, errorForColumns(m, columnsFor(zero, 4))).square();
+    VernierImage b = bench.print(m.type, errorForColumns(m, columnsFor(zero, -3))).square();
+    VernierImage both = a;
+    both.height = a.height + b.height;
+    both.rgb.insert(both.rgb.end(), b.rgb.begin(), b.rgb.end());
+    VernierReading r = Vernier_Read(both);
+    EXPECT_EQ(r.status, VERNIER_TWO_CANDIDATES) << r.reason;
+    // The same print twice is one reading.
+    VernierImage twice = a;
+    twice.height = 2 * a.height;
+    twice.rgb.insert(twice.rgb.end(), a.rgb.begin(), a.rgb.end());
+    r = Vernier_Read(twice);
+    EXPECT_EQ(r.status, VERNIER_READ);
+    EXPECT_EQ(r.group, 4);
+}
+
+TEST_F(ReaderTest, HeavyBlurIsTooBlurredNeverAGuess) {
+    const ModeInfo& m = MODES[5];
+    PrintedPaper p = bench.print(m.type, errorForColumns(m, 6));
+    ScanSettings s;
+    s.dpi = 150;
+    s.blurPx = 3.5;
+    s.noise = 6;
+    VernierReading r = Vernier_Read(Scan_Simulate(p.image, p.xDpi, p.yDpi, s));
+    EXPECT_NE(r.status, VERNIER_READ) << "named " << r.group << " est " << r.estimate << " sigma " << r.sigma;
+    EXPECT_FALSE(r.highConfidence);
+}
+
+TEST(VernierImageFiles, PngAndJpegRoundTripsAndBadFiles) {
+    TempDir dir;
+    VernierImage img;
+    img.width = 40;
+    img.height = 30;
+    img.dpi = 300;
+    img.rgb.resize(size_t(40) * 30 * 3);
+    for (size_t i = 0; i < img.rgb.size(); ++i) img.rgb[i] = uint8_t(i * 7);
+    std::string png = dir.path + "/a.png", error;
+    ASSERT_TRUE(Vernier_SavePng(png, img));
+    VernierImage back;
+    ASSERT_TRUE(Vernier_LoadImage(png, &back, &error)) << error;
+    EXPECT_EQ(back.rgb, img.rgb);
+    EXPECT_NEAR(back.dpi, 300, 0.1);
+    std::vector<uint8_t> jpeg;
+    ASSERT_TRUE(Vernier_EncodeJpeg(img, 90, &jpeg));
+    std::string jpg = dir.path + "/a.jpg";
+    std::ofstream(jpg, std::ios::binary).write(reinterpret_cast<const char*>(jpeg.data()), long(jpeg.size()));
+    ASSERT_TRUE(Vernier_LoadImage(jpg, &back, &error)) << error;
+    EXPECT_EQ(back.width, 40u);
+    EXPECT_NEAR(back.dpi, 300, 0.1);
+    // Truncated files and other files give a message, not a crash.
+    for (const auto& [path, keep] : {std::pair{png, size_t(60)}, std::pair{jpg, jpeg.size() / 2}}) {
+        std::string bytes = readFileBytes(path);
+        std::ofstream(path, std::ios::binary).write(bytes.data(), long(keep));
+        EXPECT_FALSE(Vernier_LoadImage(path, &back, &error)) << path;
+        EXPECT_FALSE(error.empty());
+    }
+    std::ofstream(dir.path + "/t.txt") << "not a picture";
+    EXPECT_FALSE(Vernier_LoadImage(dir.path + "/t.txt", &back, &error));
+    EXPECT_FALSE(Vernier_LoadImage(dir.path + "/missing.png", &back, &error));
+    VernierImage empty;
+    EXPECT_EQ(Vernier_Read(empty).status, VERNIER_NOT_FOUND);
+}
+
+}  // namespace

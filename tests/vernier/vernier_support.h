@@ -1,0 +1,45 @@
+// Vernier test helpers: adjustment prints on the virtual printer with a configured
+// bidirectional error, their rendered paper, and the group each should show.
+#pragma once
+#include <string>
+
+#include "scan_sim.h"
+#include "support/fakes.h"
+#include "vernier/vernier.h"
+
+struct ModeInfo {
+    int type;
+    int ips;   // carriage speed of the adjustment print (second-pass box off)
+    int dpi;   // its resolution across
+};
+extern const ModeInfo MODES[6];
+
+struct PrintedPaper {
+    VernierImage image;  // as rendered (job resolution across, the board's grid down)
+    double xDpi = 0, yDpi = 0;
+    VernierImage square() const;  // the same made square at yDpi
+};
+
+// Error (1/1440 inch, the printer model's unit) that makes a mode's right-to-left print land
+// `columns` columns further left.
+int errorForColumns(const ModeInfo& m, int columns);
+
+// A virtual printer in a temporary folder with the fast clock; prints adjustments.
+class VernierBench {
+  public:
+    VernierBench();
+    ~VernierBench();
+    // Prints job `type` (or pattern `pattern` when type is 0) with the given error.
+    PrintedPaper print(int type, int error1440, int pattern = 0);
+    std::string folder() const { return printerDir.path; }
+
+  private:
+    PlatformFixture platform;
+    TempDir printerDir;
+};
+
+// Where each mode's prints meet with no error and no correction, read once from the exact
+// paper (the host's channel tables and even-column rounding leave a residue, see the tests).
+double zeroErrorEstimate(VernierBench& bench, const ModeInfo& m);
+// The right answer for an expected estimate: the group itself, or either neighbour of a half step.
+bool rightGroup(double expected, int group);
