@@ -161,6 +161,15 @@ bool startsDataTransfer(const uint8_t* bytes, int length) {
     return length >= 32 && le::getU16(bytes, 14) == STREAM_DATA && le::getU16(bytes, 20) == 0;
 }
 
+// One write I/O control of the board with the request's bytes.
+bool boardWrite(const EmuClient& c, const uint8_t* bytes, int length) {
+    uint8_t in[4];
+    le::putU32(in, 0, 0);
+    uint32_t unused = 0;
+    return emu().board->ioctl(c.board, USB_IOCTL_WRITE_PACKETS, in, 4, const_cast<uint8_t*>(bytes),
+                              static_cast<uint32_t>(length), &unused);
+}
+
 void submitOut(EmuClient& c, EmuUrb u, UMockdevIoctlClient* client) {
     Emulation& e = emu();
     EmuDevice& d = e.devices[c.device];
@@ -180,20 +189,11 @@ void submitOut(EmuClient& c, EmuUrb u, UMockdevIoctlClient* client) {
         VPrinterFaults faults = VPrinter_GetFaults();
         ++faults.failWrites;
         VPrinter_SetFaults(faults);
-        uint8_t in[4];
-        le::putU32(in, 0, 0);
-        uint32_t unused = 0;
-        e.board->ioctl(c.board, USB_IOCTL_WRITE_PACKETS, in, 4, const_cast<uint8_t*>(bytes),
-                       static_cast<uint32_t>(f->buffer_length), &unused);
+        boardWrite(c, bytes, f->buffer_length);
         ++e.counters.shortWrites;
         completeUrb(c, u, 0, f->buffer_length / 2);
     } else {
-        uint8_t in[4];
-        le::putU32(in, 0, 0);
-        uint32_t unused = 0;
-        bool ok = e.board->ioctl(c.board, USB_IOCTL_WRITE_PACKETS, in, 4,
-                                 const_cast<uint8_t*>(bytes),
-                                 static_cast<uint32_t>(f->buffer_length), &unused);
+        bool ok = boardWrite(c, bytes, f->buffer_length);
         if (ok) e.counters.bulkOutBytes += static_cast<uint32_t>(f->buffer_length);
         completeUrb(c, u, ok ? 0 : -EPROTO, ok ? f->buffer_length : 0);
     }
