@@ -1,0 +1,154 @@
+// Shared pieces of the benchmark programs: trace lines kept off the report, a clock whose waits
+// cost nothing, silent message boxes, a null transmit side for the swath ring, and the job
+// set-up the patterns and adjustment prints expect.
+#pragma once
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstring>
+#include <ext/stdio_filebuf.h>
+#include <iostream>
+#include <thread>
+
+#include "diag/errors.h"
+#include "diag/log.h"
+#include "job/job_context.h"
+#include "link/swath_ring.h"
+#include "params/calibration_params.h"
+#include "params/printer_info.h"
+#include "pattern/canvas.h"
+#include "pattern/patterns.h"
+#include "pipeline/feed_step.h"
+#include "pipeline/head_format.h"
+#include "pipeline/swath_plan.h"
+#include "platform/bytes.h"
+#include "platform/clock.h"
+#include "platform/logdir.h"
+#include "platform/msgbox.h"
+
+namespace bench {
+
+// Trace lines go to standard output with every swath; the report goes to the original output
+// instead, so a run shows only the table.
+inline void quietTraceOutput() {
+    static bool done = false;
+    if (done) return;
+    done = true;
+    std::cout.flush();
+    const int report = dup(STDOUT_FILENO);
+    const int null = open("/dev/null", O_WRONLY);
+    if (report < 0 || null < 0) return;
+    dup2(null, STDOUT_FILENO);
+    close(null);
+    static __gnu_cxx::stdio_filebuf<char> reportBuf(report, std::ios::out);
+    std::cout.rdbuf(&reportBuf);
+}
+
+// Waits advance the tick at once, with a token real pause so the other thread runs.
+namespace instant_clock {
+inline std::atomic<uint32_t> tick{0};
+inline void sleepMs(uint32_t ms) {
+    tick += ms;
+    std::this_thread::sleep_for(std::chrono::microseconds(20));
+}
+inline uint32_t tickMs() { return tick.load(); }
+inline void localTime(LocalTime* out) { *out = LocalTime{2026, 12, 7, 21, 0, 0}; }
+inline const ClockBackend backend{sleepMs, tickMs, localTime};
+}  // namespace instant_clock
+
+inline int silentBox(const char*, const char*, int, int) { return MSGBOX_RESULT_OK; }
+inline const MsgBoxBackend silentBoxes{silentBox};
+
+// The platform seams of a benchmark: no files, no boxes, no real waiting.
+inline void installSeams() {
+    quietTraceOutput();
+    Clock_Install(&instant_clock::backend);
+    MsgBox_Install(&silentBoxes);
+    LogDir_Set("/nonexistent/headalign-bench-log");
+}
+
+// The transmit side without a printer: every full record is released as soon as it is queued.
+class NullDrain {
+  public:
+    explicit NullDrain(JobContext* job) {
+        job->txReleased = 1;
+        thread_ = std::thread([this] {
+            while (running_) {
+                if (SwathRecord* r = Ring_TakeFull()) {
+                    bytes_ += r->size;
+                    Ring_SetState(r, SWATH_EMPTY);
+                    continue;
+                }
+                std::this_thread::sleep_for(std::chrono::microseconds(20));
+            }
+        });
+    }
+    ~NullDrain() { stop(); }
+    // Releases the held-back swath, as the job's final wait does, waits until the last queued
+    // swath has been taken and ends the drain.
+    void finish() {
+        flushPendingSwath();
+        while (Ring_CountState(SWATH_EMPTY) < SWATH_RING_SIZE)
+            std::this_thread::sleep_for(std::chrono::microseconds(20));
+        stop();
+    }
+    void stop() {
+        running_ = false;
+        if (thread_.joinable()) thread_.join();
+    }
+    uint64_t bytes() const { return bytes_.load(); }
+
+  private:
+    std::atomic<bool> running_{true};
+    std::atomic<uint64_t> bytes_{0};
+    std::thread thread_;
+};
+
+// A single-head 720 dpi printer (main board 151) with its ring, as a job sees it after the
+// parameter read.
+inline JobContext* setUpJob() {
+    Log_Open();
+    Job_ClearContext();
+    Plan_ResetForTest();
+    resetPrinterInfoForTest();
+    FeedStep_ResetForTest();
+    Pattern_ResetRefusedWrites();
+    Format_ResetDropState();
+    clearProgramError();
+    *calibrationParams() = CalibrationParams{};
+    JobContext* ctx = jobContext();
+    ctx->xDpi = 720;
+    ctx->yDpi = 720;
+    ctx->printSpeedIps = 30;
+    stampJob(ctx);
+    Ring_Init(ctx);
+    CalibrationParams* cp = calibrationParams();
+    cp->headDpi = 180;
+    cp->feedStepsPerMeter = 409600;
+    const uint8_t order[8] = {7, 6, 5, 4, 3, 2, 1, 0};
+    std::memcpy(cp->inkOrder, order, sizeof order);
+    cp->stepPass4 = cp->stepPass6 = cp->stepPass8 = cp->stepPass3 = cp->stepPass2 = 10000;
+    ctx->printParams.rowGapSmall = 64;
+    ctx->printParams.rowGapLarge = 216;
+    ctx->printParams.headEnable = 1;
+    ctx->printParams.stepCurrent = 10000;
+    ctx->printParams.stepsPerMeter = 409600;
+    ctx->maxPrintWidthDots = 100000;
+    ctx->nozzlesPerPass = 180;
+    uint8_t info[PRINTER_INFO_SIZE] = {};
+    info[0x5c] = 151;
+    le::putU16(info, 0x86, 0x9876);
+    checkPrinterInfo(info, sizeof info);
+    clearProgramError();
+    return ctx;
+}
+
+inline void endJob() {
+    Ring_Free();
+    Log_Close();
+    clearProgramError();
+}
+
+}  // namespace bench

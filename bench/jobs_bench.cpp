@@ -1,0 +1,74 @@
+// Whole prints without a printer: every calibration pattern from Pattern_Dispatch, and every
+// adjustment print from the runner's drawing, to the last swath taken from the ring by a null
+// transmit side. Waits cost nothing (the real-clock run is bench/run's end-to-end part).
+#include <benchmark/benchmark.h>
+
+#include <string>
+
+#include "bench_support.h"
+#include "job/job_internal.h"
+#include "job/print_job.h"
+
+namespace {
+
+// The job geometry the runner sets before drawing (the parameter read itself needs a printer).
+bool setUpAdjustment(JobContext* ctx, uint8_t type) {
+    ctx->colorCount = 4;
+    ctx->rowBits = 8000;
+    ctx->imageRows = 720;
+    ctx->bitsPerPixel = 2;
+    ctx->xDpi = 720;
+    ctx->yDpi = 720;
+    ctx->printSpeedIps = 30;
+    if (type <= 10) ctx->bidirIndex = static_cast<uint8_t>(type - 5);
+    else ctx->rowBits = 24000;
+    return Job_CheckMode(ctx) && Job_PlanImage(ctx);
+}
+
+void runPrint(benchmark::State& state, bool adjustment, uint8_t number) {
+    bench::installSeams();
+    uint64_t bytes = 0;
+    int swaths = 0;
+    for (auto _ : state) {
+        state.PauseTiming();
+        JobContext* ctx = bench::setUpJob();
+        if (adjustment && !setUpAdjustment(ctx, number)) {
+            state.SkipWithError("mode refused");
+            bench::endJob();
+            return;
+        }
+        state.ResumeTiming();
+        bench::NullDrain drain(ctx);
+        if (!adjustment) Pattern_Dispatch(number);
+        else if (number <= 10) printBidirectional(ctx);
+        else printFeedStep(ctx, number);
+        drain.finish();
+        state.PauseTiming();
+        bytes += drain.bytes();
+        swaths = ctx->swathNumber;
+        bench::endJob();
+        state.ResumeTiming();
+    }
+    state.SetBytesProcessed(static_cast<int64_t>(bytes));
+    state.counters["swath_records"] = swaths;
+}
+
+const int registered = [] {
+    for (int n = 1; n <= 19; ++n) {
+        if (n == 15) continue;  // no pattern 15
+        benchmark::RegisterBenchmark(("pattern/" + std::to_string(n)).c_str(), runPrint, false,
+                                     static_cast<uint8_t>(n))
+            ->Unit(benchmark::kMillisecond)
+            ->UseRealTime()
+            ->MeasureProcessCPUTime();
+    }
+    for (int t = 5; t <= 15; ++t)
+        benchmark::RegisterBenchmark(("adjustment/" + std::to_string(t)).c_str(), runPrint, true,
+                                     static_cast<uint8_t>(t))
+            ->Unit(benchmark::kMillisecond)
+            ->UseRealTime()
+            ->MeasureProcessCPUTime();
+    return 0;
+}();
+
+}  // namespace
