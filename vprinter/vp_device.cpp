@@ -199,6 +199,9 @@ const UsbDriverBackend vprinterDriver{enumBegin,   enumPath, enumEnd,  openPath,
 
 void vpInterrupted(VpBoard& b) {
     b.interrupted = true;
+    // After a failure the host sends the swath block again before its data: a block left
+    // waiting for data is forgotten, not reported.
+    b.expectData = false;
     ++b.failureCount;
 }
 

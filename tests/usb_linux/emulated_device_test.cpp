@@ -165,6 +165,8 @@ TEST_F(EmulatedUsb, UnplugDuringASwathReconnectsAfterReplugAndFinishes) {
     EXPECT_NE(r.output.find("LIBUSB_ERROR_NO_DEVICE"), std::string::npos);
     EXPECT_NE(r.output.find("重新连接成功!"), std::string::npos) << r.output;
     EXPECT_TRUE(jobEndedOk(r)) << r.output;
+    // The swath is sent again from its block after the reconnection: nothing out of order.
+    EXPECT_EQ(counter(r.output, "protocol-errors"), 0) << r.output;
 }
 
 TEST_F(EmulatedUsb, UnplugWithoutReplugEndsWithError17) {
