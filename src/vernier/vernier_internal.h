@@ -2,6 +2,7 @@
 // locator hands to the measuring step.
 #pragma once
 #include <cstdint>
+#include <utility>
 #include <vector>
 
 #include "vernier/vernier.h"
@@ -31,6 +32,7 @@ struct DashRow {
     double length = 0;  // mean dash length
     int count = 0;
     double strength = 0;
+    std::vector<std::pair<double, double>> runs;  // every run of ink along the row (start, end)
 };
 
 // Two dash rows that could be the two bars of one vernier, in full-picture pixels, in a frame

@@ -2,6 +2,7 @@
 // equally spaced dashes, worked out on a reduced copy of the picture.
 #include <algorithm>
 #include <cmath>
+#include <functional>
 #include <cstdio>
 #include <cstdlib>
 
@@ -149,6 +150,37 @@ struct Run {
     double start, end, mass;
 };
 
+// Blur lifts the short gaps between dashes; a valley well below the ink on both sides of it
+// still parts two dashes, cut where the profile is below half-way between valley and ink.
+std::vector<Run> splitValleys(const std::vector<float>& p, const std::vector<Run>& runs) {
+    constexpr int NEAR = 3, SIDE = 12;
+    std::vector<Run> out;
+    for (const Run& r : runs) {
+        size_t a = size_t(std::max(0.0, std::ceil(r.start))), b = std::min(p.size() - 1, size_t(r.end));
+        double from = r.start;
+        for (size_t i = a + NEAR; i + NEAR <= b; ++i) {
+            bool lowest = true;
+            for (size_t j = i - NEAR; j <= i + NEAR; ++j)
+                if (p[j] < p[i] || (p[j] == p[i] && j < i)) lowest = false;
+            if (!lowest) continue;
+            float left = 0, right = 0;
+            for (size_t j = (i > size_t(SIDE) ? i - SIDE : 0); j < i; ++j) left = std::max(left, p[j]);
+            for (size_t j = i + 1; j <= std::min(p.size() - 1, i + SIDE); ++j) right = std::max(right, p[j]);
+            float ink = std::min(left, right);
+            if (p[i] > 0.5f * ink) continue;
+            float half = (p[i] + ink) / 2;
+            size_t l = i, h = i;
+            while (l > a && p[l - 1] < half) --l;
+            while (h < b && p[h + 1] < half) ++h;
+            if (double(l) - 0.5 > from) out.push_back({from, double(l) - 0.5, r.mass});
+            from = double(h) + 0.5;
+            i = h;
+        }
+        out.push_back({from, r.end, r.mass});
+    }
+    return out;
+}
+
 std::vector<Run> runsOf(const std::vector<float>& p) {
     std::vector<float> strong;
     float top = *std::max_element(p.begin(), p.end());
@@ -168,21 +200,19 @@ std::vector<Run> runsOf(const std::vector<float>& p) {
         if (p[i] > thr && !runs.empty()) runs.back().mass += p[i];
     }
     if (!runs.empty() && runs.back().end <= runs.back().start) runs.pop_back();
+    runs = splitValleys(p, runs);
     // A tick drawn into a bar may cut a hole of a column or two in it: close holes that are
-    // small against the pieces beside them (the gaps between groups are a quarter of a dash).
+    // small against the pieces beside them (the gaps between groups are a quarter of a dash,
+    // less where blur has eaten into them).
     std::vector<Run> merged;
     double lastPiece = 0;  // length of the last piece itself, not of what it was merged into
     for (const Run& r : runs) {
         double piece = r.end - r.start;
         std::swap(piece, lastPiece);
-        if (!merged.empty()) {
-            Run& last = merged.back();
-            double gap = r.start - last.end;
-            if (gap < 0.12 * std::max(piece, lastPiece)) {
-                last.end = r.end;
-                last.mass += r.mass;
-                continue;
-            }
+        if (!merged.empty() && r.start - merged.back().end < 0.1 * std::max(piece, lastPiece)) {
+            merged.back().end = r.end;
+            merged.back().mass += r.mass;
+            continue;
         }
         merged.push_back(r);
     }
@@ -266,7 +296,7 @@ DashRow dashRow(const Reduced& r, double a, double v) {
         }
         for (int i = 0; i < PIECE && u0 + i <= reach; ++i) {
             float best = 0;
-            for (double dv = -0.5; dv <= 0.5; dv += 0.5) best = std::max(best, at(u0 + i, v + bestDv + dv));
+            for (double dv = -0.5; dv <= 0.5; dv += 0.25) best = std::max(best, at(u0 + i, v + bestDv + dv));
             p.push_back(best);
         }
     }
@@ -281,7 +311,38 @@ DashRow dashRow(const Reduced& r, double a, double v) {
     }
     DashRow row = longestChain(runs, -reach);
     row.v = v;
+    for (const Run& r : runs) row.runs.push_back({r.start - reach, r.end - reach});
     return row;
+}
+
+// At low resolution the gaps of one bar can blur shut while the other bar, whose gaps are a
+// little wider, still shows its dashes. A row that is inked from where a complete row's dashes
+// start to where they end, with its dashes' pitch, is taken as that bar: its dashes are put at
+// the pitch its extent gives (every bar is 0.8 of a pitch long).
+void completeBridgedRows(std::vector<DashRow>* rows) {
+    std::vector<DashRow> full;
+    for (const DashRow& r : *rows)
+        if (r.count == VERNIER_GROUPS) full.push_back(r);
+    for (DashRow& r : *rows) {
+        if (r.count >= VERNIER_GROUPS - 4) continue;
+        for (const DashRow& f : full) {
+            double lo = f.start - 0.5 * f.pitch, hi = f.start + (VERNIER_GROUPS - 1 + 0.8) * f.pitch + 0.5 * f.pitch;
+            double first = 1e18, last = -1e18, inked = 0;
+            for (const auto& [a, b] : r.runs) {
+                if (b < lo || a > hi) continue;
+                first = std::min(first, a), last = std::max(last, b), inked += b - a;
+            }
+            double pitch = (last - first) / (VERNIER_GROUPS - 1 + 0.8);
+            if (last <= first || std::fabs(pitch / f.pitch - 1) > 0.04 || inked < 0.75 * (last - first)) continue;
+            if (std::fabs(r.v - f.v) < 2) continue;
+            r.start = first;
+            r.pitch = pitch;
+            r.length = 0.8 * pitch;
+            r.count = VERNIER_GROUPS;
+            r.strength = 0;
+            break;
+        }
+    }
 }
 
 bool pairs(const DashRow& t, const DashRow& b) {
@@ -342,8 +403,11 @@ std::vector<BarPair> Vernier_LocateBars(const InkMap& ink, int* longestRow, doub
         if (std::getenv("VERNIER_DEBUG"))
             std::fprintf(stderr, "row v=%.2f count=%d start=%.1f pitch=%.2f len=%.2f str=%.1f\n", row.v, row.count,
                          row.start, row.pitch, row.length, row.strength);
-        if (row.count >= MIN_CHAIN) rows.push_back(row);
+        rows.push_back(row);
     }
+    completeBridgedRows(&rows);
+    rows.erase(std::remove_if(rows.begin(), rows.end(), [](const DashRow& r) { return r.count < MIN_CHAIN; }),
+               rows.end());
     std::sort(rows.begin(), rows.end(), [](const DashRow& p, const DashRow& q) { return p.v < q.v; });
     for (const DashRow& t : rows)
         for (const DashRow& b : rows) {

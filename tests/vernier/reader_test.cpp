@@ -2,6 +2,7 @@
 // simulator, and against pages it must refuse.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -166,15 +167,23 @@ TEST_F(ReaderTest, TwoVerniersThatDisagreeAreTwoCandidates) {
     double zero = zeroErrorEstimate(bench, m);
     VernierImage a = bench.print(m.type, errorForColumns(m, columnsFor(zero, 4))).square();
     VernierImage b = bench.print(m.type, errorForColumns(m, columnsFor(zero, -3))).square();
-    VernierImage both = a;
-    both.height = a.height + b.height;
-    both.rgb.insert(both.rgb.end(), b.rgb.begin(), b.rgb.end());
+    auto stack = [](const VernierImage& top, const VernierImage& bottom) {
+        VernierImage out;
+        out.width = std::max(top.width, bottom.width);
+        out.height = top.height + bottom.height;
+        out.rgb.assign(size_t(out.width) * out.height * 3, 255);
+        for (uint32_t y = 0; y < out.height; ++y) {
+            const VernierImage& src = y < top.height ? top : bottom;
+            uint32_t sy = y < top.height ? y : y - top.height;
+            std::copy_n(src.at(0, sy), size_t(src.width) * 3, out.at(0, y));
+        }
+        return out;
+    };
+    VernierImage both = stack(a, b);
     VernierReading r = Vernier_Read(both);
     EXPECT_EQ(r.status, VERNIER_TWO_CANDIDATES) << r.reason;
     // The same print twice is one reading.
-    VernierImage twice = a;
-    twice.height = 2 * a.height;
-    twice.rgb.insert(twice.rgb.end(), a.rgb.begin(), a.rgb.end());
+    VernierImage twice = stack(a, a);
     r = Vernier_Read(twice);
     EXPECT_EQ(r.status, VERNIER_READ);
     EXPECT_EQ(r.group, 4);
