@@ -1,6 +1,7 @@
 // Real traffic of the virtual printer (jobs, transactions, faults) recorded at the USB driver
 // seam and turned into inputs of every fuzz target; each runs clean through its target. With
-// HEADALIGN_WRITE_SEEDS=1 the inputs are also written to fuzz/corpus/<target>/ as seeds.
+// HEADALIGN_WRITE_SEEDS=1 the inputs are also written to fuzz/seeds/<target>/, where the
+// fuzzer starts from them beside its own corpus.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -11,6 +12,7 @@
 #include <mutex>
 #include <set>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "../../fuzz/fuzz_support.h"
@@ -126,9 +128,19 @@ protected:
         VPrinter_SetFaults(VPrinterFaults{});
     }
 
+    // Replies that differ only in numbers (swath acknowledgements) add nothing as seeds:
+    // one per command, packet count and body length is kept.
+    std::set<std::tuple<uint32_t, size_t, size_t>> kinds;
+
     void addReplyInputs() {
         std::lock_guard<std::mutex> lock(recordMutex);
         for (const RecordedReply& r : replies) {
+            if (r.command == CMD_JOB_CREATE && r.body.size() >= REPLY_INFO_OFFSET + PRINTER_INFO_SIZE) {
+                Bytes info(r.body.begin() + REPLY_INFO_OFFSET, r.body.begin() + REPLY_INFO_OFFSET + PRINTER_INFO_SIZE);
+                bool shortLayout = le::getU16(info.data(), 0x7e) == 0x1154;
+                inputs["printer_info"].insert(cat({{static_cast<uint8_t>(shortLayout ? 1 : 0), 0x09}, info}));
+            }
+            if (!kinds.insert({r.command, r.packets.size(), r.body.size()}).second) continue;
             Bytes packets;
             for (const Bytes& p : r.packets) {
                 packets.push_back(static_cast<uint8_t>(p.size()));
@@ -141,11 +153,6 @@ protected:
             Bytes swath = {static_cast<uint8_t>(acked), static_cast<uint8_t>(acked >> 8)};
             inputs["rx_parse"].insert(cat({{commandIndex(r.command), 1}, swath, r.body}));
             inputs["rx_parse"].insert(cat({{commandIndex(r.command), 0, 0, 0}, r.body}));
-            if (r.command == CMD_JOB_CREATE && r.body.size() >= REPLY_INFO_OFFSET + PRINTER_INFO_SIZE) {
-                Bytes info(r.body.begin() + REPLY_INFO_OFFSET, r.body.begin() + REPLY_INFO_OFFSET + PRINTER_INFO_SIZE);
-                bool shortLayout = le::getU16(info.data(), 0x7e) == 0x1154;
-                inputs["printer_info"].insert(cat({{static_cast<uint8_t>(shortLayout ? 1 : 0), 0x09}, info}));
-            }
         }
         replies.clear();
     }
@@ -187,7 +194,7 @@ protected:
     static void writeSeed(const std::string& target, const Bytes& in) {
         uint64_t h = 1469598103934665603ull;  // FNV-1a names the seed by its content
         for (uint8_t b : in) h = (h ^ b) * 1099511628211ull;
-        fs::path dir = fs::path(HEADALIGN_FUZZ_DIR) / "corpus" / target;
+        fs::path dir = fs::path(HEADALIGN_FUZZ_DIR) / "seeds" / target;
         fs::create_directories(dir);
         char name[32];
         std::snprintf(name, sizeof name, "vp_%016llx", static_cast<unsigned long long>(h));

@@ -53,6 +53,10 @@ protected:
         DialogModel_Reset();
         DialogModel_CaptureSystemBoxes(true);
         ASSERT_TRUE(VPrinter_Attach(work.path + "/printer"));
+        // The board's record on disk from the start, so that every round can compare it.
+        uint8_t record[56];
+        VPrinter_StoredRecord(record);
+        VPrinter_SetStoredRecord(record);
     }
     void TearDown() override {
         VPrinter_SetFaults(VPrinterFaults{});
