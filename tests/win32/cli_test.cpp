@@ -14,7 +14,8 @@ std::string onlyTraceFile(const std::string& dir) {
     std::string found;
     for (const auto& e : std::filesystem::directory_iterator(dir)) {
         std::string name = e.path().filename().string();
-        if (name.size() > 1 && name[0] == 'Y' && name.find(".txt") != std::string::npos) found = e.path().string();
+        if (name.size() > 1 && name[0] == 'Y' && name.find(".txt") != std::string::npos)
+            found = e.path().string();
     }
     return found;
 }
@@ -22,8 +23,10 @@ std::string onlyTraceFile(const std::string& dir) {
 struct CommandLine : ::testing::Test {
     TempDir printer, logs;
     ChildResult job(const std::string& words) {
-        return runChild(HEADALIGN_EXE, "--virtual-printer \"" + printer.path + "\" --log-dir \"" +
-                                           logs.path + "\" " + words, 120000);
+        return runChild(
+            HEADALIGN_EXE,
+            "--virtual-printer \"" + printer.path + "\" --log-dir \"" + logs.path + "\" " + words,
+            120000);
     }
 };
 
@@ -54,19 +57,23 @@ TEST(Executable, ImportsOnlySystemLibraries) {
     // Read the import directory of our own image format from the file on disk.
     std::string image = readFileBytes(windowsPath(HEADALIGN_EXE));
     ASSERT_GT(image.size(), 1024u);
-    auto u32 = [&](size_t at) { return static_cast<uint32_t>(static_cast<uint8_t>(image[at]) |
-                                    static_cast<uint8_t>(image[at + 1]) << 8 |
-                                    static_cast<uint8_t>(image[at + 2]) << 16 |
-                                    static_cast<uint32_t>(static_cast<uint8_t>(image[at + 3])) << 24); };
-    HMODULE loaded = LoadLibraryExA(windowsPath(HEADALIGN_EXE).c_str(), nullptr, DONT_RESOLVE_DLL_REFERENCES);
+    auto u32 = [&](size_t at) {
+        return static_cast<uint32_t>(
+            static_cast<uint8_t>(image[at]) | static_cast<uint8_t>(image[at + 1]) << 8 |
+            static_cast<uint8_t>(image[at + 2]) << 16 |
+            static_cast<uint32_t>(static_cast<uint8_t>(image[at + 3])) << 24);
+    };
+    HMODULE loaded =
+        LoadLibraryExA(windowsPath(HEADALIGN_EXE).c_str(), nullptr, DONT_RESOLVE_DLL_REFERENCES);
     ASSERT_NE(loaded, nullptr);
-    auto* base = reinterpret_cast<const uint8_t*>(reinterpret_cast<uintptr_t>(loaded) & ~uintptr_t(3));
+    auto* base =
+        reinterpret_cast<const uint8_t*>(reinterpret_cast<uintptr_t>(loaded) & ~uintptr_t(3));
     auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(base);
     auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS64*>(base + dos->e_lfanew);
     EXPECT_EQ(nt->FileHeader.Machine, IMAGE_FILE_MACHINE_AMD64);
     const auto& dir = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
     auto* imp = reinterpret_cast<const IMAGE_IMPORT_DESCRIPTOR*>(base + dir.VirtualAddress);
-    const char* allowed[] = {"kernel32.dll", "msvcrt.dll", "user32.dll", "gdi32.dll",
+    const char* allowed[] = {"kernel32.dll", "msvcrt.dll",   "user32.dll",   "gdi32.dll",
                              "comdlg32.dll", "setupapi.dll", "advapi32.dll", "shell32.dll"};
     int count = 0;
     for (; imp->Name; ++imp, ++count) {

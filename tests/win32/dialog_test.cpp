@@ -11,8 +11,8 @@
 #include "diag/errors.h"
 #include "job/print_job.h"
 #include "platform/dialog_model.h"
-#include "platform/msgbox.h"
 #include "platform/logdir.h"
+#include "platform/msgbox.h"
 #include "platform/win32/win32_dialog.h"
 #include "platform/win32/win32_text.h"
 #include "support/fakes.h"
@@ -32,12 +32,16 @@ std::string className(HWND w) {
 
 const char* expectedClass(DialogControlKind kind) {
     switch (kind) {
-    case CTL_STATIC: return "static";
-    case CTL_BUTTON:
-    case CTL_CHECK: return "button";
-    case CTL_EDIT:
-    case CTL_READONLY_EDIT: return "edit";
-    case CTL_LIST: return "combobox";
+        case CTL_STATIC:
+            return "static";
+        case CTL_BUTTON:
+        case CTL_CHECK:
+            return "button";
+        case CTL_EDIT:
+        case CTL_READONLY_EDIT:
+            return "edit";
+        case CTL_LIST:
+            return "combobox";
     }
     return "";
 }
@@ -71,10 +75,11 @@ TEST_F(ResourceDialog, HoldsEveryControlOfTheLayoutWithItsKindPlaceAndText) {
         EXPECT_EQ(className(w), expectedClass(c.kind));
         LONG style = GetWindowLongA(w, GWL_STYLE);
         if (c.kind == CTL_CHECK) {
-        EXPECT_EQ(style & BS_TYPEMASK, BS_AUTOCHECKBOX);
-    }
-        if (c.kind == CTL_EDIT || c.kind == CTL_READONLY_EDIT)
+            EXPECT_EQ(style & BS_TYPEMASK, BS_AUTOCHECKBOX);
+        }
+        if (c.kind == CTL_EDIT || c.kind == CTL_READONLY_EDIT) {
             EXPECT_EQ((style & ES_READONLY) != 0, c.kind == CTL_READONLY_EDIT);
+        }
         if (c.kind == CTL_LIST) {
             // Drop-down with an editable field (Wine's list part shows its scroll bar only
             // when the entries need one, so its style is no witness of WS_VSCROLL).
@@ -92,8 +97,8 @@ TEST_F(ResourceDialog, HoldsEveryControlOfTheLayoutWithItsKindPlaceAndText) {
             EXPECT_EQ(windowTextUtf8(w), c.text);
             // Under the Chinese code page the ANSI text is the GBK form, byte for byte.
             if (GetACP() == 936) {
-        EXPECT_EQ(dlgItemTextAnsi(dialog, c.id), Win32_ToGbk(c.text));
-    }
+                EXPECT_EQ(dlgItemTextAnsi(dialog, c.id), Win32_ToGbk(c.text));
+            }
         }
     }
 }
@@ -145,7 +150,8 @@ int recordBox(DialogHandle, const char* text, const char* caption, int buttons, 
     dialogBoxes.push_back({text, caption, buttons, icon, true});
     return MSGBOX_RESULT_OK;
 }
-bool recordFileDialog(DialogHandle, FileDialogKind kind, const FileDialogRequest& request, std::string* path) {
+bool recordFileDialog(DialogHandle, FileDialogKind kind, const FileDialogRequest& request,
+                      std::string* path) {
     fileRequests.emplace_back(kind, request);
     if (nextFileAnswer.empty()) return false;
     *path = nextFileAnswer;
@@ -190,7 +196,8 @@ struct NativeConsole : ::testing::Test {
     void run(std::function<void(HWND)> steps) {
         script = std::move(steps);
         SetTimer(nullptr, 0, 100, runScript);
-        ASSERT_EQ(runConsole(reinterpret_cast<intptr_t>(GetModuleHandleA(nullptr)), SW_SHOWNORMAL), 0);
+        ASSERT_EQ(runConsole(reinterpret_cast<intptr_t>(GetModuleHandleA(nullptr)), SW_SHOWNORMAL),
+                  0);
     }
 };
 
@@ -203,8 +210,8 @@ TEST_F(NativeConsole, ShowsTheRecordInTheRunsLanguageAndSwitchesModeNames) {
     run([&](HWND d) {
         EXPECT_EQ(windowTextUtf8(d), titleText());
         if (zh) {
-        EXPECT_EQ(dlgItemTextAnsi(d, 1128), Win32_ToGbk("文字高速"));
-    }
+            EXPECT_EQ(dlgItemTextAnsi(d, 1128), Win32_ToGbk("文字高速"));
+        }
         EXPECT_EQ(text(d, 1128), zh ? "文字高速" : "HIGH SPEED");
         EXPECT_EQ(text(d, ID_SAVE), zh ? "保存" : "SAVE");
         EXPECT_EQ(text(d, 1234), "2PASS");
@@ -225,7 +232,8 @@ TEST_F(NativeConsole, ShowsTheRecordInTheRunsLanguageAndSwitchesModeNames) {
         pumpMessages(300);
         std::string shot = envText("HEADALIGN_SCREENSHOT_DIR");
         if (!shot.empty())
-            EXPECT_TRUE(saveWindowPng(d, windowsPath(shot) + "/console_" + testLanguage() + ".png"));
+            EXPECT_TRUE(
+                saveWindowPng(d, windowsPath(shot) + "/console_" + testLanguage() + ".png"));
     });
     EXPECT_TRUE(msgbox_recorder::boxes().empty());
     EXPECT_TRUE(dialogBoxes.empty());

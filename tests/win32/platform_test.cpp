@@ -4,9 +4,6 @@
 
 #include <cstring>
 
-#include "win32_support.h"
-#include <setupapi.h>
-
 #include "diag/errors.h"
 #include "diag/log.h"
 #include "link/usb.h"
@@ -17,6 +14,8 @@
 #include "platform/win32/win32_text.h"
 #include "support/fakes.h"
 #include "win32_support.h"
+// After windows.h, which win32_support.h includes.
+#include <setupapi.h>
 
 namespace {
 
@@ -47,7 +46,10 @@ TEST(Win32Text, Utf8AndGbkRoundTrip) {
     EXPECT_EQ(Win32_ToGbk("Tip"), "Tip");
     EXPECT_EQ(Win32_ToGbk(""), "");
     // A character outside GBK is replaced, never dropped into broken bytes.
-    EXPECT_EQ(Win32_ToGbk("A\xF0\x9F\x98\x80" "B").front(), 'A');
+    EXPECT_EQ(Win32_ToGbk("A\xF0\x9F\x98\x80"
+                          "B")
+                  .front(),
+              'A');
 }
 
 struct GbkLog : ::testing::Test {
@@ -106,14 +108,17 @@ TEST(Win32Usb, NoPrinterPresentFailsWithTheSpecifiedTraces) {
 
 TEST(Win32Usb, DriverCallsOnAMissingDeviceFailWithASystemError) {
     const UsbDriverBackend* usb = Platform_DefaultUsbDriver();
-    EXPECT_EQ(usb->open("\\\\?\\usb#vid_2408&pid_0003#missing#{a5dcbf10-6530-11d2-901f-00c04fb951ed}"),
-              USB_INVALID_HANDLE);
+    EXPECT_EQ(
+        usb->open("\\\\?\\usb#vid_2408&pid_0003#missing#{a5dcbf10-6530-11d2-901f-00c04fb951ed}"),
+        USB_INVALID_HANDLE);
     EXPECT_NE(usb->lastError(), 0u);
     ASSERT_TRUE(usb->enumBegin());
     char path[256];
     int first = usb->enumPath(0, path, sizeof path);
     EXPECT_GE(first, 0);
-    if (first == 1) EXPECT_LT(std::strlen(path), sizeof path);
+    if (first == 1) {
+        EXPECT_LT(std::strlen(path), sizeof path);
+    }
     EXPECT_EQ(usb->enumPath(100000, path, sizeof path), 0);
     usb->enumEnd();
 }

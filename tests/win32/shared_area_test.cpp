@@ -1,5 +1,7 @@
 // The shared parameter area between two Windows processes: a stand-in front end creates the
 // mapping and the mutex; the console's accesses open them through the Win32 back end.
+#include "platform/shared_area.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -8,7 +10,6 @@
 #include "app/shared_record.h"
 #include "app/texts.h"
 #include "platform/dialog_model.h"
-#include "platform/shared_area.h"
 #include "support/fakes.h"
 #include "win32_support.h"
 

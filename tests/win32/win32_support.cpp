@@ -140,9 +140,11 @@ std::string windowTextUtf8(HWND window) {
     n = GetWindowTextW(window, wide.data(), n + 1);
     wide.resize(static_cast<size_t>(n > 0 ? n : 0));
     if (wide.empty()) return std::string();
-    int m = WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), nullptr, 0, nullptr, nullptr);
+    int m = WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), nullptr, 0,
+                                nullptr, nullptr);
     std::string out(static_cast<size_t>(m), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), out.data(), m, nullptr, nullptr);
+    WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), out.data(), m,
+                        nullptr, nullptr);
     return out;
 }
 

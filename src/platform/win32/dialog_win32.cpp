@@ -3,8 +3,10 @@
 // system the controls then hold exactly what the ANSI functions would give them from GBK, and
 // on any other system the texts that stay Chinese ("（0%--100%）", the HD mode names) still
 // show as Chinese instead of question marks. File paths cross in code page 936.
+// clang-format off
 #include <windows.h>
 #include <commdlg.h>
+// clang-format on
 
 #include <string>
 #include <vector>
@@ -64,7 +66,9 @@ void setIcon(DialogHandle d, int resourceId) {
     SendMessageA(hwnd(d), WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(icon));
 }
 
-void setText(DialogHandle d, int id, const char* text) { SetDlgItemTextW(hwnd(d), id, wide(text).c_str()); }
+void setText(DialogHandle d, int id, const char* text) {
+    SetDlgItemTextW(hwnd(d), id, wide(text).c_str());
+}
 std::string getText(DialogHandle d, int id) {
     HWND c = item(d, id);
     if (!c) return std::string();
@@ -73,22 +77,29 @@ std::string getText(DialogHandle d, int id) {
     GetDlgItemTextW(hwnd(d), id, buffer.data(), static_cast<int>(buffer.size()));
     return Win32_FromWide(buffer.data());
 }
-void setCheck(DialogHandle d, int id, bool on) { CheckDlgButton(hwnd(d), id, on ? BST_CHECKED : BST_UNCHECKED); }
+void setCheck(DialogHandle d, int id, bool on) {
+    CheckDlgButton(hwnd(d), id, on ? BST_CHECKED : BST_UNCHECKED);
+}
 bool isChecked(DialogHandle d, int id) { return IsDlgButtonChecked(hwnd(d), id) == BST_CHECKED; }
 void enable(DialogHandle d, int id, bool on) { EnableWindow(item(d, id), on ? TRUE : FALSE); }
-void showControl(DialogHandle d, int id, bool visible) { ShowWindow(item(d, id), visible ? SW_SHOW : SW_HIDE); }
+void showControl(DialogHandle d, int id, bool visible) {
+    ShowWindow(item(d, id), visible ? SW_SHOW : SW_HIDE);
+}
 
 LRESULT listMessage(DialogHandle d, int id, UINT message, WPARAM w = 0, LPARAM l = 0) {
     return SendMessageW(item(d, id), message, w, l);
 }
 void listClear(DialogHandle d, int id) {
-    for (LRESULT n = listMessage(d, id, CB_GETCOUNT); n > 0; --n) listMessage(d, id, CB_DELETESTRING, 0);
+    for (LRESULT n = listMessage(d, id, CB_GETCOUNT); n > 0; --n)
+        listMessage(d, id, CB_DELETESTRING, 0);
 }
 void listAdd(DialogHandle d, int id, const char* text) {
     std::wstring t = wide(text);
     listMessage(d, id, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(t.c_str()));
 }
-void listSelect(DialogHandle d, int id, int index) { listMessage(d, id, CB_SETCURSEL, static_cast<WPARAM>(index)); }
+void listSelect(DialogHandle d, int id, int index) {
+    listMessage(d, id, CB_SETCURSEL, static_cast<WPARAM>(index));
+}
 int listSelection(DialogHandle d, int id) {
     LRESULT r = listMessage(d, id, CB_GETCURSEL);
     return r == CB_ERR ? -1 : static_cast<int>(r);
@@ -99,7 +110,8 @@ int listCount(DialogHandle d, int id) {
 }
 
 int messageBox(DialogHandle d, const char* text, const char* caption, int buttons, int icon) {
-    int r = MessageBoxW(hwnd(d), wide(text).c_str(), wide(caption).c_str(), static_cast<UINT>(buttons | icon));
+    int r = MessageBoxW(hwnd(d), wide(text).c_str(), wide(caption).c_str(),
+                        static_cast<UINT>(buttons | icon));
     return r == 0 ? IDCANCEL : r;
 }
 
@@ -113,7 +125,8 @@ std::string filterString(const FileDialogRequest& request) {
     return out + '\0';
 }
 
-bool fileDialog(DialogHandle d, FileDialogKind kind, const FileDialogRequest& request, std::string* path) {
+bool fileDialog(DialogHandle d, FileDialogKind kind, const FileDialogRequest& request,
+                std::string* path) {
     std::string filters = filterString(request);
     std::string title = gbk(request.title);
     std::string folder = gbk(request.initialDir.c_str());
@@ -138,10 +151,10 @@ bool fileDialog(DialogHandle d, FileDialogKind kind, const FileDialogRequest& re
     return true;
 }
 
-const DialogBackend win32Dialog{create,  destroy,   postQuit,   runLoop,       show,        setTitle,
-                                setIcon, setText,   getText,    setCheck,      isChecked,   enable,
-                                showControl, listClear, listAdd, listSelect, listSelection, listCount,
-                                messageBox, fileDialog};
+const DialogBackend win32Dialog{create,     destroy,       postQuit,    runLoop,    show,
+                                setTitle,   setIcon,       setText,     getText,    setCheck,
+                                isChecked,  enable,        showControl, listClear,  listAdd,
+                                listSelect, listSelection, listCount,   messageBox, fileDialog};
 
 }  // namespace
 

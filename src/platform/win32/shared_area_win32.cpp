@@ -38,13 +38,13 @@ SharedHandle openLock(const char* name) {
 
 SharedWaitResult waitLock(SharedHandle lock, uint32_t timeoutMs) {
     switch (WaitForSingleObject(toHandle(lock), timeoutMs)) {
-    case WAIT_OBJECT_0:
-    case WAIT_ABANDONED:  // the front end ended while holding it: the mutex is ours now
-        return SHARED_WAIT_OBTAINED;
-    case WAIT_TIMEOUT:
-        return SHARED_WAIT_TIMEOUT;
-    default:
-        return SHARED_WAIT_FAILED;
+        case WAIT_OBJECT_0:
+        case WAIT_ABANDONED:  // the front end ended while holding it: the mutex is ours now
+            return SHARED_WAIT_OBTAINED;
+        case WAIT_TIMEOUT:
+            return SHARED_WAIT_TIMEOUT;
+        default:
+            return SHARED_WAIT_FAILED;
     }
 }
 

@@ -1,7 +1,9 @@
 // Win32 USB driver back end: present USB device interfaces through SetupAPI, the printer's
 // driver through CreateFileA and DeviceIoControl.
+// clang-format off
 #include <windows.h>
 #include <setupapi.h>
+// clang-format on
 
 #include <cstring>
 #include <vector>
@@ -11,7 +13,8 @@
 namespace {
 
 // GUID_DEVINTERFACE_USB_DEVICE {A5DCBF10-6530-11D2-901F-00C04FB951ED}
-const GUID USB_DEVICE_INTERFACE = {0xA5DCBF10, 0x6530, 0x11D2, {0x90, 0x1F, 0x00, 0xC0, 0x4F, 0xB9, 0x51, 0xED}};
+const GUID USB_DEVICE_INTERFACE = {
+    0xA5DCBF10, 0x6530, 0x11D2, {0x90, 0x1F, 0x00, 0xC0, 0x4F, 0xB9, 0x51, 0xED}};
 
 // Present devices, device-interface semantics (0x12).
 constexpr DWORD ENUM_FLAGS = DIGCF_PRESENT | DIGCF_DEVICEINTERFACE;
@@ -74,7 +77,8 @@ bool ioctl(UsbHandle handle, uint32_t code, const void* in, uint32_t inLen, void
 
 uint32_t lastError() { return GetLastError(); }
 
-const UsbDriverBackend setupApiDriver{enumBegin, enumPath, enumEnd, openDevice, closeDevice, ioctl, lastError};
+const UsbDriverBackend setupApiDriver{enumBegin,   enumPath, enumEnd,  openDevice,
+                                      closeDevice, ioctl,    lastError};
 
 }  // namespace
 

@@ -17,7 +17,8 @@ int main(int argc, char** argv) {
     const DWORD holdMs = static_cast<DWORD>(std::strtoul(argv[3], nullptr, 10));
     const int recordByte = std::atoi(argv[4]);
 
-    HANDLE mapping = CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 4096, area.c_str());
+    HANDLE mapping =
+        CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 4096, area.c_str());
     if (!mapping) return 3;
     auto* view = static_cast<unsigned char*>(MapViewOfFile(mapping, FILE_MAP_ALL_ACCESS, 0, 0, 0));
     if (!view) return 4;

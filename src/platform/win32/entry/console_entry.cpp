@@ -26,7 +26,8 @@ int Console_RunDesktop(const CliOptions& options) {
     if (!Cli_AttachPrinter(options)) return 1;
     dropOwnConsole();
     Dialog_Install(Win32Dialog_Backend());
-    int status = runConsole(reinterpret_cast<intptr_t>(GetModuleHandleA(nullptr)), startShowCommand());
+    int status =
+        runConsole(reinterpret_cast<intptr_t>(GetModuleHandleA(nullptr)), startShowCommand());
     Dialog_Install(nullptr);
     Cli_DetachPrinter(options);
     return status;
