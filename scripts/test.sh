@@ -15,3 +15,7 @@ ctest --output-on-failure -j"$(nproc)" "$@"
 if [[ "${HEADALIGN_SKIP_TSAN:-0}" != 1 ]]; then
   "$top/scripts/tsan.sh"
 fi
+# headalign.exe and the Windows tests under Wine (their own build folder, build/windows).
+if [[ "${HEADALIGN_SKIP_WINDOWS:-0}" != 1 ]]; then
+  "$top/scripts/test-windows.sh"
+fi
