@@ -2,7 +2,7 @@
 // the image), its message loop, and the controls by ID. Texts cross as UTF-16: on a Chinese
 // system the controls then hold exactly what the ANSI functions would give them from GBK, and
 // on any other system the texts that stay Chinese ("（0%--100%）", the HD mode names) still
-// show as Chinese instead of question marks. File paths cross in code page 936.
+// show as Chinese instead of question marks; the file dialogs' titles and filters alike.
 // clang-format off
 #include <windows.h>
 #include <commdlg.h>
@@ -21,7 +21,6 @@ constexpr DWORD FILE_BUFFER_CHARS = 5200;
 HWND hwnd(DialogHandle d) { return reinterpret_cast<HWND>(d); }
 DialogHandle handleOf(HWND h) { return reinterpret_cast<DialogHandle>(h); }
 HWND item(DialogHandle d, int id) { return GetDlgItem(hwnd(d), id); }
-std::string gbk(const char* utf8) { return Win32_ToGbk(utf8 ? utf8 : ""); }
 std::wstring wide(const char* utf8) { return Win32_ToWide(utf8 ? utf8 : ""); }
 
 // The console's procedure rides in the dialog's user slot; every message goes to it.
@@ -116,25 +115,25 @@ int messageBox(DialogHandle d, const char* text, const char* caption, int button
 }
 
 // Pairs of description and pattern, each NUL-terminated, the list ending in an empty string.
-std::string filterString(const FileDialogRequest& request) {
-    std::string out;
+std::wstring filterString(const FileDialogRequest& request) {
+    std::wstring out;
     for (size_t i = 0; i < request.filterCount; ++i) {
-        out += gbk(request.filters[i][0]) + '\0';
-        out += gbk(request.filters[i][1]) + '\0';
+        out += wide(request.filters[i][0]) + L'\0';
+        out += wide(request.filters[i][1]) + L'\0';
     }
-    return out + '\0';
+    return out + L'\0';
 }
 
 bool fileDialog(DialogHandle d, FileDialogKind kind, const FileDialogRequest& request,
                 std::string* path) {
-    std::string filters = filterString(request);
-    std::string title = gbk(request.title);
-    std::string folder = gbk(request.initialDir.c_str());
-    std::vector<char> file(FILE_BUFFER_CHARS, '\0');
-    std::string name = gbk(request.initialName.c_str());
+    std::wstring filters = filterString(request);
+    std::wstring title = wide(request.title);
+    std::wstring folder = wide(request.initialDir.c_str());
+    std::vector<wchar_t> file(FILE_BUFFER_CHARS, L'\0');
+    std::wstring name = wide(request.initialName.c_str());
     name.copy(file.data(), file.size() - 1);
 
-    OPENFILENAMEA ofn{};
+    OPENFILENAMEW ofn{};
     ofn.lStructSize = sizeof ofn;
     ofn.hwndOwner = hwnd(d);
     ofn.lpstrFilter = filters.c_str();
@@ -144,10 +143,10 @@ bool fileDialog(DialogHandle d, FileDialogKind kind, const FileDialogRequest& re
     ofn.lpstrInitialDir = folder.empty() ? nullptr : folder.c_str();
     ofn.lpstrTitle = title.c_str();
     ofn.Flags = OFN_EXPLORER | OFN_FILEMUSTEXIST | OFN_ALLOWMULTISELECT;
-    BOOL ok = kind == FILE_DIALOG_OPEN ? GetOpenFileNameA(&ofn) : GetSaveFileNameA(&ofn);
+    BOOL ok = kind == FILE_DIALOG_OPEN ? GetOpenFileNameW(&ofn) : GetSaveFileNameW(&ofn);
     if (!ok) return false;
     // A multiple selection leaves the folder first: that is the path the caller gets.
-    *path = Win32_FromGbk(file.data());
+    *path = Win32_FromWide(file.data());
     return true;
 }
 
