@@ -4,6 +4,8 @@
 
 #include <filesystem>
 
+#include "app/console.h"
+#include "app/texts.h"
 #include "platform/win32/win32_text.h"
 #include "support/fakes.h"
 #include "win32_support.h"
@@ -51,6 +53,31 @@ TEST_F(CommandLine, BidirectionalAdjustmentSucceeds) {
 TEST_F(CommandLine, UnknownCommandIsAUsageError) {
     ChildResult r = runChild(HEADALIGN_EXE, "frobnicate", 30000);
     EXPECT_EQ(r.exitCode, 2u);
+}
+
+// headalign.exe without a command: the console from its own resources, ended by EXIT.
+TEST_F(CommandLine, WithoutACommandTheConsoleOpensAndEndsWithExit) {
+    Child app;
+    ASSERT_TRUE(app.start(HEADALIGN_EXE, "--virtual-printer \"" + printer.path + "\" --log-dir \"" +
+                                             logs.path + "\""));
+    std::wstring title = Win32_ToWide(titleText());
+    HWND dialog = nullptr;
+    for (int i = 0; i < 1500 && !dialog; ++i) {
+        dialog = FindWindowW(L"#32770", title.c_str());
+        if (!dialog) Sleep(20);
+    }
+    ASSERT_NE(dialog, nullptr);
+    // The window exists from the start of its initialisation, which reads the printer's
+    // record: wait until it is shown with the current values filled in.
+    for (int i = 0; i < 1000 &&
+                    !(IsWindowVisible(dialog) && !windowTextUtf8(GetDlgItem(dialog, 1056)).empty());
+         ++i)
+        Sleep(20);
+    EXPECT_TRUE(IsWindowVisible(dialog));
+    EXPECT_FALSE(windowTextUtf8(GetDlgItem(dialog, 1056)).empty());
+    EXPECT_EQ(windowTextUtf8(GetDlgItem(dialog, 1234)), "2PASS");
+    PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(ID_EXIT, BN_CLICKED), 0);
+    EXPECT_EQ(app.wait(20000), 0);
 }
 
 TEST(Executable, ImportsOnlySystemLibraries) {

@@ -135,9 +135,11 @@ Child::~Child() {
 }
 
 std::string windowTextUtf8(HWND window) {
-    int n = GetWindowTextLengthW(window);
-    std::wstring wide(static_cast<size_t>(n) + 1, L'\0');
-    n = GetWindowTextW(window, wide.data(), n + 1);
+    // WM_GETTEXT rather than GetWindowTextW, which gives only the creation-time caption of a
+    // control in another process.
+    LRESULT n = SendMessageW(window, WM_GETTEXTLENGTH, 0, 0);
+    std::wstring wide(static_cast<size_t>(n > 0 ? n : 0) + 1, L'\0');
+    n = SendMessageW(window, WM_GETTEXT, wide.size(), reinterpret_cast<LPARAM>(wide.data()));
     wide.resize(static_cast<size_t>(n > 0 ? n : 0));
     if (wide.empty()) return std::string();
     int m = WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), nullptr, 0,
