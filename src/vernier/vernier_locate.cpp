@@ -3,8 +3,6 @@
 #include <algorithm>
 #include <cmath>
 #include <functional>
-#include <cstdio>
-#include <cstdlib>
 
 #include "vernier/vernier_internal.h"
 
@@ -301,14 +299,6 @@ DashRow dashRow(const Reduced& r, double a, double v) {
         }
     }
     std::vector<Run> runs = runsOf(p);
-    if (const char* d = std::getenv("VERNIER_DEBUG"); d && d[0] == '3' && std::fabs(v - std::atof(d + 1)) < 0.1)
-        for (size_t i = 0; i < p.size(); ++i)
-            if (double(i) - reach > 560 && double(i) - reach < 640) std::fprintf(stderr, "u=%.0f %.1f\n", double(i) - reach, p[i]);
-    if (const char* d = std::getenv("VERNIER_DEBUG"); d && d[0] == '2') {
-        std::fprintf(stderr, "runs at v=%.2f:", v);
-        for (const Run& r : runs) std::fprintf(stderr, " [%.1f %.1f]", r.start - reach, r.end - r.start);
-        std::fprintf(stderr, "\n");
-    }
     DashRow row = longestChain(runs, -reach);
     row.v = v;
     for (const Run& r : runs) row.runs.push_back({r.start - reach, r.end - reach});
@@ -395,14 +385,10 @@ std::vector<BarPair> Vernier_LocateBars(const InkMap& ink, int* longestRow, doub
     if (pts.size() < 50) return out;
     double a = findAngle(pts, r);
     *angleDeg = a * 180 / PI;
-    if (std::getenv("VERNIER_DEBUG")) std::fprintf(stderr, "angle %.3f f=%d points=%zu\n", *angleDeg, r.f, pts.size());
     std::vector<DashRow> rows;
     for (double v : projectionPeaks(pts, a, r)) {
         DashRow row = dashRow(r, a, v);
         *longestRow = std::max(*longestRow, row.count);
-        if (std::getenv("VERNIER_DEBUG"))
-            std::fprintf(stderr, "row v=%.2f count=%d start=%.1f pitch=%.2f len=%.2f str=%.1f\n", row.v, row.count,
-                         row.start, row.pitch, row.length, row.strength);
         rows.push_back(row);
     }
     completeBridgedRows(&rows);

@@ -62,37 +62,62 @@ class AlignLoop : public ::testing::Test {
     }
 };
 
-// From an error of whole groups the loop ends with "00" lined up after one correction.
+// Reads a scan file as the align command will.
+VernierReading readFile(const std::string& file) {
+    VernierImage image;
+    std::string error;
+    EXPECT_TRUE(Vernier_LoadImage(file, &image, &error)) << error;
+    return Vernier_Read(image);
+}
+
+// From an error within the vernier's range the loop ends with "00" lined up after one
+// correction (within half a group where the error is an odd number of columns).
 TEST_F(AlignLoop, OneCorrectionLinesUpGroupZero) {
     struct Case {
-        int type, ips, offset, start, error1440;
+        int type, ips, offset, error1440;
     };
-    // text high (540 dpi, 10 columns), image high/medium (720 dpi, -6 columns), photo (1440 dpi, 9 columns)
-    for (const Case c : {Case{5, 50, 0x03, 20, 27}, Case{8, 42, 0x1e, 20, -12}, Case{10, 26, 0x20, 20, 9}}) {
+    // text high (540 dpi, -30 columns), image high/medium (720 dpi, -14), photo (1440 dpi, -28)
+    for (const Case c : {Case{5, 50, 0x03, -80}, Case{8, 42, 0x1e, -28}, Case{10, 26, 0x20, -28}}) {
         configure(c.ips, c.error1440);
         std::string field = Cli_AlignField(c.type, false);
-        ASSERT_EQ(Cli_ParamsCommand({"set", field + "=" + std::to_string(c.start)}, options), 0);
-        EXPECT_EQ(Cli_AlignCommand({std::to_string(c.type), "--verify"}, options), 1) << "type " << c.type;
+        ASSERT_EQ(Cli_ParamsCommand({"set", field + "=10"}, options), 0);
         std::string scan = printAndScan(c.type, 300, 1.2);
+        VernierReading before = readFile(scan);
+        ASSERT_EQ(before.status, VERNIER_READ) << before.reason;
+        EXPECT_GE(std::fabs(before.estimate), 1.0) << "type " << c.type;
+        EXPECT_EQ(Cli_AlignCommand({std::to_string(c.type), "--verify"}, options), 1) << "type " << c.type;
         EXPECT_EQ(Cli_AlignCommand({std::to_string(c.type), "--scan", scan, "--apply"}, options), 0);
-        EXPECT_NE(stored(uint8_t(c.offset)), c.start) << "type " << c.type;
+        EXPECT_EQ(stored(uint8_t(c.offset)), 10 + before.group) << "type " << c.type;
         EXPECT_EQ(Cli_AlignCommand({std::to_string(c.type), "--verify"}, options), 0) << "type " << c.type;
     }
 }
 
 // With the second-pass box the entry goes to the second-pass value, which the print uses.
 TEST_F(AlignLoop, SecondPassValuesWithHd) {
-    configure(40, 16);  // 6 columns at 540 dpi
-    ASSERT_EQ(Cli_ParamsCommand({"set", "bidirTextMidHd=20"}, options), 0);
+    configure(40, -67);  // -25 columns at 540 dpi
+    ASSERT_EQ(Cli_ParamsCommand({"set", "bidirTextMidHd=10"}, options), 0);
     Job_SetHdMode(true);
     std::string scan = printAndScan(6, 300, -2);
+    VernierReading before = readFile(scan);
+    ASSERT_EQ(before.status, VERNIER_READ) << before.reason;
     EXPECT_EQ(Cli_AlignCommand({"6", "--scan", scan, "--apply", "--hd"}, options), 0);
-    EXPECT_NE(stored(0x2b), 20);
+    EXPECT_EQ(stored(0x2b), 10 + before.group);
     EXPECT_EQ(stored(0x04), 0);
     EXPECT_EQ(Cli_AlignCommand({"6", "--verify", "--hd"}, options), 0);
     Job_SetHdMode(false);
     EXPECT_STREQ(Cli_AlignField(10, true), "bidirPhoto");
     EXPECT_EQ(Cli_AlignField(11, false), nullptr);
+}
+
+// A reading below zero cannot be entered: the correction is a byte without a sign.
+TEST_F(AlignLoop, NegativeCorrectionIsRefusedByTheConsole) {
+    configure(50, 16);  // +6 columns: the prints meet near "-4" with no correction
+    std::string scan = printAndScan(5, 300, 0);
+    VernierReading before = readFile(scan);
+    ASSERT_EQ(before.status, VERNIER_READ) << before.reason;
+    ASSERT_LT(before.group, 0);
+    EXPECT_EQ(Cli_AlignCommand({"5", "--scan", scan, "--apply"}, options), 1);
+    EXPECT_EQ(stored(0x03), 0);
 }
 
 TEST_F(AlignLoop, RefusesScansItCannotReadOrOfAnotherMode) {
