@@ -30,6 +30,7 @@ void showNewPaper(int) {
     uint32_t job = VPrinter_LastJobNumber();
     if (job == 0 || job == lastPicturedJob) return;
     lastPicturedJob = job;
+    VPrinter_WaitPaper();  // the picture is written once the board has seen the job end
     std::string png = VPrinter_JobPath(job, ".png");
     WxUi_ShowPicture(png, png);
 }

@@ -3,6 +3,7 @@
 
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <wx/uiaction.h>
@@ -39,7 +40,10 @@ bool startXvfb() {
     xvfbPid = fork();
     if (xvfbPid == 0) {
         close(fds[0]);
+        // The server ends with this program, even when it dies; it never holds our output.
+        prctl(PR_SET_PDEATHSIG, SIGTERM);
         int null = open("/dev/null", O_WRONLY);
+        dup2(null, 1);
         dup2(null, 2);
         std::string fd = std::to_string(fds[1]);
         execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "1600x1000x24", "-nolisten", "tcp",
@@ -68,6 +72,11 @@ public:
         char name[] = "wx_tests";
         char* argv[] = {name, nullptr};
         ASSERT_TRUE(WxUi_Start(1, argv)) << "wxWidgets cannot open " << display;
+        // A failed wxWidgets check fails the test instead of waiting for someone to answer.
+        wxSetAssertHandler([](const wxString& file, int line, const wxString& func, const wxString& cond, const wxString& msg) {
+            ADD_FAILURE() << "wxWidgets: " << file.utf8_str() << ":" << line << " " << func.utf8_str() << ": "
+                          << cond.utf8_str() << " " << msg.utf8_str();
+        });
     }
     void TearDown() override {
         WxUi_Stop();
@@ -123,8 +132,10 @@ void WxConsoleTest::SetUp() {
 }
 
 void WxConsoleTest::TearDown() {
-    if (wxFrame* f = WxDialog_Frame()) WxDialog_Backend()->destroy(reinterpret_cast<DialogHandle>(f));
-    WxDialog_Backend()->runLoop();  // takes the quit request the destruction posted
+    if (wxFrame* f = WxDialog_Frame()) {
+        WxDialog_Backend()->destroy(reinterpret_cast<DialogHandle>(f));
+        WxDialog_Backend()->runLoop();  // takes the quit request the destruction posted
+    }
     if (wxFrame* p = WxUi_PictureWindow()) p->Destroy();
     settle(50);
     WxUi_SetAfterCommand(nullptr);

@@ -122,8 +122,9 @@ void WxUi_ShowPicture(const std::string& pngPath, const std::string& caption) {
                             wxIMAGE_QUALITY_HIGH);
     picture = new wxFrame(owner, wxID_ANY, fromUtf8(caption), wxDefaultPosition, wxDefaultSize,
                           wxCAPTION | wxSYSTEM_MENU | wxCLOSE_BOX | wxMINIMIZE_BOX);
-    picture->Bind(wxEVT_CLOSE_WINDOW, [](wxCloseEvent& e) {
-        wxui::picture = nullptr;
+    // Closed by the operator or destroyed with the dialog, its owner.
+    picture->Bind(wxEVT_DESTROY, [](wxWindowDestroyEvent& e) {
+        if (e.GetEventObject() == wxui::picture) wxui::picture = nullptr;
         e.Skip();
     });
     new wxStaticBitmap(picture, wxID_ANY, wxBitmap(image));

@@ -1,0 +1,246 @@
+// The console in its real window: start-up on the virtual printer, clicks by ID and with the
+// mouse, message boxes answered on screen, print jobs with their progress and paper, file
+// dialogs through a chooser, the Config list, the message loop and boxes of other threads.
+#include <wx/combobox.h>
+#include <wx/filedlg.h>
+#include <wx/wx.h>
+
+#include <atomic>
+#include <filesystem>
+#include <fstream>
+#include <thread>
+
+#include "app/console.h"
+#include "job/print_job.h"
+#include "platform/msgbox.h"
+#include "vprinter.h"
+#include "wx_support.h"
+
+namespace {
+
+class WxConsoleBehaviour : public WxConsoleTest {
+protected:
+    void storeSample() {
+        std::vector<uint8_t> r = wxSampleRecord();
+        VPrinter_SetStoredRecord(r.data());
+    }
+    std::vector<uint8_t> printerRecord() {
+        uint8_t r[56];
+        VPrinter_StoredRecord(r);
+        return std::vector<uint8_t>(r, r + 56);
+    }
+    bool enabled(int id) { return control(id) && control(id)->IsEnabled(); }
+    bool checked(int id) { return WxDialog_Backend()->isChecked(reinterpret_cast<DialogHandle>(WxDialog_Frame()), id); }
+    std::vector<std::string> captions() {
+        std::vector<std::string> c;
+        for (const WxShownBox& b : boxes) c.push_back(b.caption);
+        return c;
+    }
+};
+
+TEST_F(WxConsoleBehaviour, StartUpOnTheVirtualPrinterShowsItsRecord) {
+    storeSample();
+    startConsole();
+    EXPECT_TRUE(boxes.empty());
+    const std::pair<int, const char*> shown[] = {
+        {1056, "10"}, {1051, "11"}, {1047, "5"},   {1180, "20"}, {1181, "21"}, {1182, "22"},
+        {1057, "100"}, {1065, "300"}, {1066, "200"}, {1064, "150"}, {1236, "90"}, {1085, "12"},
+        {1189, "40"}, {1221, "3"},   {1229, "4"},
+    };
+    for (const auto& [id, value] : shown) EXPECT_EQ(text(id), value) << id;
+    EXPECT_EQ(text(1186), "Mode3");
+    EXPECT_EQ(text(1195), "Close Skip LR Blank");
+    EXPECT_EQ(text(1109), "K2");
+    EXPECT_EQ(text(1117), "C1");
+    EXPECT_TRUE(checked(1222));
+    EXPECT_TRUE(checked(1223));
+    EXPECT_FALSE(enabled(1109));  // ink lists start disabled
+    EXPECT_FALSE(enabled(1221));  // colour band until its box is checked
+    // No Config folder: its list, label, store button and menu entry are out of reach.
+    EXPECT_FALSE(control(1197)->IsShown());
+    EXPECT_FALSE(control(1200)->IsShown());
+    EXPECT_FALSE(control(1199)->IsShown());
+    EXPECT_FALSE(WxDialog_Frame()->GetMenuBar()->FindItem(1199)->IsEnabled());
+}
+
+TEST_F(WxConsoleBehaviour, PrinterUnreachableAtStartThenSaveIsRefused) {
+    VPrinterFaults faults;
+    faults.disappearOpens = 1000;
+    VPrinter_SetFaults(faults);
+    startConsole();
+    ASSERT_FALSE(boxes.empty());
+    EXPECT_EQ(boxes.back().caption, "TIP");
+    EXPECT_EQ(boxes.back().text, "Printer's parameters get failed, please check the usb cable.");
+    EXPECT_EQ(text(1056), "");
+    boxes.clear();
+    ASSERT_TRUE(WxDialog_Click(1071));
+    ASSERT_EQ(boxes.size(), 2u);
+    EXPECT_EQ(boxes[0].text, "The printer connected failed, please retry.");
+    EXPECT_EQ(boxes[0].caption, "ERROR");
+    EXPECT_EQ(boxes[1].text, "Parameter save fail!");
+    EXPECT_EQ(boxes[1].caption, "FAIL");
+    EXPECT_EQ(boxes[1].buttons, MSGBOX_OK);
+}
+
+TEST_F(WxConsoleBehaviour, ClicksByIdReachTheDialogProcedure) {
+    storeSample();
+    useLanguage("zh_CN.UTF-8");
+    startConsole();
+    ASSERT_TRUE(WxDialog_Click(1214));
+    EXPECT_TRUE(checked(1214));
+    EXPECT_EQ(text(1128), "草稿高速");
+    EXPECT_EQ(text(1171), "图像模式");
+    EXPECT_TRUE(Job_HdMode());
+    ASSERT_TRUE(WxDialog_Click(1214));
+    EXPECT_EQ(text(1128), "文字高速");
+    EXPECT_EQ(text(1056), "10");
+    ASSERT_TRUE(WxDialog_Click(1110));
+    EXPECT_TRUE(enabled(1109) && enabled(1117));
+    ASSERT_TRUE(WxDialog_Click(1209));
+    EXPECT_TRUE(enabled(1221) && enabled(1232) && enabled(1222));
+    ASSERT_TRUE(WxDialog_Click(1209));
+    EXPECT_FALSE(enabled(1225));
+    EXPECT_TRUE(boxes.empty());
+}
+
+TEST_F(WxConsoleBehaviour, RealMouseClicksOnACheckBoxAndSave) {
+    storeSample();
+    startConsole();
+    ASSERT_TRUE(WxDialog_Type(1059, "120"));
+    mouseClick(1110);
+    EXPECT_TRUE(checked(1110));
+    EXPECT_TRUE(enabled(1122));
+    mouseClick(1071);
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].text, "Parameter save successful!");
+    EXPECT_EQ(boxes[0].caption, "OK");
+    EXPECT_EQ(boxes[0].icon, MSGBOX_ICON_INFORMATION);
+    std::vector<uint8_t> r = printerRecord();
+    EXPECT_EQ(r[0x0a] | r[0x0b] << 8, 120);
+    EXPECT_EQ(text(1057), "120");
+    EXPECT_EQ(text(1059), "");
+}
+
+TEST_F(WxConsoleBehaviour, PrintButtonRunsItsJobWithProgressAndShowsThePaper) {
+    storeSample();
+    startConsole();
+    WxUi_SetAfterCommand([](int) {
+        VPrinter_WaitPaper();
+        if (VPrinter_LastJobNumber()) WxUi_ShowPicture(VPrinter_JobPath(VPrinter_LastJobNumber(), ".png"), "paper");
+    });
+    std::atomic<bool> sawProgress{false};
+    WxUi_After(500, [&] { sawProgress = WxDialog_ProgressWindow() != nullptr && !WxDialog_Frame()->IsEnabled(); });
+    ASSERT_TRUE(WxDialog_Click(11));  // all nozzles: returns when the job has ended
+    EXPECT_TRUE(Job_Succeeded(Job_LastOutcome()));
+    EXPECT_EQ(VPrinter_LastJobNumber(), 1u);
+    EXPECT_TRUE(sawProgress) << "the progress window was not up half a second into the job";
+    EXPECT_EQ(WxDialog_ProgressWindow(), nullptr);
+    EXPECT_TRUE(WxDialog_Frame()->IsEnabled());
+    ASSERT_NE(WxUi_PictureWindow(), nullptr);
+    settle(200);
+    EXPECT_TRUE(WxUi_Screenshot(buildFile("console-after-nozzle-job.png"), WxUi_PictureWindow()));
+}
+
+TEST_F(WxConsoleBehaviour, CancelInTheProgressWindowCancelsTheJob) {
+    storeSample();
+    startConsole();
+    WxUi_After(500, [] {
+        wxWindow* p = WxDialog_ProgressWindow();
+        if (!p) return;
+        wxWindow* cancel = p->FindWindow(wxID_CANCEL);
+        wxCommandEvent e(wxEVT_BUTTON, wxID_CANCEL);
+        e.SetEventObject(cancel);
+        cancel->ProcessWindowEvent(e);
+    });
+    ASSERT_TRUE(WxDialog_Click(1073));  // vertical alignment over all heads
+    EXPECT_TRUE(Job_LastOutcome().pcCancelled);
+}
+
+TEST_F(WxConsoleBehaviour, ExitAndCloseEndTheMessageLoop) {
+    storeSample();
+    WxUi_After(800, [] { WxDialog_Click(1076); });
+    EXPECT_EQ(runConsole(0, 1), 0);
+    EXPECT_EQ(WxDialog_Frame(), nullptr);
+    WxUi_After(800, [] { WxDialog_Close(); });
+    EXPECT_EQ(runConsole(0, 1), 0);
+    EXPECT_EQ(WxDialog_Frame(), nullptr);
+}
+
+TEST_F(WxConsoleBehaviour, BoxesOfAnotherThreadAreShownByTheDialogThread) {
+    startConsole();
+    answers = {MSGBOX_RESULT_CANCEL};
+    std::atomic<int> result{0};
+    std::thread reporter([&] { result = MsgBox_Show("from the transmit thread", "T", MSGBOX_OKCANCEL, MSGBOX_ICON_WARNING); });
+    for (int i = 0; i < 500 && result == 0; ++i) {
+        WxUi_Pump();
+        settle(10);
+    }
+    reporter.join();
+    EXPECT_EQ(result, MSGBOX_RESULT_CANCEL);
+    ASSERT_FALSE(boxes.empty());
+    EXPECT_TRUE(boxes.back().fromOtherThread);
+    EXPECT_EQ(boxes.back().icon, MSGBOX_ICON_WARNING);
+}
+
+TEST_F(WxConsoleBehaviour, ExportAndImportThroughTheFileDialogs) {
+    storeSample();
+    fake_clock::setLocalTime(LocalTime{2026, 12, 6, 9, 5, 0});
+    startConsole();
+    const std::string path = work.path + "/exported.dat";
+    std::vector<std::string> titles, wildcards, names;
+    std::vector<long> styles;
+    WxBoxes_SetFileChooser([&](wxFileDialog& d, std::string* chosen) {
+        titles.emplace_back(d.GetMessage().utf8_str());
+        wildcards.emplace_back(d.GetWildcard().utf8_str());
+        // A dialog that takes several files has no single name to ask for.
+        names.emplace_back(d.HasFlag(wxFD_MULTIPLE) ? std::string() : std::string(d.GetFilename().utf8_str()));
+        styles.push_back(d.GetWindowStyle());
+        EXPECT_EQ(d.GetFilterIndex(), 0);
+        EXPECT_EQ(std::string(d.GetDirectory().utf8_str()), std::filesystem::current_path().string());
+        *chosen = path;
+        return true;
+    });
+    WxDialog_Command(1074);
+    ASSERT_EQ(titles.size(), 1u);
+    EXPECT_EQ(titles[0], "选择保存文件位置```");
+    EXPECT_EQ(names[0], "Para_126_95.dat");
+    EXPECT_EQ(wildcards[0], "数据文件(*.dat)|*.dat|文本文件(*.txt)|*.txt|C/C++源文件(*.cpp;*.c;*.h)|*.cpp;*.c;*.h|All Files(*.*)|*.*");
+    EXPECT_TRUE(styles[0] & wxFD_SAVE);
+    EXPECT_EQ(readFileBytes(path).size(), 60u);
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].text, "Parameters Save(" + path + ") OK!");
+    EXPECT_EQ(boxes[0].caption, "Tip");
+
+    boxes.clear();
+    answers = {MSGBOX_RESULT_OK};
+    WxDialog_Command(1075);
+    ASSERT_EQ(titles.size(), 2u);
+    EXPECT_EQ(titles[1], "选择文件```");
+    EXPECT_EQ(names[1], "");
+    EXPECT_TRUE(styles[1] & wxFD_OPEN);
+    EXPECT_TRUE(styles[1] & wxFD_MULTIPLE);
+    EXPECT_TRUE(styles[1] & wxFD_FILE_MUST_EXIST);
+    ASSERT_EQ(boxes.size(), 2u);
+    EXPECT_EQ(boxes[0].caption, "Tip");
+    EXPECT_EQ(boxes[0].buttons, MSGBOX_OKCANCEL);
+    EXPECT_EQ(boxes[0].icon, MSGBOX_ICON_QUESTION);
+    EXPECT_EQ(boxes[1].text, "Parameters'file(" + path + ") import OK!");
+}
+
+TEST_F(WxConsoleBehaviour, ConfigListLoadsTheSelectedFile) {
+    std::filesystem::create_directories(work.path + "/Config");
+    std::vector<uint8_t> r = wxSampleRecord();
+    r[3] = 33;
+    std::ofstream(work.path + "/Config/Para_1206_0905.dat", std::ios::binary).write(reinterpret_cast<const char*>(r.data()), 56);
+    startConsole();
+    ASSERT_TRUE(control(1197)->IsShown());
+    EXPECT_TRUE(control(1199)->IsShown());
+    EXPECT_TRUE(WxDialog_Frame()->GetMenuBar()->FindItem(1199)->IsEnabled());
+    ASSERT_EQ(dynamic_cast<wxComboBox*>(control(1197))->GetCount(), 1u);
+    ASSERT_TRUE(WxDialog_Select(1197, 0));
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].text, "Parameters'file(Para_1206_0905.dat) import OK!");
+    EXPECT_EQ(text(1056), "33");
+}
+
+}  // namespace
