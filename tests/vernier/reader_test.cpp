@@ -251,3 +251,24 @@ TEST(VernierImageFiles, PngAndJpegRoundTripsAndBadFiles) {
 }
 
 }  // namespace
+
+namespace {
+
+// The calibration patterns built on the same vernier read too; on the default printer the
+// within-group patterns meet at "00", the bidirectional calibration pattern near "-9".
+TEST_F(ReaderTest, CalibrationPatternsOnTheExactPaper) {
+    struct Case {
+        int pattern;
+        VernierFamily family;
+        double estimate;
+    };
+    for (const Case c : {Case{17, FAMILY_PATTERN_200, 0}, Case{18, FAMILY_PATTERN_200, 0}, Case{1, FAMILY_PATTERN_300, 0},
+                         Case{5, FAMILY_PATTERN_200, -9}}) {
+        VernierReading r = Vernier_Read(bench.print(0, 0, c.pattern).square());
+        ASSERT_EQ(r.status, VERNIER_READ) << "pattern " << c.pattern << ": " << r.reason;
+        EXPECT_EQ(r.family, c.family) << "pattern " << c.pattern;
+        EXPECT_NEAR(r.estimate, c.estimate, 0.3) << "pattern " << c.pattern;
+    }
+}
+
+}  // namespace
