@@ -196,4 +196,5 @@ void WxConsoleTest::mouseClick(int id) {
     settle(150);
 }
 
-std::string WxConsoleTest::buildFile(const std::string& name) { return std::string(HEADALIGN_BUILD_DIR) + "/" + name; }
+std::string WxConsoleTest_BuildFile(const std::string& name) { return std::string(HEADALIGN_BUILD_DIR) + "/" + name; }
+std::string WxConsoleTest::buildFile(const std::string& name) { return WxConsoleTest_BuildFile(name); }

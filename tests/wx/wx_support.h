@@ -39,5 +39,8 @@ protected:
     std::string stateDir;
 };
 
+// A file in the build folder (pictures the tests leave behind).
+std::string WxConsoleTest_BuildFile(const std::string& name);
+
 // A valid record with recognisable values.
 std::vector<uint8_t> wxSampleRecord();
