@@ -50,11 +50,18 @@ TEST(RealMessageBox, ShowsChineseTextInEveryLocaleAndReturnsTheButton) {
         PostMessageW(box, WM_COMMAND, IDCANCEL, 0);
     });
     int answer =
-        Platform_DefaultMsgBox()->show("小车受阻", "Tip", MSGBOX_OKCANCEL, MSGBOX_ICON_QUESTION);
+        Win32MsgBox_Backend()->show("小车受阻", "Tip", MSGBOX_OKCANCEL, MSGBOX_ICON_QUESTION);
     op.thread.join();
     ASSERT_TRUE(op.found);
     EXPECT_EQ(op.text, "小车受阻");
     EXPECT_EQ(answer, MSGBOX_RESULT_CANCEL);
+}
+
+TEST(CommandLineMessageBox, AnswersWithTheDefaultButtonWithoutAWindow) {
+    const MsgBoxBackend* box = Platform_DefaultMsgBox();
+    EXPECT_EQ(box->show("小车受阻", "Tip", MSGBOX_OK, MSGBOX_ICON_INFORMATION), MSGBOX_RESULT_OK);
+    EXPECT_EQ(box->show("?", "Tip", MSGBOX_YESNO, MSGBOX_ICON_QUESTION), MSGBOX_RESULT_YES);
+    EXPECT_EQ(FindWindowW(L"#32770", L"Tip"), nullptr);
 }
 
 struct RealFileDialog : ::testing::Test {

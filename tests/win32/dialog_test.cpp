@@ -231,9 +231,10 @@ TEST_F(NativeConsole, ShowsTheRecordInTheRunsLanguageAndSwitchesModeNames) {
 
         pumpMessages(300);
         std::string shot = envText("HEADALIGN_SCREENSHOT_DIR");
-        if (!shot.empty())
+        if (!shot.empty()) {
             EXPECT_TRUE(
                 saveWindowPng(d, windowsPath(shot) + "/console_" + testLanguage() + ".png"));
+        }
     });
     EXPECT_TRUE(msgbox_recorder::boxes().empty());
     EXPECT_TRUE(dialogBoxes.empty());

@@ -26,8 +26,10 @@ int Console_RunDesktop(const CliOptions& options) {
     if (!Cli_AttachPrinter(options)) return 1;
     dropOwnConsole();
     Dialog_Install(Win32Dialog_Backend());
+    MsgBox_Install(Win32MsgBox_Backend());
     int status =
         runConsole(reinterpret_cast<intptr_t>(GetModuleHandleA(nullptr)), startShowCommand());
+    MsgBox_Install(nullptr);
     Dialog_Install(nullptr);
     Cli_DetachPrinter(options);
     return status;
