@@ -153,10 +153,17 @@ TEST_F(JobsTest, PanelCancelEndsTheAdjustmentWithItsVerdict) {
 }
 
 TEST_F(JobsTest, PcCancelSkipsTheJobEndAndReportsIt) {
-    // Cancel from another thread as soon as the printer has received the job's start.
+    // Cancel from another thread as soon as the printer has received this job's start (the
+    // events of an earlier job in this process must not trigger it).
+    Job_RunPattern(3);
+    const uint32_t earlierJob = VPrinter_LastJobNumber();
     std::atomic<bool> done{false};
     std::thread canceller([&] {
         while (!done) {
+            if (VPrinter_LastJobNumber() == earlierJob) {
+                std::this_thread::sleep_for(std::chrono::microseconds(100));
+                continue;
+            }
             for (const std::string& line : VPrinter_JobEvents())
                 if (jsonNumber(line, "command") == 8) {
                     Job_RequestCancel();
