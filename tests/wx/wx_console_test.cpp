@@ -7,6 +7,7 @@
 
 #include <atomic>
 #include <filesystem>
+#include <functional>
 #include <fstream>
 #include <thread>
 
@@ -128,12 +129,20 @@ TEST_F(WxConsoleBehaviour, PrintButtonRunsItsJobWithProgressAndShowsThePaper) {
         VPrinter_WaitPaper();
         if (VPrinter_LastJobNumber()) WxUi_ShowPicture(VPrinter_JobPath(VPrinter_LastJobNumber(), ".png"), "paper");
     });
-    std::atomic<bool> sawProgress{false};
-    WxUi_After(500, [&] { sawProgress = WxDialog_ProgressWindow() != nullptr && !WxDialog_Frame()->IsEnabled(); });
+    // Looks for the progress window until it is seen or the job is over (static: the steps
+    // may outlive this test).
+    static bool sawProgress, jobOver;
+    sawProgress = jobOver = false;
+    static std::function<void()> look = [] {
+        sawProgress = WxDialog_ProgressWindow() != nullptr && !WxDialog_Frame()->IsEnabled();
+        if (!sawProgress && !jobOver) WxUi_After(20, look);
+    };
+    WxUi_After(20, look);
     ASSERT_TRUE(WxDialog_Click(11));  // all nozzles: returns when the job has ended
+    jobOver = true;
     EXPECT_TRUE(Job_Succeeded(Job_LastOutcome()));
     EXPECT_EQ(VPrinter_LastJobNumber(), 1u);
-    EXPECT_TRUE(sawProgress) << "the progress window was not up half a second into the job";
+    EXPECT_TRUE(sawProgress) << "no progress window during the job";
     EXPECT_EQ(WxDialog_ProgressWindow(), nullptr);
     EXPECT_TRUE(WxDialog_Frame()->IsEnabled());
     ASSERT_NE(WxUi_PictureWindow(), nullptr);
@@ -144,15 +153,23 @@ TEST_F(WxConsoleBehaviour, PrintButtonRunsItsJobWithProgressAndShowsThePaper) {
 TEST_F(WxConsoleBehaviour, CancelInTheProgressWindowCancelsTheJob) {
     storeSample();
     startConsole();
-    WxUi_After(500, [] {
+    // Presses Cancel as soon as the progress window is up.
+    static bool jobOver;
+    jobOver = false;
+    static std::function<void()> pressCancel = [] {
         wxWindow* p = WxDialog_ProgressWindow();
-        if (!p) return;
+        if (!p) {
+            if (!jobOver) WxUi_After(20, pressCancel);
+            return;
+        }
         wxWindow* cancel = p->FindWindow(wxID_CANCEL);
         wxCommandEvent e(wxEVT_BUTTON, wxID_CANCEL);
         e.SetEventObject(cancel);
         cancel->ProcessWindowEvent(e);
-    });
+    };
+    WxUi_After(20, pressCancel);
     ASSERT_TRUE(WxDialog_Click(1073));  // vertical alignment over all heads
+    jobOver = true;
     EXPECT_TRUE(Job_LastOutcome().pcCancelled);
 }
 
