@@ -4,9 +4,12 @@
 #include <cstdlib>
 #include <string>
 
+#include <wx/app.h>
+
 #include "app/console.h"
 #include "cli/cli.h"
 #include "platform/wx/wx_ui.h"
+#include "platform/wx/wx_vernier.h"
 #include "vprinter.h"
 #include "wxapp/console_script.h"
 
@@ -35,6 +38,16 @@ void showNewPaper(int) {
     WxUi_ShowPicture(png, png);
 }
 
+// The scan buttons join the dialog once the console has created it inside runConsole: the
+// message loop's first turns find it there.
+void installScanButtons(int turnsLeft) {
+    if (WxDialog_Frame() || turnsLeft <= 0) {
+        WxVernier_Install();
+        return;
+    }
+    wxTheApp->CallAfter([turnsLeft] { installScanButtons(turnsLeft - 1); });
+}
+
 }  // namespace
 
 int Console_RunDesktop(const CliOptions& options) {
@@ -59,6 +72,7 @@ int Console_RunDesktop(const CliOptions& options) {
         std::fprintf(stderr, "headalign: HEADALIGN_CONSOLE_SCRIPT: cannot read \"%s\"\n", script);
         scripted = false;
     }
+    wxTheApp->CallAfter([] { installScanButtons(1000); });
     int status = runConsole(0, SHOW_NORMAL);
     if (scripted && !ConsoleScript_Succeeded()) status = 1;
     WxUi_SetAfterCommand(nullptr);

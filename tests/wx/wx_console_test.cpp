@@ -14,6 +14,7 @@
 #include "app/console.h"
 #include "job/print_job.h"
 #include "platform/msgbox.h"
+#include "platform/wx/wx_vernier.h"
 #include "vprinter.h"
 #include "wx_support.h"
 
@@ -258,6 +259,26 @@ TEST_F(WxConsoleBehaviour, ConfigListLoadsTheSelectedFile) {
     ASSERT_EQ(boxes.size(), 1u);
     EXPECT_EQ(boxes[0].text, "Parameters'file(Para_1206_0905.dat) import OK!");
     EXPECT_EQ(text(1056), "33");
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(WxConsoleBehaviour, ScanButtonsStandBesideTheSixBidirectionalEntries) {
+    startConsole();
+    ASSERT_TRUE(WxVernier_Install());
+    ASSERT_TRUE(WxVernier_Install());  // a second call adds nothing
+    for (int row = 0; row < 6; ++row) {
+        wxWindow* button =
+            WxDialog_Frame()->FindWindow(wxString::Format("headalign-read-scan%d", row));
+        ASSERT_NE(button, nullptr) << row;
+        EXPECT_EQ(button->GetToolTipText(), "Read scan...");
+        EXPECT_TRUE(button->IsShown());
+    }
+    std::string why;
+    EXPECT_FALSE(WxVernier_ReadInto(0, "/nonexistent/scan.png", &why));
+    EXPECT_FALSE(why.empty());
 }
 
 }  // namespace
