@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Sets everything up, builds headalign and runs the demonstration on the virtual printer:
 # nozzle check, line check, vertical alignment, one bidirectional and one feed-step
-# adjustment, then lists the pictures of the printed paper.
+# adjustment, lists the pictures of the printed paper, then opens the console on the same
+# virtual printer when a display is available.
 set -euo pipefail
 top="$(cd "$(dirname "$0")/.." && pwd)"
 "$top/scripts/setup.sh"
@@ -24,4 +25,13 @@ done
 echo
 echo "Pictures of the printed paper:"
 ls -1 "$printer"/jobs/*.png
+if [[ $status -eq 0 && ( -n "${DISPLAY:-}" || -n "${WAYLAND_DISPLAY:-}" ) && "${HEADALIGN_NO_CONSOLE:-0}" != 1 ]]; then
+  echo
+  echo "Opening the console on the virtual printer (EXIT closes it)."
+  "$build/headalign" --virtual-printer "$printer" --log-dir "$logs" || status=$?
+elif [[ $status -eq 0 ]]; then
+  echo
+  echo "No display: open the console later with"
+  echo "  $build/headalign --virtual-printer $printer"
+fi
 exit $status
