@@ -119,7 +119,10 @@ int Cli_RunJob(const std::string& kind, const std::vector<std::string>& args,
     uint32_t jobNumber = options.virtualPrinterDir.empty() ? 0 : VPrinter_LastJobNumber();
     Cli_DetachPrinter(options);
     if (jobNumber) {
-        std::printf("\nprinted: %s\n", VPrinter_JobPath(jobNumber, ".png").c_str());
+        // A build without PNG support records the job but draws no picture.
+        std::string png = VPrinter_JobPath(jobNumber, ".png");
+        std::error_code ec;
+        if (std::filesystem::exists(png, ec)) std::printf("\nprinted: %s\n", png.c_str());
     }
     if (Job_Succeeded(outcome)) return 0;
     reportFailure(outcome);
