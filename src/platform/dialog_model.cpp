@@ -74,10 +74,10 @@ DialogHandle create(const DialogLayout* layout, DialogProc proc) {
     model.controls.clear();
     if (layout)
         for (size_t i = 0; i < layout->count; ++i) {
-            const DialogControlSpec& spec = layout->controls[i];
-            Control& c = control(spec.id);
-            c.kind = spec.kind;
-            if (spec.kind != CTL_LIST) c.text = spec.text ? spec.text : "";
+            const DialogControlSpec& def = layout->controls[i];
+            Control& c = control(def.id);
+            c.kind = def.kind;
+            if (def.kind != CTL_LIST) c.text = def.text ? def.text : "";
         }
     model.exists = true;
     model.proc = proc;

@@ -87,7 +87,7 @@ int toDialogUnitsX(int px) {
 // needs more room grows to the right, and anything the toolkit cannot draw in its layout
 // height grows about its centre line.
 void fitControl(Control& c) {
-    const DialogControlSpec& s = c.spec;
+    const DialogControlSpec& s = c.def;
     wxPoint pos = window.frame->ConvertDialogToPixels(wxPoint(s.x, s.y));
     wxSize size = window.frame->ConvertDialogToPixels(wxSize(s.width, s.height));
     wxWindow* w = c.window;
@@ -132,7 +132,7 @@ wxRect enclosingFrame(const wxPoint& p) {
 
 // Room a control can give up at its left edge without hiding its own text.
 int spareLeft(const Control& c) {
-    if (c.spec.kind != CTL_BUTTON && c.spec.kind != CTL_STATIC) return 0;
+    if (c.def.kind != CTL_BUTTON && c.def.kind != CTL_STATIC) return 0;
     return std::max(0, c.rect.width - c.window->GetBestSize().x);
 }
 
@@ -183,9 +183,9 @@ void relayout() {
     window.adjustments.clear();
     for (auto& [id, c] : window.controls) {
         const int moved = toDialogUnits(c.rect.x - c.fitted.x);
-        const int width = c.rect.width == c.fitted.width && !c.neededWidth ? c.spec.width : toDialogUnitsX(c.rect.width);
-        if (c.neededWidth || moved || width != c.spec.width)
-            window.adjustments[id] = WxLabelAdjustment{id, c.text, c.spec.width, width, moved};
+        const int width = c.rect.width == c.fitted.width && !c.neededWidth ? c.def.width : toDialogUnitsX(c.rect.width);
+        if (c.neededWidth || moved || width != c.def.width)
+            window.adjustments[id] = WxLabelAdjustment{id, c.text, c.def.width, width, moved};
         if (c.window->GetRect() != c.rect) c.window->SetSize(c.rect);
     }
 }
@@ -245,7 +245,7 @@ void onTextChanged(wxCommandEvent& e) {
     int id = consoleIdOf(e);
     Control* c = find(id);
     if (!c || window.commandDepth > 0) return;  // changes made by a command are not typing
-    command(id, c->spec.kind == CTL_LIST ? NOTIFY_LIST_EDIT_CHANGE : NOTIFY_EDIT_CHANGE);
+    command(id, c->def.kind == CTL_LIST ? NOTIFY_LIST_EDIT_CHANGE : NOTIFY_EDIT_CHANGE);
 }
 void onMenu(wxCommandEvent& e) { command(e.GetId(), NOTIFY_CLICKED); }
 void onClose(wxCloseEvent& e) {
@@ -314,7 +314,7 @@ DialogHandle create(const DialogLayout* layout, DialogProc proc) {
     for (size_t i = 0; i < layout->count; ++i) {
         const DialogControlSpec& s = layout->controls[i];
         Control c;
-        c.spec = s;
+        c.def = s;
         c.window = createControl(s);
         c.text = s.text ? s.text : "";
         window.consoleIdOfWindow[wxIdOf(s.id)] = s.id;
@@ -391,7 +391,7 @@ void setText(DialogHandle, int id, const char* text) {
     Control* c = find(id);
     if (!c) return;
     c->text = text ? text : "";
-    if (isLabelKind(c->spec.kind)) {
+    if (isLabelKind(c->def.kind)) {
         refit(*c);
     } else if (auto* e = dynamic_cast<wxTextEntry*>(c->window)) {
         e->ChangeValue(fromUtf8(c->text));

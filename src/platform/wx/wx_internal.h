@@ -13,7 +13,7 @@
 namespace wxui {
 
 struct Control {
-    DialogControlSpec spec;
+    DialogControlSpec def;
     wxWindow* window = nullptr;
     std::string text;  // as set, before any wrapping for display
     wxRect fitted;     // layout rectangle grown to what the text and the toolkit need
