@@ -105,12 +105,6 @@ const FeedRow FEED_ROWS[] = {
     {720, 0, 147}, {1080, 1, 137}, {1440, 2, 179}, {540, 3, 137}, {360, 4, 147},
 };
 
-uint16_t stepCorrection(uint8_t passModeIndex) {
-    const CalibrationParams* cp = calibrationParams();
-    const uint16_t table[5] = {cp->stepPass4, cp->stepPass6, cp->stepPass8, cp->stepPass3,
-                               cp->stepPass2};
-    return table[passModeIndex];
-}
 }  // namespace
 
 void printBidirectional(JobContext* ctx) {
@@ -147,7 +141,7 @@ void printFeedStep(JobContext* ctx, uint8_t type) {
 
     const FeedRow& row = FEED_ROWS[type - 11];
     uint32_t total = calibrationParams()->feedStepsPerMeter;
-    ctx->feedStep = computeStepsPerRow(row.yDpi, stepCorrection(row.passModeIndex), total);
+    ctx->feedStep = computeStepsPerRow(row.yDpi, stepCorrectionFor(row.passModeIndex), total);
     uint32_t chunk = rowsToSteps(row.chunkRows);
     // One metre of paper in chunks, paced so the printer's queue keeps up with the feeds.
     for (uint32_t left = total; left > 0 && chunk > 0;) {

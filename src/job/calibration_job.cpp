@@ -9,8 +9,6 @@
 #include "pipeline/swath_plan.h"
 
 namespace {
-constexpr uint32_t CMD_JOB_CREATE = 2;
-constexpr uint32_t CMD_PRINT_START = 8;
 constexpr uint32_t CMD_JOB_END = 18;
 
 // Steps 7 to 10 of the job: everything between the link start and the link stop.
@@ -18,16 +16,7 @@ void runPatternOnLink(JobContext* ctx, uint8_t pattern) {
     JobOutcome& out = jobOutcome();
     if (!Job_ApplyDefaults(ctx)) return;
     out.paramsRead = true;
-    if (!Cmd_SendAndWait(CMD_JOB_CREATE)) {
-        Log_Trace("Send JOB_CREATE Fail!!\r\n");
-        return;
-    }
-    out.jobCreated = true;
-    if (!Cmd_SendAndWait(CMD_PRINT_START)) {
-        Log_Trace("Send PRINT_START Fail!!\r\n");
-        return;
-    }
-    out.printStarted = true;
+    if (!sendJobStart()) return;
     Pattern_Dispatch(pattern);
     Link_WaitAllPrinted();
     out.endAcknowledged = Cmd_SendAndWait(CMD_JOB_END);

@@ -6,7 +6,9 @@
 #include "diag/log.h"
 #include "job/job_internal.h"
 #include "job/print_job.h"
+#include "link/command.h"
 #include "link/usb.h"
+#include "params/calibration_params.h"
 #include "params/parameter_record.h"
 
 namespace {
@@ -40,6 +42,29 @@ bool Job_ApplyDefaults(JobContext* ctx) {
     ctx->headSpanRows = (180 - 1) * 4;
     ctx->printSpeedIps = 30;
     return true;
+}
+
+bool sendJobStart() {
+    constexpr uint32_t CMD_JOB_CREATE = 2;
+    constexpr uint32_t CMD_PRINT_START = 8;
+    if (!Cmd_SendAndWait(CMD_JOB_CREATE)) {
+        Log_Trace("Send JOB_CREATE Fail!!\r\n");
+        return false;
+    }
+    lastOutcome.jobCreated = true;
+    if (!Cmd_SendAndWait(CMD_PRINT_START)) {
+        Log_Trace("Send PRINT_START Fail!!\r\n");
+        return false;
+    }
+    lastOutcome.printStarted = true;
+    return true;
+}
+
+uint16_t stepCorrectionFor(uint8_t passModeIndex) {
+    const CalibrationParams* cp = calibrationParams();
+    const uint16_t table[5] = {cp->stepPass4, cp->stepPass6, cp->stepPass8, cp->stepPass3,
+                               cp->stepPass2};
+    return table[passModeIndex < 5 ? passModeIndex : 0];
 }
 
 void Job_RequestCancel() {

@@ -7,6 +7,11 @@ bool readPrinterParameters(JobContext* ctx);
 JobOutcome& jobOutcome();
 // Fills the verdict part of the outcome from the job state at its end.
 void recordJobEnd(JobContext* ctx);
+// JOB_CREATE then PRINT_START, each awaited, with the failure trace of the one refused;
+// records both in the outcome. false when the job cannot go on.
+bool sendJobStart();
+// Feed-step correction of the step table for a pass mode index 0..4.
+uint16_t stepCorrectionFor(uint8_t passModeIndex);
 // The two adjustment prints, drawn into the image canvas and queued.
 void printBidirectional(JobContext* ctx);
 void printFeedStep(JobContext* ctx, uint8_t type);

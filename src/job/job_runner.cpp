@@ -14,8 +14,6 @@
 #include "platform/msgbox.h"
 
 namespace {
-constexpr uint32_t CMD_JOB_CREATE = 2;
-constexpr uint32_t CMD_PRINT_START = 8;
 constexpr uint32_t CMD_JOB_END = 18;
 
 struct ModeRow {
@@ -30,13 +28,6 @@ const ModeRow BIDIR_MODES[] = {
     {50, 0, 540, 6, 0}, {40, 1, 540, 7, 0},  {30, 2, 540, 8, 0},
     {42, 3, 720, 9, 35}, {26, 4, 720, 10, 0}, {26, 5, 1440, 5, 0},
 };
-
-uint16_t currentStepCorrection() {
-    const CalibrationParams* cp = calibrationParams();
-    const uint16_t table[5] = {cp->stepPass4, cp->stepPass6, cp->stepPass8, cp->stepPass3,
-                               cp->stepPass2};
-    return table[cp->passModeIndex < 5 ? cp->passModeIndex : 0];
-}
 
 // Step 7 of the run: the verdict in the trace. True for a clean end.
 bool traceVerdict(JobContext* ctx) {
@@ -63,16 +54,7 @@ bool traceVerdict(JobContext* ctx) {
 void runAdjustmentOnLink(JobContext* ctx, uint8_t type) {
     JobOutcome& out = jobOutcome();
     if (!Job_SetMode(ctx, type)) return;
-    if (!Cmd_SendAndWait(CMD_JOB_CREATE)) {
-        Log_Trace("Send JOB_CREATE Fail!!\r\n");
-        return;
-    }
-    out.jobCreated = true;
-    if (!Cmd_SendAndWait(CMD_PRINT_START)) {
-        Log_Trace("Send PRINT_START Fail!!\r\n");
-        return;
-    }
-    out.printStarted = true;
+    if (!sendJobStart()) return;
     Job_PlanImage(ctx);
     if (type >= 5 && type <= 10) {
         printBidirectional(ctx);
@@ -131,7 +113,7 @@ bool Job_CheckMode(JobContext* ctx) {
 }
 
 bool Job_PlanImage(JobContext* ctx) {
-    ctx->feedStep = computeStepsPerRow(static_cast<uint16_t>(ctx->yDpi), currentStepCorrection(),
+    ctx->feedStep = computeStepsPerRow(static_cast<uint16_t>(ctx->yDpi), stepCorrectionFor(calibrationParams()->passModeIndex),
                                        ctx->printParams.stepsPerMeter);
     uint32_t rows = isDoubleHead() ? 2u * ctx->nozzlesPerPass
                                    : static_cast<uint32_t>(ctx->nozzlesPerPass) - 1u;
