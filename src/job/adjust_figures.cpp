@@ -26,39 +26,38 @@ void clearImage(JobContext* ctx, uint32_t bytes) {
     std::memset(ctx->srcBufferA, 0, bytes);
 }
 
-// Group k of the first print: bar at row 30 with three ticks, labelled "09" .. "-9".
-void drawFirstFigure(JobContext* ctx, int pair) {
-    const uint32_t stride = ctx->canvasStride;
-    uint8_t* canvas = ctx->srcBufferA;
-    clearImage(ctx, stride * FIGURE_ROWS);
-    if (pair != 0) return;
-    for (int v = 19; v >= 1; --v) {
-        char label[8];
-        std::snprintf(label, sizeof label, "%02d", v - 10);
-        Glyph_DrawText(canvas, label, static_cast<uint32_t>(20 - v) * 200 + 1800, 0, 8,
-                       ctx->rowBits);
-    }
-    Canvas_VLineEven(canvas, 0, 30, 20, stride);
-    Canvas_VLineEven(canvas, 7960, 30, 20, stride);
-    for (uint32_t k = 1; k <= VERNIER_GROUPS; ++k) {
-        uint32_t x = k * 200 + 1800;
-        Canvas_HLine(canvas, x, 30, 160, stride);
-        for (uint32_t tick : {x, x + 80, x + 160}) Canvas_VLineEven(canvas, tick, 30, 20, stride);
-    }
-}
-
+// One print of the bidirectional vernier: group k (1..19) starts at origin + k x pitch with a
+// bar of 160 dots and ticks at its start, middle and end, between two edge lines.
+struct VernierPrint {
+    uint32_t origin, pitch;
+    uint32_t tickRow;  // first of the 20 rows of the ticks and edge lines
+    uint32_t barRow;
+    bool labels;       // the first print carries the group labels "09" .. "-9"
+};
 // The second print's groups are 204 dots apart: group k is shifted by 4k - 38 dots.
-void drawSecondFigure(JobContext* ctx, int pair) {
+const VernierPrint FIRST_PRINT{1800, 200, 30, 30, true};
+const VernierPrint SECOND_PRINT{1762, 204, 45, 65, false};
+
+void drawVernierPrint(JobContext* ctx, int pair, const VernierPrint& print) {
     const uint32_t stride = ctx->canvasStride;
     uint8_t* canvas = ctx->srcBufferA;
     clearImage(ctx, stride * FIGURE_ROWS);
     if (pair != 0) return;
-    Canvas_VLineEven(canvas, 0, 45, 20, stride);
-    Canvas_VLineEven(canvas, 7960, 45, 20, stride);
+    if (print.labels) {
+        for (int v = 19; v >= 1; --v) {
+            char label[8];
+            std::snprintf(label, sizeof label, "%02d", v - 10);
+            Glyph_DrawText(canvas, label, static_cast<uint32_t>(20 - v) * 200 + 1800, 0, 8,
+                           ctx->rowBits);
+        }
+    }
+    Canvas_VLineEven(canvas, 0, print.tickRow, 20, stride);
+    Canvas_VLineEven(canvas, 7960, print.tickRow, 20, stride);
     for (uint32_t k = 1; k <= VERNIER_GROUPS; ++k) {
-        uint32_t x = k * 204 + 1762;
-        Canvas_HLine(canvas, x, 65, 160, stride);
-        for (uint32_t tick : {x, x + 80, x + 160}) Canvas_VLineEven(canvas, tick, 45, 20, stride);
+        uint32_t x = k * print.pitch + print.origin;
+        Canvas_HLine(canvas, x, print.barRow, 160, stride);
+        for (uint32_t tick : {x, x + 80, x + 160})
+            Canvas_VLineEven(canvas, tick, print.tickRow, 20, stride);
     }
 }
 
@@ -113,7 +112,7 @@ void printBidirectional(JobContext* ctx) {
     clearFormatBuffer(ctx);
     for (int i = 0; i < ctx->colorCount; ++i) {
         if (isJobStopped()) return;
-        drawFirstFigure(ctx, i);
+        drawVernierPrint(ctx, i, FIRST_PRINT);
         formatChannelPair(ctx, i);
     }
     ctx->swathCounter++;
@@ -124,7 +123,7 @@ void printBidirectional(JobContext* ctx) {
     clearFormatBuffer(ctx);
     for (int i = 0; i < ctx->colorCount; ++i) {
         if (isJobStopped()) return;
-        drawSecondFigure(ctx, i);
+        drawVernierPrint(ctx, i, SECOND_PRINT);
         formatChannelPair(ctx, i);
     }
     ctx->swathCounter++;
