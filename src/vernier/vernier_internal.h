@@ -44,6 +44,17 @@ struct BarPair {
 
 constexpr int VERNIER_GROUPS = 19;
 
+// What tells the pattern families apart: the group pitch over the bar distance, and the
+// designed shift per group over the pitch.
+struct FamilyShape {
+    VernierFamily family;
+    double pitchOverBars;
+    double stepOverPitch;
+    const char* name;
+};
+// The family whose pitch over bar distance is within tolerance (a fraction) of the one given.
+const FamilyShape* Vernier_FamilyOf(double pitchOverBars, double tolerance = 0.1);
+
 // Ink map of the whole picture (paper level taken from the picture itself).
 InkMap Vernier_InkMap(const VernierImage& image);
 // Candidate bar pairs, best first, with the number of dashes of the longest row seen (for the

@@ -129,7 +129,7 @@ std::vector<double> projectionPeaks(const std::vector<InkPoint>& pts, double a, 
     std::vector<std::pair<double, double>> peaks;
     for (size_t i = 2; i + 2 < bins.size(); ++i) {
         double b = bins[i];
-        if (b < 0.08 * top) continue;
+        if (b < 0.03 * top) continue;  // a faint bar under bold labels is still a peak
         bool isMax = true;
         for (size_t j = i - 2; j <= i + 2; ++j)
             if (bins[j] > b || (bins[j] == b && j < i)) isMax = false;
@@ -140,7 +140,7 @@ std::vector<double> projectionPeaks(const std::vector<InkPoint>& pts, double a, 
     }
     std::sort(peaks.begin(), peaks.end(), [](auto& p, auto& q) { return p.first > q.first; });
     std::vector<double> out;
-    for (size_t i = 0; i < peaks.size() && i < 16; ++i) out.push_back(peaks[i].second);
+    for (size_t i = 0; i < peaks.size() && i < 20; ++i) out.push_back(peaks[i].second);
     return out;
 }
 
@@ -305,32 +305,40 @@ DashRow dashRow(const Reduced& r, double a, double v) {
     return row;
 }
 
-// At low resolution the gaps of one bar can blur shut while the other bar, whose gaps are a
-// little wider, still shows its dashes. A row that is inked from where a complete row's dashes
-// start to where they end, with its dashes' pitch, is taken as that bar: its dashes are put at
-// the pitch its extent gives (every bar is 0.8 of a pitch long).
+// At low resolution the gaps of a bar can blur shut, wholly or in part, while another row (the
+// other bar, or the group labels) still shows six groups or more at the groups' pitch. A row
+// inked without a break as long as a gap from where a bar's first dash starts to where its
+// last ends (19 groups less the last gap) is taken as a bar with that pitch. A band of blurred
+// ticks can pass this too; the pairs are sorted out by whether their groups measure like a
+// vernier.
 void completeBridgedRows(std::vector<DashRow>* rows) {
-    std::vector<DashRow> full;
+    std::vector<DashRow> steady;
     for (const DashRow& r : *rows)
-        if (r.count == VERNIER_GROUPS) full.push_back(r);
+        if (r.count >= 6) steady.push_back(r);
     for (DashRow& r : *rows) {
         if (r.count >= VERNIER_GROUPS - 4) continue;
-        for (const DashRow& f : full) {
-            double lo = f.start - 0.5 * f.pitch, hi = f.start + (VERNIER_GROUPS - 1 + 0.8) * f.pitch + 0.5 * f.pitch;
-            double first = 1e18, last = -1e18, inked = 0;
-            for (const auto& [a, b] : r.runs) {
-                if (b < lo || a > hi) continue;
-                first = std::min(first, a), last = std::max(last, b), inked += b - a;
-            }
-            double pitch = (last - first) / (VERNIER_GROUPS - 1 + 0.8);
-            if (last <= first || std::fabs(pitch / f.pitch - 1) > 0.04 || inked < 0.75 * (last - first)) continue;
+        for (const DashRow& f : steady) {
             if (std::fabs(r.v - f.v) < 2) continue;
-            r.start = first;
-            r.pitch = pitch;
-            r.length = 0.8 * pitch;
-            r.count = VERNIER_GROUPS;
-            r.strength = 0;
-            break;
+            double gap = 0.45 * f.pitch, want = (VERNIER_GROUPS - 1 + 0.8) * f.pitch;
+            bool done = false;
+            for (size_t i = 0; i < r.runs.size() && !done; ++i) {
+                double first = r.runs[i].first, last = r.runs[i].second, inked = last - first;
+                size_t j = i + 1;
+                for (; j < r.runs.size() && r.runs[j].first - last < gap; ++j)
+                    last = r.runs[j].second, inked += r.runs[j].second - r.runs[j].first;
+                double pitch = (last - first) / (VERNIER_GROUPS - 1 + 0.8);
+                bool overlaps = first < f.start + want && last > f.start - (VERNIER_GROUPS - f.count) * f.pitch;
+                if (std::fabs(pitch / f.pitch - 1) < 0.04 && inked > 0.75 * (last - first) && overlaps) {
+                    r.start = first;
+                    r.pitch = pitch;
+                    r.length = 0.8 * pitch;
+                    r.count = VERNIER_GROUPS;
+                    r.strength = f.strength * inked / (last - first);
+                    done = true;
+                }
+                i = j - 1;
+            }
+            if (done) break;
         }
     }
 }
@@ -339,9 +347,38 @@ bool pairs(const DashRow& t, const DashRow& b) {
     double dv = b.v - t.v;
     if (dv <= 0 || t.count < VERNIER_GROUPS - 4 || b.count < VERNIER_GROUPS - 4) return false;
     if (std::fabs(b.pitch / t.pitch - 1) > 0.04) return false;
-    if (std::fabs(b.start - t.start) > 0.5 * t.pitch) return false;
-    double ratio = t.pitch / dv;
-    return ratio > 0.28 && ratio < 2.6;
+    // Both bars come from one head, so the pitch over their distance names the pattern family.
+    return Vernier_FamilyOf(t.pitch / dv, 0.15) != nullptr;
+}
+
+// Whether a row is inked over most of [from, to].
+bool inkedOver(const DashRow& row, double from, double to) {
+    double covered = 0;
+    for (const auto& [a, b] : row.runs) covered += std::max(0.0, std::min(b, to) - std::max(a, from));
+    return covered > 0.5 * (to - from);
+}
+
+// A chain of dashes may miss a bar's first or last groups (a label's ink or a tick breaks the
+// steady pitch there). The two rows are put on common group numbers and widened, on the side
+// where either bar shows a dash, to all 19 groups; the labels are told by position, so a pair
+// that cannot be made whole is not a vernier (or is cut off by the picture's edge).
+bool alignPair(DashRow* t, DashRow* b) {
+    int n = int(std::lround((b->start - t->start) / t->pitch));  // b's first dash is t's group n
+    int lo = std::min(0, n), hi = std::max(t->count, n + b->count);
+    auto dashAt = [&](int g) {
+        double ut = t->start + g * t->pitch, ub = b->start + (g - n) * b->pitch;
+        return inkedOver(*t, ut, ut + 0.8 * t->pitch) || inkedOver(*b, ub, ub + 0.8 * b->pitch);
+    };
+    while (hi - lo < VERNIER_GROUPS) {
+        if (dashAt(lo - 1)) --lo;
+        else if (dashAt(hi)) ++hi;
+        else return false;
+    }
+    if (hi - lo != VERNIER_GROUPS) return false;
+    t->start += lo * t->pitch;
+    b->start += (lo - n) * b->pitch;
+    t->count = b->count = VERNIER_GROUPS;
+    return true;
 }
 
 }  // namespace
@@ -407,6 +444,7 @@ std::vector<BarPair> Vernier_LocateBars(const InkMap& ink, int* longestRow, doub
             pair.frame = Frame{(r.f - 1) / 2.0, (r.f - 1) / 2.0, std::cos(a), std::sin(a)};
             pair.top = t;
             pair.bottom = b;
+            if (!alignPair(&pair.top, &pair.bottom)) continue;
             for (DashRow* d : {&pair.top, &pair.bottom}) {
                 d->v *= r.f;
                 d->start *= r.f;

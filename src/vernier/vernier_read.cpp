@@ -15,27 +15,6 @@ constexpr double UPPER_BAND[2] = {3, 13};
 constexpr double LOWER_BAND[2] = {21, 32};
 constexpr double LABEL_BAND[2] = {-25, -4};
 
-// Group pitch over the bar distance, and the designed shift per group over the pitch.
-struct FamilyShape {
-    VernierFamily family;
-    double pitchOverBars;
-    double stepOverPitch;
-    const char* name;
-};
-const FamilyShape FAMILIES[] = {
-    {FAMILY_ADJUST_540, (100.0 / 540) / (35.0 / 180), 2.0 / 100, "bidirectional adjustment, 540 dpi"},
-    {FAMILY_ADJUST_720, (100.0 / 720) / (35.0 / 180), 2.0 / 100, "bidirectional adjustment, 720 dpi"},
-    {FAMILY_ADJUST_1440, (100.0 / 1440) / (35.0 / 180), 2.0 / 100, "bidirectional adjustment, 1440 dpi"},
-    {FAMILY_PATTERN_200, (200.0 / 720) / (35.0 / 180), 1.0 / 200, "calibration pattern, 200-dot groups"},
-    {FAMILY_PATTERN_300, (300.0 / 720) / (35.0 / 180), 1.0 / 300, "calibration pattern, 300-dot groups"},
-};
-
-const FamilyShape* familyOf(double pitchOverBars) {
-    for (const FamilyShape& f : FAMILIES)
-        if (std::fabs(pitchOverBars / f.pitchOverBars - 1) < 0.1) return &f;
-    return nullptr;
-}
-
 // Ink averaged across a band of v, every pixel along u from u0.
 struct Profile {
     double u0 = 0;
@@ -123,6 +102,82 @@ bool ticks(const Profile& pr, double s, double len, double pitch, double out[3])
     return std::fabs(gap1 - spacing) < 0.08 * pitch && std::fabs(gap2 - spacing) < 0.08 * pitch;
 }
 
+// One group of the upper print as a whole, for matching against the lower print where blur
+// has merged its ticks too far for ticks() to find them one by one: the three together still
+// carry the group's position, so a shift of a fifth of a pixel shows in how well they overlap.
+struct Comb {
+    std::vector<double> us, a, w;
+    double sw = 0, va = 0;
+};
+
+bool comb(const Profile& up, double centre, double pitch, Comb* c) {
+    const double half = 0.5 * pitch, taper = 0.08 * pitch;
+    double mean = 0;
+    for (double u = std::floor(centre - half); u <= centre + half; u += 1) {
+        double wt = std::clamp((half - std::fabs(u - centre)) / taper, 0.0, 1.0);
+        if (wt <= 0) continue;
+        c->us.push_back(u), c->a.push_back(up.at(u)), c->w.push_back(wt);
+        mean += wt * c->a.back(), c->sw += wt;
+    }
+    if (c->us.size() < 5 || c->sw <= 0) return false;
+    mean /= c->sw;
+    for (size_t i = 0; i < c->a.size(); ++i) c->a[i] -= mean, c->va += c->w[i] * c->a[i] * c->a[i];
+    return std::sqrt(c->va / c->sw) >= 2 * up.noise;
+}
+
+// Correlation (-1 .. 1) of the upper group with the lower print moved by dl.
+double overlap(const Comb& c, const Profile& low, double dl) {
+    double mean = 0;
+    for (size_t i = 0; i < c.us.size(); ++i) mean += c.w[i] * low.at(c.us[i] + dl);
+    mean /= c.sw;
+    double s = 0, vb = 0;
+    for (size_t i = 0; i < c.us.size(); ++i) {
+        double b = low.at(c.us[i] + dl) - mean;
+        s += c.w[i] * c.a[i] * b, vb += c.w[i] * b * b;
+    }
+    return vb > 0 && c.va > 0 ? s / std::sqrt(c.va * vb) : -1.0;
+}
+
+// The best overlap within reach of dl, to a fraction of a pixel; false when the best is weak
+// or at the edge of the reach.
+bool bestOverlap(const Comb& c, const Profile& low, double dl, double reach, double* shift) {
+    constexpr double STEP = 0.05;
+    double best = dl, bestS = -2;
+    for (double d = dl - reach; d <= dl + reach + 1e-9; d += STEP) {
+        double s = overlap(c, low, d);
+        if (s > bestS) bestS = s, best = d;
+    }
+    if (bestS < 0.5 || std::fabs(best - dl) > reach - 1.5 * STEP) return false;
+    double l = overlap(c, low, best - STEP), r = overlap(c, low, best + STEP), den = l - 2 * bestS + r;
+    *shift = best + (den < 0 ? 0.5 * (l - r) / den * STEP : 0);
+    return true;
+}
+
+// Groups measured as whole combs. Each group alone could match a neighbouring tick, so the
+// meeting point is first found for all groups together, with the shift per group the vernier
+// is drawn with; each group is then measured near where that puts it.
+void measureCombs(const Profile& up, const Profile& low, const std::vector<VernierGroup>& groups, double length,
+                  double pitch, double step, std::vector<double>* ks, std::vector<double>* ds) {
+    std::vector<Comb> combs(groups.size());
+    std::vector<bool> have(groups.size());
+    for (size_t i = 0; i < groups.size(); ++i) have[i] = comb(up, groups[i].u + length / 2, pitch, &combs[i]);
+    double bestK = 0, bestSign = 1, bestS = -1e9;
+    for (double sign : {1.0, -1.0})
+        for (double k0 = -2; k0 <= VERNIER_GROUPS + 3; k0 += 0.1) {
+            double sum = 0;
+            for (size_t i = 0; i < combs.size(); ++i)
+                if (have[i]) sum += overlap(combs[i], low, sign * step * (double(i) + 1 - k0));
+            if (sum > bestS) bestS = sum, bestK = k0, bestSign = sign;
+        }
+    for (size_t i = 0; i < groups.size(); ++i) {
+        double shift = 0;
+        if (have[i] && bestOverlap(combs[i], low, bestSign * step * (double(i) + 1 - bestK), 0.1 * pitch, &shift)) {
+            ks->push_back(double(i) + 1);
+            ds->push_back(shift);
+        }
+    }
+}
+
 struct Line {
     double a = 0, b = 0, sigma = 0, kbar = 0, sxx = 0;
     int n = 0;
@@ -156,24 +211,39 @@ bool barLine(const InkMap& ink, const Frame& fr, const DashRow& row, double v, d
         double s = row.start + i * row.pitch;
         for (double part : {0.2, 0.75}) {
             double u0 = s + part * row.length, u1 = u0 + 0.1 * row.length;
-            double sw = 0, sv = 0, lo = 1e9;
+            // The bar is the strongest ink across it; labels above the upper bar and ticks
+            // beside both bars sit within reach once blurred, so only the peak itself is
+            // weighed, down to half its height.
             std::vector<std::pair<double, double>> samples;
-            for (double dv = -3 * rowPx - 1; dv <= 3 * rowPx + 1; dv += 0.5) {
+            double lo = 1e9, top = -1, topV = v;
+            for (double dv = -2 * rowPx - 1; dv <= 2 * rowPx + 1; dv += 0.25) {
                 double m = 0;
                 int n = 0;
                 for (double u = u0; u <= u1; u += 1, ++n) m += ink.sample(fr.x(u, v + dv), fr.y(u, v + dv));
                 m /= std::max(1, n);
                 samples.push_back({v + dv, m});
                 lo = std::min(lo, m);
+                if (m > top) top = m, topV = v + dv;
             }
-            for (auto& [vv, m] : samples) sw += m - lo, sv += (m - lo) * vv;
+            double half = (top + lo) / 2, sw = 0, sv = 0, reach = std::max(1.5, 1.5 * rowPx);
+            for (auto& [vv, m] : samples)
+                if (std::fabs(vv - topV) <= reach && m > half) sw += m - half, sv += (m - half) * vv;
             if (sw <= 0) continue;
             us.push_back((u0 + u1) / 2);
             vs.push_back(sv / sw);
             use.push_back(true);
         }
     }
+    if (us.size() < 6) return false;
+    // A dash where a label's ink won over the bar's lies off the bar by rows. The frame runs
+    // along the bars within a small angle, so most dashes sit near their median height.
+    std::vector<double> sorted(vs);
+    std::nth_element(sorted.begin(), sorted.begin() + long(sorted.size() / 2), sorted.end());
+    double median = sorted[sorted.size() / 2], near = std::max(0.6, 0.6 * rowPx);
+    for (size_t i = 0; i < us.size(); ++i) use[i] = std::fabs(vs[i] - median) < 2 * near;
     Line l = fitLine(us, vs, use);
+    for (size_t i = 0; i < us.size(); ++i) use[i] = std::fabs(vs[i] - l.a - l.b * us[i]) < near;
+    l = fitLine(us, vs, use);
     if (l.n < 6) return false;
     *slope = l.b;
     *at0 = l.a;
@@ -256,7 +326,7 @@ Measured measure(const InkMap& ink, BarPair pair) {
         return m;
     }
     double rowPx = (vb - vt) / BAR_ROWS, pitch = pair.top.pitch;
-    const FamilyShape* shape = familyOf(pitch / (vb - vt));
+    const FamilyShape* shape = Vernier_FamilyOf(pitch / (vb - vt));
     if (!shape) {
         r.reason = "pattern not found: dashed bars, but not spaced like a vernier";
         return m;
@@ -297,6 +367,17 @@ Measured measure(const InkMap& ink, BarPair pair) {
         return m;
     }
     if (int(ks.size()) < VERNIER_GROUPS / 2) {
+        ks.clear(), ds.clear();
+        measureCombs(up, low, r.groups, pair.top.length, pitch, shape->stepOverPitch * pitch, &ks, &ds);
+        use.assign(ks.size(), true);
+        for (VernierGroup& g : r.groups) g.measured = false;
+        for (size_t j = 0; j < ks.size(); ++j) {
+            VernierGroup& g = r.groups[size_t(ks[j]) - 1];
+            g.measured = true;
+            g.offsetPx = ds[j];
+        }
+    }
+    if (int(ks.size()) < VERNIER_GROUPS / 2) {
         r.status = VERNIER_TOO_BLURRED;
         r.reason = "too blurred: the ticks of only " + std::to_string(ks.size()) + " of 19 groups can be told apart";
         return m;
@@ -321,6 +402,20 @@ Measured measure(const InkMap& ink, BarPair pair) {
 
 }  // namespace
 
+const FamilyShape VERNIER_FAMILIES[] = {
+    {FAMILY_ADJUST_540, (100.0 / 540) / (35.0 / 180), 2.0 / 100, "bidirectional adjustment, 540 dpi"},
+    {FAMILY_ADJUST_720, (100.0 / 720) / (35.0 / 180), 2.0 / 100, "bidirectional adjustment, 720 dpi"},
+    {FAMILY_ADJUST_1440, (100.0 / 1440) / (35.0 / 180), 2.0 / 100, "bidirectional adjustment, 1440 dpi"},
+    {FAMILY_PATTERN_200, (200.0 / 720) / (35.0 / 180), 1.0 / 200, "calibration pattern, 200-dot groups"},
+    {FAMILY_PATTERN_300, (300.0 / 720) / (35.0 / 180), 1.0 / 300, "calibration pattern, 300-dot groups"},
+};
+
+const FamilyShape* Vernier_FamilyOf(double pitchOverBars, double tolerance) {
+    for (const FamilyShape& f : VERNIER_FAMILIES)
+        if (std::fabs(pitchOverBars / f.pitchOverBars - 1) < tolerance) return &f;
+    return nullptr;
+}
+
 std::string Vernier_LabelText(int label) {
     char text[16];
     std::snprintf(text, sizeof text, "%02d", label);
@@ -328,7 +423,7 @@ std::string Vernier_LabelText(int label) {
 }
 
 const char* Vernier_FamilyName(VernierFamily family) {
-    for (const FamilyShape& f : FAMILIES)
+    for (const FamilyShape& f : VERNIER_FAMILIES)
         if (f.family == family) return f.name;
     return "unknown";
 }
@@ -352,12 +447,16 @@ VernierReading Vernier_Read(const VernierImage& image) {
     std::vector<BarPair> pairs = Vernier_LocateBars(ink, &longest, &angle);
     std::vector<VernierReading> found;
     std::string why;
-    for (const BarPair& p : pairs) {
-        Measured m = measure(ink, p);
+    // At low resolution a bar and a band of blurred ticks can look alike, so several pairs of
+    // one vernier may qualify; the pair whose groups shift as designed is the vernier.
+    constexpr size_t MAX_PAIRS = 10;
+    for (size_t i = 0; i < pairs.size() && i < MAX_PAIRS; ++i) {
+        Measured m = measure(ink, pairs[i]);
         if (m.located) found.push_back(m.reading);
         else if (why.empty()) why = m.reading.reason;
-        if (found.size() >= 3) break;
     }
+    auto rank = [](const VernierReading& r) { return r.status == VERNIER_READ || r.status == VERNIER_OUT_OF_RANGE ? 0 : 1; };
+    std::stable_sort(found.begin(), found.end(), [&](const VernierReading& a, const VernierReading& b) { return rank(a) < rank(b); });
     if (found.empty()) {
         none.angleDeg = angle;
         none.reason = !why.empty() ? why
