@@ -95,9 +95,13 @@ TEST_F(ReaderTest, BeyondTheRangeIsNotReadAsTheLastGroup) {
 // group and half step of every mode and prints the confusion table.
 TEST_F(ReaderTest, ScannedSweep) {
     bool full = std::getenv("VERNIER_SWEEP") != nullptr;
-    // VERNIER_SWEEP_MODE=10 and VERNIER_SWEEP_DPI=150 narrow the sweep to one mode or resolution.
+    // VERNIER_SWEEP_MODE=10 and VERNIER_SWEEP_DPI=150 narrow the sweep to one mode or resolution
+    // (any resolution: VERNIER_SWEEP_DPI=1200 sweeps at 1200 dpi alone).
     const char* onlyMode = std::getenv("VERNIER_SWEEP_MODE");
     const char* onlyDpi = std::getenv("VERNIER_SWEEP_DPI");
+    std::vector<double> resolutions = {150, 300, 600};
+    if (onlyDpi && std::find(resolutions.begin(), resolutions.end(), std::atof(onlyDpi)) == resolutions.end())
+        resolutions = {std::atof(onlyDpi)};
     auto only = [](const char* wanted, int value) { return !wanted || std::atoi(wanted) == value; };
     std::mt19937 rng(12345);
     Tally tally;
@@ -115,7 +119,7 @@ TEST_F(ReaderTest, ScannedSweep) {
             int cols = columnsFor(zero, target);
             PrintedPaper paper;
             if (only(onlyMode, m.type)) paper = bench.print(m.type, errorForColumns(m, cols));
-            for (double dpi : {150.0, 300.0, 600.0}) {
+            for (double dpi : resolutions) {
                 if (!full && dpi == 600 && m.type % 3 != 0) continue;  // 600 dpi costs four times 300
                 ScanSettings settings = randomScan(rng, dpi);  // drawn always, so a part of the sweep sees the same scans
                 if (!only(onlyMode, m.type) || !only(onlyDpi, int(dpi))) continue;
