@@ -258,7 +258,7 @@ namespace {
 
 // The calibration patterns built on the same vernier read too; on the default printer the
 // within-group patterns meet at "00", the bidirectional calibration pattern near "-9".
-TEST_F(ReaderTest, CalibrationPatternsOnTheExactPaper) {
+TEST_F(ReaderTest, CalibrationPatternsOnThePaperAndThroughScans) {
     struct Case {
         int pattern;
         VernierFamily family;
@@ -266,10 +266,21 @@ TEST_F(ReaderTest, CalibrationPatternsOnTheExactPaper) {
     };
     for (const Case c : {Case{17, FAMILY_PATTERN_200, 0}, Case{18, FAMILY_PATTERN_200, 0}, Case{1, FAMILY_PATTERN_300, 0},
                          Case{5, FAMILY_PATTERN_200, -9}}) {
-        VernierReading r = Vernier_Read(bench.print(0, 0, c.pattern).square());
+        PrintedPaper paper = bench.print(0, 0, c.pattern);
+        VernierReading r = Vernier_Read(paper.square());
         ASSERT_EQ(r.status, VERNIER_READ) << "pattern " << c.pattern << ": " << r.reason;
         EXPECT_EQ(r.family, c.family) << "pattern " << c.pattern;
         EXPECT_NEAR(r.estimate, c.estimate, 0.3) << "pattern " << c.pattern;
+        // And through a scan at the lowest and a middle resolution, turned and compressed.
+        for (double dpi : {150.0, 300.0}) {
+            ScanSettings s;
+            s.dpi = dpi;
+            s.angleDeg = -2;
+            s.jpegQuality = 85;
+            VernierReading scanned = Vernier_Read(Scan_Simulate(paper.image, paper.xDpi, paper.yDpi, s));
+            ASSERT_EQ(scanned.status, VERNIER_READ) << "pattern " << c.pattern << " at " << dpi << " dpi: " << scanned.reason;
+            EXPECT_EQ(scanned.group, r.group) << "pattern " << c.pattern << " at " << dpi << " dpi";
+        }
     }
 }
 
