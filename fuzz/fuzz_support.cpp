@@ -107,6 +107,9 @@ const std::vector<FuzzTarget>& fuzzTargets() {
         {"usb_read", fuzzOne_usb_read},         {"rx_parse", fuzzOne_rx_parse},
         {"printer_info", fuzzOne_printer_info}, {"param_file", fuzzOne_param_file},
         {"save_params", fuzzOne_save_params},   {"shared_area", fuzzOne_shared_area},
+#ifdef HEADALIGN_HAVE_VERNIER
+        {"scan_image", fuzzOne_scan_image},
+#endif
     };
     return targets;
 }

@@ -64,6 +64,7 @@ int fuzzOne_printer_info(const uint8_t* data, size_t size);
 int fuzzOne_param_file(const uint8_t* data, size_t size);
 int fuzzOne_save_params(const uint8_t* data, size_t size);
 int fuzzOne_shared_area(const uint8_t* data, size_t size);
+int fuzzOne_scan_image(const uint8_t* data, size_t size);  // where the vernier reader is built
 
 struct FuzzTarget {
     const char* name;

@@ -26,6 +26,9 @@
 #include "platform/bytes.h"
 #include "support/fakes.h"
 #include "vprinter.h"
+#ifdef HEADALIGN_HAVE_VERNIER
+#include "vernier/vernier.h"
+#endif
 
 namespace fs = std::filesystem;
 
@@ -179,6 +182,26 @@ protected:
         inputs["save_params"].insert(cat({{0x20, 0x04}, record, {0, 2, '5', '0'}}));
     }
 
+    // The printed paper of the last job as a file to read as a scan: as rendered (larger than
+    // the target reads, so only decoded) and at a quarter of its resolution as PNG and JPEG.
+    void addPaperInputs() {
+#ifdef HEADALIGN_HAVE_VERNIER
+        std::string path = VPrinter_JobPath(VPrinter_LastJobNumber(), ".png"), error;
+        std::string bytes = readFileBytes(path);
+        inputs["scan_image"].insert(Bytes(bytes.begin(), bytes.end()));
+        VernierImage paper;
+        ASSERT_TRUE(Vernier_LoadImage(path, &paper, &error)) << error;
+        VernierImage small = Vernier_Resample(paper, 0.25, 0.25);
+        Bytes jpeg;
+        ASSERT_TRUE(Vernier_EncodeJpeg(small, 80, &jpeg));
+        inputs["scan_image"].insert(jpeg);
+        std::string smallPath = printerDir.path + "/small.png";
+        ASSERT_TRUE(Vernier_SavePng(smallPath, small));
+        bytes = readFileBytes(smallPath);
+        inputs["scan_image"].insert(Bytes(bytes.begin(), bytes.end()));
+#endif
+    }
+
     // Runs every input through its target; writes it as a seed when asked to.
     void replayAndKeep() {
         const char* write = std::getenv("HEADALIGN_WRITE_SEEDS");
@@ -226,6 +249,8 @@ TEST_F(LiveTraffic, RepliesRecordsAndFaultsOfTheVirtualPrinterRunCleanThroughEve
     VPrinter_SetModel(model);
     Job_RunPattern(5);
     addReplyInputs();
+    VPrinter_WaitPaper();
+    addPaperInputs();
 
     addRecordInputs();
     replayAndKeep();
