@@ -32,9 +32,7 @@ int fuzzOne_scan_image(const uint8_t* data, size_t size) {
     fuzzPlatform();
     VernierImage image;
     std::string error;
-    bool png = size >= 8 && data[0] == 0x89 && data[1] == 'P';
-    bool ok = png ? Vernier_DecodePng(data, size, &image, &error) : Vernier_DecodeJpeg(data, size, &image, &error);
-    if (!ok) {
+    if (!Vernier_DecodeImage(data, size, &image, &error)) {
         FUZZ_CHECK(!error.empty());
         return 0;
     }

@@ -20,6 +20,9 @@ struct VernierImage {
 // bytes. false with a message in *error for a missing, truncated or unsupported file, or a
 // picture larger than 30000 x 30000.
 bool Vernier_LoadImage(const std::string& path, VernierImage* out, std::string* error);
+// The same from bytes in memory; name stands for the data in the message.
+bool Vernier_DecodeImage(const uint8_t* data, size_t size, VernierImage* out, std::string* error,
+                         const std::string& name = "the picture");
 bool Vernier_DecodePng(const uint8_t* data, size_t size, VernierImage* out, std::string* error);
 bool Vernier_DecodeJpeg(const uint8_t* data, size_t size, VernierImage* out, std::string* error);
 bool Vernier_SavePng(const std::string& path, const VernierImage& image);

@@ -159,6 +159,14 @@ bool Vernier_DecodeJpeg(const uint8_t* data, size_t size, VernierImage* out, std
     return true;
 }
 
+bool Vernier_DecodeImage(const uint8_t* data, size_t size, VernierImage* out, std::string* error, const std::string& name) {
+    static const uint8_t PNG_MAGIC[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1a, '\n'};
+    if (size >= 8 && std::memcmp(data, PNG_MAGIC, 8) == 0) return Vernier_DecodePng(data, size, out, error);
+    if (size >= 3 && data[0] == 0xFF && data[1] == 0xD8 && data[2] == 0xFF) return Vernier_DecodeJpeg(data, size, out, error);
+    if (error) *error = name + " is neither a PNG nor a JPEG file";
+    return false;
+}
+
 bool Vernier_LoadImage(const std::string& path, VernierImage* out, std::string* error) {
     std::ifstream file(path, std::ios::binary);
     if (!file) {
@@ -166,13 +174,7 @@ bool Vernier_LoadImage(const std::string& path, VernierImage* out, std::string* 
         return false;
     }
     std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
-    static const uint8_t PNG_MAGIC[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1a, '\n'};
-    if (bytes.size() >= 8 && std::memcmp(bytes.data(), PNG_MAGIC, 8) == 0)
-        return Vernier_DecodePng(bytes.data(), bytes.size(), out, error);
-    if (bytes.size() >= 3 && bytes[0] == 0xFF && bytes[1] == 0xD8 && bytes[2] == 0xFF)
-        return Vernier_DecodeJpeg(bytes.data(), bytes.size(), out, error);
-    if (error) *error = path + " is neither a PNG nor a JPEG file";
-    return false;
+    return Vernier_DecodeImage(bytes.data(), bytes.size(), out, error, path);
 }
 
 bool Vernier_SavePng(const std::string& path, const VernierImage& image) {

@@ -311,35 +311,34 @@ DashRow dashRow(const Reduced& r, double a, double v) {
 // last ends (19 groups less the last gap) is taken as a bar with that pitch. A band of blurred
 // ticks can pass this too; the pairs are sorted out by whether their groups measure like a
 // vernier.
+bool completeFrom(DashRow* r, const DashRow& f) {
+    double gap = 0.45 * f.pitch, want = (VERNIER_GROUPS - 1 + 0.8) * f.pitch;
+    for (size_t i = 0; i < r->runs.size();) {
+        double first = r->runs[i].first, last = r->runs[i].second, inked = last - first;
+        for (++i; i < r->runs.size() && r->runs[i].first - last < gap; ++i)
+            last = r->runs[i].second, inked += r->runs[i].second - r->runs[i].first;
+        double pitch = (last - first) / (VERNIER_GROUPS - 1 + 0.8);
+        bool overlaps = first < f.start + want && last > f.start - (VERNIER_GROUPS - f.count) * f.pitch;
+        if (std::fabs(pitch / f.pitch - 1) < 0.04 && inked > 0.75 * (last - first) && overlaps) {
+            r->start = first;
+            r->pitch = pitch;
+            r->length = 0.8 * pitch;
+            r->count = VERNIER_GROUPS;
+            r->strength = f.strength * inked / (last - first);
+            return true;
+        }
+    }
+    return false;
+}
+
 void completeBridgedRows(std::vector<DashRow>* rows) {
     std::vector<DashRow> steady;
     for (const DashRow& r : *rows)
         if (r.count >= 6) steady.push_back(r);
     for (DashRow& r : *rows) {
         if (r.count >= VERNIER_GROUPS - 4) continue;
-        for (const DashRow& f : steady) {
-            if (std::fabs(r.v - f.v) < 2) continue;
-            double gap = 0.45 * f.pitch, want = (VERNIER_GROUPS - 1 + 0.8) * f.pitch;
-            bool done = false;
-            for (size_t i = 0; i < r.runs.size() && !done; ++i) {
-                double first = r.runs[i].first, last = r.runs[i].second, inked = last - first;
-                size_t j = i + 1;
-                for (; j < r.runs.size() && r.runs[j].first - last < gap; ++j)
-                    last = r.runs[j].second, inked += r.runs[j].second - r.runs[j].first;
-                double pitch = (last - first) / (VERNIER_GROUPS - 1 + 0.8);
-                bool overlaps = first < f.start + want && last > f.start - (VERNIER_GROUPS - f.count) * f.pitch;
-                if (std::fabs(pitch / f.pitch - 1) < 0.04 && inked > 0.75 * (last - first) && overlaps) {
-                    r.start = first;
-                    r.pitch = pitch;
-                    r.length = 0.8 * pitch;
-                    r.count = VERNIER_GROUPS;
-                    r.strength = f.strength * inked / (last - first);
-                    done = true;
-                }
-                i = j - 1;
-            }
-            if (done) break;
-        }
+        for (const DashRow& f : steady)
+            if (std::fabs(r.v - f.v) >= 2 && completeFrom(&r, f)) break;
     }
 }
 
