@@ -1,12 +1,17 @@
 // Stand-in for the printing front end: creates the shared parameter area and its lock, shows
 // them and holds them until told to quit; driven by lines on standard input.
+//
+// The lock is a second shared-memory object locked with flock(), as the console's POSIX back
+// end expects: the kernel gives it back when its holder dies, so a front end (or console)
+// killed while holding it never leaves the area busy for ever.
 #include <fcntl.h>
-#include <semaphore.h>
 #include <signal.h>
+#include <sys/file.h>
 #include <sys/mman.h>
 #include <unistd.h>
 
 #include <cctype>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -23,7 +28,7 @@ const char* const USAGE =
     "SPAdjust_Mutex), puts the record at offset 4 and reads commands from standard input:\n"
     "  show | dump         print the first 60 bytes in hex\n"
     "  set HEX             write bytes from offset 0\n"
-    "  hold | release      take or give back the lock\n"
+    "  hold | release      take or give back the lock (hold waits for it)\n"
     "  quit                remove area and lock and end (also at end of input)\n";
 
 std::string areaName = "/SharePrinterAdjust";
@@ -31,11 +36,11 @@ std::string lockName = "/SPAdjust_Mutex";
 size_t areaSize = 4096;
 bool withLock = true;
 uint8_t* area = nullptr;
-sem_t* lock = SEM_FAILED;
+int lockFd = -1;
 
 void removeAll() {
     shm_unlink(areaName.c_str());
-    if (withLock) sem_unlink(lockName.c_str());
+    if (withLock) shm_unlink(lockName.c_str());
 }
 
 void onSignal(int) {
@@ -78,8 +83,8 @@ bool create() {
     if (view == MAP_FAILED) return false;
     area = static_cast<uint8_t*>(view);
     if (withLock) {
-        lock = sem_open(lockName.c_str(), O_CREAT | O_EXCL, 0600, 1);
-        if (lock == SEM_FAILED) return false;
+        lockFd = shm_open(lockName.c_str(), O_RDWR | O_CREAT | O_EXCL, 0600);
+        if (lockFd < 0) return false;
     }
     return true;
 }
@@ -110,11 +115,12 @@ void serve() {
             }
             std::memcpy(area, bytes.data(), bytes.size());
             reply("ok");
-        } else if (cmd == "hold" && lock != SEM_FAILED) {
-            sem_wait(lock);
+        } else if (cmd == "hold" && lockFd >= 0) {
+            while (flock(lockFd, LOCK_EX) != 0 && errno == EINTR) {
+            }
             reply("held");
-        } else if (cmd == "release" && lock != SEM_FAILED) {
-            sem_post(lock);
+        } else if (cmd == "release" && lockFd >= 0) {
+            flock(lockFd, LOCK_UN);
             reply("released");
         } else if (cmd == "quit") {
             break;

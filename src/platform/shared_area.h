@@ -24,7 +24,8 @@ struct SharedAreaBackend {
     void (*closeLock)(SharedHandle lock);
 };
 
-// The names both processes agree on (the POSIX back end puts a "/" before them).
+// The names both processes agree on (the POSIX back end puts a "/" before them and makes the
+// lock a shared-memory object of that name locked with flock(), freed when its holder dies).
 constexpr const char* SHARED_AREA_NAME = "SharePrinterAdjust";
 constexpr const char* SHARED_LOCK_NAME = "SPAdjust_Mutex";
 

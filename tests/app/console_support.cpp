@@ -2,6 +2,7 @@
 #include "console_support.h"
 
 #include <signal.h>
+#include <sys/mman.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -84,6 +85,16 @@ void SharedHost::stop() {
     pid_ = -1;
 }
 
+void SharedHost::kill() {
+    if (pid_ <= 0) return;
+    ::kill(pid_, SIGKILL);
+    close(toChild_);
+    close(fromChild_);
+    int status = 0;
+    waitpid(pid_, &status, 0);
+    pid_ = -1;
+}
+
 void ConsoleTest::SetUp() {
     oldDir = std::filesystem::current_path().string();
     std::filesystem::current_path(work.path);
@@ -102,6 +113,9 @@ void ConsoleTest::SetUp() {
 
 void ConsoleTest::TearDown() {
     host.stop();
+    // A stand-in that was killed left its objects behind.
+    shm_unlink(("/" + areaName).c_str());
+    shm_unlink(("/" + lockName).c_str());
     VPrinter_Detach();
     DialogModel_CaptureSystemBoxes(false);
     DialogModel_Reset();

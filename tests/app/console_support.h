@@ -21,6 +21,8 @@ public:
     std::string command(const std::string& line);  // one reply line
     std::vector<uint8_t> dump();                   // first 60 bytes of the area
     void stop();
+    // SIGKILL: the stand-in dies at once, leaving its area and lock objects behind.
+    void kill();
     ~SharedHost() { stop(); }
 
 private:

@@ -63,6 +63,16 @@ TEST_F(AreaSaveTest, SaveWhileTheOtherProcessHoldsTheLockWarnsAndFails) {
     EXPECT_EQ(host.dump()[0], 1);
 }
 
+TEST_F(AreaSaveTest, FrontEndKilledWhileHoldingTheLockLeavesNoLockBehind) {
+    ASSERT_EQ(host.command("hold"), "held");
+    host.kill();  // no chance to give the lock back or remove anything
+    DialogModel_Type(1058, "4");
+    uint32_t start = fake_clock::tick();
+    EXPECT_EQ(save(), Boxes{SAVE_OK});
+    EXPECT_LT(fake_clock::tick() - start, 2000u) << "waited for a lock nobody holds";
+    EXPECT_EQ(printerTransactions(65), 0);
+}
+
 TEST_F(AreaSaveTest, LockMissingAtSaveFailsWithoutBusyWarning) {
     host.stop();
     ASSERT_TRUE(startHost({"--no-lock"}));

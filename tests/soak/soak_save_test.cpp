@@ -1,11 +1,12 @@
 // Saving under faults: SAVE to the printer while transactions fail, hang or come back cut,
-// SAVE while the front end's lock is held by a process that died, and parameter files whose
+// SAVE after the process holding the front end's lock died (a front end, or another console
+// killed in the middle of its SAVE), and parameter files whose
 // write fails half-way. The printer, the area and the files each hold the old record or the
 // new one, never a mixture, and success is never announced for a record not delivered.
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
-#include <semaphore.h>
+#include <sys/file.h>
 #include <signal.h>
 #include <sys/mman.h>
 #include <sys/resource.h>
@@ -21,6 +22,7 @@
 #include "app/console.h"
 #include "params/calibration_params.h"
 #include "link/usb.h"
+#include "platform/clock.h"
 #include "platform/dialog_model.h"
 #include "platform/shared_area.h"
 #include "soak_support.h"
@@ -65,7 +67,7 @@ protected:
         DialogModel_Reset();
         SharedArea_SetNames(nullptr, nullptr);
         shm_unlink(("/" + areaName).c_str());
-        sem_unlink(("/" + lockName).c_str());
+        shm_unlink(("/" + lockName).c_str());
         fs::current_path(oldDir);
     }
 
@@ -150,11 +152,12 @@ TEST_F(SaveSoak, SaveToThePrinterUnderTransactionFaultsNeverMixesOrLies) {
                 rounds, announced, refused, deliveredDespiteFailure, startupFailures, staleAtFailure);
 }
 
-// The front end's area and lock, made here as the front end would make them.
+// The front end's area and lock, made here as the front end would make them: the area, and a
+// lock object taken with flock().
 struct FrontEndArea {
     std::string area, lock;
     uint8_t* view = nullptr;
-    sem_t* sem = SEM_FAILED;
+    int lockFd = -1;
     FrontEndArea(const std::string& a, const std::string& l, const Bytes& record) : area("/" + a), lock("/" + l) {
         int fd = shm_open(area.c_str(), O_CREAT | O_RDWR, 0600);
         if (fd < 0 || ftruncate(fd, 64) != 0) return;
@@ -164,53 +167,121 @@ struct FrontEndArea {
         view = static_cast<uint8_t*>(p);
         std::memset(view, 0, 64);
         std::memcpy(view + 4, record.data(), 56);
-        sem = sem_open(lock.c_str(), O_CREAT, 0600, 1);
+        lockFd = shm_open(lock.c_str(), O_CREAT | O_RDWR, 0600);
     }
     ~FrontEndArea() {
         if (view) munmap(view, 64);
-        if (sem != SEM_FAILED) sem_close(sem);
+        if (lockFd >= 0) close(lockFd);
     }
     Bytes bytes() const { return Bytes(view, view + 64); }
-    // A child process takes the lock and dies without giving it back.
-    bool lockedByDeadProcess() {
-        pid_t pid = fork();
+};
+
+// Runs `body` in a child process that stops (SIGSTOP on itself is not enough: it must be
+// killed, not resumed) at the point where it calls `stop()`; the parent then SIGKILLs it.
+struct DoomedChild {
+    pid_t pid = -1;
+    int ready[2] = {-1, -1};
+    template <typename Body>
+    bool start(Body body) {
+        if (pipe(ready) != 0) return false;
+        pid = fork();
         if (pid == 0) {
-            sem_wait(sem);
-            _exit(0);
+            close(ready[0]);
+            body();
+            _exit(3);  // never reached when the body stopped as planned
         }
+        close(ready[1]);
+        char c = 0;
+        return pid > 0 && read(ready[0], &c, 1) == 1;
+    }
+    // In the child: tell the parent and wait to be killed.
+    static void stop(int fd) {
+        char c = 1;
+        if (write(fd, &c, 1) != 1) _exit(4);
+        for (;;) pause();
+    }
+    bool kill() {
         int status = 0;
-        return pid > 0 && waitpid(pid, &status, 0) == pid && WIFEXITED(status);
+        ::kill(pid, SIGKILL);
+        close(ready[0]);
+        return waitpid(pid, &status, 0) == pid && WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL;
     }
 };
 
-TEST_F(SaveSoak, LockLeftHeldByADeadFrontEndFailsTheSaveAndLeavesTheAreaAlone) {
+TEST_F(SaveSoak, LockLeftHeldByADeadFrontEndIsFreeForTheNextSave) {
     Bytes record(56, 0);
     record[0] = 0xAC, record[2] = 1, record[3] = 40;
     FrontEndArea front(areaName, lockName, record);
     ASSERT_NE(front.view, nullptr);
-    ASSERT_NE(front.sem, SEM_FAILED);
+    ASSERT_GE(front.lockFd, 0);
     startConsole();
     ASSERT_EQ(consoleState()->printerConnected, 1);  // the start-up read came from the area
-    ASSERT_TRUE(front.lockedByDeadProcess());
-    const Bytes before = front.bytes();
+    // A front-end process opens the lock itself, takes it and is killed holding it.
+    DoomedChild frontEnd;
+    const std::string lockPath = front.lock;
+    ASSERT_TRUE(frontEnd.start([&] {
+        int fd = shm_open(lockPath.c_str(), O_RDWR, 0);
+        if (fd < 0 || flock(fd, LOCK_EX) != 0) _exit(5);
+        DoomedChild::stop(frontEnd.ready[1]);
+    }));
+    ASSERT_TRUE(frontEnd.kill());
     const Bytes printerBefore = printerRecord();
     DialogModel_Type(BIDIR_HIGH_ADD, "5");
     DialogModel_ClearBoxes();
     DialogModel_Click(ID_SAVE);
-    EXPECT_EQ(boxCount("Printer busy, please SAVE again"), 1);
-    EXPECT_EQ(boxCount(SAVE_FAIL), 1);
-    EXPECT_EQ(boxCount(SAVE_OK), 0);
-    EXPECT_EQ(front.bytes(), before);
-    EXPECT_EQ(printerRecord(), printerBefore);  // never sent to the printer instead
-    // Once the lock is free again the same SAVE goes through whole.
-    sem_post(front.sem);
-    DialogModel_ClearBoxes();
-    DialogModel_Type(BIDIR_HIGH_ADD, "5");
-    DialogModel_Click(ID_SAVE);
+    EXPECT_EQ(boxCount("Printer busy, please SAVE again"), 0);
     EXPECT_EQ(boxCount(SAVE_OK), 1);
     Bytes now = front.bytes();
     EXPECT_EQ(now[0], 1);
+    EXPECT_EQ(now[4 + 3], 45);
     EXPECT_EQ(Bytes(now.begin() + 4, now.begin() + 60), currentRecord());
+    EXPECT_EQ(printerRecord(), printerBefore);  // the area, never the printer
+    // While a live process holds the lock, SAVE still waits its 2000 ms and fails.
+    ASSERT_EQ(flock(front.lockFd, LOCK_EX | LOCK_NB), 0);
+    DialogModel_ClearBoxes();
+    DialogModel_Type(BIDIR_HIGH_ADD, "1");
+    DialogModel_Click(ID_SAVE);
+    EXPECT_EQ(boxCount("Printer busy, please SAVE again"), 1);
+    EXPECT_EQ(boxCount(SAVE_FAIL), 1);
+    EXPECT_EQ(front.bytes(), now);
+    flock(front.lockFd, LOCK_UN);
+}
+
+// The shared-area back end with the lock release held back: the console has taken the lock
+// and written the record, then stops there to be killed.
+int doomedFd = -1;
+const SharedAreaBackend* realShared = nullptr;
+void stopBeforeRelease(SharedHandle) { DoomedChild::stop(doomedFd); }
+SharedAreaBackend stoppingShared;
+
+TEST_F(SaveSoak, ConsoleKilledInTheMiddleOfASaveLeavesTheLockFree) {
+    Bytes record(56, 0);
+    record[0] = 0xAC, record[2] = 1, record[3] = 40;
+    FrontEndArea front(areaName, lockName, record);
+    ASSERT_NE(front.view, nullptr);
+    startConsole();
+    ASSERT_EQ(consoleState()->printerConnected, 1);
+    // Another console process, a copy of this one, saves 7 and is killed holding the lock.
+    DoomedChild other;
+    ASSERT_TRUE(other.start([&] {
+        realShared = Platform_DefaultSharedArea();
+        stoppingShared = *realShared;
+        stoppingShared.releaseLock = stopBeforeRelease;
+        doomedFd = other.ready[1];
+        SharedArea_Install(&stoppingShared);
+        DialogModel_Type(BIDIR_HIGH_ADD, "7");
+        DialogModel_Click(ID_SAVE);
+    }));
+    ASSERT_TRUE(other.kill());
+    EXPECT_EQ(front.bytes()[4 + 3], 47) << "the killed save had written its record";
+    // This console's SAVE takes the lock at once.
+    DialogModel_Type(BIDIR_HIGH_ADD, "2");
+    DialogModel_ClearBoxes();
+    uint32_t start = Clock_Tick();
+    DialogModel_Click(ID_SAVE);
+    EXPECT_EQ(boxCount(SAVE_OK), 1);
+    EXPECT_LT(Clock_Tick() - start, 2000u);
+    EXPECT_EQ(front.bytes()[4 + 3], 42);
 }
 
 TEST_F(SaveSoak, ExportCutOffHalfWayKeepsTheOldFileWhole) {

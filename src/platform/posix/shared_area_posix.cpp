@@ -1,7 +1,14 @@
-// POSIX shared area: named shared memory "/<name>" and a named semaphore "/<name>" used as
-// the lock; both opened without O_CREAT so the console never brings either into being.
+// POSIX shared area: named shared memory "/<name>" for the area, and a second named shared
+// memory object "/<lock name>" whose only use is an flock() lock. Both are opened without
+// O_CREAT so the console never brings either into being.
+//
+// The lock is a file lock rather than a semaphore because the kernel drops a file lock when
+// the process holding it dies (killed in the middle of a copy, say); a semaphore stays taken
+// for ever and every later access would report the area busy. This is what a Windows named
+// mutex gives as "abandoned". flock() belongs to the open file description, so every opener
+// must open the object itself (not inherit the descriptor across fork) to hold its own lock.
 #include <fcntl.h>
-#include <semaphore.h>
+#include <sys/file.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -42,25 +49,25 @@ void closeArea(SharedHandle area, uint8_t* base, size_t size) {
 }
 
 SharedHandle openLock(const char* name) {
-    sem_t* sem = sem_open(posixName(name).c_str(), 0);
-    if (sem == SEM_FAILED) return SHARED_INVALID;
-    return reinterpret_cast<SharedHandle>(sem);
+    // Read access is all flock() needs; the lock object carries no data.
+    int fd = shm_open(posixName(name).c_str(), O_RDONLY, 0);
+    return fd < 0 ? SHARED_INVALID : fd;
 }
 
-// Polled rather than sem_timedwait so the wait follows the program's clock seam.
+// Polled rather than a blocking flock() so the wait follows the program's clock seam.
 SharedWaitResult waitLock(SharedHandle lock, uint32_t timeoutMs) {
-    sem_t* sem = reinterpret_cast<sem_t*>(lock);
+    int fd = static_cast<int>(lock);
     uint32_t start = Clock_Tick();
     for (;;) {
-        if (sem_trywait(sem) == 0) return SHARED_WAIT_OBTAINED;
-        if (errno != EAGAIN && errno != EINTR) return SHARED_WAIT_FAILED;
+        if (flock(fd, LOCK_EX | LOCK_NB) == 0) return SHARED_WAIT_OBTAINED;
+        if (errno != EWOULDBLOCK && errno != EINTR) return SHARED_WAIT_FAILED;
         if (static_cast<uint32_t>(Clock_Tick() - start) >= timeoutMs) return SHARED_WAIT_TIMEOUT;
         Clock_Sleep(POLL_MS);
     }
 }
 
-void releaseLock(SharedHandle lock) { sem_post(reinterpret_cast<sem_t*>(lock)); }
-void closeLock(SharedHandle lock) { sem_close(reinterpret_cast<sem_t*>(lock)); }
+void releaseLock(SharedHandle lock) { flock(static_cast<int>(lock), LOCK_UN); }
+void closeLock(SharedHandle lock) { close(static_cast<int>(lock)); }
 
 const SharedAreaBackend posixShared{openArea, closeArea, openLock, waitLock, releaseLock, closeLock};
 
