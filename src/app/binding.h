@@ -12,6 +12,13 @@ void showParameters(const uint8_t* record);
 // step's message has been shown. Dialog thread.
 bool saveParameters(uint8_t* record);
 
+// What a SAVE did. After a printer transaction that failed, the record is read back from the
+// printer: SAVE_SAVED when it holds the record sent (its answer was lost), SAVE_NOT_SAVED when
+// it holds something else, SAVE_UNKNOWN when it cannot be asked.
+enum SaveOutcome { SAVE_NOT_SAVED = 0, SAVE_SAVED = 1, SAVE_UNKNOWN = 2 };
+// saveParameters with the outcome told apart; saveParameters is "== SAVE_SAVED".
+SaveOutcome saveParametersVerified(uint8_t* record);
+
 void showStandardModeLabels();
 void showHdModeLabels();
 void enableInkOrderCombos(bool on);

@@ -72,9 +72,16 @@ void initialise(DialogHandle dialog) {
 
 bool isChecked(int id) { return dlg()->isChecked(state.dialog, id); }
 
+// A SAVE whose answer was lost but whose record the printer holds is announced as saved; one
+// whose fate could not be learned says so rather than "fail", since the printer may hold it.
+// Either way the entries are already applied to the current record, so SAVE again sends the
+// same values and never adds an amount twice.
 void onSave() {
-    bool ok = saveParameters(state.currentRecord);
-    showConsoleMessage(ok ? MSG_SAVE_OK : MSG_SAVE_FAIL);
+    switch (saveParametersVerified(state.currentRecord)) {
+    case SAVE_SAVED: showConsoleMessage(MSG_SAVE_OK); break;
+    case SAVE_UNKNOWN: showConsoleMessage(MSG_SAVE_UNKNOWN); break;
+    default: showConsoleMessage(MSG_SAVE_FAIL); break;
+    }
 }
 
 void onHdBox() {

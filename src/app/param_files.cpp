@@ -1,4 +1,4 @@
-// Parameter files: names from the local time, temp-file writes, the Config folder listing.
+// Parameter files: names from the local time, checked reads, replacing writes, the Config folder.
 #include "app/param_files.h"
 
 #include <algorithm>
@@ -9,7 +9,9 @@
 
 #include "app/console.h"
 #include "app/texts.h"
+#include "params/parameter_record.h"
 #include "platform/clock.h"
+#include "platform/files.h"
 #include "platform/msgbox.h"
 
 namespace fs = std::filesystem;
@@ -61,6 +63,17 @@ void hideConfigControls() {
     for (int id : {ID_CONFIG_LIST, ID_CONFIG_LABEL, ID_CONFIG_STORE}) dlg()->showControl(handle(), id, false);
 }
 
+std::string pathTooLong(const std::string& path, size_t maxPath) {
+    return path + ": the path is " + std::to_string(path.size()) + " characters, more than the " +
+           std::to_string(maxPath) + " this route holds";
+}
+
+// Writes through File_WriteReplace after the route's own length limit; "" or the reason.
+std::string writeRecordFile(const uint8_t* buffer, size_t size, const std::string& path, size_t maxPath) {
+    if (path.size() > maxPath) return pathTooLong(path, maxPath);
+    return File_WriteReplace(path, buffer, size).message;
+}
+
 std::string formatName(const char* format) {
     LocalTime t = Clock_LocalTime();
     char name[64];
@@ -71,31 +84,41 @@ std::string formatName(const char* format) {
 }  // namespace
 
 bool readParamFile(uint8_t* buffer, size_t size, const std::string& path) {
-    std::error_code ec;
-    if (fs::is_directory(path, ec)) return false;
-    FILE* f = std::fopen(path.c_str(), "rb");
-    if (!f) return false;
-    std::vector<uint8_t> data(size);
-    size_t got = std::fread(data.data(), 1, size, f);
-    std::fclose(f);
-    if (got != size) return false;
+    std::vector<uint8_t> data;
+    if (!File_ReadRegular(path, size, &data).ok() || data.size() != size) return false;
     std::memcpy(buffer, data.data(), size);
     return true;
 }
 
 bool writeParamFile(const uint8_t* buffer, size_t size, const std::string& path) {
-    std::string temp = path + ".part";
-    FILE* f = std::fopen(temp.c_str(), "wb");
-    if (!f) return false;
-    bool ok = std::fwrite(buffer, 1, size, f) == size;
-    ok = std::fflush(f) == 0 && ok;
-    ok = std::fclose(f) == 0 && ok;
-    std::error_code ec;
-    if (ok) fs::rename(temp, path, ec);
-    if (!ok || ec) {
-        fs::remove(temp, ec);
+    return File_WriteReplace(path, buffer, size).ok();
+}
+
+bool loadParamFile(uint8_t* buffer, size_t size, const std::string& path, size_t maxPath, std::string* why) {
+    if (path.size() > maxPath) {
+        *why = pathTooLong(path, maxPath);
         return false;
     }
+    std::vector<uint8_t> data;
+    FileResult read = File_ReadRegular(path, PARAM_FILE_SIZE, &data);
+    if (!read.ok()) {
+        *why = read.message;
+        return false;
+    }
+    // Import takes exported files only; a Config load takes its own 56-byte files and
+    // exported ones alike.
+    bool sizeFits = data.size() == size || (size == CONFIG_FILE_SIZE && data.size() == PARAM_FILE_SIZE);
+    if (!sizeFits) {
+        *why = path + ": is " + std::to_string(data.size()) + " bytes; a parameter file " +
+               (size == PARAM_FILE_SIZE ? "to import has 60" : "has 56 or 60");
+        return false;
+    }
+    std::string reason;
+    if (!checkParameterRecord(data.data(), &reason)) {
+        *why = path + ": " + reason;
+        return false;
+    }
+    std::memcpy(buffer, data.data(), size);
     return true;
 }
 
@@ -127,35 +150,35 @@ int listConfigFiles() {
 
 bool saveConfigFile(const uint8_t* record) {
     std::string name = formatName("Para_%02d%02d_%02d%02d.dat");
-    std::string path = lastConfigDir + name;
-    bool ok = path.size() <= CONFIG_PATH_MAX && writeParamFile(record, CONFIG_FILE_SIZE, path);
-    showConsoleMessage(ok ? MSG_FILE_SAVED : MSG_FILE_NOT_SAVED, name.c_str());
-    return ok;
+    std::string why = writeRecordFile(record, CONFIG_FILE_SIZE, lastConfigDir + name, CONFIG_PATH_MAX);
+    showConsoleMessage(why.empty() ? MSG_FILE_SAVED : MSG_FILE_NOT_SAVED, name.c_str(), why);
+    return why.empty();
 }
 
 bool loadConfigFile(uint8_t* record) {
     int index = dlg()->listSelection(handle(), ID_CONFIG_LIST);
     if (index < 0 || index >= static_cast<int>(lastConfigPaths.size())) return false;
-    const std::string& path = lastConfigPaths[index];
-    bool ok = path.size() <= CONFIG_PATH_MAX && readParamFile(record, CONFIG_FILE_SIZE, path);
+    std::string why;
+    bool ok = loadParamFile(record, CONFIG_FILE_SIZE, lastConfigPaths[index], CONFIG_PATH_MAX, &why);
     std::string shown = dlg()->getText(handle(), ID_CONFIG_LIST);
-    showConsoleMessage(ok ? MSG_FILE_READ : MSG_FILE_NOT_READ, shown.c_str());
+    showConsoleMessage(ok ? MSG_FILE_READ : MSG_FILE_NOT_READ, shown.c_str(), why);
     return ok;
 }
 
 void exportParamFile(uint8_t* currentRecord) {
     std::string path = formatName("Para_%d%d_%d%d.dat");
     if (!chooseSaveFile(handle(), &path)) return;
-    bool ok = path.size() <= FILE_ROUTE_PATH_MAX && writeParamFile(currentRecord, PARAM_FILE_SIZE, path);
-    showConsoleMessage(ok ? MSG_FILE_SAVED : MSG_FILE_NOT_SAVED, path.c_str());
+    std::string why = writeRecordFile(currentRecord, PARAM_FILE_SIZE, path, FILE_ROUTE_PATH_MAX);
+    showConsoleMessage(why.empty() ? MSG_FILE_SAVED : MSG_FILE_NOT_SAVED, path.c_str(), why);
 }
 
 bool importParamFile(uint8_t* currentRecord) {
     std::string path;
     if (!chooseOpenFile(handle(), &path)) return false;
     if (showConsoleMessage(MSG_IMPORT_QUESTION, path.c_str()) != MSGBOX_RESULT_OK) return false;
-    bool ok = path.size() <= FILE_ROUTE_PATH_MAX && readParamFile(currentRecord, PARAM_FILE_SIZE, path);
-    showConsoleMessage(ok ? MSG_FILE_READ : MSG_FILE_NOT_READ, path.c_str());
+    std::string why;
+    bool ok = loadParamFile(currentRecord, PARAM_FILE_SIZE, path, FILE_ROUTE_PATH_MAX, &why);
+    showConsoleMessage(ok ? MSG_FILE_READ : MSG_FILE_NOT_READ, path.c_str(), why);
     return ok;
 }
 

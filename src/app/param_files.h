@@ -13,11 +13,19 @@ constexpr size_t CONFIG_FILE_SIZE = 56;        // Config files: the record only
 constexpr size_t FILE_ROUTE_PATH_MAX = 255;    // usable characters of an export/import path
 constexpr size_t CONFIG_PATH_MAX = 259;        // usable characters of a Config path
 
-// Reads exactly `size` bytes from the start of the file; on failure buffer is unchanged.
+// Reads a regular file of exactly `size` bytes; on failure buffer is unchanged.
 bool readParamFile(uint8_t* buffer, size_t size, const std::string& path);
-// Writes `size` bytes to a temporary file in the same folder and renames it over path, so a
-// failed write never destroys an existing file. true only when every byte is in place.
+// Replaces path with `size` bytes through an exclusive temporary in the same folder, so a
+// failed write never destroys an existing file and a link planted there is never followed.
+// true only when every byte is in place.
 bool writeParamFile(const uint8_t* buffer, size_t size, const std::string& path);
+
+// A parameter file's record, checked before anything takes it: a regular file of a size its
+// route takes (PARAM_FILE_SIZE for import; CONFIG_FILE_SIZE or PARAM_FILE_SIZE for a Config
+// load, whose first 56 bytes are taken) holding a record the console's entries could have made
+// (checkParameterRecord). Copies `size` bytes into buffer; on refusal buffer is unchanged and
+// *why names the file and the first reason. maxPath: the longest path the route holds.
+bool loadParamFile(uint8_t* buffer, size_t size, const std::string& path, size_t maxPath, std::string* why);
 
 // The system's file dialogs; the save dialog starts with the proposed name in *path.
 bool chooseOpenFile(DialogHandle owner, std::string* path);

@@ -43,6 +43,10 @@ const MessageRow MESSAGES[MSG_COUNT] = {
     {MSG_IMPORT_QUESTION, "确认要导入参数文件(%s), 替换当前打印机的校准参数？", "Tip",
      "Import the parameter file (%s) and replace the printer's current calibration parameters?",
      "Tip", MSGBOX_OKCANCEL, MSGBOX_ICON_QUESTION},
+    {MSG_SAVE_UNKNOWN, "打印机没有应答，无法确认参数是否已保存。再次保存将发送同样的参数值", "WARNING",
+     "The printer did not answer: whether the parameters were saved is unknown. SAVE again sends "
+     "the same values.",
+     "WARNING", OK, INFO},
 };
 
 struct LabelRow {
@@ -136,8 +140,9 @@ ConsoleText consoleText(ConsoleMessage message, const char* argument) {
             row.buttons, row.icon};
 }
 
-int showConsoleMessage(ConsoleMessage message, const char* argument) {
+int showConsoleMessage(ConsoleMessage message, const char* argument, const std::string& detail) {
     ConsoleText t = consoleText(message, argument);
+    if (!detail.empty()) t.text += "\n" + detail;
     return Dialog_Backend()->messageBox(consoleState()->dialog, t.text.c_str(), t.caption.c_str(),
                                         t.buttons, t.icon);
 }

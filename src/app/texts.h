@@ -18,6 +18,7 @@ enum ConsoleMessage {
     MSG_FILE_READ,
     MSG_FILE_NOT_READ,
     MSG_IMPORT_QUESTION,
+    MSG_SAVE_UNKNOWN,  // the printer did not answer a SAVE and could not be asked afterwards
     MSG_COUNT
 };
 
@@ -31,8 +32,9 @@ struct ConsoleText {
 // Text and caption of a message for the current language; "%s" in the text is replaced by
 // `argument` (a file name or path of any length).
 ConsoleText consoleText(ConsoleMessage message, const char* argument = nullptr);
-// Shows the message in a box owned by the console's dialog; returns the button pressed.
-int showConsoleMessage(ConsoleMessage message, const char* argument = nullptr);
+// Shows the message in a box owned by the console's dialog; returns the button pressed. A
+// detail (why a file was refused, say) goes on a line of its own under the message.
+int showConsoleMessage(ConsoleMessage message, const char* argument = nullptr, const std::string& detail = {});
 
 // The formatted window title for the current language.
 std::string titleText();

@@ -24,7 +24,8 @@ const char* const CLI_PARAMS_HELP =
     "  params add NAME=AMOUNT...     (--hd: tick the second-pass box first; inkOrder takes\n"
     "                                eight ink names from left to right, K2,K1,...)\n"
     "  params export FILE            write the 60-byte record file\n"
-    "  params import FILE [--yes]    read a 60-byte record file and SAVE it\n"
+    "  params import FILE [--yes]    check a 60-byte record file, list the fields it changes,\n"
+    "                                ask (--yes: do not ask) and SAVE it\n"
     "  config list                   the parameter files of the Config folder\n"
     "  config store                  store the printer's record as a new Config file\n"
     "  config load NAME              load a Config file and SAVE it\n";
@@ -146,10 +147,23 @@ bool lastBoxIs(ConsoleMessage message, const char* argument = nullptr) {
            text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
 }
 
-bool pressSave() {
+// SAVE as the dialog's button: 0 when the record was saved; otherwise 1 after saying what
+// became of it (the console's boxes have already said why).
+int pressSave() {
     DialogModel_ClearBoxes();
     DialogModel_Click(ID_SAVE);
-    return lastBoxIs(MSG_SAVE_OK);
+    if (lastBoxIs(MSG_SAVE_OK)) return 0;
+    if (lastBoxIs(MSG_SAVE_UNKNOWN))
+        std::fprintf(stderr, "headalign: unknown: the printer did not answer, check with params show\n");
+    else
+        std::fprintf(stderr, "headalign: not saved\n");
+    return 1;
+}
+
+int refuseEntry(const FieldRow& f, const std::string& text, const char* why) {
+    std::fprintf(stderr, "headalign: not applied: the console refused the entry %s=%s (%s)\n", f.name,
+                 text.c_str(), why);
+    return 1;
 }
 
 bool needConnected() {
@@ -219,35 +233,54 @@ void tickBandBox() {
     if (!DialogModel_Checked(ID_COLOR_BAND_BOX)) DialogModel_Click(ID_COLOR_BAND_BOX);
 }
 
-bool enterValue(const FieldRow& f, const std::string& text, bool add) {
-    if (f.kind == F_INK_ORDER) return add ? (usage("inkOrder cannot be added to"), false) : enterInkOrder(text);
+// Fills the dialog's entry for one NAME=VALUE: 0 when entered, 1 when the console would refuse
+// it without a word, 2 (after a message) for a usage error.
+enum EntryStatus { ENTRY_OK = 0, ENTRY_REFUSED = 1, ENTRY_USAGE = 2 };
+int enterValue(const FieldRow& f, const std::string& text, bool add) {
+    if (f.kind == F_INK_ORDER) {
+        if (add) return usage("inkOrder cannot be added to"), ENTRY_USAGE;
+        return enterInkOrder(text) ? ENTRY_OK : ENTRY_USAGE;
+    }
     long v = 0;
-    if (!parseLong(text, &v)) return usage("values are whole numbers"), false;
+    if (!parseLong(text, &v)) return usage("values are whole numbers"), ENTRY_USAGE;
     long current = fieldValue(f, consoleState()->currentRecord);
     switch (f.kind) {
-    case F_ADD: DialogModel_Type(f.entry, std::to_string(add ? v : v - current)); return true;
+    case F_ADD: {
+        long amount = add ? v : v - current;
+        // Amount 0 changes nothing: the entry is left empty rather than holding a 0 SAVE ignores.
+        if (amount != 0) DialogModel_Type(f.entry, std::to_string(amount));
+        return ENTRY_OK;
+    }
     case F_BAND_SET: tickBandBox(); [[fallthrough]];
-    case F_SET: DialogModel_Type(f.entry, std::to_string(add ? current + v : v)); return true;
+    case F_SET: {
+        long value = add ? current + v : v;
+        // A step's "设为:" entry takes 0 as "leave it": SAVE would report success and change nothing.
+        if (value == 0 && f.width == 2)
+            return refuseEntry(f, text, add ? "the step would become 0; a step is 1 to 65535"
+                                            : "a step is 1 to 65535; 0 leaves it unchanged");
+        DialogModel_Type(f.entry, std::to_string(value));
+        return ENTRY_OK;
+    }
     case F_FEATHER_MODE:
     case F_SKIP_BLANK: {
         long index = add ? current + v : v;
         int list = f.kind == F_FEATHER_MODE ? ID_FEATHER_MODE : ID_SKIP_BLANK;
         if (index < 0 || index >= static_cast<long>(DialogModel_ListEntries(list).size()))
-            return usage("no such list entry"), false;
+            return usage("no such list entry"), ENTRY_USAGE;
         DialogModel_Select(list, static_cast<int>(index));
-        return true;
+        return ENTRY_OK;
     }
     case F_BAND_SIDES: {
         long sides = add ? current + v : v;
-        if (sides < 0 || sides > 3) return usage("colorBandSides is 0..3 (bit 1 left, bit 0 right)"), false;
+        if (sides < 0 || sides > 3) return usage("colorBandSides is 0..3 (bit 1 left, bit 0 right)"), ENTRY_USAGE;
         tickBandBox();
         if (DialogModel_Checked(ID_COLOR_LEFT) != ((sides & 2) != 0)) DialogModel_Click(ID_COLOR_LEFT);
         if (DialogModel_Checked(ID_COLOR_RIGHT) != ((sides & 1) != 0)) DialogModel_Click(ID_COLOR_RIGHT);
-        return true;
+        return ENTRY_OK;
     }
     default: {
         std::string message = std::string(f.name) + " has no entry in the dialog";
-        return usage(message.c_str()), false;
+        return usage(message.c_str()), ENTRY_USAGE;
     }
     }
 }
@@ -274,8 +307,13 @@ int setOrAdd(const std::vector<std::string>& args, const CliOptions& options, bo
     if (!needConnected()) return 1;
     if (hd) DialogModel_Click(ID_HD_BOX);
     for (auto& e : entries)
-        if (!enterValue(*e.first, e.second, add)) return 2;
-    return pressSave() ? 0 : 1;
+        if (int status = enterValue(*e.first, e.second, add)) return status;
+    if (int status = pressSave()) return status;
+    // A SAVE empties every entry it applied; one still holding text was passed over.
+    for (auto& e : entries)
+        if (e.first->entry && !DialogModel_Text(e.first->entry).empty())
+            return refuseEntry(*e.first, e.second, "the entry was left as typed");
+    return 0;
 }
 
 bool askImport(const std::string& path) {
@@ -296,6 +334,28 @@ int exportFile(const std::vector<std::string>& args, const CliOptions& options) 
     return lastBoxIs(MSG_FILE_SAVED, args[1].c_str()) ? 0 : 1;
 }
 
+// The fields a record from a file would change, as "name  now -> file" lines.
+void printChanges(const uint8_t* now, const uint8_t* incoming) {
+    int changes = 0;
+    for (const FieldRow& f : FIELDS) {
+        std::string from, to;
+        if (f.kind == F_INK_ORDER) {
+            if (std::memcmp(now + f.offset, incoming + f.offset, 8) == 0) continue;
+            for (int i = 0; i < 8; ++i) {
+                from += (i ? "," : "") + std::to_string(now[f.offset + i]);
+                to += (i ? "," : "") + std::to_string(incoming[f.offset + i]);
+            }
+        } else {
+            if (fieldValue(f, now) == fieldValue(f, incoming)) continue;
+            from = std::to_string(fieldValue(f, now));
+            to = std::to_string(fieldValue(f, incoming));
+        }
+        if (changes++ == 0) std::fprintf(stderr, "The file changes:\n");
+        std::fprintf(stderr, "  %-17s %s -> %s\n", f.name, from.c_str(), to.c_str());
+    }
+    if (changes == 0) std::fprintf(stderr, "The file holds the values in use: no field changes.\n");
+}
+
 int importFile(const std::vector<std::string>& args, const CliOptions& options) {
     std::string path;
     bool yes = false;
@@ -308,16 +368,25 @@ int importFile(const std::vector<std::string>& args, const CliOptions& options) 
     Session session(options);
     if (!session.start()) return 2;
     if (!needConnected()) return 1;
+    // Checked first, whether asked or not: a file that is no parameter file is never taken.
+    uint8_t incoming[PARAM_FILE_SIZE];
+    std::string why;
+    if (!loadParamFile(incoming, PARAM_FILE_SIZE, path, FILE_ROUTE_PATH_MAX, &why)) {
+        std::fprintf(stderr, "%s\n%s\n", consoleText(MSG_FILE_NOT_READ, path.c_str()).text.c_str(), why.c_str());
+        return 1;
+    }
+    printChanges(consoleState()->currentRecord, incoming);
     if (!yes && !askImport(path)) return 1;
     DialogModel_QueueFile(path);
     DialogModel_QueueAnswer(MSGBOX_RESULT_OK);
     DialogModel_ClearBoxes();
     DialogModel_Command(ID_IMPORT);
-    if (!lastBoxIs(MSG_FILE_READ, path.c_str())) {
-        std::fprintf(stderr, "%s\n", consoleText(MSG_FILE_NOT_READ, path.c_str()).text.c_str());
+    if (!lastBoxIs(MSG_FILE_READ, path.c_str())) return 1;  // the console's box said why
+    if (std::memcmp(consoleState()->currentRecord, incoming, PARAM_FILE_SIZE) != 0) {
+        std::fprintf(stderr, "headalign: %s changed while it was being imported; nothing saved\n", path.c_str());
         return 1;
     }
-    return pressSave() ? 0 : 1;
+    return pressSave();
 }
 
 // Only the Config listing: no printer is asked.
@@ -343,8 +412,8 @@ int configLoad(const std::string& name, const CliOptions& options) {
         if (entries[i] != name) continue;
         DialogModel_ClearBoxes();
         DialogModel_Select(ID_CONFIG_LIST, static_cast<int>(i));
-        if (!lastBoxIs(MSG_FILE_READ, name.c_str())) return 1;
-        return pressSave() ? 0 : 1;
+        if (!lastBoxIs(MSG_FILE_READ, name.c_str())) return 1;  // the console's box said why
+        return pressSave();
     }
     std::fprintf(stderr, "headalign: no Config file named %s in %s\n", name.c_str(), configDir().c_str());
     return 1;

@@ -412,11 +412,12 @@ bool Usb_CallOverdue() {
     return true;
 }
 
-bool Usb_Transact(uint16_t sub, const uint8_t* data, size_t len, uint8_t* reply, size_t replyLen) {
+UsbTransactOutcome Usb_TransactOutcome(uint16_t sub, const uint8_t* data, size_t len, uint8_t* reply,
+                                       size_t replyLen) {
     UsbHandle h = USB_INVALID_HANDLE;
     if (!Usb_Open(&h)) {
         transactBox("连接USB设备失败!", "The printer USB port is connected failed!");
-        return false;
+        return USB_TX_NO_DEVICE;
     }
     TransactOutcome outcome = exchange(h, sub, data, len, reply, replyLen);
     if (outcome == TX_SEND_FAILED)
@@ -424,7 +425,16 @@ bool Usb_Transact(uint16_t sub, const uint8_t* data, size_t len, uint8_t* reply,
     else if (outcome == TX_READ_FAILED)
         transactBox("USB设备已连接，但无法获取数据!", "USB is connected, but data sent failed!");
     Usb_Close(&h);
-    return outcome == TX_OK;
+    switch (outcome) {
+    case TX_OK: return USB_TX_DONE;
+    case TX_SEND_FAILED: return USB_TX_SEND_FAILED;
+    case TX_READ_FAILED: return USB_TX_READ_FAILED;
+    default: return USB_TX_REFUSED;
+    }
+}
+
+bool Usb_Transact(uint16_t sub, const uint8_t* data, size_t len, uint8_t* reply, size_t replyLen) {
+    return Usb_TransactOutcome(sub, data, len, reply, replyLen) == USB_TX_DONE;
 }
 
 bool Usb_TransactOnLink(UsbHandle link, uint16_t sub, const uint8_t* data, size_t len,

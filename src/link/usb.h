@@ -57,6 +57,18 @@ bool Usb_Reconnect(UsbHandle* h, int attempt, const std::atomic<bool>* abort = n
 bool Usb_CallOverdue();
 // Request/reply on a handle of its own, with message boxes on failure.
 bool Usb_Transact(uint16_t sub, const uint8_t* data, size_t len, uint8_t* reply, size_t replyLen);
+// How a transaction ended. Only USB_TX_NO_DEVICE says for certain that the printer got nothing;
+// after the others the request may have reached it and been carried out.
+enum UsbTransactOutcome {
+    USB_TX_DONE,         // the printer answered the sub-command with "done"
+    USB_TX_NO_DEVICE,    // no printer to open: nothing was sent
+    USB_TX_SEND_FAILED,  // the request did not go out whole
+    USB_TX_READ_FAILED,  // no complete reply came
+    USB_TX_REFUSED,      // the reply was to another sub-command or not "done"
+};
+// Usb_Transact with the outcome told apart (the same message boxes).
+UsbTransactOutcome Usb_TransactOutcome(uint16_t sub, const uint8_t* data, size_t len, uint8_t* reply,
+                                       size_t replyLen);
 // The same exchange on the link's open handle; silent, never closes it.
 bool Usb_TransactOnLink(UsbHandle link, uint16_t sub, const uint8_t* data, size_t len,
                         uint8_t* reply, size_t replyLen);

@@ -3,6 +3,7 @@
 #pragma once
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 #include "params/calibration_params.h"
 
@@ -12,6 +13,14 @@ constexpr size_t PRINTER_INFO_SHORT_SIZE = 128;
 constexpr size_t DIALOG_PARAM_BLOCK_SIZE = 28;
 
 constexpr uint8_t PARAMETER_RECORD_MARK = 0xAC;
+
+// What the console's entries can produce: a step is set to 1..65535 (0 leaves it), the feather
+// depth 0..100, the feather mode one of five list entries, the skip flag 0 or 1, the colour
+// band sides bits 0 and 1 with an on value of 0 or 1, the ink order a permutation of 0..7.
+constexpr uint32_t RECORD_STEP_MIN = 1;
+constexpr uint32_t RECORD_STEP_MAX = 65535;
+constexpr uint32_t RECORD_FEATHER_DEPTH_MAX = 100;
+constexpr uint32_t RECORD_FEATHER_MODES = 5;
 constexpr uint32_t FEED_STEPS_PER_METER = 409600;
 
 // Record offsets of the values that are not part of CalibrationParams.
@@ -49,6 +58,12 @@ void unpackCorrectionValues(const uint8_t* rec56, CalibrationParams* out);
 // bidirectional values, colour-band margin and width as their low 8 bits, skipLrBlank as 0
 // or 1, the colour band byte as sides x 16 + on, and inkOrder.
 void packParameterRecord(const CalibrationParams& in, uint8_t* rec56);
+
+// True when every calibration value of rec56 lies where the console's entries could have put
+// it; otherwise false with *reason naming the first bad field (by offset), its value and the
+// range. Bytes without an entry (mark, mode index, head flags and offsets, free bytes) are
+// carried as they are and not judged.
+bool checkParameterRecord(const uint8_t* rec56, std::string* reason);
 
 // The console's block copy: cleared, then filled from rec56 as laid out above.
 void fillDialogParamBlock(const uint8_t* rec56, uint8_t* block28);

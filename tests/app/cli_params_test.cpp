@@ -1,5 +1,6 @@
 // The params and config subcommands: the dialog's validation and delivery from the command line.
 #include <filesystem>
+#include <fstream>
 
 #include "cli/params_cmd.h"
 #include "console_support.h"
@@ -57,6 +58,14 @@ TEST_F(CliParamsTest, RefusalsOfTheDialogFailTheCommandAndDeliverNothing) {
     EXPECT_EQ(params({"set", "bidirTextLow=-1"}), 1);
     EXPECT_EQ(params({"set", "inkOrder=K2,K2,Y2,Y1,M2,M1,C2,C1"}), 1);
     EXPECT_EQ(params({"set", "colorBandMargin=300"}), 1);
+    // A step's entry takes 0 as "leave it": refused by name, never announced as saved.
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(params({"set", "stepPass4=0"}), 1);
+    EXPECT_EQ(params({"add", "stepPass3=-150"}), 1);
+    std::string err = testing::internal::GetCapturedStderr();
+    EXPECT_NE(err.find("not applied: the console refused the entry stepPass4=0"), std::string::npos) << err;
+    EXPECT_NE(err.find("not applied: the console refused the entry stepPass3=-150"), std::string::npos) << err;
+    EXPECT_EQ(err.find("save successful"), std::string::npos) << err;
     std::vector<uint8_t> r = reattachedRecord();
     EXPECT_EQ(r, sampleRecord());
     EXPECT_EQ(params({"set", "noSuchField=1"}), 2);
@@ -80,8 +89,21 @@ TEST_F(CliParamsTest, ExportImportAndTheConfigFolder) {
     ASSERT_EQ(params({"export", file}), 0);
     EXPECT_EQ(readFileBytes(file).size(), 60u);
     ASSERT_EQ(params({"set", "bidirTextHigh=50"}), 0);
+    testing::internal::CaptureStderr();
     ASSERT_EQ(params({"import", file, "--yes"}), 0);
+    std::string err = testing::internal::GetCapturedStderr();
+    EXPECT_NE(err.find("The file changes:\n  bidirTextHigh     50 -> 10\n"), std::string::npos) << err;
     EXPECT_EQ(reattachedRecord()[0x03], 10);
+    // --yes skips the question, not the checks: a file of zeros is refused, saying why, once.
+    std::string zeros = work.path + "/zeros.dat";
+    { std::ofstream(zeros, std::ios::binary) << std::string(60, '\0'); }
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(params({"import", zeros, "--yes"}), 1);
+    err = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(err.find("import Fail!"), err.rfind("import Fail!")) << err;
+    EXPECT_NE(err.find(zeros + ": stepPass4 is 0"), std::string::npos) << err;
+    EXPECT_EQ(reattachedRecord(), printerRecord());
+    EXPECT_EQ(reattachedRecord()[0x0a], 100);
 
     std::filesystem::create_directories(work.path + "/Config");
     EXPECT_EQ(Cli_ConfigCommand({"store"}, options), 0);

@@ -69,20 +69,32 @@ TEST_F(FilesTest, ExportCancelledOrTooLongWritesNothing) {
     longPath += "/x.dat";
     DialogModel_QueueFile(longPath);
     DialogModel_Command(ID_EXPORT);
-    EXPECT_EQ(boxTexts(), Boxes{"Parameters Save(" + longPath + ") Fail!"});
+    EXPECT_EQ(boxTexts(), Boxes{"Parameters Save(" + longPath + ") Fail!\n" + longPath + ": the path is " +
+                                std::to_string(longPath.size()) + " characters, more than the 255 this route holds"});
     EXPECT_FALSE(fileExists(longPath));
 }
 
-TEST_F(FilesTest, FailedExportLeavesTheExistingFileWhole) {
+TEST_F(FilesTest, ExportNeverFollowsAPlantedTemporaryAndKeepsModeAndLinks) {
     start(false);
-    fs::create_directories(work.path + "/sub");
-    std::string path = work.path + "/sub/keep.dat";
+    std::string path = work.path + "/keep.dat", victim = work.path + "/victim.txt";
     writeBytes(path, std::vector<uint8_t>(60, 0x11));
-    fs::create_directories(path + ".part");  // the temporary file cannot be created
+    fs::permissions(path, fs::perms::owner_read | fs::perms::owner_write);
+    writeBytes(victim, {'v'});
+    fs::create_symlink(victim, path + ".part");  // the old fixed temporary name
     DialogModel_QueueFile(path);
     DialogModel_Command(ID_EXPORT);
-    EXPECT_EQ(boxTexts(), Boxes{"Parameters Save(" + path + ") Fail!"});
-    EXPECT_EQ(readFileBytes(path), std::string(60, '\x11'));
+    EXPECT_EQ(boxTexts(), Boxes{"Parameters Save(" + path + ") OK!"});
+    EXPECT_EQ(readFileBytes(path).substr(0, 56), record56());
+    EXPECT_EQ(readFileBytes(victim), "v");
+    EXPECT_EQ(fs::status(path).permissions() & fs::perms::all, fs::perms::owner_read | fs::perms::owner_write);
+    // Exported onto a link: the file it names gets the record, the link stays a link.
+    std::string link = work.path + "/link.dat";
+    fs::create_symlink(path, link);
+    consoleState()->currentRecord[3] = 77;
+    DialogModel_QueueFile(link);
+    DialogModel_Command(ID_EXPORT);
+    EXPECT_TRUE(fs::is_symlink(link));
+    EXPECT_EQ(readFileBytes(path)[3], 77);
 }
 
 TEST_F(FilesTest, ImportAsksThenReadsSixtyBytesAndShowsThem) {
@@ -129,14 +141,71 @@ TEST_F(FilesTest, ImportOfA56ByteFileFailsAndChangesNothing) {
     writeBytes(path, r);
     DialogModel_QueueFile(path);
     DialogModel_Command(ID_IMPORT);
-    EXPECT_EQ(boxTexts().back(), "Parameters'file(" + path + ") import Fail!");
+    EXPECT_EQ(boxTexts().back(),
+              "Parameters'file(" + path + ") import Fail!\n" + path + ": is 56 bytes; a parameter file to import has 60");
     EXPECT_EQ(DialogModel_Text(1056), "10");
     EXPECT_EQ(consoleState()->currentRecord[3], 10);
     // A folder (what a multiple selection yields) fails the same way.
     DialogModel_ClearBoxes();
     DialogModel_QueueFile(work.path);
     DialogModel_Command(ID_IMPORT);
-    EXPECT_EQ(boxTexts().back(), "Parameters'file(" + work.path + ") import Fail!");
+    EXPECT_EQ(boxTexts().back(), "Parameters'file(" + work.path + ") import Fail!\n" + work.path + ": is a folder, not a file");
+}
+
+// Files that are not parameter files: refused with the first reason, nothing taken or shown.
+TEST_F(FilesTest, ImportRefusesWhatNoSaveCouldHaveWritten) {
+    start(false);
+    struct Row {
+        const char* what;
+        int offset;  // -1: the bytes as given
+        std::vector<uint8_t> bytes;
+        std::string reason;
+    };
+    auto with = [](int offset, std::vector<uint8_t> bytes) {
+        std::vector<uint8_t> r = sampleRecord();
+        r.resize(60, 0);
+        std::copy(bytes.begin(), bytes.end(), r.begin() + offset);
+        return r;
+    };
+    const Row rows[] = {
+        {"zeros", -1, std::vector<uint8_t>(60, 0), "stepPass4 is 0; a feed-step correction is 1 to 65535"},
+        {"61 bytes", -1, std::vector<uint8_t>(61, 1), "is 61 bytes, more than the 60 this kind of file may have"},
+        {"step 3 zero", -1, with(0x10, {0, 0}), "stepPass3 is 0"},
+        {"step 2 zero", -1, with(0x30, {0, 0}), "stepPass2 is 0"},
+        {"ink twice", -1, with(0x16, {6}), "inkOrder names slot 6 twice"},
+        {"ink slot 8", -1, with(0x1d, {8}), "inkOrder is 8; the ink slots are 0 to 7"},
+        {"feather mode", -1, with(0x21, {5}), "featherMode is 5; the feather modes are 0 to 4"},
+        {"feather depth", -1, with(0x22, {101}), "featherDepth is 101"},
+        {"skip flag", -1, with(0x26, {2}), "skipLrBlank is 2"},
+        {"band on", -1, with(0x27, {0x32}), "colorBandOn is 2"},
+        {"band sides", -1, with(0x27, {0x41}), "colorBandSides is 4"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        std::string path = work.path + "/bad.dat";
+        writeBytes(path, row.bytes);
+        DialogModel_ClearBoxes();
+        DialogModel_QueueFile(path);
+        DialogModel_Command(ID_IMPORT);
+        std::string text = boxTexts().back();
+        EXPECT_EQ(text.substr(0, text.find('\n')), "Parameters'file(" + path + ") import Fail!");
+        EXPECT_NE(text.find(path + ": " + row.reason), std::string::npos) << text;
+        EXPECT_EQ(DialogModel_Text(1056), "10");
+        EXPECT_EQ(consoleState()->currentRecord[0x0a], 100);
+    }
+    // A device is never read, however much it would give.
+    DialogModel_ClearBoxes();
+    DialogModel_QueueFile("/dev/zero");
+    DialogModel_Command(ID_IMPORT);
+    EXPECT_EQ(boxTexts().back(), "Parameters'file(/dev/zero) import Fail!\n/dev/zero: is a device, not a regular file");
+    // The bytes without an entry are not judged: mark, head flags, free bytes, the tail.
+    std::vector<uint8_t> odd = with(0x00, {0x00, 0x09, 0xFF});
+    odd[0x23] = odd[0x3b] = 0xEE;
+    writeBytes(work.path + "/odd.dat", odd);
+    DialogModel_QueueFile(work.path + "/odd.dat");
+    DialogModel_Command(ID_IMPORT);
+    EXPECT_EQ(boxTexts().back(), "Parameters'file(" + work.path + "/odd.dat) import OK!");
+    EXPECT_EQ(printerTransactions(65), 0);
 }
 
 TEST_F(FilesTest, EmptyConfigFolderHidesListLabelAndStoreButton) {
@@ -191,9 +260,19 @@ TEST_F(FilesTest, ConfigListShowsEveryFileAndTakesOnlyDatFiles) {
 TEST_F(FilesTest, ShortConfigFileFailsAndKeepsTheRecord) {
     fs::create_directories(work.path + "/Config");
     writeBytes(work.path + "/Config/short.dat", std::vector<uint8_t>(20, 1));
+    std::vector<uint8_t> badInk = sampleRecord();
+    badInk[0x17] = badInk[0x16];
+    writeBytes(work.path + "/Config/twice.dat", badInk);
+    start(false);
     start(false);
     DialogModel_Select(ID_CONFIG_LIST, 0);
-    EXPECT_EQ(boxTexts(), Boxes{"Parameters'file(short.dat) import Fail!"});
+    std::string dir = work.path + "/Config/";
+    EXPECT_EQ(boxTexts(), Boxes{"Parameters'file(short.dat) import Fail!\n" + dir +
+                                "short.dat: is 20 bytes; a parameter file has 56 or 60"});
+    DialogModel_ClearBoxes();
+    DialogModel_Select(ID_CONFIG_LIST, 1);
+    EXPECT_EQ(boxTexts(), Boxes{"Parameters'file(twice.dat) import Fail!\n" + dir +
+                                "twice.dat: inkOrder names slot 7 twice; it must place each of the eight inks once"});
     EXPECT_EQ(consoleState()->currentRecord[3], 10);
 }
 
