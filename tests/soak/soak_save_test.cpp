@@ -161,6 +161,51 @@ TEST_F(SaveSoak, SaveToThePrinterUnderTransactionFaultsNeverMixesOrLies) {
                 rounds, announced, refused, unknown, deliveredDespiteFailure, startupFailures, staleAtFailure);
 }
 
+// The printer carries out the write but its answer is lost: with the record read back the
+// SAVE is announced; when even the read-back goes unanswered the outcome is "unknown", and
+// SAVE again sends the same record, so an amount is never added twice.
+TEST_F(SaveSoak, LostAnswerIsReadBackAndAnAmountIsNeverAddedTwice) {
+    const char* const DATA_LOST = "USB is connected, but data sent failed!";
+    struct Row {
+        uint32_t failReads;
+        const char* announced;
+    } rows[] = {{1, SAVE_OK}, {3, SAVE_OK}, {4, SAVE_UNKNOWN}};
+    for (const Row& row : rows) {
+        SCOPED_TRACE("failed reads: " + std::to_string(row.failReads));
+        startConsole();
+        ASSERT_EQ(consoleState()->printerConnected, 1);
+        const int before = printerRecord()[0x03];
+        DialogModel_Type(BIDIR_HIGH_ADD, "3");
+        VPrinterFaults f;
+        f.failReads = row.failReads;
+        VPrinter_SetFaults(f);
+        DialogModel_ClearBoxes();
+        DialogModel_Click(ID_SAVE);
+        VPrinter_SetFaults(VPrinterFaults{});
+        EXPECT_EQ(boxCount(DATA_LOST), 1);
+        EXPECT_EQ(boxCount(row.announced), 1);
+        EXPECT_EQ(boxCount(SAVE_FAIL), 0);
+        EXPECT_EQ(printerRecord()[0x03], before + 3);
+        DialogModel_ClearBoxes();
+        DialogModel_Click(ID_SAVE);
+        EXPECT_EQ(boxCount(SAVE_OK), 1);
+        EXPECT_EQ(printerRecord()[0x03], before + 3);
+        EXPECT_EQ(printerRecord(), currentRecord());
+    }
+    // Nothing reached the printer (no device): "fail" without asking it anything more.
+    startConsole();
+    const Bytes before = printerRecord();
+    DialogModel_Type(BIDIR_HIGH_ADD, "3");
+    VPrinterFaults gone;
+    gone.disappearOpens = 1;
+    VPrinter_SetFaults(gone);
+    DialogModel_ClearBoxes();
+    DialogModel_Click(ID_SAVE);
+    VPrinter_SetFaults(VPrinterFaults{});
+    EXPECT_EQ(boxCount(SAVE_FAIL), 1);
+    EXPECT_EQ(printerRecord(), before);
+}
+
 // The front end's area and lock, made here as the front end would make them: the area, and a
 // lock object taken with flock().
 struct FrontEndArea {

@@ -212,6 +212,22 @@ TEST_F(EmulatedUsb, AShortBulkWriteFailsTheWriteAndTheCommandIsSentAgain) {
     EXPECT_EQ(counter(r.output, "protocol-errors"), 0) << r.output;
 }
 
+TEST_F(EmulatedUsb, SaveWhoseAnswerIsLostOrStalledIsReadBackAndReportedSaved) {
+    // Reply 1 answers the start-up read, reply 2 (or IN request 2) the write.
+    for (const char* fault : {"--lose-reply 2", "--stall-in 2"}) {
+        SCOPED_TRACE(fault);
+        std::string dir = std::string("lost") + (fault[2] == 'l' ? "1" : "2");
+        CommandRun r = emulated(fault, "params add bidirTextHigh=3", dir);
+        EXPECT_EQ(r.status, 0) << r.output;
+        EXPECT_NE(r.output.find("record read back: saved"), std::string::npos) << r.output;
+        EXPECT_NE(r.output.find("[OK] Parameter save successful!"), std::string::npos);
+        EXPECT_EQ(r.output.find("Parameter save fail!"), std::string::npos);
+        EXPECT_EQ(counter(r.output, "protocol-errors"), 0) << r.output;
+        CommandRun show = inProcess("params show", dir);
+        EXPECT_NE(show.output.find("bidirTextHigh     3\n"), std::string::npos) << show.output;
+    }
+}
+
 TEST_F(EmulatedUsb, HostRefusesBadUsage) {
 #ifdef VPRINTER_USB_HOST
     EXPECT_EQ(runShell(std::string(VPRINTER_USB_HOST) + " " + state.path + " true").status, 2);
