@@ -12,6 +12,7 @@
 #include "app/binding.h"
 #include "app/console.h"
 #include "app/param_files.h"
+#include "params/parameter_record.h"
 #include "platform/dialog_model.h"
 
 namespace {
@@ -32,12 +33,12 @@ bool writeFile(const std::string& path, const uint8_t* data, size_t size) {
     return std::fclose(f) == 0 && ok;
 }
 
-// A read that fails leaves the buffer as it was; one that succeeds holds the file's start.
+// A read that fails leaves the buffer as it was; one that succeeds holds the whole file.
 void checkRead(const uint8_t* data, size_t size, size_t want, const std::string& path) {
     uint8_t buffer[PARAM_FILE_SIZE];
     std::memset(buffer, 0xC3, sizeof buffer);
     bool ok = readParamFile(buffer, want, path);
-    FUZZ_CHECK(ok == (size >= want));
+    FUZZ_CHECK(ok == (size == want));
     if (ok) FUZZ_CHECK(std::memcmp(buffer, data, want) == 0);
     for (size_t i = ok ? want : 0; i < sizeof buffer; ++i) FUZZ_CHECK(buffer[i] == 0xC3);
 }
@@ -67,7 +68,8 @@ int fuzzOne_param_file(const uint8_t* data, size_t size) {
     uint8_t* current = consoleState()->currentRecord;
     DialogModel_QueueFile(path);
     bool imported = importParamFile(current);
-    FUZZ_CHECK(imported == (size >= PARAM_FILE_SIZE));
+    // Only a file of the exported size holding a record the console could have saved.
+    FUZZ_CHECK(imported == (size == PARAM_FILE_SIZE && checkParameterRecord(data, nullptr)));
     if (imported) {
         FUZZ_CHECK(std::memcmp(current, data, PARAM_FILE_SIZE) == 0);
         showParameters(current);
