@@ -338,6 +338,7 @@ int exportFile(const std::vector<std::string>& args, const CliOptions& options) 
 void printChanges(const uint8_t* now, const uint8_t* incoming) {
     int changes = 0;
     for (const FieldRow& f : FIELDS) {
+        if (f.offset == 0) continue;  // SAVE writes the record mark whatever the file holds
         std::string from, to;
         if (f.kind == F_INK_ORDER) {
             if (std::memcmp(now + f.offset, incoming + f.offset, 8) == 0) continue;
