@@ -4,9 +4,11 @@
 // a null one: every full swath record is taken, looked at and released.
 //
 // Input: job byte (one of JOBS), flag byte (bit 0: the short 128-byte information layout;
-// bit 1: the console's second-pass box), a byte XORed into the head flags the job reads at
-// set-up (0: the same record as the information record carries), then the 56-byte parameter
-// record and the rest of the information record (zero-padded to its layout's length).
+// bit 1: the console's second-pass box; bits 2-4 and 5-6: a vertical and a horizontal
+// resolution the job has when its information record arrives, 0 keeping the job's own), a
+// byte XORed into the head flags the job reads at set-up (0: the same record as the
+// information record carries), then the 56-byte parameter record and the rest of the
+// information record (zero-padded to its layout's length).
 #include <cstring>
 #include <vector>
 
@@ -43,6 +45,11 @@ constexpr size_t JOB_COUNT = sizeof JOBS / sizeof JOBS[0];
 static_assert(JOB_COUNT == FUZZ_GEOMETRY_JOBS, "the seed writer covers every job");
 
 constexpr size_t SHORT_MARK_OFFSET = 0x7e;
+
+// Resolutions beyond those the jobs set themselves: every pass geometry and resolution class
+// (and some with none) then reaches the sizing, the formatter and the planner.
+const uint32_t Y_DPI[8] = {0, 360, 540, 720, 1080, 1440, 180, 2880};
+const uint32_t X_DPI[4] = {0, 360, 540, 1440};
 
 // What the null transmit side saw of the job.
 struct Taken {
@@ -118,6 +125,8 @@ int fuzzOne_geometry(const uint8_t* data, size_t size) {
         applyPatternDefaults(ctx);
     }
     if (modeOk) {
+        if (const uint32_t y = Y_DPI[(flags >> 2) & 7]) ctx->yDpi = y;
+        if (const uint32_t x = X_DPI[(flags >> 5) & 3]) ctx->xDpi = x;
         // JOB_CREATE: its reply carries the information record.
         const bool accepted = acceptPrinterInfo(info.data(), info.size());
         FUZZ_CHECK(accepted == (programError() == 0));
