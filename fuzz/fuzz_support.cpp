@@ -15,10 +15,12 @@ namespace {
 
 std::atomic<uint32_t> tick{1000};
 std::atomic<uint64_t> slept{0};
+std::atomic<void (*)()> sleepHook{nullptr};
 
 void sleepMs(uint32_t ms) {
     tick.fetch_add(ms);
     slept.fetch_add(ms);
+    if (void (*hook)() = sleepHook.load()) hook();
 }
 uint32_t tickMs() { return tick.load(); }
 void localTime(LocalTime* out) { *out = LocalTime{2024, 5, 17, 9, 30, 0}; }
@@ -102,11 +104,14 @@ void fuzzPlatform() {
 
 uint64_t fuzzSleptMs() { return slept.load(); }
 
+void fuzzOnSleep(void (*hook)()) { sleepHook.store(hook); }
+
 const std::vector<FuzzTarget>& fuzzTargets() {
     static const std::vector<FuzzTarget> targets = {
         {"usb_read", fuzzOne_usb_read},         {"rx_parse", fuzzOne_rx_parse},
         {"printer_info", fuzzOne_printer_info}, {"param_file", fuzzOne_param_file},
         {"save_params", fuzzOne_save_params},   {"shared_area", fuzzOne_shared_area},
+        {"geometry", fuzzOne_geometry},
 #ifdef HEADALIGN_HAVE_VERNIER
         {"scan_image", fuzzOne_scan_image},
 #endif

@@ -18,6 +18,10 @@
 void fuzzPlatform();
 // Simulated milliseconds slept since start (all threads).
 uint64_t fuzzSleptMs();
+// Runs `hook` on every simulated sleep of the calling program (nullptr: none). A job that
+// waits for a free swath record sleeps: a hook that empties the ring is a transmit side
+// without a thread.
+void fuzzOnSleep(void (*hook)());
 
 // Reads the fuzz input front to back; past its end every read gives zeros.
 struct FuzzInput {
@@ -64,6 +68,9 @@ int fuzzOne_printer_info(const uint8_t* data, size_t size);
 int fuzzOne_param_file(const uint8_t* data, size_t size);
 int fuzzOne_save_params(const uint8_t* data, size_t size);
 int fuzzOne_shared_area(const uint8_t* data, size_t size);
+int fuzzOne_geometry(const uint8_t* data, size_t size);
+// Jobs the geometry target chooses from by its first byte: patterns 1..19, adjustments 5..15.
+constexpr uint8_t FUZZ_GEOMETRY_JOBS = 30;
 int fuzzOne_scan_image(const uint8_t* data, size_t size);  // where the vernier reader is built
 
 struct FuzzTarget {

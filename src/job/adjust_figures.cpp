@@ -1,4 +1,5 @@
 // The figures of the adjustment prints: bidirectional vernier and feed-step frame.
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
@@ -17,13 +18,20 @@ constexpr uint32_t FIGURE_ROWS = 180;
 constexpr int VERNIER_GROUPS = 19;
 constexpr uint32_t CROSS_ARM = 720;  // length of a frame cross's bar, in dots
 
+// The bytes in use, never past the buffer: a geometry the size check refuses may have left
+// sizes larger than the buffers behind.
 void clearFormatBuffer(JobContext* ctx) {
-    if (ctx->formatBuffer) std::memset(ctx->formatBuffer, 0, ctx->formatDataSize);
+    if (!ctx->formatBuffer) return;
+    const size_t room = std::min<size_t>(bufferRoomFrom(ctx->formatBuffer, MAX_FORMAT_DATA_SIZE),
+                                         MAX_FORMAT_DATA_SIZE);
+    std::memset(ctx->formatBuffer, 0, std::min<size_t>(ctx->formatDataSize, room));
 }
 
-void clearImage(JobContext* ctx, uint32_t bytes) {
-    if (bytes > MAX_SRC_DATA_SIZE) bytes = MAX_SRC_DATA_SIZE;
-    std::memset(ctx->srcBufferA, 0, bytes);
+void clearImage(JobContext* ctx, uint64_t bytes) {
+    if (!ctx->srcBufferA) return;
+    const size_t room = std::min<size_t>(bufferRoomFrom(ctx->srcBufferA, MAX_SRC_DATA_SIZE),
+                                         MAX_SRC_DATA_SIZE);
+    std::memset(ctx->srcBufferA, 0, static_cast<size_t>(std::min<uint64_t>(bytes, room)));
 }
 
 // One print of the bidirectional vernier: group k (1..19) starts at origin + k x pitch with a
@@ -41,7 +49,7 @@ const VernierPrint SECOND_PRINT{1762, 204, 45, 65, false};
 void drawVernierPrint(JobContext* ctx, int pair, const VernierPrint& print) {
     const uint32_t stride = ctx->canvasStride;
     uint8_t* canvas = ctx->srcBufferA;
-    clearImage(ctx, stride * FIGURE_ROWS);
+    clearImage(ctx, static_cast<uint64_t>(stride) * FIGURE_ROWS);
     if (pair != 0) return;
     if (print.labels) {
         for (int v = 19; v >= 1; --v) {
@@ -70,9 +78,12 @@ void drawFrame(JobContext* ctx, int pair) {
     ctx->swathDirection = 0;
     ctx->headSpanRows = static_cast<uint16_t>(ctx->yDpi);
     ctx->srcBuffer = ctx->srcBufferA;
-    clearImage(ctx, ctx->srcDataSize);
-    if (pair != 0) return;
     const uint32_t stride = ctx->canvasStride;
+    // At least the rows the frame is drawn in and formatted from: a printer that sends no pass
+    // geometry (the short information layout) leaves srcDataSize at 0, and whatever an earlier
+    // job drew there would be printed with the frame.
+    clearImage(ctx, std::max<uint64_t>(ctx->srcDataSize, static_cast<uint64_t>(stride) * FIGURE_ROWS));
+    if (pair != 0) return;
     uint8_t* canvas = ctx->srcBufferA;
     Canvas_HLine(canvas, 0, 90, CROSS_ARM, stride);
     Canvas_VLineEven(canvas, CROSS_ARM / 2, 0, FIGURE_ROWS, stride);

@@ -31,6 +31,11 @@ bool readPrinterParameters(JobContext* ctx) {
 
 bool Job_ApplyDefaults(JobContext* ctx) {
     if (!readPrinterParameters(ctx)) return false;
+    applyPatternDefaults(ctx);
+    return true;
+}
+
+void applyPatternDefaults(JobContext* ctx) {
     ctx->colorCount = 4;
     ctx->rowBits = 0;
     ctx->imageRows = 0;
@@ -41,7 +46,6 @@ bool Job_ApplyDefaults(JobContext* ctx) {
     ctx->nozzlesPerPass = 180;
     ctx->headSpanRows = (180 - 1) * 4;
     ctx->printSpeedIps = 30;
-    return true;
 }
 
 bool sendJobStart() {

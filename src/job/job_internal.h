@@ -12,6 +12,14 @@ void recordJobEnd(JobContext* ctx);
 bool sendJobStart();
 // Feed-step correction of the step table for a pass mode index 0..4.
 uint16_t stepCorrectionFor(uint8_t passModeIndex);
+// Job defaults of a calibration pattern once the parameter record has been read.
+void applyPatternDefaults(JobContext* ctx);
+// Defaults and print mode of adjustment `type` once the parameter record has been read;
+// false (the user told) when the mode is refused.
+bool selectAdjustmentMode(JobContext* ctx, uint8_t type);
+// Sizing and the adjustment print of `type`, after PRINT_START; nothing is drawn or queued
+// when the size check refuses the image (its error code is then set).
+void printAdjustment(JobContext* ctx, uint8_t type);
 // The two adjustment prints, drawn into the image canvas and queued.
 void printBidirectional(JobContext* ctx);
 void printFeedStep(JobContext* ctx, uint8_t type);

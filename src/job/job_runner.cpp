@@ -55,12 +55,7 @@ void runAdjustmentOnLink(JobContext* ctx, uint8_t type) {
     JobOutcome& out = jobOutcome();
     if (!Job_SetMode(ctx, type)) return;
     if (!sendJobStart()) return;
-    Job_PlanImage(ctx);
-    if (type >= 5 && type <= 10) {
-        printBidirectional(ctx);
-    } else if (type >= 11 && type <= 15) {
-        printFeedStep(ctx, type);
-    }
+    printAdjustment(ctx, type);
     Link_WaitAllPrinted();
     out.endAcknowledged = Cmd_SendAndWait(CMD_JOB_END);
     traceVerdict(ctx);
@@ -70,6 +65,10 @@ void runAdjustmentOnLink(JobContext* ctx, uint8_t type) {
 bool Job_SetMode(JobContext* ctx, uint8_t type) {
     if (!readPrinterParameters(ctx)) return false;
     jobOutcome().paramsRead = true;
+    return selectAdjustmentMode(ctx, type);
+}
+
+bool selectAdjustmentMode(JobContext* ctx, uint8_t type) {
     ctx->colorCount = 4;
     ctx->rowBits = 8000;
     ctx->imageRows = 720;
@@ -123,6 +122,17 @@ bool Job_PlanImage(JobContext* ctx) {
     ctx->canvasStride = (ctx->rowBits + 7) / 8;
     Log_Trace("Swath steps: %d \n", ctx->feedPerSwath);
     return checkJobSizes(ctx);
+}
+
+void printAdjustment(JobContext* ctx, uint8_t type) {
+    // The size check's verdict decides: an image that does not fit its buffers (or the
+    // printable width) ends the job with the check's error before anything is drawn or queued.
+    if (!Job_PlanImage(ctx)) return;
+    if (type >= 5 && type <= 10) {
+        printBidirectional(ctx);
+    } else if (type >= 11 && type <= 15) {
+        printFeedStep(ctx, type);
+    }
 }
 
 int Job_RunAdjustment(uint8_t type) {

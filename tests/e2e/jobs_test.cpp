@@ -8,6 +8,7 @@
 #include "e2e_support.h"
 #include "job/print_job.h"
 #include "pipeline/feed_step.h"
+#include "platform/bytes.h"
 #include "platform/msgbox.h"
 
 namespace {
@@ -195,6 +196,23 @@ TEST_F(JobsTest, DoubleHeadModeRunsPatternsAndAdjustments) {
     EXPECT_TRUE(Job_Succeeded(Job_LastOutcome()));
     EXPECT_EQ(Job_RunAdjustment(5), 0);
     EXPECT_NE(traceText().find("--双头模式"), std::string::npos);
+    EXPECT_TRUE(Job_Succeeded(Job_LastOutcome()));
+    EXPECT_EQ(VPrinter_ProtocolErrorCount(), 0u);
+}
+
+TEST_F(JobsTest, HeadsTooFarApartForTheImageEndTheJobWithErrorFiveBeforeAnySwath) {
+    uint8_t record[56];
+    VPrinter_StoredRecord(record);
+    record[2] = 3;
+    le::putU16(record, 0x08, 1000);  // a 24000-dot frame then needs 10972800 bytes
+    VPrinter_SetStoredRecord(record);
+    EXPECT_EQ(Job_RunAdjustment(11), 0);
+    EXPECT_EQ(commandSequence(jobEvents()), (std::vector<long>{2, 8, 18}));
+    EXPECT_EQ(Job_LastOutcome().errorCode, ERR_DATA_BUFFER_OVERFLOW);
+    EXPECT_NE(traceText().find("Quit for Error：5"), std::string::npos);
+    // The bidirectional image is narrower: it fits and prints.
+    EXPECT_EQ(Job_RunAdjustment(5), 0);
+    EXPECT_EQ(commandSequence(jobEvents()), FULL_JOB);
     EXPECT_TRUE(Job_Succeeded(Job_LastOutcome()));
     EXPECT_EQ(VPrinter_ProtocolErrorCount(), 0u);
 }

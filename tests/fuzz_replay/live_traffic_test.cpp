@@ -142,6 +142,7 @@ protected:
                 Bytes info(r.body.begin() + REPLY_INFO_OFFSET, r.body.begin() + REPLY_INFO_OFFSET + PRINTER_INFO_SIZE);
                 bool shortLayout = le::getU16(info.data(), 0x7e) == 0x1154;
                 inputs["printer_info"].insert(cat({{static_cast<uint8_t>(shortLayout ? 1 : 0), 0x09}, info}));
+                addGeometryInputs(info, shortLayout);
             }
             if (!kinds.insert({r.command, r.packets.size(), r.body.size()}).second) continue;
             Bytes packets;
@@ -158,6 +159,36 @@ protected:
             inputs["rx_parse"].insert(cat({{commandIndex(r.command), 0, 0, 0}, r.body}));
         }
         replies.clear();
+    }
+
+    // Every pattern and adjustment on one information record as the printer sent it.
+    void addGeometryInputs(const Bytes& info, bool shortLayout) {
+        const Bytes record(info.begin(), info.begin() + (shortLayout ? PRINTER_INFO_SHORT_SIZE : PRINTER_INFO_SIZE));
+        for (uint8_t job = 0; job < FUZZ_GEOMETRY_JOBS; ++job)
+            inputs["geometry"].insert(cat({{job, static_cast<uint8_t>(shortLayout ? 1 : 0), 0}, record}));
+    }
+
+    // The information records of stored records with other head geometries (as an import of a
+    // parameter file leaves them): both heads near and far apart, the second head alone.
+    void addHeadGeometryInputs() {
+        uint8_t stored[PARAMETER_RECORD_SIZE];
+        VPrinter_StoredRecord(stored);
+        struct Heads {
+            uint8_t flags;
+            uint16_t distance;
+            uint8_t offsetA;
+        } heads[] = {{3, 300, 20}, {3, 1000, 0}, {2, 300, 0}};
+        for (const Heads& h : heads) {
+            Bytes changed(stored, stored + sizeof stored);
+            changed[REC_HEAD_ENABLE] = h.flags;
+            changed[REC_HEAD_OFFSET_A] = h.offsetA;
+            le::putU16(changed.data(), REC_HEAD_DISTANCE, h.distance);
+            VPrinter_SetStoredRecord(changed.data());
+            uint8_t info[PRINTER_INFO_SIZE];
+            VPrinter_InfoRecord(info);
+            addGeometryInputs(Bytes(info, info + sizeof info), false);
+        }
+        VPrinter_SetStoredRecord(stored);
     }
 
     void addRecordInputs() {
@@ -242,6 +273,7 @@ TEST_F(LiveTraffic, RepliesRecordsAndFaultsOfTheVirtualPrinterRunCleanThroughEve
     uint8_t record[PARAMETER_RECORD_SIZE];
     ASSERT_TRUE(Usb_Transact(USB_SUB_READ_PARAMS, nullptr, 0, record, sizeof record));
     addReplyInputs();
+    addHeadGeometryInputs();
 
     // The short information layout of older boards.
     VPrinterModel model = VPrinter_GetModel();

@@ -4,6 +4,8 @@
 
 #include <regex>
 
+#include "job/job_internal.h"
+#include "params/parameter_record.h"
 #include "pattern/glyph.h"
 #include "pattern/pattern_layout.h"
 #include "pattern/patterns_internal.h"
@@ -350,6 +352,172 @@ TEST_F(PatternTest, CommonDefaults) {
     EXPECT_EQ(l->groupCount, 20);
     EXPECT_EQ(l->labelGap, 80);
     EXPECT_EQ(l->layoutStride, 400);
+}
+
+// Every pattern and adjustment, from the information record to the ring, over the head
+// geometries that stretch the buffers most. Nothing may be written outside the canvas, the
+// source buffers or the format buffer (the sanitizers watch); a job whose geometry does not
+// fit ends with the size check's error having drawn and queued nothing.
+//
+// The transmit side is the job's own waiting: every sleep empties the ring (no thread, no
+// real time), so a metre of feed in small chunks costs nothing.
+std::vector<uint32_t> takenSizes;  // data length of every record taken
+const ClockBackend* outerClock = nullptr;
+
+void takeFullRecords() {
+    while (SwathRecord* r = Ring_TakeFull()) {
+        takenSizes.push_back(r->size);
+        Ring_SetState(r, SWATH_EMPTY);
+    }
+}
+void drainingSleep(uint32_t) { takeFullRecords(); }
+uint32_t outerTick() { return outerClock->tickMs(); }
+void outerLocalTime(LocalTime* out) { outerClock->localTime(out); }
+const ClockBackend DRAINING_CLOCK{drainingSleep, outerTick, outerLocalTime};
+
+class WorstGeometryTest : public PlanFixture {
+  protected:
+    struct Geometry {
+        const char* name;
+        uint8_t heads;
+        uint16_t distance;
+        uint8_t offsetA;
+        uint16_t startOffsetMm;
+        uint16_t carriageMm;
+        uint16_t stepCorrection;
+        bool shortLayout;
+        // Jobs the size check refuses, and with which error.
+        bool (*refused)(bool adjustment, uint8_t no);
+        uint8_t error;
+    };
+    struct Job {
+        bool adjustment;
+        uint8_t no;
+    };
+
+    void SetUp() override {
+        PlanFixture::SetUp();
+        outerClock = Clock_Backend();
+        Clock_Install(&DRAINING_CLOCK);
+    }
+    void TearDown() override {
+        Clock_Install(outerClock);
+        PlanFixture::TearDown();
+    }
+
+    // The printer's information record for a geometry; its parameter part carries the largest
+    // bidirectional corrections.
+    static std::vector<uint8_t> infoRecord(const Geometry& g) {
+        std::vector<uint8_t> info(PRINTER_INFO_SIZE, 0);
+        info[REC_MARK] = 0xAC;
+        info[REC_HEAD_ENABLE] = g.heads;
+        info[REC_HEAD_OFFSET_A] = g.offsetA;
+        le::putU16(info.data(), REC_HEAD_DISTANCE, g.distance);
+        le::putU16(info.data(), REC_START_OFFSET, g.startOffsetMm);
+        for (size_t at : {0x0a, 0x0c, 0x0e, 0x10, 0x30}) le::putU16(info.data(), at, g.stepCorrection);
+        for (size_t at : {0x03, 0x04, 0x05, 0x1e, 0x1f, 0x20, 0x2a, 0x2b, 0x2c, 0x2d, 0x2e}) info[at] = 255;
+        for (int i = 0; i < 8; ++i) info[REC_INK_ORDER + i] = static_cast<uint8_t>(7 - i);
+        info[0x3b] = 1;
+        le::putU16(info.data(), 0x66, g.carriageMm);
+        if (g.shortLayout) {
+            info[0x5e] = 160;
+            le::putU16(info.data(), 0x7e, 0x1154);
+            info.resize(PRINTER_INFO_SHORT_SIZE);
+        } else {
+            info[0x5c] = 160;
+            le::putU16(info.data(), 0x86, 0x9876);
+        }
+        return info;
+    }
+
+    // The job as it runs once the link is up: set-up with the record's head flags, mode,
+    // JOB_CREATE's information record, the print, the final hand-over. Returns the data
+    // lengths of the records taken (0 for a feed).
+    std::vector<uint32_t> runJob(const Job& job, const std::vector<uint8_t>& info) {
+        Job_ClearContext();
+        Plan_ResetForTest();
+        resetPrinterInfoForTest();
+        FeedStep_ResetForTest();
+        *calibrationParams() = CalibrationParams{};
+        clearProgramError();
+        takenSizes.clear();
+        if (!job.adjustment) {
+            ctx->printSpeedIps = 30;
+            Ring_Init(ctx);
+            ctx->xDpi = ctx->yDpi = 720;
+        }
+        stampJob(ctx);
+        ctx->printParams.headEnable = info[REC_HEAD_ENABLE];
+        if (job.adjustment) {
+            EXPECT_TRUE(selectAdjustmentMode(ctx, job.no));
+        } else {
+            applyPatternDefaults(ctx);
+        }
+        EXPECT_TRUE(acceptPrinterInfo(info.data(), info.size()));
+        ctx->txReleased = 1;
+        if (job.adjustment) printAdjustment(ctx, job.no);
+        else Pattern_Dispatch(job.no);
+        flushPendingSwath();
+        takeFullRecords();
+        EXPECT_EQ(Ring_CountState(SWATH_EMPTY), SWATH_RING_SIZE);
+        return takenSizes;
+    }
+};
+
+bool checkedJob(bool adjustment, uint8_t no) {
+    // Patterns 3, 16, 17 and 18 size themselves; 15 is not a pattern.
+    return adjustment || (no != 3 && no != 15 && no < 16) || no == 19;
+}
+bool noJob(bool, uint8_t) { return false; }
+bool feedAdjustments(bool adjustment, uint8_t no) { return adjustment && no >= 11; }
+
+TEST_F(WorstGeometryTest, EveryJobStaysInsideItsBuffersOrEndsWithTheSizeError) {
+    const Geometry geometries[] = {
+        {"both heads, no distance", 3, 0, 255, 0, 65535, 10000, false, noJob, 0},
+        // 24000-dot feed-step frames need 10972800 bytes: refused; the rest fits.
+        {"both heads 1000 dots apart", 3, 1000, 255, 0, 65535, 10000, false, feedAdjustments,
+         ERR_DATA_BUFFER_OVERFLOW},
+        {"both heads 65535 dots apart", 3, 65535, 255, 0, 65535, 10000, false, checkedJob,
+         ERR_DATA_BUFFER_OVERFLOW},
+        {"short layout, both heads 65535 dots apart", 3, 65535, 0, 0, 65535, 10000, true,
+         checkedJob, ERR_DATA_BUFFER_OVERFLOW},
+        {"second head alone, 65535 dots away, largest step", 2, 65535, 255, 65535, 65535, 1, false,
+         noJob, 0},
+        {"first head, offsets at their limits, smallest step", 1, 65535, 255, 65535, 65535, 65535,
+         false, noJob, 0},
+        {"no printable width", 3, 0, 0, 65535, 0, 10000, false, checkedJob, ERR_PRINT_WIDTH_OVERFLOW},
+    };
+    std::vector<Job> jobs;
+    for (uint8_t n = 1; n <= 19; ++n) jobs.push_back({false, n});
+    for (uint8_t t = 5; t <= 15; ++t) jobs.push_back({true, t});
+
+    for (const Geometry& g : geometries) {
+        const std::vector<uint8_t> info = infoRecord(g);
+        for (const Job& job : jobs) {
+            SCOPED_TRACE(std::string(g.name) + (job.adjustment ? ", adjustment " : ", pattern ") +
+                         std::to_string(job.no));
+            // Marks in the canvas and the format buffer show whether a refused job drew.
+            std::memset(canvasBuffer(), 0x5A, MAX_SRC_DATA_SIZE);
+            std::memset(formatBufferStorage(), 0xA5, MAX_FORMAT_DATA_SIZE);
+            const std::vector<uint32_t> sent = runJob(job, info);
+            if (g.refused(job.adjustment, job.no)) {
+                EXPECT_EQ(programError(), g.error);
+                EXPECT_TRUE(sent.empty());
+                EXPECT_EQ(ctx->swathCounter, 0u);
+                const uint8_t* c = canvasBuffer();
+                const uint8_t* f = formatBufferStorage();
+                EXPECT_TRUE(std::all_of(c, c + MAX_SRC_DATA_SIZE, [](uint8_t b) { return b == 0x5A; }));
+                EXPECT_TRUE(std::all_of(f, f + MAX_FORMAT_DATA_SIZE, [](uint8_t b) { return b == 0xA5; }));
+            } else {
+                EXPECT_EQ(programError(), 0);
+                // Pattern 15 does not exist; the bidirectional adjustments format the second
+                // head from its own source image, which nothing draws: blank swaths only.
+                const bool blank = job.adjustment ? job.no <= 10 && g.heads == 2 : job.no == 15;
+                EXPECT_EQ(sent.empty(), blank);
+            }
+            for (uint32_t size : sent) EXPECT_LE(size, MAX_FORMAT_DATA_SIZE);
+        }
+    }
 }
 
 class PatternWriteBoundsTest : public PlanFixture {
