@@ -12,8 +12,22 @@ if(NOT CMAKE_SYSTEM_NAME STREQUAL "Linux" OR CMAKE_CROSSCOMPILING)
 endif()
 
 include(GNUInstallDirs)
+
+# What a Debian build would harden (dpkg-buildflags): fortified libc calls and read-only
+# relocations bound at start-up, for the optimised builds that are installed. Sanitizer builds
+# keep their own run-time checks.
+if(NOT HEADALIGN_SANITIZE AND NOT HEADALIGN_TSAN AND NOT HEADALIGN_FUZZ)
+  foreach(t headalign_core headalign_vprinter headalign_vernier headalign_usbemu headalign_wx
+            headalign headalign-usb-probe headalign-vprinter)
+    if(TARGET ${t})
+      target_compile_definitions(${t} PRIVATE $<$<NOT:$<CONFIG:Debug>>:_FORTIFY_SOURCE=2>)
+      target_link_options(${t} PRIVATE -Wl,-z,relro -Wl,-z,now)
+    endif()
+  endforeach()
+endif()
 set(pkg_src ${CMAKE_SOURCE_DIR}/packaging)
 set(pkg_out ${CMAKE_BINARY_DIR}/packaging)
+file(MAKE_DIRECTORY ${pkg_out})
 
 # Programs.
 install(TARGETS headalign RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
