@@ -123,6 +123,18 @@ add_custom_target(headalign_docs ALL DEPENDS ${man_pages} ${completion})
 install(FILES ${man_pages} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 install(FILES ${completion} DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions RENAME headalign)
 
+# The generated pages format without a warning and the completion is valid bash (quick checks
+# beside the unit tests; scripts/test-package.sh uses them installed).
+if(HEADALIGN_TESTS)
+  foreach(page ${man_pages})
+    get_filename_component(name ${page} NAME_WE)
+    add_test(NAME docs_man_${name}
+             COMMAND sh -c "out=$(MANWIDTH=80 man --warnings -E UTF-8 -l \"$1\" 2>&1 >/dev/null); echo \"$out\"; test -z \"$out\""
+                     sh ${page})
+  endforeach()
+  add_test(NAME docs_bash_completion COMMAND bash -n ${completion})
+endif()
+
 # Debian documentation: machine-readable copyright and the compressed changelog, whose newest
 # entry must carry the project's version.
 file(STRINGS ${pkg_src}/debian/changelog changelog_head LIMIT_COUNT 1)
