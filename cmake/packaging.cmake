@@ -86,9 +86,8 @@ if(TARGET headalign_wx)
 endif()
 
 # Manual page and bash completion from the command line's own tables.
-file(GLOB cli_no_main ${CMAKE_SOURCE_DIR}/src/cli/usage.cpp ${CMAKE_SOURCE_DIR}/src/cli/params_cmd.cpp
-     ${CMAKE_SOURCE_DIR}/src/cli/job_cmd.cpp)
-add_executable(headalign_make_docs ${CMAKE_SOURCE_DIR}/tools/make_docs.cpp ${cli_no_main})
+add_executable(headalign_make_docs ${CMAKE_SOURCE_DIR}/tools/make_docs.cpp ${CMAKE_SOURCE_DIR}/src/cli/usage.cpp
+               ${CMAKE_SOURCE_DIR}/src/cli/params_cmd.cpp ${CMAKE_SOURCE_DIR}/src/cli/job_cmd.cpp)
 target_link_libraries(headalign_make_docs PRIVATE headalign_core)
 if(TARGET headalign_vprinter)
   target_link_libraries(headalign_make_docs PRIVATE headalign_vprinter)
