@@ -19,3 +19,7 @@ fi
 if [[ "${HEADALIGN_SKIP_WINDOWS:-0}" != 1 ]]; then
   "$top/scripts/test-windows.sh"
 fi
+# The Debian package built from the release build and installed into a clean Debian 12 root.
+if [[ "${HEADALIGN_SKIP_PACKAGE:-0}" != 1 ]]; then
+  "$top/scripts/test-package.sh"
+fi

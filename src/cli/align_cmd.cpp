@@ -17,15 +17,6 @@
 #include "vernier/vernier.h"
 #endif
 
-const char* const CLI_ALIGN_HELP =
-    "  align MODE --scan FILE        read a scan or photo (PNG, JPEG) of the bidirectional\n"
-    "                                print of MODE (5..10 or text-high .. photo) and propose\n"
-    "                                the amount for its \"加减:\" entry\n"
-    "        [--apply] [--hd]        enter it and SAVE (--hd: the second-pass values)\n"
-    "        [--marked OUT.png]      write the scan with the groups found marked\n"
-    "  align MODE --verify [--hd]    print the adjustment again; on the virtual printer read\n"
-    "                                the printed paper and tell whether \"00\" lines up\n";
-
 namespace {
 
 // The aligned group's label is the amount to add: a right-to-left print landing 2 columns

@@ -14,5 +14,3 @@ int Cli_AlignCommand(const std::vector<std::string>& args, const CliOptions& opt
 // The record field whose "加减:" entry takes the correction of job type 5..10, honouring the
 // second-pass box (photo mode has one value for both); nullptr for other types.
 const char* Cli_AlignField(int jobType, bool hd);
-
-extern const char* const CLI_ALIGN_HELP;

@@ -19,6 +19,8 @@ int Cli_RunJob(const std::string& kind, const std::vector<std::string>& args,
                const CliOptions& options);
 // Number of a pattern or adjustment given as a number or a name; -1 when unknown.
 int Cli_JobNumber(const std::string& kind, const std::string& text);
+// The names `pattern` or `adjust` takes, in the order --help lists them.
+std::vector<std::string> Cli_JobNames(const std::string& kind);
 
 // The desktop console, where the program is built with it (HEADALIGN_HAVE_DESKTOP): what
 // `headalign` without a command opens. Returns the process exit status.

@@ -73,6 +73,14 @@ int Cli_JobNumber(const std::string& kind, const std::string& text) {
     return static_cast<int>(v);
 }
 
+std::vector<std::string> Cli_JobNames(const std::string& kind) {
+    std::span<const JobName> names = kind == "pattern" ? std::span<const JobName>(PATTERN_NAMES)
+                                                        : std::span<const JobName>(ADJUST_NAMES);
+    std::vector<std::string> out;
+    for (const JobName& n : names) out.emplace_back(n.name);
+    return out;
+}
+
 bool Cli_AttachPrinter(const CliOptions& options) {
     if (!options.logDir.empty()) LogDir_Set(options.logDir);
     if (options.fastClock) {

@@ -7,30 +7,9 @@
 #include "cli/align_cmd.h"
 #include "cli/cli.h"
 #include "cli/params_cmd.h"
+#include "cli/usage.h"
 
 namespace {
-const char* HELP =
-    "Usage: headalign [options] <command> [arguments]\n"
-    "\n"
-    "Print-head alignment tool. Without a command the console opens (where available).\n"
-    "\n"
-    "Commands:\n"
-    "  pattern N|NAME     print calibration pattern N (1..19); names: nozzle (19),\n"
-    "                     line-check (3), vertical (16)\n"
-    "  adjust TYPE|NAME   print an adjustment: 5..10 bidirectional (text-high, text-mid,\n"
-    "                     text-low, image-high, image-low, photo), 11..15 feed step\n"
-    "                     (pass4, pass6, pass8, pass3, pass2)\n"
-    "\n"
-    "Options:\n"
-    "  --virtual-printer DIR  use the built-in virtual printer; its state, job records\n"
-    "                         (jobs/NNNN.jsonl) and printed paper (jobs/NNNN.png) live in DIR\n"
-    "  --log-dir DIR          folder of the trace files and the error log (never created)\n"
-    "  --fast-clock           simulate waits instead of sleeping (virtual printer only)\n"
-    "  --help                 this text\n"
-    "\n"
-    "Exit status: 0 when the job ran to its end with every command acknowledged, no error\n"
-    "and no cancel; 1 otherwise (the reason on standard error); 2 for a usage error.\n";
-
 bool takesValue(const char* option) {
     return std::strcmp(option, "--virtual-printer") == 0 || std::strcmp(option, "--log-dir") == 0;
 }
@@ -42,9 +21,11 @@ int main(int argc, char** argv) {
     for (int i = 1; i < argc; ++i) {
         const char* a = argv[i];
         if (std::strcmp(a, "--help") == 0 || std::strcmp(a, "-h") == 0) {
-            std::fputs(HELP, stdout);
-            std::fputs(CLI_PARAMS_HELP, stdout);
-            std::fputs(CLI_ALIGN_HELP, stdout);
+            Usage_PrintHelp(stdout);
+            return 0;
+        }
+        if (std::strcmp(a, "--version") == 0) {
+            Usage_PrintVersion(stdout);
             return 0;
         }
         if (takesValue(a)) {
@@ -64,7 +45,7 @@ int main(int argc, char** argv) {
 #ifdef HEADALIGN_HAVE_DESKTOP
         return Console_RunDesktop(options);
 #else
-        std::fputs(HELP, stdout);
+        Usage_PrintHelp(stdout);
         return 0;
 #endif
     }

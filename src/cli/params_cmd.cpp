@@ -17,19 +17,6 @@
 #include "platform/dialog_model.h"
 #include "platform/msgbox.h"
 
-const char* const CLI_PARAMS_HELP =
-    "  params show [--json]          the parameter record as the console reads it at start\n"
-    "                                (shared area first, else the printer), field by field\n"
-    "  params set NAME=VALUE...      enter values as the dialog's entries and SAVE\n"
-    "  params add NAME=AMOUNT...     (--hd: tick the second-pass box first; inkOrder takes\n"
-    "                                eight ink names from left to right, K2,K1,...)\n"
-    "  params export FILE            write the 60-byte record file\n"
-    "  params import FILE [--yes]    check a 60-byte record file, list the fields it changes,\n"
-    "                                ask (--yes: do not ask) and SAVE it\n"
-    "  config list                   the parameter files of the Config folder\n"
-    "  config store                  store the printer's record as a new Config file\n"
-    "  config load NAME              load a Config file and SAVE it\n";
-
 namespace {
 
 enum FieldKind : uint8_t { F_READONLY, F_ADD, F_SET, F_FEATHER_MODE, F_SKIP_BLANK, F_BAND_SIDES, F_BAND_SET, F_INK_ORDER, F_BAND_ON };
@@ -475,3 +462,10 @@ int Cli_ConfigCommand(const std::vector<std::string>& args, const CliOptions& op
 
 int Cli_Params(int argc, char** argv) { return fromArgv(argc, argv, Cli_ParamsCommand); }
 int Cli_Config(int argc, char** argv) { return fromArgv(argc, argv, Cli_ConfigCommand); }
+
+std::vector<std::string> Cli_ParamFieldNames(bool changeableOnly) {
+    std::vector<std::string> names;
+    for (const FieldRow& f : FIELDS)
+        if (!changeableOnly || f.kind != F_READONLY) names.emplace_back(f.name);
+    return names;
+}

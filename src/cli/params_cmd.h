@@ -18,5 +18,5 @@ int Cli_ConfigCommand(const std::vector<std::string>& args, const CliOptions& op
 int Cli_Params(int argc, char** argv);
 int Cli_Config(int argc, char** argv);
 
-// Help lines of both commands for the program's --help.
-extern const char* const CLI_PARAMS_HELP;
+// The field names of the parameter record, all or only those `params set` and `add` change.
+std::vector<std::string> Cli_ParamFieldNames(bool changeableOnly);
