@@ -10,6 +10,7 @@
 #include "app/console.h"
 #include "app/texts.h"
 #include "platform/clock.h"
+#include "platform/files.h"
 #include "platform/msgbox.h"
 
 namespace fs = std::filesystem;
@@ -23,7 +24,11 @@ const char* const CONFIG_SUBDIR = "/Config/";
 #endif
 const char* const PARAM_EXT = ".dat";
 
+// Parameter files are 56 or 60 bytes; a file many times that is not one.
+constexpr size_t PARAM_FILE_READ_MAX = 4096;
+
 std::string lastConfigDir;
+std::string lastReadFailure;
 std::vector<std::string> lastConfigPaths;
 
 const DialogBackend* dlg() { return Dialog_Backend(); }
@@ -71,17 +76,22 @@ std::string formatName(const char* format) {
 }  // namespace
 
 bool readParamFile(uint8_t* buffer, size_t size, const std::string& path) {
-    std::error_code ec;
-    if (fs::is_directory(path, ec)) return false;
-    FILE* f = std::fopen(path.c_str(), "rb");
-    if (!f) return false;
-    std::vector<uint8_t> data(size);
-    size_t got = std::fread(data.data(), 1, size, f);
-    std::fclose(f);
-    if (got != size) return false;
+    // Only a regular file: a folder, pipe or device is refused without blocking on it, and
+    // nothing larger than a few records is ever read in.
+    std::vector<uint8_t> data;
+    FileResult read = File_ReadRegular(path, PARAM_FILE_READ_MAX, &data);
+    if (!read.ok() || data.size() < size) {
+        lastReadFailure = read.ok() ? path + ": has " + std::to_string(data.size()) + " bytes, fewer than the " +
+                                          std::to_string(size) + " of a parameter file"
+                                    : read.message;
+        return false;
+    }
+    lastReadFailure.clear();
     std::memcpy(buffer, data.data(), size);
     return true;
 }
+
+const std::string& paramFileReadFailure() { return lastReadFailure; }
 
 bool writeParamFile(const uint8_t* buffer, size_t size, const std::string& path) {
     std::string temp = path + ".part";

@@ -15,6 +15,8 @@ constexpr size_t CONFIG_PATH_MAX = 259;        // usable characters of a Config 
 
 // Reads exactly `size` bytes from the start of the file; on failure buffer is unchanged.
 bool readParamFile(uint8_t* buffer, size_t size, const std::string& path);
+// Why the last readParamFile failed, naming the file (a folder, a pipe, too large, too short).
+const std::string& paramFileReadFailure();
 // Writes `size` bytes to a temporary file in the same folder and renames it over path, so a
 // failed write never destroys an existing file. true only when every byte is in place.
 bool writeParamFile(const uint8_t* buffer, size_t size, const std::string& path);

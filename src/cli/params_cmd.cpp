@@ -270,7 +270,7 @@ int setOrAdd(const std::vector<std::string>& args, const CliOptions& options, bo
             return usage("with the second-pass box ticked the bidirectional entries change the "
                          "second-pass values; name them bidirTextHighHd, ...");
     Session session(options);
-    if (!session.start()) return 2;
+    if (!session.start()) return 1;
     if (!needConnected()) return 1;
     if (hd) DialogModel_Click(ID_HD_BOX);
     for (auto& e : entries)
@@ -288,7 +288,7 @@ bool askImport(const std::string& path) {
 int exportFile(const std::vector<std::string>& args, const CliOptions& options) {
     if (args.size() != 2) return usage("params export takes one file");
     Session session(options);
-    if (!session.start()) return 2;
+    if (!session.start()) return 1;
     if (!needConnected()) return 1;
     DialogModel_QueueFile(args[1]);
     DialogModel_ClearBoxes();
@@ -306,7 +306,7 @@ int importFile(const std::vector<std::string>& args, const CliOptions& options) 
     }
     if (path.empty()) return usage("params import takes one file");
     Session session(options);
-    if (!session.start()) return 2;
+    if (!session.start()) return 1;
     if (!needConnected()) return 1;
     if (!yes && !askImport(path)) return 1;
     DialogModel_QueueFile(path);
@@ -315,6 +315,7 @@ int importFile(const std::vector<std::string>& args, const CliOptions& options) 
     DialogModel_Command(ID_IMPORT);
     if (!lastBoxIs(MSG_FILE_READ, path.c_str())) {
         std::fprintf(stderr, "%s\n", consoleText(MSG_FILE_NOT_READ, path.c_str()).text.c_str());
+        if (!paramFileReadFailure().empty()) std::fprintf(stderr, "headalign: %s\n", paramFileReadFailure().c_str());
         return 1;
     }
     return pressSave() ? 0 : 1;
@@ -336,14 +337,17 @@ int configList(const CliOptions& options) {
 
 int configLoad(const std::string& name, const CliOptions& options) {
     Session session(options);
-    if (!session.start()) return 2;
+    if (!session.start()) return 1;
     if (!needConnected()) return 1;
     std::vector<std::string> entries = DialogModel_ListEntries(ID_CONFIG_LIST);
     for (size_t i = 0; i < entries.size(); ++i) {
         if (entries[i] != name) continue;
         DialogModel_ClearBoxes();
         DialogModel_Select(ID_CONFIG_LIST, static_cast<int>(i));
-        if (!lastBoxIs(MSG_FILE_READ, name.c_str())) return 1;
+        if (!lastBoxIs(MSG_FILE_READ, name.c_str())) {
+            if (!paramFileReadFailure().empty()) std::fprintf(stderr, "headalign: %s\n", paramFileReadFailure().c_str());
+            return 1;
+        }
         return pressSave() ? 0 : 1;
     }
     std::fprintf(stderr, "headalign: no Config file named %s in %s\n", name.c_str(), configDir().c_str());
@@ -352,7 +356,7 @@ int configLoad(const std::string& name, const CliOptions& options) {
 
 int configStore(const CliOptions& options) {
     Session session(options);
-    if (!session.start()) return 2;
+    if (!session.start()) return 1;
     if (!needConnected()) return 1;  // never store a record of zeros
     DialogModel_ClearBoxes();
     DialogModel_Command(ID_CONFIG_STORE);
@@ -383,7 +387,7 @@ int Cli_ParamsCommand(const std::vector<std::string>& args, const CliOptions& op
         bool json = args.size() == 2 && args[1] == "--json";
         if (args.size() > 2 || (args.size() == 2 && !json)) return usage("params show takes only --json");
         Session session(options);
-        if (!session.start()) return 2;
+        if (!session.start()) return 1;
         if (!needConnected()) return 1;
         session.traces.restore();
         printShow(json);
