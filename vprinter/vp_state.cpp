@@ -250,9 +250,11 @@ void vpDefaultRecord(const VPrinterModel& m, uint8_t out[VP_RECORD_SIZE]) {
 bool vpLoadState(VpBoard& b) {
     attachError.clear();
     std::error_code ec;
-    fs::create_directories(fs::path(b.dir) / "jobs", ec);
+    std::string jobs = (fs::path(b.dir) / "jobs").string();
+    fs::create_directories(jobs, ec);
+    if (!fs::is_directory(jobs, ec)) return vpAttachFailed(jobs + ": is not a folder and cannot be made one");
     if (!loadModel(b) || !loadRecord(b)) return false;
-    b.jobCounter = highestJobNumber((fs::path(b.dir) / "jobs").string());
+    b.jobCounter = highestJobNumber(jobs);
     return true;
 }
 
