@@ -61,22 +61,28 @@ struct PngJob {
 };
 
 const char* const PNG_ENDS_EARLY = "image data ends early";
+const char* const PNG_NO_IMAGE_DATA = "the file ends before its image data";
 
 void pngRead(png_structp png, png_bytep out, png_size_t length) {
     auto* job = static_cast<PngJob*>(png_get_io_ptr(png));
     if (length > job->size - job->pos)
-        png_error(png, job->inImageData ? PNG_ENDS_EARLY : "the file ends before its image data");
+        png_error(png, job->inImageData ? PNG_ENDS_EARLY : PNG_NO_IMAGE_DATA);
     std::memcpy(out, job->data + job->pos, length);
     job->pos += length;
 }
 
 void pngError(png_structp png, png_const_charp message) {
     auto* job = static_cast<PngJob*>(png_get_error_ptr(png));
-    std::string m = message;
-    if (m == PNG_ENDS_EARLY || m == "Not enough image data" || m == "the file ends before its image data")
-        job->message = "PNG: " + (m == "Not enough image data" ? std::string(PNG_ENDS_EARLY) : m);
-    else
-        job->message = "corrupt PNG: " + m;
+    {
+        // Nothing with a destructor may be alive at the jump below.
+        bool endsEarly = std::strcmp(message, PNG_ENDS_EARLY) == 0 || std::strcmp(message, "Not enough image data") == 0;
+        if (endsEarly)
+            job->message = std::string("PNG: ") + PNG_ENDS_EARLY;
+        else if (std::strcmp(message, PNG_NO_IMAGE_DATA) == 0)
+            job->message = std::string("PNG: ") + PNG_NO_IMAGE_DATA;
+        else
+            job->message = std::string("corrupt PNG: ") + message;
+    }
     png_longjmp(png, 1);
 }
 void pngWarning(png_structp, png_const_charp) {}
@@ -88,17 +94,24 @@ void readReduced(PngJob* job, uint32_t w, uint32_t h, uint32_t f) {
     job->sums.assign(size_t(out.width) * 3, 0);
     for (uint32_t y = 0; y < h; ++y) {
         png_read_row(job->png, job->row.data(), nullptr);
-        for (uint32_t x = 0; x < w; ++x)
-            for (int c = 0; c < 3; ++c) job->sums[size_t(x / f) * 3 + size_t(c)] += job->row[size_t(x) * 3 + size_t(c)];
+        const uint8_t* src = job->row.data();
+        uint32_t* sum = job->sums.data();
+        for (uint32_t x = 0; x < w; sum += 3) {
+            for (uint32_t end = std::min(w, x + f); x < end; ++x, src += 3) {
+                sum[0] += src[0];
+                sum[1] += src[1];
+                sum[2] += src[2];
+            }
+        }
         if ((y + 1) % f != 0 && y + 1 != h) continue;
         uint32_t rowsIn = y % f + 1;
         uint8_t* dst = out.at(0, y / f);
-        for (uint32_t ox = 0; ox < out.width; ++ox) {
+        sum = job->sums.data();
+        for (uint32_t ox = 0; ox < out.width; ++ox, sum += 3, dst += 3) {
             uint32_t n = std::min(f, w - ox * f) * rowsIn;
             for (int c = 0; c < 3; ++c) {
-                uint32_t& s = job->sums[size_t(ox) * 3 + size_t(c)];
-                dst[size_t(ox) * 3 + size_t(c)] = uint8_t((s + n / 2) / n);
-                s = 0;
+                dst[c] = uint8_t((sum[c] + n / 2) / n);
+                sum[c] = 0;
             }
         }
     }
@@ -303,8 +316,12 @@ bool Vernier_DecodeJpeg(const uint8_t* data, size_t size, VernierImage* out, std
                 job.message = "JPEG: the picture needs more memory than a scan may use";
             else if (job.e.mgr.msg_code == JERR_CONVERSION_NOTIMPL)
                 job.message = std::string("JPEG: ") + job.e.message;
-            else
-                job.message = std::string("corrupt JPEG: ") + job.e.message;
+            else {
+                const char* what = job.e.message;
+                const char PREFIX[] = "Corrupt JPEG data: ";
+                if (std::strncmp(what, PREFIX, sizeof PREFIX - 1) == 0) what += sizeof PREFIX - 1;
+                job.message = std::string("corrupt JPEG: ") + what;
+            }
         }
         if (error) *error = job.message;
     }
