@@ -20,7 +20,7 @@ namespace {
 constexpr uint32_t MAX_SIDE = 30000;
 // libjpeg's own working memory (a progressive file keeps every coefficient of the picture
 // until its last scan): past this it stops with an error instead of asking for more.
-constexpr long JPEG_WORK_BYTES = 384L << 20;
+constexpr long JPEG_WORK_BYTES = 512L << 20;
 
 // Whether the file's own size is one we read at all; decided from the header, before
 // anything is allocated for the picture.
