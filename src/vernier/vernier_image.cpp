@@ -345,6 +345,7 @@ bool Vernier_LoadImage(const std::string& path, VernierImage* out, std::string* 
         read = FileResult{FILE_IO_ERROR, path + ": not enough memory to read it"};
     }
     if (!read.ok()) {
+        *out = VernierImage{};
         if (error) *error = read.message;
         return false;
     }
