@@ -163,6 +163,14 @@ def targets(programs, rows, quick):
     fmt = ratio_of(programs, "format_bench", dense) if dense else None
     results.append(verdict("dense-format", f"1/{1 / fmt:.1f} of memcpy" if fmt else "not measured",
                            ">= 1/30 of memcpy", fmt is not None and fmt >= 1 / 30))
+    scans = {n: e.get("peak_MB") for n, e in programs.get("scan_memory_bench", {}).items()
+             if e.get("peak_MB") is not None and not e.get("error_occurred")}
+    if scans:
+        name, peak = max(scans.items(), key=lambda kv: kv[1])
+        results.append(verdict("scan-peak-memory", f"{peak:.0f} MB ({name.split('/')[0]})", "< 1024 MB",
+                               peak < 1024))
+    else:
+        results.append(verdict("scan-peak-memory", "not measured", "< 1024 MB", False))
     if rows:
         worst = max(rows, key=lambda kr: kr[1]["cpu"] / kr[1]["wall"])
         pct = 100 * worst[1]["cpu"] / worst[1]["wall"]

@@ -114,7 +114,10 @@ void vpBuildInfoRecord(const VpBoard& b, uint8_t out[VP_INFO_SIZE]);
 
 // State folder (vp_state.cpp).
 void vpDefaultRecord(const VPrinterModel& m, uint8_t out[VP_RECORD_SIZE]);
-void vpLoadState(VpBoard& b);
+// Loads the model file and the stored record; false (the reason for VPrinter_AttachError) when
+// one is there but cannot be used.
+bool vpLoadState(VpBoard& b);
+bool vpAttachFailed(const std::string& why);
 bool vpStoreRecord(VpBoard& b);
 void vpEvent(VpBoard& b, const std::string& json);
 void vpOpenJob(VpBoard& b, intptr_t handle);

@@ -214,7 +214,7 @@ bool VPrinter_Attach(const std::string& stateDir) {
     if (VPrinter_IsAttached()) VPrinter_Detach();
     std::error_code ec;
     std::filesystem::create_directories(stateDir, ec);
-    if (!std::filesystem::is_directory(stateDir, ec)) return false;
+    if (!std::filesystem::is_directory(stateDir, ec)) return vpAttachFailed(stateDir + ": cannot be made a folder");
     VpBoard& b = vpBoard();
     {
         std::lock_guard<std::mutex> lock(b.mu);
@@ -230,7 +230,7 @@ bool VPrinter_Attach(const std::string& stateDir) {
         b.looseEvents.clear();
         b.protocolErrors.clear();
         b.dataBytes = 0;
-        vpLoadState(b);
+        if (!vpLoadState(b)) return false;
         b.previousDriver = UsbDriver_Get();
         b.attached = true;
     }

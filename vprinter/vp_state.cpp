@@ -7,6 +7,7 @@
 #include <sstream>
 
 #include "platform/bytes.h"
+#include "platform/files.h"
 #include "vp_board.h"
 
 namespace fs = std::filesystem;
@@ -16,6 +17,11 @@ namespace {
 const char* const RECORD_FILE = "record.bin";
 const char* const MODEL_FILE = "printer.cfg";
 const char* const LOOSE_FILE = "events.jsonl";
+// A model file is a few dozen lines; anything far larger is not one.
+constexpr size_t MODEL_FILE_MAX = 1 << 20;
+
+// Why the last attach failed; empty after one that worked.
+std::string attachError;
 
 // Scalar fields of the model file, one row each: key, range, setter.
 struct ModelKey {
@@ -139,37 +145,52 @@ void appendLine(const std::string& file, const std::string& line) {
 uint32_t highestJobNumber(const std::string& jobsDir) {
     uint32_t highest = 0;
     std::error_code ec;
-    for (const auto& entry : fs::directory_iterator(jobsDir, ec)) {
-        std::string name = entry.path().filename().string();
+    fs::directory_iterator it(jobsDir, ec), end;
+    for (; !ec && it != end; it.increment(ec)) {
+        std::string name = it->path().filename().string();
         if (name.size() < 5 || name.find_first_not_of("0123456789") != 4) continue;
-        highest = std::max(highest, static_cast<uint32_t>(std::stoul(name.substr(0, 4))));
+        uint32_t number = 0;
+        for (int i = 0; i < 4; ++i) number = number * 10 + uint32_t(name[size_t(i)] - '0');
+        highest = std::max(highest, number);
     }
     return highest;
 }
 
-void loadModel(VpBoard& b) {
+// A missing file is a fresh folder (defaults); one that is there but cannot be read or makes
+// no sense stops the attach, since carrying on with defaults would let the next SAVE replace
+// what it holds.
+bool loadModel(VpBoard& b) {
     b.model = VPrinterModel{};
-    std::ifstream in(path(b, MODEL_FILE), std::ios::binary);
-    if (!in) return;
-    std::stringstream text;
-    text << in.rdbuf();
+    std::vector<uint8_t> bytes;
+    FileResult read = File_ReadRegular(path(b, MODEL_FILE), MODEL_FILE_MAX, &bytes);
+    if (read.status == FILE_MISSING) return true;
+    if (!read.ok()) {
+        attachError = read.message;
+        return false;
+    }
     std::string error;
-    if (!VPrinter_ParseModel(text.str(), &b.model, &error))
-        vpEvent(b, "{\"event\":\"state_error\",\"what\":\"" +
-                       vpJsonEscape(MODEL_FILE + (": " + error)) + "\"}");
+    VPrinterModel model;
+    if (!VPrinter_ParseModel(std::string(bytes.begin(), bytes.end()), &model, &error)) {
+        attachError = path(b, MODEL_FILE) + ": " + error;
+        return false;
+    }
+    b.model = model;
+    return true;
 }
 
-void loadRecord(VpBoard& b) {
+bool loadRecord(VpBoard& b) {
     vpDefaultRecord(b.model, b.record);
-    std::ifstream in(path(b, RECORD_FILE), std::ios::binary);
-    if (!in) return;
-    std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    if (bytes.size() != VP_RECORD_SIZE) {
-        vpEvent(b, "{\"event\":\"state_error\",\"what\":\"record.bin has " +
-                       std::to_string(bytes.size()) + " bytes (expected 56); defaults used\"}");
-        return;
+    std::vector<uint8_t> bytes;
+    FileResult read = File_ReadRegular(path(b, RECORD_FILE), VP_RECORD_SIZE, &bytes);
+    if (read.status == FILE_MISSING) return true;
+    if (!read.ok() || bytes.size() != VP_RECORD_SIZE) {
+        attachError = read.ok() ? path(b, RECORD_FILE) + ": has " + std::to_string(bytes.size()) +
+                                      " bytes; a stored record has " + std::to_string(VP_RECORD_SIZE)
+                                : read.message;
+        return false;
     }
     std::memcpy(b.record, bytes.data(), VP_RECORD_SIZE);
+    return true;
 }
 
 }  // namespace
@@ -226,27 +247,27 @@ void vpDefaultRecord(const VPrinterModel& m, uint8_t out[VP_RECORD_SIZE]) {
     std::memcpy(out + 0x16, INK_ORDER, 8);
 }
 
-void vpLoadState(VpBoard& b) {
+bool vpLoadState(VpBoard& b) {
+    attachError.clear();
     std::error_code ec;
-    fs::create_directories(fs::path(b.dir) / "jobs", ec);
-    loadModel(b);
-    loadRecord(b);
-    b.jobCounter = highestJobNumber((fs::path(b.dir) / "jobs").string());
+    std::string jobs = (fs::path(b.dir) / "jobs").string();
+    fs::create_directories(jobs, ec);
+    if (!fs::is_directory(jobs, ec)) return vpAttachFailed(jobs + ": is not a folder and cannot be made one");
+    if (!loadModel(b) || !loadRecord(b)) return false;
+    b.jobCounter = highestJobNumber(jobs);
+    return true;
 }
+
+bool vpAttachFailed(const std::string& why) {
+    attachError = why;
+    return false;
+}
+
+std::string VPrinter_AttachError() { return attachError; }
 
 // A new file renamed over the old one: a crash leaves either record whole, never a torn one.
 bool vpStoreRecord(VpBoard& b) {
-    std::string target = path(b, RECORD_FILE);
-    std::string temp = target + ".new";
-    {
-        std::ofstream out(temp, std::ios::binary | std::ios::trunc);
-        out.write(reinterpret_cast<const char*>(b.record), VP_RECORD_SIZE);
-        out.flush();
-        if (!out) return false;
-    }
-    std::error_code ec;
-    fs::rename(temp, target, ec);
-    return !ec;
+    return File_WriteReplace(path(b, RECORD_FILE), b.record, VP_RECORD_SIZE).ok();
 }
 
 void vpEvent(VpBoard& b, const std::string& json) {

@@ -71,8 +71,12 @@ struct VPrinterFaults {
 // Attaches the board: creates the state folder when missing, loads "printer.cfg" and the
 // stored parameter record ("record.bin"), and installs itself as the USB driver back end
 // (remembering the previous one). Detaches first when already attached. false when the
-// folder cannot be created. Not during a job.
+// folder cannot be created, or when a model file or stored record is there but cannot be read
+// or used (a folder, a pipe, unreadable, a record of the wrong size, a bad model line): a
+// missing one means the defaults, never an unusable one. Not during a job.
 bool VPrinter_Attach(const std::string& stateDir);
+// Why the last VPrinter_Attach failed, naming the file and the reason.
+std::string VPrinter_AttachError();
 // Closes an open job's records (as if the link closed), restores the previous driver.
 void VPrinter_Detach();
 bool VPrinter_IsAttached();

@@ -136,7 +136,7 @@ int scan(const AlignArgs& a, const CliOptions& options) {
 }
 
 int verify(const AlignArgs& a, const CliOptions& options) {
-    if (!Cli_AttachPrinter(options)) return 2;
+    if (!Cli_AttachPrinter(options)) return 1;
     uint32_t job = 0;
     std::string path, picture;
     bool ok = false;

@@ -93,8 +93,8 @@ bool Cli_AttachPrinter(const CliOptions& options) {
     std::error_code ec;
     std::filesystem::create_directories(options.virtualPrinterDir, ec);
     if (!VPrinter_Attach(options.virtualPrinterDir)) {
-        std::fprintf(stderr, "headalign: cannot use the virtual printer folder %s\n",
-                     options.virtualPrinterDir.c_str());
+        std::fprintf(stderr, "headalign: cannot use the virtual printer folder %s: %s\n",
+                     options.virtualPrinterDir.c_str(), VPrinter_AttachError().c_str());
         return false;
     }
     return true;
@@ -117,7 +117,7 @@ int Cli_RunJob(const std::string& kind, const std::vector<std::string>& args,
                      args[0].c_str());
         return 2;
     }
-    if (!Cli_AttachPrinter(options)) return 2;
+    if (!Cli_AttachPrinter(options)) return 1;
     if (kind == "pattern") {
         Job_RunPattern(static_cast<uint8_t>(number));
     } else {

@@ -1,6 +1,7 @@
 // headalign: the command line for technicians and scripts, and the entry of the console.
 #include <cstdio>
 #include <cstring>
+#include <exception>
 #include <string>
 #include <vector>
 
@@ -13,9 +14,8 @@ namespace {
 bool takesValue(const char* option) {
     return std::strcmp(option, "--virtual-printer") == 0 || std::strcmp(option, "--log-dir") == 0;
 }
-}  // namespace
 
-int main(int argc, char** argv) {
+int run(int argc, char** argv) {
     CliOptions options;
     std::vector<std::string> words;
     for (int i = 1; i < argc; ++i) {
@@ -57,4 +57,19 @@ int main(int argc, char** argv) {
     if (command == "align") return Cli_AlignCommand(args, options);
     std::fprintf(stderr, "headalign: unknown command '%s' (see --help)\n", command.c_str());
     return 2;
+}
+
+}  // namespace
+
+// Every failure ends with a message and status 1, never with a signal: whatever escaped the
+// commands (it should be nothing) is reported here.
+int main(int argc, char** argv) {
+    try {
+        return run(argc, argv);
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "headalign: stopped: %s\n", e.what());
+    } catch (...) {
+        std::fprintf(stderr, "headalign: stopped by an unexpected error\n");
+    }
+    return 1;
 }

@@ -290,7 +290,7 @@ int setOrAdd(const std::vector<std::string>& args, const CliOptions& options, bo
             return usage("with the second-pass box ticked the bidirectional entries change the "
                          "second-pass values; name them bidirTextHighHd, ...");
     Session session(options);
-    if (!session.start()) return 2;
+    if (!session.start()) return 1;
     if (!needConnected()) return 1;
     if (hd) DialogModel_Click(ID_HD_BOX);
     for (auto& e : entries)
@@ -313,7 +313,7 @@ bool askImport(const std::string& path) {
 int exportFile(const std::vector<std::string>& args, const CliOptions& options) {
     if (args.size() != 2) return usage("params export takes one file");
     Session session(options);
-    if (!session.start()) return 2;
+    if (!session.start()) return 1;
     if (!needConnected()) return 1;
     DialogModel_QueueFile(args[1]);
     DialogModel_ClearBoxes();
@@ -354,7 +354,7 @@ int importFile(const std::vector<std::string>& args, const CliOptions& options) 
     }
     if (path.empty()) return usage("params import takes one file");
     Session session(options);
-    if (!session.start()) return 2;
+    if (!session.start()) return 1;
     if (!needConnected()) return 1;
     // Checked first, whether asked or not: a file that is no parameter file is never taken.
     uint8_t incoming[PARAM_FILE_SIZE];
@@ -393,7 +393,7 @@ int configList(const CliOptions& options) {
 
 int configLoad(const std::string& name, const CliOptions& options) {
     Session session(options);
-    if (!session.start()) return 2;
+    if (!session.start()) return 1;
     if (!needConnected()) return 1;
     std::vector<std::string> entries = DialogModel_ListEntries(ID_CONFIG_LIST);
     for (size_t i = 0; i < entries.size(); ++i) {
@@ -409,7 +409,7 @@ int configLoad(const std::string& name, const CliOptions& options) {
 
 int configStore(const CliOptions& options) {
     Session session(options);
-    if (!session.start()) return 2;
+    if (!session.start()) return 1;
     if (!needConnected()) return 1;  // never store a record of zeros
     DialogModel_ClearBoxes();
     DialogModel_Command(ID_CONFIG_STORE);
@@ -440,7 +440,7 @@ int Cli_ParamsCommand(const std::vector<std::string>& args, const CliOptions& op
         bool json = args.size() == 2 && args[1] == "--json";
         if (args.size() > 2 || (args.size() == 2 && !json)) return usage("params show takes only --json");
         Session session(options);
-        if (!session.start()) return 2;
+        if (!session.start()) return 1;
         if (!needConnected()) return 1;
         session.traces.restore();
         printShow(json);

@@ -59,7 +59,7 @@ int Console_RunDesktop(const CliOptions& options) {
     }
     if (!Cli_AttachPrinter(options)) {
         WxUi_Stop();
-        return 2;
+        return 1;
     }
     lastPicturedJob = VPrinter_IsAttached() ? VPrinter_LastJobNumber() : 0;
     Dialog_Install(WxDialog_Backend());

@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <exception>
 #include <string>
 #include <vector>
 
@@ -144,7 +145,7 @@ void printSummary() {
 
 }  // namespace
 
-int main(int argc, char** argv) {
+int run(int argc, char** argv) {
     ensurePreloaded(argv);
     int commandAt = 0;
     VpUsbOptions options;
@@ -153,8 +154,9 @@ int main(int argc, char** argv) {
         return EXIT_USAGE;
     }
     if (!VPrinter_Attach(argv[1])) {
-        std::fprintf(stderr, "headalign-vprinter: cannot use the state folder %s\n", argv[1]);
-        return EXIT_USAGE;
+        std::fprintf(stderr, "headalign-vprinter: cannot use the state folder %s: %s\n", argv[1],
+                     VPrinter_AttachError().c_str());
+        return 1;
     }
     std::string error;
     if (!VpUsb_Start(options, &error)) {
@@ -167,4 +169,16 @@ int main(int argc, char** argv) {
     printSummary();
     VPrinter_Detach();
     return status;
+}
+
+// Whatever escapes (it should be nothing) ends the run with a message and status 1, not a signal.
+int main(int argc, char** argv) {
+    try {
+        return run(argc, argv);
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "headalign-vprinter: stopped: %s\n", e.what());
+    } catch (...) {
+        std::fprintf(stderr, "headalign-vprinter: stopped by an unexpected error\n");
+    }
+    return 1;
 }

@@ -46,8 +46,10 @@ bool WxVernier_ReadInto(int row, const std::string& scanPath, std::string* messa
     }
     VernierReading r = Vernier_Read(image);
     Vernier_MarkGroups(&image, r);
-    std::string marked = (std::filesystem::temp_directory_path() / "headalign-scan-marked.png").string();
-    if (Vernier_SavePng(marked, image)) WxUi_ShowPicture(marked, scanPath);
+    std::error_code ec;
+    std::filesystem::path temp = std::filesystem::temp_directory_path(ec);
+    std::string marked = (temp / "headalign-scan-marked.png").string();
+    if (!ec && Vernier_SavePng(marked, image)) WxUi_ShowPicture(marked, scanPath);
     if (r.status != VERNIER_READ) {
         *message = "cannot read: " + r.reason;
         return false;
