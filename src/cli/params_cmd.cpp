@@ -257,6 +257,7 @@ int setOrAdd(const std::vector<std::string>& args, const CliOptions& options, bo
     std::vector<std::pair<const FieldRow*, std::string>> entries;
     for (size_t i = 1; i < args.size(); ++i) {
         if (args[i] == "--hd") { hd = true; continue; }
+        if (args[i].compare(0, 2, "--") == 0) return usage(("unknown option '" + args[i] + "'").c_str());
         size_t eq = args[i].find('=');
         const FieldRow* f = eq == std::string::npos ? nullptr : findField(args[i].substr(0, eq));
         if (!f) return usage(("unknown field in '" + args[i] + "'").c_str());
@@ -270,7 +271,7 @@ int setOrAdd(const std::vector<std::string>& args, const CliOptions& options, bo
             return usage("with the second-pass box ticked the bidirectional entries change the "
                          "second-pass values; name them bidirTextHighHd, ...");
     Session session(options);
-    if (!session.start()) return 2;
+    if (!session.start()) return 1;
     if (!needConnected()) return 1;
     if (hd) DialogModel_Click(ID_HD_BOX);
     for (auto& e : entries)
@@ -288,7 +289,7 @@ bool askImport(const std::string& path) {
 int exportFile(const std::vector<std::string>& args, const CliOptions& options) {
     if (args.size() != 2) return usage("params export takes one file");
     Session session(options);
-    if (!session.start()) return 2;
+    if (!session.start()) return 1;
     if (!needConnected()) return 1;
     DialogModel_QueueFile(args[1]);
     DialogModel_ClearBoxes();
@@ -301,12 +302,13 @@ int importFile(const std::vector<std::string>& args, const CliOptions& options) 
     bool yes = false;
     for (size_t i = 1; i < args.size(); ++i) {
         if (args[i] == "--yes") yes = true;
+        else if (args[i].compare(0, 2, "--") == 0) return usage(("unknown option '" + args[i] + "'").c_str());
         else if (path.empty()) path = args[i];
         else return usage("params import takes one file");
     }
     if (path.empty()) return usage("params import takes one file");
     Session session(options);
-    if (!session.start()) return 2;
+    if (!session.start()) return 1;
     if (!needConnected()) return 1;
     if (!yes && !askImport(path)) return 1;
     DialogModel_QueueFile(path);
@@ -336,7 +338,7 @@ int configList(const CliOptions& options) {
 
 int configLoad(const std::string& name, const CliOptions& options) {
     Session session(options);
-    if (!session.start()) return 2;
+    if (!session.start()) return 1;
     if (!needConnected()) return 1;
     std::vector<std::string> entries = DialogModel_ListEntries(ID_CONFIG_LIST);
     for (size_t i = 0; i < entries.size(); ++i) {
@@ -352,7 +354,7 @@ int configLoad(const std::string& name, const CliOptions& options) {
 
 int configStore(const CliOptions& options) {
     Session session(options);
-    if (!session.start()) return 2;
+    if (!session.start()) return 1;
     if (!needConnected()) return 1;  // never store a record of zeros
     DialogModel_ClearBoxes();
     DialogModel_Command(ID_CONFIG_STORE);
@@ -365,7 +367,7 @@ int fromArgv(int argc, char** argv, int (*run)(const std::vector<std::string>&, 
     std::vector<std::string> args;
     for (int i = 1; i < argc; ++i) {
         std::string a = argv[i];
-        if ((a == "--virtual-printer" || a == "--log-dir") && i + 1 < argc)
+        if ((a == "--virtual-printer" || a == "--log-dir") && i + 1 < argc && argv[i + 1][0] != '\0')
             (a == "--log-dir" ? options.logDir : options.virtualPrinterDir) = argv[++i];
         else if (a == "--fast-clock")
             options.fastClock = true;
@@ -383,7 +385,7 @@ int Cli_ParamsCommand(const std::vector<std::string>& args, const CliOptions& op
         bool json = args.size() == 2 && args[1] == "--json";
         if (args.size() > 2 || (args.size() == 2 && !json)) return usage("params show takes only --json");
         Session session(options);
-        if (!session.start()) return 2;
+        if (!session.start()) return 1;
         if (!needConnected()) return 1;
         session.traces.restore();
         printShow(json);
