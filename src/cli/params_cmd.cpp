@@ -316,7 +316,9 @@ int importFile(const std::vector<std::string>& args, const CliOptions& options) 
     DialogModel_ClearBoxes();
     DialogModel_Command(ID_IMPORT);
     if (!lastBoxIs(MSG_FILE_READ, path.c_str())) {
-        std::fprintf(stderr, "%s\n", consoleText(MSG_FILE_NOT_READ, path.c_str()).text.c_str());
+        // The console's own box has said so already, unless it ended without one.
+        if (!lastBoxIs(MSG_FILE_NOT_READ, path.c_str()))
+            std::fprintf(stderr, "%s\n", consoleText(MSG_FILE_NOT_READ, path.c_str()).text.c_str());
         return 1;
     }
     return pressSave() ? 0 : 1;
