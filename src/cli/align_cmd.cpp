@@ -199,7 +199,7 @@ int verify(const AlignArgs& a, const CliOptions& options) {
         }
     }
     Cli_DetachPrinter(options);
-    Cli_ReportLogProblem();
+    Cli_ReportLogProblem(options);
     if (!ok) {
         std::printf("the print did not complete\n");
         std::fflush(stdout);

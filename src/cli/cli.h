@@ -24,8 +24,9 @@ int Cli_JobNumber(const std::string& kind, const std::string& text);
 // Whether `number` is a pattern ("pattern") or adjustment type ("adjust") that prints anything.
 bool Cli_JobDefined(const std::string& kind, int number);
 // After a job: tells on standard error when the log files were left off for it (a path that
-// cannot be opened as it is), since the job itself runs on without them.
-void Cli_ReportLogProblem();
+// cannot be opened as it is, or a --log-dir folder that is not there), since the job itself
+// runs on without them.
+void Cli_ReportLogProblem(const CliOptions& options);
 // The cause of a job that did not run to its end, on standard error.
 void Cli_ReportJobFailure(const JobOutcome& outcome);
 

@@ -127,7 +127,7 @@ int Cli_RunJob(const std::string& kind, const std::vector<std::string>& args,
     const JobOutcome outcome = Job_LastOutcome();
     uint32_t jobNumber = options.virtualPrinterDir.empty() ? 0 : VPrinter_LastJobNumber();
     Cli_DetachPrinter(options);
-    Cli_ReportLogProblem();
+    Cli_ReportLogProblem(options);
     // The printer is told about the job either way (the trace names the unknown number); only a
     // job that sent swaths put anything on the paper.
     if (jobNumber && outcome.swaths > 0) {
@@ -159,8 +159,13 @@ bool Cli_JobDefined(const std::string& kind, int number) {
     return false;
 }
 
-void Cli_ReportLogProblem() {
+void Cli_ReportLogProblem(const CliOptions& options) {
     std::string problem = Log_OpenProblem();
+    std::error_code ec;
+    // The folder is never created; a folder named on the command line that is not there would
+    // otherwise leave the operator looking for a trace that was never written.
+    if (problem.empty() && !options.logDir.empty() && !std::filesystem::is_directory(options.logDir, ec))
+        problem = "no log files were written: the log folder " + options.logDir + " does not exist";
     if (problem.empty()) return;
     std::fflush(stdout);
     std::fprintf(stderr, "\nheadalign: %s\n", problem.c_str());

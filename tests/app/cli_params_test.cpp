@@ -165,6 +165,7 @@ TEST(CliProgram, ExitStatusAndMessageTellWhatHappened) {
         {vp + "params set --frob", 2, "unknown option '--frob'", false},
         {vp + "params import " + work.path + "/none.dat --yes", 1, "import Fail!", false},
         {vp + "--virtual-printer /dev/null/x pattern 19", 1, "cannot use the virtual printer folder", false},
+        {vp + "--log-dir " + work.path + "/none pattern 19", 0, "the log folder " + work.path + "/none does not exist", true},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.args);
