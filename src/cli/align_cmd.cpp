@@ -113,7 +113,7 @@ void describe(const VernierReading& r) {
 // Why the console did not take the entry: the cause, not a guess. Its own box, echoed above,
 // gives the details.
 const char* whyNotApplied(int status) {
-    if (status == 2) return "the printer could not be used (see the message above)";
+    if (status == 2) return "the entry could not be given to the console (see the message above)";
     if (!consoleState()->printerConnected) return "no printer is connected (its parameter record could not be read)";
     std::vector<DialogModelBox> boxes = DialogModel_Boxes();
     for (ConsoleMessage m : {MSG_SAVE_FAIL, MSG_SHARED_BUSY, MSG_NOT_CONNECTED})
@@ -171,6 +171,14 @@ int scan(const AlignArgs& a, const CliOptions& options) {
     }
     if (!r.certain) std::printf("entering an uncertain reading (--force)\n");
     std::fflush(stdout);
+    // A virtual printer folder that cannot be used is its own cause, not a missing printer.
+    if (!options.virtualPrinterDir.empty()) {
+        if (!Cli_AttachPrinter(options)) {
+            std::printf("not applied: the virtual printer folder cannot be used\n");
+            return 1;
+        }
+        Cli_DetachPrinter(options);
+    }
     int status = Cli_ParamsCommand({"add", std::string(field) + "=" + std::to_string(amount)}, options);
     std::fflush(stderr);
     if (status == 0) std::printf("applied and saved\n");
