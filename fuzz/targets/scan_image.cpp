@@ -18,7 +18,10 @@ constexpr size_t MAX_READ_PIXELS = 600 * 400;
 void checkReading(const VernierReading& r) {
     FUZZ_CHECK(r.groups.size() <= 19);
     FUZZ_CHECK(r.status == VERNIER_READ || !r.reason.empty());
+    FUZZ_CHECK(r.status == VERNIER_READ || !r.certain);
     if (r.status != VERNIER_READ) return;
+    FUZZ_CHECK(r.halfway == (r.neighbour != r.group));
+    FUZZ_CHECK(std::abs(Vernier_GroupToEnter(r)) <= 9);
     FUZZ_CHECK(std::isfinite(r.estimate) && std::isfinite(r.sigma));
     FUZZ_CHECK(r.group >= -9 && r.group <= 9);
     FUZZ_CHECK(std::abs(r.neighbour - r.group) <= 1);

@@ -4,14 +4,18 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <cstdio>
 #include <string>
 
+#include "app/console.h"
+#include "app/texts.h"
 #include "cli/params_cmd.h"
 #include "job/print_job.h"
+#include "platform/dialog_model.h"
 #include "vprinter.h"
 #ifdef HEADALIGN_HAVE_VERNIER
 #include "vernier/vernier.h"
@@ -27,7 +31,7 @@ constexpr int ENTRY_PER_GROUP = 1;
 struct AlignArgs {
     int type = -1;
     std::string scan, marked;
-    bool apply = false, verify = false, hd = false;
+    bool apply = false, verify = false, hd = false, force = false;
 };
 
 int usage(const char* what) {
@@ -46,10 +50,15 @@ int parse(const std::vector<std::string>& args, AlignArgs* a) {
         else if (w == "--apply") a->apply = true;
         else if (w == "--verify") a->verify = true;
         else if (w == "--hd") a->hd = true;
+        else if (w == "--force") a->force = true;
+        else if (w == "--scan" || w == "--marked") return usage((w + " needs a file").c_str());
+        else if (w.compare(0, 1, "-") == 0) return usage(("unknown option '" + w + "'").c_str());
         else return usage(("unknown word '" + w + "'").c_str());
     }
     if (a->verify == !a->scan.empty()) return usage("give either --scan FILE or --verify");
     if (a->apply && a->verify) return usage("--apply goes with --scan");
+    if (a->force && !a->apply) return usage("--force goes with --apply");
+    if (!a->marked.empty() && a->verify) return usage("--marked goes with --scan");
     return 0;
 }
 
@@ -81,17 +90,24 @@ void describe(const VernierReading& r) {
     std::printf("found: %s; %d of 19 groups measured; turned %.2f degrees\n", Vernier_FamilyName(r.family),
                 measured, r.angleDeg);
     if (r.status != VERNIER_READ) return;
-    std::printf("lines up at: \"%s\"", Vernier_LabelText(r.group).c_str());
-    if (r.neighbour != r.group) std::printf(" (between \"%s\" and \"%s\")", Vernier_LabelText(r.group).c_str(),
-                                            Vernier_LabelText(r.neighbour).c_str());
-    std::printf("; estimate %+.2f groups +/- %.2f; confidence %s (%.2f)\n", r.estimate, r.sigma,
-                r.highConfidence ? "high" : "low", r.confidence);
+    if (r.halfway)
+        std::printf("lines up between \"%s\" and \"%s\"", Vernier_LabelText(std::max(r.group, r.neighbour)).c_str(),
+                    Vernier_LabelText(std::min(r.group, r.neighbour)).c_str());
+    else
+        std::printf("lines up at: \"%s\"", Vernier_LabelText(r.group).c_str());
+    std::printf("; estimate %+.2f groups +/- %.2f; %s\n", r.estimate, r.sigma,
+                r.certain ? "certain" : "not certain: the spread reaches another group");
 }
 
-// Whether the reading can be entered: a named group that is either sure, or one of two
-// equally good neighbours (a half-step error that no whole correction removes).
-bool enterable(const VernierReading& r) {
-    return r.status == VERNIER_READ && (r.highConfidence || (r.neighbour != r.group && r.sigma < 0.15));
+// Why the console did not take the entry: the cause, not a guess. Its own box, echoed above,
+// gives the details.
+const char* whyNotApplied(int status) {
+    if (status == 2) return "the entry could not be given to the console (see the message above)";
+    if (!consoleState()->printerConnected) return "no printer is connected (its parameter record could not be read)";
+    std::vector<DialogModelBox> boxes = DialogModel_Boxes();
+    for (ConsoleMessage m : {MSG_SAVE_FAIL, MSG_SHARED_BUSY, MSG_NOT_CONNECTED})
+        if (!boxes.empty() && boxes.back().text == consoleText(m).text) return "the save did not reach the printer";
+    return "the console refused the entry";
 }
 
 int scan(const AlignArgs& a, const CliOptions& options) {
@@ -104,9 +120,16 @@ int scan(const AlignArgs& a, const CliOptions& options) {
     VernierReading r = Vernier_Read(image);
     std::printf("scan: %s (%u x %u)\n", a.scan.c_str(), image.width, image.height);
     if (r.family != FAMILY_UNKNOWN) describe(r);
+    bool markedWritten = true;
     if (!a.marked.empty()) {
         Vernier_MarkGroups(&image, r);
-        if (!Vernier_SavePng(a.marked, image)) std::fprintf(stderr, "headalign: cannot write %s\n", a.marked.c_str());
+        errno = 0;
+        markedWritten = Vernier_SavePng(a.marked, image);
+        if (!markedWritten) {
+            std::fflush(stdout);
+            std::fprintf(stderr, "headalign: cannot write %s%s%s\n", a.marked.c_str(), errno ? ": " : "",
+                         errno ? std::strerror(errno) : "");
+        }
     }
     if (r.status != VERNIER_READ) {
         std::printf("cannot read: %s\n", r.reason.c_str());
@@ -118,20 +141,37 @@ int scan(const AlignArgs& a, const CliOptions& options) {
         return 1;
     }
     const char* field = Cli_AlignField(a.type, a.hd);
-    int amount = ENTRY_PER_GROUP * r.group;
+    int amount = ENTRY_PER_GROUP * Vernier_GroupToEnter(r);
     std::printf("entry: %s \"加减:\" %d\n", field, amount);
+    if (!markedWritten) {
+        if (a.apply) std::printf("not applied: the marked scan could not be written\n");
+        return 1;
+    }
     if (!a.apply) return 0;
-    if (!enterable(r)) {
-        std::printf("not applied: the reading is not sure enough; check the print and type the entry\n");
+    if (!r.certain && !a.force) {
+        std::printf("not applied: the reading is not certain; check the print and type the entry, or give "
+                    "--force to enter it anyway\n");
         return 1;
     }
     if (amount == 0) {
-        std::printf("nothing to apply: \"00\" lines up\n");
+        std::printf(r.halfway ? "nothing to apply: \"00\" lines up to half a group\n"
+                              : "nothing to apply: \"00\" lines up\n");
         return 0;
     }
+    if (!r.certain) std::printf("entering an uncertain reading (--force)\n");
     std::fflush(stdout);
+    // A virtual printer folder that cannot be used is its own cause, not a missing printer.
+    if (!options.virtualPrinterDir.empty()) {
+        if (!Cli_AttachPrinter(options)) {
+            std::printf("not applied: the virtual printer folder cannot be used\n");
+            return 1;
+        }
+        Cli_DetachPrinter(options);
+    }
     int status = Cli_ParamsCommand({"add", std::string(field) + "=" + std::to_string(amount)}, options);
-    std::printf(status == 0 ? "applied and saved\n" : "not applied: the console refused the entry\n");
+    std::fflush(stderr);
+    if (status == 0) std::printf("applied and saved\n");
+    else std::printf("not applied: %s\n", whyNotApplied(status));
     return status == 0 ? 0 : 1;
 }
 
@@ -140,11 +180,13 @@ int verify(const AlignArgs& a, const CliOptions& options) {
     uint32_t job = 0;
     std::string path, picture;
     bool ok = false;
+    JobOutcome outcome;
     {
         TracesAside aside;
         Job_SetHdMode(a.hd);
         Job_RunAdjustment(static_cast<uint8_t>(a.type));
-        ok = Job_Succeeded(Job_LastOutcome());
+        outcome = Job_LastOutcome();
+        ok = Job_Succeeded(outcome);
         if (!options.virtualPrinterDir.empty()) {
             VPrinter_WaitPaper();
             job = VPrinter_LastJobNumber();
@@ -154,8 +196,11 @@ int verify(const AlignArgs& a, const CliOptions& options) {
         }
     }
     Cli_DetachPrinter(options);
+    Cli_ReportLogProblem(options);
     if (!ok) {
         std::printf("the print did not complete\n");
+        std::fflush(stdout);
+        Cli_ReportJobFailure(outcome);
         return 1;
     }
     if (!job) {

@@ -11,7 +11,9 @@
 
 #include "cli/cli.h"
 #include "diag/errors.h"
+#include "diag/log.h"
 #include "job/print_job.h"
+#include "pattern/patterns.h"
 #include "platform/clock.h"
 #include "platform/logdir.h"
 #include "vprinter.h"
@@ -37,8 +39,11 @@ void simulatedSleep(uint32_t ms) {
 uint32_t simulatedTickMs() { return simulatedTick.load(); }
 ClockBackend simulatedClock{simulatedSleep, simulatedTickMs, nullptr};
 
-void reportFailure(const JobOutcome& o) {
+}  // namespace
+
+void Cli_ReportJobFailure(const JobOutcome& o) {
     char buffer[96];
+    std::fflush(stdout);
     if (!o.linkStarted) {
         std::fprintf(stderr, "headalign: the printer could not be opened\n");
     } else if (!o.paramsRead) {
@@ -60,7 +65,6 @@ void reportFailure(const JobOutcome& o) {
         std::fprintf(stderr, "headalign: the end of job was not acknowledged\n");
     }
 }
-}  // namespace
 
 int Cli_JobNumber(const std::string& kind, const std::string& text) {
     std::span<const JobName> names = kind == "pattern" ? std::span<const JobName>(PATTERN_NAMES)
@@ -107,6 +111,11 @@ void Cli_DetachPrinter(const CliOptions& options) {
 
 int Cli_RunJob(const std::string& kind, const std::vector<std::string>& args,
                const CliOptions& options) {
+    for (const std::string& a : args)
+        if (a.size() > 1 && a[0] == '-' && a[1] == '-') {
+            std::fprintf(stderr, "headalign: %s: unknown option '%s' (see --help)\n", kind.c_str(), a.c_str());
+            return 2;
+        }
     if (args.size() != 1) {
         std::fprintf(stderr, "headalign: %s takes one number or name (see --help)\n", kind.c_str());
         return 2;
@@ -126,13 +135,46 @@ int Cli_RunJob(const std::string& kind, const std::vector<std::string>& args,
     const JobOutcome outcome = Job_LastOutcome();
     uint32_t jobNumber = options.virtualPrinterDir.empty() ? 0 : VPrinter_LastJobNumber();
     Cli_DetachPrinter(options);
-    if (jobNumber) {
+    Cli_ReportLogProblem(options);
+    // The printer is told about the job either way (the trace names the unknown number); only a
+    // job that sent swaths put anything on the paper.
+    if (jobNumber && outcome.swaths > 0) {
         // A build without PNG support records the job but draws no picture.
         std::string png = VPrinter_JobPath(jobNumber, ".png");
         std::error_code ec;
         if (std::filesystem::exists(png, ec)) std::printf("\nprinted: %s\n", png.c_str());
     }
-    if (Job_Succeeded(outcome)) return 0;
-    reportFailure(outcome);
-    return 1;
+    const bool succeeded = Job_Succeeded(outcome);
+    if (!succeeded) Cli_ReportJobFailure(outcome);
+    if (!Cli_JobDefined(kind, number)) {
+        std::fflush(stdout);
+        if (kind == "pattern")
+            std::fprintf(stderr, "\nheadalign: no such pattern %d (patterns are 1..14 and 16..19); nothing was printed\n",
+                         number);
+        else
+            std::fprintf(stderr, "\nheadalign: no such pattern: adjustment %d is not one of 5..15; nothing was printed\n",
+                         number);
+        return 1;
+    }
+    return succeeded ? 0 : 1;
+}
+
+bool Cli_JobDefined(const std::string& kind, int number) {
+    if (number < 0 || number > 255) return false;
+    if (kind == "pattern") return Pattern_IsDefined(static_cast<uint8_t>(number));
+    for (const JobName& n : ADJUST_NAMES)
+        if (n.number == number) return true;
+    return false;
+}
+
+void Cli_ReportLogProblem(const CliOptions& options) {
+    std::string problem = Log_OpenProblem();
+    std::error_code ec;
+    // The folder is never created; a folder named on the command line that is not there would
+    // otherwise leave the operator looking for a trace that was never written.
+    if (problem.empty() && !options.logDir.empty() && !std::filesystem::is_directory(options.logDir, ec))
+        problem = "no log files were written: the log folder " + options.logDir + " does not exist";
+    if (problem.empty()) return;
+    std::fflush(stdout);
+    std::fprintf(stderr, "\nheadalign: %s\n", problem.c_str());
 }

@@ -29,17 +29,28 @@ int run(int argc, char** argv) {
             return 0;
         }
         if (takesValue(a)) {
-            if (i + 1 >= argc) {
-                std::fprintf(stderr, "headalign: %s needs a folder\n", a);
+            // An empty folder (an unset shell variable) would silently mean the default: the
+            // real printer or the platform's log folder.
+            if (i + 1 >= argc || argv[i + 1][0] == '\0') {
+                std::fprintf(stderr, "headalign: %s needs a folder%s (see --help)\n", a,
+                             i + 1 >= argc ? "" : ", not an empty word");
                 return 2;
             }
             (std::strcmp(a, "--virtual-printer") == 0 ? options.virtualPrinterDir
                                                      : options.logDir) = argv[++i];
         } else if (std::strcmp(a, "--fast-clock") == 0) {
             options.fastClock = true;
+        } else if (words.empty() && a[0] == '-') {
+            // Before the command only the options above; a command's own options follow it.
+            std::fprintf(stderr, "headalign: unknown option '%s' (see --help)\n", a);
+            return 2;
         } else {
             words.emplace_back(a);
         }
+    }
+    if (options.fastClock && options.virtualPrinterDir.empty()) {
+        std::fputs("headalign: --fast-clock goes with --virtual-printer only (see --help)\n", stderr);
+        return 2;
     }
     if (words.empty()) {
 #ifdef HEADALIGN_HAVE_DESKTOP

@@ -277,6 +277,7 @@ int setOrAdd(const std::vector<std::string>& args, const CliOptions& options, bo
     std::vector<std::pair<const FieldRow*, std::string>> entries;
     for (size_t i = 1; i < args.size(); ++i) {
         if (args[i] == "--hd") { hd = true; continue; }
+        if (args[i].compare(0, 2, "--") == 0) return usage(("unknown option '" + args[i] + "'").c_str());
         size_t eq = args[i].find('=');
         const FieldRow* f = eq == std::string::npos ? nullptr : findField(args[i].substr(0, eq));
         if (!f) return usage(("unknown field in '" + args[i] + "'").c_str());
@@ -349,6 +350,7 @@ int importFile(const std::vector<std::string>& args, const CliOptions& options) 
     bool yes = false;
     for (size_t i = 1; i < args.size(); ++i) {
         if (args[i] == "--yes") yes = true;
+        else if (args[i].compare(0, 2, "--") == 0) return usage(("unknown option '" + args[i] + "'").c_str());
         else if (path.empty()) path = args[i];
         else return usage("params import takes one file");
     }
@@ -422,7 +424,7 @@ int fromArgv(int argc, char** argv, int (*run)(const std::vector<std::string>&, 
     std::vector<std::string> args;
     for (int i = 1; i < argc; ++i) {
         std::string a = argv[i];
-        if ((a == "--virtual-printer" || a == "--log-dir") && i + 1 < argc)
+        if ((a == "--virtual-printer" || a == "--log-dir") && i + 1 < argc && argv[i + 1][0] != '\0')
             (a == "--log-dir" ? options.logDir : options.virtualPrinterDir) = argv[++i];
         else if (a == "--fast-clock")
             options.fastClock = true;

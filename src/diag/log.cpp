@@ -7,23 +7,39 @@
 #include <mutex>
 
 #include "platform/clock.h"
+#include "platform/files.h"
 #include "platform/logdir.h"
 
 namespace {
 constexpr size_t LINE_BUFFER = LOG_LINE_MAX + 2;
-constexpr size_t PATH_BUFFER = 256;
 
 std::atomic<uint8_t> traceOpen{0};
 std::atomic<uint8_t> errorOpen{0};
 std::atomic<uint8_t> bannerWritten{0};
 // Both threads log; the lock keeps one line's append (and its console copy) in one piece.
 std::mutex appendMutex;
-char tracePath[PATH_BUFFER];
-char errorPath[PATH_BUFFER];
+// Kept at full length: a path cut to a fixed buffer names another file, which the job's trace
+// would then empty and fill.
+std::string tracePath;
+std::string errorPath;
+std::string openProblem;
+
+// Creates (mode "wb") or opens for appending (mode "ab") one log file; false when the path
+// cannot be opened as it is, with the reason noted for the front end.
+bool touch(const std::string& path, const char* mode) {
+    FileResult checked = File_CheckPath(path);
+    if (!checked.ok()) {
+        if (openProblem.empty()) openProblem = "log files are off for this job: " + checked.message;
+        return false;
+    }
+    FILE* f = std::fopen(path.c_str(), mode);
+    if (f) std::fclose(f);
+    return f != nullptr;
+}
 
 // Text-mode semantics of the operator's platform on every platform: LF is stored as CR LF.
-bool appendText(const char* path, const char* utf8) {
-    FILE* f = std::fopen(path, "ab");
+bool appendText(const std::string& path, const char* utf8) {
+    FILE* f = std::fopen(path.c_str(), "ab");
     if (!f) return false;
     std::string text = LogDir_FileText(utf8);  // the platform's code page for log files
     for (const char* p = text.c_str(); *p; ++p) {
@@ -42,16 +58,15 @@ void formatLine(char* line, const char* fmt, va_list ap) {
 void Log_Open() {
     LocalTime t = Clock_LocalTime();
     std::string dir = LogDir_Get();
+    char name[64];
+    std::snprintf(name, sizeof name, "/Y%d%02d%02d_%02d%02d.txt", t.year, t.month, t.day, t.hour,
+                  t.minute);
     std::lock_guard<std::mutex> lock(appendMutex);
-    std::snprintf(tracePath, sizeof tracePath, "%s/Y%d%02d%02d_%02d%02d.txt", dir.c_str(), t.year,
-                  t.month, t.day, t.hour, t.minute);
-    std::snprintf(errorPath, sizeof errorPath, "%s/err.txt", dir.c_str());
-    FILE* f = std::fopen(tracePath, "wb");
-    if (f) std::fclose(f);
-    traceOpen = f ? 1 : 0;
-    FILE* e = std::fopen(errorPath, "ab");
-    if (e) std::fclose(e);
-    errorOpen = e ? 1 : 0;
+    openProblem.clear();
+    tracePath = dir + name;
+    errorPath = dir + "/err.txt";
+    traceOpen = touch(tracePath, "wb") ? 1 : 0;
+    errorOpen = touch(errorPath, "ab") ? 1 : 0;
 }
 
 void Log_Close() {
@@ -102,6 +117,10 @@ std::string Log_TracePath() {
 std::string Log_ErrorPath() {
     std::lock_guard<std::mutex> lock(appendMutex);
     return errorPath;
+}
+std::string Log_OpenProblem() {
+    std::lock_guard<std::mutex> lock(appendMutex);
+    return openProblem;
 }
 bool Log_IsTraceOpen() { return traceOpen != 0; }
 bool Log_IsErrorOpen() { return errorOpen != 0; }

@@ -107,6 +107,10 @@ uint64_t patternRefusedWrites() { return refusedWrites.load(); }
 void Pattern_ResetRefusedWrites() { refusedWrites = 0; }
 void Pat_CountRefused() { ++refusedWrites; }
 
+bool Pattern_IsDefined(uint8_t pattern) {
+    return (pattern >= 1 && pattern <= 14) || (pattern >= 16 && pattern <= 19);
+}
+
 void Pattern_Dispatch(uint8_t pattern) {
     JobContext* ctx = jobContext();
     ctx->yDpi = 720;

@@ -5,6 +5,8 @@
 // Sets the common pattern defaults and runs pattern `pattern`; an unknown number only traces.
 // Job thread, after PRINT_START.
 void Pattern_Dispatch(uint8_t pattern);
+// Whether the catalogue has pattern `pattern` (1..14, 16..19): the others print nothing.
+bool Pattern_IsDefined(uint8_t pattern);
 
 // Drawing positions a pattern asked for that lay outside the canvas row or the format buffer
 // and were therefore not written (tests, diagnostics), and their reset.

@@ -74,8 +74,12 @@ struct VernierReading {
     int neighbour = 0;         // the other group when the prints line up between two; == group otherwise
     double estimate = 0;       // where they line up, in groups (label units, fractional)
     double sigma = 0;          // standard error of estimate
-    double confidence = 0;     // 0..1: how sure the named group is the one that lines up
+    double confidence = 0;     // 0..1: how sure the named group alone is the one that lines up
     bool highConfidence = false;
+    // Where the prints meet and how sure the measurement is of it are separate: a sharp reading
+    // half-way between two groups is as sure as one on a group, only its answer is two groups.
+    bool halfway = false;      // the prints meet between `group` and `neighbour`
+    bool certain = false;      // estimate +/- 3 sigma stays on `group`, or between the two of a half-way reading
     VernierFamily family = FAMILY_UNKNOWN;
     double angleDeg = 0;       // rotation of the pattern on the picture (positive = clockwise)
     double pitchPx = 0;        // group pitch of the upper print
@@ -84,6 +88,9 @@ struct VernierReading {
 };
 
 VernierReading Vernier_Read(const VernierImage& image);
+// The group to enter for a read vernier: the named group, or of a half-way reading the one of
+// the two nearer "00" (either lines the prints up to half a group; the smaller change is kept).
+int Vernier_GroupToEnter(const VernierReading& reading);
 // The label as printed: "09" .. "00", "-1" .. "-9".
 std::string Vernier_LabelText(int label);
 const char* Vernier_FamilyName(VernierFamily family);

@@ -286,6 +286,9 @@ double labelInk(const InkMap& ink, const Frame& fr, double s, double len, double
     return n ? sum / n : 0;
 }
 
+// Beyond this standard error the fit is not trusted to place the prints within a group.
+constexpr double CERTAIN_SIGMA = 0.12;
+
 void verdict(VernierReading* r, const Line& l, const FamilyShape& shape) {
     double k0 = -l.a / l.b;
     r->estimate = 10 - k0;
@@ -304,7 +307,15 @@ void verdict(VernierReading* r, const Line& l, const FamilyShape& shape) {
     double frac = r->estimate - r->group;
     r->neighbour = std::fabs(frac) > 0.25 ? r->group + (frac > 0 ? 1 : -1) : r->group;
     r->confidence = std::clamp(1 - (std::fabs(frac) + 2 * r->sigma) / 0.5, 0.0, 1.0);
-    r->highConfidence = std::fabs(frac) + 3 * r->sigma < 0.5 && r->sigma < 0.12;
+    r->highConfidence = std::fabs(frac) + 3 * r->sigma < 0.5 && r->sigma < CERTAIN_SIGMA;
+    r->halfway = r->neighbour != r->group;
+    // Sure of the answer it gives: the whole spread inside the named group's half-width, or
+    // for a half-way reading between the centres of its two groups. A spread that reaches
+    // across a group centre and a half-way point at once could be either answer.
+    double lo = r->estimate - 3 * r->sigma, hi = r->estimate + 3 * r->sigma;
+    bool onGroup = lo > r->group - 0.5 && hi < r->group + 0.5;
+    bool betweenTwo = r->halfway && lo >= std::min(r->group, r->neighbour) && hi <= std::max(r->group, r->neighbour);
+    r->certain = r->sigma < CERTAIN_SIGMA && (onGroup || betweenTwo);
     if (r->estimate > 9.5 || r->estimate < -9.5) {
         r->status = VERNIER_OUT_OF_RANGE;
         char text[120];
@@ -312,6 +323,7 @@ void verdict(VernierReading* r, const Line& l, const FamilyShape& shape) {
                       r->estimate, r->estimate > 0 ? "09" : "-9");
         r->reason = text;
         r->highConfidence = false;
+        r->certain = false;
         return;
     }
     r->status = VERNIER_READ;
@@ -479,10 +491,16 @@ VernierReading Vernier_Read(const VernierImage& image) {
             best.status = VERNIER_TWO_CANDIDATES;
             best.reason = text;
             best.highConfidence = false;
+            best.certain = false;
             break;
         }
     }
     return best;
+}
+
+int Vernier_GroupToEnter(const VernierReading& reading) {
+    if (!reading.halfway) return reading.group;
+    return std::abs(reading.neighbour) < std::abs(reading.group) ? reading.neighbour : reading.group;
 }
 
 void Vernier_MarkGroups(VernierImage* image, const VernierReading& reading) {

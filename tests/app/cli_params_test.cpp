@@ -1,4 +1,7 @@
 // The params and config subcommands: the dialog's validation and delivery from the command line.
+#include <sys/wait.h>
+
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 
@@ -128,3 +131,104 @@ TEST_F(CliParamsTest, NotConnectedRefusesEveryChange) {
 }
 
 }  // namespace
+
+// The program itself: what its exit status and messages say about a run, for every kind of
+// outcome, against the virtual printer in a temporary folder.
+#ifdef HEADALIGN_BIN
+struct ProgramRun {
+    int status = -1;
+    std::string out, err;
+};
+
+ProgramRun runProgram(const std::string& args, const std::string& folder) {
+    ProgramRun r;
+    std::string out = folder + "/stdout", err = folder + "/stderr";
+    int st = std::system((std::string(HEADALIGN_BIN) + " " + args + " >" + out + " 2>" + err + " </dev/null").c_str());
+    r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+    r.out = readFileBytes(out);
+    r.err = readFileBytes(err);
+    return r;
+}
+
+size_t occurrences(const std::string& text, const std::string& what) {
+    size_t n = 0;
+    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
+    return n;
+}
+
+TEST(CliProgram, ExitStatusAndMessageTellWhatHappened) {
+    TempDir work;
+    std::filesystem::create_directories(work.path + "/logs");
+    const std::string vp = "--virtual-printer " + work.path + "/printer --log-dir " + work.path + "/logs --fast-clock ";
+    struct Row {
+        std::string args;
+        int status;
+        std::string message;  // on standard error, exactly once ("" = nothing asked)
+        bool printed;         // stdout names a printed picture
+    };
+    const Row rows[] = {
+        {"--virtual-printer '' params show", 2, "--virtual-printer needs a folder", false},
+        {"--log-dir '' pattern 19", 2, "--log-dir needs a folder", false},
+        {"--frob", 2, "unknown option '--frob'", false},
+        {"--fast-clock pattern 19", 2, "--fast-clock goes with --virtual-printer", false},
+        {vp + "pattern 19 --frob", 2, "unknown option '--frob'", false},
+        {vp + "pattern 21x", 2, "unknown pattern '21x'", false},
+        {vp + "pattern 19", 0, "", true},
+        {vp + "pattern 0", 1, "no such pattern 0", false},
+        {vp + "pattern 15", 1, "no such pattern 15", false},
+        {vp + "pattern 20", 1, "no such pattern 20", false},
+        {vp + "pattern 255", 1, "no such pattern 255", false},
+        {vp + "adjust 0", 1, "no such pattern: adjustment 0", false},
+        {vp + "adjust 4", 1, "no such pattern: adjustment 4", false},
+        {vp + "adjust 16", 1, "no such pattern: adjustment 16", false},
+        {vp + "adjust 255", 1, "no such pattern: adjustment 255", false},
+        {vp + "params import --frob", 2, "unknown option '--frob'", false},
+        {vp + "params set --frob", 2, "unknown option '--frob'", false},
+        {vp + "params import " + work.path + "/none.dat --yes", 1, "import Fail!", false},
+        {vp + "--virtual-printer /dev/null/x pattern 19", 1, "cannot use the virtual printer folder", false},
+        {vp + "--log-dir " + work.path + "/none pattern 19", 0, "the log folder " + work.path + "/none does not exist", true},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.args);
+        ProgramRun r = runProgram(row.args, work.path);
+        EXPECT_EQ(r.status, row.status) << r.err;
+        if (!row.message.empty()) {
+            EXPECT_EQ(occurrences(r.err, row.message), 1u) << r.err;
+        }
+        EXPECT_EQ(r.out.find("printed: ") != std::string::npos, row.printed) << r.out;
+    }
+    // An undefined number keeps its trace line (the last job of the minute owns the trace file).
+    ASSERT_EQ(runProgram(vp + "pattern 255", work.path).status, 1);
+    bool traced = false;
+    for (const auto& e : std::filesystem::directory_iterator(work.path + "/logs"))
+        traced = traced || readFileBytes(e.path().string()).find("未定义pattern:255") != std::string::npos;
+    EXPECT_TRUE(traced);
+}
+
+// A log folder whose trace path is longer than 255 characters: the trace goes to its own file,
+// never to a file named by the path cut short; a name the system cannot take turns the log
+// files off for the job with a message, and the job still runs.
+TEST(CliProgram, LongLogPathsAreNeverCut) {
+    TempDir work;
+    std::string dir = work.path + "/" + std::string(100, 'd') + "/" + std::string(100, 'd');
+    ASSERT_LT(dir.size(), 251u);
+    dir += std::string(251 - dir.size(), 'd');
+    std::filesystem::create_directories(dir);
+    std::string cut = dir + "/Y20";  // the first 255 characters of every trace path in this folder
+    std::ofstream(cut) << "keep";
+    const std::string vp = "--virtual-printer " + work.path + "/printer --fast-clock ";
+    ProgramRun r = runProgram(vp + "--log-dir " + dir + " pattern 19", work.path);
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(readFileBytes(cut), "keep");
+    size_t traces = 0;
+    for (const auto& e : std::filesystem::directory_iterator(dir))
+        if (e.path().filename().string().size() == 18 && e.path().extension() == ".txt")
+            traces += readFileBytes(e.path().string()).find("喷嘴测试") != std::string::npos;
+    EXPECT_EQ(traces, 1u);
+
+    std::string tooLong = work.path + "/" + std::string(300, 'n');
+    r = runProgram(vp + "--log-dir " + tooLong + " pattern 19", work.path);
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(occurrences(r.err, "log files are off for this job"), 1u) << r.err;
+}
+#endif

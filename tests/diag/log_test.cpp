@@ -4,6 +4,7 @@
 #include <thread>
 
 #include <filesystem>
+#include <fstream>
 
 #include "diag/log.h"
 #include "platform/logdir.h"
@@ -151,5 +152,36 @@ TEST_F(LogTest, LinesFromTwoThreadsDoNotInterleave) {
     }
     EXPECT_EQ(lines, 100u);
 }
+
+#ifndef _WIN32  // there the C library opens no path beyond MAX_PATH
+// Folders whose trace path passes 255 characters: written at full length, never to the file
+// the path cut short would name; a name the file system cannot take turns logging off for the
+// job with the reason, and the next job in a usable folder logs again.
+TEST_F(LogTest, LongFolderPathsAreKeptWholeOrRefused) {
+    std::string deep = dir() + "/" + std::string(120, 'a') + "/" + std::string(120, 'b');
+    std::filesystem::create_directories(deep);
+    const std::string cut = (deep + "/Y20261206_2103.txt").substr(0, 255);
+    std::ofstream(cut) << "keep";
+    LogDir_Set(deep);
+    Log_Open();
+    EXPECT_TRUE(Log_IsTraceOpen());
+    EXPECT_EQ(Log_OpenProblem(), "");
+    ::testing::internal::CaptureStdout();
+    Log_Trace("deep");
+    ::testing::internal::GetCapturedStdout();
+    EXPECT_EQ(readFileBytes(deep + "/Y20261206_2103.txt"), "deep\r\n");
+    EXPECT_EQ(readFileBytes(cut), "keep");
+
+    LogDir_Set(dir() + "/" + std::string(300, 'n'));
+    Log_Open();
+    EXPECT_FALSE(Log_IsTraceOpen());
+    EXPECT_FALSE(Log_IsErrorOpen());
+    EXPECT_NE(Log_OpenProblem().find("too long"), std::string::npos) << Log_OpenProblem();
+    LogDir_Set(dir());
+    Log_Open();
+    EXPECT_TRUE(Log_IsTraceOpen());
+    EXPECT_EQ(Log_OpenProblem(), "");
+}
+#endif
 
 }  // namespace

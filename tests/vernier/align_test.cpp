@@ -21,6 +21,7 @@ class AlignLoop : public ::testing::Test {
   protected:
     TempDir printer, logs, scans;
     CliOptions options;
+    int scanCount = 0;
     void SetUp() override {
         options.virtualPrinterDir = printer.path;
         options.logDir = logs.path;
@@ -36,7 +37,7 @@ class AlignLoop : public ::testing::Test {
         return bytes.size() > offset ? uint8_t(bytes[offset]) : 0;
     }
     // Prints the adjustment and writes a simulated scan of it; returns the file.
-    std::string printAndScan(int type, double dpi, double angle) {
+    std::string printAndScan(int type, double dpi, double angle, double blurPx = 0.7) {
         EXPECT_EQ(Cli_RunJob("adjust", {std::to_string(type)}, options), 0);
         std::filesystem::path last;
         for (const auto& e : std::filesystem::directory_iterator(printer.path + "/jobs"))
@@ -53,10 +54,11 @@ class AlignLoop : public ::testing::Test {
         s.dpi = dpi;
         s.angleDeg = angle;
         s.jpegQuality = 85;
+        s.blurPx = blurPx;
         VernierImage scan = Scan_Simulate(paper, number("x_dpi") / number("scale_x"), number("y_dpi") / number("scale_y"), s);
         std::vector<uint8_t> jpeg;
         EXPECT_TRUE(Vernier_EncodeJpeg(scan, 92, &jpeg));
-        std::string file = scans.path + "/scan" + std::to_string(type) + ".jpg";
+        std::string file = scans.path + "/scan" + std::to_string(type) + "_" + std::to_string(++scanCount) + ".jpg";
         std::ofstream(file, std::ios::binary).write(reinterpret_cast<const char*>(jpeg.data()), long(jpeg.size()));
         return file;
     }
@@ -87,7 +89,7 @@ TEST_F(AlignLoop, OneCorrectionLinesUpGroupZero) {
         EXPECT_GE(std::fabs(before.estimate), 1.0) << "type " << c.type;
         EXPECT_EQ(Cli_AlignCommand({std::to_string(c.type), "--verify"}, options), 1) << "type " << c.type;
         EXPECT_EQ(Cli_AlignCommand({std::to_string(c.type), "--scan", scan, "--apply"}, options), 0);
-        EXPECT_EQ(stored(uint8_t(c.offset)), 10 + before.group) << "type " << c.type;
+        EXPECT_EQ(stored(uint8_t(c.offset)), 10 + Vernier_GroupToEnter(before)) << "type " << c.type;
         EXPECT_EQ(Cli_AlignCommand({std::to_string(c.type), "--verify"}, options), 0) << "type " << c.type;
     }
 }
@@ -101,7 +103,7 @@ TEST_F(AlignLoop, SecondPassValuesWithHd) {
     VernierReading before = readFile(scan);
     ASSERT_EQ(before.status, VERNIER_READ) << before.reason;
     EXPECT_EQ(Cli_AlignCommand({"6", "--scan", scan, "--apply", "--hd"}, options), 0);
-    EXPECT_EQ(stored(0x2b), 10 + before.group);
+    EXPECT_EQ(stored(0x2b), 10 + Vernier_GroupToEnter(before));
     EXPECT_EQ(stored(0x04), 0);
     EXPECT_EQ(Cli_AlignCommand({"6", "--verify", "--hd"}, options), 0);
     Job_SetHdMode(false);
@@ -130,6 +132,72 @@ TEST_F(AlignLoop, RefusesScansItCannotReadOrOfAnotherMode) {
     EXPECT_EQ(Cli_AlignCommand({"pass4", "--scan", scan}, options), 2);
     EXPECT_EQ(Cli_AlignCommand({"photo"}, options), 2);
     EXPECT_EQ(Cli_AlignCommand({"photo", "--scan", scan, "--verify"}, options), 2);
+}
+
+// What --apply does with each kind of reading and outcome, and what it says: a sharp half-way
+// reading is certain, an uncertain one waits for --force, and a failure names its cause.
+TEST_F(AlignLoop, ApplyOutcomesAndTheirMessages) {
+    configure(50, 0);  // the ideal printer without correction: "00" and "-1" meet half-way
+    const std::string halfway = printAndScan(5, 300, 0.8);
+    ASSERT_EQ(Cli_ParamsCommand({"set", "bidirTextHigh=10", "bidirPhoto=10"}, options), 0);
+    VernierReading sharp = readFile(halfway);
+    ASSERT_EQ(sharp.status, VERNIER_READ) << sharp.reason;
+    EXPECT_TRUE(sharp.halfway) << sharp.estimate;
+    EXPECT_TRUE(sharp.certain) << sharp.estimate << " +/- " << sharp.sigma;
+    EXPECT_EQ(Vernier_GroupToEnter(sharp), 0);
+    configure(50, -80);
+    const std::string off = printAndScan(5, 300, 0);
+    VernierReading offReading = readFile(off);
+    ASSERT_TRUE(offReading.certain && Vernier_GroupToEnter(offReading) > 0) << offReading.estimate;
+    // A blurred 150-dpi scan of the photo mode whose reading the measurement is not sure of.
+    configure(26, -28);
+    std::string blurred;
+    VernierReading unsure;
+    for (double blur : {1.2, 1.4, 1.6, 1.8, 1.3, 1.5}) {
+        blurred = printAndScan(10, 150, 0.5, blur);
+        unsure = readFile(blurred);
+        if (unsure.status == VERNIER_READ && !unsure.certain) break;
+    }
+    ASSERT_TRUE(unsure.status == VERNIER_READ && !unsure.certain) << unsure.reason;
+    const int unsureAmount = Vernier_GroupToEnter(unsure);
+
+    CliOptions noPrinter = options;
+    noPrinter.virtualPrinterDir.clear();
+    noPrinter.fastClock = false;
+    const std::string missing = scans.path + "/no/such/folder/marked.png";
+    struct Row {
+        std::vector<std::string> args;
+        bool printer;
+        int status;
+        const char* says;  // on standard output
+        uint8_t textHigh, photo;  // stored afterwards
+    };
+    const Row rows[] = {
+        {{"5", "--scan", halfway}, true, 0, "; certain", 10, 10},
+        {{"5", "--scan", halfway, "--apply"}, true, 0, "nothing to apply: \"00\" lines up to half a group", 10, 10},
+        {{"5", "--scan", halfway, "--marked", missing}, true, 1, "entry: bidirTextHigh", 10, 10},
+        {{"5", "--scan", off, "--apply", "--marked", missing}, true, 1, "not applied: the marked scan could not be written", 10, 10},
+        {{"5", "--scan", off, "--force"}, true, 2, "", 10, 10},
+        {{"5", "--scan", off, "--apply", "--frob"}, true, 2, "", 10, 10},
+        {{"5", "--scan", off, "--apply"}, false, 1, "not applied: no printer is connected", 10, 10},
+        {{"10", "--scan", blurred, "--apply"}, true, 1, "not applied: the reading is not certain", 10, 10},
+        {{"10", "--scan", blurred}, true, 0, "not certain", 10, 10},
+        {{"10", "--scan", blurred, "--apply", "--force"}, true, unsureAmount < -10 ? 1 : 0, "", 10,
+         uint8_t(unsureAmount < -10 ? 10 : 10 + unsureAmount)},
+        {{"5", "--scan", off, "--apply"}, true, 0, "applied and saved", uint8_t(10 + Vernier_GroupToEnter(offReading)),
+         uint8_t(unsureAmount < -10 ? 10 : 10 + unsureAmount)},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.args[0] + " " + row.args.back() + (row.printer ? "" : " (no printer)"));
+        testing::internal::CaptureStdout();
+        int status = Cli_AlignCommand(row.args, row.printer ? options : noPrinter);
+        std::string out = testing::internal::GetCapturedStdout();
+        EXPECT_EQ(status, row.status) << out;
+        EXPECT_NE(out.find(row.says), std::string::npos) << out;
+        EXPECT_EQ(stored(0x03), row.textHigh);
+        EXPECT_EQ(stored(0x20), row.photo);
+    }
+    EXPECT_FALSE(fileExists(missing));
 }
 
 }  // namespace

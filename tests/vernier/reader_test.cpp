@@ -33,18 +33,26 @@ ScanSettings randomScan(std::mt19937& rng, double dpi) {
 }
 
 struct Tally {
-    int right = 0, wrong = 0, refused = 0, wrongSure = 0;
+    int right = 0, wrong = 0, refused = 0, wrongSure = 0, uncertain = 0, certainWrong = 0;
     std::map<std::pair<int, int>, int> table;  // (expected x2, named group x2 or 99 refused)
     void add(double expected, const VernierReading& r) {
         int key = r.status == VERNIER_READ ? r.group * 2 : 99;
         ++table[{int(std::lround(expected * 2)), key}];
+        // A certain reading claims where the prints meet: on its group, or between its two.
+        if (r.status == VERNIER_READ && !r.certain) ++uncertain;
+        if (r.status == VERNIER_READ && r.certain) {
+            double lo = r.halfway ? std::min(r.group, r.neighbour) : r.group - 0.5;
+            double hi = r.halfway ? std::max(r.group, r.neighbour) : r.group + 0.5;
+            if (expected < lo - 0.05 || expected > hi + 0.05) ++certainWrong;
+        }
         if (r.status != VERNIER_READ) ++refused;
         else if (rightGroup(expected, r.group)) ++right;
         else ++wrong, wrongSure += r.highConfidence ? 1 : 0;
     }
     int total() const { return right + wrong + refused; }
     void print() const {
-        std::printf("right %d, wrong %d (sure %d), cannot read %d of %d\n", right, wrong, wrongSure, refused, total());
+        std::printf("right %d, wrong %d (sure %d), cannot read %d of %d; uncertain %d, certain but wrong %d\n", right,
+                    wrong, wrongSure, refused, total(), uncertain, certainWrong);
         int lastExpected = 1000;
         for (const auto& [k, n] : table) {
             if (k.first != lastExpected) std::printf("\n  expected %+5.1f:", k.first / 2.0);
@@ -73,6 +81,9 @@ TEST_F(ReaderTest, ExactPaperOfEveryModeAcrossTheRange) {
             ASSERT_EQ(r.status, VERNIER_READ) << "mode " << m.type << " target " << target << ": " << r.reason;
             EXPECT_NEAR(r.estimate, zero - cols / 2.0, 0.08) << "mode " << m.type;
             EXPECT_EQ(r.highConfidence, std::fabs(target - std::round(target)) < 0.1) << "mode " << m.type;
+            // Half-way is an answer, not a doubt: the exact paper is certain either way.
+            EXPECT_EQ(r.halfway, std::fabs(target - std::round(target)) > 0.4) << "mode " << m.type;
+            EXPECT_TRUE(r.certain) << "mode " << m.type << " target " << target;
             EXPECT_EQ(r.family, Vernier_FamilyOfAdjustment(m.type));
             EXPECT_EQ(r.groups.size(), 19u);
         }
@@ -87,6 +98,7 @@ TEST_F(ReaderTest, BeyondTheRangeIsNotReadAsTheLastGroup) {
         VernierReading r = Vernier_Read(bench.print(m.type, errorForColumns(m, columnsFor(zero, target))).square());
         EXPECT_EQ(r.status, VERNIER_OUT_OF_RANGE) << r.reason;
         EXPECT_FALSE(r.highConfidence);
+        EXPECT_FALSE(r.certain);
     }
 }
 
@@ -138,6 +150,7 @@ TEST_F(ReaderTest, ScannedSweep) {
     }
     tally.print();
     EXPECT_EQ(tally.wrongSure, 0);
+    EXPECT_EQ(tally.certainWrong, 0);
     EXPECT_EQ(tally.wrong, 0);
     EXPECT_GE(tally.right, int(std::ceil(0.98 * tally.total())));
 }
@@ -215,6 +228,7 @@ TEST_F(ReaderTest, HeavyBlurIsTooBlurredNeverAGuess) {
     VernierReading r = Vernier_Read(Scan_Simulate(p.image, p.xDpi, p.yDpi, s));
     EXPECT_NE(r.status, VERNIER_READ) << "named " << r.group << " est " << r.estimate << " sigma " << r.sigma;
     EXPECT_FALSE(r.highConfidence);
+    EXPECT_FALSE(r.certain);
 }
 
 TEST(VernierImageFiles, PngAndJpegRoundTripsAndBadFiles) {

@@ -59,12 +59,11 @@ bool WxVernier_ReadInto(int row, const std::string& scanPath, std::string* messa
                    ", not this row's print";
         return false;
     }
-    bool sure = r.highConfidence || (r.neighbour != r.group && r.sigma < 0.15);
-    if (!sure) {
-        *message = "not sure enough: the prints meet near \"" + Vernier_LabelText(r.group) + "\"; check the print";
+    if (!r.certain) {
+        *message = "not certain: the prints meet near \"" + Vernier_LabelText(r.group) + "\"; check the print";
         return false;
     }
-    return WxDialog_Type(ROWS[row].entry, std::to_string(r.group));
+    return WxDialog_Type(ROWS[row].entry, std::to_string(Vernier_GroupToEnter(r)));
 #else
     (void)row, (void)scanPath;
     *message = "this build has no vernier reader";
