@@ -28,9 +28,21 @@ namespace {
 // right-to-left print by 2 columns back.
 constexpr int ENTRY_PER_GROUP = 1;
 
+// The feed-step print feeds `feedStepsPerMeter` motor steps between its two crosses, whatever
+// the step value: one metre of paper on a printer whose steps are true. The crosses are drawn at
+// the same place in both swaths, so they lie exactly one feed apart.
+constexpr double NOMINAL_FEED_MM = 1000.0;
+// A step value of 10000 leaves the feed constant as it is; a larger one gives fewer steps per
+// dot row. Paper that moved `measured` mm for the print's steps moves measured / nominal of the
+// intended length per step, so the rows come out true with 10000 x measured / nominal, the
+// current value playing no part (the print's feed does not depend on it).
+constexpr double STEP_SCALE = 10000.0;
+// Further off than this is a misread rule or the wrong print, not a feed to correct.
+constexpr double MEASURE_TOLERANCE = 0.10;
+
 struct AlignArgs {
     int type = -1;
-    std::string scan, marked;
+    std::string scan, marked, measured;
     bool apply = false, verify = false, hd = false, force = false;
 };
 
@@ -40,13 +52,19 @@ int usage(const char* what) {
 }
 
 int parse(const std::vector<std::string>& args, AlignArgs* a) {
-    if (args.empty()) return usage("name the mode (5..10 or text-high .. photo)");
+    if (args.empty()) return usage("name the mode (5..10 or text-high .. photo, 11..15 or pass4 .. pass2)");
     a->type = Cli_JobNumber("adjust", args[0]);
-    if (a->type < 5 || a->type > 10) return usage("the mode is a bidirectional adjustment 5..10");
+    if (a->type < 5 || a->type > 15)
+        return usage("the mode is a bidirectional adjustment 5..10 or a feed step 11..15");
+    bool measuredGiven = false;
     for (size_t i = 1; i < args.size(); ++i) {
         const std::string& w = args[i];
         if ((w == "--scan" || w == "--marked") && i + 1 < args.size())
             (w == "--scan" ? a->scan : a->marked) = args[++i];
+        else if (w == "--measured" && i + 1 < args.size()) {
+            a->measured = args[++i];
+            measuredGiven = true;
+        } else if (w == "--measured") return usage("--measured needs the distance in millimetres");
         else if (w == "--apply") a->apply = true;
         else if (w == "--verify") a->verify = true;
         else if (w == "--hd") a->hd = true;
@@ -55,6 +73,13 @@ int parse(const std::vector<std::string>& args, AlignArgs* a) {
         else if (w.compare(0, 1, "-") == 0) return usage(("unknown option '" + w + "'").c_str());
         else return usage(("unknown word '" + w + "'").c_str());
     }
+    if (a->type >= 11) {
+        if (!measuredGiven) return usage("a feed step takes --measured MM, the distance between its crosses");
+        if (!a->scan.empty() || a->verify || a->hd || a->force || !a->marked.empty())
+            return usage("a feed step takes only --measured MM and --apply");
+        return 0;
+    }
+    if (measuredGiven) return usage("--measured goes with a feed step 11..15 (pass4 .. pass2)");
     if (a->verify == !a->scan.empty()) return usage("give either --scan FILE or --verify");
     if (a->apply && a->verify) return usage("--apply goes with --scan");
     if (a->force && !a->apply) return usage("--force goes with --apply");
@@ -78,6 +103,76 @@ struct TracesAside {
     }
 };
 
+// Why the console did not take the entry: the cause, not a guess. Its own box, echoed above,
+// gives the details.
+const char* whyNotApplied(int status) {
+    if (status == 2) return "the entry could not be given to the console (see the message above)";
+    if (!consoleState()->printerConnected) return "no printer is connected (its parameter record could not be read)";
+    std::vector<DialogModelBox> boxes = DialogModel_Boxes();
+    for (ConsoleMessage m : {MSG_SAVE_FAIL, MSG_SHARED_BUSY, MSG_NOT_CONNECTED})
+        if (!boxes.empty() && boxes.back().text == consoleText(m).text) return "the save did not reach the printer";
+    return "the console refused the entry";
+}
+
+// The step value from the distance measured between the feed-step print's crosses.
+int measured(const AlignArgs& a, const CliOptions& options) {
+    const char* field = Cli_FeedStepField(a.type);
+    const char* text = a.measured.c_str();
+    char* end = nullptr;
+    errno = 0;
+    double mm = std::strtod(text, &end);
+    if (a.measured.empty() || end == text || *end != '\0' || errno == ERANGE || !std::isfinite(mm)) {
+        std::fprintf(stderr, "headalign: align: '%s' is not a distance in millimetres\n", text);
+        return 1;
+    }
+    if (mm <= 0 || std::fabs(mm - NOMINAL_FEED_MM) > NOMINAL_FEED_MM * MEASURE_TOLERANCE) {
+        std::fprintf(stderr,
+                     "headalign: align: %s mm is out of reason: the crosses lie %.1f mm apart on a true "
+                     "feed; measure from the centre of one cross to the centre of the other "
+                     "(accepted %.1f .. %.1f mm)\n",
+                     text, NOMINAL_FEED_MM, NOMINAL_FEED_MM * (1 - MEASURE_TOLERANCE),
+                     NOMINAL_FEED_MM * (1 + MEASURE_TOLERANCE));
+        return 1;
+    }
+    const double exact = STEP_SCALE * mm / NOMINAL_FEED_MM;
+    const long proposal = std::lround(exact);
+    if (proposal < 1 || proposal > 65535) {
+        std::fprintf(stderr, "headalign: align: %s would become %ld; a step is 1 to 65535\n", field, proposal);
+        return 1;
+    }
+    long current = 0;
+    bool known = false;
+    {
+        // Traces and the console's own boxes go to standard error while the record is read.
+        TracesAside aside;
+        known = Cli_ReadParamField(field, options, &current);
+    }
+    // The measurement as precise as it was typed (a rule reads to 0.5 mm, a caliper finer).
+    size_t dot = a.measured.find('.');
+    int digits = dot == std::string::npos ? 1 : static_cast<int>(std::min<size_t>(3, a.measured.size() - dot - 1));
+    digits = std::max(1, digits);
+    std::printf("nominal %.1f mm, measured %.*f mm: %s = %.0f x %.*f / %.1f = %ld", NOMINAL_FEED_MM, digits, mm,
+                field, STEP_SCALE, digits, mm, NOMINAL_FEED_MM, proposal);
+    if (known) std::printf(" (now %ld)\n", current);
+    else std::printf(" (the current value could not be read)\n");
+    std::printf("entry: %s \"设为:\" %ld\n", field, proposal);
+    if (!a.apply) return 0;
+    if (!known) {
+        std::printf("not applied: no printer is connected (its parameter record could not be read)\n");
+        return 1;
+    }
+    if (current == proposal) {
+        std::printf("nothing to apply: %s is already %ld\n", field, proposal);
+        return 0;
+    }
+    std::fflush(stdout);
+    int status = Cli_ParamsCommand({"set", std::string(field) + "=" + std::to_string(proposal)}, options);
+    std::fflush(stderr);
+    if (status == 0) std::printf("applied and saved\n");
+    else std::printf("not applied: %s\n", whyNotApplied(status));
+    return status == 0 ? 0 : 1;
+}
+
 #ifdef HEADALIGN_HAVE_VERNIER
 double numberAfter(const std::string& text, const char* key) {
     size_t at = text.find(key);
@@ -97,17 +192,6 @@ void describe(const VernierReading& r) {
         std::printf("lines up at: \"%s\"", Vernier_LabelText(r.group).c_str());
     std::printf("; estimate %+.2f groups +/- %.2f; %s\n", r.estimate, r.sigma,
                 r.certain ? "certain" : "not certain: the spread reaches another group");
-}
-
-// Why the console did not take the entry: the cause, not a guess. Its own box, echoed above,
-// gives the details.
-const char* whyNotApplied(int status) {
-    if (status == 2) return "the entry could not be given to the console (see the message above)";
-    if (!consoleState()->printerConnected) return "no printer is connected (its parameter record could not be read)";
-    std::vector<DialogModelBox> boxes = DialogModel_Boxes();
-    for (ConsoleMessage m : {MSG_SAVE_FAIL, MSG_SHARED_BUSY, MSG_NOT_CONNECTED})
-        if (!boxes.empty() && boxes.back().text == consoleText(m).text) return "the save did not reach the printer";
-    return "the console refused the entry";
 }
 
 int scan(const AlignArgs& a, const CliOptions& options) {
@@ -243,9 +327,16 @@ const char* Cli_AlignField(int jobType, bool hd) {
     return FIELDS[jobType - 5][hd ? 1 : 0];
 }
 
+const char* Cli_FeedStepField(int jobType) {
+    static const char* const FIELDS[5] = {"stepPass4", "stepPass6", "stepPass8", "stepPass3", "stepPass2"};
+    if (jobType < 11 || jobType > 15) return nullptr;
+    return FIELDS[jobType - 11];
+}
+
 int Cli_AlignCommand(const std::vector<std::string>& args, const CliOptions& options) {
     AlignArgs a;
     if (int status = parse(args, &a)) return status;
+    if (a.type >= 11) return measured(a, options);
 #ifdef HEADALIGN_HAVE_VERNIER
     return a.verify ? verify(a, options) : scan(a, options);
 #else

@@ -465,6 +465,15 @@ int Cli_ConfigCommand(const std::vector<std::string>& args, const CliOptions& op
 int Cli_Params(int argc, char** argv) { return fromArgv(argc, argv, Cli_ParamsCommand); }
 int Cli_Config(int argc, char** argv) { return fromArgv(argc, argv, Cli_ConfigCommand); }
 
+bool Cli_ReadParamField(const std::string& name, const CliOptions& options, long* value) {
+    const FieldRow* f = findField(name);
+    if (!f || f->kind == F_INK_ORDER) return false;
+    Session session(options);
+    if (!session.start() || !needConnected()) return false;
+    *value = fieldValue(*f, consoleState()->currentRecord);
+    return true;
+}
+
 std::vector<std::string> Cli_ParamFieldNames(bool changeableOnly) {
     std::vector<std::string> names;
     for (const FieldRow& f : FIELDS)

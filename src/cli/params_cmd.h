@@ -18,5 +18,9 @@ int Cli_ConfigCommand(const std::vector<std::string>& args, const CliOptions& op
 int Cli_Params(int argc, char** argv);
 int Cli_Config(int argc, char** argv);
 
+// The value of one field (not inkOrder) as `params show` reads it; false, with the reason on
+// standard error, when no parameter record could be read.
+bool Cli_ReadParamField(const std::string& name, const CliOptions& options, long* value);
+
 // The field names of the parameter record, all or only those `params set` and `add` change.
 std::vector<std::string> Cli_ParamFieldNames(bool changeableOnly);

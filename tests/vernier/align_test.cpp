@@ -32,6 +32,19 @@ class AlignLoop : public ::testing::Test {
         std::ofstream(printer.path + "/printer.cfg")
             << "max_picture_width = 40000\nmax_picture_height = 40000\nbidir_error = " << ips << ":" << error1440 << "\n";
     }
+    // A printer whose paper moves `ppm` further per feed step than the steps say.
+    void configureFeed(int ppm) {
+        std::ofstream(printer.path + "/printer.cfg")
+            << "max_picture_width = 40000\nmax_picture_height = 40000\nfeed_error_ppm = " << ppm << "\n";
+    }
+    uint16_t storedWord(uint8_t offset) { return uint16_t(stored(offset) | stored(uint8_t(offset + 1)) << 8); }
+    // The record of the last job the virtual printer kept.
+    std::string lastJobEvents() {
+        std::filesystem::path last;
+        for (const auto& e : std::filesystem::directory_iterator(printer.path + "/jobs"))
+            if (e.path().extension() == ".jsonl" && e.path() > last) last = e.path();
+        return readFileBytes(last.string());
+    }
     uint8_t stored(uint8_t offset) {
         std::string bytes = readFileBytes(printer.path + "/record.bin");
         return bytes.size() > offset ? uint8_t(bytes[offset]) : 0;
@@ -198,6 +211,101 @@ TEST_F(AlignLoop, ApplyOutcomesAndTheirMessages) {
         EXPECT_EQ(stored(0x20), row.photo);
     }
     EXPECT_FALSE(fileExists(missing));
+}
+
+// Millimetres between the feed-step print's two crosses on the printed paper: the blank metre
+// between them is cut out of the picture, and the paper row where the second cross starts is
+// kept with the cut.
+double crossesApartMm(const std::string& events) {
+    size_t pic = events.rfind("\"event\":\"picture\"");
+    size_t origin = events.find("\"origin_row\":", pic), cut = events.find("\"at_row\":", pic);
+    size_t dpi = events.find("\"y_dpi\":", pic);
+    if (pic == std::string::npos || cut == std::string::npos) return 0;
+    double first = std::atof(events.c_str() + origin + 13), second = std::atof(events.c_str() + cut + 9);
+    return (second - first) * 25.4 / std::atof(events.c_str() + dpi + 8);
+}
+
+// Metres of paper moved by the feed after a print's last swath, as the printer was told it in
+// steps, on a printer that moves `ppm` further per step.
+double lastFeedMetres(const std::string& events, int ppm) {
+    size_t at = events.rfind("\"feed\":");
+    return at == std::string::npos ? 0 : std::atof(events.c_str() + at + 7) / 409600.0 * (1 + ppm / 1e6);
+}
+
+// The operator measures the crosses of a printer that feeds 1.5 % short and enters the proposal;
+// the production feed then lays down its rows as the ideal printer does, within a step. The
+// feed-step print itself feeds a fixed count of steps, so its crosses keep measuring the printer.
+TEST_F(AlignLoop, FeedStepFromTheMeasuredDistance) {
+    const double STEP_METRES = 1 / 409600.0;
+    ASSERT_EQ(Cli_ParamsCommand({"set", "stepPass4=10000", "stepPass2=10000"}, options), 0);
+    configureFeed(0);
+    ASSERT_EQ(Cli_RunJob("pattern", {"nozzle"}, options), 0);
+    const double ideal = lastFeedMetres(lastJobEvents(), 0);
+    ASSERT_GT(ideal, 0.02);
+
+    configureFeed(-15000);
+    ASSERT_EQ(Cli_RunJob("pattern", {"nozzle"}, options), 0);
+    EXPECT_GT(std::fabs(lastFeedMetres(lastJobEvents(), -15000) - ideal), ideal * 0.01);
+    ASSERT_EQ(Cli_RunJob("adjust", {"pass4"}, options), 0);
+    const double measured = crossesApartMm(lastJobEvents());
+    EXPECT_NEAR(measured, 985.0, 25.4 / 720);
+    char typed[32];
+    std::snprintf(typed, sizeof typed, "%.2f", measured);
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(Cli_AlignCommand({"pass4", "--measured", typed, "--apply"}, options), 0);
+    std::string out = testing::internal::GetCapturedStdout();
+    EXPECT_NE(out.find("nominal 1000.0 mm, measured " + std::string(typed) + " mm: stepPass4 = 10000 x"), std::string::npos) << out;
+    EXPECT_NE(out.find("(now 10000)\nentry: stepPass4 \"设为:\" 98"), std::string::npos) << out;
+    EXPECT_NE(out.find("applied and saved"), std::string::npos) << out;
+    EXPECT_EQ(storedWord(0x0a), std::lround(std::atof(typed) * 10));
+
+    ASSERT_EQ(Cli_RunJob("pattern", {"nozzle"}, options), 0);
+    EXPECT_NEAR(lastFeedMetres(lastJobEvents(), -15000), ideal, 1.5 * STEP_METRES);
+    ASSERT_EQ(Cli_RunJob("adjust", {"pass4"}, options), 0);
+    EXPECT_NEAR(crossesApartMm(lastJobEvents()), measured, 25.4 / 720);
+
+    CliOptions noPrinter = options;
+    noPrinter.virtualPrinterDir.clear();
+    noPrinter.fastClock = false;
+    struct Row {
+        std::vector<std::string> args;
+        bool printer;
+        int status;
+        const char* says;  // on standard output or standard error
+        uint16_t pass2;    // stored afterwards
+    };
+    const Row rows[] = {
+        {{"pass2", "--measured", "0"}, true, 1, "0 mm is out of reason", 10000},
+        {{"pass2", "--measured", "-998"}, true, 1, "out of reason", 10000},
+        {{"15", "--measured", "1100.1", "--apply"}, true, 1, "(accepted 900.0 .. 1100.0 mm)", 10000},
+        {{"15", "--measured", "899.9"}, true, 1, "out of reason", 10000},
+        {{"pass2", "--measured", "nan"}, true, 1, "'nan' is not a distance in millimetres", 10000},
+        {{"pass2", "--measured", "998,5"}, true, 1, "is not a distance", 10000},
+        {{"pass2", "--measured", "1e400"}, true, 1, "is not a distance", 10000},
+        {{"pass2", "--measured", ""}, true, 1, "is not a distance", 10000},
+        {{"pass2", "--measured"}, true, 2, "needs the distance", 10000},
+        {{"pass2"}, true, 2, "takes --measured MM", 10000},
+        {{"pass2", "--measured", "999", "--hd"}, true, 2, "takes only --measured MM and --apply", 10000},
+        {{"pass2", "--verify"}, true, 2, "", 10000},
+        {{"text-high", "--measured", "999"}, true, 2, "goes with a feed step", 10000},
+        {{"pass2", "--measured", "1010.04"}, true, 0, "stepPass2 = 10000 x 1010.04 / 1000.0 = 10100 (now 10000)", 10000},
+        {{"pass2", "--measured", "1010.04", "--apply"}, false, 1, "not applied: no printer is connected", 10000},
+        {{"15", "--measured", "1010.04", "--apply"}, true, 0, "applied and saved", 10100},
+        {{"15", "--measured", "1010.0", "--apply"}, true, 0, "nothing to apply: stepPass2 is already 10100", 10100},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.args[0] + " " + row.args.back() + (row.printer ? "" : " (no printer)"));
+        testing::internal::CaptureStdout();
+        testing::internal::CaptureStderr();
+        int status = Cli_AlignCommand(row.args, row.printer ? options : noPrinter);
+        std::string said = testing::internal::GetCapturedStdout() + testing::internal::GetCapturedStderr();
+        EXPECT_EQ(status, row.status) << said;
+        EXPECT_NE(said.find(row.says), std::string::npos) << said;
+        EXPECT_EQ(storedWord(0x30), row.pass2);
+    }
+    EXPECT_EQ(storedWord(0x0a), std::lround(std::atof(typed) * 10));
+    EXPECT_STREQ(Cli_FeedStepField(13), "stepPass8");
+    EXPECT_EQ(Cli_FeedStepField(10), nullptr);
 }
 
 }  // namespace
