@@ -179,10 +179,11 @@ int completion(std::string text) {
             if (end > start + 2) addUnique(entry(flags, command), word.substr(start, end - start));
         }
     }
-    std::vector<std::string> bidirectional;
+    // align takes the bidirectional modes and the feed steps.
+    std::vector<std::string> alignable;
     for (const std::string& n : Cli_JobNames("adjust")) {
         int type = Cli_JobNumber("adjust", n);
-        if (type >= 5 && type <= 10) bidirectional.push_back(n);
+        if (type >= 5 && type <= 15) alignable.push_back(n);
     }
     std::string data;
     data += "_headalign_commands='" + spaced(commands) + "'\n";
@@ -191,7 +192,7 @@ int completion(std::string text) {
     for (auto& [c, f] : flags) data += "_headalign_flags_" + c + "='" + spaced(f) + "'\n";
     data += "_headalign_names_pattern='" + spaced(Cli_JobNames("pattern")) + "'\n";
     data += "_headalign_names_adjust='" + spaced(Cli_JobNames("adjust")) + "'\n";
-    data += "_headalign_names_align='" + spaced(bidirectional) + "'\n";
+    data += "_headalign_names_align='" + spaced(alignable) + "'\n";
     data += "_headalign_fields='" + spaced(Cli_ParamFieldNames(true)) + "'\n";
     replace(&text, "@DATA@\n", data);
     std::cout << text;

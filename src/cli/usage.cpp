@@ -54,6 +54,14 @@ const UsageRow ROWS[] = {
      {"print the adjustment again; on the virtual printer read",
       "the printed paper and tell whether \"00\" lines up"},
      nullptr},
+    {K::Command, "align STEP --measured MM", 32,
+     {"propose the \"设为:\" value of feed step STEP (11..15 or",
+      "pass4, pass6, pass8, pass3, pass2) from the millimetres",
+      "measured between the two crosses of its print"},
+     "The feed-step print feeds one metre of paper between its crosses: they lie 1000.0 mm apart "
+     "on a true printer. The value proposed is 10000 x MM / 1000.0, rounded, whatever the current "
+     "value; MM outside 900..1100 is refused."},
+    {K::CommandOption, "[--apply]", 32, {"enter it and SAVE"}, nullptr},
 
     {K::Option, "--virtual-printer DIR", 25,
      {"use the built-in virtual printer; its state, job records",
