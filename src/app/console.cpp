@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "app/binding.h"
+#include "app/feed_measure.h"
 #include "app/param_files.h"
 #include "app/shared_record.h"
 #include "app/texts.h"
@@ -95,7 +96,7 @@ void onHdBox() {
 }
 
 intptr_t onCommand(DialogHandle dialog, int id, int notification) {
-    if (runPrintCommand(id)) return 1;
+    if (runPrintCommand(id) || onMeasureCommand(id)) return 1;
     switch (id) {
     case ID_SAVE: onSave(); return 1;
     case ID_EXIT:

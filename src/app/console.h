@@ -54,6 +54,12 @@ enum ConsoleControl : int {
     ID_BAND_MARGIN_SET = 1225,
     ID_BAND_WIDTH = 1229,
     ID_BAND_WIDTH_SET = 1232,
+    // "测量..." beside the feed-step rows: the step from a measured distance.
+    ID_MEASURE_PASS2 = 1240,
+    ID_MEASURE_PASS3 = 1241,
+    ID_MEASURE_PASS4 = 1242,
+    ID_MEASURE_PASS6 = 1243,
+    ID_MEASURE_PASS8 = 1244,
 };
 
 constexpr int CONSOLE_LAYOUT_ID = 103;

@@ -12,6 +12,7 @@
 #include <string>
 
 #include "app/console.h"
+#include "app/feed_measure.h"
 #include "app/texts.h"
 #include "cli/params_cmd.h"
 #include "job/print_job.h"
@@ -27,18 +28,6 @@ namespace {
 // too far shifts the meeting point by one group, and one unit of the correction moves the
 // right-to-left print by 2 columns back.
 constexpr int ENTRY_PER_GROUP = 1;
-
-// The feed-step print feeds `feedStepsPerMeter` motor steps between its two crosses, whatever
-// the step value: one metre of paper on a printer whose steps are true. The crosses are drawn at
-// the same place in both swaths, so they lie exactly one feed apart.
-constexpr double NOMINAL_FEED_MM = 1000.0;
-// A step value of 10000 leaves the feed constant as it is; a larger one gives fewer steps per
-// dot row. Paper that moved `measured` mm for the print's steps moves measured / nominal of the
-// intended length per step, so the rows come out true with 10000 x measured / nominal, the
-// current value playing no part (the print's feed does not depend on it).
-constexpr double STEP_SCALE = 10000.0;
-// Further off than this is a misread rule or the wrong print, not a feed to correct.
-constexpr double MEASURE_TOLERANCE = 0.10;
 
 struct AlignArgs {
     int type = -1;
@@ -117,29 +106,12 @@ const char* whyNotApplied(int status) {
 // The step value from the distance measured between the feed-step print's crosses.
 int measured(const AlignArgs& a, const CliOptions& options) {
     const char* field = Cli_FeedStepField(a.type);
-    const char* text = a.measured.c_str();
-    char* end = nullptr;
-    errno = 0;
-    double mm = std::strtod(text, &end);
-    if (a.measured.empty() || end == text || *end != '\0' || errno == ERANGE || !std::isfinite(mm)) {
-        std::fprintf(stderr, "headalign: align: '%s' is not a distance in millimetres\n", text);
+    FeedStepProposal p = proposeFeedStep(a.measured, field);
+    if (!p.ok) {
+        std::fprintf(stderr, "headalign: align: %s\n", p.refusal.c_str());
         return 1;
     }
-    if (mm <= 0 || std::fabs(mm - NOMINAL_FEED_MM) > NOMINAL_FEED_MM * MEASURE_TOLERANCE) {
-        std::fprintf(stderr,
-                     "headalign: align: %s mm is out of reason: the crosses lie %.1f mm apart on a true "
-                     "feed; measure from the centre of one cross to the centre of the other "
-                     "(accepted %.1f .. %.1f mm)\n",
-                     text, NOMINAL_FEED_MM, NOMINAL_FEED_MM * (1 - MEASURE_TOLERANCE),
-                     NOMINAL_FEED_MM * (1 + MEASURE_TOLERANCE));
-        return 1;
-    }
-    const double exact = STEP_SCALE * mm / NOMINAL_FEED_MM;
-    const long proposal = std::lround(exact);
-    if (proposal < 1 || proposal > 65535) {
-        std::fprintf(stderr, "headalign: align: %s would become %ld; a step is 1 to 65535\n", field, proposal);
-        return 1;
-    }
+    const long proposal = p.value;
     long current = 0;
     bool known = false;
     {
@@ -147,12 +119,7 @@ int measured(const AlignArgs& a, const CliOptions& options) {
         TracesAside aside;
         known = Cli_ReadParamField(field, options, &current);
     }
-    // The measurement as precise as it was typed (a rule reads to 0.5 mm, a caliper finer).
-    size_t dot = a.measured.find('.');
-    int digits = dot == std::string::npos ? 1 : static_cast<int>(std::min<size_t>(3, a.measured.size() - dot - 1));
-    digits = std::max(1, digits);
-    std::printf("nominal %.1f mm, measured %.*f mm: %s = %.0f x %.*f / %.1f = %ld", NOMINAL_FEED_MM, digits, mm,
-                field, STEP_SCALE, digits, mm, NOMINAL_FEED_MM, proposal);
+    std::printf("%s", p.arithmetic.c_str());
     if (known) std::printf(" (now %ld)\n", current);
     else std::printf(" (the current value could not be read)\n");
     std::printf("entry: %s \"设为:\" %ld\n", field, proposal);

@@ -95,6 +95,11 @@ struct DialogBackend {
     // The system's file dialog. true when the operator chose a file; its path in *path.
     bool (*fileDialog)(DialogHandle dialog, FileDialogKind kind, const FileDialogRequest& request,
                        std::string* path);
+    // A small modal box owned by the dialog asking for one line of text under `prompt`, its
+    // field holding `*text` at first. Dialog thread only; it blocks (the dialog's own messages
+    // wait) until the operator closes it. true with the line typed in *text when confirmed;
+    // false, *text untouched, when cancelled or closed.
+    bool (*promptText)(DialogHandle dialog, const char* title, const char* prompt, std::string* text);
 };
 
 // Installs a back end (nullptr restores the in-memory model). Before the dialog is created.

@@ -31,6 +31,8 @@ struct Model {
     int quitCode = 0;
     std::deque<std::string> files;  // "\x01" marks a cancel
     std::vector<DialogModelFileRequest> fileRequests;
+    std::deque<std::string> promptAnswers;  // FILE_CANCEL marks a cancel here too
+    std::vector<std::pair<std::string, std::string>> prompts;
 };
 Model model;
 
@@ -156,11 +158,21 @@ bool fileDialog(DialogHandle, FileDialogKind kind, const FileDialogRequest& r, s
     *path = answer;
     return true;
 }
+bool promptText(DialogHandle, const char* title, const char* prompt, std::string* text) {
+    model.prompts.emplace_back(title ? title : "", prompt ? prompt : "");
+    if (model.promptAnswers.empty()) return false;
+    std::string answer = model.promptAnswers.front();
+    model.promptAnswers.pop_front();
+    if (answer == FILE_CANCEL) return false;
+    *text = answer;
+    return true;
+}
 
 const DialogBackend modelBackend{create,      destroy,     postQuit,   runLoop,   show,
                                  setTitle,    setIcon,     setText,    getText,   setCheck,
                                  isChecked,   enable,      showControl, listClear, listAdd,
-                                 listSelect,  listSelection, listCount, messageBox, fileDialog};
+                                 listSelect,  listSelection, listCount, messageBox, fileDialog,
+                                 promptText};
 
 int systemBox(const char* text, const char* caption, int buttons, int icon) {
     return recordBox(text, caption, buttons, icon, false);
@@ -249,3 +261,6 @@ void DialogModel_SetBoxEcho(void (*echo)(const DialogModelBox&)) {
 void DialogModel_QueueFile(const std::string& path) { model.files.push_back(path); }
 void DialogModel_QueueFileCancel() { model.files.push_back(FILE_CANCEL); }
 std::vector<DialogModelFileRequest> DialogModel_FileRequests() { return model.fileRequests; }
+void DialogModel_QueuePromptAnswer(const std::string& text) { model.promptAnswers.push_back(text); }
+void DialogModel_QueuePromptCancel() { model.promptAnswers.push_back(FILE_CANCEL); }
+std::vector<std::pair<std::string, std::string>> DialogModel_Prompts() { return model.prompts; }

@@ -61,3 +61,9 @@ void DialogModel_SetBoxEcho(void (*echo)(const DialogModelBox& box));
 void DialogModel_QueueFile(const std::string& path);
 void DialogModel_QueueFileCancel();
 std::vector<DialogModelFileRequest> DialogModel_FileRequests();
+
+// Text prompts: answered in order by queued lines; an empty queue cancels. Each prompt asked
+// is recorded as its title and prompt text.
+void DialogModel_QueuePromptAnswer(const std::string& text);
+void DialogModel_QueuePromptCancel();
+std::vector<std::pair<std::string, std::string>> DialogModel_Prompts();

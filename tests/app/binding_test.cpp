@@ -72,6 +72,52 @@ TEST_F(SaveTest, StepEntriesSetTheirFieldsAndEmpty) {
     EXPECT_EQ(r[0x30] | r[0x31] << 8, 65535);
 }
 
+// "测量..." asks for the distance between the crosses and types the proposal into its own row's
+// entry only; a refused or cancelled measurement leaves the entry, and nothing reaches the
+// printer before SAVE.
+TEST_F(SaveTest, MeasureButtonsTypeTheProposalIntoTheirRowForSave) {
+    struct Row {
+        int button;
+        const char* answer;  // nullptr: the prompt is cancelled
+        int entry;
+        const char* entered;
+        const char* says;  // in the box afterwards; "" = no box
+    };
+    const Row rows[] = {
+        {ID_MEASURE_PASS4, "998.5", 1059, "9985", "nominal 1000.0 mm, measured 998.5 mm: stepPass4 = 10000 x 998.5 / 1000.0 = 9985"},
+        {ID_MEASURE_PASS2, " 1012 ", 1238, "10120", "stepPass2 = 10000 x 1012.0 / 1000.0 = 10120"},
+        {ID_MEASURE_PASS8, nullptr, 1069, "", ""},
+        {ID_MEASURE_PASS6, "abc", 1068, "", "'abc' is not a distance in millimetres"},
+        {ID_MEASURE_PASS3, "1200", 1067, "", "1200 mm is out of reason"},
+        {ID_MEASURE_PASS3, "-999", 1067, "", "out of reason"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.button);
+        DialogModel_ClearBoxes();
+        if (row.answer) DialogModel_QueuePromptAnswer(row.answer);
+        else DialogModel_QueuePromptCancel();
+        EXPECT_TRUE(DialogModel_Click(row.button));
+        EXPECT_EQ(DialogModel_Text(row.entry), row.entered);
+        std::vector<std::string> boxes = boxTexts();
+        ASSERT_EQ(boxes.size(), *row.says ? 1u : 0u) << row.says;
+        if (!boxes.empty()) {
+            EXPECT_NE(boxes[0].find(row.says), std::string::npos) << boxes[0];
+        }
+    }
+    std::vector<std::pair<std::string, std::string>> prompts = DialogModel_Prompts();
+    ASSERT_EQ(prompts.size(), 6u);
+    EXPECT_NE(prompts[0].first.find("4PASS"), std::string::npos) << prompts[0].first;
+    EXPECT_NE(prompts[0].second.find("1000.0"), std::string::npos) << prompts[0].second;
+    EXPECT_EQ(printerTransactions(65), 0);
+    EXPECT_EQ(DialogModel_Text(1057), "100");
+    EXPECT_EQ(save(), Boxes{SAVE_OK});
+    std::vector<uint8_t> r = printerRecord();
+    EXPECT_EQ(r[0x0a] | r[0x0b] << 8, 9985);
+    EXPECT_EQ(r[0x30] | r[0x31] << 8, 10120);
+    EXPECT_EQ(DialogModel_Text(1057), "9985");
+    EXPECT_EQ(DialogModel_Text(1059), "");
+}
+
 TEST_F(SaveTest, FeatherDepthTakesTextAsTypedAndRefuses101) {
     DialogModel_Type(ID_FEATHER_DEPTH_SET, "abc");
     EXPECT_EQ(save(), Boxes{SAVE_OK});

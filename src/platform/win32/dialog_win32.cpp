@@ -150,10 +150,94 @@ bool fileDialog(DialogHandle d, FileDialogKind kind, const FileDialogRequest& re
     return true;
 }
 
+// The text prompt: a small modal box whose template is built here, since the resource script
+// holds the console alone. Its controls: the prompt, the field, OK and Cancel.
+constexpr WORD PROMPT_LABEL = 100, PROMPT_FIELD = 101;
+constexpr size_t PROMPT_CHARS = 256;
+
+struct PromptState {
+    std::wstring title, prompt, text;
+};
+
+INT_PTR CALLBACK promptProc(HWND h, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_INITDIALOG) {
+        SetWindowLongPtrW(h, DWLP_USER, lParam);
+        auto* s = reinterpret_cast<PromptState*>(lParam);
+        SetWindowTextW(h, s->title.c_str());
+        SetDlgItemTextW(h, PROMPT_LABEL, s->prompt.c_str());
+        SetDlgItemTextW(h, PROMPT_FIELD, s->text.c_str());
+        SetDlgItemTextW(h, IDOK, L"OK");
+        SetDlgItemTextW(h, IDCANCEL, L"Cancel");
+        SendDlgItemMessageW(h, PROMPT_FIELD, EM_SETSEL, 0, -1);
+        return TRUE;  // the focus goes to the field, the first tab stop
+    }
+    if (message != WM_COMMAND || (LOWORD(wParam) != IDOK && LOWORD(wParam) != IDCANCEL)) return FALSE;
+    if (LOWORD(wParam) == IDOK) {
+        auto* s = reinterpret_cast<PromptState*>(GetWindowLongPtrW(h, DWLP_USER));
+        wchar_t typed[PROMPT_CHARS] = {};
+        GetDlgItemTextW(h, PROMPT_FIELD, typed, static_cast<int>(PROMPT_CHARS));
+        s->text = typed;
+    }
+    EndDialog(h, LOWORD(wParam));
+    return TRUE;
+}
+
+// Dialog templates are sequences of 16-bit words; items start on 32-bit boundaries.
+struct TemplateWords {
+    std::vector<WORD> w;
+    void dword(DWORD v) {
+        w.push_back(LOWORD(v));
+        w.push_back(HIWORD(v));
+    }
+    void text(const wchar_t* s) {
+        for (; *s; ++s) w.push_back(static_cast<WORD>(*s));
+        w.push_back(0);
+    }
+    void align() {
+        if (w.size() % 2) w.push_back(0);
+    }
+    void control(DWORD style, short x, short y, short cx, short cy, WORD id, WORD atom) {
+        align();
+        dword(style | WS_CHILD | WS_VISIBLE);
+        dword(0);
+        for (short v : {x, y, cx, cy}) w.push_back(static_cast<WORD>(v));
+        w.push_back(id);
+        w.push_back(0xFFFF);
+        w.push_back(atom);
+        w.push_back(0);  // no text: set at WM_INITDIALOG
+        w.push_back(0);  // no creation data
+    }
+};
+
+bool promptText(DialogHandle d, const char* title, const char* prompt, std::string* text) {
+    constexpr WORD BUTTON = 0x0080, EDIT = 0x0081, STATIC = 0x0082;
+    TemplateWords t;
+    t.dword(DS_MODALFRAME | DS_SETFONT | DS_CENTER | WS_POPUP | WS_CAPTION | WS_SYSMENU);
+    t.dword(0);
+    t.w.push_back(4);  // controls
+    for (short v : {0, 0, 200, 62}) t.w.push_back(static_cast<WORD>(v));
+    t.w.push_back(0);  // no menu
+    t.w.push_back(0);  // the standard dialog class
+    t.w.push_back(0);  // title: set at WM_INITDIALOG
+    t.w.push_back(9);
+    t.text(L"MS Shell Dlg");
+    t.control(SS_LEFT, 7, 7, 186, 18, PROMPT_LABEL, STATIC);
+    t.control(ES_LEFT | ES_AUTOHSCROLL | WS_BORDER | WS_TABSTOP, 7, 26, 186, 12, PROMPT_FIELD, EDIT);
+    t.control(BS_DEFPUSHBUTTON | WS_TABSTOP, 89, 43, 50, 14, IDOK, BUTTON);
+    t.control(BS_PUSHBUTTON | WS_TABSTOP, 143, 43, 50, 14, IDCANCEL, BUTTON);
+    PromptState state{wide(title), wide(prompt), wide(text->c_str())};
+    INT_PTR r = DialogBoxIndirectParamW(GetModuleHandleW(nullptr), reinterpret_cast<LPCDLGTEMPLATEW>(t.w.data()),
+                                        hwnd(d), promptProc, reinterpret_cast<LPARAM>(&state));
+    if (r != IDOK) return false;
+    *text = Win32_FromWide(state.text);
+    return true;
+}
+
 const DialogBackend win32Dialog{create,     destroy,       postQuit,    runLoop,    show,
                                 setTitle,   setIcon,       setText,     getText,    setCheck,
                                 isChecked,  enable,        showControl, listClear,  listAdd,
-                                listSelect, listSelection, listCount,   messageBox, fileDialog};
+                                listSelect, listSelection, listCount,   messageBox, fileDialog,
+                                promptText};
 
 }  // namespace
 

@@ -2,6 +2,7 @@
 // (the transmit thread) waits until the dialog thread has shown it and the operator answered.
 #include <wx/filedlg.h>
 #include <wx/msgdlg.h>
+#include <wx/textdlg.h>
 #include <wx/timer.h>
 
 #include <condition_variable>
@@ -17,6 +18,7 @@ namespace {
 
 std::function<int(const WxShownBox&)> answerer;
 std::function<bool(wxFileDialog&, std::string*)> chooser;
+std::function<bool(wxTextEntryDialog&, std::string*)> promptAnswerer;
 
 struct PendingBox {
     WxShownBox box;
@@ -154,12 +156,30 @@ bool fileDialog(DialogHandle, FileDialogKind kind, const FileDialogRequest& requ
     return ok;
 }
 
+bool promptText(DialogHandle, const char* title, const char* prompt, std::string* text) {
+    wxTextEntryDialog dialog(dialogWindow().frame, fromUtf8(prompt ? prompt : ""), fromUtf8(title ? title : ""),
+                             fromUtf8(*text));
+    std::string typed;
+    bool ok = false;
+    if (promptAnswerer) {
+        ok = promptAnswerer(dialog, &typed);
+    } else if (dialog.ShowModal() == wxID_OK) {
+        ok = true;
+        typed = toUtf8(dialog.GetValue());
+    }
+    if (ok) *text = typed;
+    return ok;
+}
+
 void serveBoxesFromOtherThreads() { servePendingBoxes(); }
 
 }  // namespace wxui
 
 const MsgBoxBackend* WxMsgBox_Backend() { return &wxui::MSGBOX; }
 void WxBoxes_SetAnswerer(std::function<int(const WxShownBox&)> a) { wxui::answerer = std::move(a); }
+void WxBoxes_SetPromptAnswerer(std::function<bool(wxTextEntryDialog&, std::string* text)> a) {
+    wxui::promptAnswerer = std::move(a);
+}
 void WxBoxes_SetFileChooser(std::function<bool(wxFileDialog&, std::string* path)> c) {
     wxui::chooser = std::move(c);
 }

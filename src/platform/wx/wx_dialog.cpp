@@ -455,7 +455,7 @@ int messageBox(DialogHandle, const char* text, const char* caption, int buttons,
 const DialogBackend BACKEND{create,    destroy,   postQuit,   runLoop,       show,      setTitle,
                            setIcon,   setText,   getText,    setCheck,      isChecked, enable,
                            showControl, listClear, listAdd,  listSelect,    listSelection,
-                           listCount, messageBox, fileDialog};
+                           listCount, messageBox, fileDialog, promptText};
 
 }  // namespace
 

@@ -62,6 +62,7 @@ int showBoxOnDialogThread(const WxShownBox& box);
 // Shows the boxes that other threads queued for the dialog thread.
 void serveBoxesFromOtherThreads();
 bool fileDialog(DialogHandle dialog, FileDialogKind kind, const FileDialogRequest& request, std::string* path);
+bool promptText(DialogHandle dialog, const char* title, const char* prompt, std::string* text);
 // Calls into the toolkit under wxWidgets, found in the running process.
 bool gtkAnswerDialog(wxWindow* nativeDialog, int wxAnswer);
 bool gtkIsMapped(wxWindow* nativeDialog);

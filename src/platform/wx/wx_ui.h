@@ -11,6 +11,7 @@
 class wxWindow;
 class wxFrame;
 class wxFileDialog;
+class wxTextEntryDialog;
 
 // Starts wxWidgets on the calling thread, which becomes the dialog thread, and loads the font
 // alias and the compact control style. false when no display can be opened.
@@ -76,6 +77,9 @@ void WxBoxes_SetAnswerer(std::function<int(const WxShownBox&)> answerer);
 // With a chooser installed, the file dialog is built as usual and handed to it instead of
 // being shown: it returns true with a path to accept, false to cancel.
 void WxBoxes_SetFileChooser(std::function<bool(wxFileDialog&, std::string* path)> chooser);
+// With a prompt answerer installed, a text prompt is built as usual and handed to it instead
+// of being shown: it returns true with the line to confirm, false to cancel.
+void WxBoxes_SetPromptAnswerer(std::function<bool(wxTextEntryDialog&, std::string* text)> answerer);
 // The wildcard string of a file dialog for a request's filter pairs.
 std::string WxBoxes_Wildcard(const FileDialogRequest& request);
 
