@@ -54,7 +54,7 @@ enum ConsoleControl : int {
     ID_BAND_MARGIN_SET = 1225,
     ID_BAND_WIDTH = 1229,
     ID_BAND_WIDTH_SET = 1232,
-    // "测量..." beside the feed-step rows: the step from a measured distance.
+    // "..." at the end of the feed-step rows: the step from a measured distance.
     ID_MEASURE_PASS2 = 1240,
     ID_MEASURE_PASS3 = 1241,
     ID_MEASURE_PASS4 = 1242,

@@ -21,6 +21,6 @@ struct FeedStepProposal {
 // that moved M mm for the print's steps wants 10000 x M / nominal, rounded.
 FeedStepProposal proposeFeedStep(const std::string& measuredText, const char* field);
 
-// Console: the "测量..." button of a pass row asks for the millimetres and types the proposal
+// Console: the "..." (measure) button of a pass row asks for the millimetres and types the proposal
 // into that row's "设为:" entry (SAVE still delivers it). false for another control ID.
 bool onMeasureCommand(int id);

@@ -74,7 +74,6 @@ const LabelRow ENGLISH_LABELS[] = {
     {1173, "MODIFY:"}, {1176, "MODIFY:"}, {1154, "MODIFY:"},
     {1237, "SET:"}, {1133, "SET:"}, {1149, "SET:"}, {1150, "SET:"}, {1151, "SET:"},
     {1213, "SET:"}, {1211, "SET:"}, {1191, "SET:"},
-    {1240, "Measure..."}, {1241, "Measure..."}, {1242, "Measure..."}, {1243, "Measure..."}, {1244, "Measure..."},
     {1139, "VERTI-AXIS:"},
     {1140, "VERTICAL:"},
     {1141, "ADJUST THE CAR \nSCREW, MAKE THE \nLINES OVERLAPPED:"},

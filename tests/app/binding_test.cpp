@@ -72,7 +72,7 @@ TEST_F(SaveTest, StepEntriesSetTheirFieldsAndEmpty) {
     EXPECT_EQ(r[0x30] | r[0x31] << 8, 65535);
 }
 
-// "测量..." asks for the distance between the crosses and types the proposal into its own row's
+// The measure button ("...") asks for the distance between the crosses and types the proposal into its own row's
 // entry only; a refused or cancelled measurement leaves the entry, and nothing reaches the
 // printer before SAVE.
 TEST_F(SaveTest, MeasureButtonsTypeTheProposalIntoTheirRowForSave) {

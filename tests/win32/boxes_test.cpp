@@ -57,6 +57,30 @@ TEST(RealMessageBox, ShowsChineseTextInEveryLocaleAndReturnsTheButton) {
     EXPECT_EQ(answer, MSGBOX_RESULT_CANCEL);
 }
 
+// The text prompt built in memory: its title, prompt and first text as given, the typed line
+// back on OK, nothing on Cancel.
+TEST(RealTextPrompt, GivesTheTypedLineOnOkAndNothingOnCancel) {
+    for (bool confirm : {true, false}) {
+        SCOPED_TRACE(confirm ? "OK" : "Cancel");
+        Operator op;
+        op.thread = std::thread([&] {
+            HWND box = waitForWindow("测量走纸 4PASS");
+            if (!box) return;
+            op.found = true;
+            op.text = windowTextUtf8(GetDlgItem(box, 100)) + "|" + windowTextUtf8(GetDlgItem(box, 101));
+            SetWindowTextW(GetDlgItem(box, 101), Win32_ToWide("998.5 毫米").c_str());
+            PostMessageW(box, WM_COMMAND, confirm ? IDOK : IDCANCEL, 0);
+        });
+        std::string text = "1000";
+        bool ok = Win32Dialog_Backend()->promptText(DIALOG_NONE, "测量走纸 4PASS", "两个十字之间的距离:", &text);
+        op.thread.join();
+        ASSERT_TRUE(op.found);
+        EXPECT_EQ(op.text, "两个十字之间的距离:|1000");
+        EXPECT_EQ(ok, confirm);
+        EXPECT_EQ(text, confirm ? "998.5 毫米" : "1000");
+    }
+}
+
 TEST(CommandLineMessageBox, AnswersWithTheDefaultButtonWithoutAWindow) {
     const MsgBoxBackend* box = Platform_DefaultMsgBox();
     EXPECT_EQ(box->show("小车受阻", "Tip", MSGBOX_OK, MSGBOX_ICON_INFORMATION), MSGBOX_RESULT_OK);

@@ -3,6 +3,7 @@
 // dialogs through a chooser, the Config list, the message loop and boxes of other threads.
 #include <wx/combobox.h>
 #include <wx/filedlg.h>
+#include <wx/textdlg.h>
 #include <wx/wx.h>
 
 #include <atomic>
@@ -198,6 +199,31 @@ TEST_F(WxConsoleBehaviour, BoxesOfAnotherThreadAreShownByTheDialogThread) {
     ASSERT_FALSE(boxes.empty());
     EXPECT_TRUE(boxes.back().fromOtherThread);
     EXPECT_EQ(boxes.back().icon, MSGBOX_ICON_WARNING);
+}
+
+// The measure button of a pass row: its prompt in the real window, the proposal in the row's
+// entry and the arithmetic in a box; SAVE delivers it.
+TEST_F(WxConsoleBehaviour, MeasureButtonPromptsAndFillsItsRow) {
+    storeSample();
+    useLanguage("zh_CN.UTF-8");
+    startConsole();
+    EXPECT_EQ(text(ID_MEASURE_PASS6), "...");
+    std::vector<std::string> titles;
+    WxBoxes_SetPromptAnswerer([&](wxTextEntryDialog& d, std::string* typed) {
+        titles.emplace_back(d.GetTitle().utf8_str());
+        *typed = "1003.5";
+        return true;
+    });
+    WxDialog_Command(ID_MEASURE_PASS6);
+    ASSERT_EQ(titles.size(), 1u);
+    EXPECT_NE(titles[0].find("6PASS"), std::string::npos) << titles[0];
+    EXPECT_EQ(text(1068), "10035");
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_NE(boxes[0].text.find("stepPass6 = 10000 x 1003.5 / 1000.0 = 10035"), std::string::npos) << boxes[0].text;
+    boxes.clear();
+    WxDialog_Command(ID_SAVE);
+    std::vector<uint8_t> r = printerRecord();
+    EXPECT_EQ(r[0x0c] | r[0x0d] << 8, 10035);
 }
 
 TEST_F(WxConsoleBehaviour, ExportAndImportThroughTheFileDialogs) {

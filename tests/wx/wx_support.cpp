@@ -142,6 +142,7 @@ void WxConsoleTest::TearDown() {
     WxUi_SetAfterCommand(nullptr);
     WxBoxes_SetAnswerer(nullptr);
     WxBoxes_SetFileChooser(nullptr);
+    WxBoxes_SetPromptAnswerer(nullptr);
     WxUi_UninstallClockPump();
     MsgBox_Install(nullptr);
     Dialog_Install(nullptr);
