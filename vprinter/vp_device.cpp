@@ -202,7 +202,6 @@ void vpInterrupted(VpBoard& b) {
     // After a failure the host sends the swath block again before its data: a block left
     // waiting for data is forgotten, not reported.
     b.expectData = false;
-    ++b.failureCount;
 }
 
 VpBoard& vpBoard() {
@@ -210,14 +209,20 @@ VpBoard& vpBoard() {
     return board;
 }
 
-bool VPrinter_Attach(const std::string& stateDir) {
+bool VPrinter_Attach(const std::string& stateDir, std::string* error) {
     if (VPrinter_IsAttached()) VPrinter_Detach();
     std::error_code ec;
     std::filesystem::create_directories(stateDir, ec);
-    if (!std::filesystem::is_directory(stateDir, ec)) return false;
+    if (!std::filesystem::is_directory(stateDir, ec)) {
+        if (error) *error = "cannot create the virtual printer folder " + stateDir;
+        return false;
+    }
     VpBoard& b = vpBoard();
     {
         std::lock_guard<std::mutex> lock(b.mu);
+        // Two programs on one folder would hand out the same job numbers and lose each
+        // other's records and stored values: the folder is one program's until it detaches.
+        if (!vpLockFolder(b, stateDir, error)) return false;
         b.dir = stateDir;
         b.faults = VPrinterFaults{};
         b.handles.clear();
@@ -252,7 +257,9 @@ void VPrinter_Detach() {
         previous = static_cast<const UsbDriverBackend*>(b.previousDriver);
     }
     UsbDriver_Install(previous == &vprinterDriver ? nullptr : previous);
-    vpWorkerStop();
+    vpWorkerStop();  // the last pictures are written while the folder is still ours
+    std::lock_guard<std::mutex> lock(b.mu);
+    vpUnlockFolder(b);
 }
 
 bool VPrinter_IsAttached() {

@@ -7,6 +7,7 @@
 #include <sstream>
 
 #include "platform/bytes.h"
+#include "platform/files.h"
 #include "vp_board.h"
 
 namespace fs = std::filesystem;
@@ -231,22 +232,13 @@ void vpLoadState(VpBoard& b) {
     fs::create_directories(fs::path(b.dir) / "jobs", ec);
     loadModel(b);
     loadRecord(b);
-    b.jobCounter = highestJobNumber((fs::path(b.dir) / "jobs").string());
+    std::string jobs = (fs::path(b.dir) / "jobs").string();
+    b.jobCounter = std::max(highestJobNumber(jobs), vpHighestLongJobNumber(jobs));
 }
 
 // A new file renamed over the old one: a crash leaves either record whole, never a torn one.
 bool vpStoreRecord(VpBoard& b) {
-    std::string target = path(b, RECORD_FILE);
-    std::string temp = target + ".new";
-    {
-        std::ofstream out(temp, std::ios::binary | std::ios::trunc);
-        out.write(reinterpret_cast<const char*>(b.record), VP_RECORD_SIZE);
-        out.flush();
-        if (!out) return false;
-    }
-    std::error_code ec;
-    fs::rename(temp, target, ec);
-    return !ec;
+    return File_WriteReplace(path(b, RECORD_FILE), b.record, VP_RECORD_SIZE).ok();
 }
 
 void vpEvent(VpBoard& b, const std::string& json) {
@@ -263,11 +255,10 @@ void vpOpenJob(VpBoard& b, intptr_t handle) {
     b.jobOpen = true;
     b.jobSuspended = false;
     b.jobHandle = handle;
-    b.jobNumber = ++b.jobCounter;
+    b.jobNumber = vpClaimJobNumber(b);
     b.jobEvents.clear();
-    b.lastSwathBlock.clear();
+    b.printedSwaths.clear();
     vpPaperNewJob(b.model);
-    std::ofstream(VPrinter_JobPath(b.jobNumber, ".jsonl"), std::ios::binary | std::ios::trunc);
 }
 
 void vpSuspendJob(VpBoard& b) {

@@ -84,9 +84,9 @@ bool Cli_AttachPrinter(const CliOptions& options) {
     if (options.virtualPrinterDir.empty()) return true;
     std::error_code ec;
     std::filesystem::create_directories(options.virtualPrinterDir, ec);
-    if (!VPrinter_Attach(options.virtualPrinterDir)) {
-        std::fprintf(stderr, "headalign: cannot use the virtual printer folder %s\n",
-                     options.virtualPrinterDir.c_str());
+    std::string error;
+    if (!VPrinter_Attach(options.virtualPrinterDir, &error)) {
+        std::fprintf(stderr, "headalign: %s\n", error.c_str());
         return false;
     }
     return true;
