@@ -14,6 +14,7 @@
 #include "job/print_job.h"
 #include "platform/clock.h"
 #include "platform/logdir.h"
+#include "platform/sim_clock.h"
 #include "vprinter.h"
 
 namespace {
@@ -27,15 +28,6 @@ const JobName ADJUST_NAMES[] = {
     {"image-low", 9}, {"photo", 10},   {"pass4", 11},   {"pass6", 12},
     {"pass8", 13},    {"pass3", 14},   {"pass2", 15},
 };
-
-// Simulated time for runs against the virtual printer: sleeps cost nothing, the tick moves.
-std::atomic<uint32_t> simulatedTick{0};
-void simulatedSleep(uint32_t ms) {
-    simulatedTick += ms;
-    std::this_thread::sleep_for(std::chrono::microseconds(ms ? 50 : 0));
-}
-uint32_t simulatedTickMs() { return simulatedTick.load(); }
-ClockBackend simulatedClock{simulatedSleep, simulatedTickMs, nullptr};
 
 void reportFailure(const JobOutcome& o) {
     char buffer[96];
@@ -75,12 +67,7 @@ int Cli_JobNumber(const std::string& kind, const std::string& text) {
 
 bool Cli_AttachPrinter(const CliOptions& options) {
     if (!options.logDir.empty()) LogDir_Set(options.logDir);
-    if (options.fastClock) {
-        static const ClockBackend* real = Clock_Backend();
-        simulatedClock.localTime = real->localTime;
-        simulatedTick = real->tickMs();
-        Clock_Install(&simulatedClock);
-    }
+    if (options.fastClock) SimClock_Install();
     if (options.virtualPrinterDir.empty()) return true;
     std::error_code ec;
     std::filesystem::create_directories(options.virtualPrinterDir, ec);

@@ -235,18 +235,16 @@ TEST_F(VPrinterLinkTest, TransferFailuresReconnectAndResendTheSameSwath) {
 
 TEST_F(VPrinterLinkTest, SwathWhoseReplyWasLostIsAcknowledgedNotPrintedAgain) {
     startJob();
-    // The board answers swath 2 and sees nothing wrong; the host's read times out.
+    // The board prints swath 1 and answers; the answer never reaches the host, whose read
+    // times out. Nothing on the board's side tells it that anything went wrong.
     VPrinterFaults f;
     f.lostReplies = 1;
-    ASSERT_TRUE(queueSwath(1, 40, true));
-    ASSERT_TRUE(queueSwath(2, 40, false));
-    while (eventCount("\"number\":1,") == 0) Clock_Sleep(10);
     VPrinter_SetFaults(f);
-    ASSERT_TRUE(queueSwath(3, 40, true));
+    for (uint32_t n = 1; n <= 3; ++n) ASSERT_TRUE(queueSwath(n, 40, n % 2));
     finishJob();
     EXPECT_EQ(countOf(traces(), "重新连接成功!"), 1u);
     EXPECT_EQ(eventCount("\"repeat\":0"), 3u);
-    EXPECT_EQ(eventCount("\"number\":2,"), 2u);
+    EXPECT_EQ(eventCount("\"number\":1,"), 2u);
     EXPECT_EQ(eventCount("\"repeat\":1"), 1u);
     EXPECT_EQ(programError(), ERR_NONE);
     EXPECT_EQ(eventCount("reply lost"), 1u);

@@ -1,0 +1,146 @@
+// The simulated clock: a discrete-event clock over real threads. Every thread taking part is
+// either waiting (with its wake-up time) or running; time jumps to the earliest wake-up only
+// when none is running, none is announced but not yet begun, and none has stalled outside the
+// clock for long (that one is left out until it comes back).
+#include "platform/sim_clock.h"
+
+#include <algorithm>
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "platform/clock.h"
+
+namespace {
+
+using Steady = std::chrono::steady_clock;
+constexpr auto STALL = std::chrono::milliseconds(SIM_CLOCK_STALL_MS);
+constexpr auto RECHECK = std::chrono::milliseconds(20);
+
+struct Member {
+    bool sleeping = false;
+    uint64_t wake = 0;
+    Steady::time_point since{};  // last time it came back from a wait or began
+};
+
+struct Sim {
+    std::mutex mu;
+    std::condition_variable changed;
+    uint64_t now = 0;
+    std::vector<Member*> members;
+    uint32_t pending = 0;  // announced threads that have not begun yet
+    Steady::time_point pendingSince{};
+    const ClockBackend* outer = nullptr;
+};
+
+Sim& sim() {
+    static Sim s;
+    return s;
+}
+
+// The calling thread's membership; leaves the clock when the thread ends.
+struct Membership {
+    Member member;
+    bool joined = false;
+    void join(Sim& s) {
+        if (joined) return;
+        joined = true;
+        member = Member{};
+        member.since = Steady::now();
+        s.members.push_back(&member);
+    }
+    void leave(Sim& s) {
+        if (!joined) return;
+        joined = false;
+        s.members.erase(std::remove(s.members.begin(), s.members.end(), &member), s.members.end());
+        s.changed.notify_all();
+    }
+    ~Membership() {
+        Sim& s = sim();
+        std::lock_guard<std::mutex> lock(s.mu);
+        leave(s);
+    }
+};
+thread_local Membership self;
+
+// The wake-up time to jump to, or 0 while someone may still act at the present time.
+uint64_t nextWake(const Sim& s, Steady::time_point realNow) {
+    if (s.pending > 0 && realNow - s.pendingSince < STALL) return 0;
+    uint64_t next = UINT64_MAX;
+    for (const Member* m : s.members) {
+        if (m->sleeping)
+            next = std::min(next, m->wake);
+        else if (realNow - m->since < STALL)
+            return 0;
+    }
+    return next == UINT64_MAX ? 0 : next;
+}
+
+void simSleep(uint32_t ms) {
+    Sim& s = sim();
+    std::unique_lock<std::mutex> lock(s.mu);
+    self.join(s);
+    Member& me = self.member;
+    me.sleeping = true;
+    me.wake = s.now + ms;
+    s.changed.notify_all();  // this wait may be the last one time was held for
+    while (s.now < me.wake) {
+        uint64_t next = nextWake(s, Steady::now());
+        if (next > s.now) {
+            s.now = next;
+            s.changed.notify_all();
+            continue;
+        }
+        s.changed.wait_for(lock, RECHECK);
+    }
+    me.sleeping = false;
+    me.since = Steady::now();
+}
+
+uint32_t simTick() {
+    Sim& s = sim();
+    std::lock_guard<std::mutex> lock(s.mu);
+    return static_cast<uint32_t>(s.now);
+}
+
+void simLocalTime(LocalTime* out) {
+    const ClockBackend* outer = sim().outer;
+    outer->localTime(out);
+}
+
+const ClockBackend simClock{simSleep, simTick, simLocalTime};
+
+}  // namespace
+
+void SimClock_Install() {
+    Sim& s = sim();
+    const ClockBackend* current = Clock_Backend();
+    if (current == &simClock) return;
+    {
+        std::lock_guard<std::mutex> lock(s.mu);
+        s.outer = current;
+        s.now = current->tickMs();
+    }
+    Clock_Install(&simClock);
+}
+
+void Clock_ThreadStarting() {
+    Sim& s = sim();
+    std::lock_guard<std::mutex> lock(s.mu);
+    if (s.pending++ == 0) s.pendingSince = Steady::now();
+}
+
+void Clock_ThreadBegin() {
+    Sim& s = sim();
+    std::lock_guard<std::mutex> lock(s.mu);
+    if (s.pending > 0) --s.pending;
+    self.join(s);
+}
+
+void Clock_ThreadEnd() {
+    Sim& s = sim();
+    std::lock_guard<std::mutex> lock(s.mu);
+    self.leave(s);
+}
