@@ -288,6 +288,7 @@ bool Link_Start(JobContext* job) {
     try {
         link->thread = std::thread(txThreadMain, session, link);
     } catch (const std::system_error&) {
+        Clock_ThreadNotStarted();
         Log_Trace("Create Tx thread fail!!!\r\n");
         link->running.store(0);
         Usb_Close(&h);

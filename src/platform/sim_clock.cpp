@@ -35,9 +35,10 @@ struct Sim {
     const ClockBackend* outer = nullptr;
 };
 
+// Never destroyed: a thread still ending while the process exits may yet leave it.
 Sim& sim() {
-    static Sim s;
-    return s;
+    static Sim* s = new Sim;
+    return *s;
 }
 
 // The calling thread's membership; leaves the clock when the thread ends.
@@ -130,6 +131,13 @@ void Clock_ThreadStarting() {
     Sim& s = sim();
     std::lock_guard<std::mutex> lock(s.mu);
     if (s.pending++ == 0) s.pendingSince = Steady::now();
+}
+
+void Clock_ThreadNotStarted() {
+    Sim& s = sim();
+    std::lock_guard<std::mutex> lock(s.mu);
+    if (s.pending > 0) --s.pending;
+    s.changed.notify_all();
 }
 
 void Clock_ThreadBegin() {
