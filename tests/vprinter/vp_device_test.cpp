@@ -267,6 +267,13 @@ TEST_F(VPrinterTest, StateFolderIsOneTakersAtATime) {
                          std::to_string(self));
     FolderLock_Release(&other);
     EXPECT_TRUE(VPrinter_Attach(state.path, &error));
+
+    // A lock file that cannot be opened refuses the folder too, naming the file.
+    TempDir blocked;
+    std::filesystem::create_directories(blocked.path + "/lock");
+    EXPECT_FALSE(VPrinter_Attach(blocked.path, &error));
+    EXPECT_EQ(error.rfind("virtual printer folder: " + blocked.path, 0), 0u) << error;
+    EXPECT_FALSE(VPrinter_IsAttached());
 }
 
 TEST_F(VPrinterTest, ModelFileInTheStateFolderChangesTheBoard) {
