@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <chrono>
 #include <condition_variable>
+#include <memory>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -29,7 +30,7 @@ struct Sim {
     std::mutex mu;
     std::condition_variable changed;
     uint64_t now = 0;
-    std::vector<Member*> members;
+    std::vector<std::unique_ptr<Member>> members;
     uint32_t pending = 0;  // announced threads that have not begun yet
     Steady::time_point pendingSince{};
     const ClockBackend* outer = nullptr;
@@ -41,36 +42,35 @@ Sim& sim() {
     return *s;
 }
 
-// The calling thread's membership; leaves the clock when the thread ends.
-struct Membership {
-    Member member;
-    bool joined = false;
-    void join(Sim& s) {
-        if (joined) return;
-        joined = true;
-        member = Member{};
-        member.since = Steady::now();
-        s.members.push_back(&member);
+// The calling thread's membership. A plain pointer: thread-local objects with destructors
+// are not safe at thread exit everywhere we run. A thread that joined by waiting and then
+// ended without Clock_ThreadEnd holds time back no longer than a stalled one.
+thread_local Member* self = nullptr;
+
+Member& join(Sim& s) {
+    if (!self) {
+        s.members.push_back(std::make_unique<Member>());
+        self = s.members.back().get();
+        self->since = Steady::now();
     }
-    void leave(Sim& s) {
-        if (!joined) return;
-        joined = false;
-        s.members.erase(std::remove(s.members.begin(), s.members.end(), &member), s.members.end());
-        s.changed.notify_all();
-    }
-    ~Membership() {
-        Sim& s = sim();
-        std::lock_guard<std::mutex> lock(s.mu);
-        leave(s);
-    }
-};
-thread_local Membership self;
+    return *self;
+}
+
+void leave(Sim& s) {
+    if (!self) return;
+    Member* me = self;
+    self = nullptr;
+    s.members.erase(std::remove_if(s.members.begin(), s.members.end(),
+                                   [me](const std::unique_ptr<Member>& m) { return m.get() == me; }),
+                    s.members.end());
+    s.changed.notify_all();
+}
 
 // The wake-up time to jump to, or 0 while someone may still act at the present time.
 uint64_t nextWake(const Sim& s, Steady::time_point realNow) {
     if (s.pending > 0 && realNow - s.pendingSince < STALL) return 0;
     uint64_t next = UINT64_MAX;
-    for (const Member* m : s.members) {
+    for (const auto& m : s.members) {
         if (m->sleeping)
             next = std::min(next, m->wake);
         else if (realNow - m->since < STALL)
@@ -82,8 +82,7 @@ uint64_t nextWake(const Sim& s, Steady::time_point realNow) {
 void simSleep(uint32_t ms) {
     Sim& s = sim();
     std::unique_lock<std::mutex> lock(s.mu);
-    self.join(s);
-    Member& me = self.member;
+    Member& me = join(s);
     me.sleeping = true;
     me.wake = s.now + ms;
     s.changed.notify_all();  // this wait may be the last one time was held for
@@ -144,11 +143,11 @@ void Clock_ThreadBegin() {
     Sim& s = sim();
     std::lock_guard<std::mutex> lock(s.mu);
     if (s.pending > 0) --s.pending;
-    self.join(s);
+    join(s);
 }
 
 void Clock_ThreadEnd() {
     Sim& s = sim();
     std::lock_guard<std::mutex> lock(s.mu);
-    self.leave(s);
+    leave(s);
 }
