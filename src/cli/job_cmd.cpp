@@ -30,11 +30,19 @@ const JobName ADJUST_NAMES[] = {
     {"pass8", 13},    {"pass3", 14},   {"pass2", 15},
 };
 
-// Simulated time for runs against the virtual printer: sleeps cost nothing, the tick moves.
+// Simulated time for runs against the virtual printer: sleeps cost almost nothing, the tick
+// moves. The short real pause lets the other threads run, so that a waiter does not use up its
+// polls before the transmit thread and the printer had a chance to answer. Windows sleeps whole
+// milliseconds: a shorter pause there returns at once.
+#ifdef _WIN32
+constexpr std::chrono::microseconds REAL_PAUSE{1000};
+#else
+constexpr std::chrono::microseconds REAL_PAUSE{50};
+#endif
 std::atomic<uint32_t> simulatedTick{0};
 void simulatedSleep(uint32_t ms) {
     simulatedTick += ms;
-    std::this_thread::sleep_for(std::chrono::microseconds(ms ? 50 : 0));
+    std::this_thread::sleep_for(ms ? REAL_PAUSE : std::chrono::microseconds(0));
 }
 uint32_t simulatedTickMs() { return simulatedTick.load(); }
 ClockBackend simulatedClock{simulatedSleep, simulatedTickMs, nullptr};
