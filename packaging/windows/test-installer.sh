@@ -7,6 +7,7 @@
 set -euo pipefail
 setup="$1" version="$2" work="$3"
 export WINEDEBUG=-all
+export WINEPREFIX="${WINEPREFIX:-${HOME}/.wine-headalign}"  # as scripts/wine-run
 key='Software\Microsoft\Windows\CurrentVersion\Uninstall\headalign'
 
 fail() { echo "FAIL: $*" >&2; exit 1; }
