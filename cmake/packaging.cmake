@@ -6,6 +6,45 @@
 # The version the program prints (--version) is the project's, which is also the package's.
 target_compile_definitions(headalign PRIVATE HEADALIGN_VERSION="${PROJECT_VERSION}")
 
+# Windows: an NSIS installer (packaging/windows/headalign.nsi) of headalign.exe,
+#   cmake --build build/windows --target installer  ->  build/windows/headalign-<version>-setup.exe
+if(WIN32)
+  find_program(MAKENSIS_PROGRAM makensis)
+  if(MAKENSIS_PROGRAM)
+    set(HEADALIGN_SETUP_EXE ${CMAKE_BINARY_DIR}/headalign-${PROJECT_VERSION}-setup.exe)
+    # Windows wants four numbers in a file's version resource.
+    set(version_quad ${PROJECT_VERSION_MAJOR}.${PROJECT_VERSION_MINOR})
+    foreach(part PATCH TWEAK)
+      if("${PROJECT_VERSION_${part}}" STREQUAL "")
+        string(APPEND version_quad .0)
+      else()
+        string(APPEND version_quad .${PROJECT_VERSION_${part}})
+      endif()
+    endforeach()
+    set(nsi ${CMAKE_SOURCE_DIR}/packaging/windows/headalign.nsi)
+    add_custom_command(OUTPUT ${HEADALIGN_SETUP_EXE}
+      COMMAND ${MAKENSIS_PROGRAM} -V2 -NOCD -DVERSION=${PROJECT_VERSION} -DVERSION_QUAD=${version_quad}
+              -DEXE=$<TARGET_FILE:headalign> -DICON=${CMAKE_SOURCE_DIR}/src/platform/win32/headalign.ico
+              -DOUTFILE=${HEADALIGN_SETUP_EXE} ${nsi}
+      DEPENDS headalign ${nsi} ${CMAKE_SOURCE_DIR}/src/platform/win32/headalign.ico
+      COMMENT "Windows installer headalign-${PROJECT_VERSION}-setup.exe" VERBATIM)
+    # Built with the tests, which install it under Wine.
+    if(HEADALIGN_TESTS)
+      set(installer_all ALL)
+    endif()
+    add_custom_target(installer ${installer_all} DEPENDS ${HEADALIGN_SETUP_EXE})
+    if(HEADALIGN_TESTS)
+      add_test(NAME win32_installer
+        COMMAND ${CMAKE_SOURCE_DIR}/packaging/windows/test-installer.sh ${HEADALIGN_SETUP_EXE}
+                ${PROJECT_VERSION} ${CMAKE_BINARY_DIR}/installer-test)
+      # Alone: it installs into the prefix that the other tests share.
+      set_tests_properties(win32_installer PROPERTIES LABELS windows TIMEOUT 300 RUN_SERIAL TRUE)
+    endif()
+  else()
+    message(STATUS "headalign: makensis (Debian package nsis) not found; no Windows installer")
+  endif()
+endif()
+
 if(NOT CMAKE_SYSTEM_NAME STREQUAL "Linux" OR CMAKE_CROSSCOMPILING)
   install(TARGETS headalign RUNTIME DESTINATION bin)
   return()

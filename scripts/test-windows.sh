@@ -17,7 +17,9 @@ cmake --build "$build" -j"$(nproc)"
 export WINEDEBUG=-all
 export WINEPREFIX="$build/wineprefix"
 # One prefix per build folder, made once; the dialog font 宋体 is drawn with AR PL UMing in
-# every locale (Wine finds it by itself only in a Chinese one).
+# every locale (Wine finds it by itself only in a Chinese one or for the GB2312 character set;
+# with the replacement GetTextFace reports 宋体 itself). At the dialog's 11 points UMing draws a
+# Chinese character 16 pixels wide, one more than SimSun: the layout leaves room for that.
 if [[ ! -f "$WINEPREFIX/system.reg" ]]; then
   wineboot -i >/dev/null 2>&1
   LC_ALL=C.UTF-8 wine reg add 'HKCU\Software\Wine\Fonts\Replacements' /v '宋体' /t REG_SZ /d 'AR PL UMing CN' /f >/dev/null 2>&1

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "diag/log.h"
+#include "platform/folder_lock.h"
 #include "vprinter.h"
 
 // Wire constants of the link, as the board sees them.
@@ -28,6 +29,7 @@ constexpr uint32_t VP_CMM_MAX_WORDS = 47 * 64;
 constexpr uint32_t VP_DATA_MAX_WORDS = 10834560 / 2;
 constexpr size_t VP_RECORD_SIZE = 56;
 constexpr size_t VP_INFO_SIZE = 136;
+constexpr size_t VP_INFO_SHORT_SIZE = 128;
 
 // One transfer being received (CMM or DATA).
 struct VpTransfer {
@@ -56,10 +58,13 @@ struct VpHandle {
     bool printer = false;
 };
 
+constexpr const char* VP_LOCK_FILE = "lock";
+
 struct VpBoard {
     std::mutex mu;
     bool attached = false;
     std::string dir;
+    FolderLock folderLock;  // held from attach to detach
     const void* previousDriver = nullptr;
     VPrinterModel model;
     VPrinterFaults faults;
@@ -75,11 +80,12 @@ struct VpBoard {
     bool serialKnown = false;
     uint16_t lastSerial = 0;
     bool interrupted = false;   // a failure or reset happened since the last complete transfer
-    uint32_t failureCount = 0;  // failures and resets so far
-    uint32_t failuresAtLastSwath = 0;
     bool expectData = false;  // a swath block waits for its DATA transfer
     std::vector<uint8_t> swathBlock;
-    std::vector<uint8_t> lastSwathBlock;
+    // The blocks of the swaths the open job has printed, by swath number: a number seen
+    // again is a resend (its reply was lost, whatever the board saw of that) and is only
+    // acknowledged.
+    std::map<uint32_t, std::vector<uint8_t>> printedSwaths;
     uint64_t dataBytes = 0;
 
     // Replies waiting to be read, one packet each.
@@ -111,6 +117,14 @@ void vpProtocolError(VpBoard& b, const char* fmt, ...) HEADALIGN_PRINTF(2, 3);
 void vpOnCommand(VpBoard& b, intptr_t handle, const std::vector<uint8_t>& block);
 void vpOnData(VpBoard& b, std::vector<uint8_t>&& data);
 void vpBuildInfoRecord(const VpBoard& b, uint8_t out[VP_INFO_SIZE]);
+
+// The folder's owner and job numbers (vp_folder.cpp).
+bool vpLockFolder(VpBoard& b, const std::string& stateDir, std::string* error);
+void vpUnlockFolder(VpBoard& b);
+// Highest job number among names of five digits and more (those after job 9999).
+uint32_t vpHighestLongJobNumber(const std::string& jobsDir);
+// The next job number whose files do not exist yet; creates its empty record.
+uint32_t vpClaimJobNumber(VpBoard& b);
 
 // State folder (vp_state.cpp).
 void vpDefaultRecord(const VPrinterModel& m, uint8_t out[VP_RECORD_SIZE]);

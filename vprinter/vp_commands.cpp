@@ -48,6 +48,11 @@ void cutLastReply(VpBoard& b, size_t packetsBefore) {
 // Queues a reply, preceded or damaged by the faults that are due.
 void sendReply(VpBoard& b, const std::vector<uint8_t>& body) {
     VPrinterFaults& f = b.faults;
+    if (f.lostReplies > 0) {
+        --f.lostReplies;
+        fault(b, "reply lost");
+        return;
+    }
     if (f.unknownKindReplies > 0) {
         --f.unknownKindReplies;
         fault(b, "packet of unknown kind");
@@ -159,8 +164,12 @@ void onJobCreate(VpBoard& b, intptr_t handle, const std::vector<uint8_t>& block)
     if (b.jobOpen) vpCloseJob(b, "next JOB_CREATE");
     vpOpenJob(b, handle);
     commandEvent(b, 2, block, STATUS_DONE);
-    std::vector<uint8_t> body = replyBody(2, STATUS_DONE, 0, 0, 8 + VP_INFO_SIZE);
-    vpBuildInfoRecord(b, body.data() + 8);
+    // A board with the short layout sends its 128 bytes and nothing after them.
+    uint8_t info[VP_INFO_SIZE];
+    vpBuildInfoRecord(b, info);
+    size_t infoBytes = b.model.shortLayout ? VP_INFO_SHORT_SIZE : VP_INFO_SIZE;
+    std::vector<uint8_t> body = replyBody(2, STATUS_DONE, 0, 0, 8 + infoBytes);
+    std::memcpy(body.data() + 8, info, infoBytes);
     sendReply(b, body);
 }
 
@@ -211,17 +220,20 @@ void finishSwath(VpBoard& b, const std::vector<uint8_t>& block, std::vector<uint
         sendReply(b, replyBody(9, STATUS_BUSY, 1));
         return;
     }
-    // A block resent after a failure on the way back is the same swath: print it once.
-    bool repeat = block == b.lastSwathBlock && b.failureCount != b.failuresAtLastSwath;
+    // A swath number already printed in this job comes again only when the host missed our
+    // reply (lost on the wire, a failed read, a reset): acknowledge it, print it once.
+    auto printed = b.printedSwaths.find(s.number);
+    bool repeat = printed != b.printedSwaths.end();
+    if (repeat && printed->second != block)
+        vpProtocolError(b, "swath %u resent with another block than the one printed", s.number);
     if (!repeat) {
         if (!data.empty() && vpResolutionDpi(s.resolutionCode) == 0)
             vpProtocolError(b, "swath %u: unknown resolution code %u", s.number, s.resolutionCode);
         else if (!data.empty())
             vpPaperSwath(s, std::move(data), le::getU16(b.record, 0x08));
         vpPaperFeed(s.feed);
+        b.printedSwaths.emplace(s.number, block);
     }
-    b.lastSwathBlock = block;
-    b.failuresAtLastSwath = b.failureCount;
     uint16_t panel = 1;
     if (b.faults.panelCancelAtSwath >= 0 && uint32_t(b.faults.panelCancelAtSwath) == s.number) {
         b.faults.panelCancelAtSwath = -1;

@@ -202,7 +202,6 @@ void vpInterrupted(VpBoard& b) {
     // After a failure the host sends the swath block again before its data: a block left
     // waiting for data is forgotten, not reported.
     b.expectData = false;
-    ++b.failureCount;
 }
 
 VpBoard& vpBoard() {
@@ -210,14 +209,27 @@ VpBoard& vpBoard() {
     return board;
 }
 
-bool VPrinter_Attach(const std::string& stateDir) {
+namespace {
+bool attachFailed(std::string* error, const std::string& why) {
+    vpAttachFailed(why);
+    if (error) *error = why;
+    return false;
+}
+}  // namespace
+
+bool VPrinter_Attach(const std::string& stateDir, std::string* error) {
     if (VPrinter_IsAttached()) VPrinter_Detach();
     std::error_code ec;
     std::filesystem::create_directories(stateDir, ec);
-    if (!std::filesystem::is_directory(stateDir, ec)) return vpAttachFailed(stateDir + ": cannot be made a folder");
+    if (!std::filesystem::is_directory(stateDir, ec))
+        return attachFailed(error, stateDir + ": cannot be made a folder");
     VpBoard& b = vpBoard();
     {
         std::lock_guard<std::mutex> lock(b.mu);
+        // Two programs on one folder would hand out the same job numbers and lose each
+        // other's records and stored values: the folder is one program's until it detaches.
+        std::string busy;
+        if (!vpLockFolder(b, stateDir, &busy)) return attachFailed(error, busy);
         b.dir = stateDir;
         b.faults = VPrinterFaults{};
         b.handles.clear();
@@ -230,7 +242,10 @@ bool VPrinter_Attach(const std::string& stateDir) {
         b.looseEvents.clear();
         b.protocolErrors.clear();
         b.dataBytes = 0;
-        if (!vpLoadState(b)) return false;
+        if (!vpLoadState(b)) {
+            vpUnlockFolder(b);
+            return attachFailed(error, VPrinter_AttachError());
+        }
         b.previousDriver = UsbDriver_Get();
         b.attached = true;
     }
@@ -252,7 +267,9 @@ void VPrinter_Detach() {
         previous = static_cast<const UsbDriverBackend*>(b.previousDriver);
     }
     UsbDriver_Install(previous == &vprinterDriver ? nullptr : previous);
-    vpWorkerStop();
+    vpWorkerStop();  // the last pictures are written while the folder is still ours
+    std::lock_guard<std::mutex> lock(b.mu);
+    vpUnlockFolder(b);
 }
 
 bool VPrinter_IsAttached() {

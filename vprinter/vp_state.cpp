@@ -254,7 +254,7 @@ bool vpLoadState(VpBoard& b) {
     fs::create_directories(jobs, ec);
     if (!fs::is_directory(jobs, ec)) return vpAttachFailed(jobs + ": is not a folder and cannot be made one");
     if (!loadModel(b) || !loadRecord(b)) return false;
-    b.jobCounter = highestJobNumber(jobs);
+    b.jobCounter = std::max(highestJobNumber(jobs), vpHighestLongJobNumber(jobs));
     return true;
 }
 
@@ -284,11 +284,10 @@ void vpOpenJob(VpBoard& b, intptr_t handle) {
     b.jobOpen = true;
     b.jobSuspended = false;
     b.jobHandle = handle;
-    b.jobNumber = ++b.jobCounter;
+    b.jobNumber = vpClaimJobNumber(b);
     b.jobEvents.clear();
-    b.lastSwathBlock.clear();
+    b.printedSwaths.clear();
     vpPaperNewJob(b.model);
-    std::ofstream(VPrinter_JobPath(b.jobNumber, ".jsonl"), std::ios::binary | std::ios::trunc);
 }
 
 void vpSuspendJob(VpBoard& b) {

@@ -27,7 +27,8 @@ struct VPrinterModel {
     uint16_t carriageId = 0x0C01, mainBoardId = 0x0B01, driverId = 0x0D01;
     uint8_t reportFigure = 0;  // info byte 0x38
     uint8_t modeByte = 0;      // info byte 0x56
-    bool shortLayout = false;  // answer with the 128-byte short layout (marked 0x1154)
+    bool shortLayout = false;  // answer with the 128-byte short layout (marked 0x1154),
+                               // the JOB_CREATE reply then 8 + 128 bytes long
     uint8_t speedClass = 0;    // short layout only: 0 -> 26, 1 -> 35, else 40 ips
     uint8_t passFigure = 4;    // short layout only
     // Mechanics.
@@ -66,18 +67,24 @@ struct VPrinterFaults {
                                       // a pipe or device reset meanwhile aborts it (error 995)
     uint32_t cutReplies = 0;          // the next N replies lose their last packet (a lone
                                       // packet keeps only its first two body words)
+    uint32_t lostReplies = 0;         // the next N replies vanish on the wire: the board
+                                      // sees nothing amiss, the host's read times out
 };
 
-// Attaches the board: creates the state folder when missing, loads "printer.cfg" and the
+// Attaches the board: creates the state folder when missing, takes the folder for this
+// process (a lock on its file "lock", held until detach or exit), loads "printer.cfg" and the
 // stored parameter record ("record.bin"), and installs itself as the USB driver back end
-// (remembering the previous one). Detaches first when already attached. false when the
-// folder cannot be created, or when a model file or stored record is there but cannot be read
-// or used (a folder, a pipe, unreadable, a record of the wrong size, a bad model line): a
-// missing one means the defaults, never an unusable one. Not during a job.
-bool VPrinter_Attach(const std::string& stateDir);
+// (remembering the previous one). Detaches first when already attached. false, with the
+// reason in *error and in VPrinter_AttachError(), when the folder cannot be created, another
+// program has it ("virtual printer busy: DIR is in use by process N"), or a model file or
+// stored record is there but cannot be read or used (a folder, a pipe, unreadable, a record of
+// the wrong size, a bad model line): a missing one means the defaults, never an unusable one.
+// Not during a job.
+bool VPrinter_Attach(const std::string& stateDir, std::string* error = nullptr);
 // Why the last VPrinter_Attach failed, naming the file and the reason.
 std::string VPrinter_AttachError();
-// Closes an open job's records (as if the link closed), restores the previous driver.
+// Closes an open job's records (as if the link closed), restores the previous driver and
+// gives the folder free.
 void VPrinter_Detach();
 bool VPrinter_IsAttached();
 
@@ -102,8 +109,9 @@ std::vector<std::string> VPrinter_ProtocolErrors();  // the "what" texts, oldest
 std::vector<std::string> VPrinter_JobEvents();       // JSON lines of the current/last job
 std::vector<std::string> VPrinter_LooseEvents();     // JSON lines outside jobs (this attach)
 bool VPrinter_JobOpen();
-uint32_t VPrinter_LastJobNumber();                                     // 0 before the first job
-std::string VPrinter_JobPath(uint32_t number, const char* extension);  // ".jsonl" / ".png"
+uint32_t VPrinter_LastJobNumber();  // 0 before the first job
+// jobs/NNNN.jsonl or .png: four digits up to job 9999, as many as needed after it.
+std::string VPrinter_JobPath(uint32_t number, const char* extension);
 void VPrinter_StoredRecord(uint8_t out[56]);
 void VPrinter_SetStoredRecord(const uint8_t record[56]);  // writes it to the folder too
 // Waits (briefly, in real time) until every swath received so far is on the paper and every

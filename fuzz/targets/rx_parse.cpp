@@ -71,8 +71,13 @@ int fuzzOne_rx_parse(const uint8_t* data, size_t size) {
         FUZZ_CHECK(command == CMD_JOB_CREATE);
         FUZZ_CHECK(programError() == ERR_PARAMS_UNRECOGNISED);
     }
-    // A job accepted with a short reply would have read bytes that never came.
-    if (command == CMD_JOB_CREATE && answered == command && status == 1 && verdict == RX_DONE)
-        FUZZ_CHECK(reply.size() >= REPLY_INFO_OFFSET + PRINTER_INFO_SIZE);
+    // A job accepted with a short reply would have read bytes that never came: only the short
+    // layout, marked as such, may come with its 128 bytes alone.
+    if (command == CMD_JOB_CREATE && answered == command && status == 1 && verdict == RX_DONE) {
+        const size_t markAt = REPLY_INFO_OFFSET + 0x7e;
+        const bool shortLayout = reply.size() >= REPLY_INFO_OFFSET + PRINTER_INFO_SHORT_SIZE &&
+                                 reply[markAt] == 0x54 && reply[markAt + 1] == 0x11;
+        FUZZ_CHECK(reply.size() >= REPLY_INFO_OFFSET + PRINTER_INFO_SIZE || shortLayout);
+    }
     return 0;
 }

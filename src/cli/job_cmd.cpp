@@ -1,13 +1,10 @@
 // `headalign pattern` and `headalign adjust`: one print job with an exit status that tells
 // whether it ran to its end.
-#include <atomic>
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <span>
-#include <thread>
 
 #include "cli/cli.h"
 #include "diag/errors.h"
@@ -16,6 +13,7 @@
 #include "pattern/patterns.h"
 #include "platform/clock.h"
 #include "platform/logdir.h"
+#include "platform/sim_clock.h"
 #include "vprinter.h"
 
 namespace {
@@ -29,15 +27,6 @@ const JobName ADJUST_NAMES[] = {
     {"image-low", 9}, {"photo", 10},   {"pass4", 11},   {"pass6", 12},
     {"pass8", 13},    {"pass3", 14},   {"pass2", 15},
 };
-
-// Simulated time for runs against the virtual printer: sleeps cost nothing, the tick moves.
-std::atomic<uint32_t> simulatedTick{0};
-void simulatedSleep(uint32_t ms) {
-    simulatedTick += ms;
-    std::this_thread::sleep_for(std::chrono::microseconds(ms ? 50 : 0));
-}
-uint32_t simulatedTickMs() { return simulatedTick.load(); }
-ClockBackend simulatedClock{simulatedSleep, simulatedTickMs, nullptr};
 
 }  // namespace
 
@@ -87,18 +76,18 @@ std::vector<std::string> Cli_JobNames(const std::string& kind) {
 
 bool Cli_AttachPrinter(const CliOptions& options) {
     if (!options.logDir.empty()) LogDir_Set(options.logDir);
-    if (options.fastClock) {
-        static const ClockBackend* real = Clock_Backend();
-        simulatedClock.localTime = real->localTime;
-        simulatedTick = real->tickMs();
-        Clock_Install(&simulatedClock);
-    }
+    if (options.fastClock) SimClock_Install();
     if (options.virtualPrinterDir.empty()) return true;
     std::error_code ec;
     std::filesystem::create_directories(options.virtualPrinterDir, ec);
-    if (!VPrinter_Attach(options.virtualPrinterDir)) {
-        std::fprintf(stderr, "headalign: cannot use the virtual printer folder %s: %s\n",
-                     options.virtualPrinterDir.c_str(), VPrinter_AttachError().c_str());
+    std::string error;
+    if (!VPrinter_Attach(options.virtualPrinterDir, &error)) {
+        // "virtual printer busy: ..." says it all; a state file names itself after the folder.
+        if (error.rfind("virtual printer busy", 0) == 0)
+            std::fprintf(stderr, "headalign: %s\n", error.c_str());
+        else
+            std::fprintf(stderr, "headalign: cannot use the virtual printer folder %s: %s\n",
+                         options.virtualPrinterDir.c_str(), error.c_str());
         return false;
     }
     return true;

@@ -13,6 +13,10 @@
 namespace {
 
 constexpr size_t PRINTER_INFO_BYTES = 136;
+// A board with the short layout sends only its 128 bytes, all of its fields among them.
+constexpr size_t PRINTER_INFO_SHORT_BYTES = 128;
+constexpr size_t INFO_SHORT_MARK_AT = 0x7e;
+constexpr uint16_t INFO_SHORT_MARK = 0x1154;
 constexpr uint8_t SWATH_CHECK_MIN_BOARD = 108;
 constexpr uint32_t NOT_READY_WAIT_MS = 2000;
 
@@ -32,14 +36,20 @@ bool onJobCreateReply(le::Reader& r, uint16_t status) {
         Clock_Sleep(NOT_READY_WAIT_MS);
         return true;
     }
-    Log_Trace("Rx 作业开始 %d\n", static_cast<int>(PRINTER_INFO_BYTES));
-    if (!r.has(REPLY_INFO_OFFSET, PRINTER_INFO_BYTES)) {
-        // Never hand over bytes that did not arrive with this reply.
+    // Never hand over bytes that did not arrive with this reply.
+    size_t infoBytes = 0;
+    if (r.has(REPLY_INFO_OFFSET, PRINTER_INFO_BYTES))
+        infoBytes = PRINTER_INFO_BYTES;
+    else if (r.has(REPLY_INFO_OFFSET, PRINTER_INFO_SHORT_BYTES) &&
+             r.u16(REPLY_INFO_OFFSET + INFO_SHORT_MARK_AT) == INFO_SHORT_MARK)
+        infoBytes = PRINTER_INFO_SHORT_BYTES;
+    Log_Trace("Rx 作业开始 %d\n", static_cast<int>(infoBytes ? infoBytes : PRINTER_INFO_BYTES));
+    if (infoBytes == 0) {
         Log_Trace("Rx 作业开始应答过短:%d\n", static_cast<int>(r.size));
         setProgramError(ERR_PARAMS_UNRECOGNISED);
         return false;
     }
-    return acceptPrinterInfo(r.data + REPLY_INFO_OFFSET, PRINTER_INFO_BYTES);
+    return acceptPrinterInfo(r.data + REPLY_INFO_OFFSET, infoBytes);
 }
 
 void checkSwathAck(le::Reader& r, uint32_t expectedSwath) {

@@ -65,6 +65,7 @@ void raiseThreadPriority() {
 }
 
 void txThreadMain(std::shared_ptr<TxSession> session, LinkState* link) {
+    Clock_ThreadBegin();
     threadSession = session.get();
     Usb_SetThreadAbort(&session->abandoned);
     raiseThreadPriority();
@@ -91,6 +92,7 @@ void txThreadMain(std::shared_ptr<TxSession> session, LinkState* link) {
     if (!session->abandoned.load()) link->txThreadEnded.store(1);
     Usb_SetThreadAbort(nullptr);
     threadSession = nullptr;
+    Clock_ThreadEnd();
 }
 
 // Swaps a reconnected handle into the link unless Link_Stop has taken the link's handle
@@ -281,9 +283,12 @@ bool Link_Start(JobContext* job) {
     // A fresh session per thread: whatever an abandoned predecessor still holds stays its own.
     auto session = std::make_shared<TxSession>();
     if (link->thread.joinable()) link->thread.detach();
+    // Simulated time waits for the new thread from now on, not from its first poll.
+    Clock_ThreadStarting();
     try {
         link->thread = std::thread(txThreadMain, session, link);
     } catch (const std::system_error&) {
+        Clock_ThreadNotStarted();
         Log_Trace("Create Tx thread fail!!!\r\n");
         link->running.store(0);
         Usb_Close(&h);

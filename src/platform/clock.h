@@ -27,3 +27,13 @@ const ClockBackend* Clock_Backend();
 void Clock_Sleep(uint32_t ms);
 uint32_t Clock_Tick();
 LocalTime Clock_LocalTime();
+
+// A thread that waits on the clock for other threads, as they wait for it. A simulated clock
+// (sim_clock.h) lets time pass only while all of them wait, so these mark a thread's life:
+// the starting thread calls Clock_ThreadStarting just before it starts the thread, which
+// calls Clock_ThreadBegin first and Clock_ThreadEnd last (Clock_ThreadNotStarted when it
+// could not be started). Real clocks pay them no heed.
+void Clock_ThreadStarting();
+void Clock_ThreadNotStarted();
+void Clock_ThreadBegin();
+void Clock_ThreadEnd();

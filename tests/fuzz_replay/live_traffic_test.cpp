@@ -138,8 +138,9 @@ protected:
     void addReplyInputs() {
         std::lock_guard<std::mutex> lock(recordMutex);
         for (const RecordedReply& r : replies) {
-            if (r.command == CMD_JOB_CREATE && r.body.size() >= REPLY_INFO_OFFSET + PRINTER_INFO_SIZE) {
-                Bytes info(r.body.begin() + REPLY_INFO_OFFSET, r.body.begin() + REPLY_INFO_OFFSET + PRINTER_INFO_SIZE);
+            if (r.command == CMD_JOB_CREATE && r.body.size() >= REPLY_INFO_OFFSET + PRINTER_INFO_SHORT_SIZE) {
+                size_t bytes = std::min(r.body.size() - REPLY_INFO_OFFSET, PRINTER_INFO_SIZE);
+                Bytes info(r.body.begin() + REPLY_INFO_OFFSET, r.body.begin() + REPLY_INFO_OFFSET + bytes);
                 bool shortLayout = le::getU16(info.data(), 0x7e) == 0x1154;
                 inputs["printer_info"].insert(cat({{static_cast<uint8_t>(shortLayout ? 1 : 0), 0x09}, info}));
                 addGeometryInputs(info, shortLayout);

@@ -51,13 +51,36 @@ TEST_F(ReplyTest, JobCreateHandsTheInformationRecordOver) {
     EXPECT_EQ(programError(), ERR_NONE);
 }
 
-TEST_F(ReplyTest, JobCreateTooShortForTheRecordIsFatal) {
-    link->txCommand = CMD_JOB_CREATE;
-    Bytes info = infoRecord();
-    info.resize(135);
-    EXPECT_EQ(parse(replyBody(CMD_JOB_CREATE, 1, 1, 0, info)), RX_FATAL);
-    EXPECT_EQ(programError(), ERR_PARAMS_UNRECOGNISED);
-    EXPECT_EQ(jobContext()->paramsReady, 0u);
+// The long layout needs its 136 bytes; a reply carrying the short layout's mark needs only
+// the 128 bytes of that layout. Anything shorter never reaches the record's checks.
+TEST_F(ReplyTest, JobCreateRecordLengthByLayout) {
+    struct Row {
+        bool shortLayout;
+        size_t bytes;
+        int verdict;
+        const char* trace;
+    };
+    const Row rows[] = {
+        {false, 136, RX_DONE, "Rx 作业开始 136"},  {false, 135, RX_FATAL, "应答过短:143"},
+        {false, 128, RX_FATAL, "应答过短:136"},     {true, 136, RX_DONE, "Rx 作业开始 136"},
+        {true, 128, RX_DONE, "Rx 作业开始 128"},    {true, 127, RX_FATAL, "应答过短:135"},
+        {true, 0, RX_FATAL, "应答过短:8"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(std::to_string(row.bytes) + (row.shortLayout ? " short" : " long"));
+        clearProgramError();
+        resetPrinterInfoForTest();
+        jobContext()->paramsReady = 0;
+        link->txCommand = CMD_JOB_CREATE;
+        Bytes info = infoRecord();
+        if (row.shortLayout) le::putU16(info.data(), 0x7e, 0x1154);
+        info.resize(row.bytes);
+        EXPECT_EQ(parse(replyBody(CMD_JOB_CREATE, 1, 1, 0, info)), row.verdict);
+        EXPECT_TRUE(traced(row.trace));
+        bool done = row.verdict == RX_DONE;
+        EXPECT_EQ(programError(), done ? ERR_NONE : ERR_PARAMS_UNRECOGNISED);
+        EXPECT_EQ(jobContext()->paramsReady, done ? 1u : 0u);
+    }
 }
 
 TEST_F(ReplyTest, RejectedInformationIsFatal) {

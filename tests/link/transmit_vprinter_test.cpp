@@ -115,6 +115,21 @@ TEST_F(VPrinterLinkTest, WholeJobReachesThePrinter) {
     EXPECT_EQ(job->link.device.load(), USB_INVALID_HANDLE);
 }
 
+TEST_F(VPrinterLinkTest, ShortLayoutBoardSendsOnlyItsOwn128Bytes) {
+    VPrinterModel m = VPrinter_GetModel();
+    m.shortLayout = true;
+    m.speedClass = 1;
+    VPrinter_SetModel(m);
+    startJob();
+    for (uint32_t n = 1; n <= 3; ++n) ASSERT_TRUE(queueSwath(n, 40, n % 2));
+    finishJob();
+    std::string t = traces();
+    EXPECT_NE(t.find("Rx 作业开始 128"), std::string::npos);
+    EXPECT_NE(t.find("速度:35 IPS"), std::string::npos);
+    EXPECT_EQ(eventCount("\"event\":\"swath\""), 3u);
+    EXPECT_EQ(programError(), ERR_NONE);
+}
+
 TEST_F(VPrinterLinkTest, FewerThanThreeSwathsWaitForTheRelease) {
     startJob();
     ASSERT_TRUE(queueSwath(1, 40, false));
@@ -216,6 +231,27 @@ TEST_F(VPrinterLinkTest, TransferFailuresReconnectAndResendTheSameSwath) {
     EXPECT_EQ(eventCount("\"repeat\":0"), 3u);
     EXPECT_EQ(eventCount("\"repeat\":1"), 1u);
     EXPECT_EQ(programError(), ERR_NONE);
+}
+
+TEST_F(VPrinterLinkTest, SwathWhoseReplyWasLostIsAcknowledgedNotPrintedAgain) {
+    startJob();
+    // The board prints swath 1 and answers; the answer never reaches the host, whose read
+    // times out. Nothing on the board's side tells it that anything went wrong.
+    VPrinterFaults f;
+    f.lostReplies = 1;
+    VPrinter_SetFaults(f);
+    for (uint32_t n = 1; n <= 3; ++n) ASSERT_TRUE(queueSwath(n, 40, n % 2));
+    finishJob();
+    EXPECT_EQ(countOf(traces(), "重新连接成功!"), 1u);
+    EXPECT_EQ(eventCount("\"repeat\":0"), 3u);
+    EXPECT_EQ(eventCount("\"number\":1,"), 2u);
+    EXPECT_EQ(eventCount("\"repeat\":1"), 1u);
+    EXPECT_EQ(programError(), ERR_NONE);
+    EXPECT_EQ(eventCount("reply lost"), 1u);
+    // Three swaths of 2400 drops each on the paper, not four.
+    VPrinter_WaitPaper();
+    std::string record = readFileBytes(VPrinter_JobPath(VPrinter_LastJobNumber(), ".jsonl"));
+    EXPECT_NE(record.find("\"drops\":7200,"), std::string::npos) << record;
 }
 
 TEST_F(VPrinterLinkTest, TenReconnectionsThenErrorSeventeen) {

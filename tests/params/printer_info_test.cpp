@@ -144,6 +144,10 @@ TEST_F(PrinterInfoTest, ShortLayoutNeedsOnly128Bytes) {
     auto b = InfoRecordBuilder::shortLayout();
     ASSERT_EQ(b.bytes.size(), 128u);
     EXPECT_TRUE(accept(b));
+    b.bytes.resize(127);  // the mark's second byte missing
+    clearProgramError();
+    EXPECT_FALSE(accept(b));
+    EXPECT_EQ(programError(), ERR_PARAMS_UNRECOGNISED);
 }
 
 // --- pass geometry ------------------------------------------------------------------------

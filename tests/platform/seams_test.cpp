@@ -1,12 +1,15 @@
-// Platform seams: locale names, the default log folder and the fast clock.
+// Platform seams: locale names, the default log folder and the fast clocks.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdlib>
+#include <thread>
 
 #include "platform/clock.h"
 #include "platform/locale.h"
 #include "platform/logdir.h"
+#include "platform/sim_clock.h"
 #include "support/fakes.h"
 
 namespace {
@@ -56,6 +59,40 @@ TEST(FastClock, HundredMillisecondPollsAdvanceTheTickWithoutWaiting) {
     EXPECT_EQ(Clock_Tick() - start, 20100u);
     EXPECT_EQ(fake_clock::sleptMs(), 20100u);
     EXPECT_LT(std::chrono::duration_cast<std::chrono::milliseconds>(elapsed).count(), 2000);
+    fake_clock::uninstall();
+}
+
+// The simulated clock of --fast-clock: a poller's 20 s pass without real waiting when it is
+// alone, but time stands still while a thread that takes part (announced before it was
+// started) has not come to a wait of its own, however long it takes to be scheduled.
+TEST(FastClock, SimulatedTimeWaitsForEveryThreadThatTakesPart) {
+    fake_clock::install();
+    SimClock_Install();
+    uint32_t start = Clock_Tick();
+    for (int i = 0; i < 201; ++i) Clock_Sleep(100);
+    EXPECT_EQ(Clock_Tick() - start, 20100u);
+
+    start = Clock_Tick();
+    std::atomic<bool> release{false};
+    std::atomic<uint32_t> seenWhileHeld{0};
+    Clock_ThreadStarting();
+    std::thread member([&] {
+        Clock_ThreadBegin();
+        while (!release.load()) std::this_thread::yield();  // running, not waiting
+        Clock_Sleep(50);
+        Clock_ThreadEnd();
+    });
+    // Not on the clock: looks at it while the member is held, then lets it go.
+    std::thread observer([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(3));
+        seenWhileHeld = Clock_Tick() - start;
+        release = true;
+    });
+    Clock_Sleep(100);
+    observer.join();
+    member.join();
+    EXPECT_EQ(seenWhileHeld.load(), 0u);
+    EXPECT_EQ(Clock_Tick() - start, 100u);
     fake_clock::uninstall();
 }
 

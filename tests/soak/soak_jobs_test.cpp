@@ -1,6 +1,7 @@
 // Fault soak: many jobs of every kind against the virtual printer with seeded random faults,
 // each of which must end in time with the verdict its fault implies and release the device.
 // HEADALIGN_SOAK_JOBS sets the number of jobs (default a short run), HEADALIGN_SOAK_SEED the seed.
+// Also the fast clock on a busy machine: HEADALIGN_SOAK_FAST_JOBS back-to-back jobs.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -17,6 +18,8 @@
 #include "diag/errors.h"
 #include "job/job_context.h"
 #include "job/print_job.h"
+#include "platform/clock.h"
+#include "platform/sim_clock.h"
 #include "soak_support.h"
 #include "support/fakes.h"
 #include "vprinter.h"
@@ -216,6 +219,41 @@ TEST_F(FaultSoak, EveryJobEndsInTimeWithTheVerdictItsFaultImplies) {
         for (int v : r.verdicts) std::printf(" %12d", v);
         std::printf(" %10.1f\n", r.longestMs / 1000.0);
     }
+}
+
+// The simulated clock of `--fast-clock` on a loaded machine: back-to-back jobs while two other
+// processes keep both cores busy, so the transmit thread is often not scheduled for a while;
+// its waits must never run out before it has had its turn. HEADALIGN_SOAK_FAST_JOBS sets the
+// number of jobs (default a short run).
+TEST(FastClockSoak, BackToBackJobsOnABusyMachineAllSucceed) {
+    const int jobs = soakEnv("HEADALIGN_SOAK_FAST_JOBS", 8);
+    PlatformFixture platform;
+    TempDir printerDir;
+    SimClock_Install();
+    clearProgramError();
+    Job_SetHdMode(false);
+    ASSERT_TRUE(VPrinter_Attach(printerDir.path));
+    BusyProcesses load(2);
+    const int kinds[] = {19, -5, 3, 1};  // nozzle check, text high, line check, pattern 1
+    int failed = 0;
+    const auto realStart = std::chrono::steady_clock::now();
+    const uint32_t tickStart = Clock_Tick();
+    for (int n = 0; n < jobs; ++n) {
+        const int job = kinds[n % 4];
+        if (job > 0) Job_RunPattern(static_cast<uint8_t>(job));
+        else Job_RunAdjustment(static_cast<uint8_t>(-job));
+        const JobOutcome o = Job_LastOutcome();
+        if (!Job_Succeeded(o)) {
+            ++failed;
+            ADD_FAILURE() << "job " << n << " kind " << job << ": " << describe(o);
+        }
+        clearProgramError();
+    }
+    const double realS = std::chrono::duration<double>(std::chrono::steady_clock::now() - realStart).count();
+    std::printf("\nfast clock soak: %d jobs beside %d busy processes, %d failed, %.1f s real, %.1f s simulated\n",
+                jobs, load.count(), failed, realS, (Clock_Tick() - tickStart) / 1000.0);
+    VPrinter_Detach();
+    EXPECT_EQ(failed, 0);
 }
 
 }  // namespace

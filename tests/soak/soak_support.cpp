@@ -1,6 +1,11 @@
 // Soak helpers: settings from the environment and faults armed once a job has really started.
 #include "soak_support.h"
 
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <chrono>
 #include <cstdlib>
 #include <string>
@@ -32,6 +37,22 @@ int soakEnv(const char* name, int fallback) {
     char* end = nullptr;
     long v = std::strtol(text, &end, 10);
     return end && *end == '\0' && v > 0 ? static_cast<int>(v) : fallback;
+}
+
+BusyProcesses::BusyProcesses(int count) {
+    // A shell loop that spins while this process lives: never left behind by a crash.
+    std::string loop = "while kill -0 " + std::to_string(getpid()) + " 2>/dev/null; do :; done";
+    for (int i = 0; i < count; ++i) {
+        char sh[] = "sh", c[] = "-c";
+        char* argv[] = {sh, c, loop.data(), nullptr};
+        pid_t pid = 0;
+        if (posix_spawnp(&pid, "sh", nullptr, nullptr, argv, environ) == 0) pids_.push_back(pid);
+    }
+}
+
+BusyProcesses::~BusyProcesses() {
+    for (int pid : pids_) kill(pid, SIGKILL);
+    for (int pid : pids_) waitpid(pid, nullptr, 0);
 }
 
 ArmedFaults::ArmedFaults(const VPrinterFaults& faults, bool afterPrintStart, bool pcCancel)

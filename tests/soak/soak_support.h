@@ -3,6 +3,7 @@
 #include <atomic>
 #include <cstdint>
 #include <thread>
+#include <vector>
 
 #include "vprinter.h"
 
@@ -16,6 +17,18 @@ uint64_t threadSleptMs();
 
 // Integer from the environment, or fallback when unset or not a number.
 int soakEnv(const char* name, int fallback);
+
+// Other processes that keep the cores busy for as long as this object lives (each also ends
+// by itself once this process is gone).
+class BusyProcesses {
+public:
+    explicit BusyProcesses(int count);
+    ~BusyProcesses();
+    int count() const { return static_cast<int>(pids_.size()); }
+
+private:
+    std::vector<int> pids_;
+};
 
 // Sets the faults on the virtual printer, at once or (afterPrintStart) from a watcher thread
 // as soon as the printer holds the PRINT_START of a job newer than the last one; with

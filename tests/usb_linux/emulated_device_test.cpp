@@ -124,6 +124,26 @@ TEST_F(EmulatedUsb, ParameterRecordReadAndSavedThroughTransactions) {
     EXPECT_EQ(counter(save.output, "protocol-errors"), 0) << save.output;
 }
 
+TEST_F(EmulatedUsb, StateFolderIsOneProgramsAtATime) {
+    // The emulation holds the folder: the command it runs may not take the same one.
+    const std::string dir = state.path + "/board";
+    CommandRun inner = emulated("", "--virtual-printer " + dir + " params show");
+    EXPECT_NE(inner.status, 0) << inner.output;
+    EXPECT_NE(inner.output.find("headalign: virtual printer busy: " + dir + " is in use by process "),
+              std::string::npos) << inner.output;
+    EXPECT_EQ(inner.output.find("in use by another process"), std::string::npos) << inner.output;
+    // Ten programs at once on one folder: each either adds its 1 or is turned away, none lost.
+    CommandRun adds = runShell("for i in 1 2 3 4 5 6 7 8 9 10; do (" + std::string(HEADALIGN_BIN) +
+                               " --virtual-printer " + dir + " params add bidirTextHigh=1 >/dev/null 2>&1;"
+                               " echo \"rc=$?\") & done; wait");
+    int succeeded = 0;
+    for (size_t p = adds.output.find("rc=0"); p != std::string::npos; p = adds.output.find("rc=0", p + 1)) ++succeeded;
+    ASSERT_GE(succeeded, 1) << adds.output;
+    CommandRun show = inProcess("params show", "board");
+    EXPECT_NE(show.output.find("bidirTextHigh     " + std::to_string(succeeded) + "\n"), std::string::npos)
+        << succeeded << " succeeded\n" << show.output;
+}
+
 // ---- Enumeration --------------------------------------------------------------------------
 
 TEST_F(EmulatedUsb, DevicesOfTheSameVendorWithAnotherProductAreSkipped) {
@@ -188,6 +208,22 @@ TEST_F(EmulatedUsb, HungReplyIsCutShortByThePipeResetOnASecondHandle) {
     EXPECT_GE(counter(r.output, "clear-halts"), 2);
     EXPECT_TRUE(jobEndedOk(r)) << r.output;
     EXPECT_EQ(counter(r.output, "protocol-errors"), 0) << r.output;
+}
+
+TEST_F(EmulatedUsb, SwathWhoseReplyIsLostIsResentAndPrintedOnce) {
+    // Reply 6 answers a swath; the board never learns it was lost. The host's read times out,
+    // it reconnects and sends the swath again: acknowledged, not printed a second time.
+    CommandRun r = emulated("--lose-reply 6", "adjust text-high");
+    ASSERT_TRUE(jobEndedOk(r)) << r.output;
+    EXPECT_NE(r.output.find("重新连接成功!"), std::string::npos) << r.output;
+    EXPECT_EQ(counter(r.output, "protocol-errors"), 0) << r.output;
+    std::string record = readFileBytes(state.path + "/board/jobs/0001.jsonl");
+    size_t repeats = 0;
+    for (size_t p = record.find("\"repeat\":1"); p != std::string::npos; p = record.find("\"repeat\":1", p + 1)) ++repeats;
+    EXPECT_EQ(repeats, 1u) << record;
+    CommandRun seam = inProcess("adjust text-high", "seam");
+    ASSERT_EQ(seam.status, 0) << seam.output;
+    EXPECT_TRUE(paper("board") == paper("seam")) << "the resent swath changed the paper";
 }
 
 TEST_F(EmulatedUsb, StalledInEndpointIsClearedByThePipeReset) {

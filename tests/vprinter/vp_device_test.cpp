@@ -3,7 +3,13 @@
 
 #include <filesystem>
 #include <fstream>
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <unistd.h>
+#endif
 
+#include "platform/folder_lock.h"
 #include "support/fakes.h"
 #include "vp_packet_builder.h"
 #include "vprinter.h"
@@ -213,6 +219,61 @@ TEST_F(VPrinterTest, JobNumbersCarryOnAcrossRestarts) {
     EXPECT_FALSE(VPrinter_JobOpen());
     VPrinter_WaitPaper();
     EXPECT_TRUE(fileExists(VPrinter_JobPath(2, ".png")));
+
+    // Past job 9999 the names grow a digit; no earlier job's files are ever written over,
+    // whatever else lies in the folder.
+    auto restartAndRunJob = [&] {
+        VPrinter_Detach();
+        ASSERT_TRUE(VPrinter_Attach(state.path));
+        host.h = UsbDriver_Get()->open(VPrinter_DevicePath().c_str());
+        startJob();
+        ask(commandBlock(18));
+        UsbDriver_Get()->close(host.h);
+        host.h = USB_INVALID_HANDLE;
+    };
+    std::ofstream(state.path + "/jobs/9999.jsonl") << "job 9999\n";
+    restartAndRunJob();
+    EXPECT_EQ(VPrinter_LastJobNumber(), 10000u);
+    EXPECT_NE(VPrinter_JobPath(10000, ".png").find("10000.png"), std::string::npos);
+    std::ofstream(state.path + "/jobs/10001.png") << "not ours";
+    restartAndRunJob();
+    EXPECT_EQ(VPrinter_LastJobNumber(), 10002u);
+    VPrinter_WaitPaper();
+    EXPECT_EQ(readFileBytes(state.path + "/jobs/9999.jsonl"), "job 9999\n");
+    EXPECT_EQ(readFileBytes(state.path + "/jobs/10001.png"), "not ours");
+    EXPECT_NE(readFileBytes(VPrinter_JobPath(10000, ".jsonl")).find("end of job"), std::string::npos);
+    EXPECT_NE(readFileBytes(VPrinter_JobPath(10002, ".jsonl")).find("end of job"), std::string::npos);
+}
+
+TEST_F(VPrinterTest, StateFolderIsOneTakersAtATime) {
+#ifdef _WIN32
+    const uint32_t self = GetCurrentProcessId();
+#else
+    const uint32_t self = static_cast<uint32_t>(getpid());
+#endif
+    FolderLock other;
+    FolderLockResult taken = FolderLock_Take(state.path, "lock", &other);
+    EXPECT_EQ(taken.status, FOLDER_LOCK_BUSY);
+    EXPECT_EQ(taken.ownerPid, self);
+    UsbDriver_Get()->close(host.h);
+    host.h = USB_INVALID_HANDLE;
+    VPrinter_Detach();
+
+    ASSERT_EQ(FolderLock_Take(state.path, "lock", &other).status, FOLDER_LOCK_TAKEN);
+    std::string error;
+    EXPECT_FALSE(VPrinter_Attach(state.path, &error));
+    EXPECT_FALSE(VPrinter_IsAttached());
+    EXPECT_EQ(error, "virtual printer busy: " + state.path + " is in use by process " +
+                         std::to_string(self));
+    FolderLock_Release(&other);
+    EXPECT_TRUE(VPrinter_Attach(state.path, &error));
+
+    // A lock file that cannot be opened refuses the folder too, naming the file.
+    TempDir blocked;
+    std::filesystem::create_directories(blocked.path + "/lock");
+    EXPECT_FALSE(VPrinter_Attach(blocked.path, &error));
+    EXPECT_EQ(error.rfind("virtual printer folder: " + blocked.path, 0), 0u) << error;
+    EXPECT_FALSE(VPrinter_IsAttached());
 }
 
 TEST_F(VPrinterTest, ModelFileInTheStateFolderChangesTheBoard) {

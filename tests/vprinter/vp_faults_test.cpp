@@ -88,7 +88,7 @@ TEST_F(Faults, NotReadyJobCreateOpensNoJobUntilAccepted) {
     EXPECT_EQ(countEvents("\"what\":\"not ready\""), 3);
 }
 
-TEST_F(Faults, AFailedReadLosesTheReplyAndTheResentSwathIsNotPrintedTwice) {
+TEST_F(Faults, AResentSwathIsAcknowledgedAndNotPrintedTwiceWhateverLostTheReply) {
     openJob();
     inject([](VPrinterFaults& f) { f.failReads = 1; });
     Bytes reply;
@@ -101,6 +101,21 @@ TEST_F(Faults, AFailedReadLosesTheReplyAndTheResentSwathIsNotPrintedTwice) {
     EXPECT_EQ(get16(reply.data(), 8), 4);
     EXPECT_EQ(countEvents("\"repeat\":1"), 1);
     EXPECT_EQ(countEvents("\"what\":\"read failed\""), 1);
+    EXPECT_EQ(VPrinter_ProtocolErrorCount(), 0u) << VPrinter_ProtocolErrors()[0];
+
+    // Lost on the wire: the board saw no failure, no reset and no reconnection at all.
+    inject([](VPrinterFaults& f) { f.lostReplies = 1; });
+    EXPECT_FALSE(sendSwath(5, &reply));
+    ASSERT_TRUE(sendSwath(5, &reply));
+    EXPECT_EQ(get16(reply.data(), 2), 1);
+    EXPECT_EQ(get16(reply.data(), 8), 5);
+    EXPECT_EQ(countEvents("\"number\":5,"), 2);
+    EXPECT_EQ(countEvents("\"repeat\":1"), 2);
+    // An earlier swath again is acknowledged too, never printed over the later ones.
+    ASSERT_TRUE(sendSwath(4, &reply));
+    EXPECT_EQ(get16(reply.data(), 8), 4);
+    EXPECT_EQ(countEvents("\"repeat\":1"), 3);
+    EXPECT_EQ(countEvents("\"repeat\":0"), 2);
     EXPECT_EQ(VPrinter_ProtocolErrorCount(), 0u) << VPrinter_ProtocolErrors()[0];
 }
 

@@ -76,6 +76,11 @@ TEST_F(CommandLine, WithoutACommandTheConsoleOpensAndEndsWithExit) {
     EXPECT_TRUE(IsWindowVisible(dialog));
     EXPECT_FALSE(windowTextUtf8(GetDlgItem(dialog, 1056)).empty());
     EXPECT_EQ(windowTextUtf8(GetDlgItem(dialog, 1234)), "2PASS");
+    // While the console has the printer's folder, a second program is turned away.
+    ChildResult second = job("params show");
+    EXPECT_NE(second.exitCode, 0u);
+    EXPECT_NE(second.output.find("virtual printer busy: "), std::string::npos) << second.output;
+    EXPECT_NE(second.output.find(" is in use by process "), std::string::npos) << second.output;
     PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(ID_EXIT, BN_CLICKED), 0);
     EXPECT_EQ(app.wait(20000), 0);
 }

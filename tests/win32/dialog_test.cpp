@@ -204,6 +204,33 @@ struct NativeConsole : ::testing::Test {
 std::string text(HWND dialog, int id) { return windowTextUtf8(GetDlgItem(dialog, id)); }
 void click(HWND dialog, int id) { SendMessageA(GetDlgItem(dialog, id), BM_CLICK, 0, 0); }
 
+// Every visible label and check box shows its whole text in the dialog font: a static wraps at
+// its width and must not need more lines than it has, a check box's text follows its box.
+void expectLabelsFit(HWND d) {
+    const DialogLayout* l = consoleLayout();
+    for (size_t i = 0; i < l->count; ++i) {
+        const DialogControlSpec& s = l->controls[i];
+        if (s.kind != CTL_STATIC && s.kind != CTL_CHECK) continue;
+        HWND w = GetDlgItem(d, s.id);
+        if (!w || !IsWindowVisible(w)) continue;
+        std::wstring label(static_cast<size_t>(GetWindowTextLengthW(w)) + 1, L'\0');
+        label.resize(static_cast<size_t>(GetWindowTextW(w, label.data(), static_cast<int>(label.size()))));
+        if (label.empty()) continue;
+        RECT box{};
+        GetClientRect(w, &box);
+        HDC dc = GetDC(w);
+        HGDIOBJ old = SelectObject(dc, reinterpret_cast<HFONT>(SendMessageW(w, WM_GETFONT, 0, 0)));
+        LONG width = box.right - (s.kind == CTL_CHECK ? GetSystemMetrics(SM_CXMENUCHECK) + 4 : 0);
+        RECT need{0, 0, width, 0};
+        DrawTextW(dc, label.c_str(), -1, &need,
+                  DT_CALCRECT | (s.kind == CTL_STATIC ? DT_WORDBREAK | DT_EXPANDTABS : DT_SINGLELINE));
+        SelectObject(dc, old);
+        ReleaseDC(w, dc);
+        EXPECT_LE(need.right, width) << s.id << " \"" << windowTextUtf8(w) << "\" is cut at the right";
+        EXPECT_LE(need.bottom, box.bottom) << s.id << " \"" << windowTextUtf8(w) << "\" wraps below its height";
+    }
+}
+
 TEST_F(NativeConsole, ShowsTheRecordInTheRunsLanguageAndSwitchesModeNames) {
     const bool zh = testLanguage() == "zh";
     ASSERT_EQ(isChineseUi(), zh) << std::hex << systemLocaleId();
@@ -230,6 +257,7 @@ TEST_F(NativeConsole, ShowsTheRecordInTheRunsLanguageAndSwitchesModeNames) {
         EXPECT_TRUE(IsWindowEnabled(GetDlgItem(d, 1109)));
 
         pumpMessages(300);
+        expectLabelsFit(d);
         std::string shot = envText("HEADALIGN_SCREENSHOT_DIR");
         if (!shot.empty()) {
             EXPECT_TRUE(

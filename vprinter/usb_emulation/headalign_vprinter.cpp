@@ -31,8 +31,10 @@ const char* const USAGE =
     "  --stall-in N        the Nth bulk IN request stalls the IN endpoint until cleared\n"
     "  --lose-reply N      the Nth reply packet never arrives\n"
     "  --short-write N     the Nth bulk OUT request sends only half its bytes\n"
-    "Exit status: the command's; 2 for bad usage; 77 when USB emulation cannot run here.\n";
+    "Exit status: the command's; 1 when DIR is in use by another program or cannot be made;\n"
+    "2 for bad usage; 77 when USB emulation cannot run here.\n";
 
+constexpr int EXIT_FOLDER_UNUSABLE = 1;  // busy with another program, or not creatable
 constexpr int EXIT_USAGE = 2;
 constexpr int EXIT_CANNOT_EMULATE = 77;
 constexpr uint32_t SERVICE_INTERVAL_MS = 2;
@@ -153,10 +155,10 @@ int run(int argc, char** argv) {
         std::fputs(USAGE, stderr);
         return EXIT_USAGE;
     }
-    if (!VPrinter_Attach(argv[1])) {
-        std::fprintf(stderr, "headalign-vprinter: cannot use the state folder %s: %s\n", argv[1],
-                     VPrinter_AttachError().c_str());
-        return 1;
+    std::string attachError;
+    if (!VPrinter_Attach(argv[1], &attachError)) {
+        std::fprintf(stderr, "headalign-vprinter: %s\n", attachError.c_str());
+        return EXIT_FOLDER_UNUSABLE;
     }
     std::string error;
     if (!VpUsb_Start(options, &error)) {

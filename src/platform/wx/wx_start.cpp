@@ -75,6 +75,11 @@ bool WxUi_Start(int argc, char** argv) {
     // wxWidgets sees only the program name: the options belong to the command line.
     static char* programArgs[2] = {argc > 0 ? argv[0] : const_cast<char*>("headalign"), nullptr};
     int wxArgc = 1;
+#ifndef HEADALIGN_WX_ASSERTS
+    // Debian's wxWidgets keeps its checks in; an operator gets no assertion dialog from them
+    // (only debug builds, which the tests run, show them).
+    wxDisableAsserts();
+#endif
     wxApp::SetInstance(new wxApp);
     if (!wxEntryStart(wxArgc, programArgs)) return false;
     if (!wxTheApp->CallOnInit()) {

@@ -1,0 +1,28 @@
+// One program at a time in a folder: an advisory lock on a file inside it, held until it is
+// released or the process ends (a crashed holder never leaves the folder locked). Any thread.
+#pragma once
+#include <cstdint>
+#include <string>
+
+enum FolderLockStatus {
+    FOLDER_LOCK_TAKEN = 0,
+    FOLDER_LOCK_BUSY = 1,   // another process (or another taker in this one) holds it
+    FOLDER_LOCK_ERROR = 2,  // the lock file cannot be created or locked
+};
+
+struct FolderLock {
+    intptr_t handle = -1;  // the open lock file while taken
+};
+
+struct FolderLockResult {
+    FolderLockStatus status = FOLDER_LOCK_TAKEN;
+    uint32_t ownerPid = 0;  // FOLDER_LOCK_BUSY: the holder's process id, 0 when not known
+    std::string message;    // FOLDER_LOCK_ERROR: names the file and the reason
+};
+
+// Takes the lock on folder/fileName without waiting; the taker's process id is written into
+// the file so that a refused taker can name the holder. The file is never inherited by a
+// child process.
+FolderLockResult FolderLock_Take(const std::string& folder, const char* fileName, FolderLock* lock);
+// Releases a taken lock (nothing when not taken). The file stays.
+void FolderLock_Release(FolderLock* lock);
