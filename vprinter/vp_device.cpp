@@ -5,6 +5,7 @@
 
 #include "platform/bytes.h"
 #include "platform/clock.h"
+#include "platform/paths.h"
 #include "platform/usb_driver.h"
 #include "vp_board.h"
 
@@ -213,8 +214,8 @@ VpBoard& vpBoard() {
 bool VPrinter_Attach(const std::string& stateDir) {
     if (VPrinter_IsAttached()) VPrinter_Detach();
     std::error_code ec;
-    std::filesystem::create_directories(stateDir, ec);
-    if (!std::filesystem::is_directory(stateDir, ec)) return vpAttachFailed(stateDir + ": cannot be made a folder");
+    std::filesystem::create_directories(Path_FromUtf8(stateDir), ec);
+    if (!std::filesystem::is_directory(Path_FromUtf8(stateDir), ec)) return vpAttachFailed(stateDir + ": cannot be made a folder");
     VpBoard& b = vpBoard();
     {
         std::lock_guard<std::mutex> lock(b.mu);

@@ -13,6 +13,7 @@
 #include "platform/clock.h"
 #include "platform/files.h"
 #include "platform/msgbox.h"
+#include "platform/paths.h"
 
 namespace fs = std::filesystem;
 
@@ -34,7 +35,7 @@ DialogHandle handle() { return consoleState()->dialog; }
 std::string currentDirectory() {
     std::error_code ec;
     fs::path p = fs::current_path(ec);
-    return ec ? std::string() : p.string();
+    return ec ? std::string() : Path_ToUtf8(p);
 }
 
 bool hasDatExtension(const std::string& name) {
@@ -48,11 +49,11 @@ bool hasDatExtension(const std::string& name) {
 std::vector<std::string> findConfigFiles(const std::string& dir) {
     std::vector<std::string> names;
     std::error_code ec;
-    fs::directory_iterator it(dir, ec), end;
+    fs::directory_iterator it(Path_FromUtf8(dir), ec), end;
     for (; !ec && it != end; it.increment(ec)) {
         std::error_code typeError;
         if (it->is_directory(typeError)) continue;
-        std::string name = it->path().filename().string();
+        std::string name = Path_ToUtf8(it->path().filename());
         if (hasDatExtension(name)) names.push_back(name);
     }
     std::sort(names.begin(), names.end());

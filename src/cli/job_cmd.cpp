@@ -16,6 +16,7 @@
 #include "pattern/patterns.h"
 #include "platform/clock.h"
 #include "platform/logdir.h"
+#include "platform/paths.h"
 #include "vprinter.h"
 
 namespace {
@@ -95,7 +96,7 @@ bool Cli_AttachPrinter(const CliOptions& options) {
     }
     if (options.virtualPrinterDir.empty()) return true;
     std::error_code ec;
-    std::filesystem::create_directories(options.virtualPrinterDir, ec);
+    std::filesystem::create_directories(Path_FromUtf8(options.virtualPrinterDir), ec);
     if (!VPrinter_Attach(options.virtualPrinterDir)) {
         std::fprintf(stderr, "headalign: cannot use the virtual printer folder %s: %s\n",
                      options.virtualPrinterDir.c_str(), VPrinter_AttachError().c_str());
@@ -142,7 +143,7 @@ int Cli_RunJob(const std::string& kind, const std::vector<std::string>& args,
         // A build without PNG support records the job but draws no picture.
         std::string png = VPrinter_JobPath(jobNumber, ".png");
         std::error_code ec;
-        if (std::filesystem::exists(png, ec)) std::printf("\nprinted: %s\n", png.c_str());
+        if (std::filesystem::exists(Path_FromUtf8(png), ec)) std::printf("\nprinted: %s\n", png.c_str());
     }
     const bool succeeded = Job_Succeeded(outcome);
     if (!succeeded) Cli_ReportJobFailure(outcome);
@@ -172,7 +173,7 @@ void Cli_ReportLogProblem(const CliOptions& options) {
     std::error_code ec;
     // The folder is never created; a folder named on the command line that is not there would
     // otherwise leave the operator looking for a trace that was never written.
-    if (problem.empty() && !options.logDir.empty() && !std::filesystem::is_directory(options.logDir, ec))
+    if (problem.empty() && !options.logDir.empty() && !std::filesystem::is_directory(Path_FromUtf8(options.logDir), ec))
         problem = "no log files were written: the log folder " + options.logDir + " does not exist";
     if (problem.empty()) return;
     std::fflush(stdout);
