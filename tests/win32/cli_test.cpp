@@ -6,6 +6,8 @@
 
 #include "app/console.h"
 #include "app/texts.h"
+#include "platform/files.h"
+#include "platform/paths.h"
 #include "platform/win32/win32_text.h"
 #include "support/fakes.h"
 #include "win32_support.h"
@@ -80,6 +82,58 @@ TEST_F(CommandLine, WithoutACommandTheConsoleOpensAndEndsWithExit) {
     EXPECT_EQ(app.wait(20000), 0);
 }
 
+// An operator's Desktop is "桌面": every route that takes a path works in a folder named in
+// Chinese and with a space, in either locale (names are Unicode, trace text stays GBK).
+TEST(WidePaths, JobScanTraceAndParameterFilesInAChineseFolder) {
+    TempDir top;
+    const std::string base = top.path + "\\桌面\\参数 文件";
+    const std::string vp = base + "\\打印机", logs = base + "\\日志";
+    std::error_code ec;
+    for (const std::string& dir : {logs, base + "\\Config"})
+        ASSERT_TRUE(std::filesystem::create_directories(Path_FromUtf8(dir), ec)) << ec.message();
+    auto exists = [](const std::string& path) { return std::filesystem::exists(Path_FromUtf8(path)); };
+    auto run = [&](const std::string& words) {
+        return runChild(HEADALIGN_EXE, "--virtual-printer \"" + vp + "\" --log-dir \"" + logs + "\" " + words,
+                        120000, base);
+    };
+
+    ChildResult r = run("adjust text-high");
+    ASSERT_EQ(r.exitCode, 0u) << r.output;
+    const std::string scan = vp + "\\jobs\\0001.png";
+    ASSERT_TRUE(exists(scan));
+    std::string trace;
+    for (const auto& e : std::filesystem::directory_iterator(Path_FromUtf8(logs)))
+        if (Path_ToUtf8(e.path().filename())[0] == 'Y') trace = Path_ToUtf8(e.path());
+    std::vector<uint8_t> text;
+    ASSERT_TRUE(File_ReadRegular(trace, 1 << 20, &text).ok()) << trace;
+    EXPECT_NE(std::string(text.begin(), text.end()).find(Win32_ToGbk("连接成功")), std::string::npos);
+
+    // The paper the virtual printer drew (through WIC here) read back through WIC.
+    const std::string marked = base + "\\标记 图.png";
+    r = run("align text-high --scan \"" + scan + "\" --marked \"" + marked + "\"");
+    EXPECT_NE(r.output.find("found: bidirectional adjustment"), std::string::npos) << r.output;
+    EXPECT_TRUE(exists(marked));
+
+    const std::string record = base + "\\参数 备份.dat";
+    r = run("params export \"" + record + "\"");
+    EXPECT_EQ(r.exitCode, 0u) << r.output;
+    EXPECT_TRUE(exists(record));
+    r = run("params import \"" + record + "\" --yes");
+    EXPECT_EQ(r.exitCode, 0u) << r.output;
+
+    // The Config folder is found from the working folder, itself named in Chinese.
+    r = run("config store");
+    EXPECT_EQ(r.exitCode, 0u) << r.output;
+    std::string stored;
+    for (const auto& e : std::filesystem::directory_iterator(Path_FromUtf8(base + "\\Config")))
+        stored = Path_ToUtf8(e.path().filename());
+    ASSERT_FALSE(stored.empty());
+    r = run("config list");
+    EXPECT_NE(r.output.find(stored), std::string::npos) << r.output;
+    r = run("config load " + stored);
+    EXPECT_EQ(r.exitCode, 0u) << r.output;
+}
+
 TEST(Executable, ImportsOnlySystemLibraries) {
     // Read the import directory of our own image format from the file on disk.
     std::string image = readFileBytes(windowsPath(HEADALIGN_EXE));
@@ -101,7 +155,8 @@ TEST(Executable, ImportsOnlySystemLibraries) {
     const auto& dir = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
     auto* imp = reinterpret_cast<const IMAGE_IMPORT_DESCRIPTOR*>(base + dir.VirtualAddress);
     const char* allowed[] = {"kernel32.dll", "msvcrt.dll",   "user32.dll",   "gdi32.dll",
-                             "comdlg32.dll", "setupapi.dll", "advapi32.dll", "shell32.dll"};
+                             "comdlg32.dll", "setupapi.dll", "advapi32.dll", "shell32.dll",
+                             "ole32.dll"};
     int count = 0;
     for (; imp->Name; ++imp, ++count) {
         std::string name = reinterpret_cast<const char*>(base + imp->Name);
