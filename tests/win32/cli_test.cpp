@@ -134,6 +134,59 @@ TEST(WidePaths, JobScanTraceAndParameterFilesInAChineseFolder) {
     EXPECT_EQ(r.exitCode, 0u) << r.output;
 }
 
+// HWND of a top-level dialog with this title once it shows, or nullptr after about 20 s.
+HWND waitForDialog(const std::wstring& title, HWND other = nullptr) {
+    for (int i = 0; i < 1000; ++i) {
+        HWND found = FindWindowExW(nullptr, nullptr, L"#32770", title.c_str());
+        while (found && (found == other || !IsWindowVisible(found)))
+            found = FindWindowExW(nullptr, found, L"#32770", title.c_str());
+        if (found) return found;
+        Sleep(20);
+    }
+    return nullptr;
+}
+
+// The native console has "Read scan..." after each bidirectional row; a file chosen there
+// (named in Chinese) goes to the reader, whose refusal comes back in a box.
+TEST_F(CommandLine, ReadScanButtonsOfTheNativeConsole) {
+    const std::string notAScan = logs.path + "\\扫描 图.png";
+    const char junk[] = "not a picture";
+    ASSERT_TRUE(File_WriteReplace(notAScan, reinterpret_cast<const uint8_t*>(junk), sizeof junk).ok());
+    Child app;
+    ASSERT_TRUE(app.start(HEADALIGN_EXE, "--virtual-printer \"" + printer.path + "\" --log-dir \"" +
+                                             logs.path + "\""));
+    HWND dialog = waitForDialog(Win32_ToWide(titleText()));
+    ASSERT_NE(dialog, nullptr);
+    for (int i = 0; i < 1000 && windowTextUtf8(GetDlgItem(dialog, 1056)).empty(); ++i) Sleep(20);
+    // One button per row, just right of the row's add entry.
+    const int entries[6] = {1058, 1053, 1049, 1183, 1184, 1185};
+    for (int i = 0; i < 6; ++i) {
+        HWND button = GetDlgItem(dialog, 0x7E00 + i), entry = GetDlgItem(dialog, entries[i]);
+        ASSERT_NE(button, nullptr) << i;
+        RECT b{}, e{};
+        GetWindowRect(button, &b);
+        GetWindowRect(entry, &e);
+        EXPECT_GE(b.left, e.right) << i;
+        EXPECT_EQ(b.top, e.top) << i;
+    }
+    PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(0x7E00, BN_CLICKED), 0);
+    HWND chooser = waitForDialog(L"Read scan...");
+    ASSERT_NE(chooser, nullptr);
+    HWND name = GetDlgItem(chooser, 0x47C);  // the file name box of the Explorer-style dialog
+    if (!name) name = GetDlgItem(chooser, 0x480);
+    ASSERT_NE(name, nullptr);
+    SetWindowTextW(name, Win32_ToWide(notAScan).c_str());
+    PostMessageW(chooser, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+    HWND box = waitForDialog(L"Read scan...", chooser);
+    ASSERT_NE(box, nullptr);
+    EXPECT_NE(windowTextUtf8(GetDlgItem(box, 0xFFFF)).find("neither a PNG nor a JPEG"), std::string::npos)
+        << windowTextUtf8(GetDlgItem(box, 0xFFFF));
+    PostMessageW(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+    for (int i = 0; i < 500 && IsWindow(box); ++i) Sleep(20);
+    PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(ID_EXIT, BN_CLICKED), 0);
+    EXPECT_EQ(app.wait(20000), 0);
+}
+
 TEST(Executable, ImportsOnlySystemLibraries) {
     // Read the import directory of our own image format from the file on disk.
     std::string image = readFileBytes(windowsPath(HEADALIGN_EXE));
