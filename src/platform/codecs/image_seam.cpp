@@ -148,7 +148,7 @@ double Image_HeaderDpi(const uint8_t* d, size_t size) {
 uint32_t Image_ReductionFor(uint32_t w, uint32_t h, const ImageLimits& limits) {
     auto reduced = [](uint32_t side, uint32_t f) { return (side + f - 1) / f; };
     uint32_t f = 1;
-    while (uint64_t(reduced(w, f)) * reduced(h, f) > limits.decodePixels) ++f;
+    while (uint64_t(reduced(w, f)) * reduced(h, f) > std::max<uint64_t>(limits.decodePixels, 1) && f < std::max(w, h)) ++f;
     return f;
 }
 
