@@ -169,6 +169,11 @@ TEST_F(CommandLine, ReadScanButtonsOfTheNativeConsole) {
         EXPECT_GE(b.left, e.right) << i;
         EXPECT_EQ(b.top, e.top) << i;
     }
+    std::string shot = envText("HEADALIGN_SCREENSHOT_DIR");
+    if (!shot.empty()) {
+        Sleep(300);
+        EXPECT_TRUE(saveWindowPng(dialog, windowsPath(shot) + "/console_read_scan_" + testLanguage() + ".png"));
+    }
     PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(0x7E00, BN_CLICKED), 0);
     HWND chooser = waitForDialog(L"Read scan...");
     ASSERT_NE(chooser, nullptr);
