@@ -5,6 +5,7 @@
 
 #include "platform/bytes.h"
 #include "platform/clock.h"
+#include "platform/paths.h"
 #include "platform/usb_driver.h"
 #include "vp_board.h"
 
@@ -220,8 +221,8 @@ bool attachFailed(std::string* error, const std::string& why) {
 bool VPrinter_Attach(const std::string& stateDir, std::string* error) {
     if (VPrinter_IsAttached()) VPrinter_Detach();
     std::error_code ec;
-    std::filesystem::create_directories(stateDir, ec);
-    if (!std::filesystem::is_directory(stateDir, ec))
+    std::filesystem::create_directories(Path_FromUtf8(stateDir), ec);
+    if (!std::filesystem::is_directory(Path_FromUtf8(stateDir), ec))
         return attachFailed(error, stateDir + ": cannot be made a folder");
     VpBoard& b = vpBoard();
     {

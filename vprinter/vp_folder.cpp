@@ -5,6 +5,7 @@
 #include <fstream>
 #include <string>
 
+#include "platform/paths.h"
 #include "vp_board.h"
 
 namespace fs = std::filesystem;
@@ -17,8 +18,8 @@ constexpr size_t MAX_NUMBER_DIGITS = 10;  // 4294967295
 uint32_t vpHighestLongJobNumber(const std::string& jobsDir) {
     uint32_t highest = 0;
     std::error_code ec;
-    for (fs::directory_iterator it(jobsDir, ec), end; !ec && it != end; it.increment(ec)) {
-        std::string name = it->path().filename().string();
+    for (fs::directory_iterator it(Path_FromUtf8(jobsDir), ec), end; !ec && it != end; it.increment(ec)) {
+        std::string name = Path_ToUtf8(it->path().filename());
         size_t digits = name.find_first_not_of("0123456789");
         if (digits == std::string::npos || digits <= SHORT_NAME_DIGITS ||
             digits > MAX_NUMBER_DIGITS || name[digits] != '.')
@@ -37,10 +38,10 @@ uint32_t vpClaimJobNumber(VpBoard& b) {
         uint32_t number = ++b.jobCounter;
         if (number == 0) continue;
         std::error_code ec;
-        if (fs::exists(VPrinter_JobPath(number, ".jsonl"), ec) ||
-            fs::exists(VPrinter_JobPath(number, ".png"), ec))
+        if (fs::exists(Path_FromUtf8(VPrinter_JobPath(number, ".jsonl")), ec) ||
+            fs::exists(Path_FromUtf8(VPrinter_JobPath(number, ".png")), ec))
             continue;
-        std::ofstream(VPrinter_JobPath(number, ".jsonl"), std::ios::binary);
+        std::ofstream(Path_FromUtf8(VPrinter_JobPath(number, ".jsonl")), std::ios::binary);
         return number;
     }
 }

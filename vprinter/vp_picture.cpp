@@ -11,6 +11,9 @@
 
 #ifdef HEADALIGN_HAVE_PNG
 #include <png.h>
+#elif defined(HEADALIGN_VP_PNG_BY_CODEC)
+#include "platform/files.h"
+#include "platform/image_codec.h"
 #endif
 
 namespace {
@@ -145,6 +148,25 @@ bool savePng(const Picture& pic, const std::string& path) {
     png_write_end(png, nullptr);
     png_destroy_write_struct(&png, &info);
     return std::fclose(f) == 0;
+}
+#elif defined(HEADALIGN_VP_PNG_BY_CODEC)
+// Without libpng (Windows): through the platform's picture codec and the file seam.
+bool savePng(const Picture& pic, const std::string& path) {
+    Rgb colours[256];
+    for (int m = 0; m < 256; ++m) colours[m] = colourOf(uint8_t(m));
+    ImagePixels image;
+    image.width = pic.width;
+    image.height = pic.height;
+    image.rgb.resize(size_t(pic.width) * pic.height * 3);
+    for (size_t i = 0; i < size_t(pic.width) * pic.height; ++i) {
+        Rgb c = pic.marks[i] ? MARK : colours[pic.masks[i]];
+        image.rgb[3 * i] = c.r;
+        image.rgb[3 * i + 1] = c.g;
+        image.rgb[3 * i + 2] = c.b;
+    }
+    std::vector<uint8_t> bytes;
+    if (!ImageCodec_Backend()->encodePng(image, &bytes)) return false;
+    return File_WriteReplace(path, bytes.data(), bytes.size()).ok();
 }
 #else
 bool savePng(const Picture&, const std::string&) { return false; }

@@ -8,6 +8,7 @@
 
 #include "platform/bytes.h"
 #include "platform/files.h"
+#include "platform/paths.h"
 #include "vp_board.h"
 
 namespace fs = std::filesystem;
@@ -134,20 +135,20 @@ bool setKey(const std::string& key, const std::string& value, VPrinterModel* m) 
 }
 
 std::string path(const VpBoard& b, const std::string& name) {
-    return (fs::path(b.dir) / name).string();
+    return Path_ToUtf8(Path_FromUtf8(b.dir) / name);
 }
 
 void appendLine(const std::string& file, const std::string& line) {
-    std::ofstream out(file, std::ios::app | std::ios::binary);
+    std::ofstream out(Path_FromUtf8(file), std::ios::app | std::ios::binary);
     out << line << '\n';
 }
 
 uint32_t highestJobNumber(const std::string& jobsDir) {
     uint32_t highest = 0;
     std::error_code ec;
-    fs::directory_iterator it(jobsDir, ec), end;
+    fs::directory_iterator it(Path_FromUtf8(jobsDir), ec), end;
     for (; !ec && it != end; it.increment(ec)) {
-        std::string name = it->path().filename().string();
+        std::string name = Path_ToUtf8(it->path().filename());
         if (name.size() < 5 || name.find_first_not_of("0123456789") != 4) continue;
         uint32_t number = 0;
         for (int i = 0; i < 4; ++i) number = number * 10 + uint32_t(name[size_t(i)] - '0');
@@ -250,9 +251,9 @@ void vpDefaultRecord(const VPrinterModel& m, uint8_t out[VP_RECORD_SIZE]) {
 bool vpLoadState(VpBoard& b) {
     attachError.clear();
     std::error_code ec;
-    std::string jobs = (fs::path(b.dir) / "jobs").string();
-    fs::create_directories(jobs, ec);
-    if (!fs::is_directory(jobs, ec)) return vpAttachFailed(jobs + ": is not a folder and cannot be made one");
+    std::string jobs = Path_ToUtf8(Path_FromUtf8(b.dir) / "jobs");
+    fs::create_directories(Path_FromUtf8(jobs), ec);
+    if (!fs::is_directory(Path_FromUtf8(jobs), ec)) return vpAttachFailed(jobs + ": is not a folder and cannot be made one");
     if (!loadModel(b) || !loadRecord(b)) return false;
     b.jobCounter = std::max(highestJobNumber(jobs), vpHighestLongJobNumber(jobs));
     return true;
@@ -309,7 +310,7 @@ std::string VPrinter_JobPath(uint32_t number, const char* extension) {
     VpBoard& b = vpBoard();
     char name[32];
     std::snprintf(name, sizeof name, "%04u%s", number, extension);
-    return (fs::path(b.dir) / "jobs" / name).string();
+    return Path_ToUtf8(Path_FromUtf8(b.dir) / "jobs" / name);
 }
 
 void VPrinter_SetModel(const VPrinterModel& model) {

@@ -6,6 +6,7 @@
 #include <thread>
 
 #include "vp_board.h"
+#include "platform/paths.h"
 
 namespace {
 
@@ -39,7 +40,7 @@ Worker& worker() {
 
 void writePicture(Worker& w, const Task& t) {
     std::string line = vpWritePicture(w.paper, w.model, t.png);
-    std::ofstream(t.jsonl, std::ios::app | std::ios::binary) << line << '\n';
+    std::ofstream(Path_FromUtf8(t.jsonl), std::ios::app | std::ios::binary) << line << '\n';
     VpBoard& b = vpBoard();
     std::lock_guard<std::mutex> lock(b.mu);
     if (b.jobNumber == t.jobNumber) b.jobEvents.push_back(line);

@@ -13,6 +13,7 @@
 #include "platform/clock.h"
 #include "platform/files.h"
 #include "platform/msgbox.h"
+#include "platform/paths.h"
 
 namespace fs = std::filesystem;
 
@@ -34,7 +35,7 @@ DialogHandle handle() { return consoleState()->dialog; }
 std::string currentDirectory() {
     std::error_code ec;
     fs::path p = fs::current_path(ec);
-    return ec ? std::string() : p.string();
+    return ec ? std::string() : Path_ToUtf8(p);
 }
 
 bool hasDatExtension(const std::string& name) {
@@ -48,11 +49,11 @@ bool hasDatExtension(const std::string& name) {
 std::vector<std::string> findConfigFiles(const std::string& dir) {
     std::vector<std::string> names;
     std::error_code ec;
-    fs::directory_iterator it(dir, ec), end;
+    fs::directory_iterator it(Path_FromUtf8(dir), ec), end;
     for (; !ec && it != end; it.increment(ec)) {
         std::error_code typeError;
         if (it->is_directory(typeError)) continue;
-        std::string name = it->path().filename().string();
+        std::string name = Path_ToUtf8(it->path().filename());
         if (hasDatExtension(name)) names.push_back(name);
     }
     std::sort(names.begin(), names.end());
@@ -63,14 +64,23 @@ void hideConfigControls() {
     for (int id : {ID_CONFIG_LIST, ID_CONFIG_LABEL, ID_CONFIG_STORE}) dlg()->showControl(handle(), id, false);
 }
 
+// Characters as the route's buffers hold them (UTF-16 units), not UTF-8 bytes: a folder named
+// "桌面" takes two of them, not six.
+size_t pathChars(const std::string& utf8) {
+    size_t n = 0;
+    for (unsigned char c : utf8)
+        if ((c & 0xC0) != 0x80) n += c >= 0xF0 ? 2 : 1;
+    return n;
+}
+
 std::string pathTooLong(const std::string& path, size_t maxPath) {
-    return path + ": the path is " + std::to_string(path.size()) + " characters, more than the " +
+    return path + ": the path is " + std::to_string(pathChars(path)) + " characters, more than the " +
            std::to_string(maxPath) + " this route holds";
 }
 
 // Writes through File_WriteReplace after the route's own length limit; "" or the reason.
 std::string writeRecordFile(const uint8_t* buffer, size_t size, const std::string& path, size_t maxPath) {
-    if (path.size() > maxPath) return pathTooLong(path, maxPath);
+    if (pathChars(path) > maxPath) return pathTooLong(path, maxPath);
     return File_WriteReplace(path, buffer, size).message;
 }
 
@@ -95,7 +105,7 @@ bool writeParamFile(const uint8_t* buffer, size_t size, const std::string& path)
 }
 
 bool loadParamFile(uint8_t* buffer, size_t size, const std::string& path, size_t maxPath, std::string* why) {
-    if (path.size() > maxPath) {
+    if (pathChars(path) > maxPath) {
         *why = pathTooLong(path, maxPath);
         return false;
     }

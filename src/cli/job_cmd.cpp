@@ -13,6 +13,7 @@
 #include "pattern/patterns.h"
 #include "platform/clock.h"
 #include "platform/logdir.h"
+#include "platform/paths.h"
 #include "platform/sim_clock.h"
 #include "vprinter.h"
 
@@ -79,7 +80,7 @@ bool Cli_AttachPrinter(const CliOptions& options) {
     if (options.fastClock) SimClock_Install();
     if (options.virtualPrinterDir.empty()) return true;
     std::error_code ec;
-    std::filesystem::create_directories(options.virtualPrinterDir, ec);
+    std::filesystem::create_directories(Path_FromUtf8(options.virtualPrinterDir), ec);
     std::string error;
     if (!VPrinter_Attach(options.virtualPrinterDir, &error)) {
         // "virtual printer busy: ..." says it all; a state file names itself after the folder.
@@ -131,7 +132,7 @@ int Cli_RunJob(const std::string& kind, const std::vector<std::string>& args,
         // A build without PNG support records the job but draws no picture.
         std::string png = VPrinter_JobPath(jobNumber, ".png");
         std::error_code ec;
-        if (std::filesystem::exists(png, ec)) std::printf("\nprinted: %s\n", png.c_str());
+        if (std::filesystem::exists(Path_FromUtf8(png), ec)) std::printf("\nprinted: %s\n", png.c_str());
     }
     const bool succeeded = Job_Succeeded(outcome);
     if (!succeeded) Cli_ReportJobFailure(outcome);
@@ -161,7 +162,7 @@ void Cli_ReportLogProblem(const CliOptions& options) {
     std::error_code ec;
     // The folder is never created; a folder named on the command line that is not there would
     // otherwise leave the operator looking for a trace that was never written.
-    if (problem.empty() && !options.logDir.empty() && !std::filesystem::is_directory(options.logDir, ec))
+    if (problem.empty() && !options.logDir.empty() && !std::filesystem::is_directory(Path_FromUtf8(options.logDir), ec))
         problem = "no log files were written: the log folder " + options.logDir + " does not exist";
     if (problem.empty()) return;
     std::fflush(stdout);

@@ -9,6 +9,7 @@
 #include "cli/cli.h"
 #include "cli/params_cmd.h"
 #include "cli/usage.h"
+#include "platform/paths.h"
 
 namespace {
 bool takesValue(const char* option) {
@@ -76,7 +77,12 @@ int run(int argc, char** argv) {
 // commands (it should be nothing) is reported here.
 int main(int argc, char** argv) {
     try {
-        return run(argc, argv);
+        // Paths on the command line as UTF-8, whatever the system's code page.
+        std::vector<std::string> args = Path_Arguments(argc, argv);
+        std::vector<char*> words;
+        for (std::string& a : args) words.push_back(a.data());
+        words.push_back(nullptr);
+        return run(static_cast<int>(args.size()), words.data());
     } catch (const std::exception& e) {
         std::fprintf(stderr, "headalign: stopped: %s\n", e.what());
     } catch (...) {

@@ -8,6 +8,7 @@
 
 #include "platform/clock.h"
 #include "platform/files.h"
+#include "platform/paths.h"
 #include "platform/logdir.h"
 
 namespace {
@@ -32,14 +33,14 @@ bool touch(const std::string& path, const char* mode) {
         if (openProblem.empty()) openProblem = "log files are off for this job: " + checked.message;
         return false;
     }
-    FILE* f = std::fopen(path.c_str(), mode);
+    FILE* f = Path_OpenFile(path, mode);
     if (f) std::fclose(f);
     return f != nullptr;
 }
 
 // Text-mode semantics of the operator's platform on every platform: LF is stored as CR LF.
 bool appendText(const std::string& path, const char* utf8) {
-    FILE* f = std::fopen(path.c_str(), "ab");
+    FILE* f = Path_OpenFile(path, "ab");
     if (!f) return false;
     std::string text = LogDir_FileText(utf8);  // the platform's code page for log files
     for (const char* p = text.c_str(); *p; ++p) {

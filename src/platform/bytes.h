@@ -1,4 +1,5 @@
-// Little-endian byte access for every wire and file format: records are never cast onto bytes.
+// Byte access for every wire and file format (little-endian unless the format says otherwise):
+// records are never cast onto bytes.
 #pragma once
 #include <cstddef>
 #include <cstdint>
@@ -46,3 +47,14 @@ struct Reader {
 };
 
 }  // namespace le
+
+// Big-endian reads, for the formats that are (PNG chunks, JPEG markers, Motorola-order EXIF).
+namespace be {
+inline uint16_t getU16(const uint8_t* p, size_t off) {
+    return static_cast<uint16_t>((p[off] << 8) | p[off + 1]);
+}
+inline uint32_t getU32(const uint8_t* p, size_t off) {
+    return (static_cast<uint32_t>(p[off]) << 24) | (static_cast<uint32_t>(p[off + 1]) << 16) |
+           (static_cast<uint32_t>(p[off + 2]) << 8) | static_cast<uint32_t>(p[off + 3]);
+}
+}  // namespace be

@@ -19,15 +19,16 @@ struct VernierImage {
 // Limits of a scan, decided from the file's size and header before anything is allocated for
 // the picture. The pixel cap admits a 1200-dpi scan of a whole A4 or Letter page (10200 x
 // 14040) and a 50-megapixel photo. Pictures over the decoding budget are decoded reduced by the
-// smallest whole factor that brings them under it (JPEG scaled by libjpeg while decoding, PNG
-// rows averaged as they are read): a 1200-dpi page comes out at 600 dpi, far finer than the
+// smallest whole factor that brings them under it (on Linux JPEG scaled by libjpeg while
+// decoding and PNG rows averaged as they are read; on Windows WIC's area-averaging scaler): a 1200-dpi page comes out at 600 dpi, far finer than the
 // 150 dpi the reader needs, and picture plus ink map stay under half a gigabyte.
 constexpr size_t VERNIER_MAX_FILE_BYTES = size_t(256) << 20;
 constexpr uint64_t VERNIER_MAX_PIXELS = 150000000;
 constexpr uint64_t VERNIER_DECODE_PIXELS = 64000000;
 
-// PNG (any bit depth or colour type, libpng) and JPEG (libjpeg; grey, YCbCr, RGB, CMYK and
-// YCCK), chosen by the file's first bytes. Only a regular file is read. false with a message
+// PNG (any bit depth or colour type) and JPEG (grey, YCbCr, RGB, CMYK and YCCK; turned
+// upright by its EXIF orientation), chosen by the file's first bytes and decoded by the
+// platform's picture codec (platform/image_codec.h). Only a regular file is read. false with a message
 // naming the file in *error for a missing, unreadable, truncated, corrupt or unsupported file,
 // or a picture over the limits above; *out is then empty.
 bool Vernier_LoadImage(const std::string& path, VernierImage* out, std::string* error);

@@ -74,6 +74,22 @@ TEST_F(FilesTest, ExportCancelledOrTooLongWritesNothing) {
     EXPECT_FALSE(fileExists(longPath));
 }
 
+// The route's limit is in characters: a path of 130 of them in Chinese (over 300 UTF-8
+// bytes) is written.
+TEST_F(FilesTest, ExportPathLimitCountsCharactersNotBytes) {
+    start(false);
+    std::string folder;
+    for (int i = 0; i < 50; ++i) folder += "桌";
+    std::string path = work.path + "/" + folder + "/" + folder;
+    fs::create_directories(path);
+    path += "/参数.dat";
+    ASSERT_GT(path.size(), 255u);
+    DialogModel_QueueFile(path);
+    DialogModel_Command(ID_EXPORT);
+    EXPECT_EQ(boxTexts(), Boxes{"Parameters Save(" + path + ") OK!"});
+    EXPECT_TRUE(fileExists(path));
+}
+
 TEST_F(FilesTest, ExportNeverFollowsAPlantedTemporaryAndKeepsModeAndLinks) {
     start(false);
     std::string path = work.path + "/keep.dat", victim = work.path + "/victim.txt";

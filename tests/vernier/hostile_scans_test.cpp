@@ -230,4 +230,74 @@ TEST(HostileScans, ColourSpacesAndReducedDecoding) {
     EXPECT_GT(img.at(30, 30)[0], 235);
 }
 
+// A phone stores the sensor's picture as it was taken and says in EXIF how to turn it: red
+// marks the stored top-left corner, green the stored top-right. Each orientation must put them
+// where the tag says (both byte orders), and a damaged tag leaves the picture as stored.
+Bytes withExif(Bytes jpeg, const Bytes& tiff) {
+    Bytes app1 = {0xFF, 0xE1, uint8_t((tiff.size() + 8) >> 8), uint8_t(tiff.size() + 8), 'E', 'x', 'i', 'f', 0, 0};
+    app1.insert(app1.end(), tiff.begin(), tiff.end());
+    jpeg.insert(jpeg.begin() + 2, app1.begin(), app1.end());
+    return jpeg;
+}
+Bytes orientationTiff(uint16_t orientation, bool motorola) {
+    auto u16 = [&](uint16_t v) { return motorola ? Bytes{uint8_t(v >> 8), uint8_t(v)} : Bytes{uint8_t(v), uint8_t(v >> 8)}; };
+    auto u32 = [&](uint32_t v) {
+        Bytes hi = u16(uint16_t(v >> 16)), lo = u16(uint16_t(v));
+        return motorola ? Bytes{hi[0], hi[1], lo[0], lo[1]} : Bytes{lo[0], lo[1], hi[0], hi[1]};
+    };
+    Bytes t = motorola ? Bytes{'M', 'M'} : Bytes{'I', 'I'};
+    for (const Bytes& part : {u16(42), u32(8), u16(2), u16(0x010F), u16(2), u32(4), Bytes{'a', 'b', 'c', 0},
+                              u16(0x0112), u16(3), u32(1), u16(orientation), u16(0), u32(0)})
+        t.insert(t.end(), part.begin(), part.end());
+    return t;
+}
+
+TEST(HostileScans, PhonePicturesComeOutUpright) {
+    const uint32_t W = 64, H = 32;
+    Bytes stored = jpegOf(W, H, byPixel(W, [](uint32_t x, uint32_t y, uint8_t* p) {
+        bool top = y < 16, left = x < 16, right = x >= W - 16;
+        p[0] = top && left ? 255 : 128;
+        p[1] = top && right ? 255 : 128;
+        p[2] = 128;
+    }));
+    enum Corner { TL, TR, BL, BR };
+    struct Row { int orientation; Corner red, green; };
+    const Row rows[] = {{1, TL, TR}, {2, TR, TL}, {3, BR, BL}, {4, BL, BR},
+                        {5, TL, BL}, {6, TR, BR}, {7, BR, TR}, {8, BL, TL}};
+    for (bool motorola : {false, true}) {
+        for (const Row& r : rows) {
+            SCOPED_TRACE(std::to_string(r.orientation) + (motorola ? " MM" : " II"));
+            Bytes file = withExif(stored, orientationTiff(uint16_t(r.orientation), motorola));
+            VernierImage img;
+            std::string error;
+            ASSERT_TRUE(Vernier_DecodeImage(file.data(), file.size(), &img, &error)) << error;
+            bool turned = r.orientation >= 5;
+            ASSERT_EQ(img.width, turned ? H : W);
+            ASSERT_EQ(img.height, turned ? W : H);
+            auto corner = [&](Corner c) {
+                return img.at(c == TR || c == BR ? img.width - 4 : 4, c == BL || c == BR ? img.height - 4 : 4);
+            };
+            EXPECT_GT(corner(r.red)[0], 230);
+            EXPECT_LT(corner(r.red)[1], 150);
+            EXPECT_GT(corner(r.green)[1], 230);
+            EXPECT_LT(corner(r.green)[0], 150);
+        }
+    }
+    // Damaged tags: a wrong value, an IFD past the end, an entry count running off the segment.
+    Bytes bad = orientationTiff(9, false);
+    Bytes farIfd = orientationTiff(6, false);
+    farIfd[4] = 0xF0;
+    Bytes manyEntries = orientationTiff(6, true);
+    manyEntries[8] = 0x7F;
+    manyEntries.resize(20);
+    for (const Bytes& tiff : {bad, farIfd, manyEntries}) {
+        Bytes file = withExif(stored, tiff);
+        VernierImage img;
+        std::string error;
+        ASSERT_TRUE(Vernier_DecodeImage(file.data(), file.size(), &img, &error)) << error;
+        EXPECT_EQ(img.width, W);
+        EXPECT_GT(img.at(4, 4)[0], 230);
+    }
+}
+
 }  // namespace

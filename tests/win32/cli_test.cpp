@@ -6,6 +6,8 @@
 
 #include "app/console.h"
 #include "app/texts.h"
+#include "platform/files.h"
+#include "platform/paths.h"
 #include "platform/win32/win32_text.h"
 #include "support/fakes.h"
 #include "win32_support.h"
@@ -85,6 +87,116 @@ TEST_F(CommandLine, WithoutACommandTheConsoleOpensAndEndsWithExit) {
     EXPECT_EQ(app.wait(20000), 0);
 }
 
+// An operator's Desktop is "桌面": every route that takes a path works in a folder named in
+// Chinese and with a space, in either locale (names are Unicode, trace text stays GBK).
+TEST(WidePaths, JobScanTraceAndParameterFilesInAChineseFolder) {
+    TempDir top;
+    const std::string base = top.path + "\\桌面\\参数 文件";
+    const std::string vp = base + "\\打印机", logs = base + "\\日志";
+    std::error_code ec;
+    for (const std::string& dir : {logs, base + "\\Config"})
+        ASSERT_TRUE(std::filesystem::create_directories(Path_FromUtf8(dir), ec)) << ec.message();
+    auto exists = [](const std::string& path) { return std::filesystem::exists(Path_FromUtf8(path)); };
+    auto run = [&](const std::string& words) {
+        return runChild(HEADALIGN_EXE, "--virtual-printer \"" + vp + "\" --log-dir \"" + logs + "\" " + words,
+                        120000, base);
+    };
+
+    ChildResult r = run("adjust text-high");
+    ASSERT_EQ(r.exitCode, 0u) << r.output;
+    const std::string scan = vp + "\\jobs\\0001.png";
+    ASSERT_TRUE(exists(scan));
+    std::string trace;
+    for (const auto& e : std::filesystem::directory_iterator(Path_FromUtf8(logs)))
+        if (Path_ToUtf8(e.path().filename())[0] == 'Y') trace = Path_ToUtf8(e.path());
+    std::vector<uint8_t> text;
+    ASSERT_TRUE(File_ReadRegular(trace, 1 << 20, &text).ok()) << trace;
+    EXPECT_NE(std::string(text.begin(), text.end()).find(Win32_ToGbk("连接成功")), std::string::npos);
+
+    // The paper the virtual printer drew (through WIC here) read back through WIC.
+    const std::string marked = base + "\\标记 图.png";
+    r = run("align text-high --scan \"" + scan + "\" --marked \"" + marked + "\"");
+    EXPECT_NE(r.output.find("found: bidirectional adjustment"), std::string::npos) << r.output;
+    EXPECT_TRUE(exists(marked));
+
+    const std::string record = base + "\\参数 备份.dat";
+    r = run("params export \"" + record + "\"");
+    EXPECT_EQ(r.exitCode, 0u) << r.output;
+    EXPECT_TRUE(exists(record));
+    r = run("params import \"" + record + "\" --yes");
+    EXPECT_EQ(r.exitCode, 0u) << r.output;
+
+    // The Config folder is found from the working folder, itself named in Chinese.
+    r = run("config store");
+    EXPECT_EQ(r.exitCode, 0u) << r.output;
+    std::string stored;
+    for (const auto& e : std::filesystem::directory_iterator(Path_FromUtf8(base + "\\Config")))
+        stored = Path_ToUtf8(e.path().filename());
+    ASSERT_FALSE(stored.empty());
+    r = run("config list");
+    EXPECT_NE(r.output.find(stored), std::string::npos) << r.output;
+    r = run("config load " + stored);
+    EXPECT_EQ(r.exitCode, 0u) << r.output;
+}
+
+// HWND of a top-level dialog with this title once it shows, or nullptr after about 20 s.
+HWND waitForDialog(const std::wstring& title, HWND other = nullptr) {
+    for (int i = 0; i < 1000; ++i) {
+        HWND found = FindWindowExW(nullptr, nullptr, L"#32770", title.c_str());
+        while (found && (found == other || !IsWindowVisible(found)))
+            found = FindWindowExW(nullptr, found, L"#32770", title.c_str());
+        if (found) return found;
+        Sleep(20);
+    }
+    return nullptr;
+}
+
+// The native console has "Read scan..." after each bidirectional row; a file chosen there
+// (named in Chinese) goes to the reader, whose refusal comes back in a box.
+TEST_F(CommandLine, ReadScanButtonsOfTheNativeConsole) {
+    const std::string notAScan = logs.path + "\\扫描 图.png";
+    const char junk[] = "not a picture";
+    ASSERT_TRUE(File_WriteReplace(notAScan, reinterpret_cast<const uint8_t*>(junk), sizeof junk).ok());
+    Child app;
+    ASSERT_TRUE(app.start(HEADALIGN_EXE, "--virtual-printer \"" + printer.path + "\" --log-dir \"" +
+                                             logs.path + "\""));
+    HWND dialog = waitForDialog(Win32_ToWide(titleText()));
+    ASSERT_NE(dialog, nullptr);
+    for (int i = 0; i < 1000 && windowTextUtf8(GetDlgItem(dialog, 1056)).empty(); ++i) Sleep(20);
+    // One button per row, just right of the row's add entry.
+    const int entries[6] = {1058, 1053, 1049, 1183, 1184, 1185};
+    for (int i = 0; i < 6; ++i) {
+        HWND button = GetDlgItem(dialog, 0x7E00 + i), entry = GetDlgItem(dialog, entries[i]);
+        ASSERT_NE(button, nullptr) << i;
+        RECT b{}, e{};
+        GetWindowRect(button, &b);
+        GetWindowRect(entry, &e);
+        EXPECT_GE(b.left, e.right) << i;
+        EXPECT_EQ(b.top, e.top) << i;
+    }
+    std::string shot = envText("HEADALIGN_SCREENSHOT_DIR");
+    if (!shot.empty()) {
+        Sleep(300);
+        EXPECT_TRUE(saveWindowPng(dialog, windowsPath(shot) + "/console_read_scan_" + testLanguage() + ".png"));
+    }
+    PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(0x7E00, BN_CLICKED), 0);
+    HWND chooser = waitForDialog(L"Read scan...");
+    ASSERT_NE(chooser, nullptr);
+    HWND name = GetDlgItem(chooser, 0x47C);  // the file name box of the Explorer-style dialog
+    if (!name) name = GetDlgItem(chooser, 0x480);
+    ASSERT_NE(name, nullptr);
+    SetWindowTextW(name, Win32_ToWide(notAScan).c_str());
+    PostMessageW(chooser, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+    HWND box = waitForDialog(L"Read scan...", chooser);
+    ASSERT_NE(box, nullptr);
+    EXPECT_NE(windowTextUtf8(GetDlgItem(box, 0xFFFF)).find("neither a PNG nor a JPEG"), std::string::npos)
+        << windowTextUtf8(GetDlgItem(box, 0xFFFF));
+    PostMessageW(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+    for (int i = 0; i < 500 && IsWindow(box); ++i) Sleep(20);
+    PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(ID_EXIT, BN_CLICKED), 0);
+    EXPECT_EQ(app.wait(20000), 0);
+}
+
 TEST(Executable, ImportsOnlySystemLibraries) {
     // Read the import directory of our own image format from the file on disk.
     std::string image = readFileBytes(windowsPath(HEADALIGN_EXE));
@@ -106,7 +218,8 @@ TEST(Executable, ImportsOnlySystemLibraries) {
     const auto& dir = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
     auto* imp = reinterpret_cast<const IMAGE_IMPORT_DESCRIPTOR*>(base + dir.VirtualAddress);
     const char* allowed[] = {"kernel32.dll", "msvcrt.dll",   "user32.dll",   "gdi32.dll",
-                             "comdlg32.dll", "setupapi.dll", "advapi32.dll", "shell32.dll"};
+                             "comdlg32.dll", "setupapi.dll", "advapi32.dll", "shell32.dll",
+                             "ole32.dll"};
     int count = 0;
     for (; imp->Name; ++imp, ++count) {
         std::string name = reinterpret_cast<const char*>(base + imp->Name);

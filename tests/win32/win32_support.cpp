@@ -1,6 +1,8 @@
 // Helpers of the Windows tests: Wine paths, child processes, window texts, PNG screenshots.
 #include "win32_support.h"
 
+#include "platform/win32/win32_text.h"
+
 #include <cstdio>
 #include <cstdlib>
 
@@ -72,24 +74,27 @@ std::string envText(const char* name) {
 
 std::string testLanguage() { return envText("HEADALIGN_TEST_UI") == "zh" ? "zh" : "en"; }
 
-ChildResult runChild(const std::string& exe, const std::string& arguments, DWORD timeoutMs) {
+ChildResult runChild(const std::string& exe, const std::string& arguments, DWORD timeoutMs,
+                     const std::string& workDir) {
     ChildResult result;
     SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
     HANDLE readEnd = nullptr, writeEnd = nullptr;
     if (!CreatePipe(&readEnd, &writeEnd, &inherit, 0)) return result;
     SetHandleInformation(readEnd, HANDLE_FLAG_INHERIT, 0);
-    STARTUPINFOA si{};
+    STARTUPINFOW si{};
     si.cb = sizeof si;
     si.dwFlags = STARTF_USESTDHANDLES;
     si.hStdOutput = writeEnd;
     si.hStdError = writeEnd;
     si.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
     PROCESS_INFORMATION pi{};
-    std::string line = "\"" + windowsPath(exe) + "\" " + arguments;
-    std::vector<char> mutableLine(line.begin(), line.end());
-    mutableLine.push_back('\0');
-    BOOL ok = CreateProcessA(nullptr, mutableLine.data(), nullptr, nullptr, TRUE, 0, nullptr,
-                             nullptr, &si, &pi);
+    // Wide, so that arguments and folder reach the child in Unicode whatever the code page.
+    std::wstring line = Win32_ToWide("\"" + windowsPath(exe) + "\" " + arguments);
+    std::vector<wchar_t> mutableLine(line.begin(), line.end());
+    mutableLine.push_back(L'\0');
+    std::wstring dir = Win32_ToWide(workDir);
+    BOOL ok = CreateProcessW(nullptr, mutableLine.data(), nullptr, nullptr, TRUE, 0, nullptr,
+                             workDir.empty() ? nullptr : dir.c_str(), &si, &pi);
     CloseHandle(writeEnd);
     if (!ok) {
         CloseHandle(readEnd);

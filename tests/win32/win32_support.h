@@ -25,8 +25,10 @@ struct ChildResult {
     DWORD exitCode = 0;
     std::string output;  // standard output and standard error together
 };
-// Runs a program with a command line, waits at most timeoutMs, collects its output.
-ChildResult runChild(const std::string& exe, const std::string& arguments, DWORD timeoutMs);
+// Runs a program with a command line (UTF-8), in workDir when given, waits at most timeoutMs,
+// collects its output.
+ChildResult runChild(const std::string& exe, const std::string& arguments, DWORD timeoutMs,
+                     const std::string& workDir = "");
 
 // A started child that keeps running until stopped (the shared-area front end).
 struct Child {

@@ -4,6 +4,9 @@
 #include "app/console.h"
 #include "cli/cli.h"
 #include "platform/win32/win32_dialog.h"
+#ifdef HEADALIGN_HAVE_VERNIER
+#include "platform/win32/entry/scan_buttons.h"
+#endif
 
 namespace {
 // The show command the program was started with (as WinMain would receive it).
@@ -25,7 +28,11 @@ void dropOwnConsole() {
 int Console_RunDesktop(const CliOptions& options) {
     if (!Cli_AttachPrinter(options)) return 1;
     dropOwnConsole();
+#ifdef HEADALIGN_HAVE_VERNIER
+    Dialog_Install(Win32ScanButtons_Backend());
+#else
     Dialog_Install(Win32Dialog_Backend());
+#endif
     MsgBox_Install(Win32MsgBox_Backend());
     int status =
         runConsole(reinterpret_cast<intptr_t>(GetModuleHandleA(nullptr)), startShowCommand());

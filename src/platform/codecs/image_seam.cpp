@@ -1,0 +1,163 @@
+// Installation of the picture codec, and what every back end decides from the bytes alone:
+// the EXIF orientation, the header's resolution and the limits of a picture.
+#include <algorithm>
+#include <atomic>
+
+#include "platform/bytes.h"
+#include "platform/image_codec.h"
+
+namespace {
+std::atomic<const ImageCodecBackend*> codecBackend{nullptr};
+
+// IFD0's Orientation tag of a TIFF block (the body of an Exif APP1 segment after "Exif\0\0").
+int tiffOrientation(const uint8_t* t, size_t size) {
+    if (size < 8) return 1;
+    bool little;
+    if (t[0] == 'I' && t[1] == 'I')
+        little = true;
+    else if (t[0] == 'M' && t[1] == 'M')
+        little = false;
+    else
+        return 1;
+    auto u16 = [&](size_t off) { return little ? le::getU16(t, off) : be::getU16(t, off); };
+    auto u32 = [&](size_t off) { return little ? le::getU32(t, off) : be::getU32(t, off); };
+    if (u16(2) != 42) return 1;
+    uint32_t ifd = u32(4);
+    if (ifd < 8 || ifd > size - 2) return 1;
+    uint32_t count = u16(ifd);
+    for (uint32_t i = 0; i < count; ++i) {
+        size_t entry = size_t(ifd) + 2 + size_t(i) * 12;
+        if (entry + 12 > size) return 1;
+        if (u16(entry) != 0x0112) continue;
+        // SHORT, one value, held in the first two bytes of the value field.
+        if (u16(entry + 2) != 3 || u32(entry + 4) != 1) return 1;
+        uint16_t v = u16(entry + 8);
+        return v >= 1 && v <= 8 ? v : 1;
+    }
+    return 1;
+}
+}  // namespace
+
+void ImageCodec_Install(const ImageCodecBackend* b) { codecBackend.store(b); }
+const ImageCodecBackend* ImageCodec_Backend() {
+    const ImageCodecBackend* b = codecBackend.load();
+    return b ? b : Platform_DefaultImageCodec();
+}
+
+int Image_ExifOrientation(const uint8_t* d, size_t size) {
+    if (size < 4 || d[0] != 0xFF || d[1] != 0xD8) return 1;
+    size_t pos = 2;
+    // Markers up to the first scan; the Exif segment sits among the first.
+    while (pos + 4 <= size) {
+        if (d[pos] != 0xFF) return 1;
+        uint8_t marker = d[pos + 1];
+        if (marker == 0xFF) {  // fill byte
+            ++pos;
+            continue;
+        }
+        if (marker == 0xDA || marker == 0xD9) return 1;
+        size_t length = be::getU16(d, pos + 2);
+        if (length < 2 || pos + 2 + length > size) return 1;
+        const uint8_t* body = d + pos + 4;
+        size_t bodySize = length - 2;
+        static const uint8_t EXIF[6] = {'E', 'x', 'i', 'f', 0, 0};
+        if (marker == 0xE1 && bodySize >= 6 && std::equal(EXIF, EXIF + 6, body))
+            return tiffOrientation(body + 6, bodySize - 6);
+        pos += 2 + length;
+    }
+    return 1;
+}
+
+void Image_ApplyOrientation(ImagePixels* image, int orientation) {
+    if (orientation < 2 || orientation > 8 || image->width == 0 || image->height == 0) return;
+    const uint32_t w = image->width, h = image->height;
+    auto swapPixels = [](uint8_t* a, uint8_t* b) { std::swap_ranges(a, a + 3, b); };
+    auto px = [image](uint32_t x, uint32_t y) { return &image->rgb[(size_t(y) * image->width + x) * 3]; };
+    if (orientation <= 4) {
+        // Mirrors and the half turn stay in place.
+        bool mirrorX = orientation == 2 || orientation == 3, mirrorY = orientation == 3 || orientation == 4;
+        if (mirrorX)
+            for (uint32_t y = 0; y < h; ++y)
+                for (uint32_t x = 0; x < w / 2; ++x) swapPixels(px(x, y), px(w - 1 - x, y));
+        if (mirrorY)
+            for (uint32_t y = 0; y < h / 2; ++y) std::swap_ranges(px(0, y), px(0, y) + size_t(w) * 3, px(0, h - 1 - y));
+        return;
+    }
+    // Quarter turns: the picture stands on its side, width and height swap.
+    std::vector<uint8_t> turned(image->rgb.size());
+    for (uint32_t ny = 0; ny < w; ++ny) {
+        for (uint32_t nx = 0; nx < h; ++nx) {
+            uint32_t x = 0, y = 0;
+            switch (orientation) {
+                case 5: x = ny, y = nx; break;                  // transposed
+                case 6: x = ny, y = h - 1 - nx; break;          // turned a quarter clockwise to view
+                case 7: x = w - 1 - ny, y = h - 1 - nx; break;  // transversed
+                case 8: x = w - 1 - ny, y = nx; break;          // a quarter anticlockwise
+            }
+            const uint8_t* src = px(x, y);
+            uint8_t* dst = &turned[(size_t(ny) * h + nx) * 3];
+            dst[0] = src[0], dst[1] = src[1], dst[2] = src[2];
+        }
+    }
+    image->rgb.swap(turned);
+    image->width = h;
+    image->height = w;
+}
+
+double Image_HeaderDpi(const uint8_t* d, size_t size) {
+    static const uint8_t PNG_MAGIC[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1a, '\n'};
+    if (size >= 8 && std::equal(PNG_MAGIC, PNG_MAGIC + 8, d)) {
+        for (size_t pos = 8; pos + 8 <= size;) {
+            uint32_t length = be::getU32(d, pos);
+            const uint8_t* type = d + pos + 4;
+            if (length > size - pos - 8) return 0;
+            if (std::equal(type, type + 4, "IDAT")) return 0;
+            if (std::equal(type, type + 4, "pHYs") && length == 9) {
+                uint32_t ppm = be::getU32(d, pos + 8);
+                return d[pos + 16] == 1 && ppm > 0 ? ppm * 0.0254 : 0;
+            }
+            if (size - pos - 8 - length < 4) return 0;
+            pos += 12 + size_t(length);
+        }
+        return 0;
+    }
+    if (size < 4 || d[0] != 0xFF || d[1] != 0xD8) return 0;
+    for (size_t pos = 2; pos + 4 <= size;) {
+        if (d[pos] != 0xFF) return 0;
+        uint8_t marker = d[pos + 1];
+        if (marker == 0xFF) {
+            ++pos;
+            continue;
+        }
+        if (marker == 0xDA || marker == 0xD9) return 0;
+        size_t length = be::getU16(d, pos + 2);
+        if (length < 2 || pos + 2 + length > size) return 0;
+        const uint8_t* body = d + pos + 4;
+        static const uint8_t JFIF[5] = {'J', 'F', 'I', 'F', 0};
+        if (marker == 0xE0 && length >= 16 && std::equal(JFIF, JFIF + 5, body)) {
+            uint8_t unit = body[7];
+            uint16_t x = be::getU16(body, 8);
+            if (x <= 1) return 0;
+            return unit == 1 ? x : unit == 2 ? x * 2.54 : 0;
+        }
+        pos += 2 + length;
+    }
+    return 0;
+}
+
+uint32_t Image_ReductionFor(uint32_t w, uint32_t h, const ImageLimits& limits) {
+    auto reduced = [](uint32_t side, uint32_t f) { return (side + f - 1) / f; };
+    uint32_t f = 1;
+    while (uint64_t(reduced(w, f)) * reduced(h, f) > std::max<uint64_t>(limits.decodePixels, 1) && f < std::max(w, h)) ++f;
+    return f;
+}
+
+bool Image_Admitted(uint32_t w, uint32_t h, const ImageLimits& limits, std::string* error) {
+    if (w == 0 || h == 0 || w > limits.maxSide || h > limits.maxSide || uint64_t(w) * h > limits.maxPixels) {
+        *error = "picture size " + std::to_string(w) + " x " + std::to_string(h) +
+                 " not supported (at most " + std::to_string(limits.maxSide) + " on a side and " +
+                 std::to_string(limits.maxPixels / 1000000) + " megapixels)";
+        return false;
+    }
+    return true;
+}

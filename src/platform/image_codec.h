@@ -1,0 +1,57 @@
+// Picture codec seam: PNG and JPEG bytes decoded into 8-bit RGB, and RGB encoded as PNG or
+// JPEG. libpng and libjpeg on Linux, the Windows Imaging Component on Windows. Every decoder
+// keeps within the caller's limits, decided from the header before the picture is allocated,
+// and hands back the picture upright (a JPEG's EXIF orientation applied).
+#pragma once
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+// An 8-bit RGB picture, 3 bytes per pixel, rows top to bottom. dpi is what the file says
+// (0 when it says nothing), divided by any reduction made while decoding.
+struct ImagePixels {
+    uint32_t width = 0, height = 0;
+    double dpi = 0;
+    std::vector<uint8_t> rgb;
+};
+
+struct ImageLimits {
+    uint32_t maxSide;       // refused when either side of the file's picture is longer
+    uint64_t maxPixels;     // refused when the file's picture has more pixels
+    uint64_t decodePixels;  // decoded reduced by the smallest whole factor that fits in this
+};
+
+struct ImageCodecBackend {
+    // Any thread; blocks only while computing. true with *out filled and upright; false with
+    // *out empty and in *error one line saying what is wrong with the data ("corrupt PNG: ...",
+    // "JPEG: image data ends early", the picture size refused), never naming a file.
+    bool (*decodePng)(const uint8_t* data, size_t size, const ImageLimits& limits, ImagePixels* out,
+                      std::string* error);
+    // Any thread; blocks only while computing; result as decodePng. Grey, YCbCr, RGB, CMYK and YCCK.
+    bool (*decodeJpeg)(const uint8_t* data, size_t size, const ImageLimits& limits, ImagePixels* out,
+                       std::string* error);
+    // Any thread; blocks only while computing. true with the whole PNG file in *out (its
+    // resolution recorded when image.dpi > 0); false (out of memory) with *out empty.
+    bool (*encodePng)(const ImagePixels& image, std::vector<uint8_t>* out);
+    // Any thread; blocks only while computing. JPEG at quality 1..100; result as encodePng.
+    bool (*encodeJpeg)(const ImagePixels& image, int quality, std::vector<uint8_t>* out);
+};
+
+// Installs a back end (nullptr restores the platform default). Call before any picture is read.
+void ImageCodec_Install(const ImageCodecBackend* backend);
+const ImageCodecBackend* ImageCodec_Backend();
+const ImageCodecBackend* Platform_DefaultImageCodec();
+
+// Shared by the back ends, decided from the bytes alone.
+// The EXIF orientation of a JPEG (1..8, 1 when it has none or a damaged one).
+int Image_ExifOrientation(const uint8_t* data, size_t size);
+// Turns or mirrors the picture so that one stored with EXIF orientation `orientation` is upright.
+void Image_ApplyOrientation(ImagePixels* image, int orientation);
+// What the header says of the picture's resolution in dpi (PNG pHYs in metres, JPEG JFIF in
+// inches or centimetres), 0 when it says nothing. WIC reports 96 for a file that says nothing.
+double Image_HeaderDpi(const uint8_t* data, size_t size);
+// The smallest whole factor f with ceil(w/f) * ceil(h/f) <= limits.decodePixels.
+uint32_t Image_ReductionFor(uint32_t w, uint32_t h, const ImageLimits& limits);
+// Whether a picture of w x h is read at all; false with the message in *error.
+bool Image_Admitted(uint32_t w, uint32_t h, const ImageLimits& limits, std::string* error);

@@ -1,0 +1,11 @@
+// "Read scan..." beside each bidirectional row of the native console.
+#pragma once
+#include "platform/dialog.h"
+
+// The first of the six buttons' control IDs (rows text-high .. photo in order).
+constexpr int SCAN_BUTTON_FIRST_ID = 0x7E00;
+
+// The Win32 dialog back end whose console gets a "..." button after each bidirectional row's
+// add entry: it asks for a scan, reads it and types the group to enter into the entry, or says
+// why not in a box. Dialog thread only, like the back end it wraps.
+const DialogBackend* Win32ScanButtons_Backend();
