@@ -192,7 +192,9 @@ TEST_F(Faults, AHangingCallOutlastsTheWatchdogAndAPipeResetAbortsIt) {
 
     // A read waiting for a reply that never comes ends when another handle resets the pipe.
     VPrinterModel m = VPrinter_GetModel();
-    m.readTimeoutMs = 600000;
+    // Far beyond the reset: where sleeps shorter than a millisecond return at once (Windows),
+    // ten minutes of the fast clock pass in moments and could beat the other handle's reset.
+    m.readTimeoutMs = UINT32_MAX / 2;
     VPrinter_SetModel(m);
     std::atomic<bool> done{false};
     bool ok = true;
