@@ -390,23 +390,74 @@ float InkMap::sample(double x, double y) const {
     return float((p[0] * (1 - fx) + p[1] * fx) * (1 - fy) + (p[w] * (1 - fx) + p[w + 1] * fx) * fy);
 }
 
+// A photo lights the sheet unevenly (a gradient, a shadow's edge, glare) and shows more than
+// the sheet (a table, a dark lid). The paper's level is taken locally: the brightest of each
+// block of the picture, spread over its neighbours (a block holds paper beside any ink of the
+// pattern) and interpolated between block centres. Where that level is far below the sheet's
+// own, there is no paper and no ink.
 InkMap Vernier_InkMap(const VernierImage& image) {
     InkMap m;
     m.w = image.width;
     m.h = image.height;
     m.v.assign(size_t(m.w) * m.h, 0);
-    double scale[3];
     int paper[3];
-    for (int c = 0; c < 3; ++c) {
-        paper[c] = paperLevel(image, c);
-        scale[c] = 255.0 / std::max(1, paper[c]);
-    }
-    size_t n = size_t(m.w) * m.h;
-    for (size_t i = 0; i < n; ++i) {
-        const uint8_t* px = &image.rgb[i * 3];
-        double best = 0;
-        for (int c = 0; c < 3; ++c) best = std::max(best, (paper[c] - px[c]) * scale[c]);
-        m.v[i] = float(best > 0 ? best : 0);
+    for (int c = 0; c < 3; ++c) paper[c] = paperLevel(image, c);
+    constexpr uint32_t BLOCK = 48;
+    uint32_t bw = (m.w + BLOCK - 1) / BLOCK, bh = (m.h + BLOCK - 1) / BLOCK;
+    // A high percentile rather than the maximum, so a speck of glare or noise is not the paper.
+    std::vector<float> level(size_t(bw) * bh * 3, 0);
+    std::vector<uint32_t> hist(256);
+    for (uint32_t by = 0; by < bh; ++by)
+        for (uint32_t bx = 0; bx < bw; ++bx)
+            for (int c = 0; c < 3; ++c) {
+                std::fill(hist.begin(), hist.end(), 0);
+                uint32_t n = 0;
+                for (uint32_t y = by * BLOCK; y < std::min(m.h, (by + 1) * BLOCK); y += 2)
+                    for (uint32_t x = bx * BLOCK; x < std::min(m.w, (bx + 1) * BLOCK); x += 2) ++hist[image.at(x, y)[c]], ++n;
+                uint32_t want = n / 50, seen = 0;
+                int v = 255;
+                while (v > 0 && (seen += hist[size_t(v)]) <= want) --v;
+                level[(size_t(by) * bw + bx) * 3 + size_t(c)] = float(v);
+            }
+    std::vector<float> spread(level);
+    for (uint32_t by = 0; by < bh; ++by)
+        for (uint32_t bx = 0; bx < bw; ++bx)
+            for (int c = 0; c < 3; ++c) {
+                float best = 0;
+                for (uint32_t y = by ? by - 1 : 0; y <= std::min(bh - 1, by + 1); ++y)
+                    for (uint32_t x = bx ? bx - 1 : 0; x <= std::min(bw - 1, bx + 1); ++x)
+                        best = std::max(best, level[(size_t(y) * bw + x) * 3 + size_t(c)]);
+                spread[(size_t(by) * bw + bx) * 3 + size_t(c)] = best;
+            }
+    std::vector<float> rowLevel(size_t(m.w) * 3);
+    for (uint32_t y = 0; y < m.h; ++y) {
+        double fy = std::clamp((y + 0.5) / BLOCK - 0.5, 0.0, double(bh - 1));
+        uint32_t y0 = uint32_t(fy), y1 = std::min(bh - 1, y0 + 1);
+        double ty = fy - y0;
+        for (uint32_t x = 0; x < m.w; ++x) {
+            double fx = std::clamp((x + 0.5) / BLOCK - 0.5, 0.0, double(bw - 1));
+            uint32_t x0 = uint32_t(fx), x1 = std::min(bw - 1, x0 + 1);
+            double tx = fx - x0;
+            for (int c = 0; c < 3; ++c) {
+                auto at = [&](uint32_t xx, uint32_t yy) { return spread[(size_t(yy) * bw + xx) * 3 + size_t(c)]; };
+                rowLevel[size_t(x) * 3 + size_t(c)] =
+                    float((at(x0, y0) * (1 - tx) + at(x1, y0) * tx) * (1 - ty) + (at(x0, y1) * (1 - tx) + at(x1, y1) * tx) * ty);
+            }
+        }
+        for (uint32_t x = 0; x < m.w; ++x) {
+            const uint8_t* px = image.at(x, y);
+            const float* lv = &rowLevel[size_t(x) * 3];
+            double best = 0;
+            bool onPaper = true;
+            for (int c = 0; c < 3; ++c) {
+                // Paper at least a third as bright as the sheet's own level and not far from its
+                // colour balance; anything else is background.
+                if (lv[c] < 0.35 * paper[c]) onPaper = false;
+                double l = std::max(1.0f, lv[c]);
+                best = std::max(best, (l - px[c]) * 255.0 / l);
+            }
+            m.v[size_t(y) * m.w + x] = onPaper && best > 0 ? float(best) : 0;
+        }
     }
     return m;
 }
