@@ -172,8 +172,10 @@ TEST_F(ReaderTest, PhotoSweep) {
         if (onlyMode && std::atoi(onlyMode) != m.type) continue;
         double zero = zeroErrorEstimate(bench, m);
         std::vector<double> targets;
+        // VERNIER_SWEEP_STRIDE=5 takes every fifth half step of the full sweep.
+        int stride = std::max(1, std::getenv("VERNIER_SWEEP_STRIDE") ? std::atoi(std::getenv("VERNIER_SWEEP_STRIDE")) : 1);
         if (full)
-            for (int t = -18; t <= 18; t += 1) targets.push_back(t / 2.0);
+            for (int t = -18 + (m.type % stride); t <= 18; t += stride) targets.push_back(t / 2.0);
         else
             targets.push_back(std::uniform_int_distribution<int>(-18, 18)(rng) / 2.0);
         for (double target : targets) {
