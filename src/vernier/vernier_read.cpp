@@ -345,6 +345,9 @@ double labelInk(const InkMap& ink, const Frame& fr, double s, double len, double
     return n ? sum / n : 0;
 }
 
+// What an operator can do about a picture too blurred to measure.
+constexpr const char* STEADIER = "hold the phone still and closer, or scan at 300 dpi";
+
 // Beyond this standard error the fit is not trusted to place the prints within a group.
 constexpr double CERTAIN_SIGMA = 0.12;
 
@@ -361,7 +364,7 @@ void verdict(VernierReading* r, const Line& l, const FamilyShape& shape, const s
     if (r->sigma > 0.3) {
         r->status = VERNIER_TOO_BLURRED;
         r->reason = "too blurred: the groups' offsets scatter by " + std::to_string(int(r->sigma * 100)) +
-                    "% of a group";
+                    "% of a group: " + STEADIER;
         return;
     }
     r->group = int(std::lround(r->estimate));
@@ -395,7 +398,7 @@ Measured measure(const InkMap& ink, BarPair pair) {
     VernierReading& r = m.reading;
     double vt = 0, vb = 0;
     if (!straighten(ink, &pair, &vt, &vb)) {
-        r.reason = "pattern not found: the bars could not be traced";
+        r.reason = "pattern not found: the bars could not be traced: lay the print flat and light it evenly";
         return m;
     }
     double rowPx = (vb - vt) / BAR_ROWS, pitch = pair.top.pitch;
@@ -443,7 +446,8 @@ Measured measure(const InkMap& ink, BarPair pair) {
     r.angleDeg = std::atan2(pair.frame.sn, pair.frame.cs) * 180 / 3.14159265358979323846;
     if (labels < VERNIER_GROUPS / 2) {
         m.located = false;
-        r.reason = "pattern not found: vernier bars without group labels";
+        r.reason = "pattern not found: bars like a vernier's, but without group labels above them: place the "
+                   "adjustment print itself in the picture";
         return m;
     }
     if (int(ks.size()) < VERNIER_GROUPS / 2) {
@@ -460,7 +464,7 @@ Measured measure(const InkMap& ink, BarPair pair) {
     }
     if (int(ks.size()) < VERNIER_GROUPS / 2) {
         r.status = VERNIER_TOO_BLURRED;
-        r.reason = "too blurred: the ticks of only " + std::to_string(ks.size()) + " of 19 groups can be told apart";
+        r.reason = "too blurred: the ticks of only " + std::to_string(ks.size()) + " of 19 groups can be told apart: " + STEADIER;
         return m;
     }
     Line l = fitLine(ks, ds, use);
@@ -472,7 +476,7 @@ Measured measure(const InkMap& ink, BarPair pair) {
     double step = std::fabs(l.b) / pitch;
     if (l.n < VERNIER_GROUPS / 2 || step < 0.6 * shape->stepOverPitch || step > 1.5 * shape->stepOverPitch) {
         r.status = l.sigma > 0.3 * std::fabs(l.b) ? VERNIER_TOO_BLURRED : VERNIER_NOT_FOUND;
-        r.reason = r.status == VERNIER_TOO_BLURRED ? "too blurred: the offsets do not follow the groups"
+        r.reason = r.status == VERNIER_TOO_BLURRED ? std::string("too blurred: the offsets do not follow the groups: ") + STEADIER
                                                    : "pattern not found: the groups do not shift like a vernier's";
         m.located = r.status == VERNIER_TOO_BLURRED;
         return m;
@@ -562,9 +566,13 @@ VernierReading readInk(const InkMap& ink) {
     if (found.empty()) {
         none.angleDeg = angle;
         none.reason = !why.empty() ? why
-                      : longest == 0 ? "pattern not found: no dashed bars on the picture"
-                                     : "pattern not found: the longest row of equal dashes has " + std::to_string(longest) +
-                                           " of 19 groups";
+                      : longest == 0
+                          ? "pattern not found: no dashed bars on the picture: place the adjustment print in the picture"
+                      : longest < VERNIER_GROUPS
+                          ? "pattern not found: only part of a print's bars is seen: place the whole print in the picture, "
+                            "flat and evenly lit"
+                          : "pattern not found: dashed rows, but no two that pair up like a vernier's bars: place the "
+                            "whole adjustment print in the picture";
         return none;
     }
     VernierReading& best = found[0];
@@ -576,7 +584,7 @@ VernierReading readInk(const InkMap& ink) {
         if (std::fabs(o.estimate - best.estimate) >= 0.5) {
             char text[160];
             std::snprintf(text, sizeof text, "two candidates: two verniers on the picture, one lines up at \"%s\", "
-                          "the other at \"%s\"", Vernier_LabelText(best.group).c_str(),
+                          "the other at \"%s\": cover one and read again", Vernier_LabelText(best.group).c_str(),
                           Vernier_LabelText(o.group).c_str());
             best.status = VERNIER_TWO_CANDIDATES;
             best.reason = text;
