@@ -402,7 +402,9 @@ Measured measure(const InkMap& ink, BarPair pair) {
         return m;
     }
     double rowPx = (vb - vt) / BAR_ROWS, pitch = pair.top.pitch;
-    const FamilyShape* shape = Vernier_FamilyOf(pitch / (vb - vt));
+    // A photo at a slant foreshortens the bars' distance and the pitch unequally (a tilt of 20
+    // degrees moves their ratio by up to a tenth); the families lie a third apart.
+    const FamilyShape* shape = Vernier_FamilyOf(pitch / (vb - vt), 0.14);
     if (!shape) {
         r.reason = "pattern not found: dashed bars, but not spaced like a vernier";
         return m;
@@ -497,9 +499,12 @@ const FamilyShape VERNIER_FAMILIES[] = {
 };
 
 const FamilyShape* Vernier_FamilyOf(double pitchOverBars, double tolerance) {
-    for (const FamilyShape& f : VERNIER_FAMILIES)
-        if (std::fabs(pitchOverBars / f.pitchOverBars - 1) < tolerance) return &f;
-    return nullptr;
+    const FamilyShape* best = nullptr;
+    for (const FamilyShape& f : VERNIER_FAMILIES) {
+        double off = std::fabs(pitchOverBars / f.pitchOverBars - 1);
+        if (off < tolerance && (!best || off < std::fabs(pitchOverBars / best->pitchOverBars - 1))) best = &f;
+    }
+    return best;
 }
 
 std::string Vernier_LabelText(int label) {

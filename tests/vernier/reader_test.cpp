@@ -190,6 +190,7 @@ TEST_F(ReaderTest, PhotoSweep) {
                 if (!full && !onlyCondition && c != (m.type * 3) % PHOTO_CONDITION_COUNT) continue;
                 PhotoSettings s;
                 s.jpegQuality = 85;
+                if (!full) s.ppi = 150;  // the short sweep keeps the pictures small
                 s.seed = uint32_t(draw);
                 cond.apply(&s, uint32_t(draw * 2654435761u));
                 VernierImage photo = Photo_Simulate(paper.image, paper.xDpi, paper.yDpi, s);
