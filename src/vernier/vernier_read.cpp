@@ -551,7 +551,7 @@ void backToPicture(const InkMap& ink, int quarters, double* x, double* y) {
     else if (quarters == 3) *x = ink.w - 1 - ty, *y = tx;
 }
 
-VernierReading readInk(const InkMap& ink) {
+VernierReading readInk(const InkMap& ink, VernierFamily wanted) {
     VernierReading none;
     int longest = 0;
     double angle = 0;
@@ -565,6 +565,13 @@ VernierReading readInk(const InkMap& ink) {
         Measured m = measure(ink, pairs[i]);
         if (m.located) found.push_back(m.reading);
         else if (why.empty()) why = m.reading.reason;
+    }
+    // A crowded sheet: other patterns and other modes' prints are not the one asked for.
+    if (wanted != FAMILY_UNKNOWN) {
+        bool have = std::any_of(found.begin(), found.end(), [&](const VernierReading& r) { return r.family == wanted; });
+        if (have)
+            found.erase(std::remove_if(found.begin(), found.end(), [&](const VernierReading& r) { return r.family != wanted; }),
+                        found.end());
     }
     auto rank = [](const VernierReading& r) { return r.status == VERNIER_READ || r.status == VERNIER_OUT_OF_RANGE ? 0 : 1; };
     std::stable_sort(found.begin(), found.end(), [&](const VernierReading& a, const VernierReading& b) { return rank(a) < rank(b); });
@@ -603,19 +610,21 @@ VernierReading readInk(const InkMap& ink) {
 
 }  // namespace
 
-VernierReading Vernier_Read(const VernierImage& image) {
+VernierReading Vernier_Read(const VernierImage& image) { return Vernier_ReadAs(image, FAMILY_UNKNOWN); }
+
+VernierReading Vernier_ReadAs(const VernierImage& image, VernierFamily wanted) {
     VernierReading none;
     if (image.width == 0 || image.height == 0 || image.rgb.size() < size_t(image.width) * image.height * 3) {
         none.reason = "pattern not found: empty picture";
         return none;
     }
     InkMap ink = Vernier_InkMap(image);
-    VernierReading first = readInk(ink);
+    VernierReading first = readInk(ink, wanted);
     if (first.status != VERNIER_NOT_FOUND) return first;
     // A photo may hold the sheet any way round. Upside down the labels stand below the lower
     // bar and the pair is not taken for a vernier, so only the way that reads is kept.
     for (int quarters : {1, 3, 2}) {
-        VernierReading r = readInk(turned(ink, quarters));
+        VernierReading r = readInk(turned(ink, quarters), wanted);
         if (r.status == VERNIER_NOT_FOUND) continue;
         for (VernierGroup& g : r.groups) backToPicture(ink, quarters, &g.x, &g.y);
         r.angleDeg = std::remainder(r.angleDeg - 90.0 * quarters, 360.0);

@@ -293,6 +293,20 @@ TEST_F(ReaderTest, TwoVerniersThatDisagreeAreTwoCandidates) {
     VernierImage both = stack(a, b);
     VernierReading r = Vernier_Read(both);
     EXPECT_EQ(r.status, VERNIER_TWO_CANDIDATES) << r.reason;
+    // Asked for one mode, another mode's print or a calibration pattern on the same sheet is
+    // passed over; asked for the mode of two disagreeing prints, they stay two candidates.
+    const ModeInfo& other = MODES[3];
+    double otherZero = zeroErrorEstimate(bench, other);
+    VernierImage c = bench.print(other.type, errorForColumns(other, columnsFor(otherZero, -6))).square();
+    VernierImage mixed = stack(a, c);
+    r = Vernier_ReadAs(mixed, Vernier_FamilyOfAdjustment(other.type));
+    EXPECT_EQ(r.status, VERNIER_READ) << r.reason;
+    EXPECT_EQ(r.group, -6);
+    r = Vernier_ReadAs(mixed, Vernier_FamilyOfAdjustment(m.type));
+    EXPECT_EQ(r.status, VERNIER_READ) << r.reason;
+    EXPECT_EQ(r.group, 4);
+    EXPECT_EQ(Vernier_ReadAs(stack(bench.print(0, 0, 17).square(), a), Vernier_FamilyOfAdjustment(m.type)).group, 4);
+    EXPECT_EQ(Vernier_ReadAs(both, Vernier_FamilyOfAdjustment(m.type)).status, VERNIER_TWO_CANDIDATES);
     // The same print twice is one reading.
     VernierImage twice = stack(a, a);
     r = Vernier_Read(twice);
