@@ -168,7 +168,7 @@ int scan(const AlignArgs& a, const CliOptions& options) {
         std::fprintf(stderr, "headalign: %s\n", error.c_str());
         return 1;
     }
-    VernierReading r = Vernier_Read(image);
+    VernierReading r = Vernier_ReadAs(image, Vernier_FamilyOfAdjustment(a.type));
     std::printf("scan: %s (%u x %u)\n", a.scan.c_str(), image.width, image.height);
     if (r.family != FAMILY_UNKNOWN) describe(r);
     bool markedWritten = true;
@@ -268,7 +268,7 @@ int verify(const AlignArgs& a, const CliOptions& options) {
     double xDpi = numberAfter(picture, "\"x_dpi\":") / std::max(1.0, numberAfter(picture, "\"scale_x\":"));
     double yDpi = numberAfter(picture, "\"y_dpi\":") / std::max(1.0, numberAfter(picture, "\"scale_y\":"));
     if (xDpi > 0 && yDpi > 0 && xDpi != yDpi) image = Vernier_Resample(image, yDpi / xDpi, 1.0);
-    VernierReading r = Vernier_Read(image);
+    VernierReading r = Vernier_ReadAs(image, Vernier_FamilyOfAdjustment(a.type));
     std::printf("printed: %s\n", path.c_str());
     if (r.family != FAMILY_UNKNOWN) describe(r);
     if (r.status != VERNIER_READ && r.status != VERNIER_OUT_OF_RANGE) {

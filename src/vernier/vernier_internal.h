@@ -52,7 +52,7 @@ struct FamilyShape {
     double stepOverPitch;
     const char* name;
 };
-// The family whose pitch over bar distance is within tolerance (a fraction) of the one given.
+// The family whose pitch over bar distance is nearest the one given, within tolerance (a fraction).
 const FamilyShape* Vernier_FamilyOf(double pitchOverBars, double tolerance = 0.1);
 
 // Ink map of the whole picture (paper level taken from the picture itself).

@@ -20,13 +20,18 @@ int paperLevel(const VernierImage& image, int channel) {
     size_t step = n > 4000000 ? n / 4000000 : 1;
     for (size_t i = 0; i < n; i += step) ++hist[image.rgb[i * 3 + size_t(channel)]];
     int best = 255;
+    std::vector<uint64_t> count(256, 0);
     uint64_t bestCount = 0;
     for (int v = 64; v < 256; ++v) {
-        uint64_t c = 0;
         for (int d = -2; d <= 2; ++d)
-            if (v + d >= 0 && v + d < 256) c += hist[size_t(v + d)];
-        if (c > bestCount) bestCount = c, best = v;
+            if (v + d >= 0 && v + d < 256) count[size_t(v)] += hist[size_t(v + d)];
+        if (count[size_t(v)] > bestCount) bestCount = count[size_t(v)], best = v;
     }
+    // A photo may show more table than sheet: the paper is the brightest level that is common,
+    // not the most common one.
+    for (int v = 254; v > best; --v)
+        if (count[size_t(v)] >= bestCount / 3 && count[size_t(v)] >= count[size_t(v) - 1] && count[size_t(v)] >= count[size_t(v) + 1])
+            return v;
     return best;
 }
 
@@ -140,7 +145,8 @@ std::vector<double> projectionPeaks(const std::vector<InkPoint>& pts, double a, 
     }
     std::sort(peaks.begin(), peaks.end(), [](auto& p, auto& q) { return p.first > q.first; });
     std::vector<double> out;
-    for (size_t i = 0; i < peaks.size() && i < 20; ++i) out.push_back(peaks[i].second);
+    // A photo may hold other strong rows (a printer's vents, a table's edge) above the bars.
+    for (size_t i = 0; i < peaks.size() && i < 48; ++i) out.push_back(peaks[i].second);
     return out;
 }
 
@@ -390,23 +396,68 @@ float InkMap::sample(double x, double y) const {
     return float((p[0] * (1 - fx) + p[1] * fx) * (1 - fy) + (p[w] * (1 - fx) + p[w + 1] * fx) * fy);
 }
 
+// A photo lights the sheet unevenly (a gradient, a shadow's edge, glare) and shows more than
+// the sheet (a table, a dark lid). The paper's level is taken locally: the brightest of each
+// small block of the picture (a block holds paper beside any ink of the pattern), interpolated
+// between block centres. Where that level is far below the sheet's
+// own, there is no paper and no ink.
 InkMap Vernier_InkMap(const VernierImage& image) {
     InkMap m;
     m.w = image.width;
     m.h = image.height;
     m.v.assign(size_t(m.w) * m.h, 0);
-    double scale[3];
     int paper[3];
-    for (int c = 0; c < 3; ++c) {
-        paper[c] = paperLevel(image, c);
-        scale[c] = 255.0 / std::max(1, paper[c]);
-    }
-    size_t n = size_t(m.w) * m.h;
-    for (size_t i = 0; i < n; ++i) {
-        const uint8_t* px = &image.rgb[i * 3];
-        double best = 0;
-        for (int c = 0; c < 3; ++c) best = std::max(best, (paper[c] - px[c]) * scale[c]);
-        m.v[i] = float(best > 0 ? best : 0);
+    for (int c = 0; c < 3; ++c) paper[c] = paperLevel(image, c);
+    constexpr uint32_t BLOCK = 32;
+    uint32_t bw = (m.w + BLOCK - 1) / BLOCK, bh = (m.h + BLOCK - 1) / BLOCK;
+    // A high percentile rather than the maximum, so a speck of glare or noise is not the paper.
+    std::vector<float> level(size_t(bw) * bh * 3, 0);
+    std::vector<uint32_t> hist(256);
+    for (uint32_t by = 0; by < bh; ++by)
+        for (uint32_t bx = 0; bx < bw; ++bx)
+            for (int c = 0; c < 3; ++c) {
+                std::fill(hist.begin(), hist.end(), 0);
+                uint32_t n = 0;
+                for (uint32_t y = by * BLOCK; y < std::min(m.h, (by + 1) * BLOCK); y += 2)
+                    for (uint32_t x = bx * BLOCK; x < std::min(m.w, (bx + 1) * BLOCK); x += 2) ++hist[image.at(x, y)[c]], ++n;
+                uint32_t want = n / 50, seen = 0;
+                int v = 255;
+                while (v > 0 && (seen += hist[size_t(v)]) <= want) --v;
+                level[(size_t(by) * bw + bx) * 3 + size_t(c)] = float(v);
+            }
+    // A block whose own paper is dark is background; blocks are small enough that a shadow's
+    // edge moves the level within a block or two, and large enough to hold paper beside the
+    // pattern's ink, so each keeps its own level.
+    const std::vector<float>& spread = level;
+    std::vector<float> rowLevel(size_t(m.w) * 3);
+    for (uint32_t y = 0; y < m.h; ++y) {
+        double fy = std::clamp((y + 0.5) / BLOCK - 0.5, 0.0, double(bh - 1));
+        uint32_t y0 = uint32_t(fy), y1 = std::min(bh - 1, y0 + 1);
+        double ty = fy - y0;
+        for (uint32_t x = 0; x < m.w; ++x) {
+            double fx = std::clamp((x + 0.5) / BLOCK - 0.5, 0.0, double(bw - 1));
+            uint32_t x0 = uint32_t(fx), x1 = std::min(bw - 1, x0 + 1);
+            double tx = fx - x0;
+            for (int c = 0; c < 3; ++c) {
+                auto at = [&](uint32_t xx, uint32_t yy) { return spread[(size_t(yy) * bw + xx) * 3 + size_t(c)]; };
+                rowLevel[size_t(x) * 3 + size_t(c)] =
+                    float((at(x0, y0) * (1 - tx) + at(x1, y0) * tx) * (1 - ty) + (at(x0, y1) * (1 - tx) + at(x1, y1) * tx) * ty);
+            }
+        }
+        for (uint32_t x = 0; x < m.w; ++x) {
+            const uint8_t* px = image.at(x, y);
+            const float* lv = &rowLevel[size_t(x) * 3];
+            double best = 0, lo = 1e9, hi = 0;
+            for (int c = 0; c < 3; ++c) {
+                double l = std::max(1.0f, lv[c]), ratio = l / std::max(1, paper[c]);
+                lo = std::min(lo, ratio), hi = std::max(hi, ratio);
+                best = std::max(best, (l - px[c]) * 255.0 / l);
+            }
+            // Paper at least a quarter as bright as the sheet's own level, lit evenly in all
+            // colours (a shadow darkens them alike, a table does not); anything else is background.
+            bool onPaper = lo > 0.25 && lo > 0.7 * hi;
+            m.v[size_t(y) * m.w + x] = onPaper && best > 0 ? float(best) : 0;
+        }
     }
     return m;
 }

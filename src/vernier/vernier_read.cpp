@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <functional>
 
 #include "vernier/vernier_internal.h"
 
@@ -273,6 +274,64 @@ bool straighten(const InkMap& ink, BarPair* pair, double* vTop, double* vBottom)
     return vb > vt;
 }
 
+// The ticks stand across the bars on the paper, but a photo taken at a slant leans them, and
+// leans them differently along the pattern (the verticals of a tilted sheet meet at a vanishing
+// point). The two prints' ticks are measured in bands 18.5 rows apart, so a lean would read as
+// an offset growing along the pattern. Each print's own ticks show the lean: measured near the
+// top and the bottom of their stretch, fitted as a line along u (exact for a flat sheet under
+// a pinhole camera), and the offsets are corrected by it.
+struct Lean {
+    Line line;            // lean (pixels across per pixel down) against u
+    bool known = false;
+    double at(double u) const { return known ? line.a + line.b * u : 0; }
+    // Standard error of the lean at u.
+    double error(double u) const {
+        if (!known) return 0;
+        return line.sigma * std::sqrt(1.0 / line.n + (u - line.kbar) * (u - line.kbar) / line.sxx);
+    }
+};
+
+constexpr double UPPER_LEAN[2][2] = {{2, 7}, {9, 14}};
+constexpr double LOWER_LEAN[2][2] = {{20, 25}, {28, 33}};
+// Between the centres of the bands the offsets are measured in.
+constexpr double BAND_DISTANCE = (LOWER_BAND[0] + LOWER_BAND[1]) / 2 - (UPPER_BAND[0] + UPPER_BAND[1]) / 2;
+
+Lean measureLean(const InkMap& ink, const BarPair& pair, double u0, double u1, double vt, double rowPx, double pitch) {
+    std::vector<double> us, ls;
+    for (const auto* bands : {UPPER_LEAN, LOWER_LEAN}) {
+        Profile a = profile(ink, pair.frame, u0, u1, vt + bands[0][0] * rowPx, vt + bands[0][1] * rowPx, pitch);
+        Profile b = profile(ink, pair.frame, u0, u1, vt + bands[1][0] * rowPx, vt + bands[1][1] * rowPx, pitch);
+        double dv = ((bands[1][0] + bands[1][1]) - (bands[0][0] + bands[0][1])) / 2 * rowPx;
+        const DashRow& row = bands == UPPER_LEAN ? pair.top : pair.bottom;
+        for (int i = 0; i < row.count; ++i) {
+            double s = row.start + i * row.pitch, ta[3], tb[3];
+            if (!ticks(a, s, row.length, pitch, ta) || !ticks(b, s, row.length, pitch, tb)) continue;
+            for (int j = 0; j < 3; ++j) us.push_back((ta[j] + tb[j]) / 2), ls.push_back((tb[j] - ta[j]) / dv);
+        }
+    }
+    Lean lean;
+    if (us.size() < 18) return lean;
+    std::vector<bool> use(us.size(), true);
+    lean.line = fitLine(us, ls, use);
+    for (int round = 0; round < 2; ++round) {
+        for (size_t i = 0; i < us.size(); ++i)
+            use[i] = std::fabs(ls[i] - lean.line.a - lean.line.b * us[i]) <= 3 * lean.line.sigma + 1e-3;
+        lean.line = fitLine(us, ls, use);
+    }
+    lean.known = lean.line.n >= 18 && lean.line.sxx > 0;
+    // A flat scan shows no lean; where the fit cannot tell its lean from none (neither the
+    // mean lean nor its change along the pattern stands out of the ticks' scatter), the
+    // correction would only add the fit's noise, which a vernier with a small shift per group
+    // cannot bear.
+    if (lean.known) {
+        double meanError = lean.line.sigma / std::sqrt(double(lean.line.n));
+        double meanLean = lean.line.a + lean.line.b * lean.line.kbar;
+        double slopeError = lean.line.sigma / std::sqrt(lean.line.sxx);
+        if (std::fabs(meanLean) < 3 * meanError && std::fabs(lean.line.b) < 3 * slopeError) lean.known = false;
+    }
+    return lean;
+}
+
 struct Measured {
     VernierReading reading;
     bool located = false;
@@ -286,13 +345,18 @@ double labelInk(const InkMap& ink, const Frame& fr, double s, double len, double
     return n ? sum / n : 0;
 }
 
+// What an operator can do about a picture too blurred to measure.
+constexpr const char* STEADIER = "hold the phone still and closer, or scan at 300 dpi";
+
 // Beyond this standard error the fit is not trusted to place the prints within a group.
 constexpr double CERTAIN_SIGMA = 0.12;
 
-void verdict(VernierReading* r, const Line& l, const FamilyShape& shape) {
+// geometryPx: the standard error (pixels) the lean correction leaves at the meeting point.
+void verdict(VernierReading* r, const Line& l, const FamilyShape& shape, const std::function<double(double)>& geometryPx) {
     double k0 = -l.a / l.b;
     r->estimate = 10 - k0;
     double sk = l.sigma / std::fabs(l.b) * std::sqrt(1.0 / l.n + (k0 - l.kbar) * (k0 - l.kbar) / l.sxx);
+    sk = std::hypot(sk, geometryPx(k0) / std::fabs(l.b));
     // The fit's own error misses what is common to all groups (JPEG colour smear, a slightly
     // wrong angle): never claim better than a twelfth of a group.
     r->sigma = std::max(0.08, sk);
@@ -300,7 +364,7 @@ void verdict(VernierReading* r, const Line& l, const FamilyShape& shape) {
     if (r->sigma > 0.3) {
         r->status = VERNIER_TOO_BLURRED;
         r->reason = "too blurred: the groups' offsets scatter by " + std::to_string(int(r->sigma * 100)) +
-                    "% of a group";
+                    "% of a group: " + STEADIER;
         return;
     }
     r->group = int(std::lround(r->estimate));
@@ -334,11 +398,13 @@ Measured measure(const InkMap& ink, BarPair pair) {
     VernierReading& r = m.reading;
     double vt = 0, vb = 0;
     if (!straighten(ink, &pair, &vt, &vb)) {
-        r.reason = "pattern not found: the bars could not be traced";
+        r.reason = "pattern not found: the bars could not be traced: lay the print flat and light it evenly";
         return m;
     }
     double rowPx = (vb - vt) / BAR_ROWS, pitch = pair.top.pitch;
-    const FamilyShape* shape = Vernier_FamilyOf(pitch / (vb - vt));
+    // A photo at a slant foreshortens the bars' distance and the pitch unequally (a tilt of 20
+    // degrees moves their ratio by up to a tenth); the families lie a third apart.
+    const FamilyShape* shape = Vernier_FamilyOf(pitch / (vb - vt), 0.14);
     if (!shape) {
         r.reason = "pattern not found: dashed bars, but not spaced like a vernier";
         return m;
@@ -347,6 +413,13 @@ Measured measure(const InkMap& ink, BarPair pair) {
     double u1 = std::max(pair.top.start, pair.bottom.start) + (pair.top.count + 1) * pitch;
     Profile up = profile(ink, pair.frame, u0, u1, vt + UPPER_BAND[0] * rowPx, vt + UPPER_BAND[1] * rowPx, pitch);
     Profile low = profile(ink, pair.frame, u0, u1, vt + LOWER_BAND[0] * rowPx, vt + LOWER_BAND[1] * rowPx, pitch);
+    // The calibration patterns shift by a two-hundredth of a pitch per group: a lean measured
+    // on their ticks is not fine enough to correct them, and they are read from flat scans.
+    bool adjustment = shape->family == FAMILY_ADJUST_540 || shape->family == FAMILY_ADJUST_720 ||
+                      shape->family == FAMILY_ADJUST_1440;
+    Lean lean = adjustment ? measureLean(ink, pair, u0, u1, vt, rowPx, pitch) : Lean{};
+    // The offset a lean alone would show between the two bands, at a group's ticks.
+    auto leanOffset = [&](double u) { return lean.at(u) * BAND_DISTANCE * rowPx; };
     std::vector<double> ks, ds;
     std::vector<bool> use;
     int labels = 0;
@@ -362,7 +435,7 @@ Measured measure(const InkMap& ink, BarPair pair) {
         double t[3], b[3];
         if (ticks(up, st, pair.top.length, pitch, t) && ticks(low, sb, pair.bottom.length, pitch, b)) {
             g.measured = true;
-            g.offsetPx = ((b[0] - t[0]) + (b[1] - t[1]) + (b[2] - t[2])) / 3;
+            g.offsetPx = ((b[0] - t[0]) + (b[1] - t[1]) + (b[2] - t[2])) / 3 - leanOffset(st + pair.top.length / 2);
             ks.push_back(i + 1);
             ds.push_back(g.offsetPx);
             use.push_back(true);
@@ -375,12 +448,14 @@ Measured measure(const InkMap& ink, BarPair pair) {
     r.angleDeg = std::atan2(pair.frame.sn, pair.frame.cs) * 180 / 3.14159265358979323846;
     if (labels < VERNIER_GROUPS / 2) {
         m.located = false;
-        r.reason = "pattern not found: vernier bars without group labels";
+        r.reason = "pattern not found: bars like a vernier's, but without group labels above them: place the "
+                   "adjustment print itself in the picture";
         return m;
     }
     if (int(ks.size()) < VERNIER_GROUPS / 2) {
         ks.clear(), ds.clear();
         measureCombs(up, low, r.groups, pair.top.length, pitch, shape->stepOverPitch * pitch, &ks, &ds);
+        for (size_t j = 0; j < ks.size(); ++j) ds[j] -= leanOffset(r.groups[size_t(ks[j]) - 1].u + pair.top.length / 2);
         use.assign(ks.size(), true);
         for (VernierGroup& g : r.groups) g.measured = false;
         for (size_t j = 0; j < ks.size(); ++j) {
@@ -391,7 +466,7 @@ Measured measure(const InkMap& ink, BarPair pair) {
     }
     if (int(ks.size()) < VERNIER_GROUPS / 2) {
         r.status = VERNIER_TOO_BLURRED;
-        r.reason = "too blurred: the ticks of only " + std::to_string(ks.size()) + " of 19 groups can be told apart";
+        r.reason = "too blurred: the ticks of only " + std::to_string(ks.size()) + " of 19 groups can be told apart: " + STEADIER;
         return m;
     }
     Line l = fitLine(ks, ds, use);
@@ -403,12 +478,13 @@ Measured measure(const InkMap& ink, BarPair pair) {
     double step = std::fabs(l.b) / pitch;
     if (l.n < VERNIER_GROUPS / 2 || step < 0.6 * shape->stepOverPitch || step > 1.5 * shape->stepOverPitch) {
         r.status = l.sigma > 0.3 * std::fabs(l.b) ? VERNIER_TOO_BLURRED : VERNIER_NOT_FOUND;
-        r.reason = r.status == VERNIER_TOO_BLURRED ? "too blurred: the offsets do not follow the groups"
+        r.reason = r.status == VERNIER_TOO_BLURRED ? std::string("too blurred: the offsets do not follow the groups: ") + STEADIER
                                                    : "pattern not found: the groups do not shift like a vernier's";
         m.located = r.status == VERNIER_TOO_BLURRED;
         return m;
     }
-    verdict(&r, l, *shape);
+    double firstU = r.groups[0].u + pair.top.length / 2;
+    verdict(&r, l, *shape, [&](double k) { return lean.error(firstU + (k - 1) * pitch) * BAND_DISTANCE * rowPx; });
     return m;
 }
 
@@ -423,9 +499,12 @@ const FamilyShape VERNIER_FAMILIES[] = {
 };
 
 const FamilyShape* Vernier_FamilyOf(double pitchOverBars, double tolerance) {
-    for (const FamilyShape& f : VERNIER_FAMILIES)
-        if (std::fabs(pitchOverBars / f.pitchOverBars - 1) < tolerance) return &f;
-    return nullptr;
+    const FamilyShape* best = nullptr;
+    for (const FamilyShape& f : VERNIER_FAMILIES) {
+        double off = std::fabs(pitchOverBars / f.pitchOverBars - 1);
+        if (off < tolerance && (!best || off < std::fabs(pitchOverBars / best->pitchOverBars - 1))) best = &f;
+    }
+    return best;
 }
 
 std::string Vernier_LabelText(int label) {
@@ -447,13 +526,33 @@ VernierFamily Vernier_FamilyOfAdjustment(int jobType) {
     return FAMILY_UNKNOWN;
 }
 
-VernierReading Vernier_Read(const VernierImage& image) {
+namespace {
+
+// The ink map turned by quarter turns clockwise, and where its pixels lie on the picture.
+InkMap turned(const InkMap& ink, int quarters) {
+    InkMap out;
+    bool swap = quarters % 2 != 0;
+    out.w = swap ? ink.h : ink.w;
+    out.h = swap ? ink.w : ink.h;
+    out.v.resize(ink.v.size());
+    for (uint32_t y = 0; y < out.h; ++y)
+        for (uint32_t x = 0; x < out.w; ++x) {
+            uint32_t sx = quarters == 1 ? y : quarters == 2 ? ink.w - 1 - x : ink.w - 1 - y;
+            uint32_t sy = quarters == 1 ? ink.h - 1 - x : quarters == 2 ? ink.h - 1 - y : x;
+            out.v[size_t(y) * out.w + x] = ink.v[size_t(sy) * ink.w + sx];
+        }
+    return out;
+}
+
+void backToPicture(const InkMap& ink, int quarters, double* x, double* y) {
+    double tx = *x, ty = *y;
+    if (quarters == 1) *x = ty, *y = ink.h - 1 - tx;
+    else if (quarters == 2) *x = ink.w - 1 - tx, *y = ink.h - 1 - ty;
+    else if (quarters == 3) *x = ink.w - 1 - ty, *y = tx;
+}
+
+VernierReading readInk(const InkMap& ink, VernierFamily wanted) {
     VernierReading none;
-    if (image.width == 0 || image.height == 0 || image.rgb.size() < size_t(image.width) * image.height * 3) {
-        none.reason = "pattern not found: empty picture";
-        return none;
-    }
-    InkMap ink = Vernier_InkMap(image);
     int longest = 0;
     double angle = 0;
     std::vector<BarPair> pairs = Vernier_LocateBars(ink, &longest, &angle);
@@ -467,14 +566,25 @@ VernierReading Vernier_Read(const VernierImage& image) {
         if (m.located) found.push_back(m.reading);
         else if (why.empty()) why = m.reading.reason;
     }
+    // A crowded sheet: other patterns and other modes' prints are not the one asked for.
+    if (wanted != FAMILY_UNKNOWN) {
+        bool have = std::any_of(found.begin(), found.end(), [&](const VernierReading& r) { return r.family == wanted; });
+        if (have)
+            found.erase(std::remove_if(found.begin(), found.end(), [&](const VernierReading& r) { return r.family != wanted; }),
+                        found.end());
+    }
     auto rank = [](const VernierReading& r) { return r.status == VERNIER_READ || r.status == VERNIER_OUT_OF_RANGE ? 0 : 1; };
     std::stable_sort(found.begin(), found.end(), [&](const VernierReading& a, const VernierReading& b) { return rank(a) < rank(b); });
     if (found.empty()) {
         none.angleDeg = angle;
         none.reason = !why.empty() ? why
-                      : longest == 0 ? "pattern not found: no dashed bars on the picture"
-                                     : "pattern not found: the longest row of equal dashes has " + std::to_string(longest) +
-                                           " of 19 groups";
+                      : longest == 0
+                          ? "pattern not found: no dashed bars on the picture: place the adjustment print in the picture"
+                      : longest < VERNIER_GROUPS
+                          ? "pattern not found: only part of a print's bars is seen: place the whole print in the picture, "
+                            "flat and evenly lit"
+                          : "pattern not found: dashed rows, but no two that pair up like a vernier's bars: place the "
+                            "whole adjustment print in the picture";
         return none;
     }
     VernierReading& best = found[0];
@@ -486,7 +596,7 @@ VernierReading Vernier_Read(const VernierImage& image) {
         if (std::fabs(o.estimate - best.estimate) >= 0.5) {
             char text[160];
             std::snprintf(text, sizeof text, "two candidates: two verniers on the picture, one lines up at \"%s\", "
-                          "the other at \"%s\"", Vernier_LabelText(best.group).c_str(),
+                          "the other at \"%s\": cover one and read again", Vernier_LabelText(best.group).c_str(),
                           Vernier_LabelText(o.group).c_str());
             best.status = VERNIER_TWO_CANDIDATES;
             best.reason = text;
@@ -496,6 +606,31 @@ VernierReading Vernier_Read(const VernierImage& image) {
         }
     }
     return best;
+}
+
+}  // namespace
+
+VernierReading Vernier_Read(const VernierImage& image) { return Vernier_ReadAs(image, FAMILY_UNKNOWN); }
+
+VernierReading Vernier_ReadAs(const VernierImage& image, VernierFamily wanted) {
+    VernierReading none;
+    if (image.width == 0 || image.height == 0 || image.rgb.size() < size_t(image.width) * image.height * 3) {
+        none.reason = "pattern not found: empty picture";
+        return none;
+    }
+    InkMap ink = Vernier_InkMap(image);
+    VernierReading first = readInk(ink, wanted);
+    if (first.status != VERNIER_NOT_FOUND) return first;
+    // A photo may hold the sheet any way round. Upside down the labels stand below the lower
+    // bar and the pair is not taken for a vernier, so only the way that reads is kept.
+    for (int quarters : {1, 3, 2}) {
+        VernierReading r = readInk(turned(ink, quarters), wanted);
+        if (r.status == VERNIER_NOT_FOUND) continue;
+        for (VernierGroup& g : r.groups) backToPicture(ink, quarters, &g.x, &g.y);
+        r.angleDeg = std::remainder(r.angleDeg - 90.0 * quarters, 360.0);
+        return r;
+    }
+    return first;
 }
 
 int Vernier_GroupToEnter(const VernierReading& reading) {

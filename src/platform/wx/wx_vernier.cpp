@@ -44,7 +44,7 @@ bool WxVernier_ReadInto(int row, const std::string& scanPath, std::string* messa
         *message = error;
         return false;
     }
-    VernierReading r = Vernier_Read(image);
+    VernierReading r = Vernier_ReadAs(image, Vernier_FamilyOfAdjustment(ROWS[row].jobType));
     Vernier_MarkGroups(&image, r);
     std::error_code ec;
     std::filesystem::path temp = std::filesystem::temp_directory_path(ec);

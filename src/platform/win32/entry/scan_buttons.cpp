@@ -32,7 +32,7 @@ bool readInto(HWND dialog, int row, const std::string& scanPath, std::string* me
         *message = error;
         return false;
     }
-    VernierReading r = Vernier_Read(image);
+    VernierReading r = Vernier_ReadAs(image, Vernier_FamilyOfAdjustment(ROWS[row].jobType));
     if (r.status != VERNIER_READ) {
         *message = "cannot read: " + r.reason;
         return false;
