@@ -231,11 +231,11 @@ TEST_F(VPrinterTest, JobNumbersCarryOnAcrossRestarts) {
         UsbDriver_Get()->close(host.h);
         host.h = USB_INVALID_HANDLE;
     };
-    std::ofstream(state.path + "/jobs/9999.jsonl") << "job 9999\n";
+    std::ofstream(state.path + "/jobs/9999.jsonl", std::ios::binary) << "job 9999\n";
     restartAndRunJob();
     EXPECT_EQ(VPrinter_LastJobNumber(), 10000u);
     EXPECT_NE(VPrinter_JobPath(10000, ".png").find("10000.png"), std::string::npos);
-    std::ofstream(state.path + "/jobs/10001.png") << "not ours";
+    std::ofstream(state.path + "/jobs/10001.png", std::ios::binary) << "not ours";
     restartAndRunJob();
     EXPECT_EQ(VPrinter_LastJobNumber(), 10002u);
     VPrinter_WaitPaper();
