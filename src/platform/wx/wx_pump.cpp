@@ -7,7 +7,7 @@
 #include <memory>
 
 #include "diag/errors.h"
-#include "job/job_context.h"
+#include "handover/job_context.h"
 #include "job/print_job.h"
 #include "platform/clock.h"
 #include "platform/wx/wx_internal.h"
