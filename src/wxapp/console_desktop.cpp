@@ -9,10 +9,10 @@
 #include "app/console.h"
 #include "cli/cli.h"
 #include "platform/wx/wx_ui.h"
-#include "wxapp/scan_window.h"
 #include "vprinter.h"
 #include "wxapp/console_script.h"
 #include "wxapp/progress_source.h"
+#include "wxapp/scan_window.h"
 
 // GTK, fontconfig and their kin keep caches for the life of the process; only our own leaks
 // are of interest to the leak checker of the sanitizer builds.

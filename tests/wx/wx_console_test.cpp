@@ -15,9 +15,9 @@
 #include "app/console.h"
 #include "job/print_job.h"
 #include "platform/msgbox.h"
-#include "wxapp/scan_window.h"
 #include "vprinter.h"
 #include "wx_support.h"
+#include "wxapp/scan_window.h"
 
 namespace {
 
