@@ -1,10 +1,10 @@
 // The console on the desktop: `headalign` without a subcommand opens the wxWidgets window on
 // the real or the virtual printer and shows the paper of each virtual job beside it.
+#include <wx/app.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <string>
-
-#include <wx/app.h>
 
 #include "app/console.h"
 #include "cli/cli.h"

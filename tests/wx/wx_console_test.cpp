@@ -8,8 +8,8 @@
 
 #include <atomic>
 #include <filesystem>
-#include <functional>
 #include <fstream>
+#include <functional>
 #include <thread>
 
 #include "app/console.h"
