@@ -1,5 +1,5 @@
 // How fast the virtual printer consumes swath DATA transfers (checks, acknowledgement and the
-// rendering of the paper), beside a plain memcpy of the same bytes.
+// rendering of the paper), beside a plain memcpy of the same bytes out of the cache.
 #include <benchmark/benchmark.h>
 
 #include <cstring>
@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "../tests/vprinter/vp_packet_builder.h"
+#include "memcpy_baseline.h"
 #include "support/printer_rig.h"
 #include "vprinter.h"
 
@@ -62,16 +63,7 @@ void BM_VPrinterDataTransfer(benchmark::State& state) {
 }
 BENCHMARK(BM_VPrinterDataTransfer)->Unit(benchmark::kMillisecond)->UseRealTime();
 
-void BM_MemcpySameSize(benchmark::State& state) {
-    vpt::Bytes data = swathData();
-    vpt::Bytes target(data.size());
-    for (auto _ : state) {
-        std::memcpy(target.data(), data.data(), data.size());
-        benchmark::DoNotOptimize(target.data());
-        benchmark::ClobberMemory();
-    }
-    state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(data.size()));
-}
+void BM_MemcpySameSize(benchmark::State& state) { bench::memcpyOutOfCache(state, SWATH_BYTES); }
 BENCHMARK(BM_MemcpySameSize)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 }  // namespace
