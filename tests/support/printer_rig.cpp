@@ -6,7 +6,7 @@
 
 #include "diag/errors.h"
 #include "diag/log.h"
-#include "link/swath_ring.h"
+#include "handover/swath_ring.h"
 #include "params/calibration_params.h"
 #include "params/printer_info.h"
 #include "pattern/canvas.h"
