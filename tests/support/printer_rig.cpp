@@ -9,6 +9,7 @@
 #include "handover/swath_ring.h"
 #include "params/calibration_params.h"
 #include "params/printer_info.h"
+#include "params/ring_setup.h"
 #include "pattern/canvas.h"
 #include "pattern/patterns.h"
 #include "pipeline/feed_step.h"
