@@ -10,8 +10,10 @@
 #include <cstring>
 #include <ext/stdio_filebuf.h>
 #include <iostream>
+#include <memory>
 #include <thread>
 
+#include "app/session.h"
 #include "diag/errors.h"
 #include "diag/log.h"
 #include "job/job_context.h"
@@ -108,16 +110,15 @@ class NullDrain {
 
 // A single-head 720 dpi printer (main board 151) with its ring, as a job sees it after the
 // parameter read.
+// The benchmark program's session; every set-up starts a fresh one, as a new run would.
+inline std::unique_ptr<Session> benchSession;
+
 inline JobContext* setUpJob() {
+    benchSession.reset();
+    benchSession = std::make_unique<Session>();
     Log_Open();
     Job_ClearContext();
-    Plan_ResetForTest();
-    resetPrinterInfoForTest();
-    FeedStep_ResetForTest();
-    Pattern_ResetRefusedWrites();
-    Format_ResetDropState();
     clearProgramError();
-    *calibrationParams() = CalibrationParams{};
     JobContext* ctx = jobContext();
     ctx->xDpi = 720;
     ctx->yDpi = 720;

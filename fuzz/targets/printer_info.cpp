@@ -3,13 +3,15 @@
 // Input: length byte (0: the long 136-byte layout; 1: the short 128-byte layout; 2: the short
 // layout with its mark forced; else: whatever is left), resolution byte (the job's x and y
 // resolution from the tables below), then the record bytes (zero-padded to the length).
+#include "params/printer_info.h"
+
 #include <cstring>
 #include <vector>
 
 #include "../fuzz_support.h"
+#include "app/session.h"
 #include "diag/errors.h"
 #include "job/job_context.h"
-#include "params/printer_info.h"
 
 namespace {
 
@@ -22,6 +24,7 @@ constexpr size_t SHORT_MARK_OFFSET = 0x7e;
 }  // namespace
 
 int fuzzOne_printer_info(const uint8_t* data, size_t size) {
+    Session session;  // every input starts from a fresh program state
     fuzzPlatform();
     FuzzInput in{data, size};
     uint8_t layout = in.byte();
@@ -36,7 +39,6 @@ int fuzzOne_printer_info(const uint8_t* data, size_t size) {
 
     clearProgramError();
     Job_ClearContext();
-    resetPrinterInfoForTest();
     JobContext* job = jobContext();
     job->xDpi = X_DPI[resolution & 3];
     job->yDpi = Y_DPI[(resolution >> 2) & 7];

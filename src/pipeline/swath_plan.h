@@ -6,6 +6,20 @@
 
 #include "job/job_context.h"
 #include "link/swath_record.h"
+#include "platform/owned_state.h"
+
+// The planner's state of one session: the held-back record and the direction alternation
+// (job thread), and the busy flag raised by the transmit thread.
+struct PlannerState {
+    // The record that waits for the next printed swath's start position. The transmit side may
+    // release it (flushPendingSwath), hence the atomic hand-over.
+    std::atomic<SwathRecord*> pendingSwath{nullptr};
+    uint8_t directionToggle = 0;
+    uint32_t firstSwathPrinted = 0;
+    uint32_t lastCounterSeen = 65535;
+    uint8_t lastDirectionGiven = 0;
+    std::atomic<uint32_t> bufferFreed{0};
+};
 
 // Widest accepted image row, in rowBits units.
 constexpr uint32_t WIDEST_IMAGE_ROW_BITS = 28346;
@@ -41,6 +55,3 @@ uint8_t nextSwathDirection(JobContext* ctx);
 uint32_t stepsToLength(uint16_t rows);
 // Set by the transmit thread when the printer answers busy; read and cleared by the buffer wait.
 std::atomic<uint32_t>& swathBufferFreedFlag();
-
-// Tests and job start: forget the held-back record and the direction state.
-void Plan_ResetForTest();

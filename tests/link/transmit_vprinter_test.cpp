@@ -31,7 +31,6 @@ class VPrinterLinkTest : public ::testing::Test {
         ASSERT_TRUE(VPrinter_Attach(state.path));
         Log_Open();
         clearProgramError();
-        resetPrinterInfoForTest();
         Job_ClearContext();
         Cmd_Reset();
         job = jobContext();

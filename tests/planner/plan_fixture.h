@@ -26,8 +26,6 @@ class PlanFixture : public ::testing::Test {
     void SetUp() override {
         Log_Open();
         Job_ClearContext();
-        Plan_ResetForTest();
-        resetPrinterInfoForTest();
         *calibrationParams() = CalibrationParams{};
         ctx = jobContext();
         ctx->xDpi = 720;
