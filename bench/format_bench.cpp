@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "app/session.h"
-#include "job/job_context.h"
+#include "handover/job_context.h"
 #include "params/calibration_params.h"
 #include "pattern/canvas.h"
 #include "pattern/glyph.h"

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "app/session.h"
-#include "link/swath_record.h"
+#include "handover/swath_record.h"
 #include "link/usb.h"
 #include "platform/usb_driver.h"
 

@@ -11,7 +11,7 @@
 #include "../fuzz_support.h"
 #include "app/session.h"
 #include "diag/errors.h"
-#include "job/job_context.h"
+#include "handover/job_context.h"
 
 namespace {
 

@@ -6,6 +6,7 @@
 #include "app/console.h"
 #include "app/param_files.h"
 #include "diag/log.h"
+#include "handover/plan_handover.h"
 #include "job/print_job.h"
 #include "link/transmit.h"
 #include "link/usb.h"
@@ -22,8 +23,9 @@ struct Session {
     Owned<LogRunState> log;               // diag: the error log's banner, once per run
     Owned<CalibrationParams> params;      // params: the calibration parameter set
     Owned<PrinterInfoState> printerInfo;  // params: what the last information record said
+    Owned<PlanHandoverState> planHandover; // hand-over: held-back swath, the busy flag
     Owned<FeedStepState> feedStep;        // pipeline: steps per row and the carried fraction
-    Owned<PlannerState> planner;          // pipeline: held-back swath, direction alternation
+    Owned<PlannerState> planner;          // pipeline: direction alternation
     Owned<FormatState> format;            // pipeline: dropped format writes
     Owned<PatternLayout> layout;          // pattern: the pattern layout
     Owned<PatternRunState> patterns;      // pattern: refused drawing positions

@@ -3,7 +3,7 @@
 #include <atomic>
 #include <cstdint>
 
-#include "job/job_context.h"
+#include "handover/job_context.h"
 #include "platform/owned_state.h"
 
 // Runs one calibration job for a pattern number on the calling (dialog) thread.

@@ -6,9 +6,9 @@
 #include <cstdint>
 #include <memory>
 
-#include "job/job_context.h"
+#include "handover/job_context.h"
+#include "handover/swath_record.h"
 #include "link/command.h"
-#include "link/swath_record.h"
 #include "platform/owned_state.h"
 
 constexpr size_t SWATH_BLOCK_SIZE = 64;

@@ -3,7 +3,7 @@
 #pragma once
 #include <cstdint>
 
-#include "job/job_context.h"
+#include "handover/job_context.h"
 #include "platform/owned_state.h"
 
 // The formatter's state of one session (job thread): writes that would land outside the

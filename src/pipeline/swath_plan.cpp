@@ -7,11 +7,11 @@
 
 #include "diag/errors.h"
 #include "diag/log.h"
-#include "link/command.h"
-#include "link/swath_ring.h"
+#include "handover/command_slot.h"
+#include "handover/job_buffers.h"
+#include "handover/swath_ring.h"
 #include "params/calibration_params.h"
 #include "params/printer_info.h"
-#include "pattern/canvas.h"
 #include "pipeline/head_format.h"
 #include "platform/clock.h"
 
@@ -76,7 +76,6 @@ void drainRingForOldBoard(JobContext* ctx) {
 }
 }  // namespace
 
-std::atomic<uint32_t>& swathBufferFreedFlag() { return plan().bufferFreed; }
 
 void stampJob(JobContext* ctx) {
     const LocalTime t = Clock_LocalTime();
@@ -93,7 +92,7 @@ void stampJob(JobContext* ctx) {
     clearProgramError();
     // A record held back by a job that ended early belongs to a ring that has been reset since;
     // releasing it into this job would send stale data.
-    plan().pendingSwath = nullptr;
+    pendingSwathRecord() = nullptr;
 }
 
 bool checkJobSizes(JobContext* ctx) {
@@ -279,7 +278,7 @@ SwathRecord* acquireSwathRecord(JobContext* ctx, SwathRecord* record) {
         }
         Clock_Sleep(waits + 50);
         ++waits;
-        if (flagSet(ctx->link.bufferWaitBreak) || plan().bufferFreed.exchange(0) != 0) {
+        if (flagSet(ctx->link.bufferWaitBreak) || swathBufferFreedFlag().exchange(0) != 0) {
             waits = 0;
             continue;
         }
@@ -314,15 +313,8 @@ void flushEmptySwaths(JobContext* ctx) {
     sendEmptySteps(ctx->feedPerSwath * blanks, ctx, 0);
 }
 
-void flushPendingSwath() {
-    if (SwathRecord* held = plan().pendingSwath.exchange(nullptr)) {
-        held->nextStart = 0;
-        Ring_SetState(held, SWATH_FULL);
-    }
-}
-
 bool planSwath(JobContext* ctx) {
-    if (ctx->swathNumber == 0) plan().pendingSwath = nullptr;
+    if (ctx->swathNumber == 0) pendingSwathRecord() = nullptr;
     ctx->lastSwathEmpty = static_cast<uint32_t>(findSwathExtent(ctx));
     if (ctx->lastSwathEmpty) {
         // The held-back swath is followed by a feed, not by a printed swath: it has no next
@@ -340,7 +332,7 @@ bool planSwath(JobContext* ctx) {
     SwathRecord* record = acquireSwathRecord(ctx, nullptr);
     if (!record || isJobStopped()) return false;
     fillSwathRecord(ctx, record);
-    if (SwathRecord* held = plan().pendingSwath.exchange(record)) {
+    if (SwathRecord* held = pendingSwathRecord().exchange(record)) {
         held->nextStart = record->startPos;
         Ring_SetState(held, SWATH_FULL);
     }

@@ -4,21 +4,18 @@
 #include <atomic>
 #include <cstdint>
 
-#include "job/job_context.h"
-#include "link/swath_record.h"
+#include "handover/job_context.h"
+#include "handover/plan_handover.h"
+#include "handover/swath_record.h"
 #include "platform/owned_state.h"
 
-// The planner's state of one session: the held-back record and the direction alternation
-// (job thread), and the busy flag raised by the transmit thread.
+// The planner's state of one session (job thread): the direction alternation of bidirectional
+// printing.
 struct PlannerState {
-    // The record that waits for the next printed swath's start position. The transmit side may
-    // release it (flushPendingSwath), hence the atomic hand-over.
-    std::atomic<SwathRecord*> pendingSwath{nullptr};
     uint8_t directionToggle = 0;
     uint32_t firstSwathPrinted = 0;
     uint32_t lastCounterSeen = 65535;
     uint8_t lastDirectionGiven = 0;
-    std::atomic<uint32_t> bufferFreed{0};
 };
 
 // Widest accepted image row, in rowBits units.
@@ -47,11 +44,7 @@ SwathRecord* acquireSwathRecord(JobContext* ctx, SwathRecord* record);
 void sendEmptySteps(uint32_t steps, JobContext* ctx, int backwards);
 // Turns the counted blank swaths into one feed.
 void flushEmptySwaths(JobContext* ctx);
-// Releases the held-back record with next start 0. Job thread or transmit side.
-void flushPendingSwath();
 // Direction (0 left to right, 1 right to left) of the next swath.
 uint8_t nextSwathDirection(JobContext* ctx);
 // Feed in motor steps for `rows` rows: rows x feedStep, truncated.
 uint32_t stepsToLength(uint16_t rows);
-// Set by the transmit thread when the printer answers busy; read and cleared by the buffer wait.
-std::atomic<uint32_t>& swathBufferFreedFlag();

@@ -1,13 +1,14 @@
 // Glyph font table layout, the 180-degree blit, text drawing order and traces, group labels.
+#include "pattern/glyph.h"
+
 #include <gtest/gtest.h>
 
 #include <cstring>
 #include <set>
 #include <string>
 
-#include "job/job_context.h"
+#include "handover/job_context.h"
 #include "pattern/canvas.h"
-#include "pattern/glyph.h"
 #include "pattern/pattern_layout.h"
 #include "support/fakes.h"
 
