@@ -1,12 +1,13 @@
 // Swath planner throughput: the extent scan of a full format buffer (blank, and inked in the
 // middle so both scans cross half of it) and the record fill of a full-width swath, beside a
-// memcpy of the same bytes.
+// memcpy of the same bytes out of the cache.
 #include <benchmark/benchmark.h>
 
 #include <cstring>
 #include <vector>
 
 #include "bench_support.h"
+#include "memcpy_baseline.h"
 
 namespace {
 
@@ -72,18 +73,11 @@ void BM_FillSwathRecordFullWidth(benchmark::State& state) {
 }
 BENCHMARK(BM_FillSwathRecordFullWidth)->Unit(benchmark::kMillisecond);
 
-// A memcpy of the scanned bytes, for scale.
+// A memcpy of the scanned bytes out of the cache, for scale.
 void BM_MemcpyScannedBytes(benchmark::State& state) {
-    JobContext* ctx = setUpSwath();
-    const size_t bytes = scannedBytes(ctx);
-    std::vector<uint8_t> copy(bytes);
-    for (auto _ : state) {
-        std::memcpy(copy.data(), formatBufferStorage(), bytes);
-        benchmark::DoNotOptimize(copy.data());
-        benchmark::ClobberMemory();
-    }
-    state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(bytes));
+    const size_t bytes = scannedBytes(setUpSwath());
     bench::endJob();
+    bench::memcpyOutOfCache(state, bytes);
 }
 BENCHMARK(BM_MemcpyScannedBytes)->Unit(benchmark::kMillisecond);
 

@@ -1,5 +1,5 @@
 // How fast the virtual printer consumes swath DATA transfers (checks, acknowledgement and the
-// rendering of the paper), beside a plain memcpy of the same bytes.
+// rendering of the paper), beside a plain memcpy of the same bytes out of the cache.
 #include <benchmark/benchmark.h>
 
 #include <cstring>
@@ -8,6 +8,8 @@
 #include <vector>
 
 #include "../tests/vprinter/vp_packet_builder.h"
+#include "memcpy_baseline.h"
+#include "support/printer_rig.h"
 #include "vprinter.h"
 
 namespace {
@@ -34,10 +36,7 @@ void setSerial(std::vector<vpt::Bytes>& writes, uint16_t serial) {
 }
 
 void BM_VPrinterDataTransfer(benchmark::State& state) {
-    std::string dir =
-        (std::filesystem::temp_directory_path() / "headalign_vprinter_bench").string();
-    std::filesystem::remove_all(dir);
-    VPrinter_Attach(dir);
+    VirtualPrinter printer;
     vpt::Host host;
     host.h = UsbDriver_Get()->open(VPrinter_DevicePath().c_str());
     vpt::Bytes reply;
@@ -61,21 +60,10 @@ void BM_VPrinterDataTransfer(benchmark::State& state) {
     state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(data.size()));
     state.counters["protocol_errors"] = VPrinter_ProtocolErrorCount();
     UsbDriver_Get()->close(host.h);
-    VPrinter_Detach();
-    std::filesystem::remove_all(dir);
 }
 BENCHMARK(BM_VPrinterDataTransfer)->Unit(benchmark::kMillisecond)->UseRealTime();
 
-void BM_MemcpySameSize(benchmark::State& state) {
-    vpt::Bytes data = swathData();
-    vpt::Bytes target(data.size());
-    for (auto _ : state) {
-        std::memcpy(target.data(), data.data(), data.size());
-        benchmark::DoNotOptimize(target.data());
-        benchmark::ClobberMemory();
-    }
-    state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(data.size()));
-}
+void BM_MemcpySameSize(benchmark::State& state) { bench::memcpyOutOfCache(state, SWATH_BYTES); }
 BENCHMARK(BM_MemcpySameSize)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 }  // namespace

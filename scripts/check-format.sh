@@ -4,8 +4,11 @@
 # yet, and new files not yet added. Lines that came from main are never looked at, so a checkout
 # of main (merges included) checks nothing and old code is held to the format only where it is
 # touched. A file moved or renamed counts only its edited lines (git's rename detection).
-# Exits non-zero, showing the wanted formatting as a diff, when a changed line is off.
+# Exits non-zero, showing the wanted formatting as a diff, when a changed line is off;
+# with --fix it formats those lines in place instead.
 set -euo pipefail
+fix=0
+if [[ "${1:-}" == --fix ]]; then fix=1; fi
 top="$(cd "$(dirname "$0")/.." && pwd)"
 cd "$top"
 source_files='\.(c|cc|cpp|cxx|h|hh|hpp)$'
@@ -47,6 +50,12 @@ while IFS=$'\t' read -r file ranges; do
   [[ -n "$file" && -f "$file" && "$file" =~ $source_files ]] || continue
   # shellcheck disable=SC2086 # the ranges are separate options
   if ! clang-format --dry-run --Werror $ranges "$file" >/dev/null 2>&1; then
+    if [[ $fix -eq 1 ]]; then
+      echo "check-format: formatting the changed lines of $file"
+      # shellcheck disable=SC2086
+      clang-format -i $ranges "$file"
+      continue
+    fi
     if [[ $status -eq 0 ]]; then
       echo "check-format: changed lines not formatted as .clang-format wants (against $base_ref):"
     fi

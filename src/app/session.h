@@ -20,18 +20,18 @@
 #include "platform/owned_state.h"
 
 struct Session {
-    Owned<LogRunState> log;               // diag: the error log's banner, once per run
-    Owned<CalibrationParams> params;      // params: the calibration parameter set
-    Owned<PrinterInfoState> printerInfo;  // params: what the last information record said
-    Owned<PlanHandoverState> planHandover; // hand-over: held-back swath, the busy flag
-    Owned<FeedStepState> feedStep;        // pipeline: steps per row and the carried fraction
-    Owned<PlannerState> planner;          // pipeline: direction alternation
-    Owned<FormatState> format;            // pipeline: dropped format writes
-    Owned<PatternLayout> layout;          // pattern: the pattern layout
-    Owned<PatternRunState> patterns;      // pattern: refused drawing positions
-    Owned<UsbLinkState> usb;              // link: transfer serial number, hung-call watchdog
-    Owned<TransmitState> transmit;        // link: spit counter, last swath, transmit thread
-    Owned<JobRunState> jobs;              // job: second-pass box, last job's outcome
-    Owned<ConsoleState> console;          // console: current record, dialog
-    Owned<ConfigListing> configs;         // console: the listed Config files
+    Owned<LogRunState> log;                 // diag: the error log's banner, once per run
+    Owned<CalibrationParams> params;        // params: the calibration parameter set
+    Owned<PrinterInfoState> printerInfo;    // params: what the last information record said
+    Owned<PlanHandoverState> planHandover;  // hand-over: held-back swath, the busy flag
+    Owned<FeedStepState> feedStep;          // pipeline: steps per row and the carried fraction
+    Owned<PlannerState> planner;            // pipeline: direction alternation
+    Owned<FormatState> format;              // pipeline: dropped format writes
+    Owned<PatternLayout> layout;            // pattern: the pattern layout
+    Owned<PatternRunState> patterns;        // pattern: refused drawing positions
+    Owned<UsbLinkState> usb;                // link: transfer serial number, hung-call watchdog
+    Owned<TransmitState> transmit;          // link: spit counter, last swath, transmit thread
+    Owned<JobRunState> jobs;                // job: second-pass box, last job's outcome
+    Owned<ConsoleState> console;            // console: current record, dialog
+    Owned<ConfigListing> configs;           // console: the listed Config files
 };

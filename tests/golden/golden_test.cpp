@@ -11,37 +11,10 @@
 #include <string>
 #include <vector>
 
-#include "diag/errors.h"
 #include "golden_dir.h"
-#include "job/print_job.h"
-#include "support/fakes.h"
-#include "vprinter.h"
+#include "support/printer_test.h"
 
 namespace {
-
-struct GoldenJob {
-    const char* name;
-    bool adjustment;
-    uint8_t number;
-    bool hd;  // the console's second-pass box ticked
-};
-
-std::vector<GoldenJob> goldenJobs() {
-    std::vector<GoldenJob> jobs;
-    // Every number the command line takes, the undefined 15 included (it opens and closes a job).
-    for (uint8_t p = 1; p <= 19; ++p) jobs.push_back({"pattern", false, p, false});
-    for (uint8_t t = 5; t <= 15; ++t) jobs.push_back({"adjust", true, t, false});
-    for (uint8_t t = 5; t <= 10; ++t) jobs.push_back({"adjust", true, t, true});
-    return jobs;
-}
-
-std::string fileName(const GoldenJob& job) {
-    char name[40];
-    std::snprintf(name, sizeof name, "%s-%02u%s", job.name, unsigned(job.number),
-                  job.hd ? "-hd" : "");
-    return name;
-}
-void PrintTo(const GoldenJob& job, std::ostream* os) { *os << fileName(job); }
 
 // Values that differ from run to run (the print start's date and time, and the job id made
 // from them) are replaced by a marker, so the record keeps its shape but not the moment.
@@ -91,41 +64,27 @@ std::string lineDiff(const std::vector<std::string>& expected,
 // is made by the first job of its process: CTest runs every case in a process of its own.
 int jobsInThisProcess = 0;
 
-class GoldenRecordTest : public ::testing::TestWithParam<GoldenJob> {
+class GoldenRecordTest : public PrinterTestOf<::testing::TestWithParam<PrintJob>> {
   protected:
-    PlatformFixture platform;
-    TempDir printerDir;
     void SetUp() override {
         ASSERT_EQ(jobsInThisProcess++, 0)
             << "one golden job per process: run them with ctest -R GoldenRecord, or name one "
                "with --gtest_filter";
-        clearProgramError();
-        Job_SetHdMode(false);
-        ASSERT_TRUE(VPrinter_Attach(printerDir.path));
-    }
-    void TearDown() override {
-        VPrinter_Detach();
-        Job_SetHdMode(false);
-        clearProgramError();
+        PrinterTestOf::SetUp();
     }
 };
 
 TEST_P(GoldenRecordTest, JobRecordMatchesTheApprovedOne) {
-    const GoldenJob& job = GetParam();
-    Job_SetHdMode(job.hd);
-    if (job.adjustment)
-        Job_RunAdjustment(job.number);
-    else
-        Job_RunPattern(job.number);
+    const PrintJob& job = GetParam();
+    runPrintJob(job);
     ASSERT_EQ(VPrinter_LastJobNumber(), 1u) << "the job opened no record";
     const std::string recordPath = VPrinter_JobPath(1, ".jsonl");
-    VPrinter_Detach();  // closes the record and writes its picture line
+    printer.detach();  // closes the record and writes its picture line
 
     std::string got;
     for (const std::string& line : linesOf(readFileBytes(recordPath)))
         got += withoutTimes(line) + "\n";
-    const std::string goldenPath =
-        std::string(HEADALIGN_GOLDEN_DIR) + "/" + fileName(job) + ".jsonl";
+    const std::string goldenPath = std::string(HEADALIGN_GOLDEN_DIR) + "/" + job.name() + ".jsonl";
     const char* update = std::getenv("HEADALIGN_GOLDEN_UPDATE");
     if (update && std::string(update) == "1") {
         std::ofstream out(goldenPath, std::ios::binary | std::ios::trunc);
@@ -142,9 +101,9 @@ TEST_P(GoldenRecordTest, JobRecordMatchesTheApprovedOne) {
                       << "If the change is meant, approve it with HEADALIGN_GOLDEN_UPDATE=1.";
 }
 
-INSTANTIATE_TEST_SUITE_P(Jobs, GoldenRecordTest, ::testing::ValuesIn(goldenJobs()),
-                         [](const ::testing::TestParamInfo<GoldenJob>& info) {
-                             std::string name = fileName(info.param);
+INSTANTIATE_TEST_SUITE_P(Jobs, GoldenRecordTest, ::testing::ValuesIn(everyPrintJob(true)),
+                         [](const ::testing::TestParamInfo<PrintJob>& info) {
+                             std::string name = info.param.name();
                              for (char& c : name)
                                  if (c == '-') c = '_';
                              return name;

@@ -5,21 +5,11 @@
 #pragma once
 #include <gtest/gtest.h>
 
-#include <new>
-
 #include "app/session.h"
+#include "support/restart_state.h"
 
 // The session of the running case.
 Session& testSession();
-
-// Puts one module's state of the running case back to its start, for a case that runs several
-// rounds (the other modules keep theirs).
-template <typename State>
-void restartState() {
-    State& s = OwnedState<State>::get();
-    s.~State();
-    ::new (static_cast<void*>(&s)) State();
-}
 
 // A fixture for cases that reach into their session; `session` is the case's own.
 class SessionTest : public ::testing::Test {
