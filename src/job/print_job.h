@@ -1,8 +1,10 @@
 // The two kinds of print job: calibration patterns and the adjustment prints.
 #pragma once
+#include <atomic>
 #include <cstdint>
 
 #include "handover/job_context.h"
+#include "platform/owned_state.h"
 
 // Runs one calibration job for a pattern number on the calling (dialog) thread.
 void Job_RunPattern(uint8_t pattern);
@@ -38,5 +40,13 @@ struct JobOutcome {
     int swaths = 0;
 };
 const JobOutcome& Job_LastOutcome();
+
+// What the jobs of one session keep between jobs.
+struct JobRunState {
+    // The console's "second pass" box (dialog thread writes, the job reads).
+    std::atomic<uint8_t> hdModeBox{0};
+    // How the last job ended (dialog thread).
+    JobOutcome lastOutcome;
+};
 // True when the job ran to its end with every command acknowledged, no error and no cancel.
 bool Job_Succeeded(const JobOutcome& outcome);

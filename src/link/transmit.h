@@ -1,15 +1,31 @@
 // The link's life: start and stop, the transmit thread sending job commands and swaths, busy
 // resends and reconnection, spit requests, and the wait until all swaths are printed.
 #pragma once
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 
 #include "handover/job_context.h"
 #include "handover/swath_record.h"
 #include "link/command.h"
+#include "platform/owned_state.h"
 
 constexpr size_t SWATH_BLOCK_SIZE = 64;
 constexpr int TX_MAX_RECONNECTS = 10;
+
+// The record a started transmit thread shares with Link_Stop (see transmit.cpp).
+struct TxSession;
+
+// The link's state of one session.
+struct TransmitState {
+    // Number of the swath last handed to Tx_Transmit (transmit thread; read by the reply check).
+    std::atomic<uint32_t> lastSwathNo{0};
+    // Swaths sent since the last spit request, kept across jobs (transmit thread).
+    std::atomic<uint8_t> swathsSinceSpit{0};
+    // The running transmit thread's record (dialog thread only).
+    std::shared_ptr<TxSession> current;
+};
 
 bool Link_Start(JobContext* job);
 void Link_Stop(LinkState* link);
@@ -28,6 +44,3 @@ bool Tx_Transmit(LinkState* link, const uint8_t* block, size_t blockLen, const u
 
 // Number of the swath last handed to Tx_Transmit.
 uint32_t txSwathNo();
-// Swaths sent since the last spit request (kept across jobs); tests may set it.
-uint8_t spitCounter();
-void setSpitCounterForTest(uint8_t value);

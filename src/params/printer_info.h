@@ -1,10 +1,21 @@
 // The printer information record of a job: its checks, version report and the print
 // parameters and pass geometry derived from it.
 #pragma once
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 
 #include "params/parameter_record.h"
+#include "platform/owned_state.h"
+
+// What one session keeps from the information records it checked. Any thread.
+struct PrinterInfoState {
+    // Main board version of the last record checked (0 before the first).
+    std::atomic<uint8_t> lastMainBoardVersion{0};
+    // Set by the check of a double-head 6-pass job: the head offsets the block receives from
+    // the same record are then given in 1080-dpi rows.
+    std::atomic<bool> rescaleHeadOffsets{false};
+};
 
 // Validates a job's information record of `length` bytes (136, or 128 for the short layout),
 // then applies it. Returns true on success; on failure sets program error 3 and returns
@@ -25,5 +36,3 @@ bool isHeadBEnabled();
 bool isDoubleHead();
 // Main board version of the last information record checked (0 before the first).
 uint8_t mainBoardVersion();
-// Tests only: forget the stored main board version, as at program start.
-void resetPrinterInfoForTest();

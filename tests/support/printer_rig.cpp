@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "app/session.h"
 #include "diag/errors.h"
 #include "diag/log.h"
 #include "handover/swath_ring.h"
@@ -16,6 +17,7 @@
 #include "pipeline/head_format.h"
 #include "pipeline/swath_plan.h"
 #include "platform/bytes.h"
+#include "support/restart_state.h"
 
 std::string PrintJob::name() const {
     char text[32];
@@ -80,11 +82,14 @@ std::string VirtualPrinter::lastJobPath(const char* extension) const {
 JobContext* setUpPlannerJob() {
     Log_Open();
     Job_ClearContext();
-    Plan_ResetForTest();
-    resetPrinterInfoForTest();
-    FeedStep_ResetForTest();
-    Pattern_ResetRefusedWrites();
-    Format_ResetDropState();
+    // A job of its own: the planner and what it reads start afresh, the rest of the session
+    // (the USB serial, the log banner) runs on.
+    restartState<PlanHandoverState>();
+    restartState<PlannerState>();
+    restartState<PrinterInfoState>();
+    restartState<FeedStepState>();
+    restartState<PatternRunState>();
+    restartState<FormatState>();
     clearProgramError();
     *calibrationParams() = CalibrationParams{};
     JobContext* ctx = jobContext();
