@@ -7,6 +7,9 @@
 #include "params/print_param_block.h"
 #include "platform/usb_driver.h"
 
+struct Reason;
+enum class CommandNumber : uint32_t;
+
 // The link's control block. The flags are the hand-over between the job's thread and the
 // transmit thread: each is written by one side and polled by the other.
 struct LinkState {
@@ -14,10 +17,15 @@ struct LinkState {
     std::atomic<uint32_t> running{0};
     std::atomic<uint32_t> txThreadEnded{0};
     std::thread thread;
-    std::atomic<uint8_t> txCommand{0};
+    // The command whose reply the transmit thread awaits (0 before the first).
+    std::atomic<CommandNumber> txCommand{};
     std::atomic<uint32_t> printerCancelled{0};
     std::atomic<uint32_t>* bufferWaitBreak = nullptr;
     std::atomic<uint32_t>* cancelRequest = nullptr;
+    // The job's reporting point, set by the job before the link starts: what the reply parser
+    // (transmit thread) has to tell the operator is raised through it, on that thread, at the
+    // moment it is found. nullptr: nobody is told (the refusal is still traced).
+    void (*report)(const Reason& why) = nullptr;
 };
 
 struct JobContext {

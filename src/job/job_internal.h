@@ -1,6 +1,15 @@
 // Pieces shared by the calibration job and the adjustment runner.
 #pragma once
+#include "diag/errors.h"
 #include "job/print_job.h"
+
+// The job layer's one reporting point: raises the box of a reason found below it (the link,
+// the printer information) or by the job itself, on the calling thread, OK button and
+// information icon. Dialog or transmit thread; blocks until the operator closes the box.
+// Nothing is shown for an empty reason.
+void Job_Report(const Reason& why);
+// Lets the link report through Job_Report (after the context is cleared, before Link_Start).
+void linkJobReporting(JobContext* ctx);
 
 // Parameter record read over the link's handle; stores the head enable flags.
 bool readPrinterParameters(JobContext* ctx);

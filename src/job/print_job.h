@@ -2,6 +2,7 @@
 #pragma once
 #include <cstdint>
 
+#include "diag/errors.h"
 #include "job/job_context.h"
 
 // Runs one calibration job for a pattern number on the calling (dialog) thread.
@@ -32,7 +33,7 @@ struct JobOutcome {
     bool printStarted = false;
     bool endAcknowledged = false;
     bool modeRefused = false;
-    uint8_t errorCode = 0;
+    ProgramErrorCode errorCode = ERR_NONE;
     bool pcCancelled = false;
     bool printerCancelled = false;
     int swaths = 0;

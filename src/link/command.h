@@ -7,20 +7,24 @@
 
 struct LinkState;
 
-enum CommandNumber : uint32_t {
+// Command numbers as the first word of a block and of a reply. The enumerators keep their
+// wire names, usable unqualified; the value becomes a number only at the byte helpers.
+enum class CommandNumber : uint32_t {
     CMD_TRANSACTION = 1,
     CMD_JOB_CREATE = 2,
     CMD_PRINT_START = 8,
     CMD_SWATH = 9,
     CMD_JOB_END = 18,
 };
+using enum CommandNumber;
 
-enum CommandState : uint8_t {
+enum class CommandState : uint8_t {
     CMD_STATE_IDLE = 0,
     CMD_STATE_PENDING = 1,
     CMD_STATE_BUSY = 3,
     CMD_STATE_DONE = 4,
 };
+using enum CommandState;
 
 constexpr size_t COMMAND_BLOCK_SIZE = 64;
 constexpr size_t COMMAND_BODY_OFFSET = 4;  // body byte k is block byte 4 + k
@@ -29,18 +33,18 @@ constexpr size_t COMMAND_BODY_OFFSET = 4;  // body byte k is block byte 4 + k
 // written by the job's thread before the state turns 1 and read by the transmit thread after.
 struct CommandSlot {
     uint8_t block[COMMAND_BLOCK_SIZE] = {};
-    std::atomic<uint8_t> state{0};
+    std::atomic<CommandState> state{CMD_STATE_IDLE};
 };
 
 CommandSlot* commandSlot();
-uint32_t Cmd_Command(const CommandSlot* slot);
+CommandNumber Cmd_Command(const CommandSlot* slot);
 
 void Cmd_Reset();
 // Writes command 2, 8 or 18 with its body and marks the slot pending; false for other numbers.
-bool Cmd_Queue(uint32_t command);
+bool Cmd_Queue(CommandNumber command);
 CommandSlot* Cmd_Pending();
-void Cmd_SetState(uint8_t state);
-uint8_t Cmd_State(uint32_t command);
+void Cmd_SetState(CommandState state);
+CommandState Cmd_State(CommandNumber command);
 bool Cmd_QuitReason(const LinkState* link);
 // Queues the command and waits for its answer (the job's thread).
-bool Cmd_SendAndWait(uint32_t command);
+bool Cmd_SendAndWait(CommandNumber command);

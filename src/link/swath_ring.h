@@ -19,8 +19,8 @@ void Ring_Free();
 // empty yet (or has no data buffer).
 SwathRecord* Ring_GetEmpty();
 // Planner marks a record full (2); the transmit thread marks a sent record empty (0).
-void Ring_SetState(SwathRecord* r, uint8_t state);
-int Ring_CountState(uint8_t state);
+void Ring_SetState(SwathRecord* r, SwathState state);
+int Ring_CountState(SwathState state);
 // Transmit thread: the record at the take index marked "being transmitted", or nullptr.
 // Nothing is yielded until three records are full or the job has set txReleased.
 SwathRecord* Ring_TakeFull();
