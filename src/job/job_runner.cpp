@@ -3,12 +3,13 @@
 
 #include "diag/errors.h"
 #include "diag/log.h"
+#include "handover/swath_ring.h"
 #include "job/job_internal.h"
 #include "link/command.h"
-#include "link/swath_ring.h"
 #include "link/transmit.h"
 #include "params/calibration_params.h"
 #include "params/printer_info.h"
+#include "params/ring_setup.h"
 #include "pipeline/feed_step.h"
 #include "pipeline/swath_plan.h"
 

@@ -1,50 +1,26 @@
 // The job command slot: JOB_CREATE, PRINT_START and end of job, queued by the job's thread,
 // sent by the transmit thread, and the wait for their answers.
+// Threads and contract words: docs/ARCHITECTURE.md.
 #pragma once
-#include <atomic>
-#include <cstddef>
 #include <cstdint>
+
+#include "handover/command_slot.h"
 
 struct LinkState;
 
-// Command numbers as the first word of a block and of a reply. The enumerators keep their
-// wire names, usable unqualified; the value becomes a number only at the byte helpers.
-enum class CommandNumber : uint32_t {
-    CMD_TRANSACTION = 1,
-    CMD_JOB_CREATE = 2,
-    CMD_PRINT_START = 8,
-    CMD_SWATH = 9,
-    CMD_JOB_END = 18,
-};
-using enum CommandNumber;
-
-enum class CommandState : uint8_t {
-    CMD_STATE_IDLE = 0,
-    CMD_STATE_PENDING = 1,
-    CMD_STATE_BUSY = 3,
-    CMD_STATE_DONE = 4,
-};
-using enum CommandState;
-
-constexpr size_t COMMAND_BLOCK_SIZE = 64;
-constexpr size_t COMMAND_BODY_OFFSET = 4;  // body byte k is block byte 4 + k
-
-// One slot for the program. block: u32 command, 36 body bytes, 24 reserved zero bytes; it is
-// written by the job's thread before the state turns 1 and read by the transmit thread after.
-struct CommandSlot {
-    uint8_t block[COMMAND_BLOCK_SIZE] = {};
-    std::atomic<CommandState> state{CMD_STATE_IDLE};
-};
-
-CommandSlot* commandSlot();
-CommandNumber Cmd_Command(const CommandSlot* slot);
-
-void Cmd_Reset();
-// Writes command 2, 8 or 18 with its body and marks the slot pending; false for other numbers.
+// Writes command 2, 8 or 18 with its body (from the job context; PRINT_START stamps the local
+// time) and marks the slot pending. \context job \nonblocking \errors false for any other
+// number ("未知命令... N" traced), the slot untouched.
 bool Cmd_Queue(CommandNumber command);
-CommandSlot* Cmd_Pending();
-void Cmd_SetState(CommandState state);
+// The slot's state while it holds `command`; CMD_STATE_IDLE (traced "cmm(...)") when it holds
+// another. \context job \nonblocking
 CommandState Cmd_State(CommandNumber command);
+// Whether the job must give up waiting for an answer: reconnection failed (program error 17)
+// or the printer cancelled; the reason is traced. \context job \nonblocking
 bool Cmd_QuitReason(const LinkState* link);
-// Queues the command and waits for its answer (the job's thread).
+// Queues the command and waits for the transmit thread to get it answered, re-arming it while
+// the printer is busy and hard-resetting the pipes when a USB call hangs over 2 s. An end of
+// job after a PC cancel is not sent and counts as answered. \context job \blocks the clock,
+// polling every 100 ms, and USB (a pipe reset) \errors false after 200 polls without an answer
+// (traced "指令(N)超时未得到应答，退出程序!") or when Cmd_QuitReason says so; the slot is idle again.
 bool Cmd_SendAndWait(CommandNumber command);

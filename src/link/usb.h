@@ -104,7 +104,7 @@ struct UsbTransactResult {
 // `sub` with at most 54 bytes of data, then reads until the printer answers that sub-command
 // (up to 200 empty replies are skipped); on "done" copies replyLen bytes of its data to reply.
 // Opens no box: the caller reports the reason. \context dialog, never during a job (it opens
-// the printer a second time) \blocks USB \errors outcome and reason as below.
+// the printer a second time) \blocks USB \errors the outcome and reason above.
 UsbTransactResult Usb_Transact(UsbSubCommand sub, const uint8_t* data, size_t len, uint8_t* reply,
                                size_t replyLen);
 // The same exchange on an open handle (the link's, or one of the caller's); never closes it.

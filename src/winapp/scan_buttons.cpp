@@ -1,7 +1,7 @@
 // "Read scan..." buttons of the native console: the same buttons the desktop console on Linux
 // has, added to the dialog from the resource once it exists, so the resource script and the
 // console's own layout stay as they are.
-#include "platform/win32/entry/scan_buttons.h"
+#include "winapp/scan_buttons.h"
 
 #include <windows.h>
 

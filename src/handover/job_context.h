@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <thread>
 
-#include "params/print_param_block.h"
+#include "handover/print_param_block.h"
 #include "platform/usb_driver.h"
 
 struct Reason;

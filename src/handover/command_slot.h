@@ -1,0 +1,43 @@
+// The job command slot: the one 64-byte command block handed from the job's thread to the
+// transmit thread, and its state byte, the only hand-over between them for job commands.
+#pragma once
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+
+// Command numbers as the first word of a block and of a reply. The enumerators keep their
+// wire names, usable unqualified; the value becomes a number only at the byte helpers.
+enum class CommandNumber : uint32_t {
+    CMD_TRANSACTION = 1,
+    CMD_JOB_CREATE = 2,
+    CMD_PRINT_START = 8,
+    CMD_SWATH = 9,
+    CMD_JOB_END = 18,
+};
+using enum CommandNumber;
+
+enum class CommandState : uint8_t {
+    CMD_STATE_IDLE = 0,
+    CMD_STATE_PENDING = 1,
+    CMD_STATE_BUSY = 3,
+    CMD_STATE_DONE = 4,
+};
+using enum CommandState;
+
+constexpr size_t COMMAND_BLOCK_SIZE = 64;
+constexpr size_t COMMAND_BODY_OFFSET = 4;  // body byte k is block byte 4 + k
+
+// One slot for the program. block: u32 command, 36 body bytes, 24 reserved zero bytes; it is
+// written by the job's thread before the state turns 1 and read by the transmit thread after.
+struct CommandSlot {
+    uint8_t block[COMMAND_BLOCK_SIZE] = {};
+    std::atomic<CommandState> state{CMD_STATE_IDLE};
+};
+
+CommandSlot* commandSlot();
+CommandNumber Cmd_Command(const CommandSlot* slot);
+
+// Clears the block and sets the state to idle (job start).
+void Cmd_Reset();
+CommandSlot* Cmd_Pending();
+void Cmd_SetState(CommandState state);
