@@ -1,6 +1,6 @@
 // Shared pieces of the benchmark programs: trace lines kept off the report, a clock whose waits
 // cost nothing, silent message boxes, a null transmit side for the swath ring, and the job
-// set-up the patterns and adjustment prints expect.
+// set-up the patterns and adjustment prints expect (shared with the tests).
 #pragma once
 #include <fcntl.h>
 #include <unistd.h>
@@ -28,6 +28,7 @@
 #include "platform/clock.h"
 #include "platform/logdir.h"
 #include "platform/msgbox.h"
+#include "support/printer_rig.h"
 
 namespace bench {
 
@@ -113,49 +114,8 @@ class NullDrain {
     std::thread thread_;
 };
 
-// A single-head 720 dpi printer (main board 151) with its ring, as a job sees it after the
-// parameter read.
-inline JobContext* setUpJob() {
-    Log_Open();
-    Job_ClearContext();
-    Plan_ResetForTest();
-    resetPrinterInfoForTest();
-    FeedStep_ResetForTest();
-    Pattern_ResetRefusedWrites();
-    Format_ResetDropState();
-    clearProgramError();
-    *calibrationParams() = CalibrationParams{};
-    JobContext* ctx = jobContext();
-    ctx->xDpi = 720;
-    ctx->yDpi = 720;
-    ctx->printSpeedIps = 30;
-    stampJob(ctx);
-    Ring_Init(ctx);
-    CalibrationParams* cp = calibrationParams();
-    cp->headDpi = 180;
-    cp->feedStepsPerMeter = 409600;
-    const uint8_t order[8] = {7, 6, 5, 4, 3, 2, 1, 0};
-    std::memcpy(cp->inkOrder, order, sizeof order);
-    cp->stepPass4 = cp->stepPass6 = cp->stepPass8 = cp->stepPass3 = cp->stepPass2 = 10000;
-    ctx->printParams.rowGapSmall = 64;
-    ctx->printParams.rowGapLarge = 216;
-    ctx->printParams.headEnable = 1;
-    ctx->printParams.stepCurrent = 10000;
-    ctx->printParams.stepsPerMeter = 409600;
-    ctx->maxPrintWidthDots = 100000;
-    ctx->nozzlesPerPass = 180;
-    uint8_t info[PRINTER_INFO_SIZE] = {};
-    info[0x5c] = 151;
-    le::putU16(info, 0x86, 0x9876);
-    checkPrinterInfo(info, sizeof info);
-    clearProgramError();
-    return ctx;
-}
-
-inline void endJob() {
-    Ring_Free();
-    Log_Close();
-    clearProgramError();
-}
+// The tests' single-head 720-dpi job as the planner sees it after the parameter read.
+inline JobContext* setUpJob() { return setUpPlannerJob(); }
+inline void endJob() { endPlannerJob(); }
 
 }  // namespace bench

@@ -54,20 +54,15 @@ void runPrint(benchmark::State& state, bool adjustment, uint8_t number) {
 }
 
 const int registered = [] {
-    for (int n = 1; n <= 19; ++n) {
-        if (n == 15) continue;  // no pattern 15
-        benchmark::RegisterBenchmark(("pattern/" + std::to_string(n)).c_str(), runPrint, false,
-                                     static_cast<uint8_t>(n))
+    for (const PrintJob& job : everyPrintJob()) {
+        if (!job.adjustment && job.number == 15) continue;  // no pattern 15
+        const std::string name =
+            (job.adjustment ? "adjustment/" : "pattern/") + std::to_string(job.number);
+        benchmark::RegisterBenchmark(name.c_str(), runPrint, job.adjustment, job.number)
             ->Unit(benchmark::kMillisecond)
             ->UseRealTime()
             ->MeasureProcessCPUTime();
     }
-    for (int t = 5; t <= 15; ++t)
-        benchmark::RegisterBenchmark(("adjustment/" + std::to_string(t)).c_str(), runPrint, true,
-                                     static_cast<uint8_t>(t))
-            ->Unit(benchmark::kMillisecond)
-            ->UseRealTime()
-            ->MeasureProcessCPUTime();
     return 0;
 }();
 

@@ -21,6 +21,7 @@
 
 #include "job/print_job.h"
 #include "scan_sim.h"
+#include "support/printer_rig.h"
 #include "vernier/vernier.h"
 #include "vprinter.h"
 
@@ -48,19 +49,17 @@ std::string folder() { return (std::filesystem::temp_directory_path() / "scan_me
 
 // The bidirectional adjustment print (text high, an error of 13/1440 inch) as scanned.
 VernierImage printScan(double dpi) {
-    std::string dir = folder() + "/printer";
-    std::filesystem::remove_all(dir);
-    VPrinter_Attach(dir);
-    VPrinterModel m = VPrinter_GetModel();
-    m.maxPictureWidth = m.maxPictureHeight = 40000;
-    m.bidirErrorByIps = {{50, 13}};
-    VPrinter_SetModel(m);
-    Job_RunAdjustment(5);
-    VPrinter_WaitPaper();
     VernierImage paper;
-    std::string error;
-    Vernier_LoadImage(VPrinter_JobPath(VPrinter_LastJobNumber(), ".png"), &paper, &error);
-    VPrinter_Detach();
+    {
+        VirtualPrinter printer;
+        printer.useFullSizePaper();
+        VPrinterModel m = VPrinter_GetModel();
+        m.bidirErrorByIps = {{50, 13}};
+        VPrinter_SetModel(m);
+        runPrintJob(PrintJob::adjust(5));
+        std::string error;
+        Vernier_LoadImage(printer.lastJobPath(".png"), &paper, &error);
+    }
     ScanSettings s;
     s.dpi = dpi;
     s.angleDeg = 1.5;

@@ -9,26 +9,22 @@
 #include "job/print_job.h"
 #include "photo_sim.h"
 #include "scan_sim.h"
+#include "support/printer_rig.h"
 #include "vernier/vernier.h"
 #include "vprinter.h"
 
 namespace {
 
 VernierImage adjustmentPaper() {
-    std::string dir = std::filesystem::temp_directory_path() / "vernier_bench_printer";
-    std::filesystem::remove_all(dir);
-    VPrinter_Attach(dir);
+    VirtualPrinter printer;
+    printer.useFullSizePaper();
     VPrinterModel m = VPrinter_GetModel();
-    m.maxPictureWidth = m.maxPictureHeight = 40000;
     m.bidirErrorByIps = {{50, 13}};
     VPrinter_SetModel(m);
-    Job_RunAdjustment(5);
-    VPrinter_WaitPaper();
+    runPrintJob(PrintJob::adjust(5));
     VernierImage paper;
     std::string error;
-    Vernier_LoadImage(VPrinter_JobPath(VPrinter_LastJobNumber(), ".png"), &paper, &error);
-    VPrinter_Detach();
-    std::filesystem::remove_all(dir);
+    Vernier_LoadImage(printer.lastJobPath(".png"), &paper, &error);
     return paper;
 }
 

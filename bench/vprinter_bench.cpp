@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "../tests/vprinter/vp_packet_builder.h"
+#include "support/printer_rig.h"
 #include "vprinter.h"
 
 namespace {
@@ -34,10 +35,7 @@ void setSerial(std::vector<vpt::Bytes>& writes, uint16_t serial) {
 }
 
 void BM_VPrinterDataTransfer(benchmark::State& state) {
-    std::string dir =
-        (std::filesystem::temp_directory_path() / "headalign_vprinter_bench").string();
-    std::filesystem::remove_all(dir);
-    VPrinter_Attach(dir);
+    VirtualPrinter printer;
     vpt::Host host;
     host.h = UsbDriver_Get()->open(VPrinter_DevicePath().c_str());
     vpt::Bytes reply;
@@ -61,8 +59,6 @@ void BM_VPrinterDataTransfer(benchmark::State& state) {
     state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(data.size()));
     state.counters["protocol_errors"] = VPrinter_ProtocolErrorCount();
     UsbDriver_Get()->close(host.h);
-    VPrinter_Detach();
-    std::filesystem::remove_all(dir);
 }
 BENCHMARK(BM_VPrinterDataTransfer)->Unit(benchmark::kMillisecond)->UseRealTime();
 

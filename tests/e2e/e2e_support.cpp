@@ -48,17 +48,3 @@ std::vector<long> commandSequence(const std::vector<PrinterEvent>& all) {
     }
     return seq;
 }
-
-void PrinterTest::SetUp() {
-    clearProgramError();
-    Job_SetHdMode(false);
-    ASSERT_TRUE(VPrinter_Attach(printerDir.path));
-}
-
-void PrinterTest::TearDown() {
-    VPrinter_Detach();
-    Job_SetHdMode(false);
-    clearProgramError();
-}
-
-std::string PrinterTest::traceText() const { return readFileBytes(Log_TracePath()); }

@@ -121,12 +121,12 @@ TEST_F(JobsTest, FeedStepPrintFeedsOneMetreBetweenTwoFrames) {
 }
 
 TEST_F(JobsTest, PrinterSwitchedOffEndsWithoutJobEndTrace) {
-    VPrinter_Detach();
+    printer.detach();
     Job_RunPattern(19);
     EXPECT_FALSE(Job_LastOutcome().linkStarted);
     EXPECT_EQ(traceText().find("校准测试结束"), std::string::npos);
     EXPECT_EQ(Job_RunAdjustment(5), 1);
-    ASSERT_TRUE(VPrinter_Attach(printerDir.path));
+    ASSERT_TRUE(printer.attach());
 }
 
 TEST_F(JobsTest, PrinterThatNeverAnswersTheParameterRequest) {

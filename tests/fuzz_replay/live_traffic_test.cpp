@@ -24,7 +24,7 @@
 #include "params/parameter_record.h"
 #include "params/printer_info.h"
 #include "platform/bytes.h"
-#include "support/fakes.h"
+#include "support/printer_test.h"
 #include "vprinter.h"
 #ifdef HEADALIGN_HAVE_VERNIER
 #include "vernier/vernier.h"
@@ -111,15 +111,12 @@ Bytes cat(std::initializer_list<Bytes> parts) {
     return out;
 }
 
-class LiveTraffic : public ::testing::Test {
-protected:
-    PlatformFixture platform;
-    TempDir printerDir;
+class LiveTraffic : public PrinterTest {
+  protected:
     std::map<std::string, std::set<Bytes>> inputs;
 
     void SetUp() override {
-        clearProgramError();
-        ASSERT_TRUE(VPrinter_Attach(printerDir.path));
+        PrinterTest::SetUp();
         inner = UsbDriver_Get();
         UsbDriver_Install(&RECORDER);
         replies.clear();
@@ -127,15 +124,14 @@ protected:
     }
     void TearDown() override {
         UsbDriver_Install(inner);
-        VPrinter_Detach();
-        clearProgramError();
+        PrinterTest::TearDown();
     }
 
     void runJobs(const VPrinterFaults& faults) {
         VPrinter_SetFaults(faults);
-        Job_RunPattern(5);
+        runPrintJob(PrintJob::pattern(5));
         VPrinter_SetFaults(faults);
-        Job_RunAdjustment(11);
+        runPrintJob(PrintJob::adjust(11));
         VPrinter_SetFaults(VPrinterFaults{});
     }
 
@@ -235,7 +231,7 @@ protected:
         Bytes jpeg;
         ASSERT_TRUE(Vernier_EncodeJpeg(small, 80, &jpeg));
         inputs["scan_image"].insert(jpeg);
-        std::string smallPath = printerDir.path + "/small.png";
+        std::string smallPath = printer.folder() + "/small.png";
         ASSERT_TRUE(Vernier_SavePng(smallPath, small));
         bytes = readFileBytes(smallPath);
         inputs["scan_image"].insert(Bytes(bytes.begin(), bytes.end()));

@@ -16,7 +16,7 @@
 #include "params/printer_info.h"
 #include "params/ring_setup.h"
 #include "pipeline/swath_plan.h"
-#include "support/fakes.h"
+#include "support/printer_rig.h"
 #include "vprinter.h"
 
 namespace {
@@ -24,12 +24,12 @@ namespace {
 class VPrinterLinkTest : public ::testing::Test {
   protected:
     PlatformFixture platform;
-    TempDir state;
+    VirtualPrinter printer;
     JobContext* job = nullptr;
 
     void SetUp() override {
         paced_clock::install();
-        ASSERT_TRUE(VPrinter_Attach(state.path));
+        ASSERT_TRUE(printer.attached()) << printer.error();
         Log_Open();
         clearProgramError();
         resetPrinterInfoForTest();
@@ -48,7 +48,7 @@ class VPrinterLinkTest : public ::testing::Test {
         if (job->link.thread.joinable()) Link_Stop(&job->link);
         Ring_Free();
         EXPECT_EQ(VPrinter_ProtocolErrorCount(), 0u) << protocolErrors();
-        VPrinter_Detach();
+        printer.detach();
         clearProgramError();
         paced_clock::uninstall();
     }

@@ -1,5 +1,5 @@
-// Job set-up shared by the planner and pattern tests: a single-head 720-dpi job with its ring,
-// fast clock, recorded message boxes and an open trace file.
+// Job set-up shared by the planner and pattern tests: the shared single-head 720-dpi job with
+// its ring and an open trace file, the fast clock and recorded message boxes.
 #pragma once
 #include <gtest/gtest.h>
 
@@ -17,7 +17,7 @@
 #include "pipeline/feed_step.h"
 #include "pipeline/swath_plan.h"
 #include "platform/bytes.h"
-#include "support/fakes.h"
+#include "support/printer_rig.h"
 
 class PlanFixture : public ::testing::Test {
   protected:
@@ -25,36 +25,10 @@ class PlanFixture : public ::testing::Test {
     JobContext* ctx = nullptr;
 
     void SetUp() override {
-        Log_Open();
-        Job_ClearContext();
-        Plan_ResetForTest();
-        resetPrinterInfoForTest();
-        *calibrationParams() = CalibrationParams{};
-        ctx = jobContext();
-        ctx->xDpi = 720;
-        ctx->yDpi = 720;
-        ctx->printSpeedIps = 30;
-        stampJob(ctx);
-        Ring_Init(ctx);  // also sets xResolution 720 and resolution class 2
-        CalibrationParams* cp = calibrationParams();
-        cp->headDpi = 180;
-        cp->feedStepsPerMeter = 409600;
-        const uint8_t order[8] = {7, 6, 5, 4, 3, 2, 1, 0};
-        std::memcpy(cp->inkOrder, order, sizeof order);
-        cp->stepPass4 = cp->stepPass6 = cp->stepPass8 = cp->stepPass3 = cp->stepPass2 = 10000;
-        ctx->printParams.rowGapSmall = 64;
-        ctx->printParams.rowGapLarge = 216;
-        ctx->printParams.headEnable = 1;
-        ctx->printParams.stepCurrent = 10000;
-        ctx->maxPrintWidthDots = 100000;
-        std::memset(formatBufferStorage(), 0, MAX_FORMAT_DATA_SIZE);
+        ctx = setUpPlannerJob();
         msgbox_recorder::clear();
     }
-    void TearDown() override {
-        Ring_Free();
-        Log_Close();
-        clearProgramError();
-    }
+    void TearDown() override { endPlannerJob(); }
 
     // Main board version as the last checked information record gives it.
     void setMainBoardVersion(uint8_t version) {

@@ -21,7 +21,7 @@
 #include "platform/clock.h"
 #include "platform/sim_clock.h"
 #include "soak_support.h"
-#include "support/fakes.h"
+#include "support/printer_test.h"
 #include "vprinter.h"
 
 namespace {
@@ -75,9 +75,12 @@ const FaultKind FAULTS[] = {
 constexpr size_t FAULT_COUNT = sizeof FAULTS / sizeof FAULTS[0];
 const size_t PC_CANCEL = 13;
 
-// Jobs: pattern numbers and adjustment types (negative = adjustment).
-const int JOBS[] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 16, 17, 18, 19,
-                    -5, -6, -7, -8, -9, -10, -11, -12, -13, -14, -15};
+// Every pattern and adjustment but the missing pattern 15.
+const std::vector<PrintJob> JOBS = [] {
+    std::vector<PrintJob> jobs = everyPrintJob();
+    std::erase_if(jobs, [](const PrintJob& j) { return !j.adjustment && j.number == 15; });
+    return jobs;
+}();
 
 // Simulated time the job's own thread may wait: its drawing and drain waits (the longest
 // patterns wait about 250 s on a sound printer), three command waits of 20 s, and where the
@@ -137,20 +140,11 @@ struct Row {
     uint32_t longestMs = 0;
 };
 
-class FaultSoak : public ::testing::Test {
-protected:
-    PlatformFixture platform;
-    TempDir printerDir;
+class FaultSoak : public PrinterTest {
+  protected:
     void SetUp() override {
         soak_clock::install();
-        clearProgramError();
-        Job_SetHdMode(false);
-        ASSERT_TRUE(VPrinter_Attach(printerDir.path));
-    }
-    void TearDown() override {
-        VPrinter_SetFaults(VPrinterFaults{});
-        VPrinter_Detach();
-        clearProgramError();
+        PrinterTest::SetUp();
     }
 };
 
@@ -164,18 +158,18 @@ TEST_F(FaultSoak, EveryJobEndsInTimeWithTheVerdictItsFaultImplies) {
         // Every fault comes round in turn; the job and the fault's strength are random.
         const size_t k = static_cast<size_t>(n) % FAULT_COUNT;
         const FaultKind& fault = FAULTS[k];
-        const int job = k == PC_CANCEL ? -11 : JOBS[pick(rng, 0, sizeof JOBS / sizeof JOBS[0] - 1)];
+        const PrintJob job =
+            k == PC_CANCEL ? PrintJob::adjust(11) : JOBS[pick(rng, 0, uint32_t(JOBS.size() - 1))];
         VPrinterFaults f;
         f.seed = pick(rng, 1, 1u << 30);
         fault.make(rng, f);
-        SCOPED_TRACE("job " + std::to_string(n) + " kind " + std::to_string(job) + " fault " + fault.name);
+        SCOPED_TRACE("job " + std::to_string(n) + " " + job.name() + " fault " + fault.name);
 
         ArmedFaults armed(f, fault.phase == AFTER_PRINT_START, k == PC_CANCEL);
         const auto realStart = std::chrono::steady_clock::now();
         auto run = std::async(std::launch::async, [job] {
             uint64_t start = soak_clock::threadSleptMs();
-            if (job > 0) Job_RunPattern(static_cast<uint8_t>(job));
-            else Job_RunAdjustment(static_cast<uint8_t>(-job));
+            runPrintJob(job);
             return soak_clock::threadSleptMs() - start;
         });
         ASSERT_EQ(run.wait_for(REAL_BOUND), std::future_status::ready) << "job hangs";
@@ -183,7 +177,8 @@ TEST_F(FaultSoak, EveryJobEndsInTimeWithTheVerdictItsFaultImplies) {
         armed.stop();
         const double realS = std::chrono::duration<double>(std::chrono::steady_clock::now() - realStart).count();
         if (std::getenv("HEADALIGN_SOAK_VERBOSE"))
-            std::printf("soak job %d: kind %d fault %s: %.1f s simulated, %.2f s real\n", n, job, fault.name, took / 1000.0, realS);
+            std::printf("soak job %d: %s fault %s: %.1f s simulated, %.2f s real\n", n,
+                        job.name().c_str(), fault.name, took / 1000.0, realS);
         const VPrinterFaults left = VPrinter_GetFaults();
         VPrinter_SetFaults(VPrinterFaults{});
 
@@ -228,31 +223,29 @@ TEST_F(FaultSoak, EveryJobEndsInTimeWithTheVerdictItsFaultImplies) {
 TEST(FastClockSoak, BackToBackJobsOnABusyMachineAllSucceed) {
     const int jobs = soakEnv("HEADALIGN_SOAK_FAST_JOBS", 8);
     PlatformFixture platform;
-    TempDir printerDir;
+    VirtualPrinter printer;
+    ASSERT_TRUE(printer.attached()) << printer.error();
     SimClock_Install();
-    clearProgramError();
-    Job_SetHdMode(false);
-    ASSERT_TRUE(VPrinter_Attach(printerDir.path));
     BusyProcesses load(2);
-    const int kinds[] = {19, -5, 3, 1};  // nozzle check, text high, line check, pattern 1
+    // Nozzle check, text high, line check, pattern 1.
+    const PrintJob kinds[] = {PrintJob::pattern(19), PrintJob::adjust(5), PrintJob::pattern(3),
+                              PrintJob::pattern(1)};
     int failed = 0;
     const auto realStart = std::chrono::steady_clock::now();
     const uint32_t tickStart = Clock_Tick();
     for (int n = 0; n < jobs; ++n) {
-        const int job = kinds[n % 4];
-        if (job > 0) Job_RunPattern(static_cast<uint8_t>(job));
-        else Job_RunAdjustment(static_cast<uint8_t>(-job));
-        const JobOutcome o = Job_LastOutcome();
+        const PrintJob& job = kinds[n % 4];
+        const JobOutcome o = runPrintJob(job);
         if (!Job_Succeeded(o)) {
             ++failed;
-            ADD_FAILURE() << "job " << n << " kind " << job << ": " << describe(o);
+            ADD_FAILURE() << "job " << n << " " << job.name() << ": " << describe(o);
         }
         clearProgramError();
     }
     const double realS = std::chrono::duration<double>(std::chrono::steady_clock::now() - realStart).count();
     std::printf("\nfast clock soak: %d jobs beside %d busy processes, %d failed, %.1f s real, %.1f s simulated\n",
                 jobs, load.count(), failed, realS, (Clock_Tick() - tickStart) / 1000.0);
-    VPrinter_Detach();
+    printer.detach();
     EXPECT_EQ(failed, 0);
 }
 

@@ -29,16 +29,7 @@ int errorForColumns(const ModeInfo& m, int columns) {
     return int(std::lround(columns * 1440.0 / m.dpi));
 }
 
-VernierBench::VernierBench() {
-    clearProgramError();
-    Job_SetHdMode(false);
-    EXPECT_TRUE(VPrinter_Attach(printerDir.path));
-}
-
-VernierBench::~VernierBench() {
-    VPrinter_Detach();
-    clearProgramError();
-}
+VernierBench::VernierBench() { EXPECT_TRUE(printer.attached()) << printer.error(); }
 
 PrintedPaper VernierBench::print(int type, int error1440, int pattern) {
     // Jobs are deterministic: one print per (job, error) for the whole test program.
@@ -46,22 +37,19 @@ PrintedPaper VernierBench::print(int type, int error1440, int pattern) {
     auto key = std::make_tuple(type, error1440, pattern);
     auto found = printed.find(key);
     if (found != printed.end()) return found->second;
+    printer.useFullSizePaper();
     VPrinterModel model = VPrinter_GetModel();
-    model.maxPictureWidth = 40000;
-    model.maxPictureHeight = 40000;
     model.bidirErrorByIps.clear();
     for (const ModeInfo& m : MODES) model.bidirErrorByIps.push_back({uint16_t(m.ips), error1440});
     model.bidirErrorByIps.push_back({35, error1440});
     model.bidirErrorByIps.push_back({30, error1440});
     VPrinter_SetModel(model);
     clearProgramError();
-    if (pattern) Job_RunPattern(uint8_t(pattern));
-    else Job_RunAdjustment(uint8_t(type));
-    EXPECT_TRUE(Job_Succeeded(Job_LastOutcome()));
-    VPrinter_WaitPaper();
+    EXPECT_TRUE(Job_Succeeded(runPrintJob(pattern ? PrintJob::pattern(uint8_t(pattern))
+                                                  : PrintJob::adjust(uint8_t(type)))));
     PrintedPaper p;
     std::string error;
-    EXPECT_TRUE(Vernier_LoadImage(VPrinter_JobPath(VPrinter_LastJobNumber(), ".png"), &p.image, &error)) << error;
+    EXPECT_TRUE(Vernier_LoadImage(printer.lastJobPath(".png"), &p.image, &error)) << error;
     for (const std::string& e : VPrinter_JobEvents())
         if (e.find("\"event\":\"picture\"") != std::string::npos) {
             p.xDpi = numberAfter(e, "x_dpi") / numberAfter(e, "scale_x");

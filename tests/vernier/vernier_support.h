@@ -4,7 +4,7 @@
 #include <string>
 
 #include "scan_sim.h"
-#include "support/fakes.h"
+#include "support/printer_rig.h"
 #include "vernier/vernier.h"
 
 struct ModeInfo {
@@ -28,14 +28,13 @@ int errorForColumns(const ModeInfo& m, int columns);
 class VernierBench {
   public:
     VernierBench();
-    ~VernierBench();
     // Prints job `type` (or pattern `pattern` when type is 0) with the given error.
     PrintedPaper print(int type, int error1440, int pattern = 0);
-    std::string folder() const { return printerDir.path; }
+    std::string folder() const { return printer.folder(); }
 
   private:
     PlatformFixture platform;
-    TempDir printerDir;
+    VirtualPrinter printer;
 };
 
 // Where each mode's prints meet with no error and no correction, read once from the exact

@@ -4,7 +4,7 @@
 #include <atomic>
 #include <thread>
 
-#include "support/fakes.h"
+#include "support/printer_rig.h"
 #include "vp_packet_builder.h"
 #include "vprinter.h"
 
@@ -14,17 +14,17 @@ namespace {
 
 struct Faults : ::testing::Test {
     PlatformFixture platform;
-    TempDir state;
+    VirtualPrinter printer;
     Host host;
 
     void SetUp() override {
-        ASSERT_TRUE(VPrinter_Attach(state.path));
+        ASSERT_TRUE(printer.attached()) << printer.error();
         host.h = UsbDriver_Get()->open(VPrinter_DevicePath().c_str());
         ASSERT_NE(host.h, USB_INVALID_HANDLE);
     }
     void TearDown() override {
         if (host.h != USB_INVALID_HANDLE) UsbDriver_Get()->close(host.h);
-        VPrinter_Detach();
+        printer.detach();
     }
     void inject(void (*set)(VPrinterFaults&)) {
         VPrinterFaults f;

@@ -3,7 +3,7 @@
 
 #include <random>
 
-#include "support/fakes.h"
+#include "support/printer_rig.h"
 #include "vp_packet_builder.h"
 #include "vprinter.h"
 
@@ -13,11 +13,11 @@ namespace {
 
 struct PacketRules : ::testing::Test {
     PlatformFixture platform;
-    TempDir state;
+    VirtualPrinter printer;
     Host host;
 
     void SetUp() override {
-        ASSERT_TRUE(VPrinter_Attach(state.path));
+        ASSERT_TRUE(printer.attached()) << printer.error();
         host.h = UsbDriver_Get()->open(VPrinter_DevicePath().c_str());
         ASSERT_NE(host.h, USB_INVALID_HANDLE);
         // Open a job so swaths are legal.
@@ -27,7 +27,7 @@ struct PacketRules : ::testing::Test {
     }
     void TearDown() override {
         UsbDriver_Get()->close(host.h);
-        VPrinter_Detach();
+        printer.detach();
     }
     bool errorsMention(const std::string& text) {
         for (const std::string& e : VPrinter_ProtocolErrors())

@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <filesystem>
 
-#include "support/fakes.h"
+#include "support/printer_rig.h"
 #include "vp_packet_builder.h"
 #include "vprinter.h"
 
@@ -42,18 +42,18 @@ int64_t jsonInt(const std::string& line, const std::string& key) {
 
 struct Paper : ::testing::Test {
     PlatformFixture platform;
-    TempDir state;
+    VirtualPrinter printer;
     Host host;
     uint32_t number = 0;
 
     void SetUp() override {
-        ASSERT_TRUE(VPrinter_Attach(state.path));
+        ASSERT_TRUE(printer.attached()) << printer.error();
         host.h = UsbDriver_Get()->open(VPrinter_DevicePath().c_str());
         ASSERT_NE(host.h, USB_INVALID_HANDLE);
     }
     void TearDown() override {
         UsbDriver_Get()->close(host.h);
-        VPrinter_Detach();
+        printer.detach();
     }
     void job() {
         Bytes body;
