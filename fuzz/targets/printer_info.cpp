@@ -3,6 +3,8 @@
 // Input: length byte (0: the long 136-byte layout; 1: the short 128-byte layout; 2: the short
 // layout with its mark forced; else: whatever is left), resolution byte (the job's x and y
 // resolution from the tables below), then the record bytes (zero-padded to the length).
+#include "params/printer_info.h"
+
 #include <cstring>
 #include <string>
 #include <vector>
@@ -10,7 +12,6 @@
 #include "../fuzz_support.h"
 #include "diag/errors.h"
 #include "handover/job_context.h"
-#include "params/printer_info.h"
 
 namespace {
 
@@ -52,7 +53,8 @@ int fuzzOne_printer_info(const uint8_t* data, size_t size) {
         FUZZ_CHECK(verdict.reason.empty());
     } else {
         FUZZ_CHECK(job->paramsReady == 0);
-        FUZZ_CHECK(verdict.reason.empty() || std::string(verdict.reason.text) == "主板版本与驱动不匹配!\r\n");
+        FUZZ_CHECK(verdict.reason.empty() ||
+                   std::string(verdict.reason.text) == "主板版本与驱动不匹配!\r\n");
     }
     // The head flags answer consistently with each other.
     FUZZ_CHECK(isDoubleHead() == (isHeadAEnabled() && isHeadBEnabled()));

@@ -42,7 +42,8 @@ void Cli_ReportJobFailure(const JobOutcome& o) {
         std::fprintf(stderr, "headalign: the printer does not support this print mode\n");
     } else if (o.errorCode != ERR_NONE) {
         const uint16_t code = static_cast<uint16_t>(o.errorCode);
-        std::fprintf(stderr, "headalign: error %d: %s\n", code, errorText(code, buffer, sizeof buffer));
+        std::fprintf(stderr, "headalign: error %d: %s\n", code,
+                     errorText(code, buffer, sizeof buffer));
     } else if (o.pcCancelled) {
         std::fprintf(stderr, "headalign: the job was cancelled on the PC\n");
     } else if (o.printerCancelled) {

@@ -34,10 +34,20 @@ struct CommandSlot {
     std::atomic<CommandState> state{CMD_STATE_IDLE};
 };
 
+// The slot. \threadsafe; the block belongs to whoever the state says (see above)
+// \nonblocking \errors none (never nullptr).
 CommandSlot* commandSlot();
+// The command number held in a block (its first u32). \context the thread holding the block
+// \nonblocking \errors none.
 CommandNumber Cmd_Command(const CommandSlot* slot);
 
-// Clears the block and sets the state to idle (job start).
+// Clears the block and sets the state to idle (job start). \context job, with no transmit
+// thread running \nonblocking \errors none.
 void Cmd_Reset();
+// The slot when its state is pending (1), else nullptr. \context transmit (polls it)
+// \nonblocking \errors nullptr when nothing is queued.
 CommandSlot* Cmd_Pending();
+// Sets the state byte: 4 by the transmit thread when sent and answered, 3 by the reply parser
+// when answered not done, 1 or 0 by the waiting job thread. \context job or transmit, each for
+// its own transitions \nonblocking \errors none.
 void Cmd_SetState(CommandState state);

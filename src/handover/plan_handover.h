@@ -7,10 +7,12 @@
 #include "handover/swath_record.h"
 
 // The record held back by the planner, or nullptr. The planner exchanges it for the next
-// record; flushPendingSwath takes it away.
+// record; flushPendingSwath takes it away. \threadsafe (atomic exchange) \nonblocking \errors none.
 std::atomic<SwathRecord*>& pendingSwathRecord();
-// Releases the held-back record with next start 0 (marked full) and forgets it; nothing when
-// none is held.
+// Releases the held-back record with next start 0 (marked full) and forgets it.
+// \context job (the planner after its last swath, the end-of-job wait) \nonblocking \errors nothing
+// happens when none is held.
 void flushPendingSwath();
 // Set by the transmit thread when the printer answers busy; read and cleared by the buffer wait.
+// \context transmit sets, job clears (atomic) \nonblocking \errors none.
 std::atomic<uint32_t>& swathBufferFreedFlag();

@@ -22,5 +22,6 @@ bool Cmd_QuitReason(const LinkState* link);
 // the printer is busy and hard-resetting the pipes when a USB call hangs over 2 s. An end of
 // job after a PC cancel is not sent and counts as answered. \context job \blocks the clock,
 // polling every 100 ms, and USB (a pipe reset) \errors false after 200 polls without an answer
-// (traced "指令(N)超时未得到应答，退出程序!") or when Cmd_QuitReason says so; the slot is idle again.
+// (traced "指令(N)超时未得到应答，退出程序!") or when Cmd_QuitReason says so; the slot is idle
+// again.
 bool Cmd_SendAndWait(CommandNumber command);

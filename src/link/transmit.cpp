@@ -232,7 +232,8 @@ void Tx_SpitControl(uint8_t* block, uint32_t size) {
 
 bool Tx_Transmit(LinkState* link, const uint8_t* block, size_t blockLen, const uint8_t* data,
                  uint32_t dataLen) {
-    bool isSwath = blockLen >= SWATH_BLOCK_SIZE && le::getU32(block, 0) == static_cast<uint32_t>(CMD_SWATH);
+    bool isSwath =
+        blockLen >= SWATH_BLOCK_SIZE && le::getU32(block, 0) == static_cast<uint32_t>(CMD_SWATH);
     if (isSwath) {
         lastSwathNo.store(le::getU32(block, BLOCK_SWATH_NO));
         Log_Trace("tx swath%d, size:%d\n", static_cast<int>(lastSwathNo.load()),

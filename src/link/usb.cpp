@@ -221,8 +221,8 @@ void fillRequest(uint8_t block[64], UsbSubCommand sub, const uint8_t* data, size
 
 enum TransactOutcome { TX_OK, TX_SEND_FAILED, TX_READ_FAILED, TX_REFUSED };
 
-TransactOutcome exchange(UsbHandle h, UsbSubCommand sub, const uint8_t* data, size_t len, uint8_t* reply,
-                         size_t replyLen) {
+TransactOutcome exchange(UsbHandle h, UsbSubCommand sub, const uint8_t* data, size_t len,
+                         uint8_t* reply, size_t replyLen) {
     uint8_t block[64];
     fillRequest(block, sub, data, len);
     if (!Usb_Send(h, block, sizeof block, USB_SEND_CMM)) return TX_SEND_FAILED;
@@ -417,18 +417,21 @@ UsbTransactResult Usb_Transact(UsbSubCommand sub, const uint8_t* data, size_t le
                                size_t replyLen) {
     UsbHandle h = USB_INVALID_HANDLE;
     if (!Usb_Open(&h))
-        return failed(USB_TX_NO_DEVICE, "连接USB设备失败!", "The printer USB port is connected failed!");
+        return failed(USB_TX_NO_DEVICE, "连接USB设备失败!",
+                      "The printer USB port is connected failed!");
     TransactOutcome outcome = exchange(h, sub, data, len, reply, replyLen);
     Usb_Close(&h);
     switch (outcome) {
-    case TX_OK: return {USB_TX_DONE, {}};
-    case TX_SEND_FAILED:
-        return failed(USB_TX_SEND_FAILED, "USB设备已连接，但发送指令失败!",
-                      "USB is connected, but command sent failed!");
-    case TX_READ_FAILED:
-        return failed(USB_TX_READ_FAILED, "USB设备已连接，但无法获取数据!",
-                      "USB is connected, but data sent failed!");
-    default: return {USB_TX_REFUSED, {}};
+        case TX_OK:
+            return {USB_TX_DONE, {}};
+        case TX_SEND_FAILED:
+            return failed(USB_TX_SEND_FAILED, "USB设备已连接，但发送指令失败!",
+                          "USB is connected, but command sent failed!");
+        case TX_READ_FAILED:
+            return failed(USB_TX_READ_FAILED, "USB设备已连接，但无法获取数据!",
+                          "USB is connected, but data sent failed!");
+        default:
+            return {USB_TX_REFUSED, {}};
     }
 }
 

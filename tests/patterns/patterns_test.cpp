@@ -490,7 +490,8 @@ TEST_F(WorstGeometryTest, EveryJobStaysInsideItsBuffersOrEndsWithTheSizeError) {
          noJob, ERR_NONE},
         {"first head, offsets at their limits, smallest step", 1, 65535, 255, 65535, 65535, 65535,
          false, noJob, ERR_NONE},
-        {"no printable width", 3, 0, 0, 65535, 0, 10000, false, checkedJob, ERR_PRINT_WIDTH_OVERFLOW},
+        {"no printable width", 3, 0, 0, 65535, 0, 10000, false, checkedJob,
+         ERR_PRINT_WIDTH_OVERFLOW},
     };
     std::vector<Job> jobs;
     for (uint8_t n = 1; n <= 19; ++n) jobs.push_back({false, n});

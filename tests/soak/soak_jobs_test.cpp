@@ -121,9 +121,12 @@ bool consumed(const VPrinterFaults& set, const VPrinterFaults& left) {
 
 std::string describe(const JobOutcome& o) {
     char text[160];
-    std::snprintf(text, sizeof text, "link %d params %d created %d started %d end %d refused %d error %d pc %d panel %d swaths %d",
-                  o.linkStarted, o.paramsRead, o.jobCreated, o.printStarted, o.endAcknowledged, o.modeRefused,
-                  static_cast<int>(o.errorCode), o.pcCancelled, o.printerCancelled, o.swaths);
+    std::snprintf(text, sizeof text,
+                  "link %d params %d created %d started %d end %d refused %d error %d pc %d panel "
+                  "%d swaths %d",
+                  o.linkStarted, o.paramsRead, o.jobCreated, o.printStarted, o.endAcknowledged,
+                  o.modeRefused, static_cast<int>(o.errorCode), o.pcCancelled, o.printerCancelled,
+                  o.swaths);
     return text;
 }
 std::string describe(const VPrinterFaults& f) {

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "job/job_context.h"
+#include "handover/job_context.h"
 #include "job/print_job.h"
 #include "support/fakes.h"
 #include "vprinter.h"
