@@ -10,8 +10,10 @@
 #include <cstring>
 #include <ext/stdio_filebuf.h>
 #include <iostream>
+#include <memory>
 #include <thread>
 
+#include "app/session.h"
 #include "diag/errors.h"
 #include "diag/log.h"
 #include "handover/job_context.h"
@@ -114,8 +116,15 @@ class NullDrain {
     std::thread thread_;
 };
 
+// The benchmark program's session; every set-up starts a fresh one, as a new run would.
+inline std::unique_ptr<Session> benchSession;
+
 // The tests' single-head 720-dpi job as the planner sees it after the parameter read.
-inline JobContext* setUpJob() { return setUpPlannerJob(); }
+inline JobContext* setUpJob() {
+    benchSession.reset();
+    benchSession = std::make_unique<Session>();
+    return setUpPlannerJob();
+}
 inline void endJob() { endPlannerJob(); }
 
 }  // namespace bench

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <vector>
 
+#include "app/session.h"
 #include "handover/job_context.h"
 #include "params/calibration_params.h"
 #include "pattern/canvas.h"
@@ -64,6 +65,7 @@ size_t formatSpan(const JobContext* ctx) {
 }
 
 void formatAllChannels(benchmark::State& state, Image image, int head, uint8_t direction) {
+    Session session;  // the program state of this run
     JobContext* ctx = setUpSwath(direction, image, head);
     const size_t span = formatSpan(ctx);
     std::memset(formatBufferStorage(), 0, span);

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <vector>
 
+#include "app/session.h"
 #include "handover/swath_record.h"
 #include "link/usb.h"
 #include "platform/usb_driver.h"
@@ -52,6 +53,7 @@ std::vector<uint8_t> swathData() {
 }
 
 void BM_DataFraming10MB(benchmark::State& state) {
+    Session session;  // the program state of this run
     UsbDriver_Install(&nullDriver);
     std::vector<uint8_t> data = swathData();
     for (auto _ : state) {

@@ -19,6 +19,7 @@
 // jpeglib.h needs FILE and size_t declared before it.
 #include <jpeglib.h>
 
+#include "app/session.h"
 #include "job/print_job.h"
 #include "scan_sim.h"
 #include "support/printer_rig.h"
@@ -170,6 +171,7 @@ std::string fileOf(const Case& c) {
 }
 
 void BM_LoadAndRead(benchmark::State& state, const Case& c) {
+    Session session;  // the program state of this run
     std::string path = fileOf(c);
     ChildResult last;
     for (auto _ : state) {

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <filesystem>
 
+#include "app/session.h"
 #include "job/print_job.h"
 #include "photo_sim.h"
 #include "scan_sim.h"
@@ -48,6 +49,7 @@ VernierImage a4Scan() {
 }
 
 void BM_ReadA4At600Dpi(benchmark::State& state) {
+    Session session;  // the program state of this run
     static VernierImage page = a4Scan();
     int group = 99;
     for (auto _ : state) {
@@ -62,6 +64,7 @@ BENCHMARK(BM_ReadA4At600Dpi)->Unit(benchmark::kMillisecond)->Iterations(5);
 // A 12-megapixel phone photo (4000 x 3000, JPEG quality 85) taken at a 10-degree slant, the
 // print's sheet a third of the picture wide on a table.
 void BM_ReadPhoto12Mp(benchmark::State& state) {
+    Session session;  // the program state of this run
     static VernierImage photo = [] {
         VernierImage paper = adjustmentPaper();
         PhotoSettings s;

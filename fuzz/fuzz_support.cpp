@@ -97,7 +97,6 @@ void fuzzInstallArea(FuzzArea* area) {
 void fuzzConsole() {
     Dialog_Install(DialogModel_Backend());
     DialogModel_Reset();
-    Console_ResetState();
     DialogHandle dialog = DialogModel_Backend()->create(consoleLayout(), quietProc);
     FUZZ_CHECK(dialog != DIALOG_NONE);
     consoleState()->dialog = dialog;

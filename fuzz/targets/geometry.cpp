@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "../fuzz_support.h"
+#include "app/session.h"
 #include "diag/errors.h"
 #include "handover/job_context.h"
 #include "handover/swath_ring.h"
@@ -80,11 +81,6 @@ void drainRing() {
 // The job's own set-up up to JOB_CREATE, with the head flags of the parameter record read.
 void setUpJob(JobContext* ctx, const Job& job, uint8_t setupHeadFlags) {
     Job_ClearContext();
-    Plan_ResetForTest();
-    resetPrinterInfoForTest();
-    FeedStep_ResetForTest();
-    Format_ResetDropState();
-    Pattern_ResetRefusedWrites();
     *calibrationParams() = CalibrationParams{};
     if (!job.adjustment) {
         ctx->printSpeedIps = 30;
@@ -100,6 +96,7 @@ void setUpJob(JobContext* ctx, const Job& job, uint8_t setupHeadFlags) {
 }  // namespace
 
 int fuzzOne_geometry(const uint8_t* data, size_t size) {
+    Session session;  // every input starts from a fresh program state
     fuzzPlatform();
     FuzzInput in{data, size};
     const Job& job = JOBS[in.byte() % JOB_COUNT];

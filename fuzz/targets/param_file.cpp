@@ -12,6 +12,7 @@
 #include "app/binding.h"
 #include "app/console.h"
 #include "app/param_files.h"
+#include "app/session.h"
 #include "params/parameter_record.h"
 #include "platform/dialog_model.h"
 
@@ -57,6 +58,7 @@ void checkLists() {
 }  // namespace
 
 int fuzzOne_param_file(const uint8_t* data, size_t size) {
+    Session session;  // every input starts from a fresh program state
     fuzzPlatform();
     const std::string path = filePath();
     if (!writeFile(path, data, size)) return 0;

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "../fuzz_support.h"
+#include "app/session.h"
 #include "diag/errors.h"
 #include "handover/job_context.h"
 
@@ -24,6 +25,7 @@ constexpr size_t SHORT_MARK_OFFSET = 0x7e;
 }  // namespace
 
 int fuzzOne_printer_info(const uint8_t* data, size_t size) {
+    Session session;  // every input starts from a fresh program state
     fuzzPlatform();
     FuzzInput in{data, size};
     uint8_t layout = in.byte();
@@ -38,7 +40,6 @@ int fuzzOne_printer_info(const uint8_t* data, size_t size) {
 
     clearProgramError();
     Job_ClearContext();
-    resetPrinterInfoForTest();
     JobContext* job = jobContext();
     job->xDpi = X_DPI[resolution & 3];
     job->yDpi = Y_DPI[(resolution >> 2) & 7];

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "../fuzz_support.h"
+#include "app/session.h"
 #include "diag/errors.h"
 #include "handover/job_context.h"
 #include "link/command.h"
@@ -23,7 +24,6 @@ void resetJobState() {
     clearProgramError();
     Job_ClearContext();
     Cmd_Reset();
-    resetPrinterInfoForTest();
 }
 
 void acceptKnownPrinter() {
@@ -42,6 +42,7 @@ void acceptKnownPrinter() {
 }  // namespace
 
 int fuzzOne_rx_parse(const uint8_t* data, size_t size) {
+    Session session;  // every input starts from a fresh program state
     fuzzPlatform();
     FuzzInput in{data, size};
     uint8_t pick = in.byte();

@@ -14,8 +14,9 @@
 #include "../fuzz_support.h"
 #include "app/binding.h"
 #include "app/console.h"
-#include "params/calibration_params.h"
+#include "app/session.h"
 #include "app/shared_record.h"
+#include "params/calibration_params.h"
 #include "params/parameter_record.h"
 #include "platform/dialog_model.h"
 #include "platform/usb_driver.h"
@@ -74,6 +75,7 @@ void setBoxes(uint8_t flags) {
 }  // namespace
 
 int fuzzOne_save_params(const uint8_t* data, size_t size) {
+    Session session;  // every input starts from a fresh program state
     fuzzPlatform();
     FuzzInput in{data, size};
     uint8_t flags = in.byte();

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "../fuzz_support.h"
+#include "app/session.h"
 #include "app/shared_record.h"
 #include "params/parameter_record.h"
 
@@ -59,6 +60,7 @@ void checkWrite(FuzzArea& area, const std::vector<uint8_t>& record) {
 }  // namespace
 
 int fuzzOne_shared_area(const uint8_t* data, size_t size) {
+    Session session;  // every input starts from a fresh program state
     fuzzPlatform();
     FuzzInput in{data, size};
     FuzzArea area;

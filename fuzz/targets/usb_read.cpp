@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "../fuzz_support.h"
+#include "app/session.h"
 #include "link/usb.h"
 #include "platform/usb_driver.h"
 
@@ -80,6 +81,7 @@ void runTransact(FuzzInput& in) {
 }  // namespace
 
 int fuzzOne_usb_read(const uint8_t* data, size_t size) {
+    Session session;  // every input starts from a fresh program state
     fuzzPlatform();
     FuzzInput in{data, size};
     uint8_t mode = in.byte();

@@ -14,7 +14,7 @@
 
 namespace {
 
-ConsoleState state{};
+ConsoleState& cs() { return OwnedState<ConsoleState>::get(); }
 
 // Print commands: control ID, job kind and number.
 enum PrintKind : uint8_t { RUN_ADJUSTMENT, RUN_PATTERN };
@@ -49,6 +49,7 @@ bool runPrintCommand(int id) {
 
 // The record from the shared area when it exists, else from the printer.
 void loadStartupRecord() {
+    ConsoleState& state = cs();
     if (openSharedArea()) {
         // A start on which the area stayed busy counts as not connected: a record of zeros
         // must never be delivered by a later SAVE.
@@ -65,6 +66,7 @@ void loadStartupRecord() {
 }
 
 void initialise(DialogHandle dialog) {
+    ConsoleState& state = cs();
     state.dialog = dialog;
     listConfigFiles();
     setEnglishLabels();
@@ -74,13 +76,14 @@ void initialise(DialogHandle dialog) {
     loadStartupRecord();
 }
 
-bool isChecked(int id) { return dlg()->isChecked(state.dialog, id); }
+bool isChecked(int id) { return dlg()->isChecked(cs().dialog, id); }
 
 // A SAVE whose answer was lost but whose record the printer holds is announced as saved; one
 // whose fate could not be learned says so rather than "fail", since the printer may hold it.
 // Either way the entries are already applied to the current record, so SAVE again sends the
 // same values and never adds an amount twice.
 void onSave() {
+    ConsoleState& state = cs();
     switch (saveParametersVerified(state.currentRecord)) {
     case SAVE_SAVED: showConsoleMessage(MSG_SAVE_OK); break;
     case SAVE_UNKNOWN: showConsoleMessage(MSG_SAVE_UNKNOWN); break;
@@ -89,6 +92,7 @@ void onSave() {
 }
 
 void onHdBox() {
+    ConsoleState& state = cs();
     bool on = isChecked(ID_HD_BOX);
     state.hdMode = on ? 1 : 0;
     Job_SetHdMode(on);  // the adjustment jobs read the box through the job module
@@ -99,6 +103,7 @@ void onHdBox() {
 }
 
 intptr_t onCommand(DialogHandle dialog, int id, int notification) {
+    ConsoleState& state = cs();
     if (runPrintCommand(id) || onMeasureCommand(id)) return 1;
     switch (id) {
     case ID_SAVE: onSave(); return 1;
@@ -129,15 +134,7 @@ intptr_t onCommand(DialogHandle dialog, int id, int notification) {
 
 }  // namespace
 
-ConsoleState* consoleState() { return &state; }
-
-void Console_ResetState() {
-    std::memset(state.currentRecord, 0, sizeof state.currentRecord);
-    std::memset(state.dialogBlock, 0, sizeof state.dialogBlock);
-    state.printerConnected = 0;
-    state.hdMode = 0;
-    state.dialog = DIALOG_NONE;
-}
+ConsoleState* consoleState() { return &cs(); }
 
 intptr_t consoleProc(DialogHandle dialog, uint32_t message, uintptr_t wParam, intptr_t) {
     switch (message) {

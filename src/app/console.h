@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "platform/dialog.h"
+#include "platform/owned_state.h"
 
 constexpr size_t CURRENT_RECORD_SIZE = 60;  // the 56-byte record plus the file tail
 
@@ -18,8 +19,6 @@ struct ConsoleState {
 
 // The one console state of the program (dialog thread).
 ConsoleState* consoleState();
-// Tests: back to the state at program start.
-void Console_ResetState();
 
 // Control IDs of layout 103.
 enum ConsoleControl : int {

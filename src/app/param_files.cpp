@@ -26,8 +26,7 @@ const char* const CONFIG_SUBDIR = "/Config/";
 #endif
 const char* const PARAM_EXT = ".dat";
 
-std::string lastConfigDir;
-std::vector<std::string> lastConfigPaths;
+ConfigListing& listing() { return OwnedState<ConfigListing>::get(); }
 
 const DialogBackend* dlg() { return Dialog_Backend(); }
 DialogHandle handle() { return consoleState()->dialog; }
@@ -143,16 +142,16 @@ bool chooseSaveFile(DialogHandle owner, std::string* path) {
 }
 
 int listConfigFiles() {
-    lastConfigDir = currentDirectory() + CONFIG_SUBDIR;
-    lastConfigPaths.clear();
+    listing().folder = currentDirectory() + CONFIG_SUBDIR;
+    listing().paths.clear();
     dlg()->listClear(handle(), ID_CONFIG_LIST);
-    std::vector<std::string> names = findConfigFiles(lastConfigDir);
+    std::vector<std::string> names = findConfigFiles(listing().folder);
     if (names.empty()) {
         hideConfigControls();
         return 0;
     }
     for (const std::string& name : names) {
-        lastConfigPaths.push_back(lastConfigDir + name);
+        listing().paths.push_back(listing().folder + name);
         dlg()->listAdd(handle(), ID_CONFIG_LIST, name.c_str());
     }
     return static_cast<int>(names.size());
@@ -160,16 +159,18 @@ int listConfigFiles() {
 
 bool saveConfigFile(const uint8_t* record) {
     std::string name = formatName("Para_%02d%02d_%02d%02d.dat");
-    std::string why = writeRecordFile(record, CONFIG_FILE_SIZE, lastConfigDir + name, CONFIG_PATH_MAX);
+    std::string why =
+        writeRecordFile(record, CONFIG_FILE_SIZE, listing().folder + name, CONFIG_PATH_MAX);
     showConsoleMessage(why.empty() ? MSG_FILE_SAVED : MSG_FILE_NOT_SAVED, name.c_str(), why);
     return why.empty();
 }
 
 bool loadConfigFile(uint8_t* record) {
     int index = dlg()->listSelection(handle(), ID_CONFIG_LIST);
-    if (index < 0 || index >= static_cast<int>(lastConfigPaths.size())) return false;
+    if (index < 0 || index >= static_cast<int>(listing().paths.size())) return false;
     std::string why;
-    bool ok = loadParamFile(record, CONFIG_FILE_SIZE, lastConfigPaths[index], CONFIG_PATH_MAX, &why);
+    bool ok =
+        loadParamFile(record, CONFIG_FILE_SIZE, listing().paths[index], CONFIG_PATH_MAX, &why);
     std::string shown = dlg()->getText(handle(), ID_CONFIG_LIST);
     showConsoleMessage(ok ? MSG_FILE_READ : MSG_FILE_NOT_READ, shown.c_str(), why);
     return ok;
@@ -192,5 +193,5 @@ bool importParamFile(uint8_t* currentRecord) {
     return ok;
 }
 
-std::string configDir() { return lastConfigDir; }
-std::vector<std::string> configPaths() { return lastConfigPaths; }
+std::string configDir() { return listing().folder; }
+std::vector<std::string> configPaths() { return listing().paths; }

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "platform/dialog.h"
+#include "platform/owned_state.h"
 
 constexpr size_t PARAM_FILE_SIZE = 60;         // exported files: the record and the tail
 constexpr size_t CONFIG_FILE_SIZE = 56;        // Config files: the record only
@@ -44,6 +45,12 @@ bool loadConfigFile(uint8_t* record);
 // file was read (the caller shows it).
 void exportParamFile(uint8_t* currentRecord);
 bool importParamFile(uint8_t* currentRecord);
+
+// The Config folder and its files as last listed in list 1197, one per session (dialog thread).
+struct ConfigListing {
+    std::string folder;
+    std::vector<std::string> paths;
+};
 
 // The folder and paths of the last listing.
 std::string configDir();

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "app/session.h"
 #include "cli/align_cmd.h"
 #include "cli/cli.h"
 #include "cli/params_cmd.h"
@@ -76,6 +77,8 @@ int run(int argc, char** argv) {
 // Every failure ends with a message and status 1, never with a signal: whatever escaped the
 // commands (it should be nothing) is reported here.
 int main(int argc, char** argv) {
+    // The one session of this run: every module's state, for the desktop console too.
+    Session session;
     try {
         // Paths on the command line as UTF-8, whatever the system's code page.
         std::vector<std::string> args = Path_Arguments(argc, argv);

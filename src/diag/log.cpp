@@ -16,7 +16,6 @@ constexpr size_t LINE_BUFFER = LOG_LINE_MAX + 2;
 
 std::atomic<uint8_t> traceOpen{0};
 std::atomic<uint8_t> errorOpen{0};
-std::atomic<uint8_t> bannerWritten{0};
 // Both threads log; the lock keeps one line's append (and its console copy) in one piece.
 std::mutex appendMutex;
 // Kept at full length: a path cut to a fixed buffer names another file, which the job's trace
@@ -99,8 +98,11 @@ void Log_Error(const char* fmt, ...) {
     std::lock_guard<std::mutex> lock(appendMutex);
     if (!errorOpen) return;
     std::string text;
-    if (!bannerWritten) {
-        bannerWritten = 1;
+    // The banner belongs to the run: a line logged after the program's session ended (by a
+    // transmit thread left behind) gets none.
+    LogRunState* run = OwnedState<LogRunState>::find();
+    if (run && !run->bannerWritten) {
+        run->bannerWritten = 1;
         LocalTime t = Clock_LocalTime();
         char banner[64];
         std::snprintf(banner, sizeof banner, "* New Job: %d%02d%02d_%02d%02d\r\n", t.year,
@@ -125,4 +127,3 @@ std::string Log_OpenProblem() {
 }
 bool Log_IsTraceOpen() { return traceOpen != 0; }
 bool Log_IsErrorOpen() { return errorOpen != 0; }
-void Log_ResetBannerForTest() { bannerWritten = 0; }

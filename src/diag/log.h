@@ -1,6 +1,10 @@
 // Trace files and the error log: one trace file per job, one error log for all jobs and runs.
 #pragma once
+#include <atomic>
+#include <cstdint>
 #include <string>
+
+#include "platform/owned_state.h"
 
 #if defined(__MINGW32__)
 // The C99 formatting of mingw-w64 (__USE_MINGW_ANSI_STDIO), not the system's older printf.
@@ -10,6 +14,12 @@
 #else
 #define HEADALIGN_PRINTF(a, b)
 #endif
+
+// What the log keeps per program run (the log files themselves are the process's).
+struct LogRunState {
+    // Whether this run has written the "* New Job" banner to the error log.
+    std::atomic<uint8_t> bannerWritten{0};
+};
 
 // Longest formatted line kept; longer lines are cut, never overflowed.
 constexpr int LOG_LINE_MAX = 510;
@@ -34,5 +44,3 @@ std::string Log_ErrorPath();
 std::string Log_OpenProblem();
 bool Log_IsTraceOpen();
 bool Log_IsErrorOpen();
-// Tests only: forget that the banner has been written, as at program start.
-void Log_ResetBannerForTest();

@@ -4,18 +4,16 @@
 #include "handover/swath_ring.h"
 
 namespace {
-// Atomic: the end-of-job wait may release the record while the planner's thread looks at it.
-std::atomic<SwathRecord*> pendingSwath{nullptr};
-std::atomic<uint32_t> bufferFreed{0};
+PlanHandoverState& handover() { return OwnedState<PlanHandoverState>::get(); }
 }  // namespace
 
-std::atomic<SwathRecord*>& pendingSwathRecord() { return pendingSwath; }
+std::atomic<SwathRecord*>& pendingSwathRecord() { return handover().pendingSwath; }
 
 void flushPendingSwath() {
-    if (SwathRecord* held = pendingSwath.exchange(nullptr)) {
+    if (SwathRecord* held = handover().pendingSwath.exchange(nullptr)) {
         held->nextStart = 0;
         Ring_SetState(held, SWATH_FULL);
     }
 }
 
-std::atomic<uint32_t>& swathBufferFreedFlag() { return bufferFreed; }
+std::atomic<uint32_t>& swathBufferFreedFlag() { return handover().bufferFreed; }

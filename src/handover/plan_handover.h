@@ -5,6 +5,14 @@
 #include <cstdint>
 
 #include "handover/swath_record.h"
+#include "platform/owned_state.h"
+
+// What the planner hands the transmit side in one session.
+struct PlanHandoverState {
+    // Atomic: the end-of-job wait may release the record while the planner's thread looks at it.
+    std::atomic<SwathRecord*> pendingSwath{nullptr};
+    std::atomic<uint32_t> bufferFreed{0};
+};
 
 // The record held back by the planner, or nullptr. The planner exchanges it for the next
 // record; flushPendingSwath takes it away. \threadsafe (atomic exchange) \nonblocking \errors none.

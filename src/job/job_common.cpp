@@ -13,8 +13,7 @@
 #include "platform/msgbox.h"
 
 namespace {
-std::atomic<uint8_t> hdModeBox{0};
-JobOutcome lastOutcome;
+JobRunState& runState() { return OwnedState<JobRunState>::get(); }
 }  // namespace
 
 void Job_Report(const Reason& why) {
@@ -58,12 +57,12 @@ bool sendJobStart() {
         Log_Trace("Send JOB_CREATE Fail!!\r\n");
         return false;
     }
-    lastOutcome.jobCreated = true;
+    runState().lastOutcome.jobCreated = true;
     if (!Cmd_SendAndWait(CMD_PRINT_START)) {
         Log_Trace("Send PRINT_START Fail!!\r\n");
         return false;
     }
-    lastOutcome.printStarted = true;
+    runState().lastOutcome.printStarted = true;
     return true;
 }
 
@@ -81,17 +80,18 @@ void Job_RequestCancel() {
     requestJobStop();
 }
 
-void Job_SetHdMode(bool on) { hdModeBox = on ? 1 : 0; }
-bool Job_HdMode() { return hdModeBox.load() != 0; }
+void Job_SetHdMode(bool on) { runState().hdModeBox = on ? 1 : 0; }
+bool Job_HdMode() { return runState().hdModeBox.load() != 0; }
 
-JobOutcome& jobOutcome() { return lastOutcome; }
-const JobOutcome& Job_LastOutcome() { return lastOutcome; }
+JobOutcome& jobOutcome() { return runState().lastOutcome; }
+const JobOutcome& Job_LastOutcome() { return runState().lastOutcome; }
 
 void recordJobEnd(JobContext* ctx) {
-    lastOutcome.errorCode = programError();
-    lastOutcome.pcCancelled = ctx->link.cancelRequest && ctx->link.cancelRequest->load() != 0;
-    lastOutcome.printerCancelled = ctx->link.printerCancelled.load() != 0;
-    lastOutcome.swaths = ctx->swathNumber;
+    JobOutcome& outcome = runState().lastOutcome;
+    outcome.errorCode = programError();
+    outcome.pcCancelled = ctx->link.cancelRequest && ctx->link.cancelRequest->load() != 0;
+    outcome.printerCancelled = ctx->link.printerCancelled.load() != 0;
+    outcome.swaths = ctx->swathNumber;
 }
 
 bool Job_Succeeded(const JobOutcome& o) {

@@ -1,9 +1,11 @@
 // The two kinds of print job: calibration patterns and the adjustment prints.
 #pragma once
+#include <atomic>
 #include <cstdint>
 
 #include "diag/errors.h"
 #include "handover/job_context.h"
+#include "platform/owned_state.h"
 
 // Threads and contract words: docs/ARCHITECTURE.md. A job runs on the dialog thread, which it
 // holds for its whole length ("job" below); one job at a time.
@@ -60,6 +62,14 @@ struct JobOutcome {
 };
 // \context dialog, after the job has returned \nonblocking
 const JobOutcome& Job_LastOutcome();
+
+// What the jobs of one session keep between jobs.
+struct JobRunState {
+    // The console's "second pass" box (dialog thread writes, the job reads).
+    std::atomic<uint8_t> hdModeBox{0};
+    // How the last job ended (dialog thread).
+    JobOutcome lastOutcome;
+};
 // True when the job ran to its end with every command acknowledged, no error and no cancel.
 // \threadsafe \nonblocking
 bool Job_Succeeded(const JobOutcome& outcome);

@@ -17,8 +17,6 @@
 #include "platform/clock.h"
 #include "platform/thread.h"
 
-namespace {
-
 // One per started thread. The thread holds its own reference, so an abandoned thread never
 // touches memory the next job reuses: once `abandoned` is raised it only reads this record.
 struct TxSession {
@@ -26,11 +24,11 @@ struct TxSession {
     std::atomic<bool> ended{false};
 };
 
-std::shared_ptr<TxSession> currentSession;  // job thread only
+namespace {
+
 thread_local TxSession* threadSession = nullptr;
 
-std::atomic<uint32_t> lastSwathNo{0};
-std::atomic<uint8_t> swathsSinceSpit{0};
+TransmitState& tx() { return OwnedState<TransmitState>::get(); }
 
 constexpr uint32_t POLL_MS = 100;
 constexpr uint32_t BUSY_RESEND_MS = 300;
@@ -112,7 +110,7 @@ ReceiveOutcome receiveReply(LinkState* link, UsbHandle h, int* busyResends) {
             return RECV_RECONNECT;
         }
         if (abandoned()) return RECV_FAILED_END;
-        RxVerdict verdict = Rx_Parse(link, reply.data(), got, lastSwathNo.load());
+        RxVerdict verdict = Rx_Parse(link, reply.data(), got, tx().lastSwathNo.load());
         if (verdict == RX_DONE) return RECV_DONE;
         if (verdict == RX_FATAL) {
             Log_Trace("FW错误 REPLY FAIL\n");
@@ -142,7 +140,7 @@ bool reconnectAfterFailure(LinkState* link, int* reconnects) {
     if (*reconnects == TX_MAX_RECONNECTS) {
         Log_Trace("Swath重传多次仍然无法成功，退出打印!\n");
         Log_Trace("Swath%d重新连接%d次,传输仍然无法完成，取消作业!\n",
-                  static_cast<int>(lastSwathNo.load()), TX_MAX_RECONNECTS + 1);
+                  static_cast<int>(tx().lastSwathNo.load()), TX_MAX_RECONNECTS + 1);
         setProgramError(ERR_RECONNECT_FAILED);
         return false;
     }
@@ -164,9 +162,7 @@ bool reconnectAfterFailure(LinkState* link, int* reconnects) {
 
 }  // namespace
 
-uint32_t txSwathNo() { return lastSwathNo.load(); }
-uint8_t spitCounter() { return swathsSinceSpit.load(); }
-void setSpitCounterForTest(uint8_t value) { swathsSinceSpit.store(value); }
+uint32_t txSwathNo() { return tx().lastSwathNo.load(); }
 
 CommandSlot* Tx_NextCommand(LinkState* link) {
     CommandSlot* slot = Cmd_Pending();
@@ -218,15 +214,16 @@ bool Tx_SendSwath(LinkState* link, SwathRecord* record) {
 void Tx_SpitControl(uint8_t* block, uint32_t size) {
     block[BLOCK_SPIT_FLAG] = 0;
     if (size == 0) return;
-    uint8_t counter = static_cast<uint8_t>(swathsSinceSpit.load() + 1);
-    swathsSinceSpit.store(counter);
+    std::atomic<uint8_t>& sinceSpit = tx().swathsSinceSpit;
+    uint8_t counter = static_cast<uint8_t>(sinceSpit.load() + 1);
+    sinceSpit.store(counter);
     const PrintParamBlock& params = jobContext()->printParams;
     if (params.spitInterval == 0 || counter < params.spitInterval) return;
     if (block[BLOCK_RIGHT_TO_LEFT] != 1) return;
     uint16_t distance = static_cast<uint16_t>(params.spitDistanceMm * 600 / 25.4);
     le::putU16(block, BLOCK_SPIT_DISTANCE, distance);
     block[BLOCK_SPIT_FLAG] = 1;
-    swathsSinceSpit.store(0);
+    sinceSpit.store(0);
     Log_Trace("启动闪喷spit:%d-%d", distance, params.spitInterval);
 }
 
@@ -235,8 +232,8 @@ bool Tx_Transmit(LinkState* link, const uint8_t* block, size_t blockLen, const u
     bool isSwath =
         blockLen >= SWATH_BLOCK_SIZE && le::getU32(block, 0) == static_cast<uint32_t>(CMD_SWATH);
     if (isSwath) {
-        lastSwathNo.store(le::getU32(block, BLOCK_SWATH_NO));
-        Log_Trace("tx swath%d, size:%d\n", static_cast<int>(lastSwathNo.load()),
+        tx().lastSwathNo.store(le::getU32(block, BLOCK_SWATH_NO));
+        Log_Trace("tx swath%d, size:%d\n", static_cast<int>(tx().lastSwathNo.load()),
                   static_cast<int>(dataLen));
     }
     int reconnects = 0, busyResends = 0;
@@ -281,7 +278,7 @@ bool Link_Start(JobContext* job) {
         link->device.store(USB_INVALID_HANDLE);
         return false;
     }
-    currentSession = session;
+    tx().current = session;
     Log_Trace("Link Start\n");
     return true;
 }
@@ -296,7 +293,7 @@ void Link_Stop(LinkState* link) {
         if (link->txThreadEnded.load() != 1 && sleeps >= STOP_POLLS) {
             // A thread cannot be killed safely: cut it off instead. Closing the device fails
             // the call it hangs in; it then sees `abandoned` and ends touching only its session.
-            if (currentSession) currentSession->abandoned.store(true);
+            if (tx().current) tx().current->abandoned.store(true);
             UsbHandle h = link->device.exchange(USB_INVALID_HANDLE);
             Usb_Close(&h);
             link->thread.detach();
@@ -305,7 +302,7 @@ void Link_Stop(LinkState* link) {
         }
     }
     if (link->thread.joinable()) link->thread.join();
-    currentSession.reset();
+    tx().current.reset();
     if (sleeps >= STOP_SOFT_RESET_POLLS) Usb_SoftReset();
     Log_Trace("关闭USB设备\r\n");
     UsbHandle h = link->device.exchange(USB_INVALID_HANDLE);

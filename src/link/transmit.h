@@ -2,15 +2,31 @@
 // resends and reconnection, spit requests, and the wait until all swaths are printed.
 // Threads and contract words: docs/ARCHITECTURE.md.
 #pragma once
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 
 #include "handover/job_context.h"
 #include "handover/swath_record.h"
 #include "link/command.h"
+#include "platform/owned_state.h"
 
 constexpr size_t SWATH_BLOCK_SIZE = 64;
 constexpr int TX_MAX_RECONNECTS = 10;
+
+// The record a started transmit thread shares with Link_Stop (see transmit.cpp).
+struct TxSession;
+
+// The link's state of one session.
+struct TransmitState {
+    // Number of the swath last handed to Tx_Transmit (transmit thread; read by the reply check).
+    std::atomic<uint32_t> lastSwathNo{0};
+    // Swaths sent since the last spit request, kept across jobs (transmit thread).
+    std::atomic<uint8_t> swathsSinceSpit{0};
+    // The running transmit thread's record (dialog thread only).
+    std::shared_ptr<TxSession> current;
+};
 
 // Opens the printer into job->link and starts the transmit thread, which raises its own
 // priority and sends whatever the command slot and the ring hand it until the link stops.
@@ -59,7 +75,3 @@ bool Tx_Transmit(LinkState* link, const uint8_t* block, size_t blockLen, const u
 
 // Number of the swath last handed to Tx_Transmit. \threadsafe \nonblocking
 uint32_t txSwathNo();
-// Swaths sent since the last spit request (kept across jobs); tests may set it.
-// \threadsafe \nonblocking
-uint8_t spitCounter();
-void setSpitCounterForTest(uint8_t value);

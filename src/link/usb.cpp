@@ -16,12 +16,13 @@
 
 namespace {
 
-// One serial number for every transfer of the program; advanced only after a complete write.
-std::atomic<uint16_t> transferSerial{1};
+UsbLinkState& usbState() { return OwnedState<UsbLinkState>::get(); }
 
-// Call timing record: start tick and in-call flag of the write or read in progress.
-std::atomic<uint32_t> callStartTick{0};
-std::atomic<bool> callInProgress{false};
+// A write that went out whole counts even when its thread was left behind by the session.
+void advanceSerial(uint16_t serial) {
+    if (UsbLinkState* st = OwnedState<UsbLinkState>::find())
+        st->transferSerial.store(static_cast<uint16_t>(serial + 1));
+}
 
 constexpr uint32_t CALL_HOLD_TRACE_MS = 100;
 constexpr uint32_t CALL_OVERDUE_MS = 2000;
@@ -63,12 +64,13 @@ bool isPrinterPath(const char* path) {
 bool timedIoctl(UsbHandle h, uint32_t code, const void* in, uint32_t inLen, void* out,
                 uint32_t outLen, uint32_t* returned) {
     uint32_t start = Clock_Tick();
-    callStartTick.store(start);
-    callInProgress.store(true);
+    usbState().callStartTick.store(start);
+    usbState().callInProgress.store(true);
     bool ok = drv()->ioctl(h, code, in, inLen, out, outLen, returned);
     uint32_t took = Clock_Tick() - start;
     if (took > CALL_HOLD_TRACE_MS) Log_Trace("hold:%d\r\n", static_cast<int>(took));
-    callInProgress.store(false);
+    // A call that hung past its session's end has nobody left to tell.
+    if (UsbLinkState* st = OwnedState<UsbLinkState>::find()) st->callInProgress.store(false);
     return ok;
 }
 
@@ -117,7 +119,7 @@ void copyWords(uint8_t* dest, const uint8_t* src, uint32_t bytes, uint32_t first
 bool sendCmm(UsbHandle h, const uint8_t* buffer, uint32_t bytes) {
     uint32_t total = (bytes + 1) / 2;
     uint32_t count = (total + USB_CMM_DATA_WORDS - 1) / USB_CMM_DATA_WORDS;
-    uint16_t serial = transferSerial.load();
+    uint16_t serial = usbState().transferSerial.load();
     uint8_t pkt[USB_CMM_PACKET_WORDS * 2];
     for (uint32_t i = 0; i < count; ++i) {
         uint32_t first = i * USB_CMM_DATA_WORDS;
@@ -130,7 +132,7 @@ bool sendCmm(UsbHandle h, const uint8_t* buffer, uint32_t bytes) {
         le::putU16(pkt, 126, wordSum(pkt, 63));
         if (!Usb_Write(h, pkt, USB_CMM_PACKET_WORDS)) return false;
     }
-    transferSerial.store(static_cast<uint16_t>(serial + 1));
+    advanceSerial(serial);
     return true;
 }
 
@@ -153,7 +155,7 @@ uint32_t buildDataPacket(uint8_t* slot, const uint8_t* buffer, uint32_t bytes, u
 bool sendData(UsbHandle h, const uint8_t* buffer, uint32_t bytes) {
     uint32_t total = (bytes + 1) / 2;
     uint32_t count = (total + USB_DATA_PACKET_WORDS - 1) / USB_DATA_PACKET_WORDS;
-    uint16_t serial = transferSerial.load();
+    uint16_t serial = usbState().transferSerial.load();
     uint8_t* area = staging();
     uint32_t lastWords = 0;
     uint32_t index = 0;
@@ -177,7 +179,7 @@ bool sendData(UsbHandle h, const uint8_t* buffer, uint32_t bytes) {
             return false;
         }
     }
-    transferSerial.store(static_cast<uint16_t>(serial + 1));
+    advanceSerial(serial);
     return true;
 }
 
@@ -403,12 +405,13 @@ bool Usb_Reconnect(UsbHandle* h, int attempt, const std::atomic<bool>* abort) {
 }
 
 bool Usb_CallOverdue() {
-    if (!callInProgress.load()) return false;
+    UsbLinkState& st = usbState();
+    if (!st.callInProgress.load()) return false;
     uint32_t now = Clock_Tick();
-    uint32_t start = callStartTick.load();
+    uint32_t start = st.callStartTick.load();
     uint32_t elapsed = now >= start ? now - start : now;
     if (elapsed < CALL_OVERDUE_MS) return false;
-    callStartTick.store(now);
+    st.callStartTick.store(now);
     Log_Trace("应答等待超时:%dms\n", static_cast<int>(CALL_OVERDUE_MS));
     return true;
 }
@@ -441,12 +444,4 @@ bool Usb_TransactOnLink(UsbHandle link, UsbSubCommand sub, const uint8_t* data, 
     return exchange(link, sub, data, len, reply, replyLen) == TX_OK;
 }
 
-uint16_t Usb_SerialNumber() { return transferSerial.load(); }
-
 void Usb_SetThreadAbort(const std::atomic<bool>* flag) { threadAbort = flag; }
-
-void Usb_ResetForTest(uint16_t serial) {
-    transferSerial.store(serial);
-    callInProgress.store(false);
-    callStartTick.store(0);
-}

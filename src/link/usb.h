@@ -6,7 +6,18 @@
 #include <cstdint>
 
 #include "diag/errors.h"
+#include "platform/owned_state.h"
 #include "platform/usb_driver.h"
+
+// The USB link's state of one session. Any thread (the dialog thread's transactions and the
+// transmit thread's transfers share the serial; the dialog thread's watchdog reads the timing).
+struct UsbLinkState {
+    // One serial number for every transfer of the program; advanced only after a complete write.
+    std::atomic<uint16_t> transferSerial{1};
+    // Call timing record: start tick and in-call flag of the write or read in progress.
+    std::atomic<uint32_t> callStartTick{0};
+    std::atomic<bool> callInProgress{false};
+};
 
 // Stream types of Usb_Send. The enumerators keep their wire names, usable unqualified; the
 // value becomes a number only where a packet header is written.
@@ -114,11 +125,7 @@ UsbTransactResult Usb_Transact(UsbSubCommand sub, const uint8_t* data, size_t le
 bool Usb_TransactOnLink(UsbHandle link, UsbSubCommand sub, const uint8_t* data, size_t len,
                         uint8_t* reply, size_t replyLen);
 
-// The program's transfer serial number (1 at start). \threadsafe \nonblocking
-uint16_t Usb_SerialNumber();
 // The calling thread's abort flag: once raised, DATA framing and reconnection retries of that
 // thread stop early with false (set by the transmit thread to its "abandoned" flag; nullptr
 // clears it). \context the calling thread, for itself \nonblocking
 void Usb_SetThreadAbort(const std::atomic<bool>* flag);
-// Tests: set the serial number and forget the call timing record.
-void Usb_ResetForTest(uint16_t serial = 1);

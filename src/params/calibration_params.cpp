@@ -1,8 +1,4 @@
 // The program's one calibration parameter set.
 #include "params/calibration_params.h"
 
-namespace {
-CalibrationParams theParams{};
-}
-
-CalibrationParams* calibrationParams() { return &theParams; }
+CalibrationParams* calibrationParams() { return &OwnedState<CalibrationParams>::get(); }

@@ -2,6 +2,8 @@
 #pragma once
 #include <cstdint>
 
+#include "platform/owned_state.h"
+
 struct CalibrationParams {
     uint16_t bidirTextHigh, bidirTextMid, bidirTextLow;
     uint16_t bidirImageHigh, bidirImageLow, bidirPhoto;

@@ -73,10 +73,7 @@ constexpr RowGaps ROW_GAPS_OTHER = {{39, 26, 53, 106, 79}, {135, 90, 180, 360, 2
 constexpr uint8_t SPEED_BY_CLASS[] = {26, 35};  // any other class: 40
 constexpr uint8_t SPEED_OTHER_CLASS = 40;
 
-std::atomic<uint8_t> lastMainBoardVersion{0};
-// Set by the check of a double-head 6-pass job: the head offsets the block receives from
-// the same record are then given in 1080-dpi rows.
-std::atomic<bool> rescaleHeadOffsets{false};
+PrinterInfoState& info() { return OwnedState<PrinterInfoState>::get(); }
 
 bool isShortLayout(const uint8_t* record) {
     return le::getU16(record, INFO_SHORT_MARK) == SHORT_LAYOUT_MARK;
@@ -85,7 +82,7 @@ bool isShortLayout(const uint8_t* record) {
 void writeVersionReport(const uint8_t* rec, const ReportLayout& at) {
     const JobContext* ctx = jobContext();
     const uint8_t version = le::getU8(rec, at.mainBoardVersion);
-    lastMainBoardVersion.store(version);
+    info().lastMainBoardVersion.store(version);
     Log_Trace("================%04X=====================\n", le::getU16(rec, INFO_MODEL_CODE));
     Log_Trace("主板版本:%03d, 编号:%04X, 打印方向: %s\n", version, le::getU16(rec, at.mainBoardId),
               le::getU8(rec, at.direction) == 1 ? "双向" : "单向");
@@ -100,7 +97,7 @@ void checkShortLayout(const uint8_t* rec) {
     const uint8_t speedClass = le::getU8(rec, SHORT_SPEED_CLASS);
     ctx->printSpeedIps =
         speedClass < sizeof SPEED_BY_CLASS ? SPEED_BY_CLASS[speedClass] : SPEED_OTHER_CLASS;
-    rescaleHeadOffsets.store(false);
+    info().rescaleHeadOffsets.store(false);
     writeVersionReport(rec, SHORT_REPORT);
     Log_Trace("Pass %d, 速度:%d IPS, 轴测试值: %d, 当前步进: %0.2f\n",
               le::getU8(rec, SHORT_PASS_FIGURE), ctx->printSpeedIps,
@@ -120,7 +117,7 @@ void applyDoubleHeadGeometry(JobContext* ctx, const PassGeometry& g, int overlap
     } else if (g.passes == 6) {
         ctx->passCount = 3;
         overlap = 45;
-        rescaleHeadOffsets.store(true);
+        info().rescaleHeadOffsets.store(true);
     }
     ctx->nozzlesPerPass = static_cast<uint16_t>(179 - overlap);
     ctx->headSpanRows = static_cast<uint16_t>(ctx->nozzlesPerPass * (ctx->yDpi / 180));
@@ -149,7 +146,7 @@ bool derivePassGeometry(JobContext* ctx) {
     }
     const int overlap = g->overlap[std::min<int>(ctx->overlapLevel, 3)];
     calibrationParams()->passModeIndex = g->passModeIndex;
-    rescaleHeadOffsets.store(false);
+    info().rescaleHeadOffsets.store(false);
     if (isDoubleHead())
         applyDoubleHeadGeometry(ctx, *g, overlap);
     else
@@ -223,7 +220,7 @@ void fillPrintParamBlock(PrintParamBlock* b, const uint8_t* rec) {
     b->spitDistanceMm = le::getU16(rec, REC_BLOCK_WORD16);
     b->headEnable = le::getU8(rec, REC_HEAD_ENABLE);
     b->spitInterval = le::getU8(rec, INFO_BLOCK_BYTE4);
-    if (rescaleHeadOffsets.load()) {
+    if (info().rescaleHeadOffsets.load()) {
         b->headOffsetA = rescaleTo1080(b->headOffsetA);
         b->headOffsetB = rescaleTo1080(b->headOffsetB);
     }
@@ -295,8 +292,4 @@ InfoVerdict acceptPrinterInfo(const uint8_t* record, size_t length) {
 bool isHeadAEnabled() { return (jobContext()->printParams.headEnable & 1) != 0; }
 bool isHeadBEnabled() { return (jobContext()->printParams.headEnable & 2) != 0; }
 bool isDoubleHead() { return (jobContext()->printParams.headEnable & 3) == 3; }
-uint8_t mainBoardVersion() { return lastMainBoardVersion.load(); }
-void resetPrinterInfoForTest() {
-    lastMainBoardVersion.store(0);
-    rescaleHeadOffsets.store(false);
-}
+uint8_t mainBoardVersion() { return info().lastMainBoardVersion.load(); }

@@ -1,11 +1,22 @@
 // The printer information record of a job: its checks, version report and the print
 // parameters and pass geometry derived from it.
 #pragma once
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 
 #include "diag/errors.h"
 #include "params/parameter_record.h"
+#include "platform/owned_state.h"
+
+// What one session keeps from the information records it checked. Any thread.
+struct PrinterInfoState {
+    // Main board version of the last record checked (0 before the first).
+    std::atomic<uint8_t> lastMainBoardVersion{0};
+    // Set by the check of a double-head 6-pass job: the head offsets the block receives from
+    // the same record are then given in 1080-dpi rows.
+    std::atomic<bool> rescaleHeadOffsets{false};
+};
 
 // Whether an information record is usable and, when it is not, what the operator is to be told
 // (a wrong main board version: "主板版本与驱动不匹配!\r\n" in an "Error" box; the other
@@ -37,5 +48,3 @@ bool isHeadBEnabled();
 bool isDoubleHead();
 // Main board version of the last information record checked (0 before the first).
 uint8_t mainBoardVersion();
-// Tests only: forget the stored main board version, as at program start.
-void resetPrinterInfoForTest();

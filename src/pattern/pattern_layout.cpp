@@ -1,9 +1,5 @@
 // The one pattern layout of the program.
 #include "pattern/pattern_layout.h"
 
-namespace {
-PatternLayout theLayout;
-}
-
-PatternLayout* patternLayout() { return &theLayout; }
-void PatternLayout_Clear() { theLayout = PatternLayout{}; }
+PatternLayout* patternLayout() { return &OwnedState<PatternLayout>::get(); }
+void PatternLayout_Clear() { *patternLayout() = PatternLayout{}; }

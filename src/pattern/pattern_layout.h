@@ -2,6 +2,8 @@
 #pragma once
 #include <cstdint>
 
+#include "platform/owned_state.h"
+
 struct PatternLayout {
     uint8_t patternNo = 0;
     uint8_t groupCount = 0;    // groups + 1: the groups are numbered 1 .. groupCount - 1

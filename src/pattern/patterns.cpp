@@ -14,8 +14,6 @@
 #include "pipeline/swath_plan.h"
 
 namespace {
-std::atomic<uint64_t> refusedWrites{0};
-
 // Print speed and bidirectional mode of the bidirectional patterns 5..10.
 struct BidirMode {
     uint8_t speedIps;
@@ -103,9 +101,7 @@ void runPattern(JobContext* ctx, PatternLayout* layout, uint8_t no) {
 }
 }  // namespace
 
-uint64_t patternRefusedWrites() { return refusedWrites.load(); }
-void Pattern_ResetRefusedWrites() { refusedWrites = 0; }
-void Pat_CountRefused() { ++refusedWrites; }
+void Pat_CountRefused() { ++OwnedState<PatternRunState>::get().refusedWrites; }
 
 bool Pattern_IsDefined(uint8_t pattern) {
     return (pattern >= 1 && pattern <= 14) || (pattern >= 16 && pattern <= 19);

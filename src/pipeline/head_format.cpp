@@ -60,22 +60,18 @@ uint16_t bidirCorrection(uint8_t index) {
 }
 
 // --- dropped-write bookkeeping: each channel is traced once per swath -----------------------
-uint64_t droppedTotal = 0;
-uint16_t tracedJob = 0;
-uint32_t tracedSwath = UINT32_MAX;
-uint8_t tracedChannels = 0;
-
 void reportDropped(const JobContext* ctx, int channel, uint64_t count) {
     if (count == 0) return;
-    droppedTotal += count;
-    if (ctx->jobId != tracedJob || ctx->swathCounter != tracedSwath) {
-        tracedJob = ctx->jobId;
-        tracedSwath = ctx->swathCounter;
-        tracedChannels = 0;
+    FormatState& st = OwnedState<FormatState>::get();
+    st.droppedTotal += count;
+    if (ctx->jobId != st.tracedJob || ctx->swathCounter != st.tracedSwath) {
+        st.tracedJob = ctx->jobId;
+        st.tracedSwath = ctx->swathCounter;
+        st.tracedChannels = 0;
     }
     const uint8_t bit = static_cast<uint8_t>(1u << (channel & 7));
-    if (tracedChannels & bit) return;
-    tracedChannels |= bit;
+    if (st.tracedChannels & bit) return;
+    st.tracedChannels |= bit;
     Log_Trace("格式化数据越界: 通道%d, 丢弃%llu字节, swath%u\n", channel,
               static_cast<unsigned long long>(count), ctx->swathCounter);
 }
@@ -448,12 +444,4 @@ bool isValidInkOrder(const uint8_t* inkOrder8) {
         seen |= 1u << inkOrder8[i];
     }
     return true;
-}
-
-uint64_t formatDroppedWrites() { return droppedTotal; }
-
-void Format_ResetDropState() {
-    droppedTotal = 0;
-    tracedSwath = UINT32_MAX;
-    tracedChannels = 0;
 }

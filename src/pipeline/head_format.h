@@ -4,6 +4,16 @@
 #include <cstdint>
 
 #include "handover/job_context.h"
+#include "platform/owned_state.h"
+
+// The formatter's state of one session (job thread): writes that would land outside the
+// format buffer are dropped and counted, and each channel is traced once per swath.
+struct FormatState {
+    uint64_t droppedTotal = 0;
+    uint16_t tracedJob = 0;
+    uint32_t tracedSwath = UINT32_MAX;
+    uint8_t tracedChannels = 0;
+};
 
 // Extra format columns on each side of the image for the distance between nozzle rows.
 uint32_t headMarginColumns(const JobContext* ctx);
@@ -17,8 +27,3 @@ void formatChannelPair(JobContext* ctx, int pair);
 void formatChannel(JobContext* ctx, int channel);
 // True when the 8 bytes are 0..7 and pairwise different.
 bool isValidInkOrder(const uint8_t* inkOrder8);
-
-// Writes that would land outside the format buffer are dropped. These report how many were
-// dropped since the last reset (tests, diagnostics); each channel is traced once per swath.
-uint64_t formatDroppedWrites();
-void Format_ResetDropState();

@@ -19,14 +19,7 @@ namespace {
 // Blank column groups cost one compare each.
 const uint8_t ZERO_GROUP[SWATH_COLUMN_GROUP_BYTES] = {};
 
-// The record that waits for the next printed swath's start position. The transmit side may
-// release it (flushPendingSwath), hence the atomic hand-over.
-std::atomic<SwathRecord*>& pendingSwath = pendingSwathRecord();
-uint8_t directionToggle = 0;
-uint32_t firstSwathPrinted = 0;
-uint32_t lastCounterSeen = 65535;
-uint8_t lastDirectionGiven = 0;
-std::atomic<uint32_t>& bufferFreed = swathBufferFreedFlag();
+PlannerState& plan() { return OwnedState<PlannerState>::get(); }
 
 constexpr uint32_t MAX_FEED_CHUNK = 2147483647u;
 constexpr uint8_t OLD_BOARD_VERSION = 109;
@@ -83,14 +76,6 @@ void drainRingForOldBoard(JobContext* ctx) {
 }
 }  // namespace
 
-void Plan_ResetForTest() {
-    pendingSwath = nullptr;
-    directionToggle = 0;
-    firstSwathPrinted = 0;
-    lastCounterSeen = 65535;
-    lastDirectionGiven = 0;
-    bufferFreed = 0;
-}
 
 void stampJob(JobContext* ctx) {
     const LocalTime t = Clock_LocalTime();
@@ -107,7 +92,7 @@ void stampJob(JobContext* ctx) {
     clearProgramError();
     // A record held back by a job that ended early belongs to a ring that has been reset since;
     // releasing it into this job would send stale data.
-    pendingSwath = nullptr;
+    pendingSwathRecord() = nullptr;
 }
 
 bool checkJobSizes(JobContext* ctx) {
@@ -293,7 +278,7 @@ SwathRecord* acquireSwathRecord(JobContext* ctx, SwathRecord* record) {
         }
         Clock_Sleep(waits + 50);
         ++waits;
-        if (flagSet(ctx->link.bufferWaitBreak) || bufferFreed.exchange(0) != 0) {
+        if (flagSet(ctx->link.bufferWaitBreak) || swathBufferFreedFlag().exchange(0) != 0) {
             waits = 0;
             continue;
         }
@@ -304,7 +289,8 @@ SwathRecord* acquireSwathRecord(JobContext* ctx, SwathRecord* record) {
 
 void sendEmptySteps(uint32_t steps, JobContext* ctx, int backwards) {
     if (ctx->link.printerCancelled == 1) return;
-    if (firstSwathPrinted && mainBoardVersion() < OLD_BOARD_VERSION) drainRingForOldBoard(ctx);
+    if (plan().firstSwathPrinted && mainBoardVersion() < OLD_BOARD_VERSION)
+        drainRingForOldBoard(ctx);
     Log_Trace("EmptySteps: %u\n", steps);
     while (steps > 0) {
         const uint32_t chunk = std::min(steps, MAX_FEED_CHUNK);
@@ -328,7 +314,7 @@ void flushEmptySwaths(JobContext* ctx) {
 }
 
 bool planSwath(JobContext* ctx) {
-    if (ctx->swathNumber == 0) pendingSwath = nullptr;
+    if (ctx->swathNumber == 0) pendingSwathRecord() = nullptr;
     ctx->lastSwathEmpty = static_cast<uint32_t>(findSwathExtent(ctx));
     if (ctx->lastSwathEmpty) {
         // The held-back swath is followed by a feed, not by a printed swath: it has no next
@@ -339,14 +325,14 @@ bool planSwath(JobContext* ctx) {
         return true;
     }
     if (ctx->pendingEmptySwaths > 0) flushEmptySwaths(ctx);
-    if (firstSwathPrinted == 0) {
-        firstSwathPrinted = 1;
-        directionToggle ^= 1;
+    if (plan().firstSwathPrinted == 0) {
+        plan().firstSwathPrinted = 1;
+        plan().directionToggle ^= 1;  // the first printed swath of a run turns the alternation
     }
     SwathRecord* record = acquireSwathRecord(ctx, nullptr);
     if (!record || isJobStopped()) return false;
     fillSwathRecord(ctx, record);
-    if (SwathRecord* held = pendingSwath.exchange(record)) {
+    if (SwathRecord* held = pendingSwathRecord().exchange(record)) {
         held->nextStart = record->startPos;
         Ring_SetState(held, SWATH_FULL);
     }
@@ -355,13 +341,14 @@ bool planSwath(JobContext* ctx) {
 
 uint8_t nextSwathDirection(JobContext* ctx) {
     if (ctx->printDirection != 1) return ctx->printParams.uniDirection == 1 ? 1 : 0;
-    if (firstSwathPrinted == 0) return directionToggle;
+    PlannerState& st = plan();
+    if (st.firstSwathPrinted == 0) return st.directionToggle;
     // A second question about the same swath gets the answer the first one got.
-    if (ctx->swathCounter == lastCounterSeen) return lastDirectionGiven;
-    lastCounterSeen = ctx->swathCounter;
-    lastDirectionGiven = directionToggle;
-    directionToggle ^= 1;
-    return lastDirectionGiven;
+    if (ctx->swathCounter == st.lastCounterSeen) return st.lastDirectionGiven;
+    st.lastCounterSeen = ctx->swathCounter;
+    st.lastDirectionGiven = st.directionToggle;
+    st.directionToggle ^= 1;
+    return st.lastDirectionGiven;
 }
 
 uint32_t stepsToLength(uint16_t rows) {

@@ -7,6 +7,16 @@
 #include "handover/job_context.h"
 #include "handover/plan_handover.h"
 #include "handover/swath_record.h"
+#include "platform/owned_state.h"
+
+// The planner's state of one session (job thread): the direction alternation of bidirectional
+// printing.
+struct PlannerState {
+    uint8_t directionToggle = 0;
+    uint32_t firstSwathPrinted = 0;
+    uint32_t lastCounterSeen = 65535;
+    uint8_t lastDirectionGiven = 0;
+};
 
 // Widest accepted image row, in rowBits units.
 constexpr uint32_t WIDEST_IMAGE_ROW_BITS = 28346;
@@ -38,6 +48,3 @@ void flushEmptySwaths(JobContext* ctx);
 uint8_t nextSwathDirection(JobContext* ctx);
 // Feed in motor steps for `rows` rows: rows x feedStep, truncated.
 uint32_t stepsToLength(uint16_t rows);
-
-// Tests and job start: forget the held-back record and the direction state.
-void Plan_ResetForTest();

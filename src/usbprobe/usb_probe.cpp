@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "app/session.h"
 #include "link/usb.h"
 #include "platform/usb_driver.h"
 
@@ -68,6 +69,7 @@ bool severalHandles(int count) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    Session session;
     int extra = 0;
     bool pipeReset = false, softReset = false;
     for (int i = 1; i < argc; ++i) {

@@ -1,10 +1,12 @@
 // SAVE's validation, commit order, packing and delivery to the virtual printer.
+#include "app/binding.h"
+
 #include <cstring>
 
-#include "app/binding.h"
 #include "app/console.h"
 #include "console_support.h"
 #include "params/calibration_params.h"
+#include "support/session_fixture.h"
 #include "vprinter.h"
 
 namespace {
@@ -38,7 +40,7 @@ TEST_F(SaveTest, UntouchedSavePacksTheSameValuesWithMarkAndKeepsOtherBytes) {
     loaded[0] = 0x00;  // the mark is written by the pack
     storePrinterRecord(loaded.data());
     DialogModel_Reset();
-    Console_ResetState();
+    restartState<ConsoleState>();
     startConsole();
     EXPECT_EQ(save(), Boxes{SAVE_OK});
     EXPECT_EQ(DialogModel_Boxes()[0].caption, "OK");
@@ -312,7 +314,7 @@ TEST_F(SaveTest, SavedRecordIsReadBackAfterThePrinterRestarts) {
     VPrinter_Detach();
     ASSERT_TRUE(VPrinter_Attach(work.path + "/printer"));
     DialogModel_Reset();
-    Console_ResetState();
+    restartState<ConsoleState>();
     startConsole();
     EXPECT_EQ(DialogModel_Text(1056), "15");
     EXPECT_EQ(DialogModel_Text(1066), "321");

@@ -105,9 +105,7 @@ void ConsoleTest::SetUp() {
     SharedArea_SetNames(areaName.c_str(), lockName.c_str());
     DialogModel_Reset();
     DialogModel_CaptureSystemBoxes(true);
-    Console_ResetState();
     *calibrationParams() = CalibrationParams{};
-    Usb_ResetForTest();
     ASSERT_TRUE(VPrinter_Attach(work.path + "/printer"));
 }
 

@@ -67,7 +67,6 @@ TEST_F(ErrorsTest, LanguageRulesDifferForLowByte0x14) {
 }
 
 TEST_F(ErrorsTest, ReportGoesToErrorLogOnly) {
-    Log_ResetBannerForTest();
     Log_Open();
     ::testing::internal::CaptureStdout();
     setProgramError(ERR_NO_PRINT_DATA);

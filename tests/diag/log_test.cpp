@@ -80,7 +80,6 @@ TEST_F(LogTest, NextMinuteOpensANewFile) {
 }
 
 TEST_F(LogTest, BannerOncePerRunBeforeFirstErrorLine) {
-    Log_ResetBannerForTest();
     Log_Open();
     Log_Error("errset: %s\n", "Carrier stall");
     Log_Close();
@@ -93,7 +92,6 @@ TEST_F(LogTest, BannerOncePerRunBeforeFirstErrorLine) {
 }
 
 TEST_F(LogTest, ErrorLogIsAppendedAcrossJobsAndNotTraced) {
-    Log_ResetBannerForTest();
     Log_Open();
     ::testing::internal::CaptureStdout();
     Log_Error("a");

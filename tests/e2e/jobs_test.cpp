@@ -10,6 +10,7 @@
 #include "pipeline/feed_step.h"
 #include "platform/bytes.h"
 #include "platform/msgbox.h"
+#include "support/session_fixture.h"
 
 namespace {
 
@@ -79,7 +80,7 @@ TEST_F(JobsTest, BidirectionalAdjustmentSecondSwathFeedsOneAndAHalfPasses) {
     EXPECT_EQ(swaths[1].number("r2l"), 1);
     // 180 nozzles per pass on the default printer: 270 rows at the job's steps per row, give
     // or take the carried fraction.
-    double expected = 270 * feedStepsPerRow();
+    double expected = 270 * testSession().feedStep->stepsPerRow;
     EXPECT_NEAR(static_cast<double>(swaths[1].number("feed")), expected, 1.0);
     EXPECT_EQ(swaths[0].number("resolution"), 1);  // 540 dpi
 }

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "format_fixture.h"
+#include "support/session_fixture.h"
 
 namespace {
 
@@ -143,7 +144,7 @@ TEST_F(FormatBounds, SingleChannelsAtTheWidestRowStayInsideTheBuffer) {
         ctx->swathDirection = g.direction;
         ctx->secondHeadPass = g.second;
         std::memset(formatBufferStorage(), 0, MAX_FORMAT_DATA_SIZE);
-        Format_ResetDropState();
+        restartState<FormatState>();
         Reference ref;
         ::testing::internal::CaptureStdout();
         for (int ch = 0; ch < 8; ++ch) {
@@ -152,7 +153,7 @@ TEST_F(FormatBounds, SingleChannelsAtTheWidestRowStayInsideTheBuffer) {
         }
         ::testing::internal::GetCapturedStdout();
         ASSERT_TRUE(ref.matches(formatBufferStorage()));
-        EXPECT_EQ(formatDroppedWrites(), ref.outside);
+        EXPECT_EQ(testSession().format->droppedTotal, ref.outside);
         totalDropped += ref.outside;
         totalBefore += ref.before;
     }
@@ -178,7 +179,7 @@ TEST_F(FormatBounds, ChannelPairsAtTheWidestRowStayInsideTheBuffer) {
             ctx->printParams.headEnable = g.heads;
             ctx->swathDirection = static_cast<uint8_t>(dir);
             std::memset(formatBufferStorage(), 0, MAX_FORMAT_DATA_SIZE);
-            Format_ResetDropState();
+            restartState<FormatState>();
             Reference ref;
             ::testing::internal::CaptureStdout();
             for (int p = 0; p < 4; ++p) {
@@ -188,7 +189,7 @@ TEST_F(FormatBounds, ChannelPairsAtTheWidestRowStayInsideTheBuffer) {
             }
             ::testing::internal::GetCapturedStdout();
             ASSERT_TRUE(ref.matches(formatBufferStorage()));
-            EXPECT_EQ(formatDroppedWrites(), ref.outside);
+            EXPECT_EQ(testSession().format->droppedTotal, ref.outside);
         }
 }
 

@@ -1,18 +1,19 @@
 // Feed step: steps per row, the 0.6 carry across calls, and the uninitialised and zero cases.
+#include "pipeline/feed_step.h"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
 
-#include "pipeline/feed_step.h"
 #include "support/fakes.h"
+#include "support/session_fixture.h"
 
 namespace {
 
 class FeedStep : public ::testing::Test {
   protected:
     PlatformFixture platform;
-    void SetUp() override { FeedStep_ResetForTest(); }
-    void TearDown() override { FeedStep_ResetForTest(); }
+    FeedStepState& feed = *testSession().feedStep;
 };
 
 TEST_F(FeedStep, ConversionBeforeAnyValidComputationFeedsNothing) {
@@ -22,7 +23,7 @@ TEST_F(FeedStep, ConversionBeforeAnyValidComputationFeedsNothing) {
     EXPECT_EQ(rowsToSteps(100), 0u);
     const std::string out = ::testing::internal::GetCapturedStdout();
     EXPECT_EQ(out, "步进未初始化步进计量输入值异常:720-0-409600步进未初始化");
-    EXPECT_FALSE(feedStepReady());
+    EXPECT_EQ(feed.stepReady, 0u);
 }
 
 TEST_F(FeedStep, StepsPerRowAndItsTraceLine) {
@@ -44,8 +45,8 @@ TEST_F(FeedStep, ZeroInputKeepsThePreviousValue) {
     const std::string out = ::testing::internal::GetCapturedStdout();
     EXPECT_NE(out.find("步进计量输入值异常:0-10000-409600"), std::string::npos);
     EXPECT_NE(out.find("步进计量输入值异常:720-10000-0"), std::string::npos);
-    EXPECT_EQ(feedStepsPerRow(), v);
-    EXPECT_TRUE(feedStepReady());
+    EXPECT_EQ(feed.stepsPerRow, v);
+    EXPECT_EQ(feed.stepReady, 1u);
     EXPECT_EQ(rowsToSteps(1), 14u);
 }
 
@@ -58,26 +59,26 @@ TEST_F(FeedStep, OneRowAtATimeAlternatesAndCarries) {
     uint64_t total = 0;
     for (int i = 0; i < 8; ++i) {
         EXPECT_EQ(rowsToSteps(1), steps[i]) << i;
-        EXPECT_NEAR(feedStepCarry(), carry[i], 0.0015) << i;
+        EXPECT_NEAR(feed.stepCarry, carry[i], 0.0015) << i;
         total += steps[i];
     }
     // The carry runs on: the next row takes the 0.6 threshold and feeds 15.
     EXPECT_EQ(rowsToSteps(1), 15u);
     total += 15;
-    EXPECT_NEAR(static_cast<double>(total), 9 * feedStepsPerRow(), 0.6);
+    EXPECT_NEAR(static_cast<double>(total), 9 * feed.stepsPerRow, 0.6);
     // Many rows at once carry the fraction the same way.
-    const double before = feedStepCarry();
-    const double x = 1000 * feedStepsPerRow();
+    const double before = feed.stepCarry;
+    const double x = 1000 * feed.stepsPerRow;
     const uint32_t n = rowsToSteps(1000);
     const double expectedCarry = before + (x - std::floor(x));
     EXPECT_EQ(n, static_cast<uint32_t>(x) + (expectedCarry >= 0.6 ? 1 : 0));
 }
 
 TEST_F(FeedStep, AFractionOfExactlyPointSixIsFedAtOnce) {
-    FeedStep_SetStateForTest(0.6, 0.0);
+    feed = FeedStepState{0.6, 1, 0.0};
     EXPECT_EQ(rowsToSteps(1), 1u);
-    EXPECT_DOUBLE_EQ(feedStepCarry(), -0.4);
-    FeedStep_SetStateForTest(0.5999999999999999, 0.0);
+    EXPECT_DOUBLE_EQ(feed.stepCarry, -0.4);
+    feed = FeedStepState{0.5999999999999999, 1, 0.0};
     EXPECT_EQ(rowsToSteps(1), 0u);
 }
 
@@ -85,10 +86,10 @@ TEST_F(FeedStep, CarryIsNotClearedByANewComputation) {
     ::testing::internal::CaptureStdout();
     computeStepsPerRow(720, 10000, 409600);
     rowsToSteps(1);
-    const double carry = feedStepCarry();
+    const double carry = feed.stepCarry;
     computeStepsPerRow(1440, 10000, 409600);
     ::testing::internal::GetCapturedStdout();
-    EXPECT_EQ(feedStepCarry(), carry);
+    EXPECT_EQ(feed.stepCarry, carry);
 }
 
 }  // namespace

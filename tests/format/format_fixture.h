@@ -39,7 +39,6 @@ class FormatFixture : public ::testing::Test {
         std::memset(canvasBuffer(), 0, 180 * 3600);
         std::memset(srcBufferBStorage(), 0, 180 * 3600);
         std::memset(formatBufferStorage(), 0, CLEARED);
-        Format_ResetDropState();
     }
     void TearDown() override {
         *params = savedParams;

@@ -12,6 +12,7 @@
 #include "pattern/canvas.h"
 #include "pipeline/head_format.h"
 #include "support/fakes.h"
+#include "support/session_fixture.h"
 
 namespace {
 
@@ -139,7 +140,6 @@ class FormatEquivalence : public ::testing::Test {
         saved = *calibrationParams();
         Job_ClearContext();
         ctx = jobContext();
-        Format_ResetDropState();
     }
     void TearDown() override {
         *calibrationParams() = saved;
@@ -202,7 +202,7 @@ class FormatEquivalence : public ::testing::Test {
         const uint32_t stride = (s.rowBits + 7) / 8;
         fillImage(canvasBuffer(), stride * 180, s.densityPercent);
         std::memset(formatBufferStorage(), 0, MAX_FORMAT_DATA_SIZE);
-        Format_ResetDropState();
+        restartState<FormatState>();
         PlainFormatter plain;
         ::testing::internal::CaptureStdout();
         for (int ch = 0; ch < 8; ++ch) {
@@ -211,7 +211,7 @@ class FormatEquivalence : public ::testing::Test {
         }
         ::testing::internal::GetCapturedStdout();
         ASSERT_EQ(0, std::memcmp(formatBufferStorage(), plain.out.data(), MAX_FORMAT_DATA_SIZE));
-        EXPECT_EQ(formatDroppedWrites(), plain.dropped);
+        EXPECT_EQ(testSession().format->droppedTotal, plain.dropped);
     }
     void comparePairs(const Scenario& s) {
         SCOPED_TRACE(describe(s));
@@ -224,7 +224,7 @@ class FormatEquivalence : public ::testing::Test {
         fillImage(canvasBuffer(), stride * 180, s.densityPercent);
         fillImage(srcBufferBStorage(), stride * 180, s.densityPercent);
         std::memset(formatBufferStorage(), 0, MAX_FORMAT_DATA_SIZE);
-        Format_ResetDropState();
+        restartState<FormatState>();
         PlainFormatter plain;
         ::testing::internal::CaptureStdout();
         for (int p = 0; p < 4; ++p) {
@@ -233,7 +233,7 @@ class FormatEquivalence : public ::testing::Test {
         }
         ::testing::internal::GetCapturedStdout();
         ASSERT_EQ(0, std::memcmp(formatBufferStorage(), plain.out.data(), MAX_FORMAT_DATA_SIZE));
-        EXPECT_EQ(formatDroppedWrites(), plain.dropped);
+        EXPECT_EQ(testSession().format->droppedTotal, plain.dropped);
     }
 };
 

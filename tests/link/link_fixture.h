@@ -23,7 +23,6 @@ class LinkTest : public ::testing::Test {
         clearProgramError();
         Job_ClearContext();
         Cmd_Reset();
-        Usb_ResetForTest(1);
     }
     void TearDown() override {
         fake_usb::uninstall();

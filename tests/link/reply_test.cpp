@@ -5,6 +5,7 @@
 #include "params/printer_info.h"
 #include "platform/bytes.h"
 #include "platform/msgbox.h"
+#include "support/session_fixture.h"
 #include "vprinter.h"
 
 namespace {
@@ -17,7 +18,6 @@ class ReplyTest : public LinkTest {
     LinkState* link = nullptr;
     void SetUp() override {
         LinkTest::SetUp();
-        resetPrinterInfoForTest();
         link = &jobContext()->link;
         jobContext()->xDpi = 720;
         jobContext()->yDpi = 720;
@@ -70,7 +70,7 @@ TEST_F(ReplyTest, JobCreateRecordLengthByLayout) {
     for (const Row& row : rows) {
         SCOPED_TRACE(std::to_string(row.bytes) + (row.shortLayout ? " short" : " long"));
         clearProgramError();
-        resetPrinterInfoForTest();
+        restartState<PrinterInfoState>();
         jobContext()->paramsReady = 0;
         link->txCommand = CMD_JOB_CREATE;
         Bytes info = infoRecord();

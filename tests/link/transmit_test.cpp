@@ -8,6 +8,7 @@
 #include "link_fixture.h"
 #include "params/ring_setup.h"
 #include "platform/bytes.h"
+#include "support/session_fixture.h"
 
 namespace {
 
@@ -22,7 +23,6 @@ class TransmitTest : public LinkTest {
         job->xDpi = 720;
         job->printSpeedIps = 26;
         Ring_Init(job);
-        setSpitCounterForTest(0);
     }
     void TearDown() override {
         if (job->link.thread.joinable()) Link_Stop(&job->link);
@@ -71,14 +71,14 @@ TEST_F(TransmitTest, SpitEveryThirdSwathWithDataOnTheNextRightToLeftOne) {
     job->printParams.spitDistanceMm = 10;
     EXPECT_EQ(spit(1800, false), 0);
     EXPECT_EQ(spit(0, true), 0);  // no data: not counted
-    EXPECT_EQ(spitCounter(), 1);
+    EXPECT_EQ(testSession().transmit->swathsSinceSpit.load(), 1);
     EXPECT_EQ(spit(1800, true), 0);
     EXPECT_EQ(spit(1800, false), 0);  // third with data, but left to right
-    EXPECT_EQ(spitCounter(), 3);
+    EXPECT_EQ(testSession().transmit->swathsSinceSpit.load(), 3);
     uint16_t distance = 0;
     EXPECT_EQ(spit(1800, true, &distance), 1);
     EXPECT_EQ(distance, 236);  // 10 mm x 600 / 25.4, truncated
-    EXPECT_EQ(spitCounter(), 0);
+    EXPECT_EQ(testSession().transmit->swathsSinceSpit.load(), 0);
     EXPECT_TRUE(traced("启动闪喷spit:236-3"));
     EXPECT_EQ(spit(1800, true), 0);
     job->printParams.spitInterval = 0;

@@ -32,7 +32,6 @@ class VPrinterLinkTest : public ::testing::Test {
         ASSERT_TRUE(printer.attached()) << printer.error();
         Log_Open();
         clearProgramError();
-        resetPrinterInfoForTest();
         Job_ClearContext();
         Cmd_Reset();
         job = jobContext();

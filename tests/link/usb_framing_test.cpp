@@ -3,6 +3,7 @@
 
 #include "link_fixture.h"
 #include "platform/bytes.h"
+#include "support/session_fixture.h"
 
 namespace {
 
@@ -56,7 +57,7 @@ TEST_F(FramingTest, CommandBlockIsOneCompleteCmmPacket) {
     sum = 0;
     for (size_t i = 0; i < 63; ++i) sum += w(p, i);
     EXPECT_EQ(w(p, 63), sum & 0xFFFF);
-    EXPECT_EQ(Usb_SerialNumber(), 2);
+    EXPECT_EQ(testSession().usb->transferSerial.load(), 2);
 }
 
 TEST_F(FramingTest, FortyEightWordsMakeFirstAndLastPackets) {
@@ -123,10 +124,10 @@ TEST_F(FramingTest, SerialIsKeptOnRetryAndAdvancedAfterSuccess) {
     Bytes block = pattern(64);
     Bytes data = pattern(9 * 4064 * 2);
     ASSERT_TRUE(Usb_Send(h, block.data(), 64, USB_SEND_CMM));
-    EXPECT_EQ(Usb_SerialNumber(), 2);
+    EXPECT_EQ(testSession().usb->transferSerial.load(), 2);
     fake_usb::failWrites(1);
     EXPECT_FALSE(Usb_Send(h, block.data(), 64, USB_SEND_CMM));
-    EXPECT_EQ(Usb_SerialNumber(), 2);
+    EXPECT_EQ(testSession().usb->transferSerial.load(), 2);
     fake_usb::clearRecords();
     ASSERT_TRUE(Usb_Send(h, block.data(), 64, USB_SEND_CMM));
     EXPECT_EQ(w(fake_usb::writes()[0], 9), 2);
@@ -134,11 +135,11 @@ TEST_F(FramingTest, SerialIsKeptOnRetryAndAdvancedAfterSuccess) {
     // A DATA transfer whose batch fails keeps the number for its retry as well.
     fake_usb::failWrites(1);
     EXPECT_FALSE(Usb_Send(h, data.data(), static_cast<uint32_t>(data.size()), USB_SEND_DATA));
-    EXPECT_EQ(Usb_SerialNumber(), 3);
+    EXPECT_EQ(testSession().usb->transferSerial.load(), 3);
     fake_usb::clearRecords();
     ASSERT_TRUE(Usb_Send(h, data.data(), static_cast<uint32_t>(data.size()), USB_SEND_DATA));
     for (const auto& wr : fake_usb::writes()) EXPECT_EQ(w(wr, 9), 3);
-    EXPECT_EQ(Usb_SerialNumber(), 4);
+    EXPECT_EQ(testSession().usb->transferSerial.load(), 4);
 }
 
 TEST_F(FramingTest, FailedBatchWritesAreTracedWithProgress) {

@@ -24,7 +24,6 @@ class PrinterInfoTest : public ::testing::Test {
     void SetUp() override {
         Job_ClearContext();
         clearProgramError();
-        resetPrinterInfoForTest();
         *calibrationParams() = CalibrationParams{};
         // As the job's defaults leave it before JOB_CREATE is answered.
         ctx->xDpi = 720;

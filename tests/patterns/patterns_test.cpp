@@ -13,6 +13,7 @@
 #include "pipeline/head_format.h"
 #include "planner/plan_fixture.h"
 #include "planner/ring_drain.h"
+#include "support/session_fixture.h"
 
 namespace {
 
@@ -22,9 +23,6 @@ class PatternTest : public PlanFixture {
   protected:
     void SetUp() override {
         PlanFixture::SetUp();
-        FeedStep_ResetForTest();
-        Pattern_ResetRefusedWrites();
-        Format_ResetDropState();
         setMainBoardVersion(151);
         stepsPerRow = 409600.0 * 10000 / (720 * 39.37008 * 10000);
     }
@@ -84,8 +82,8 @@ class PatternTest : public PlanFixture {
         return all;
     }
     void expectCleanDrawing() {
-        EXPECT_EQ(patternRefusedWrites(), 0u);
-        EXPECT_EQ(formatDroppedWrites(), 0u);
+        EXPECT_EQ(testSession().patterns->refusedWrites.load(), 0u);
+        EXPECT_EQ(testSession().format->droppedTotal, 0u);
     }
 
     double stepsPerRow = 0;
@@ -186,7 +184,7 @@ TEST_F(PatternTest, NozzleTestGroupsPerChannel) {
                     ASSERT_FALSE(inked(sent[0], start, c, n, i)) << c;
         }
     }
-    EXPECT_EQ(patternRefusedWrites(), 0u);
+    EXPECT_EQ(testSession().patterns->refusedWrites.load(), 0u);
 }
 
 TEST_F(PatternTest, VerticalCheckFiresFiveNozzlesInEvenColumns) {
@@ -214,7 +212,7 @@ TEST_F(PatternTest, VerticalCheckFiresFiveNozzlesInEvenColumns) {
     }
     EXPECT_GT(columnsChecked, 4000);
     EXPECT_EQ(channelsIn(sent[0]), (1u << lastCh) | (1u << firstCh));
-    EXPECT_EQ(patternRefusedWrites(), 0u);
+    EXPECT_EQ(testSession().patterns->refusedWrites.load(), 0u);
 }
 
 TEST_F(PatternTest, DoubleHeadBarsWithEqualOffsetsFormatTheSecondHeadFirst) {
@@ -440,9 +438,9 @@ class WorstGeometryTest : public PlanFixture {
     // lengths of the records taken (0 for a feed).
     std::vector<uint32_t> runJob(const Job& job, const std::vector<uint8_t>& info) {
         Job_ClearContext();
-        Plan_ResetForTest();
-        resetPrinterInfoForTest();
-        FeedStep_ResetForTest();
+        restartState<PlannerState>();
+        restartState<PrinterInfoState>();
+        restartState<FeedStepState>();
         *calibrationParams() = CalibrationParams{};
         clearProgramError();
         takenSizes.clear();
@@ -530,7 +528,6 @@ class PatternWriteBoundsTest : public PlanFixture {
   protected:
     void SetUp() override {
         PlanFixture::SetUp();
-        Pattern_ResetRefusedWrites();
         ctx->rowBits = 4000;  // 500 bytes a row
         ctx->srcBuffer = canvasBuffer();
         ctx->formatBuffer = formatBufferStorage();
@@ -548,12 +545,12 @@ TEST_F(PatternWriteBoundsTest, LinesLeavingTheRowOrCanvasAreRefusedWhole) {
     Pat_HLine(ctx, 3999, 10, 3);    // its part byte lies past the row end
     Pat_VLine(ctx, 4000, 0, 5);
     Pat_VLine(ctx, 10, MAX_SRC_DATA_SIZE / 500 - 1, 3);  // past the last canvas byte
-    EXPECT_EQ(patternRefusedWrites(), 4u);
+    EXPECT_EQ(testSession().patterns->refusedWrites.load(), 4u);
     EXPECT_TRUE(canvasBlank());
 
     Pat_HLine(ctx, 3840, 10, 160);                         // ends exactly at the row end
     Pat_VLine(ctx, 3999, MAX_SRC_DATA_SIZE / 500 - 3, 3);  // ends in the last whole row
-    EXPECT_EQ(patternRefusedWrites(), 4u);
+    EXPECT_EQ(testSession().patterns->refusedWrites.load(), 4u);
     EXPECT_EQ(canvasBuffer()[10 * 500 + 499], 0xFF);
 }
 
@@ -564,7 +561,7 @@ TEST_F(PatternWriteBoundsTest, FormatWordsPastTheBufferAreRefused) {
     Pat_WordOr(ctx, lastWord + 1, 0x0101);
     Pat_WordStore(ctx, lastWord + 100, 0x0101);
     Pat_WordClear(ctx, UINT64_MAX, 0x0101);  // would wrap if doubled
-    EXPECT_EQ(patternRefusedWrites(), 3u);
+    EXPECT_EQ(testSession().patterns->refusedWrites.load(), 3u);
     formatBufferStorage()[MAX_FORMAT_DATA_SIZE - 1] = 0;
     formatBufferStorage()[MAX_FORMAT_DATA_SIZE - 2] = 0;
 }

@@ -3,11 +3,10 @@
 // killed in the middle of its SAVE), and parameter files whose
 // write fails half-way. The printer, the area and the files each hold the old record or the
 // new one, never a mixture, and success is never announced for a record not delivered.
-#include <gtest/gtest.h>
-
 #include <fcntl.h>
-#include <sys/file.h>
+#include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/file.h>
 #include <sys/mman.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -20,13 +19,14 @@
 #include <vector>
 
 #include "app/console.h"
-#include "params/calibration_params.h"
 #include "link/usb.h"
+#include "params/calibration_params.h"
 #include "platform/clock.h"
 #include "platform/dialog_model.h"
 #include "platform/shared_area.h"
 #include "soak_support.h"
 #include "support/fakes.h"
+#include "support/session_fixture.h"
 #include "vprinter.h"
 
 namespace fs = std::filesystem;
@@ -75,9 +75,9 @@ protected:
 
     void startConsole() {
         DialogModel_Reset();
-        Console_ResetState();
+        restartState<ConsoleState>();
         *calibrationParams() = CalibrationParams{};
-        Usb_ResetForTest();
+        restartState<UsbLinkState>();
         ASSERT_EQ(runConsole(0, 5), 0);
     }
     static Bytes printerRecord() {

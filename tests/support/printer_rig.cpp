@@ -78,13 +78,10 @@ std::string VirtualPrinter::lastJobPath(const char* extension) const {
 }
 
 JobContext* setUpPlannerJob() {
+    // Module state starts fresh with the session: each test case has its own, each benchmark
+    // set-up makes one.
     Log_Open();
     Job_ClearContext();
-    Plan_ResetForTest();
-    resetPrinterInfoForTest();
-    FeedStep_ResetForTest();
-    Pattern_ResetRefusedWrites();
-    Format_ResetDropState();
     clearProgramError();
     *calibrationParams() = CalibrationParams{};
     JobContext* ctx = jobContext();

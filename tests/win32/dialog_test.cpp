@@ -182,7 +182,6 @@ struct NativeConsole : ::testing::Test {
         fake_clock::install();
         LogDir_Set(logDir.path);
         clearProgramError();
-        Console_ResetState();
         ASSERT_TRUE(VPrinter_Attach(printerDir.path));
     }
     void TearDown() override {

@@ -118,7 +118,6 @@ void WxConsoleTest::SetUp() {
     ASSERT_TRUE(VPrinter_Attach(stateDir));
     fake_clock::install();
     LogDir_Set(work.path);
-    Console_ResetState();
     clearProgramError();
     Locale_Install(nullptr);
     useLanguage("en_US.UTF-8");

@@ -1,0 +1,37 @@
+// The per-case session of every test program (linked into each as an object, so the listener
+// registers itself without being named).
+#include "support/session_fixture.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+
+namespace {
+
+std::unique_ptr<Session>& caseSession() {
+    static std::unique_ptr<Session> session;
+    return session;
+}
+
+class SessionPerCase : public ::testing::EmptyTestEventListener {
+    void OnTestStart(const ::testing::TestInfo&) override {
+        caseSession().reset();
+        caseSession() = std::make_unique<Session>();
+    }
+    void OnTestEnd(const ::testing::TestInfo&) override { caseSession().reset(); }
+};
+
+const bool registered = [] {
+    ::testing::UnitTest::GetInstance()->listeners().Append(new SessionPerCase);
+    return true;
+}();
+
+}  // namespace
+
+Session& testSession() {
+    if (!caseSession()) {
+        std::fprintf(stderr, "testSession() outside a test case\n");
+        std::abort();
+    }
+    return *caseSession();
+}
