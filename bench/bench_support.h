@@ -59,11 +59,17 @@ inline void sleepMs(uint32_t ms) {
 }
 inline uint32_t tickMs() { return tick.load(); }
 inline void localTime(LocalTime* out) { *out = LocalTime{2026, 12, 7, 21, 0, 0}; }
-inline const ClockBackend backend{sleepMs, tickMs, localTime};
+inline const ClockBackend backend{
+    .sleepMs = sleepMs,
+    .tickMs = tickMs,
+    .localTime = localTime,
+};
 }  // namespace instant_clock
 
 inline int silentBox(const char*, const char*, int, int) { return MSGBOX_RESULT_OK; }
-inline const MsgBoxBackend silentBoxes{silentBox};
+inline const MsgBoxBackend silentBoxes{
+    .show = silentBox,
+};
 
 // The platform seams of a benchmark: no files, no boxes, no real waiting.
 inline void installSeams() {

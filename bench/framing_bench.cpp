@@ -37,8 +37,15 @@ bool nullIoctl(UsbHandle, uint32_t, const void*, uint32_t, void* out, uint32_t o
     return true;
 }
 uint32_t nullLastError() { return 0; }
-const UsbDriverBackend nullDriver{nullBegin, nullPath,  nullEnd,      nullOpen,
-                                  nullClose, nullIoctl, nullLastError};
+const UsbDriverBackend nullDriver{
+    .enumBegin = nullBegin,
+    .enumPath = nullPath,
+    .enumEnd = nullEnd,
+    .open = nullOpen,
+    .close = nullClose,
+    .ioctl = nullIoctl,
+    .lastError = nullLastError,
+};
 
 std::vector<uint8_t> swathData() {
     std::vector<uint8_t> data(SWATH_BYTES);

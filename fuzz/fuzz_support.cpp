@@ -24,10 +24,16 @@ void sleepMs(uint32_t ms) {
 }
 uint32_t tickMs() { return tick.load(); }
 void localTime(LocalTime* out) { *out = LocalTime{2024, 5, 17, 9, 30, 0}; }
-const ClockBackend FAST_CLOCK{sleepMs, tickMs, localTime};
+const ClockBackend FAST_CLOCK{
+    .sleepMs = sleepMs,
+    .tickMs = tickMs,
+    .localTime = localTime,
+};
 
 int quietBox(const char*, const char*, int, int) { return MSGBOX_RESULT_OK; }
-const MsgBoxBackend QUIET_BOXES{quietBox};
+const MsgBoxBackend QUIET_BOXES{
+    .show = quietBox,
+};
 
 intptr_t quietProc(DialogHandle, uint32_t, uintptr_t, intptr_t) { return 0; }
 
@@ -72,7 +78,14 @@ void closeLock(SharedHandle h) {
     FUZZ_CHECK(h == LOCK_HANDLE);
     ++theArea->lockCloses;
 }
-const SharedAreaBackend FUZZ_AREA{openArea, closeArea, openLock, waitLock, releaseLock, closeLock};
+const SharedAreaBackend FUZZ_AREA{
+    .openArea = openArea,
+    .closeArea = closeArea,
+    .openLock = openLock,
+    .waitLock = waitLock,
+    .releaseLock = releaseLock,
+    .closeLock = closeLock,
+};
 
 }  // namespace
 

@@ -193,8 +193,15 @@ bool ioctl(UsbHandle h, uint32_t code, const void* in, uint32_t inLen, void* out
 
 uint32_t lastError() { return lastErrorCode; }
 
-const UsbDriverBackend vprinterDriver{enumBegin,   enumPath, enumEnd,  openPath,
-                                      closeHandle, ioctl,    lastError};
+const UsbDriverBackend vprinterDriver{
+    .enumBegin = enumBegin,
+    .enumPath = enumPath,
+    .enumEnd = enumEnd,
+    .open = openPath,
+    .close = closeHandle,
+    .ioctl = ioctl,
+    .lastError = lastError,
+};
 
 }  // namespace
 

@@ -126,9 +126,11 @@ int fuzzOne_geometry(const uint8_t* data, size_t size) {
         if (const uint32_t y = Y_DPI[(flags >> 2) & 7]) ctx->yDpi = y;
         if (const uint32_t x = X_DPI[(flags >> 5) & 3]) ctx->xDpi = x;
         // JOB_CREATE: its reply carries the information record.
-        const bool accepted = acceptPrinterInfo(info.data(), info.size());
-        FUZZ_CHECK(accepted == (programError() == 0));
-        const uint8_t errorBefore = programError();
+        const ProgramErrorCode errorBeforeInfo = programError();
+        const bool accepted = acceptPrinterInfo(info.data(), info.size()).accepted;
+        FUZZ_CHECK(programError() == errorBeforeInfo);  // a refusal is the reply parser's to report
+        if (!accepted) setProgramError(ERR_PARAMS_UNRECOGNISED);
+        const ProgramErrorCode errorBefore = programError();
         if (job.adjustment)
             printAdjustment(ctx, job.number);
         else
@@ -136,16 +138,16 @@ int fuzzOne_geometry(const uint8_t* data, size_t size) {
         flushPendingSwath();
         drainRing();
 
-        const uint8_t error = programError();
+        const ProgramErrorCode error = programError();
         // A job stopped before it starts, or refused by the size check, sends nothing and
         // draws nothing: the size check comes before any drawing.
-        if (errorBefore != 0 || error == ERR_DATA_BUFFER_OVERFLOW ||
+        if (errorBefore != ERR_NONE || error == ERR_DATA_BUFFER_OVERFLOW ||
             error == ERR_PRINT_WIDTH_OVERFLOW || error == ERR_NO_PRINT_DATA) {
             FUZZ_CHECK(taken.swaths == 0 && taken.feeds == 0);
             FUZZ_CHECK(ctx->swathCounter == 0);
         }
         // Nothing but the size check and the information record may end these jobs here.
-        FUZZ_CHECK(error == 0 || error == errorBefore || error == ERR_DATA_BUFFER_OVERFLOW ||
+        FUZZ_CHECK(error == ERR_NONE || error == errorBefore || error == ERR_DATA_BUFFER_OVERFLOW ||
                    error == ERR_PRINT_WIDTH_OVERFLOW || error == ERR_NO_PRINT_DATA);
     }
     // Every record is back in the ring, ready for the next job.

@@ -17,7 +17,8 @@
 
 namespace {
 
-const uint8_t COMMANDS[6] = {0, CMD_TRANSACTION, CMD_JOB_CREATE, CMD_PRINT_START, CMD_SWATH, CMD_JOB_END};
+const CommandNumber COMMANDS[6] = {CommandNumber{}, CMD_TRANSACTION, CMD_JOB_CREATE,
+                                   CMD_PRINT_START, CMD_SWATH,       CMD_JOB_END};
 
 void resetJobState() {
     clearProgramError();
@@ -49,14 +50,16 @@ int fuzzOne_rx_parse(const uint8_t* data, size_t size) {
     uint16_t expected = in.u16();
     // Exactly the bytes that arrived, so ASan sees any read past them.
     std::vector<uint8_t> reply = in.rest();
-    uint8_t command = pick < 0xF0 ? COMMANDS[pick % 6] : static_cast<uint8_t>(pick & 0x0F);
+    const uint8_t command =
+        static_cast<uint8_t>(pick < 0xF0 ? static_cast<uint8_t>(COMMANDS[pick % 6]) : pick & 0x0F);
 
     resetJobState();
     if (flags & 1) acceptKnownPrinter();
     clearProgramError();
     JobContext* job = jobContext();
-    job->link.txCommand.store(command);
-    int verdict = Rx_Parse(&job->link, reply.empty() ? nullptr : reply.data(), reply.size(), expected);
+    job->link.txCommand.store(static_cast<CommandNumber>(command));
+    const RxVerdict verdict =
+        Rx_Parse(&job->link, reply.empty() ? nullptr : reply.data(), reply.size(), expected);
 
     FUZZ_CHECK(verdict >= RX_DONE && verdict <= RX_OTHER);
     uint16_t answered = reply.size() >= 2 ? static_cast<uint16_t>(reply[0] | (reply[1] << 8)) : 0;
@@ -64,17 +67,18 @@ int fuzzOne_rx_parse(const uint8_t* data, size_t size) {
     // A reply to another command never changes the job.
     if (answered != command) {
         FUZZ_CHECK(verdict == RX_OTHER);
-        FUZZ_CHECK(programError() == 0);
+        FUZZ_CHECK(programError() == ERR_NONE);
         FUZZ_CHECK(job->link.printerCancelled.load() == 0);
     }
     // Only a JOB_CREATE answer can be fatal, and then the error says why.
     if (verdict == RX_FATAL) {
-        FUZZ_CHECK(command == CMD_JOB_CREATE);
+        FUZZ_CHECK(command == static_cast<uint8_t>(CMD_JOB_CREATE));
         FUZZ_CHECK(programError() == ERR_PARAMS_UNRECOGNISED);
     }
     // A job accepted with a short reply would have read bytes that never came: only the short
     // layout, marked as such, may come with its 128 bytes alone.
-    if (command == CMD_JOB_CREATE && answered == command && status == 1 && verdict == RX_DONE) {
+    if (command == static_cast<uint8_t>(CMD_JOB_CREATE) && answered == command && status == 1 &&
+        verdict == RX_DONE) {
         const size_t markAt = REPLY_INFO_OFFSET + 0x7e;
         const bool shortLayout = reply.size() >= REPLY_INFO_OFFSET + PRINTER_INFO_SHORT_SIZE &&
                                  reply[markAt] == 0x54 && reply[markAt + 1] == 0x11;

@@ -38,7 +38,15 @@ UsbHandle noOpen(const char*) { return USB_INVALID_HANDLE; }
 void noClose(UsbHandle) {}
 bool noIoctl(UsbHandle, uint32_t, const void*, uint32_t, void*, uint32_t, uint32_t*) { return false; }
 uint32_t noError() { return 2; }
-const UsbDriverBackend NO_PRINTER{noEnum, noPath, noEnd, noOpen, noClose, noIoctl, noError};
+const UsbDriverBackend NO_PRINTER{
+    .enumBegin = noEnum,
+    .enumPath = noPath,
+    .enumEnd = noEnd,
+    .open = noOpen,
+    .close = noClose,
+    .ioctl = noIoctl,
+    .lastError = noError,
+};
 
 void operate(FuzzInput& in) {
     while (!in.empty()) {

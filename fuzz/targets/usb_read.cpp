@@ -47,7 +47,15 @@ bool ioctl(UsbHandle, uint32_t code, const void*, uint32_t, void* out, uint32_t 
 }
 uint32_t lastError() { return 31; }
 
-const UsbDriverBackend FUZZ_DRIVER{enumBegin, enumPath, enumEnd, openPath, closeHandle, ioctl, lastError};
+const UsbDriverBackend FUZZ_DRIVER{
+    .enumBegin = enumBegin,
+    .enumPath = enumPath,
+    .enumEnd = enumEnd,
+    .open = openPath,
+    .close = closeHandle,
+    .ioctl = ioctl,
+    .lastError = lastError,
+};
 
 const uint32_t CAPACITIES[4] = {3000, USB_TRANSACT_REPLY_BUFFER, USB_REPLY_BODY_MAX, 1};
 

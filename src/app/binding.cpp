@@ -225,10 +225,16 @@ SaveOutcome readBackRecord(const uint8_t* sent) {
 SaveOutcome deliverRecord(const uint8_t* record) {
     // The area is written whole under its lock or not at all.
     if (openSharedArea()) return writeSharedRecord(record) ? SAVE_SAVED : SAVE_NOT_SAVED;
-    switch (Usb_TransactOutcome(USB_SUB_WRITE_PARAMS, record, PARAMETER_RECORD_SIZE, nullptr, 0)) {
-    case USB_TX_DONE: return SAVE_SAVED;
-    case USB_TX_NO_DEVICE: return SAVE_NOT_SAVED;
-    default: return readBackRecord(record);
+    const UsbTransactResult sent =
+        Usb_Transact(USB_SUB_WRITE_PARAMS, record, PARAMETER_RECORD_SIZE, nullptr, 0);
+    reportReason(sent.reason);
+    switch (sent.outcome) {
+        case USB_TX_DONE:
+            return SAVE_SAVED;
+        case USB_TX_NO_DEVICE:
+            return SAVE_NOT_SAVED;
+        default:
+            return readBackRecord(record);
     }
 }
 

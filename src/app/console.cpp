@@ -54,7 +54,10 @@ void loadStartupRecord() {
         // A start on which the area stayed busy counts as not connected: a record of zeros
         // must never be delivered by a later SAVE.
         if (readSharedRecord(state.currentRecord) != SHARED_READ) return;
-    } else if (!Usb_Transact(USB_SUB_READ_PARAMS, nullptr, 0, state.currentRecord, PARAMETER_RECORD_SIZE)) {
+    } else if (const UsbTransactResult read = Usb_Transact(
+                   USB_SUB_READ_PARAMS, nullptr, 0, state.currentRecord, PARAMETER_RECORD_SIZE);
+               !read) {
+        reportReason(read.reason);
         showConsoleMessage(MSG_STARTUP_READ_FAILED);
         return;
     }

@@ -147,6 +147,10 @@ int showConsoleMessage(ConsoleMessage message, const char* argument, const std::
                                         t.buttons, t.icon);
 }
 
+void reportReason(const Reason& why) {
+    if (!why.empty()) MsgBox_Show(why.text, why.caption, MSGBOX_OK, MSGBOX_ICON_INFORMATION);
+}
+
 std::string titleText() {
     char buffer[128];
     std::snprintf(buffer, sizeof buffer, isChineseUi() ? TITLE_ZH : TITLE_EN, VERSION_MAJOR,

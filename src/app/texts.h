@@ -3,6 +3,8 @@
 #pragma once
 #include <string>
 
+struct Reason;
+
 enum ConsoleMessage {
     MSG_SHARED_BUSY,
     MSG_STARTUP_READ_FAILED,
@@ -35,6 +37,12 @@ ConsoleText consoleText(ConsoleMessage message, const char* argument = nullptr);
 // Shows the message in a box owned by the console's dialog; returns the button pressed. A
 // detail (why a file was refused, say) goes on a line of its own under the message.
 int showConsoleMessage(ConsoleMessage message, const char* argument = nullptr, const std::string& detail = {});
+
+// The console's one reporting point for what a layer below it had to say (a failed USB
+// transaction): a system box through the message-box seam, as the link once raised it
+// itself, OK button and information icon. Dialog thread; blocks until the operator closes
+// it. Nothing is shown for an empty reason.
+void reportReason(const Reason& why);
 
 // The formatted window title for the current language.
 std::string titleText();

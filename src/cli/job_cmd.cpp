@@ -40,9 +40,10 @@ void Cli_ReportJobFailure(const JobOutcome& o) {
         std::fprintf(stderr, "headalign: the printer did not send its parameters\n");
     } else if (o.modeRefused) {
         std::fprintf(stderr, "headalign: the printer does not support this print mode\n");
-    } else if (o.errorCode != 0) {
-        std::fprintf(stderr, "headalign: error %d: %s\n", o.errorCode,
-                     errorText(o.errorCode, buffer, sizeof buffer));
+    } else if (o.errorCode != ERR_NONE) {
+        const uint16_t code = static_cast<uint16_t>(o.errorCode);
+        std::fprintf(stderr, "headalign: error %d: %s\n", code,
+                     errorText(code, buffer, sizeof buffer));
     } else if (o.pcCancelled) {
         std::fprintf(stderr, "headalign: the job was cancelled on the PC\n");
     } else if (o.printerCancelled) {

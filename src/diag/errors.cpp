@@ -48,7 +48,7 @@ const ErrorText ERROR_TEXTS[ERROR_ROWS] = {
 };
 
 // Both threads read and write these without a lock; atomics keep the hand-over well defined.
-std::atomic<uint8_t> errorCode{0};
+std::atomic<ProgramErrorCode> errorCode{ERR_NONE};
 std::atomic<uint8_t> jobStopFlag{0};
 }  // namespace
 
@@ -77,20 +77,20 @@ void reportError(uint16_t code) {
     MsgBox_Show(text, "Tip", MSGBOX_OK, MSGBOX_ICON_NONE);
 }
 
-void setProgramError(uint8_t code) {
-    uint8_t current = errorCode.load();
+void setProgramError(ProgramErrorCode code) {
+    ProgramErrorCode current = errorCode.load();
     // Reconnection failure stays the job's verdict whatever is reported after it.
     while (current != ERR_RECONNECT_FAILED && !errorCode.compare_exchange_weak(current, code)) {
     }
     jobStopFlag = 1;
-    reportError(code);
+    reportError(static_cast<uint16_t>(code));
 }
 
-uint8_t programError() { return errorCode.load(); }
+ProgramErrorCode programError() { return errorCode.load(); }
 void requestJobStop() { jobStopFlag = 1; }
 bool isJobStopped() { return jobStopFlag.load() != 0; }
 void clearProgramError() {
-    errorCode = 0;
+    errorCode = ERR_NONE;
     jobStopFlag = 0;
 }
 

@@ -2,7 +2,9 @@
 #pragma once
 #include <cstdint>
 
-enum ProgramErrorCode : uint8_t {
+// The enumerators keep their names, usable unqualified; a code becomes a number only where it
+// is printed or indexes the text table.
+enum class ProgramErrorCode : uint8_t {
     ERR_NONE = 0,
     ERR_IP_ADDRESS = 1,
     ERR_PARAMS_UNINITIALISED = 2,
@@ -23,16 +25,27 @@ enum ProgramErrorCode : uint8_t {
     ERR_RECONNECT_FAILED = 17,
     ERR_PRINTER_ERROR = 26,
 };
+using enum ProgramErrorCode;
+
+// What the operator is to be told of a failure found below the job and console layers, which
+// never open a box themselves: the text and caption of the box (OK button, information icon)
+// that the job's or the console's reporting point raises. Empty when there is nothing to show
+// (the failure is then only traced, or reported through the program error code).
+struct Reason {
+    const char* text = nullptr;
+    const char* caption = nullptr;
+    bool empty() const { return text == nullptr; }
+};
 
 // The printer's fixed address quoted by the code 1 texts.
 #define PRINTER_FIXED_IP "192.168.1.188"
 
 // Stores code (unless reconnection failure 17 is already stored), raises the job-stop flag
 // and reports the code's text to the operator. Any thread; blocks until the box is closed.
-void setProgramError(uint8_t code);
+void setProgramError(ProgramErrorCode code);
 // Writes "errset: <text>" to the error log and shows the text in a "Tip" box.
 void reportError(uint16_t code);
-uint8_t programError();
+ProgramErrorCode programError();
 uint32_t errorCount();
 void requestJobStop();
 bool isJobStopped();

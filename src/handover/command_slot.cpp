@@ -11,7 +11,9 @@ CommandSlot theSlot;
 
 CommandSlot* commandSlot() { return &theSlot; }
 
-uint32_t Cmd_Command(const CommandSlot* slot) { return le::getU32(slot->block, 0); }
+CommandNumber Cmd_Command(const CommandSlot* slot) {
+    return static_cast<CommandNumber>(le::getU32(slot->block, 0));
+}
 
 void Cmd_Reset() {
     std::memset(theSlot.block, 0, sizeof theSlot.block);
@@ -22,4 +24,4 @@ CommandSlot* Cmd_Pending() {
     return theSlot.state.load() == CMD_STATE_PENDING ? &theSlot : nullptr;
 }
 
-void Cmd_SetState(uint8_t state) { theSlot.state.store(state); }
+void Cmd_SetState(CommandState state) { theSlot.state.store(state); }

@@ -5,20 +5,24 @@
 #include <cstddef>
 #include <cstdint>
 
-enum CommandNumber : uint32_t {
+// Command numbers as the first word of a block and of a reply. The enumerators keep their
+// wire names, usable unqualified; the value becomes a number only at the byte helpers.
+enum class CommandNumber : uint32_t {
     CMD_TRANSACTION = 1,
     CMD_JOB_CREATE = 2,
     CMD_PRINT_START = 8,
     CMD_SWATH = 9,
     CMD_JOB_END = 18,
 };
+using enum CommandNumber;
 
-enum CommandState : uint8_t {
+enum class CommandState : uint8_t {
     CMD_STATE_IDLE = 0,
     CMD_STATE_PENDING = 1,
     CMD_STATE_BUSY = 3,
     CMD_STATE_DONE = 4,
 };
+using enum CommandState;
 
 constexpr size_t COMMAND_BLOCK_SIZE = 64;
 constexpr size_t COMMAND_BODY_OFFSET = 4;  // body byte k is block byte 4 + k
@@ -27,23 +31,23 @@ constexpr size_t COMMAND_BODY_OFFSET = 4;  // body byte k is block byte 4 + k
 // written by the job's thread before the state turns 1 and read by the transmit thread after.
 struct CommandSlot {
     uint8_t block[COMMAND_BLOCK_SIZE] = {};
-    std::atomic<uint8_t> state{0};
+    std::atomic<CommandState> state{CMD_STATE_IDLE};
 };
 
-// The slot. Thread: any; the block belongs to whoever the state says (see above).
-// Errors: none (never nullptr).
+// The slot. \threadsafe; the block belongs to whoever the state says (see above)
+// \nonblocking \errors none (never nullptr).
 CommandSlot* commandSlot();
-// The command number held in a block (its first u32). Thread: any holding the block.
-// Errors: none.
-uint32_t Cmd_Command(const CommandSlot* slot);
+// The command number held in a block (its first u32). \context the thread holding the block
+// \nonblocking \errors none.
+CommandNumber Cmd_Command(const CommandSlot* slot);
 
-// Clears the block and sets the state to idle (job start). Thread: job, with no transmit
-// thread running. Errors: none.
+// Clears the block and sets the state to idle (job start). \context job, with no transmit
+// thread running \nonblocking \errors none.
 void Cmd_Reset();
-// The slot when its state is pending (1), else nullptr. Thread: transmit (polls it).
-// Errors: nullptr when nothing is queued.
+// The slot when its state is pending (1), else nullptr. \context transmit (polls it)
+// \nonblocking \errors nullptr when nothing is queued.
 CommandSlot* Cmd_Pending();
 // Sets the state byte: 4 by the transmit thread when sent and answered, 3 by the reply parser
-// when answered not done, 1 or 0 by the waiting job thread. Thread: job or transmit, each for
-// its own transitions. Errors: none.
-void Cmd_SetState(uint8_t state);
+// when answered not done, 1 or 0 by the waiting job thread. \context job or transmit, each for
+// its own transitions \nonblocking \errors none.
+void Cmd_SetState(CommandState state);

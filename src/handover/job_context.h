@@ -7,6 +7,9 @@
 #include "handover/print_param_block.h"
 #include "platform/usb_driver.h"
 
+struct Reason;
+enum class CommandNumber : uint32_t;
+
 // The link's control block. The flags are the hand-over between the job's thread and the
 // transmit thread: each is written by one side and polled by the other.
 struct LinkState {
@@ -14,10 +17,15 @@ struct LinkState {
     std::atomic<uint32_t> running{0};
     std::atomic<uint32_t> txThreadEnded{0};
     std::thread thread;
-    std::atomic<uint8_t> txCommand{0};
+    // The command whose reply the transmit thread awaits (0 before the first).
+    std::atomic<CommandNumber> txCommand{};
     std::atomic<uint32_t> printerCancelled{0};
     std::atomic<uint32_t>* bufferWaitBreak = nullptr;
     std::atomic<uint32_t>* cancelRequest = nullptr;
+    // The job's reporting point, set by the job before the link starts: what the reply parser
+    // (transmit thread) has to tell the operator is raised through it, on that thread, at the
+    // moment it is found. nullptr: nobody is told (the refusal is still traced).
+    void (*report)(const Reason& why) = nullptr;
 };
 
 struct JobContext {
@@ -72,15 +80,15 @@ struct JobContext {
 // The one job context of the program. Its plain fields are written by the job thread while no
 // transmit thread runs, or, for the printer information, by the transmit thread before the job
 // thread reads them after the JOB_CREATE answer; the atomic ones are the hand-over.
-// Thread: any. Errors: none (never nullptr).
+// \threadsafe \nonblocking \errors none (never nullptr).
 JobContext* jobContext();
 // Clears the job context to its zero state (job start).
-// Thread: job, with no transmit thread running. Errors: none; a still-joinable thread object
-// is detached rather than left to abort the program.
+// \context job, with no transmit thread running \nonblocking \errors none; a still-joinable thread
+// object is detached rather than left to abort the program.
 void Job_ClearContext();
 
 // The two job flags that stampJob clears and links into the context: the buffer wait's break
 // and the operator's cancel.
-// Thread: any (atomic). Errors: none.
+// \threadsafe (atomic) \nonblocking \errors none.
 std::atomic<uint32_t>& jobWaitBreakFlag();
 std::atomic<uint32_t>& jobCancelFlag();

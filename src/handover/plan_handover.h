@@ -15,12 +15,12 @@ struct PlanHandoverState {
 };
 
 // The record held back by the planner, or nullptr. The planner exchanges it for the next
-// record; flushPendingSwath takes it away. Thread: any (atomic exchange). Errors: none.
+// record; flushPendingSwath takes it away. \threadsafe (atomic exchange) \nonblocking \errors none.
 std::atomic<SwathRecord*>& pendingSwathRecord();
 // Releases the held-back record with next start 0 (marked full) and forgets it.
-// Thread: job (the planner after its last swath, the end-of-job wait). Errors: nothing happens
-// when none is held.
+// \context job (the planner after its last swath, the end-of-job wait) \nonblocking \errors nothing
+// happens when none is held.
 void flushPendingSwath();
 // Set by the transmit thread when the printer answers busy; read and cleared by the buffer wait.
-// Thread: transmit sets, job clears (atomic). Errors: none.
+// \context transmit sets, job clears (atomic) \nonblocking \errors none.
 std::atomic<uint32_t>& swathBufferFreedFlag();

@@ -6,16 +6,17 @@
 // Largest formatted swath; also each record's data buffer.
 constexpr uint32_t MAX_FORMAT_DATA_SIZE = 10834560;
 
-enum SwathState : uint8_t {
+enum class SwathState : uint8_t {
     SWATH_EMPTY = 0,
     SWATH_FILLING = 1,  // taken by the planner
     SWATH_FULL = 2,     // ready to send
     SWATH_SENDING = 3,  // taken by the transmit thread
 };
+using enum SwathState;
 
 struct SwathRecord {
     uint32_t size = 0;                  // 0x00: bytes of swath data to send
-    std::atomic<uint8_t> state{0};      // 0x04: SwathState; the planner/transmit hand-over
+    std::atomic<SwathState> state{SWATH_EMPTY};  // 0x04: the planner/transmit hand-over
     uint8_t mark = 0;                   // 0x08: 1
     uint8_t resolutionCode = 0;         // 0x09
     uint8_t rightToLeft = 0;            // 0x0a

@@ -98,11 +98,11 @@ SwathRecord* Ring_GetEmpty() {
     return &r;
 }
 
-void Ring_SetState(SwathRecord* r, uint8_t state) {
+void Ring_SetState(SwathRecord* r, SwathState state) {
     if (r) r->state.store(state);
 }
 
-int Ring_CountState(uint8_t state) {
+int Ring_CountState(SwathState state) {
     int n = 0;
     for (const SwathRecord& r : ring)
         if (r.state.load() == state) ++n;

@@ -10,7 +10,6 @@
 #include "pipeline/swath_plan.h"
 
 namespace {
-constexpr uint32_t CMD_JOB_END = 18;
 
 // Steps 7 to 10 of the job: everything between the link start and the link stop.
 void runPatternOnLink(JobContext* ctx, uint8_t pattern) {
@@ -35,6 +34,7 @@ void Job_RunPattern(uint8_t pattern) {
     Cmd_Reset();
     ctx->xDpi = ctx->yDpi = 720;
     stampJob(ctx);
+    linkJobReporting(ctx);
     if (!Link_Start(ctx)) {
         recordJobEnd(ctx);
         Ring_Free();

@@ -10,16 +10,21 @@
 #include "link/usb.h"
 #include "params/calibration_params.h"
 #include "params/parameter_record.h"
+#include "platform/msgbox.h"
 
 namespace {
 JobRunState& runState() { return OwnedState<JobRunState>::get(); }
 }  // namespace
 
-constexpr uint16_t SUB_READ_PARAMETERS = 64;
+void Job_Report(const Reason& why) {
+    if (!why.empty()) MsgBox_Show(why.text, why.caption, MSGBOX_OK, MSGBOX_ICON_INFORMATION);
+}
+
+void linkJobReporting(JobContext* ctx) { ctx->link.report = Job_Report; }
 
 bool readPrinterParameters(JobContext* ctx) {
     uint8_t record[PARAMETER_RECORD_SIZE] = {};
-    if (!Usb_TransactOnLink(ctx->link.device, SUB_READ_PARAMETERS, nullptr, 0, record,
+    if (!Usb_TransactOnLink(ctx->link.device, USB_SUB_READ_PARAMS, nullptr, 0, record,
                             sizeof record)) {
         Log_Trace("无法连接打印机，获取参数失败");
         return false;
@@ -48,8 +53,6 @@ void applyPatternDefaults(JobContext* ctx) {
 }
 
 bool sendJobStart() {
-    constexpr uint32_t CMD_JOB_CREATE = 2;
-    constexpr uint32_t CMD_PRINT_START = 8;
     if (!Cmd_SendAndWait(CMD_JOB_CREATE)) {
         Log_Trace("Send JOB_CREATE Fail!!\r\n");
         return false;
@@ -93,5 +96,5 @@ void recordJobEnd(JobContext* ctx) {
 
 bool Job_Succeeded(const JobOutcome& o) {
     return o.linkStarted && o.paramsRead && o.jobCreated && o.printStarted && o.endAcknowledged &&
-           !o.modeRefused && o.errorCode == 0 && !o.pcCancelled && !o.printerCancelled;
+           !o.modeRefused && o.errorCode == ERR_NONE && !o.pcCancelled && !o.printerCancelled;
 }

@@ -1,25 +1,47 @@
 // Pieces shared by the calibration job and the adjustment runner.
+// Threads and contract words: docs/ARCHITECTURE.md.
 #pragma once
+#include "diag/errors.h"
 #include "job/print_job.h"
 
+// The job layer's one reporting point: raises the box of a reason found below it (the link,
+// the printer information) or by the job itself, OK button and information icon.
+// \context job, transmit (through LinkState::report) \blocks until the operator closes the box
+// \errors none; nothing is shown for an empty reason.
+void Job_Report(const Reason& why);
+// Lets the link report through Job_Report. \context job (after the context is cleared, before
+// Link_Start) \nonblocking
+void linkJobReporting(JobContext* ctx);
+
 // Parameter record read over the link's handle; stores the head enable flags.
+// \context job (before JOB_CREATE) \blocks USB \errors false when the printer does not answer
+// (traced "无法连接打印机，获取参数失败").
 bool readPrinterParameters(JobContext* ctx);
+// The outcome of the job in progress. \context job \nonblocking
 JobOutcome& jobOutcome();
 // Fills the verdict part of the outcome from the job state at its end.
+// \context job (after Link_Stop) \nonblocking
 void recordJobEnd(JobContext* ctx);
 // JOB_CREATE then PRINT_START, each awaited, with the failure trace of the one refused;
-// records both in the outcome. false when the job cannot go on.
+// records both in the outcome. \context job \blocks as Cmd_SendAndWait \errors false when the
+// job cannot go on.
 bool sendJobStart();
-// Feed-step correction of the step table for a pass mode index 0..4.
+// Feed-step correction of the step table for a pass mode index 0..4 (any other: index 0).
+// \context job \nonblocking
 uint16_t stepCorrectionFor(uint8_t passModeIndex);
 // Job defaults of a calibration pattern once the parameter record has been read.
+// \context job \nonblocking
 void applyPatternDefaults(JobContext* ctx);
-// Defaults and print mode of adjustment `type` once the parameter record has been read;
-// false (the user told) when the mode is refused.
+// Defaults and print mode of adjustment `type` once the parameter record has been read.
+// \context job \blocks a message box when refused \errors false (the operator told) when the
+// mode is refused.
 bool selectAdjustmentMode(JobContext* ctx, uint8_t type);
 // Sizing and the adjustment print of `type`, after PRINT_START; nothing is drawn or queued
-// when the size check refuses the image (its error code is then set).
+// when the size check refuses the image (its error code is then set). \context job \blocks the
+// clock while the ring is full (the planner waits for the transmit thread) \errors through the
+// program error code.
 void printAdjustment(JobContext* ctx, uint8_t type);
-// The two adjustment prints, drawn into the image canvas and queued.
+// The two adjustment prints, drawn into the image canvas and queued. \context job \blocks as
+// printAdjustment \errors through the program error code.
 void printBidirectional(JobContext* ctx);
 void printFeedStep(JobContext* ctx, uint8_t type);

@@ -12,10 +12,8 @@
 #include "params/ring_setup.h"
 #include "pipeline/feed_step.h"
 #include "pipeline/swath_plan.h"
-#include "platform/msgbox.h"
 
 namespace {
-constexpr uint32_t CMD_JOB_END = 18;
 
 struct ModeRow {
     uint8_t speed;
@@ -32,7 +30,7 @@ const ModeRow BIDIR_MODES[] = {
 
 // Step 7 of the run: the verdict in the trace. True for a clean end.
 bool traceVerdict(JobContext* ctx) {
-    uint8_t code = programError();
+    const int code = static_cast<int>(programError());
     if (code != 0) {
         Log_Trace("Quit for Error：%d\n", code);
         Log_Trace("Quit for Error：%d,swath:%d\n", code, ctx->swathNumber);
@@ -107,7 +105,7 @@ bool Job_CheckMode(JobContext* ctx) {
     std::snprintf(text, sizeof text, "本机型不支图像模式(%dx%d),MaxC:%d,Bitn:%d\r\n", ctx->xDpi,
                   ctx->yDpi, ctx->colorCount, ctx->bitsPerPixel);
     Log_Trace("%s", text);
-    MsgBox_Show(text, "Error", MSGBOX_OK, MSGBOX_ICON_INFORMATION);
+    Job_Report({text, "Error"});
     jobOutcome().modeRefused = true;
     return false;
 }
@@ -144,6 +142,7 @@ int Job_RunAdjustment(uint8_t type) {
     JobContext* ctx = jobContext();
     Cmd_Reset();
     stampJob(ctx);
+    linkJobReporting(ctx);
     if (!Link_Start(ctx)) {
         recordJobEnd(ctx);
         Ring_Free();

@@ -58,7 +58,7 @@ void fillJobEnd() {
 
 }  // namespace
 
-bool Cmd_Queue(uint32_t command) {
+bool Cmd_Queue(CommandNumber command) {
     const JobContext* job = jobContext();
     switch (command) {
         case CMD_JOB_CREATE:
@@ -74,17 +74,18 @@ bool Cmd_Queue(uint32_t command) {
             Log_Trace("未知命令... %d\r\n", static_cast<int>(command));
             return false;
     }
-    le::putU32(theSlot.block, 0, command);
+    le::putU32(theSlot.block, 0, static_cast<uint32_t>(command));
     theSlot.state.store(CMD_STATE_PENDING);  // publishes the block to the transmit thread
     return true;
 }
 
-uint8_t Cmd_State(uint32_t command) {
-    uint32_t held = Cmd_Command(&theSlot);
-    uint8_t state = theSlot.state.load();
+CommandState Cmd_State(CommandNumber command) {
+    CommandNumber held = Cmd_Command(&theSlot);
+    CommandState state = theSlot.state.load();
     if (held == command) return state;
-    Log_Trace("cmm(%X-%X, S:%d\n", command, held, state);
-    return 0;
+    Log_Trace("cmm(%X-%X, S:%d\n", static_cast<unsigned>(command), static_cast<unsigned>(held),
+              static_cast<int>(state));
+    return CMD_STATE_IDLE;
 }
 
 bool Cmd_QuitReason(const LinkState* link) {
@@ -99,7 +100,7 @@ bool Cmd_QuitReason(const LinkState* link) {
     return false;
 }
 
-bool Cmd_SendAndWait(uint32_t command) {
+bool Cmd_SendAndWait(CommandNumber command) {
     const LinkState* link = &jobContext()->link;
     if (command == CMD_JOB_END && link->cancelRequest && link->cancelRequest->load() == 1)
         return true;
@@ -111,10 +112,10 @@ bool Cmd_SendAndWait(uint32_t command) {
             Cmd_SetState(CMD_STATE_IDLE);
             return false;
         }
-        uint8_t state = Cmd_State(command);
+        CommandState state = Cmd_State(command);
         if (state == CMD_STATE_BUSY) {
             // Re-arm only if the transmit thread has not meanwhile seen the resend answered.
-            uint8_t busy = CMD_STATE_BUSY;
+            CommandState busy = CMD_STATE_BUSY;
             theSlot.state.compare_exchange_strong(busy, CMD_STATE_PENDING);
             count = 0;
         } else if (state == CMD_STATE_DONE) {

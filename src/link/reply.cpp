@@ -29,8 +29,9 @@ void onSwathReply(LinkState* link, le::Reader& r) {
     setProgramError(ERR_PRINTER_CANCEL);
 }
 
-// false when the printer information is rejected (error 3 is then set).
-bool onJobCreateReply(le::Reader& r, uint16_t status) {
+// false when the printer information is rejected: the operator is told why through the job's
+// reporting point, then error 3 is set (its own box follows).
+bool onJobCreateReply(LinkState* link, le::Reader& r, uint16_t status) {
     if (status != 1) {
         Log_Trace("Rx 打印机未进入工作状态\n");
         Clock_Sleep(NOT_READY_WAIT_MS);
@@ -49,7 +50,11 @@ bool onJobCreateReply(le::Reader& r, uint16_t status) {
         setProgramError(ERR_PARAMS_UNRECOGNISED);
         return false;
     }
-    return acceptPrinterInfo(r.data + REPLY_INFO_OFFSET, infoBytes);
+    const InfoVerdict verdict = acceptPrinterInfo(r.data + REPLY_INFO_OFFSET, infoBytes);
+    if (verdict.accepted) return true;
+    if (!verdict.reason.empty() && link->report) link->report(verdict.reason);
+    setProgramError(ERR_PARAMS_UNRECOGNISED);
+    return false;
 }
 
 void checkSwathAck(le::Reader& r, uint32_t expectedSwath) {
@@ -68,18 +73,20 @@ void checkSwathAck(le::Reader& r, uint32_t expectedSwath) {
 
 }  // namespace
 
-int Rx_Parse(LinkState* link, const uint8_t* reply, size_t length, uint32_t expectedSwath) {
+RxVerdict Rx_Parse(LinkState* link, const uint8_t* reply, size_t length, uint32_t expectedSwath) {
     le::Reader r{reply, reply ? length : 0};
-    uint16_t command = r.u16(0);
-    uint16_t status = r.u16(2);
-    if (command != 0) Log_Trace("Rx: %d,%d,%d,%d\n", command, status, r.u16(4), r.u16(6));
-    if (command != link->txCommand.load()) return RX_OTHER;
+    const uint16_t word0 = r.u16(0);
+    const uint16_t status = r.u16(2);
+    if (word0 != 0) Log_Trace("Rx: %d,%d,%d,%d\n", word0, status, r.u16(4), r.u16(6));
+    // Only the low byte of the command sent is kept for the comparison, as it always was.
+    if (word0 != static_cast<uint8_t>(link->txCommand.load())) return RX_OTHER;
+    const CommandNumber command = static_cast<CommandNumber>(word0);
     switch (command) {
         case CMD_SWATH:
             onSwathReply(link, r);
             break;
         case CMD_JOB_CREATE:
-            if (!onJobCreateReply(r, status)) return RX_FATAL;
+            if (!onJobCreateReply(link, r, status)) return RX_FATAL;
             break;
         case CMD_JOB_END:
             requestJobStop();

@@ -15,14 +15,7 @@
 #include "link/usb.h"
 #include "platform/bytes.h"
 #include "platform/clock.h"
-
-#if defined(_WIN32)
-#include <windows.h>
-#elif defined(__linux__)
-#include <sys/resource.h>
-#include <sys/syscall.h>
-#include <unistd.h>
-#endif
+#include "platform/thread.h"
 
 // One per started thread. The thread holds its own reference, so an abandoned thread never
 // touches memory the next job reuses: once `abandoned` is raised it only reads this record.
@@ -53,20 +46,12 @@ constexpr size_t BLOCK_SWATH_NO = BLOCK_HEADER + 0x1c - 0x08;
 
 bool abandoned() { return threadSession && threadSession->abandoned.load(); }
 
-void raiseThreadPriority() {
-#if defined(_WIN32)
-    SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_HIGHEST);
-#elif defined(__linux__)
-    // Needs privileges on Linux; without them the thread simply runs at normal priority.
-    (void)setpriority(PRIO_PROCESS, static_cast<id_t>(syscall(SYS_gettid)), -2);
-#endif
-}
-
 void txThreadMain(std::shared_ptr<TxSession> session, LinkState* link) {
     Clock_ThreadBegin();
     threadSession = session.get();
     Usb_SetThreadAbort(&session->abandoned);
-    raiseThreadPriority();
+    // Swaths must keep the carriage fed while the dialog thread draws the next ones.
+    Thread_RaisePriority();
     Log_Trace("Task start\n");
     while (!abandoned() && link->running.load() == 1) {
         if (link->printerCancelled.load() == 1) {
@@ -125,7 +110,7 @@ ReceiveOutcome receiveReply(LinkState* link, UsbHandle h, int* busyResends) {
             return RECV_RECONNECT;
         }
         if (abandoned()) return RECV_FAILED_END;
-        int verdict = Rx_Parse(link, reply.data(), got, tx().lastSwathNo.load());
+        RxVerdict verdict = Rx_Parse(link, reply.data(), got, tx().lastSwathNo.load());
         if (verdict == RX_DONE) return RECV_DONE;
         if (verdict == RX_FATAL) {
             Log_Trace("FW错误 REPLY FAIL\n");
@@ -138,7 +123,7 @@ ReceiveOutcome receiveReply(LinkState* link, UsbHandle h, int* busyResends) {
             ++*busyResends;
         }
         if (isJobStopped()) {
-            Log_Trace("Rx 退出，错误代码：%d", programError());
+            Log_Trace("Rx 退出，错误代码：%d", static_cast<int>(programError()));
             return RECV_FAILED_END;
         }
         if (verdict == RX_BUSY) return RECV_RESEND;
@@ -182,12 +167,12 @@ uint32_t txSwathNo() { return tx().lastSwathNo.load(); }
 CommandSlot* Tx_NextCommand(LinkState* link) {
     CommandSlot* slot = Cmd_Pending();
     if (!slot) return nullptr;
-    link->txCommand.store(static_cast<uint8_t>(Cmd_Command(slot)));
+    link->txCommand.store(Cmd_Command(slot));
     return slot;
 }
 
 bool Tx_SendCommand(LinkState* link, CommandSlot* slot) {
-    Log_Trace("TX CMD(%d)\n", link->txCommand.load());
+    Log_Trace("TX CMD(%d)\n", static_cast<int>(static_cast<uint8_t>(link->txCommand.load())));
     // Our own copy: the job thread may queue the next command once this one is answered.
     uint8_t block[COMMAND_BLOCK_SIZE];
     std::memcpy(block, slot->block, sizeof block);
@@ -205,7 +190,7 @@ SwathRecord* Tx_NextSwath(LinkState* link) {
 
 void Tx_BuildSwathBlock(const SwathRecord& record, uint8_t block[SWATH_BLOCK_SIZE]) {
     std::memset(block, 0, SWATH_BLOCK_SIZE);
-    le::putU32(block, 0, CMD_SWATH);
+    le::putU32(block, 0, static_cast<uint32_t>(CMD_SWATH));
     le::putU32(block, BLOCK_SIZE_FIELD, record.size);
     Ring_HeaderBytes(record, block + BLOCK_HEADER);
 }
@@ -244,7 +229,8 @@ void Tx_SpitControl(uint8_t* block, uint32_t size) {
 
 bool Tx_Transmit(LinkState* link, const uint8_t* block, size_t blockLen, const uint8_t* data,
                  uint32_t dataLen) {
-    bool isSwath = blockLen >= SWATH_BLOCK_SIZE && le::getU32(block, 0) == CMD_SWATH;
+    bool isSwath =
+        blockLen >= SWATH_BLOCK_SIZE && le::getU32(block, 0) == static_cast<uint32_t>(CMD_SWATH);
     if (isSwath) {
         tx().lastSwathNo.store(le::getU32(block, BLOCK_SWATH_NO));
         Log_Trace("tx swath%d, size:%d\n", static_cast<int>(tx().lastSwathNo.load()),

@@ -10,9 +10,9 @@
 
 #include "diag/errors.h"
 #include "diag/log.h"
+#include "link/command.h"
 #include "platform/bytes.h"
 #include "platform/clock.h"
-#include "platform/msgbox.h"
 
 namespace {
 
@@ -213,18 +213,18 @@ uint32_t bodyBytes(const uint8_t* pkt, uint32_t returned) {
     return claimed;
 }
 
-void fillRequest(uint8_t block[64], uint16_t sub, const uint8_t* data, size_t len) {
+void fillRequest(uint8_t block[64], UsbSubCommand sub, const uint8_t* data, size_t len) {
     std::memset(block, 0, 64);
-    le::putU32(block, 0, 1);
-    le::putU16(block, 4, sub);
+    le::putU32(block, 0, static_cast<uint32_t>(CommandNumber::CMD_TRANSACTION));
+    le::putU16(block, 4, static_cast<uint16_t>(sub));
     size_t n = std::min(len, USB_TRANSACT_DATA_MAX);
     if (data && n) std::memcpy(block + 6, data, n);
 }
 
 enum TransactOutcome { TX_OK, TX_SEND_FAILED, TX_READ_FAILED, TX_REFUSED };
 
-TransactOutcome exchange(UsbHandle h, uint16_t sub, const uint8_t* data, size_t len, uint8_t* reply,
-                         size_t replyLen) {
+TransactOutcome exchange(UsbHandle h, UsbSubCommand sub, const uint8_t* data, size_t len,
+                         uint8_t* reply, size_t replyLen) {
     uint8_t block[64];
     fillRequest(block, sub, data, len);
     if (!Usb_Send(h, block, sizeof block, USB_SEND_CMM)) return TX_SEND_FAILED;
@@ -234,7 +234,7 @@ TransactOutcome exchange(UsbHandle h, uint16_t sub, const uint8_t* data, size_t 
         if (!Usb_Read(h, buffer, sizeof buffer, &got)) return TX_READ_FAILED;
         le::Reader r{buffer, got};
         uint16_t answered = r.u16(0), status = r.u16(2);
-        if (answered == sub && status == 1) {
+        if (answered == static_cast<uint16_t>(sub) && status == 1) {
             // The data must have arrived in full; stale buffer bytes are never handed out.
             if (replyLen > 0 && !r.has(8, replyLen)) return TX_READ_FAILED;
             if (replyLen > 0 && reply) std::memcpy(reply, buffer + 8, replyLen);
@@ -245,8 +245,9 @@ TransactOutcome exchange(UsbHandle h, uint16_t sub, const uint8_t* data, size_t 
     return TX_READ_FAILED;
 }
 
-void transactBox(const char* chinese, const char* english) {
-    MsgBox_Show(isChineseUi() ? chinese : english, "OK", MSGBOX_OK, MSGBOX_ICON_INFORMATION);
+// What the console tells the operator of a failed transaction, in the interface language.
+UsbTransactResult failed(UsbTransactOutcome outcome, const char* chinese, const char* english) {
+    return {outcome, {isChineseUi() ? chinese : english, "OK"}};
 }
 
 }  // namespace
@@ -337,10 +338,10 @@ bool Usb_Read(UsbHandle h, uint8_t* dest, uint32_t capacity, uint32_t* received)
     }
 }
 
-bool Usb_Send(UsbHandle h, const uint8_t* buffer, uint32_t bytes, int type) {
+bool Usb_Send(UsbHandle h, const uint8_t* buffer, uint32_t bytes, UsbSendType type) {
     if (type == USB_SEND_CMM) return sendCmm(h, buffer, bytes);
     if (type == USB_SEND_DATA) return sendData(h, buffer, bytes);
-    Log_Trace("Tx未定义数据类型:%d\r\n", type);
+    Log_Trace("Tx未定义数据类型:%d\r\n", static_cast<int>(type));
     return true;
 }
 
@@ -415,32 +416,29 @@ bool Usb_CallOverdue() {
     return true;
 }
 
-UsbTransactOutcome Usb_TransactOutcome(uint16_t sub, const uint8_t* data, size_t len, uint8_t* reply,
-                                       size_t replyLen) {
+UsbTransactResult Usb_Transact(UsbSubCommand sub, const uint8_t* data, size_t len, uint8_t* reply,
+                               size_t replyLen) {
     UsbHandle h = USB_INVALID_HANDLE;
-    if (!Usb_Open(&h)) {
-        transactBox("连接USB设备失败!", "The printer USB port is connected failed!");
-        return USB_TX_NO_DEVICE;
-    }
+    if (!Usb_Open(&h))
+        return failed(USB_TX_NO_DEVICE, "连接USB设备失败!",
+                      "The printer USB port is connected failed!");
     TransactOutcome outcome = exchange(h, sub, data, len, reply, replyLen);
-    if (outcome == TX_SEND_FAILED)
-        transactBox("USB设备已连接，但发送指令失败!", "USB is connected, but command sent failed!");
-    else if (outcome == TX_READ_FAILED)
-        transactBox("USB设备已连接，但无法获取数据!", "USB is connected, but data sent failed!");
     Usb_Close(&h);
     switch (outcome) {
-    case TX_OK: return USB_TX_DONE;
-    case TX_SEND_FAILED: return USB_TX_SEND_FAILED;
-    case TX_READ_FAILED: return USB_TX_READ_FAILED;
-    default: return USB_TX_REFUSED;
+        case TX_OK:
+            return {USB_TX_DONE, {}};
+        case TX_SEND_FAILED:
+            return failed(USB_TX_SEND_FAILED, "USB设备已连接，但发送指令失败!",
+                          "USB is connected, but command sent failed!");
+        case TX_READ_FAILED:
+            return failed(USB_TX_READ_FAILED, "USB设备已连接，但无法获取数据!",
+                          "USB is connected, but data sent failed!");
+        default:
+            return {USB_TX_REFUSED, {}};
     }
 }
 
-bool Usb_Transact(uint16_t sub, const uint8_t* data, size_t len, uint8_t* reply, size_t replyLen) {
-    return Usb_TransactOutcome(sub, data, len, reply, replyLen) == USB_TX_DONE;
-}
-
-bool Usb_TransactOnLink(UsbHandle link, uint16_t sub, const uint8_t* data, size_t len,
+bool Usb_TransactOnLink(UsbHandle link, UsbSubCommand sub, const uint8_t* data, size_t len,
                         uint8_t* reply, size_t replyLen) {
     if (link == USB_INVALID_HANDLE) return false;
     return exchange(link, sub, data, len, reply, replyLen) == TX_OK;

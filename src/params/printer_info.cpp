@@ -11,7 +11,6 @@
 #include "handover/job_context.h"
 #include "params/ring_setup.h"
 #include "platform/bytes.h"
-#include "platform/msgbox.h"
 
 namespace {
 
@@ -155,15 +154,14 @@ bool derivePassGeometry(JobContext* ctx) {
     return true;
 }
 
-bool checkMainBoardVersion(uint8_t version) {
-    if (version >= MIN_MAIN_BOARD_VERSION && version <= MAX_MAIN_BOARD_VERSION) return true;
+InfoVerdict checkMainBoardVersion(uint8_t version) {
+    if (version >= MIN_MAIN_BOARD_VERSION && version <= MAX_MAIN_BOARD_VERSION) return {true, {}};
     const char* text = "主板版本与驱动不匹配!\r\n";
     Log_Trace("%s", text);
-    MsgBox_Show(text, "Error", MSGBOX_OK, MSGBOX_ICON_INFORMATION);
-    return false;
+    return {false, {text, "Error"}};
 }
 
-bool checkLongLayout(const uint8_t* rec) {
+InfoVerdict checkLongLayout(const uint8_t* rec) {
     JobContext* ctx = jobContext();
     const uint16_t tail = le::getU16(rec, INFO_TAIL_MARK);
     if (tail != TAIL_MARK) Log_Trace("参数异常:%08X(%08X)\r\n", tail, TAIL_MARK);
@@ -173,7 +171,7 @@ bool checkLongLayout(const uint8_t* rec) {
     writeVersionReport(rec, LONG_REPORT);
     Log_Trace("%d, %d , %0.2f\n", ctx->printSpeedIps, le::getU8(rec, INFO_REPORT_FIGURE),
               ctx->feedStep);
-    if (!geometryKnown) return false;
+    if (!geometryKnown) return {false, {}};
     return checkMainBoardVersion(le::getU8(rec, LONG_REPORT.mainBoardVersion));
 }
 
@@ -241,19 +239,19 @@ void loadCalibrationValues(const uint8_t* rec) {
 
 }  // namespace
 
-bool checkPrinterInfo(const uint8_t* record, size_t length) {
+InfoVerdict checkPrinterInfo(const uint8_t* record, size_t length) {
     if (record == nullptr || length < PRINTER_INFO_SHORT_SIZE) {
         Log_Trace("打印参数不可识别: info record of %u bytes\n",
                   static_cast<unsigned>(record ? length : 0));
-        return false;
+        return {false, {}};
     }
     if (isShortLayout(record)) {
         checkShortLayout(record);
-        return true;
+        return {true, {}};
     }
     if (length < PRINTER_INFO_SIZE) {
         Log_Trace("打印参数不可识别: info record of %u bytes\n", static_cast<unsigned>(length));
-        return false;
+        return {false, {}};
     }
     return checkLongLayout(record);
 }
@@ -281,17 +279,14 @@ void applyPrintParameters(const uint8_t* record) {
     ctx->paramsReady = 1;
 }
 
-bool acceptPrinterInfo(const uint8_t* record, size_t length) {
+InfoVerdict acceptPrinterInfo(const uint8_t* record, size_t length) {
     // Work on a private copy: the reply buffer it came in may be reused while we read.
     uint8_t copy[PRINTER_INFO_SIZE] = {};
     const size_t kept = record ? std::min(length, PRINTER_INFO_SIZE) : 0;
     if (kept > 0) std::memcpy(copy, record, kept);
-    if (!checkPrinterInfo(record ? copy : nullptr, kept)) {
-        setProgramError(ERR_PARAMS_UNRECOGNISED);
-        return false;
-    }
-    applyPrintParameters(copy);
-    return true;
+    const InfoVerdict verdict = checkPrinterInfo(record ? copy : nullptr, kept);
+    if (verdict.accepted) applyPrintParameters(copy);
+    return verdict;
 }
 
 bool isHeadAEnabled() { return (jobContext()->printParams.headEnable & 1) != 0; }

@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "diag/errors.h"
 #include "params/parameter_record.h"
 #include "platform/owned_state.h"
 
@@ -17,15 +18,26 @@ struct PrinterInfoState {
     std::atomic<bool> rescaleHeadOffsets{false};
 };
 
+// Whether an information record is usable and, when it is not, what the operator is to be told
+// (a wrong main board version: "主板版本与驱动不匹配!\r\n" in an "Error" box; the other
+// refusals are only traced). Tests read it as a bool.
+struct InfoVerdict {
+    bool accepted = false;
+    Reason reason;
+    explicit operator bool() const { return accepted; }
+};
+
 // Validates a job's information record of `length` bytes (136, or 128 for the short layout),
-// then applies it. Returns true on success; on failure sets program error 3 and returns
-// false. A record shorter than its layout is rejected without being read past its end.
-// Any thread (the reply parser runs on the transmit thread).
-bool acceptPrinterInfo(const uint8_t* record, size_t length);
+// then applies it. A record shorter than its layout is rejected without being read past its
+// end. Sets no program error and opens no box: on a refusal the caller reports the reason,
+// then sets program error 3. Any thread (the reply parser runs on the transmit thread); does
+// not block.
+InfoVerdict acceptPrinterInfo(const uint8_t* record, size_t length);
 // Writes the version report, derives the job's pass geometry and returns whether the record
 // is usable. Rejects a wrong main board version, a vertical resolution without a pass
 // geometry, an overlap level above 3 at 720 dpi and a record shorter than its layout.
-bool checkPrinterInfo(const uint8_t* record, size_t length);
+// Any thread; does not block.
+InfoVerdict checkPrinterInfo(const uint8_t* record, size_t length);
 // Fills CalibrationParams, the job's PrintParamBlock and job fields from a checked record
 // holding at least PRINTER_INFO_SHORT_SIZE bytes, then sets paramsReady.
 void applyPrintParameters(const uint8_t* record);

@@ -60,45 +60,65 @@ struct FileDialogRequest {
 
 enum FileDialogKind { FILE_DIALOG_OPEN = 0, FILE_DIALOG_SAVE = 1 };
 
+// Every entry runs on the dialog thread (the one that created the dialog and runs its loop);
+// none may be called from the job's transmit thread. Entries taking an ID of a control the
+// layout does not hold do nothing and return their empty result.
 struct DialogBackend {
     // Creates the modeless dialog from `layout`; delivers DLGMSG_INIT to proc before it
-    // returns (the window is not visible yet). DIALOG_NONE on failure. Dialog thread.
+    // returns (the window is not visible yet). Does not block. DIALOG_NONE on failure.
     DialogHandle (*create)(const DialogLayout* layout, DialogProc proc);
-    // Destroys the dialog; delivers DLGMSG_DESTROY to its procedure.
+    // Destroys the dialog; delivers DLGMSG_DESTROY to its procedure. Does not block.
     void (*destroy)(DialogHandle dialog);
-    // Asks the message loop to end with `code` once the current message is handled.
+    // Asks the message loop to end with `code` once the current message is handled. Does not
+    // block; callable from inside a dialog procedure.
     void (*postQuit)(int code);
-    // Runs the message loop until the quit request; returns its code.
+    // Runs the message loop until the quit request; returns its code. Blocks for the whole
+    // life of the console, delivering messages to the dialog procedure on this thread.
     int (*runLoop)();
+    // Shows or hides the dialog (Windows show command: 0 hide, 5 show). Does not block.
     void (*show)(DialogHandle dialog, int showCommand);
+    // The window's title in UTF-8. Does not block.
     void (*setTitle)(DialogHandle dialog, const char* title);
+    // The window's icon from the program's resources. Does not block; a missing icon is ignored.
     void (*setIcon)(DialogHandle dialog, int resourceId);
 
+    // Replaces the text of a control (UTF-8). Does not block; no DLGMSG_COMMAND is delivered.
     void (*setText)(DialogHandle dialog, int id, const char* text);
-    // Whole text of a control (for a list: the text of its field).
+    // Whole text of a control (for a list: the text of its field), UTF-8; empty for an
+    // unknown ID. Does not block.
     std::string (*getText)(DialogHandle dialog, int id);
+    // Ticks or clears a check box. Does not block; no DLGMSG_COMMAND is delivered.
     void (*setCheck)(DialogHandle dialog, int id, bool checked);
+    // Whether a check box is ticked; false for an unknown ID. Does not block.
     bool (*isChecked)(DialogHandle dialog, int id);
+    // Lets the operator use a control or greys it out. Does not block.
     void (*enable)(DialogHandle dialog, int id, bool on);
+    // Shows or hides one control. Does not block.
     void (*showControl)(DialogHandle dialog, int id, bool visible);
 
-    // Lists: remove every entry; append one; select (-1 = none); selected index or -1; count.
+    // Lists, none of which blocks or delivers DLGMSG_COMMAND: remove every entry.
     void (*listClear)(DialogHandle dialog, int id);
+    // Appends one entry (UTF-8) at the end.
     void (*listAdd)(DialogHandle dialog, int id, const char* text);
+    // Selects entry `index` and shows it in the field; -1 or an index past the end: none.
     void (*listSelect)(DialogHandle dialog, int id, int index);
+    // The selected entry's index, -1 when none is selected.
     int (*listSelection)(DialogHandle dialog, int id);
+    // The number of entries, 0 for an unknown ID.
     int (*listCount)(DialogHandle dialog, int id);
 
-    // A modal box owned by the dialog; returns the MsgBoxResult of the button pressed.
+    // A modal box owned by the dialog. Blocks until the operator answers (the dialog's own
+    // messages wait); returns the MsgBoxResult of the button pressed.
     int (*messageBox)(DialogHandle dialog, const char* text, const char* caption, int buttons,
                       int icon);
-    // The system's file dialog. true when the operator chose a file; its path in *path.
+    // The system's file dialog, modal. Blocks until the operator closes it; true when a file
+    // was chosen, its path (UTF-8) in *path; false, *path untouched, when cancelled.
     bool (*fileDialog)(DialogHandle dialog, FileDialogKind kind, const FileDialogRequest& request,
                        std::string* path);
     // A small modal box owned by the dialog asking for one line of text under `prompt`, its
-    // field holding `*text` at first. Dialog thread only; it blocks (the dialog's own messages
-    // wait) until the operator closes it. true with the line typed in *text when confirmed;
-    // false, *text untouched, when cancelled or closed.
+    // field holding `*text` at first. Blocks (the dialog's own messages wait) until the
+    // operator closes it. true with the line typed in *text when confirmed; false, *text
+    // untouched, when cancelled or closed.
     bool (*promptText)(DialogHandle dialog, const char* title, const char* prompt, std::string* text);
 };
 

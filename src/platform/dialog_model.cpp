@@ -168,16 +168,36 @@ bool promptText(DialogHandle, const char* title, const char* prompt, std::string
     return true;
 }
 
-const DialogBackend modelBackend{create,      destroy,     postQuit,   runLoop,   show,
-                                 setTitle,    setIcon,     setText,    getText,   setCheck,
-                                 isChecked,   enable,      showControl, listClear, listAdd,
-                                 listSelect,  listSelection, listCount, messageBox, fileDialog,
-                                 promptText};
+const DialogBackend modelBackend{
+    .create = create,
+    .destroy = destroy,
+    .postQuit = postQuit,
+    .runLoop = runLoop,
+    .show = show,
+    .setTitle = setTitle,
+    .setIcon = setIcon,
+    .setText = setText,
+    .getText = getText,
+    .setCheck = setCheck,
+    .isChecked = isChecked,
+    .enable = enable,
+    .showControl = showControl,
+    .listClear = listClear,
+    .listAdd = listAdd,
+    .listSelect = listSelect,
+    .listSelection = listSelection,
+    .listCount = listCount,
+    .messageBox = messageBox,
+    .fileDialog = fileDialog,
+    .promptText = promptText,
+};
 
 int systemBox(const char* text, const char* caption, int buttons, int icon) {
     return recordBox(text, caption, buttons, icon, false);
 }
-const MsgBoxBackend capturedBoxes{systemBox};
+const MsgBoxBackend capturedBoxes{
+    .show = systemBox,
+};
 
 bool usable(int id) {
     auto it = model.controls.find(id);

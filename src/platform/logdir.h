@@ -1,17 +1,30 @@
-// Log-directory seam: where trace files and the error log live. Never created by the program.
+// Log-directory seam: where trace files and the error log live, and the bytes a log line is
+// written as. Never created by the program.
 #pragma once
 #include <string>
 
-// The folder in use: an override if one was set, else the platform default
-// ("C:/PrinterLog" on Windows, $XDG_STATE_HOME/headalign/PrinterLog on POSIX).
-std::string LogDir_Get();
-// Front ends and tests point logging elsewhere; an empty path restores the default.
-void LogDir_Set(const std::string& path);
-// The platform default, without the override.
-std::string LogDir_Default();
+struct LogDirBackend {
+    // The platform's default folder ("C:/PrinterLog" on Windows,
+    // $XDG_STATE_HOME/headalign/PrinterLog on POSIX). Any thread; does not block (reads the
+    // environment at most).
+    std::string (*defaultDir)();
+    // A line as it is written into the log files and to standard output: unchanged (UTF-8) on
+    // POSIX, converted to code page 936 on Windows. Any thread; does not block; never fails
+    // (a character the code page lacks is written as the system replaces it).
+    std::string (*fileText)(const std::string& utf8);
+};
 
-// A line as it is written into the log files and to standard output: unchanged (UTF-8) on
-// POSIX, converted to code page 936 on Windows.
+// Installs a back end (nullptr restores the platform default). Before any log is opened.
+void LogDir_Install(const LogDirBackend* backend);
+const LogDirBackend* LogDir_Backend();
+
+// The folder in use: an override if one was set, else the back end's default. Any thread.
+std::string LogDir_Get();
+// Front ends and tests point logging elsewhere; an empty path restores the default. Any thread.
+void LogDir_Set(const std::string& path);
+// The back end's default, without the override.
+std::string LogDir_Default();
+// The back end's text of a log line.
 std::string LogDir_FileText(const std::string& utf8);
 // Windows only (no effect on POSIX): false keeps log lines in UTF-8, so that tests of the
 // platform-neutral logic compare the same texts on every platform. On by default.

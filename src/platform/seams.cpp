@@ -11,6 +11,7 @@
 #include "platform/locale.h"
 #include "platform/logdir.h"
 #include "platform/msgbox.h"
+#include "platform/thread.h"
 #include "platform/usb_driver.h"
 
 namespace {
@@ -18,6 +19,8 @@ std::atomic<const ClockBackend*> clockBackend{nullptr};
 std::atomic<const LocaleBackend*> localeBackend{nullptr};
 std::atomic<const MsgBoxBackend*> msgBoxBackend{nullptr};
 std::atomic<const UsbDriverBackend*> usbBackend{nullptr};
+std::atomic<const LogDirBackend*> logDirBackend{nullptr};
+std::atomic<const ThreadBackend*> threadBackend{nullptr};
 std::mutex logDirMutex;
 std::string logDirOverride;
 }  // namespace
@@ -52,6 +55,21 @@ const UsbDriverBackend* UsbDriver_Get() {
     const UsbDriverBackend* b = usbBackend.load();
     return b ? b : Platform_DefaultUsbDriver();
 }
+
+void LogDir_Install(const LogDirBackend* b) { logDirBackend.store(b); }
+const LogDirBackend* LogDir_Backend() {
+    const LogDirBackend* b = logDirBackend.load();
+    return b ? b : Platform_DefaultLogDir();
+}
+std::string LogDir_Default() { return LogDir_Backend()->defaultDir(); }
+std::string LogDir_FileText(const std::string& utf8) { return LogDir_Backend()->fileText(utf8); }
+
+void Thread_Install(const ThreadBackend* b) { threadBackend.store(b); }
+const ThreadBackend* Thread_Backend() {
+    const ThreadBackend* b = threadBackend.load();
+    return b ? b : Platform_DefaultThread();
+}
+void Thread_RaisePriority() { Thread_Backend()->raisePriority(); }
 
 std::string LogDir_Get() {
     std::lock_guard<std::mutex> lock(logDirMutex);

@@ -9,18 +9,28 @@ constexpr SharedHandle SHARED_INVALID = -1;
 
 enum SharedWaitResult { SHARED_WAIT_OBTAINED = 0, SHARED_WAIT_TIMEOUT = 1, SHARED_WAIT_FAILED = 2 };
 
+// Called on the dialog thread (the console's save and load, the command line); the lock is
+// what keeps the other process out, so no entry takes a lock of this process.
 struct SharedAreaBackend {
-    // Opens the named area for reading and writing and maps all of it. Returns
-    // SHARED_INVALID when no area of that name exists; else *base and *size describe the view.
+    // Opens the named area for reading and writing and maps all of it. Does not block.
+    // Returns SHARED_INVALID when no area of that name exists (or it cannot be mapped); else
+    // a handle, with *base and *size describing the whole view.
     SharedHandle (*openArea)(const char* name, uint8_t** base, size_t* size);
-    // Unmaps the view and closes the area handle.
+    // Unmaps the view and closes the area handle. Does not block; the area itself lives on
+    // while its creator holds it.
     void (*closeArea)(SharedHandle area, uint8_t* base, size_t size);
-    // Opens the named lock; SHARED_INVALID when it does not exist.
+    // Opens the named lock without taking it. Does not block; SHARED_INVALID when it does
+    // not exist.
     SharedHandle (*openLock)(const char* name);
-    // Waits at most timeoutMs for the lock (polling through the clock seam where the platform
-    // has no timed wait of its own).
+    // Takes the lock, blocking at most timeoutMs (polling through the clock seam where the
+    // platform has no timed wait of its own). SHARED_WAIT_OBTAINED when held (also when a
+    // holder died with it), SHARED_WAIT_TIMEOUT when another process kept it,
+    // SHARED_WAIT_FAILED when the wait itself failed.
     SharedWaitResult (*waitLock)(SharedHandle lock, uint32_t timeoutMs);
+    // Gives up a lock taken by waitLock. Does not block.
     void (*releaseLock)(SharedHandle lock);
+    // Closes the lock handle. Does not block; release a held lock first (on Windows a mutex
+    // closed while held is handed to the next waiter as abandoned).
     void (*closeLock)(SharedHandle lock);
 };
 

@@ -109,7 +109,11 @@ void simLocalTime(LocalTime* out) {
     outer->localTime(out);
 }
 
-const ClockBackend simClock{simSleep, simTick, simLocalTime};
+const ClockBackend simClock{
+    .sleepMs = simSleep,
+    .tickMs = simTick,
+    .localTime = simLocalTime,
+};
 
 }  // namespace
 

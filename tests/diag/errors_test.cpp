@@ -60,7 +60,7 @@ TEST_F(ErrorsTest, LanguageRulesDifferForLowByte0x14) {
     // A low byte of 0x14 picks Chinese error texts but an English dialog.
     fake_locale::install(0x0414);
     EXPECT_FALSE(isChineseUi());
-    reportError(ERR_CARRIER_STALL);
+    reportError(static_cast<uint16_t>(ERR_CARRIER_STALL));
     EXPECT_EQ(msgbox_recorder::boxes().back().text, "小车受阻");
     fake_locale::install(0x0804);
     EXPECT_TRUE(isChineseUi());
@@ -79,7 +79,7 @@ TEST_F(ErrorsTest, ReportGoesToErrorLogOnly) {
 TEST_F(ErrorsTest, StopWithoutCodeAndClear) {
     requestJobStop();
     EXPECT_TRUE(isJobStopped());
-    EXPECT_EQ(programError(), 0);
+    EXPECT_EQ(programError(), ERR_NONE);
     EXPECT_TRUE(msgbox_recorder::boxes().empty());
     clearProgramError();
     EXPECT_FALSE(isJobStopped());

@@ -88,12 +88,21 @@ void recEnumEnd() { inner->enumEnd(); }
 UsbHandle recOpen(const char* p) { return inner->open(p); }
 void recClose(UsbHandle h) { inner->close(h); }
 uint32_t recLastError() { return inner->lastError(); }
-const UsbDriverBackend RECORDER{recEnumBegin, recEnumPath, recEnumEnd, recOpen, recClose, recIoctl, recLastError};
+const UsbDriverBackend RECORDER{
+    .enumBegin = recEnumBegin,
+    .enumPath = recEnumPath,
+    .enumEnd = recEnumEnd,
+    .open = recOpen,
+    .close = recClose,
+    .ioctl = recIoctl,
+    .lastError = recLastError,
+};
 
 uint8_t commandIndex(uint32_t command) {
-    const uint32_t order[6] = {0, CMD_TRANSACTION, CMD_JOB_CREATE, CMD_PRINT_START, CMD_SWATH, CMD_JOB_END};
+    const CommandNumber order[6] = {CommandNumber{}, CMD_TRANSACTION, CMD_JOB_CREATE,
+                                    CMD_PRINT_START, CMD_SWATH,       CMD_JOB_END};
     for (uint8_t i = 0; i < 6; ++i)
-        if (order[i] == command) return i;
+        if (static_cast<uint32_t>(order[i]) == command) return i;
     return 0xF0 | static_cast<uint8_t>(command & 0x0F);
 }
 
@@ -134,7 +143,8 @@ class LiveTraffic : public PrinterTest {
     void addReplyInputs() {
         std::lock_guard<std::mutex> lock(recordMutex);
         for (const RecordedReply& r : replies) {
-            if (r.command == CMD_JOB_CREATE && r.body.size() >= REPLY_INFO_OFFSET + PRINTER_INFO_SHORT_SIZE) {
+            if (r.command == static_cast<uint32_t>(CMD_JOB_CREATE) &&
+                r.body.size() >= REPLY_INFO_OFFSET + PRINTER_INFO_SHORT_SIZE) {
                 size_t bytes = std::min(r.body.size() - REPLY_INFO_OFFSET, PRINTER_INFO_SIZE);
                 Bytes info(r.body.begin() + REPLY_INFO_OFFSET, r.body.begin() + REPLY_INFO_OFFSET + bytes);
                 bool shortLayout = le::getU16(info.data(), 0x7e) == 0x1154;
@@ -148,7 +158,8 @@ class LiveTraffic : public PrinterTest {
                 packets.insert(packets.end(), p.begin(), p.end());
             }
             inputs["usb_read"].insert(cat({{0}, packets}));
-            if (r.command == CMD_TRANSACTION) inputs["usb_read"].insert(cat({{1}, packets}));
+            if (r.command == static_cast<uint32_t>(CMD_TRANSACTION))
+                inputs["usb_read"].insert(cat({{1}, packets}));
             le::Reader body{r.body.data(), r.body.size()};
             uint16_t acked = body.u16(8);
             Bytes swath = {static_cast<uint8_t>(acked), static_cast<uint8_t>(acked >> 8)};

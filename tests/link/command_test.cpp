@@ -54,10 +54,10 @@ TEST_F(LinkTest, CommandBodiesFollowTheTableAndKeepEarlierBytes) {
 }
 
 TEST_F(LinkTest, UnknownCommandIsNotQueued) {
-    EXPECT_FALSE(Cmd_Queue(9));
+    EXPECT_FALSE(Cmd_Queue(static_cast<CommandNumber>(9)));
     EXPECT_TRUE(traced("未知命令... 9"));
     EXPECT_EQ(Cmd_Pending(), nullptr);
-    EXPECT_EQ(Cmd_State(CMD_JOB_CREATE), 0);
+    EXPECT_EQ(Cmd_State(CMD_JOB_CREATE), CMD_STATE_IDLE);
     EXPECT_TRUE(traced("cmm(2-0, S:0"));
 }
 

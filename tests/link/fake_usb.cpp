@@ -212,7 +212,15 @@ uint32_t lastError() {
     return s.lastError;
 }
 
-const UsbDriverBackend fakeDriver{enumBegin, enumPath, enumEnd, open, close, ioctl, lastError};
+const UsbDriverBackend fakeDriver{
+    .enumBegin = enumBegin,
+    .enumPath = enumPath,
+    .enumEnd = enumEnd,
+    .open = open,
+    .close = close,
+    .ioctl = ioctl,
+    .lastError = lastError,
+};
 
 }  // namespace
 

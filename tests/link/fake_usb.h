@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "link/command.h"
 #include "platform/usb_driver.h"
 
 namespace fake_usb {
@@ -55,5 +56,9 @@ std::vector<Bytes> replyPackets(const Bytes& body);
 // A reply body: command, status, word 4, word 6, then extra bytes.
 Bytes replyBody(uint16_t command, uint16_t status, uint16_t w4 = 1, uint16_t w6 = 0,
                 const Bytes& extra = {});
+inline Bytes replyBody(CommandNumber command, uint16_t status, uint16_t w4 = 1, uint16_t w6 = 0,
+                       const Bytes& extra = {}) {
+    return replyBody(static_cast<uint16_t>(command), status, w4, w6, extra);
+}
 
 }  // namespace fake_usb

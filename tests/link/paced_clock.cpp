@@ -21,7 +21,11 @@ void pacedSleep(uint32_t ms) {
 uint32_t pacedTick() { return fake_clock::tick(); }
 void fixedTime(LocalTime* out) { *out = LocalTime{2026, 12, 6, 21, 3, 9}; }
 
-const ClockBackend pacedClock{pacedSleep, pacedTick, fixedTime};
+const ClockBackend pacedClock{
+    .sleepMs = pacedSleep,
+    .tickMs = pacedTick,
+    .localTime = fixedTime,
+};
 const ClockBackend* previous = nullptr;
 
 }  // namespace

@@ -4,6 +4,7 @@
 #include "link_fixture.h"
 #include "params/printer_info.h"
 #include "platform/bytes.h"
+#include "platform/msgbox.h"
 #include "support/session_fixture.h"
 #include "vprinter.h"
 
@@ -21,7 +22,7 @@ class ReplyTest : public LinkTest {
         jobContext()->xDpi = 720;
         jobContext()->yDpi = 720;
     }
-    int parse(const Bytes& body, uint32_t expected = 0) {
+    RxVerdict parse(const Bytes& body, uint32_t expected = 0) {
         return Rx_Parse(link, body.data(), body.size(), expected);
     }
     // Makes the stored main board version the default virtual board's (160).
@@ -57,7 +58,7 @@ TEST_F(ReplyTest, JobCreateRecordLengthByLayout) {
     struct Row {
         bool shortLayout;
         size_t bytes;
-        int verdict;
+        RxVerdict verdict;
         const char* trace;
     };
     const Row rows[] = {
@@ -87,6 +88,22 @@ TEST_F(ReplyTest, RejectedInformationIsFatal) {
     link->txCommand = CMD_JOB_CREATE;
     EXPECT_EQ(parse(replyBody(CMD_JOB_CREATE, 1, 1, 0, Bytes(136, 0))), RX_FATAL);
     EXPECT_EQ(programError(), ERR_PARAMS_UNRECOGNISED);
+}
+
+TEST_F(ReplyTest, WrongBoardVersionIsToldThroughTheJobsReportingPointBeforeError3) {
+    link->report = [](const Reason& why) {
+        MsgBox_Show(why.text, why.caption, MSGBOX_OK, MSGBOX_ICON_INFORMATION);
+    };
+    link->txCommand = CMD_JOB_CREATE;
+    Bytes info = infoRecord();
+    info[0x5c] = 150;
+    EXPECT_EQ(parse(replyBody(CMD_JOB_CREATE, 1, 1, 0, info)), RX_FATAL);
+    EXPECT_EQ(programError(), ERR_PARAMS_UNRECOGNISED);
+    auto boxes = msgbox_recorder::boxes();
+    ASSERT_EQ(boxes.size(), 2u);
+    EXPECT_EQ(boxes[0].text, "主板版本与驱动不匹配!\r\n");
+    EXPECT_EQ(boxes[0].caption, "Error");
+    EXPECT_EQ(boxes[1].caption, "Tip");
 }
 
 TEST_F(ReplyTest, NotReadyWaitsTwoSecondsAndMarksTheSlotBusy) {

@@ -153,7 +153,7 @@ TEST_F(FramingTest, FailedBatchWritesAreTracedWithProgress) {
 
 TEST_F(FramingTest, UnknownTypeSendsNothing) {
     uint8_t b[4] = {};
-    EXPECT_TRUE(Usb_Send(h, b, 4, 5));
+    EXPECT_TRUE(Usb_Send(h, b, 4, static_cast<UsbSendType>(5)));
     EXPECT_TRUE(fake_usb::writes().empty());
     EXPECT_TRUE(traced("Tx未定义数据类型:5"));
 }

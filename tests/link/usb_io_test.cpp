@@ -225,22 +225,24 @@ TEST_F(LinkTest, TransactCarriesAtMost54BytesAndSkipsEmptyReplies) {
     EXPECT_EQ(calls, 1);
 }
 
-TEST_F(LinkTest, TransactFailuresShowTheirMessagesInTheUiLanguage) {
+TEST_F(LinkTest, TransactFailuresGiveTheirReasonsInTheUiLanguage) {
     uint8_t record[56];
     fake_usb::setPaths({});
-    EXPECT_FALSE(Usb_Transact(USB_SUB_READ_PARAMS, nullptr, 0, record, 56));
+    const UsbTransactResult none = Usb_Transact(USB_SUB_READ_PARAMS, nullptr, 0, record, 56);
     fake_usb::setPaths({fake_usb::PRINTER_PATH});
     fake_usb::failWrites(1);
-    EXPECT_FALSE(Usb_Transact(USB_SUB_READ_PARAMS, nullptr, 0, record, 56));
+    const UsbTransactResult unsent = Usb_Transact(USB_SUB_READ_PARAMS, nullptr, 0, record, 56);
     fake_locale::install(0x0804);
-    EXPECT_FALSE(Usb_Transact(USB_SUB_READ_PARAMS, nullptr, 0, record, 56));  // no reply
-    auto boxes = msgbox_recorder::boxes();
-    ASSERT_EQ(boxes.size(), 3u);
-    EXPECT_EQ(boxes[0].text, "The printer USB port is connected failed!");
-    EXPECT_EQ(boxes[1].text, "USB is connected, but command sent failed!");
-    EXPECT_EQ(boxes[2].text, "USB设备已连接，但无法获取数据!");
-    EXPECT_EQ(boxes[0].caption, "OK");
-    EXPECT_EQ(boxes[0].icon, MSGBOX_ICON_INFORMATION);
+    const UsbTransactResult unread = Usb_Transact(USB_SUB_READ_PARAMS, nullptr, 0, record, 56);
+    EXPECT_EQ(none.outcome, USB_TX_NO_DEVICE);
+    EXPECT_EQ(unsent.outcome, USB_TX_SEND_FAILED);
+    EXPECT_EQ(unread.outcome, USB_TX_READ_FAILED);  // no reply
+    EXPECT_STREQ(none.reason.text, "The printer USB port is connected failed!");
+    EXPECT_STREQ(unsent.reason.text, "USB is connected, but command sent failed!");
+    EXPECT_STREQ(unread.reason.text, "USB设备已连接，但无法获取数据!");
+    EXPECT_STREQ(none.reason.caption, "OK");
+    // The link opens no box: the console's reporting point raises it.
+    EXPECT_TRUE(msgbox_recorder::boxes().empty());
     auto c = fake_usb::counters();
     EXPECT_EQ(c.opens, c.closes);
 }

@@ -372,7 +372,11 @@ void takeFullRecords() {
 void drainingSleep(uint32_t) { takeFullRecords(); }
 uint32_t outerTick() { return outerClock->tickMs(); }
 void outerLocalTime(LocalTime* out) { outerClock->localTime(out); }
-const ClockBackend DRAINING_CLOCK{drainingSleep, outerTick, outerLocalTime};
+const ClockBackend DRAINING_CLOCK{
+    .sleepMs = drainingSleep,
+    .tickMs = outerTick,
+    .localTime = outerLocalTime,
+};
 
 class WorstGeometryTest : public PlanFixture {
   protected:
@@ -387,7 +391,7 @@ class WorstGeometryTest : public PlanFixture {
         bool shortLayout;
         // Jobs the size check refuses, and with which error.
         bool (*refused)(bool adjustment, uint8_t no);
-        uint8_t error;
+        ProgramErrorCode error;
     };
     struct Job {
         bool adjustment;
@@ -472,7 +476,7 @@ bool feedAdjustments(bool adjustment, uint8_t no) { return adjustment && no >= 1
 
 TEST_F(WorstGeometryTest, EveryJobStaysInsideItsBuffersOrEndsWithTheSizeError) {
     const Geometry geometries[] = {
-        {"both heads, no distance", 3, 0, 255, 0, 65535, 10000, false, noJob, 0},
+        {"both heads, no distance", 3, 0, 255, 0, 65535, 10000, false, noJob, ERR_NONE},
         // 24000-dot feed-step frames need 10972800 bytes: refused; the rest fits.
         {"both heads 1000 dots apart", 3, 1000, 255, 0, 65535, 10000, false, feedAdjustments,
          ERR_DATA_BUFFER_OVERFLOW},
@@ -481,10 +485,11 @@ TEST_F(WorstGeometryTest, EveryJobStaysInsideItsBuffersOrEndsWithTheSizeError) {
         {"short layout, both heads 65535 dots apart", 3, 65535, 0, 0, 65535, 10000, true,
          checkedJob, ERR_DATA_BUFFER_OVERFLOW},
         {"second head alone, 65535 dots away, largest step", 2, 65535, 255, 65535, 65535, 1, false,
-         noJob, 0},
+         noJob, ERR_NONE},
         {"first head, offsets at their limits, smallest step", 1, 65535, 255, 65535, 65535, 65535,
-         false, noJob, 0},
-        {"no printable width", 3, 0, 0, 65535, 0, 10000, false, checkedJob, ERR_PRINT_WIDTH_OVERFLOW},
+         false, noJob, ERR_NONE},
+        {"no printable width", 3, 0, 0, 65535, 0, 10000, false, checkedJob,
+         ERR_PRINT_WIDTH_OVERFLOW},
     };
     std::vector<Job> jobs;
     for (uint8_t n = 1; n <= 19; ++n) jobs.push_back({false, n});
@@ -508,7 +513,7 @@ TEST_F(WorstGeometryTest, EveryJobStaysInsideItsBuffersOrEndsWithTheSizeError) {
                 EXPECT_TRUE(std::all_of(c, c + MAX_SRC_DATA_SIZE, [](uint8_t b) { return b == 0x5A; }));
                 EXPECT_TRUE(std::all_of(f, f + MAX_FORMAT_DATA_SIZE, [](uint8_t b) { return b == 0xA5; }));
             } else {
-                EXPECT_EQ(programError(), 0);
+                EXPECT_EQ(programError(), ERR_NONE);
                 // Pattern 15 does not exist; the bidirectional adjustments format the second
                 // head from its own source image, which nothing draws: blank swaths only.
                 const bool blank = job.adjustment ? job.no <= 10 && g.heads == 2 : job.no == 15;

@@ -31,7 +31,7 @@ TEST_F(CheckJobSizesTest, SizesTheJobAndPointsAtTheStaticBuffers) {
     EXPECT_EQ(ctx->srcBufferA, canvasBuffer());
     EXPECT_EQ(ctx->srcBufferB, srcBufferBStorage());
     EXPECT_EQ(ctx->formatBuffer, formatBufferStorage());
-    EXPECT_EQ(programError(), 0);
+    EXPECT_EQ(programError(), ERR_NONE);
 }
 
 TEST_F(CheckJobSizesTest, SourceLimitIsInclusive) {
@@ -395,12 +395,12 @@ TEST_F(AcquireTest, PendingBlanksReturnTheRecordPassedIn) {
 TEST_F(AcquireTest, CancelStopAndEndedThreadGiveNone) {
     jobCancelFlag() = 1;
     EXPECT_EQ(acquireSwathRecord(ctx, nullptr), nullptr);
-    EXPECT_EQ(programError(), 0);
+    EXPECT_EQ(programError(), ERR_NONE);
     jobCancelFlag() = 0;
 
     requestJobStop();
     EXPECT_EQ(acquireSwathRecord(ctx, nullptr), nullptr);
-    EXPECT_EQ(programError(), 0);
+    EXPECT_EQ(programError(), ERR_NONE);
     clearProgramError();
 
     ctx->link.txThreadEnded = 1;

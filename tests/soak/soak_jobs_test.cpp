@@ -97,7 +97,7 @@ Verdict verdictOf(const JobOutcome& o) {
     if (o.printerCancelled && o.errorCode == ERR_PRINTER_CANCEL) return V_PRINTER_CANCEL;
     if (o.errorCode == ERR_RECONNECT_FAILED) return V_RECONNECT_FAILED;
     if (o.linkStarted && !o.paramsRead) return V_NO_PARAMS;
-    if (o.printStarted && !o.endAcknowledged && o.errorCode == 0) return V_END_UNANSWERED;
+    if (o.printStarted && !o.endAcknowledged && o.errorCode == ERR_NONE) return V_END_UNANSWERED;
     return V_OTHER;
 }
 
@@ -121,9 +121,12 @@ bool consumed(const VPrinterFaults& set, const VPrinterFaults& left) {
 
 std::string describe(const JobOutcome& o) {
     char text[160];
-    std::snprintf(text, sizeof text, "link %d params %d created %d started %d end %d refused %d error %d pc %d panel %d swaths %d",
-                  o.linkStarted, o.paramsRead, o.jobCreated, o.printStarted, o.endAcknowledged, o.modeRefused,
-                  o.errorCode, o.pcCancelled, o.printerCancelled, o.swaths);
+    std::snprintf(text, sizeof text,
+                  "link %d params %d created %d started %d end %d refused %d error %d pc %d panel "
+                  "%d swaths %d",
+                  o.linkStarted, o.paramsRead, o.jobCreated, o.printStarted, o.endAcknowledged,
+                  o.modeRefused, static_cast<int>(o.errorCode), o.pcCancelled, o.printerCancelled,
+                  o.swaths);
     return text;
 }
 std::string describe(const VPrinterFaults& f) {

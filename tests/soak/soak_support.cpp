@@ -25,7 +25,11 @@ void sleepMs(uint32_t ms) {
 }
 uint32_t tickMs() { return tickNow.load(); }
 void localTime(LocalTime* out) { *out = LocalTime{2026, 12, 6, 21, 3, 9}; }
-const ClockBackend SOAK_CLOCK{sleepMs, tickMs, localTime};
+const ClockBackend SOAK_CLOCK{
+    .sleepMs = sleepMs,
+    .tickMs = tickMs,
+    .localTime = localTime,
+};
 }  // namespace
 
 void soak_clock::install() { Clock_Install(&SOAK_CLOCK); }

@@ -35,7 +35,11 @@ void fixedLocalTime(LocalTime* out) {
     std::lock_guard<std::mutex> lock(timeMutex);
     *out = fixedTime;
 }
-const ClockBackend fastClock{fastSleep, fastTick, fixedLocalTime};
+const ClockBackend fastClock{
+    .sleepMs = fastSleep,
+    .tickMs = fastTick,
+    .localTime = fixedLocalTime,
+};
 }  // namespace
 
 void install() {
@@ -56,7 +60,9 @@ namespace fake_locale {
 namespace {
 std::atomic<uint32_t> lcidNow{0x0409};
 uint32_t fixedLcid() { return lcidNow.load(); }
-const LocaleBackend fixedLocale{fixedLcid};
+const LocaleBackend fixedLocale{
+    .systemLocaleId = fixedLcid,
+};
 }  // namespace
 void install(uint32_t lcid) {
     lcidNow = lcid;
@@ -81,7 +87,9 @@ int recordShow(const char* text, const char* caption, int buttons, int icon) {
     }
     return defaultAnswer;
 }
-const MsgBoxBackend recorder{recordShow};
+const MsgBoxBackend recorder{
+    .show = recordShow,
+};
 }  // namespace
 void install(int answer) {
     clear();

@@ -53,7 +53,11 @@ TEST(TransmitThread, RunsAtTheHighestNormalPriorityDuringAJob) {
     msgbox_recorder::install();
     fake_clock::install();
     innerClock = Clock_Backend();
-    const ClockBackend watching{watchingSleep, passTick, passLocalTime};
+    const ClockBackend watching{
+        .sleepMs = watchingSleep,
+        .tickMs = passTick,
+        .localTime = passLocalTime,
+    };
     Clock_Install(&watching);
     clearProgramError();
     ASSERT_TRUE(VPrinter_Attach(printer.path));

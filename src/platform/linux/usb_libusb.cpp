@@ -454,8 +454,15 @@ bool ioctl(UsbHandle h, uint32_t code, const void* in, uint32_t inLen, void* out
 
 uint32_t lastError() { return lastErrorCode; }
 
-const UsbDriverBackend libusbDriver{enumBegin, enumPath, enumEnd, openPath,
-                                    closeHandle, ioctl, lastError};
+const UsbDriverBackend libusbDriver{
+    .enumBegin = enumBegin,
+    .enumPath = enumPath,
+    .enumEnd = enumEnd,
+    .open = openPath,
+    .close = closeHandle,
+    .ioctl = ioctl,
+    .lastError = lastError,
+};
 
 }  // namespace
 

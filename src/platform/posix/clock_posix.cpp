@@ -25,7 +25,11 @@ void posixLocalTime(LocalTime* out) {
     out->minute = static_cast<uint8_t>(t.tm_min);
     out->second = static_cast<uint8_t>(t.tm_sec);
 }
-const ClockBackend posixClock{posixSleep, posixTick, posixLocalTime};
+const ClockBackend posixClock{
+    .sleepMs = posixSleep,
+    .tickMs = posixTick,
+    .localTime = posixLocalTime,
+};
 }  // namespace
 
 const ClockBackend* Platform_DefaultClock() { return &posixClock; }

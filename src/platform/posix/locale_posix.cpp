@@ -12,7 +12,9 @@ uint32_t posixLocaleId() {
     }
     return Locale_IdFromPosixName(nullptr);
 }
-const LocaleBackend posixLocale{posixLocaleId};
+const LocaleBackend posixLocale{
+    .systemLocaleId = posixLocaleId,
+};
 }  // namespace
 
 const LocaleBackend* Platform_DefaultLocale() { return &posixLocale; }

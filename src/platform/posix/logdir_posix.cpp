@@ -2,14 +2,21 @@
 #include <cstdlib>
 #include <string>
 
-#include "platform/logdir.h"
+#include "platform/defaults.h"
 
-std::string LogDir_Default() {
+namespace {
+std::string posixDefaultDir() {
     const char* state = std::getenv("XDG_STATE_HOME");
     if (state && *state) return std::string(state) + "/headalign/PrinterLog";
     const char* home = std::getenv("HOME");
     return std::string(home && *home ? home : ".") + "/.local/state/headalign/PrinterLog";
 }
+std::string utf8Text(const std::string& utf8) { return utf8; }
+const LogDirBackend posixLogDir{
+    .defaultDir = posixDefaultDir,
+    .fileText = utf8Text,
+};
+}  // namespace
 
-std::string LogDir_FileText(const std::string& utf8) { return utf8; }
+const LogDirBackend* Platform_DefaultLogDir() { return &posixLogDir; }
 void LogDir_SetCodePageText(bool) {}

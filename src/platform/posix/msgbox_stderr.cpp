@@ -10,7 +10,9 @@ int stderrShow(const char* text, const char* caption, int buttons, int) {
     return buttons == MSGBOX_YESNO || buttons == MSGBOX_YESNOCANCEL ? MSGBOX_RESULT_YES
                                                                      : MSGBOX_RESULT_OK;
 }
-const MsgBoxBackend stderrBox{stderrShow};
+const MsgBoxBackend stderrBox{
+    .show = stderrShow,
+};
 }  // namespace
 
 const MsgBoxBackend* Platform_DefaultMsgBox() { return &stderrBox; }

@@ -69,7 +69,14 @@ SharedWaitResult waitLock(SharedHandle lock, uint32_t timeoutMs) {
 void releaseLock(SharedHandle lock) { flock(static_cast<int>(lock), LOCK_UN); }
 void closeLock(SharedHandle lock) { close(static_cast<int>(lock)); }
 
-const SharedAreaBackend posixShared{openArea, closeArea, openLock, waitLock, releaseLock, closeLock};
+const SharedAreaBackend posixShared{
+    .openArea = openArea,
+    .closeArea = closeArea,
+    .openLock = openLock,
+    .waitLock = waitLock,
+    .releaseLock = releaseLock,
+    .closeLock = closeLock,
+};
 
 }  // namespace
 

@@ -9,7 +9,15 @@ UsbHandle noneOpen(const char*) { return USB_INVALID_HANDLE; }
 void noneClose(UsbHandle) {}
 bool noneIoctl(UsbHandle, uint32_t, const void*, uint32_t, void*, uint32_t, uint32_t*) { return false; }
 uint32_t noneLastError() { return 2; }  // file not found, as the system reports a missing device
-const UsbDriverBackend noneDriver{noneBegin, nonePath, noneEnd, noneOpen, noneClose, noneIoctl, noneLastError};
+const UsbDriverBackend noneDriver{
+    .enumBegin = noneBegin,
+    .enumPath = nonePath,
+    .enumEnd = noneEnd,
+    .open = noneOpen,
+    .close = noneClose,
+    .ioctl = noneIoctl,
+    .lastError = noneLastError,
+};
 }  // namespace
 
 const UsbDriverBackend* Platform_DefaultUsbDriver() { return &noneDriver; }

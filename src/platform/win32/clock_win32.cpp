@@ -16,7 +16,11 @@ void winLocalTime(LocalTime* out) {
     out->minute = static_cast<uint8_t>(t.wMinute);
     out->second = static_cast<uint8_t>(t.wSecond);
 }
-const ClockBackend winClock{winSleep, winTick, winLocalTime};
+const ClockBackend winClock{
+    .sleepMs = winSleep,
+    .tickMs = winTick,
+    .localTime = winLocalTime,
+};
 }  // namespace
 
 const ClockBackend* Platform_DefaultClock() { return &winClock; }

@@ -233,11 +233,29 @@ bool promptText(DialogHandle d, const char* title, const char* prompt, std::stri
     return true;
 }
 
-const DialogBackend win32Dialog{create,     destroy,       postQuit,    runLoop,    show,
-                                setTitle,   setIcon,       setText,     getText,    setCheck,
-                                isChecked,  enable,        showControl, listClear,  listAdd,
-                                listSelect, listSelection, listCount,   messageBox, fileDialog,
-                                promptText};
+const DialogBackend win32Dialog{
+    .create = create,
+    .destroy = destroy,
+    .postQuit = postQuit,
+    .runLoop = runLoop,
+    .show = show,
+    .setTitle = setTitle,
+    .setIcon = setIcon,
+    .setText = setText,
+    .getText = getText,
+    .setCheck = setCheck,
+    .isChecked = isChecked,
+    .enable = enable,
+    .showControl = showControl,
+    .listClear = listClear,
+    .listAdd = listAdd,
+    .listSelect = listSelect,
+    .listSelection = listSelection,
+    .listCount = listCount,
+    .messageBox = messageBox,
+    .fileDialog = fileDialog,
+    .promptText = promptText,
+};
 
 }  // namespace
 

@@ -5,7 +5,9 @@
 
 namespace {
 uint32_t winLocaleId() { return static_cast<uint32_t>(GetSystemDefaultLCID()); }
-const LocaleBackend winLocale{winLocaleId};
+const LocaleBackend winLocale{
+    .systemLocaleId = winLocaleId,
+};
 }  // namespace
 
 const LocaleBackend* Platform_DefaultLocale() { return &winLocale; }

@@ -29,8 +29,12 @@ int stderrShow(const char* text, const char* caption, int buttons, int) {
                                                                     : MSGBOX_RESULT_OK;
 }
 
-const MsgBoxBackend windowBox{windowShow};
-const MsgBoxBackend stderrBox{stderrShow};
+const MsgBoxBackend windowBox{
+    .show = windowShow,
+};
+const MsgBoxBackend stderrBox{
+    .show = stderrShow,
+};
 }  // namespace
 
 const MsgBoxBackend* Win32MsgBox_Backend() { return &windowBox; }

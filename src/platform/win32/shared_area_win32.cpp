@@ -51,7 +51,14 @@ SharedWaitResult waitLock(SharedHandle lock, uint32_t timeoutMs) {
 void releaseLock(SharedHandle lock) { ReleaseMutex(toHandle(lock)); }
 void closeLock(SharedHandle lock) { CloseHandle(toHandle(lock)); }
 
-const SharedAreaBackend winShared{openArea, closeArea, openLock, waitLock, releaseLock, closeLock};
+const SharedAreaBackend winShared{
+    .openArea = openArea,
+    .closeArea = closeArea,
+    .openLock = openLock,
+    .waitLock = waitLock,
+    .releaseLock = releaseLock,
+    .closeLock = closeLock,
+};
 
 }  // namespace
 

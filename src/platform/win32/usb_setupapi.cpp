@@ -77,8 +77,15 @@ bool ioctl(UsbHandle handle, uint32_t code, const void* in, uint32_t inLen, void
 
 uint32_t lastError() { return GetLastError(); }
 
-const UsbDriverBackend setupApiDriver{enumBegin,   enumPath, enumEnd,  openDevice,
-                                      closeDevice, ioctl,    lastError};
+const UsbDriverBackend setupApiDriver{
+    .enumBegin = enumBegin,
+    .enumPath = enumPath,
+    .enumEnd = enumEnd,
+    .open = openDevice,
+    .close = closeDevice,
+    .ioctl = ioctl,
+    .lastError = lastError,
+};
 
 }  // namespace
 

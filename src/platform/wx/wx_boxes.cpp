@@ -116,7 +116,9 @@ int showBox(const char* text, const char* caption, int buttons, int icon) {
     return p.result;
 }
 
-const MsgBoxBackend MSGBOX{showBox};
+const MsgBoxBackend MSGBOX{
+    .show = showBox,
+};
 
 }  // namespace
 

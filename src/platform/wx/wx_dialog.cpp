@@ -452,10 +452,29 @@ int messageBox(DialogHandle, const char* text, const char* caption, int buttons,
     return showBoxOnDialogThread(WxShownBox{text ? text : "", caption ? caption : "", buttons, icon, false});
 }
 
-const DialogBackend BACKEND{create,    destroy,   postQuit,   runLoop,       show,      setTitle,
-                           setIcon,   setText,   getText,    setCheck,      isChecked, enable,
-                           showControl, listClear, listAdd,  listSelect,    listSelection,
-                           listCount, messageBox, fileDialog, promptText};
+const DialogBackend BACKEND{
+    .create = create,
+    .destroy = destroy,
+    .postQuit = postQuit,
+    .runLoop = runLoop,
+    .show = show,
+    .setTitle = setTitle,
+    .setIcon = setIcon,
+    .setText = setText,
+    .getText = getText,
+    .setCheck = setCheck,
+    .isChecked = isChecked,
+    .enable = enable,
+    .showControl = showControl,
+    .listClear = listClear,
+    .listAdd = listAdd,
+    .listSelect = listSelect,
+    .listSelection = listSelection,
+    .listCount = listCount,
+    .messageBox = messageBox,
+    .fileDialog = fileDialog,
+    .promptText = promptText,
+};
 
 }  // namespace
 

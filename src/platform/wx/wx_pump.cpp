@@ -64,7 +64,11 @@ void pumpSleep(uint32_t ms) {
 }
 uint32_t pumpTick() { return innerClock->tickMs(); }
 void pumpLocalTime(LocalTime* out) { innerClock->localTime(out); }
-const ClockBackend PUMPED{pumpSleep, pumpTick, pumpLocalTime};
+const ClockBackend PUMPED{
+    .sleepMs = pumpSleep,
+    .tickMs = pumpTick,
+    .localTime = pumpLocalTime,
+};
 
 wxRect unite(wxRect a, const wxRect& b) { return a.Union(b); }
 
