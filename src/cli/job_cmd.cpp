@@ -32,7 +32,6 @@ const JobName ADJUST_NAMES[] = {
 }  // namespace
 
 void Cli_ReportJobFailure(const JobOutcome& o) {
-    char buffer[96];
     std::fflush(stdout);
     if (!o.linkStarted) {
         std::fprintf(stderr, "headalign: the printer could not be opened\n");
@@ -41,8 +40,8 @@ void Cli_ReportJobFailure(const JobOutcome& o) {
     } else if (o.modeRefused) {
         std::fprintf(stderr, "headalign: the printer does not support this print mode\n");
     } else if (o.errorCode != 0) {
-        std::fprintf(stderr, "headalign: error %d: %s\n", o.errorCode,
-                     errorText(o.errorCode, buffer, sizeof buffer));
+        // The error's own message box has already put its text on standard error.
+        std::fprintf(stderr, "headalign: error %d stopped the job (see the message above)\n", o.errorCode);
     } else if (o.pcCancelled) {
         std::fprintf(stderr, "headalign: the job was cancelled on the PC\n");
     } else if (o.printerCancelled) {
