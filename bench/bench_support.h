@@ -14,10 +14,11 @@
 
 #include "diag/errors.h"
 #include "diag/log.h"
-#include "job/job_context.h"
-#include "link/swath_ring.h"
+#include "handover/job_context.h"
+#include "handover/swath_ring.h"
 #include "params/calibration_params.h"
 #include "params/printer_info.h"
+#include "params/ring_setup.h"
 #include "pattern/canvas.h"
 #include "pattern/patterns.h"
 #include "pipeline/feed_step.h"

@@ -7,7 +7,7 @@
 #include <cstring>
 #include <vector>
 
-#include "link/swath_record.h"
+#include "handover/swath_record.h"
 #include "link/usb.h"
 #include "platform/usb_driver.h"
 

@@ -8,7 +8,7 @@
 
 #include "../fuzz_support.h"
 #include "diag/errors.h"
-#include "job/job_context.h"
+#include "handover/job_context.h"
 #include "params/printer_info.h"
 
 namespace {

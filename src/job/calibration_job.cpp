@@ -1,10 +1,11 @@
 // The calibration print job: one pattern from job creation to job end.
 #include "diag/errors.h"
 #include "diag/log.h"
+#include "handover/swath_ring.h"
 #include "job/job_internal.h"
 #include "link/command.h"
-#include "link/swath_ring.h"
 #include "link/transmit.h"
+#include "params/ring_setup.h"
 #include "pattern/patterns.h"
 #include "pipeline/swath_plan.h"
 

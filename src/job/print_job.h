@@ -2,7 +2,7 @@
 #pragma once
 #include <cstdint>
 
-#include "job/job_context.h"
+#include "handover/job_context.h"
 
 // Runs one calibration job for a pattern number on the calling (dialog) thread.
 void Job_RunPattern(uint8_t pattern);

@@ -6,14 +6,14 @@
 
 #include "diag/errors.h"
 #include "diag/log.h"
-#include "job/job_context.h"
+#include "handover/job_context.h"
 #include "link/usb.h"
 #include "platform/bytes.h"
 #include "platform/clock.h"
 
 namespace {
 
-CommandSlot theSlot;
+CommandSlot& theSlot = *commandSlot();
 
 constexpr size_t BODY_BYTES = 36;
 constexpr int WAIT_POLL_MS = 100;
@@ -58,15 +58,6 @@ void fillJobEnd() {
 
 }  // namespace
 
-CommandSlot* commandSlot() { return &theSlot; }
-
-uint32_t Cmd_Command(const CommandSlot* slot) { return le::getU32(slot->block, 0); }
-
-void Cmd_Reset() {
-    std::memset(theSlot.block, 0, sizeof theSlot.block);
-    theSlot.state.store(CMD_STATE_IDLE);
-}
-
 bool Cmd_Queue(uint32_t command) {
     const JobContext* job = jobContext();
     switch (command) {
@@ -87,12 +78,6 @@ bool Cmd_Queue(uint32_t command) {
     theSlot.state.store(CMD_STATE_PENDING);  // publishes the block to the transmit thread
     return true;
 }
-
-CommandSlot* Cmd_Pending() {
-    return theSlot.state.load() == CMD_STATE_PENDING ? &theSlot : nullptr;
-}
-
-void Cmd_SetState(uint8_t state) { theSlot.state.store(state); }
 
 uint8_t Cmd_State(uint32_t command) {
     uint32_t held = Cmd_Command(&theSlot);

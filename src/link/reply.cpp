@@ -4,7 +4,7 @@
 
 #include "diag/errors.h"
 #include "diag/log.h"
-#include "job/job_context.h"
+#include "handover/job_context.h"
 #include "link/command.h"
 #include "params/printer_info.h"
 #include "platform/bytes.h"

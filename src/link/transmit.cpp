@@ -9,10 +9,10 @@
 
 #include "diag/errors.h"
 #include "diag/log.h"
+#include "handover/plan_handover.h"
+#include "handover/swath_ring.h"
 #include "link/reply.h"
-#include "link/swath_ring.h"
 #include "link/usb.h"
-#include "pipeline/swath_plan.h"
 #include "platform/bytes.h"
 #include "platform/clock.h"
 

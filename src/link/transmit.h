@@ -4,9 +4,9 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "job/job_context.h"
+#include "handover/job_context.h"
+#include "handover/swath_record.h"
 #include "link/command.h"
-#include "link/swath_record.h"
 
 constexpr size_t SWATH_BLOCK_SIZE = 64;
 constexpr int TX_MAX_RECONNECTS = 10;

@@ -8,8 +8,8 @@
 
 #include "diag/errors.h"
 #include "diag/log.h"
-#include "job/job_context.h"
-#include "link/swath_ring.h"
+#include "handover/job_context.h"
+#include "params/ring_setup.h"
 #include "platform/bytes.h"
 #include "platform/msgbox.h"
 

@@ -1,22 +1,9 @@
-// The canvas, the second head's source image, the format buffer and the canvas line primitives.
+// The canvas line primitives.
 #include "pattern/canvas.h"
 
 #include "diag/log.h"
 
 namespace {
-// Allocated once for the whole run, zeroed at start; jobs clear only the bytes they use.
-alignas(64) uint8_t canvasStorage[MAX_SRC_DATA_SIZE];
-alignas(64) uint8_t secondSourceStorage[MAX_SRC_DATA_SIZE];
-alignas(64) uint8_t formatStorage[MAX_FORMAT_DATA_SIZE];
-
-// Room left from p inside [begin, begin + size), or -1 when p lies elsewhere.
-long long roomInside(const uint8_t* p, const uint8_t* begin, size_t size) {
-    auto pv = reinterpret_cast<uintptr_t>(p);
-    auto bv = reinterpret_cast<uintptr_t>(begin);
-    if (pv < bv || pv > bv + size) return -1;
-    return static_cast<long long>(bv + size - pv);
-}
-
 // Byte writer that drops (and reports once per primitive call) what falls outside the canvas.
 struct CanvasWriter {
     uint8_t* canvas;
@@ -43,17 +30,6 @@ void verticalRun(CanvasWriter& w, uint32_t x, uint32_t row, uint32_t count, uint
         w.put((static_cast<uint64_t>(row) + i) * stride + x / 8, value);
 }
 }  // namespace
-
-uint8_t* canvasBuffer() { return canvasStorage; }
-uint8_t* srcBufferBStorage() { return secondSourceStorage; }
-uint8_t* formatBufferStorage() { return formatStorage; }
-
-size_t bufferRoomFrom(const uint8_t* p, size_t assumedCapacity) {
-    long long r = roomInside(p, canvasStorage, sizeof canvasStorage);
-    if (r < 0) r = roomInside(p, secondSourceStorage, sizeof secondSourceStorage);
-    if (r < 0) r = roomInside(p, formatStorage, sizeof formatStorage);
-    return r < 0 ? assumedCapacity : static_cast<size_t>(r);
-}
 
 void Canvas_HLine(uint8_t* canvas, uint32_t x, uint32_t row, uint32_t length, uint32_t stride) {
     if (!canvas) return;

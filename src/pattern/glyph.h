@@ -2,7 +2,7 @@
 #pragma once
 #include <cstdint>
 
-#include "job/job_context.h"
+#include "handover/job_context.h"
 #include "pattern/pattern_layout.h"
 
 constexpr int GLYPH_FIRST = 32;         // space

@@ -6,8 +6,8 @@
 #include <cstring>
 
 #include "diag/log.h"
+#include "handover/job_buffers.h"
 #include "params/calibration_params.h"
-#include "pattern/canvas.h"
 
 namespace {
 constexpr int64_t COLUMN = 180;        // bytes of one format column, one per nozzle

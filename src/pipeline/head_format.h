@@ -3,7 +3,7 @@
 #pragma once
 #include <cstdint>
 
-#include "job/job_context.h"
+#include "handover/job_context.h"
 
 // Extra format columns on each side of the image for the distance between nozzle rows.
 uint32_t headMarginColumns(const JobContext* ctx);

@@ -7,11 +7,11 @@
 
 #include "diag/errors.h"
 #include "diag/log.h"
-#include "link/command.h"
-#include "link/swath_ring.h"
+#include "handover/command_slot.h"
+#include "handover/job_buffers.h"
+#include "handover/swath_ring.h"
 #include "params/calibration_params.h"
 #include "params/printer_info.h"
-#include "pattern/canvas.h"
 #include "pipeline/head_format.h"
 #include "platform/clock.h"
 
@@ -21,12 +21,12 @@ const uint8_t ZERO_GROUP[SWATH_COLUMN_GROUP_BYTES] = {};
 
 // The record that waits for the next printed swath's start position. The transmit side may
 // release it (flushPendingSwath), hence the atomic hand-over.
-std::atomic<SwathRecord*> pendingSwath{nullptr};
+std::atomic<SwathRecord*>& pendingSwath = pendingSwathRecord();
 uint8_t directionToggle = 0;
 uint32_t firstSwathPrinted = 0;
 uint32_t lastCounterSeen = 65535;
 uint8_t lastDirectionGiven = 0;
-std::atomic<uint32_t> bufferFreed{0};
+std::atomic<uint32_t>& bufferFreed = swathBufferFreedFlag();
 
 constexpr uint32_t MAX_FEED_CHUNK = 2147483647u;
 constexpr uint8_t OLD_BOARD_VERSION = 109;
@@ -82,8 +82,6 @@ void drainRingForOldBoard(JobContext* ctx) {
     Clock_Sleep(OLD_BOARD_SETTLE_MS);
 }
 }  // namespace
-
-std::atomic<uint32_t>& swathBufferFreedFlag() { return bufferFreed; }
 
 void Plan_ResetForTest() {
     pendingSwath = nullptr;
@@ -327,13 +325,6 @@ void flushEmptySwaths(JobContext* ctx) {
     const uint32_t blanks = static_cast<uint32_t>(std::max(ctx->pendingEmptySwaths, 0));
     ctx->pendingEmptySwaths = 0;
     sendEmptySteps(ctx->feedPerSwath * blanks, ctx, 0);
-}
-
-void flushPendingSwath() {
-    if (SwathRecord* held = pendingSwath.exchange(nullptr)) {
-        held->nextStart = 0;
-        Ring_SetState(held, SWATH_FULL);
-    }
 }
 
 bool planSwath(JobContext* ctx) {

@@ -4,8 +4,9 @@
 #include <atomic>
 #include <cstdint>
 
-#include "job/job_context.h"
-#include "link/swath_record.h"
+#include "handover/job_context.h"
+#include "handover/plan_handover.h"
+#include "handover/swath_record.h"
 
 // Widest accepted image row, in rowBits units.
 constexpr uint32_t WIDEST_IMAGE_ROW_BITS = 28346;
@@ -33,14 +34,10 @@ SwathRecord* acquireSwathRecord(JobContext* ctx, SwathRecord* record);
 void sendEmptySteps(uint32_t steps, JobContext* ctx, int backwards);
 // Turns the counted blank swaths into one feed.
 void flushEmptySwaths(JobContext* ctx);
-// Releases the held-back record with next start 0. Job thread or transmit side.
-void flushPendingSwath();
 // Direction (0 left to right, 1 right to left) of the next swath.
 uint8_t nextSwathDirection(JobContext* ctx);
 // Feed in motor steps for `rows` rows: rows x feedStep, truncated.
 uint32_t stepsToLength(uint16_t rows);
-// Set by the transmit thread when the printer answers busy; read and cleared by the buffer wait.
-std::atomic<uint32_t>& swathBufferFreedFlag();
 
 // Tests and job start: forget the held-back record and the direction state.
 void Plan_ResetForTest();

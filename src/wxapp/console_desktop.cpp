@@ -9,9 +9,10 @@
 #include "app/console.h"
 #include "cli/cli.h"
 #include "platform/wx/wx_ui.h"
-#include "platform/wx/wx_vernier.h"
+#include "wxapp/scan_window.h"
 #include "vprinter.h"
 #include "wxapp/console_script.h"
+#include "wxapp/progress_source.h"
 
 // GTK, fontconfig and their kin keep caches for the life of the process; only our own leaks
 // are of interest to the leak checker of the sanitizer builds.
@@ -64,6 +65,7 @@ int Console_RunDesktop(const CliOptions& options) {
     lastPicturedJob = VPrinter_IsAttached() ? VPrinter_LastJobNumber() : 0;
     Dialog_Install(WxDialog_Backend());
     MsgBox_Install(WxMsgBox_Backend());
+    WxUi_SetProgressSource(Desktop_ProgressSource());
     WxUi_InstallClockPump();
     WxUi_SetAfterCommand(showNewPaper);
     const char* script = std::getenv("HEADALIGN_CONSOLE_SCRIPT");
@@ -77,6 +79,7 @@ int Console_RunDesktop(const CliOptions& options) {
     if (scripted && !ConsoleScript_Succeeded()) status = 1;
     WxUi_SetAfterCommand(nullptr);
     WxUi_UninstallClockPump();
+    WxUi_SetProgressSource(nullptr);
     WxUi_Stop();
     MsgBox_Install(nullptr);
     Dialog_Install(nullptr);

@@ -6,7 +6,7 @@
 #include <cstring>
 #include <map>
 
-#include "job/job_context.h"
+#include "handover/job_context.h"
 #include "params/calibration_params.h"
 #include "pattern/canvas.h"
 #include "pipeline/head_format.h"

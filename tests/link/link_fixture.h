@@ -8,7 +8,7 @@
 #include "diag/errors.h"
 #include "diag/log.h"
 #include "fake_usb.h"
-#include "job/job_context.h"
+#include "handover/job_context.h"
 #include "link/command.h"
 #include "link/usb.h"
 #include "support/fakes.h"

@@ -4,8 +4,9 @@
 
 #include <thread>
 
-#include "link/swath_ring.h"
+#include "handover/swath_ring.h"
 #include "link_fixture.h"
+#include "params/ring_setup.h"
 #include "platform/bytes.h"
 
 namespace {

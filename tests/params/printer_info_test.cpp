@@ -7,9 +7,9 @@
 
 #include "diag/errors.h"
 #include "diag/log.h"
+#include "handover/job_context.h"
+#include "handover/swath_ring.h"
 #include "info_record_builder.h"
-#include "job/job_context.h"
-#include "link/swath_ring.h"
 #include "params/calibration_params.h"
 #include "platform/msgbox.h"
 #include "support/fakes.h"

@@ -5,7 +5,7 @@
 #include <set>
 #include <string>
 
-#include "job/job_context.h"
+#include "handover/job_context.h"
 #include "pattern/canvas.h"
 #include "pattern/glyph.h"
 #include "pattern/pattern_layout.h"

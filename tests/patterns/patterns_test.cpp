@@ -6,6 +6,7 @@
 
 #include "job/job_internal.h"
 #include "params/parameter_record.h"
+#include "params/ring_setup.h"
 #include "pattern/glyph.h"
 #include "pattern/pattern_layout.h"
 #include "pattern/patterns_internal.h"

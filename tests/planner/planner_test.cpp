@@ -3,6 +3,7 @@
 #include <thread>
 
 #include "link/command.h"
+#include "params/ring_setup.h"
 #include "planner/plan_fixture.h"
 #include "planner/ring_drain.h"
 

@@ -9,8 +9,8 @@
 #include <thread>
 #include <vector>
 
-#include "job/job_context.h"
-#include "link/swath_ring.h"
+#include "handover/job_context.h"
+#include "handover/swath_ring.h"
 #include "platform/bytes.h"
 
 struct SentSwath {

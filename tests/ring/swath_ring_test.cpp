@@ -1,13 +1,14 @@
 // Swath ring: record headers, the three-ready release, wrap-around and the two-thread hand-over.
-#include "link/swath_ring.h"
+#include "handover/swath_ring.h"
 
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <thread>
 
-#include "job/job_context.h"
+#include "handover/job_context.h"
 #include "params/calibration_params.h"
+#include "params/ring_setup.h"
 
 namespace {
 

@@ -16,7 +16,7 @@
 #include <vector>
 
 #include "diag/errors.h"
-#include "job/job_context.h"
+#include "handover/job_context.h"
 #include "job/print_job.h"
 #include "platform/clock.h"
 #include "platform/sim_clock.h"

@@ -15,7 +15,7 @@
 #include "app/console.h"
 #include "job/print_job.h"
 #include "platform/msgbox.h"
-#include "platform/wx/wx_vernier.h"
+#include "wxapp/scan_window.h"
 #include "vprinter.h"
 #include "wx_support.h"
 

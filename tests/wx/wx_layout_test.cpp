@@ -10,7 +10,7 @@
 #include <map>
 
 #include "app/console.h"
-#include "platform/wx/wx_vernier.h"
+#include "wxapp/scan_window.h"
 #include "wx_support.h"
 
 namespace {

@@ -20,6 +20,7 @@
 #include "platform/logdir.h"
 #include "platform/msgbox.h"
 #include "vprinter.h"
+#include "wxapp/progress_source.h"
 
 // GTK, fontconfig and their kin keep caches for the life of the process.
 extern "C" const char* __lsan_default_suppressions() {
@@ -73,6 +74,7 @@ public:
         char name[] = "wx_tests";
         char* argv[] = {name, nullptr};
         ASSERT_TRUE(WxUi_Start(1, argv)) << "wxWidgets cannot open " << display;
+        WxUi_SetProgressSource(Desktop_ProgressSource());
         // A failed wxWidgets check fails the test instead of waiting for someone to answer.
         wxSetAssertHandler([](const wxString& file, int line, const wxString& func, const wxString& cond, const wxString& msg) {
             ADD_FAILURE() << "wxWidgets: " << file.utf8_str() << ":" << line << " " << func.utf8_str() << ": "

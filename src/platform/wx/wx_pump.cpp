@@ -7,8 +7,6 @@
 #include <memory>
 
 #include "diag/errors.h"
-#include "job/job_context.h"
-#include "job/print_job.h"
 #include "platform/clock.h"
 #include "platform/wx/wx_internal.h"
 
@@ -20,6 +18,7 @@ long lastPumpMs = 0;
 wxFrame* progress = nullptr;
 wxStaticText* progressLine = nullptr;
 wxFrame* picture = nullptr;
+const WxProgressSource* progressSource = nullptr;
 std::vector<std::unique_ptr<wxTimer>> stepTimers;
 
 // A command that has run this long is a print job (or a wait) worth a progress window.
@@ -30,13 +29,13 @@ long nowMs() { return static_cast<long>(wxGetLocalTimeMillis().GetValue()); }
 bool chinese() { return isChineseUi(); }
 
 wxString swathText() {
-    const int swath = jobContext()->swathNumber;
+    const int swath = progressSource ? progressSource->swathNumber() : 0;
     return chinese() ? wxString::Format(wxString::FromUTF8("正在发送第 %d 个扫描带"), swath)
                      : wxString::Format("Sending swath %d", swath);
 }
 
 void onCancel(wxCommandEvent& e) {
-    Job_RequestCancel();
+    if (progressSource) progressSource->requestCancel();
     if (auto* b = dynamic_cast<wxButton*>(e.GetEventObject())) b->Disable();
     if (progressLine) progressLine->SetLabelText(chinese() ? wxString::FromUTF8("正在取消…") : wxString("Cancelling..."));
 }
@@ -98,13 +97,15 @@ void WxUi_Pump() {
     const long now = nowMs();
     if (now - lastPumpMs < PUMP_EVERY_MS) return;
     lastPumpMs = now;
-    if (!progress && now - d.commandStartMs >= PROGRESS_AFTER_MS) openProgress();
+    if (!progress && progressSource && now - d.commandStartMs >= PROGRESS_AFTER_MS) openProgress();
     if (progressLine && progressLine->IsEnabled() && progress->FindWindow(wxID_CANCEL)->IsEnabled())
         progressLine->SetLabelText(swathText());
     // Everything but the progress window stays disabled: the job owns the dialog thread, so
     // nothing but painting and Cancel may happen until it returns.
     wxSafeYield(progress, true);
 }
+
+void WxUi_SetProgressSource(const WxProgressSource* source) { wxui::progressSource = source; }
 
 wxWindow* WxDialog_ProgressWindow() { return wxui::progress; }
 wxFrame* WxUi_PictureWindow() { return wxui::picture; }

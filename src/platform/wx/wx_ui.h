@@ -32,6 +32,16 @@ void WxUi_UninstallClockPump();
 // progress window's Cancel). Dialog thread.
 void WxUi_Pump();
 
+// What the progress window of a long command reports and does. The desktop front end provides
+// it (a back end knows no job); without one no progress window opens. Both run on the dialog
+// thread.
+struct WxProgressSource {
+    int (*swathNumber)();     // the swath being sent, for "Sending swath %d"
+    void (*requestCancel)();  // the operator pressed Cancel
+};
+// Dialog thread; nullptr removes the source.
+void WxUi_SetProgressSource(const WxProgressSource* source);
+
 // Called on the dialog thread after every command the dialog procedure handled.
 void WxUi_SetAfterCommand(std::function<void(int id)> hook);
 // Shows a picture (PNG) in a window beside the dialog, replacing the previous one.

@@ -2,7 +2,7 @@
 // has, added to the dialog from the resource once it exists, so the resource script and the
 // console's own layout stay as they are. The scan is shown with the found groups marked in a
 // window of its own beside the dialog, as on the desktop.
-#include "platform/win32/entry/scan_buttons.h"
+#include "winapp/scan_buttons.h"
 
 #include <windows.h>
 

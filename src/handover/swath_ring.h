@@ -2,17 +2,26 @@
 #pragma once
 #include <cstdint>
 
-#include "job/job_context.h"
-#include "link/swath_record.h"
+#include "handover/job_context.h"
+#include "handover/swath_record.h"
 
 constexpr int SWATH_RING_SIZE = 4;
 
-// Job start and whenever a job's printer information is applied (dialog thread, no swath in
-// flight): sets the resolution values of CalibrationParams from the job's xDpi, initialises
-// every record's header, allocates missing data buffers of MAX_FORMAT_DATA_SIZE bytes,
-// empties every record and resets both indexes. The job's txReleased is what Ring_TakeFull
-// consults.
-void Ring_Init(JobContext* job);
+// One horizontal resolution the printer knows: its swath header code and its resolution class.
+struct ResolutionEntry {
+    uint32_t dpi;
+    uint8_t code;             // swath header byte 0x09
+    uint8_t resolutionClass;  // CalibrationParams.resolutionClass
+};
+
+// The ring's part of Ring_Init (no swath in flight): remembers the job whose txReleased
+// Ring_TakeFull consults, initialises every record's header from the job's xDpi and
+// printSpeedIps, allocates missing data buffers of MAX_FORMAT_DATA_SIZE bytes, empties every
+// record and resets both indexes. False when a data buffer could not be allocated (that record
+// stays without one and Ring_GetEmpty never hands it out).
+bool Ring_Prepare(JobContext* job);
+// The entry of a horizontal resolution; 720 dpi for one the printer does not know.
+const ResolutionEntry& Ring_Resolution(uint32_t xDpi);
 // End of a job: frees the four data buffers.
 void Ring_Free();
 // Planner: the record at the put index marked "being filled", or nullptr when it is not

@@ -1,5 +1,5 @@
 // "Read scan..." buttons of the desktop console's bidirectional rows.
-#include "platform/wx/wx_vernier.h"
+#include "wxapp/scan_window.h"
 
 #include <wx/button.h>
 #include <wx/frame.h>

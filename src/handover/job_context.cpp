@@ -1,5 +1,5 @@
 // The one job context and its two job flags.
-#include "job/job_context.h"
+#include "handover/job_context.h"
 
 #include <new>
 

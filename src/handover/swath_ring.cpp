@@ -1,24 +1,15 @@
 // The ring of four swath records: the lock-free hand-over from the planner to the transmit
 // thread. The planner only moves records 0 -> 1 -> 2 and the put index; the transmit thread
 // only 2 -> 3 -> 0 and the take index.
-#include "link/swath_ring.h"
+#include "handover/swath_ring.h"
 
 #include <algorithm>
 #include <atomic>
 #include <new>
 
-#include "diag/errors.h"
-#include "diag/log.h"
-#include "params/calibration_params.h"
 #include "platform/bytes.h"
 
 namespace {
-
-struct ResolutionEntry {
-    uint32_t dpi;
-    uint8_t code;             // swath header byte 0x09
-    uint8_t resolutionClass;  // CalibrationParams.resolutionClass
-};
 
 constexpr ResolutionEntry RESOLUTIONS[] = {
     {300, 5, 1}, {360, 5, 1}, {450, 1, 0},  {540, 1, 0},
@@ -30,12 +21,6 @@ SwathRecord ring[SWATH_RING_SIZE];
 std::atomic<uint8_t> ringPut{0};
 std::atomic<uint8_t> ringTake{0};
 std::atomic<JobContext*> ringJob{nullptr};
-
-const ResolutionEntry& resolutionFor(uint32_t xDpi) {
-    for (const ResolutionEntry& e : RESOLUTIONS)
-        if (e.dpi == xDpi) return e;
-    return FALLBACK_RESOLUTION;
-}
 
 uint16_t speedWord(uint8_t ips) {
     return static_cast<uint16_t>(std::min<uint32_t>(ips * 600u, 0xffffu));
@@ -69,14 +54,17 @@ uint8_t nextIndex(uint8_t i) { return static_cast<uint8_t>((i + 1) % SWATH_RING_
 
 }  // namespace
 
-uint8_t Ring_ResolutionCode(uint32_t xDpi) { return resolutionFor(xDpi).code; }
+const ResolutionEntry& Ring_Resolution(uint32_t xDpi) {
+    for (const ResolutionEntry& e : RESOLUTIONS)
+        if (e.dpi == xDpi) return e;
+    return FALLBACK_RESOLUTION;
+}
 
-void Ring_Init(JobContext* job) {
+uint8_t Ring_ResolutionCode(uint32_t xDpi) { return Ring_Resolution(xDpi).code; }
+
+bool Ring_Prepare(JobContext* job) {
     ringJob.store(job);
-    const ResolutionEntry& res = resolutionFor(job->xDpi);
-    CalibrationParams* params = calibrationParams();
-    params->xResolution = static_cast<uint16_t>(res.dpi);
-    params->resolutionClass = res.resolutionClass;
+    const ResolutionEntry& res = Ring_Resolution(job->xDpi);
     const uint16_t speed = speedWord(job->printSpeedIps);
     bool allocated = true;
     for (SwathRecord& r : ring) {
@@ -86,11 +74,7 @@ void Ring_Init(JobContext* job) {
     }
     ringPut.store(0);
     ringTake.store(0);
-    if (!allocated) {
-        // Without its buffers the planner would wait for a record that never comes.
-        Log_Trace("MAX_FORMAT_DATA_SIZE alloc failed");
-        setProgramError(ERR_DATA_BUFFER_OVERFLOW);
-    }
+    return allocated;
 }
 
 void Ring_Free() {

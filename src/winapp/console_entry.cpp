@@ -5,7 +5,7 @@
 #include "cli/cli.h"
 #include "platform/win32/win32_dialog.h"
 #ifdef HEADALIGN_HAVE_VERNIER
-#include "platform/win32/entry/scan_buttons.h"
+#include "winapp/scan_buttons.h"
 #endif
 
 namespace {

@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <thread>
 
-#include "params/print_param_block.h"
+#include "handover/print_param_block.h"
 #include "platform/usb_driver.h"
 
 // The link's control block. The flags are the hand-over between the job's thread and the

@@ -1,0 +1,11 @@
+// Preparing the swath ring for a job, together with the calibration set's resolution values
+// that follow from the job's horizontal resolution.
+#pragma once
+#include "handover/job_context.h"
+
+// Job start and whenever a job's printer information is applied (no swath in flight; the job's
+// thread, or the transmit thread while it parses the JOB_CREATE reply): sets xResolution and
+// resolutionClass of CalibrationParams from the job's xDpi (720 dpi, class 2 for an unknown
+// value), then prepares the ring (Ring_Prepare). A data buffer that cannot be allocated traces
+// "MAX_FORMAT_DATA_SIZE alloc failed" and sets program error 5.
+void Ring_Init(JobContext* job);
