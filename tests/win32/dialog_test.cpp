@@ -104,6 +104,26 @@ TEST_F(ResourceDialog, HoldsEveryControlOfTheLayoutWithItsKindPlaceAndText) {
     }
 }
 
+// On screen no control covers another (a list by its field: its drop-down opens over others).
+TEST_F(ResourceDialog, NoControlCoversAnother) {
+    const DialogLayout* layout = consoleLayout();
+    std::vector<std::pair<int, RECT>> placed;
+    for (size_t i = 0; i < layout->count; ++i) {
+        const DialogControlSpec& c = layout->controls[i];
+        HWND w = GetDlgItem(dialog, c.id);
+        ASSERT_NE(w, nullptr) << c.id;
+        // A closed list's window is its field. Neighbours that touch in the layout may share a
+        // pixel of rounding.
+        RECT r = placeOf(w);
+        InflateRect(&r, -1, -1);
+        for (const auto& [other, rect] : placed) {
+            RECT both{};
+            EXPECT_FALSE(IntersectRect(&both, &r, &rect)) << c.id << " covers " << other;
+        }
+        placed.emplace_back(c.id, r);
+    }
+}
+
 BOOL CALLBACK countGroupBox(HWND w, LPARAM count) {
     if ((GetWindowLongA(w, GWL_STYLE) & BS_TYPEMASK) == BS_GROUPBOX && className(w) == "button")
         ++*reinterpret_cast<int*>(count);
