@@ -56,7 +56,7 @@ include(GNUInstallDirs)
 # relocations bound at start-up, for the optimised builds that are installed. Sanitizer builds
 # keep their own run-time checks.
 if(NOT HEADALIGN_SANITIZE AND NOT HEADALIGN_TSAN AND NOT HEADALIGN_FUZZ)
-  foreach(t headalign_core headalign_vprinter headalign_vernier headalign_usbemu headalign_wx
+  foreach(t ${HEADALIGN_MODULE_TARGETS} headalign_vprinter headalign_vernier headalign_usbemu headalign_wx
             headalign headalign-usb-probe headalign-vprinter)
     if(TARGET ${t})
       target_compile_definitions(${t} PRIVATE $<$<NOT:$<CONFIG:Debug>>:_FORTIFY_SOURCE=2>)

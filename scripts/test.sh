@@ -4,6 +4,10 @@
 set -euo pipefail
 top="$(cd "$(dirname "$0")/.." && pwd)"
 "$top/scripts/setup.sh"
+# The lines this checkout changed against main must be formatted; the verdict comes at the end,
+# after the tests have run.
+format_ok=1
+"$top/scripts/check-format.sh" || format_ok=0
 build="${HEADALIGN_TEST_BUILD:-$top/build/test}"
 cmake -S "$top" -B "$build" -DCMAKE_BUILD_TYPE=Debug -DHEADALIGN_SANITIZE=ON -DHEADALIGN_TESTS=ON >/dev/null
 cmake --build "$build" -j"$(nproc)"
@@ -22,4 +26,8 @@ fi
 # The Debian package built from the release build and installed into a clean Debian 12 root.
 if [[ "${HEADALIGN_SKIP_PACKAGE:-0}" != 1 ]]; then
   "$top/scripts/test-package.sh"
+fi
+if [[ $format_ok != 1 ]]; then
+  echo "test: lines changed against main are not formatted (scripts/check-format.sh)" >&2
+  exit 1
 fi

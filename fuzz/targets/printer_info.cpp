@@ -3,13 +3,14 @@
 // Input: length byte (0: the long 136-byte layout; 1: the short 128-byte layout; 2: the short
 // layout with its mark forced; else: whatever is left), resolution byte (the job's x and y
 // resolution from the tables below), then the record bytes (zero-padded to the length).
+#include "params/printer_info.h"
+
 #include <cstring>
 #include <vector>
 
 #include "../fuzz_support.h"
 #include "diag/errors.h"
 #include "handover/job_context.h"
-#include "params/printer_info.h"
 
 namespace {
 

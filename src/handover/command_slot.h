@@ -30,10 +30,20 @@ struct CommandSlot {
     std::atomic<uint8_t> state{0};
 };
 
+// The slot. Thread: any; the block belongs to whoever the state says (see above).
+// Errors: none (never nullptr).
 CommandSlot* commandSlot();
+// The command number held in a block (its first u32). Thread: any holding the block.
+// Errors: none.
 uint32_t Cmd_Command(const CommandSlot* slot);
 
-// Clears the block and sets the state to idle (job start).
+// Clears the block and sets the state to idle (job start). Thread: job, with no transmit
+// thread running. Errors: none.
 void Cmd_Reset();
+// The slot when its state is pending (1), else nullptr. Thread: transmit (polls it).
+// Errors: nullptr when nothing is queued.
 CommandSlot* Cmd_Pending();
+// Sets the state byte: 4 by the transmit thread when sent and answered, 3 by the reply parser
+// when answered not done, 1 or 0 by the waiting job thread. Thread: job or transmit, each for
+// its own transitions. Errors: none.
 void Cmd_SetState(uint8_t state);

@@ -69,11 +69,18 @@ struct JobContext {
     uint8_t infoModeByte = 0, overlapLevel = 0;
 };
 
-// The one job context of the program.
+// The one job context of the program. Its plain fields are written by the job thread while no
+// transmit thread runs, or, for the printer information, by the transmit thread before the job
+// thread reads them after the JOB_CREATE answer; the atomic ones are the hand-over.
+// Thread: any. Errors: none (never nullptr).
 JobContext* jobContext();
-// Clears the job context to its zero state (job start; no transmit thread may be running).
+// Clears the job context to its zero state (job start).
+// Thread: job, with no transmit thread running. Errors: none; a still-joinable thread object
+// is detached rather than left to abort the program.
 void Job_ClearContext();
 
-// The two job flags that stampJob clears and links into the context.
+// The two job flags that stampJob clears and links into the context: the buffer wait's break
+// and the operator's cancel.
+// Thread: any (atomic). Errors: none.
 std::atomic<uint32_t>& jobWaitBreakFlag();
 std::atomic<uint32_t>& jobCancelFlag();

@@ -19,25 +19,35 @@ struct ResolutionEntry {
 // printSpeedIps, allocates missing data buffers of MAX_FORMAT_DATA_SIZE bytes, empties every
 // record and resets both indexes. False when a data buffer could not be allocated (that record
 // stays without one and Ring_GetEmpty never hands it out).
+// Thread: job, or transmit while it applies the JOB_CREATE answer; no swath in flight.
+// Errors: false as said; it neither traces nor sets an error code (Ring_Init does).
 bool Ring_Prepare(JobContext* job);
 // The entry of a horizontal resolution; 720 dpi for one the printer does not know.
+// Thread: any. Errors: none.
 const ResolutionEntry& Ring_Resolution(uint32_t xDpi);
-// End of a job: frees the four data buffers.
+// End of a job: empties every record, frees the four data buffers and resets both indexes.
+// Thread: job, after Link_Stop. Errors: none.
 void Ring_Free();
-// Planner: the record at the put index marked "being filled", or nullptr when it is not
-// empty yet (or has no data buffer).
+// The record at the put index marked "being filled", or nullptr when it is not empty yet (or
+// has no data buffer). Thread: job (the planner). Errors: nullptr, which the planner waits on.
 SwathRecord* Ring_GetEmpty();
-// Planner marks a record full (2); the transmit thread marks a sent record empty (0).
+// The planner marks a record full (2); the transmit thread marks a sent record empty (0).
+// Thread: job or transmit, each for its own transitions. Errors: nothing for a null record.
 void Ring_SetState(SwathRecord* r, uint8_t state);
+// Records in `state`. Thread: any; a snapshot that may be stale at once. Errors: none.
 int Ring_CountState(uint8_t state);
-// Transmit thread: the record at the take index marked "being transmitted", or nullptr.
-// Nothing is yielded until three records are full or the job has set txReleased.
+// The record at the take index marked "being transmitted", or nullptr. Nothing is yielded
+// until three records are full or the job has set txReleased.
+// Thread: transmit. Errors: nullptr when nothing is ready.
 SwathRecord* Ring_TakeFull();
 // The 32 header bytes (record bytes 0x08..0x27) exactly as they travel to the printer.
+// Thread: any holding the record. Errors: none.
 void Ring_HeaderBytes(const SwathRecord& r, uint8_t out[32]);
-// Record `index` (0..3), nullptr for any other index.
+// Record `index` (0..3). Thread: any. Errors: nullptr for any other index.
 SwathRecord* Ring_Record(int index);
+// The put and take indexes (0..3). Thread: any; snapshots. Errors: none.
 uint8_t Ring_PutIndex();
 uint8_t Ring_TakeIndex();
-// Resolution code of the swath header for a horizontal resolution.
+// Resolution code of the swath header for a horizontal resolution (720 dpi's for an unknown
+// one). Thread: any. Errors: none.
 uint8_t Ring_ResolutionCode(uint32_t xDpi);

@@ -3,9 +3,10 @@
 #pragma once
 #include "handover/job_context.h"
 
-// Job start and whenever a job's printer information is applied (no swath in flight; the job's
-// thread, or the transmit thread while it parses the JOB_CREATE reply): sets xResolution and
+// Job start and whenever a job's printer information is applied: sets xResolution and
 // resolutionClass of CalibrationParams from the job's xDpi (720 dpi, class 2 for an unknown
-// value), then prepares the ring (Ring_Prepare). A data buffer that cannot be allocated traces
-// "MAX_FORMAT_DATA_SIZE alloc failed" and sets program error 5.
+// value), then prepares the ring (Ring_Prepare).
+// Thread: job, or transmit while it applies the JOB_CREATE answer; no swath in flight.
+// Errors: a data buffer that cannot be allocated traces "MAX_FORMAT_DATA_SIZE alloc failed"
+// and sets program error 5 (the job then ends).
 void Ring_Init(JobContext* job);

@@ -1,18 +1,18 @@
 // The console on the desktop: `headalign` without a subcommand opens the wxWidgets window on
 // the real or the virtual printer and shows the paper of each virtual job beside it.
+#include <wx/app.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <string>
 
-#include <wx/app.h>
-
 #include "app/console.h"
 #include "cli/cli.h"
 #include "platform/wx/wx_ui.h"
-#include "wxapp/scan_window.h"
 #include "vprinter.h"
 #include "wxapp/console_script.h"
 #include "wxapp/progress_source.h"
+#include "wxapp/scan_window.h"
 
 // GTK, fontconfig and their kin keep caches for the life of the process; only our own leaks
 // are of interest to the leak checker of the sanitizer builds.

@@ -1,4 +1,6 @@
 // Glyph font table layout, the 180-degree blit, text drawing order and traces, group labels.
+#include "pattern/glyph.h"
+
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -7,7 +9,6 @@
 
 #include "handover/job_context.h"
 #include "pattern/canvas.h"
-#include "pattern/glyph.h"
 #include "pattern/pattern_layout.h"
 #include "support/fakes.h"
 

@@ -8,16 +8,16 @@
 
 #include <atomic>
 #include <filesystem>
-#include <functional>
 #include <fstream>
+#include <functional>
 #include <thread>
 
 #include "app/console.h"
 #include "job/print_job.h"
 #include "platform/msgbox.h"
-#include "wxapp/scan_window.h"
 #include "vprinter.h"
 #include "wx_support.h"
+#include "wxapp/scan_window.h"
 
 namespace {
 
