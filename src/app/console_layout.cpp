@@ -1,5 +1,7 @@
 // Layout 103 of the console: every control with its ID, kind, Chinese text and place in
 // dialog units.
+#include <iterator>
+
 #include "app/console.h"
 
 namespace {
@@ -148,14 +150,15 @@ const DialogControlSpec CONTROLS[] = {
 // Group boxes around the areas. The right-hand column is 30 units wider than the left
 // column's neighbours need: the skip-blank list shows "Close Skip LR Blank" whole.
 const DialogFrame FRAMES[] = {
-    {8, 0, 407, 269},   {11, 1, 298, 97},    {11, 94, 298, 82},   {11, 172, 298, 39}, {11, 207, 298, 42},
-    {11, 246, 298, 23}, {313, 1, 100, 99}, {312, 98, 101, 32}, {312, 127, 101, 96},
+    {8, 0, 407, 269},   {11, 1, 298, 97},   {11, 94, 298, 82},
+    {11, 172, 298, 39}, {11, 207, 298, 42}, {11, 246, 298, 23},
+    {313, 1, 100, 99},  {312, 98, 101, 32}, {312, 127, 101, 96},
 };
 
 // Popup at (150, 50), 422 units wide; tall enough for the parameter-file row below the
 // frames.
-const DialogLayout LAYOUT{CONSOLE_LAYOUT_ID, 150, 50, 422, 292, CONTROLS, sizeof CONTROLS / sizeof CONTROLS[0],
-                          FRAMES, sizeof FRAMES / sizeof FRAMES[0]};
+const DialogLayout LAYOUT{
+    CONSOLE_LAYOUT_ID, 150, 50, 422, 292, CONTROLS, std::size(CONTROLS), FRAMES, std::size(FRAMES)};
 
 }  // namespace
 

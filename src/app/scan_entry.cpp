@@ -11,7 +11,8 @@ struct Row {
     int entry;
     int jobType;
 };
-const Row ROWS[SCAN_ROW_COUNT] = {{1058, 5}, {1053, 6}, {1049, 7}, {1183, 8}, {1184, 9}, {1185, 10}};
+const Row ROWS[SCAN_ROW_COUNT] = {{1058, 5}, {1053, 6}, {1049, 7},
+                                  {1183, 8}, {1184, 9}, {1185, 10}};
 
 }  // namespace
 
@@ -40,7 +41,8 @@ ScanEntryResult Console_ReadScanInto(int row, const std::string& scanPath) {
         out.message = std::string("cannot read: the scan shows a ") + Vernier_FamilyName(r.family) +
                       ", not this row's print";
     } else if (!r.certain) {
-        out.message = "not certain: the prints meet near \"" + Vernier_LabelText(r.group) + "\"; check the print";
+        out.message = "not certain: the prints meet near \"" + Vernier_LabelText(r.group) +
+                      "\"; check the print";
     } else {
         const DialogBackend* dialog = Dialog_Backend();
         DialogHandle handle = consoleState()->dialog;

@@ -41,7 +41,8 @@ void Cli_ReportJobFailure(const JobOutcome& o) {
         std::fprintf(stderr, "headalign: the printer does not support this print mode\n");
     } else if (o.errorCode != 0) {
         // The error's own message box has already put its text on standard error.
-        std::fprintf(stderr, "headalign: error %d stopped the job (see the message above)\n", o.errorCode);
+        std::fprintf(stderr, "headalign: error %d stopped the job (see the message above)\n",
+                     o.errorCode);
     } else if (o.pcCancelled) {
         std::fprintf(stderr, "headalign: the job was cancelled on the PC\n");
     } else if (o.printerCancelled) {

@@ -358,7 +358,8 @@ int importFile(const std::vector<std::string>& args, const CliOptions& options) 
     bool yes = false;
     for (size_t i = 1; i < args.size(); ++i) {
         if (args[i] == "--yes") yes = true;
-        else if (int status = refuseOption(args[i])) return status;
+        else if (refuseOption(args[i]))
+            return 2;
         else if (path.empty()) path = args[i];
         else return usage("params import takes one file");
     }

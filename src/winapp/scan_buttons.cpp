@@ -33,31 +33,32 @@ HWND pictureWindow = nullptr;
 LRESULT CALLBACK pictureProc(HWND h, UINT message, WPARAM wParam, LPARAM lParam) {
     auto* picture = reinterpret_cast<Picture*>(GetWindowLongPtrW(h, GWLP_USERDATA));
     switch (message) {
-    case WM_PAINT: {
-        PAINTSTRUCT ps;
-        HDC dc = BeginPaint(h, &ps);
-        if (picture) {
-            RECT client{};
-            GetClientRect(h, &client);
-            BITMAPINFO bi{};
-            bi.bmiHeader.biSize = sizeof bi.bmiHeader;
-            bi.bmiHeader.biWidth = picture->width;
-            bi.bmiHeader.biHeight = -picture->height;  // top row first
-            bi.bmiHeader.biPlanes = 1;
-            bi.bmiHeader.biBitCount = 32;
-            SetStretchBltMode(dc, HALFTONE);
-            SetBrushOrgEx(dc, 0, 0, nullptr);
-            StretchDIBits(dc, 0, 0, client.right, client.bottom, 0, 0, picture->width, picture->height,
-                          picture->pixels.data(), &bi, DIB_RGB_COLORS, SRCCOPY);
+        case WM_PAINT: {
+            PAINTSTRUCT ps;
+            HDC dc = BeginPaint(h, &ps);
+            if (picture) {
+                RECT client{};
+                GetClientRect(h, &client);
+                BITMAPINFO bi{};
+                bi.bmiHeader.biSize = sizeof bi.bmiHeader;
+                bi.bmiHeader.biWidth = picture->width;
+                bi.bmiHeader.biHeight = -picture->height;  // top row first
+                bi.bmiHeader.biPlanes = 1;
+                bi.bmiHeader.biBitCount = 32;
+                SetStretchBltMode(dc, HALFTONE);
+                SetBrushOrgEx(dc, 0, 0, nullptr);
+                StretchDIBits(dc, 0, 0, client.right, client.bottom, 0, 0, picture->width,
+                              picture->height, picture->pixels.data(), &bi, DIB_RGB_COLORS,
+                              SRCCOPY);
+            }
+            EndPaint(h, &ps);
+            return 0;
         }
-        EndPaint(h, &ps);
-        return 0;
-    }
-    case WM_NCDESTROY:
-        delete picture;
-        SetWindowLongPtrW(h, GWLP_USERDATA, 0);
-        if (pictureWindow == h) pictureWindow = nullptr;
-        break;
+        case WM_NCDESTROY:
+            delete picture;
+            SetWindowLongPtrW(h, GWLP_USERDATA, 0);
+            if (pictureWindow == h) pictureWindow = nullptr;
+            break;
     }
     return DefWindowProcW(h, message, wParam, lParam);
 }
@@ -67,7 +68,9 @@ constexpr wchar_t PICTURE_CLASS[] = L"HeadalignMarkedScan";
 // Shows the picture beside the dialog, fitted into 520 x 760 pixels, replacing the last one;
 // owned by the dialog, so it goes with it.
 void showPicture(HWND dialog, const VernierImage& image, const std::string& caption) {
-    if (image.width == 0 || image.height == 0 || image.rgb.size() < size_t(image.width) * image.height * 3) return;
+    if (image.width == 0 || image.height == 0 ||
+        image.rgb.size() < size_t(image.width) * image.height * 3)
+        return;
     static bool registered = false;
     if (!registered) {
         WNDCLASSW wc{};
@@ -99,8 +102,10 @@ void showPicture(HWND dialog, const VernierImage& image, const std::string& capt
     GetWindowRect(dialog, &owner);
     MONITORINFO monitor{};
     monitor.cbSize = sizeof monitor;
-    if (GetMonitorInfoW(MonitorFromWindow(dialog, MONITOR_DEFAULTTONEAREST), &monitor)) screen = monitor.rcWork;
-    else SystemParametersInfoW(SPI_GETWORKAREA, 0, &screen, 0);
+    if (GetMonitorInfoW(MonitorFromWindow(dialog, MONITOR_DEFAULTTONEAREST), &monitor))
+        screen = monitor.rcWork;
+    else
+        SystemParametersInfoW(SPI_GETWORKAREA, 0, &screen, 0);
     int x = owner.right + 8, y = owner.top;
     if (x + width > screen.right && owner.bottom + 8 + height <= screen.bottom) {
         x = owner.left;
@@ -109,8 +114,8 @@ void showPicture(HWND dialog, const VernierImage& image, const std::string& capt
     x = std::max<int>(screen.left, std::min<int>(x, screen.right - width));
     y = std::max<int>(screen.top, std::min<int>(y, screen.bottom - height));
     std::wstring title = Win32_ToWide(caption);
-    pictureWindow = CreateWindowExW(0, PICTURE_CLASS, title.c_str(), style, x, y, width, height, dialog,
-                                    nullptr, GetModuleHandleW(nullptr), nullptr);
+    pictureWindow = CreateWindowExW(0, PICTURE_CLASS, title.c_str(), style, x, y, width, height,
+                                    dialog, nullptr, GetModuleHandleW(nullptr), nullptr);
     if (!pictureWindow) {
         delete picture;
         return;
@@ -126,7 +131,8 @@ void chooseAndRead(HWND dialog, int row) {
     static const char* const FILTERS[][2] = {{"Scans (*.png;*.jpg;*.jpeg)", "*.png;*.jpg;*.jpeg"}};
     FileDialogRequest request{"Read scan...", FILTERS, 1, "", ""};
     std::string path;
-    if (!base->fileDialog(reinterpret_cast<DialogHandle>(dialog), FILE_DIALOG_OPEN, request, &path)) return;
+    if (!base->fileDialog(reinterpret_cast<DialogHandle>(dialog), FILE_DIALOG_OPEN, request, &path))
+        return;
     ScanEntryResult result = Console_ReadScanInto(row, path);
     if (result.marked) showPicture(dialog, result.picture, path);
     if (!result.entered)
@@ -155,10 +161,11 @@ DialogHandle create(const DialogLayout* layout, DialogProc proc) {
         GetWindowRect(entry, &at);
         MapWindowPoints(nullptr, dialog, reinterpret_cast<POINT*>(&at), 2);
         int height = at.bottom - at.top;
-        HWND button = CreateWindowExW(0, L"BUTTON", L"...", WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_PUSHBUTTON,
-                                      at.right + 2, at.top, height + 6, height, dialog,
-                                      reinterpret_cast<HMENU>(static_cast<INT_PTR>(SCAN_BUTTON_FIRST_ID + i)),
-                                      GetModuleHandleW(nullptr), nullptr);
+        HWND button = CreateWindowExW(
+            0, L"BUTTON", L"...", WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_PUSHBUTTON, at.right + 2,
+            at.top, height + 6, height, dialog,
+            reinterpret_cast<HMENU>(static_cast<INT_PTR>(SCAN_BUTTON_FIRST_ID + i)),
+            GetModuleHandleW(nullptr), nullptr);
         if (button) SendMessageW(button, WM_SETFONT, font, TRUE);
     }
     dialogProc = reinterpret_cast<WNDPROC>(

@@ -1,10 +1,11 @@
 // SAVE's validation, commit order, packing and delivery to the virtual printer.
+#include "app/binding.h"
+
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 
-#include "app/binding.h"
 #include "app/console.h"
 #include "console_support.h"
 #include "params/calibration_params.h"
@@ -341,11 +342,14 @@ TEST_F(SaveTest, ReadScanEntersACertainReadingIntoItsRowOnly) {
         if (e.find("\"event\":\"picture\"") != std::string::npos) picture = e;
     auto number = [&](const char* key) {
         size_t at = picture.find(std::string("\"") + key + "\":");
-        return at == std::string::npos ? 0.0 : std::atof(picture.c_str() + at + std::strlen(key) + 3);
+        return at == std::string::npos ? 0.0
+                                       : std::atof(picture.c_str() + at + std::strlen(key) + 3);
     };
     VernierImage paper;
     std::string error;
-    ASSERT_TRUE(Vernier_LoadImage(VPrinter_JobPath(VPrinter_LastJobNumber(), ".png"), &paper, &error)) << error;
+    ASSERT_TRUE(
+        Vernier_LoadImage(VPrinter_JobPath(VPrinter_LastJobNumber(), ".png"), &paper, &error))
+        << error;
     double xDpi = number("x_dpi") / number("scale_x"), yDpi = number("y_dpi") / number("scale_y");
     ASSERT_GT(xDpi, 0);
     ASSERT_GT(yDpi, 0);
@@ -383,8 +387,9 @@ TEST_F(SaveTest, ReadScanEntersACertainReadingIntoItsRowOnly) {
             EXPECT_NE(r.picture.rgb, squared.rgb);  // the groups are marked on it
         }
         for (int row = 0; row < SCAN_ROW_COUNT; ++row)
-            EXPECT_EQ(DialogModel_Text(ScanRow_Entry(row)),
-                      c.entered && row == c.row ? std::to_string(Vernier_GroupToEnter(reading)) : "");
+            EXPECT_EQ(
+                DialogModel_Text(ScanRow_Entry(row)),
+                c.entered && row == c.row ? std::to_string(Vernier_GroupToEnter(reading)) : "");
     }
     EXPECT_EQ(save(), Boxes{SAVE_OK});
     EXPECT_EQ(printerRecord()[3], 10 + Vernier_GroupToEnter(reading));

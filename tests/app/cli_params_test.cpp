@@ -163,7 +163,8 @@ TEST(CliProgram, ExitStatusAndMessageTellWhatHappened) {
     // A board whose version the driver refuses: the job ends with error 3.
     std::filesystem::create_directories(work.path + "/old-board");
     std::ofstream(work.path + "/old-board/printer.cfg") << "main_board_version = 0\n";
-    const std::string oldBoard = "--virtual-printer " + work.path + "/old-board --log-dir " + work.path + "/logs --fast-clock ";
+    const std::string oldBoard = "--virtual-printer " + work.path + "/old-board --log-dir " +
+                                 work.path + "/logs --fast-clock ";
     struct Row {
         std::string args;
         int status;
@@ -197,8 +198,10 @@ TEST(CliProgram, ExitStatusAndMessageTellWhatHappened) {
         {vp + "config store extra", 2, "config takes list, store or load NAME", false},
         {oldBoard + "adjust pass4", 1, "error 3 stopped the job", false},
         {vp + "params import " + work.path + "/none.dat --yes", 1, "import Fail!", false},
-        {vp + "--virtual-printer /dev/null/x pattern 19", 1, "cannot use the virtual printer folder", false},
-        {vp + "--log-dir " + work.path + "/none pattern 19", 0, "the log folder " + work.path + "/none does not exist", true},
+        {vp + "--virtual-printer /dev/null/x pattern 19", 1,
+         "cannot use the virtual printer folder", false},
+        {vp + "--log-dir " + work.path + "/none pattern 19", 0,
+         "the log folder " + work.path + "/none does not exist", true},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.args);

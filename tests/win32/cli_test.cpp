@@ -229,7 +229,8 @@ TEST_F(CommandLine, ReadScanButtonsOfTheNativeConsole) {
     EXPECT_LE(p.bottom, 760);
     if (!shot.empty()) {
         Sleep(300);
-        EXPECT_TRUE(saveWindowPng(picture, windowsPath(shot) + "/console_marked_scan_" + testLanguage() + ".png"));
+        EXPECT_TRUE(saveWindowPng(
+            picture, windowsPath(shot) + "/console_marked_scan_" + testLanguage() + ".png"));
     }
     // A refusal (the paper as drawn is not square) comes in a box; a reading goes to the entry.
     for (int i = 0; i < 250 && windowTextUtf8(GetDlgItem(dialog, 1058)).empty(); ++i) {

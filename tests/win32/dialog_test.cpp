@@ -280,7 +280,8 @@ void expectLabelsFit(HWND d) {
         if (s.kind == CTL_CHECK) width -= GetSystemMetrics(SM_CXMENUCHECK) + 4;
         if (s.kind == CTL_BUTTON) width -= 2 * GetSystemMetrics(SM_CXEDGE);
         if (s.kind != CTL_STATIC) {
-            EXPECT_LE(textWidth(w, label), width) << s.id << " \"" << windowTextUtf8(w) << "\" is cut at the right";
+            EXPECT_LE(textWidth(w, label), width)
+                << s.id << " \"" << windowTextUtf8(w) << "\" is cut at the right";
             continue;
         }
         HDC dc = GetDC(w);
@@ -300,7 +301,9 @@ TEST_F(NativeConsole, ShowsTheRecordInTheRunsLanguageAndSwitchesModeNames) {
     // A Config folder with a file in the working folder: the parameter-file row is shown.
     ASSERT_TRUE(CreateDirectoryW(Win32_ToWide(fileDir.path + "\\Config").c_str(), nullptr));
     const uint8_t stored[56] = {0xAC};
-    ASSERT_TRUE(File_WriteReplace(fileDir.path + "\\Config\\Para_1206_905.dat", stored, sizeof stored).ok());
+    ASSERT_TRUE(
+        File_WriteReplace(fileDir.path + "\\Config\\Para_1206_905.dat", stored, sizeof stored)
+            .ok());
     wchar_t oldDir[MAX_PATH] = {};
     GetCurrentDirectoryW(MAX_PATH, oldDir);
     ASSERT_TRUE(SetCurrentDirectoryW(Win32_ToWide(fileDir.path).c_str()));

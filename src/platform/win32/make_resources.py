@@ -23,7 +23,7 @@ STATEMENT = {
 def layout():
     src = (TOP / "src/app/console_layout.cpp").read_text(encoding="utf-8")
     controls = re.findall(r'\{(\d+), (CTL_\w+), "((?:[^"\\]|\\.)*)", (\d+), (\d+), (\d+), (\d+)\}', src)
-    m = re.search(r"LAYOUT\{CONSOLE_LAYOUT_ID, (\d+), (\d+), (\d+), (\d+),", src)
+    m = re.search(r"LAYOUT\{\s*CONSOLE_LAYOUT_ID,\s*(\d+),\s*(\d+),\s*(\d+),\s*(\d+),", src)
     table = re.search(r"DialogFrame FRAMES\[\] = \{(.*?)\};", src, re.S)
     if not controls or not m or not table:
         sys.exit("layout table not found")
