@@ -8,20 +8,22 @@ if(NOT SRC_DIR)
   message(FATAL_ERROR "check_layers: pass -DSRC_DIR=<repo>/src")
 endif()
 
-# The layers from the bottom up; modules on one level do not include each other. Platform back
-# ends are folders of their own (platform/posix ...), everything else is a top folder of src/.
+# The layers from the bottom up ("|" between the modules of one level, which do not include
+# each other). Platform back ends are folders of their own (platform/posix ...), everything
+# else is a top folder of src/. Of the modules above them only the front ends include back ends.
 set(LEVELS
   "platform"
   "diag"
-  "handover;platform/posix;platform/win32;platform/linux;platform/codecs;platform/wx"
-  "params;vernier"
+  "handover|platform/posix|platform/win32|platform/linux|platform/codecs|platform/wx"
+  "params|vernier"
   "pipeline"
   "pattern"
   "link"
   "job"
   "app"
   "cli"
-  "wxapp;winapp;usbprobe")
+  "wxapp|winapp|usbprobe")
+set(FRONT_ENDS cli wxapp winapp usbprobe)
 # Modules that may include fewer than everything below them.
 set(RESTRICTED handover platform/posix platform/win32 platform/linux platform/codecs platform/wx vernier)
 set(ALLOWED_handover platform)
@@ -36,8 +38,7 @@ set(BACK_END_FOLDERS posix win32 linux codecs wx)
 set(level 0)
 set(ALL_MODULES "")
 foreach(entry IN LISTS LEVELS)
-  string(REPLACE ";" "|" members "${entry}")
-  string(REPLACE "|" ";" members "${members}")
+  string(REPLACE "|" ";" members "${entry}")
   foreach(m IN LISTS members)
     set(LEVEL_${m} ${level})
     list(APPEND ALL_MODULES ${m})
@@ -73,7 +74,9 @@ function(may_include from to out)
     endif()
     return()
   endif()
-  if(LEVEL_${to} LESS LEVEL_${from})
+  if(to MATCHES "^platform/" AND NOT from IN_LIST FRONT_ENDS)
+    set(${out} FALSE PARENT_SCOPE)
+  elseif(LEVEL_${to} LESS LEVEL_${from})
     set(${out} TRUE PARENT_SCOPE)
   else()
     set(${out} FALSE PARENT_SCOPE)
@@ -155,7 +158,21 @@ foreach(edge IN LISTS EDGES)
   list(GET ends 1 b)
   find_path(${b} ${a} back)
   if(back)
-    string(APPEND cycles "  cycle: ${a} -> ${back}\n")
+    # Named once, from its alphabetically first module, however many of its edges find it.
+    string(REPLACE " -> " ";" ring "${back}")
+    list(POP_BACK ring)
+    list(PREPEND ring ${a})
+    set(sorted ${ring})
+    list(SORT sorted)
+    list(GET sorted 0 first)
+    list(FIND ring ${first} at)
+    list(SUBLIST ring ${at} -1 tail)
+    list(SUBLIST ring 0 ${at} head)
+    set(ring ${tail} ${head} ${first})
+    string(REPLACE ";" " -> " ring "${ring}")
+    if(NOT "${cycles}" MATCHES "cycle: ${ring}\n")
+      string(APPEND cycles "  cycle: ${ring}\n")
+    endif()
   endif()
 endforeach()
 
