@@ -32,7 +32,6 @@ const JobName ADJUST_NAMES[] = {
 }  // namespace
 
 void Cli_ReportJobFailure(const JobOutcome& o) {
-    char buffer[96];
     std::fflush(stdout);
     if (!o.linkStarted) {
         std::fprintf(stderr, "headalign: the printer could not be opened\n");
@@ -41,9 +40,9 @@ void Cli_ReportJobFailure(const JobOutcome& o) {
     } else if (o.modeRefused) {
         std::fprintf(stderr, "headalign: the printer does not support this print mode\n");
     } else if (o.errorCode != ERR_NONE) {
-        const uint16_t code = static_cast<uint16_t>(o.errorCode);
-        std::fprintf(stderr, "headalign: error %d: %s\n", code,
-                     errorText(code, buffer, sizeof buffer));
+        // The error's own message box has already put its text on standard error.
+        std::fprintf(stderr, "headalign: error %d stopped the job (see the message above)\n",
+                     static_cast<int>(o.errorCode));
     } else if (o.pcCancelled) {
         std::fprintf(stderr, "headalign: the job was cancelled on the PC\n");
     } else if (o.printerCancelled) {

@@ -311,7 +311,15 @@ bool askImport(const std::string& path) {
     return answer == "y" || answer == "Y" || answer == "yes";
 }
 
+// A word that looks like an option where a file or name is expected is refused as one: taken
+// as a name it would write or look for a file called "--frob".
+int refuseOption(const std::string& word) {
+    return word.size() > 1 && word[0] == '-' ? usage(("unknown option '" + word + "'").c_str()) : 0;
+}
+
 int exportFile(const std::vector<std::string>& args, const CliOptions& options) {
+    for (size_t i = 1; i < args.size(); ++i)
+        if (int status = refuseOption(args[i])) return status;
     if (args.size() != 2) return usage("params export takes one file");
     Session session(options);
     if (!session.start()) return 1;
@@ -350,7 +358,8 @@ int importFile(const std::vector<std::string>& args, const CliOptions& options) 
     bool yes = false;
     for (size_t i = 1; i < args.size(); ++i) {
         if (args[i] == "--yes") yes = true;
-        else if (args[i].compare(0, 2, "--") == 0) return usage(("unknown option '" + args[i] + "'").c_str());
+        else if (refuseOption(args[i]))
+            return 2;
         else if (path.empty()) path = args[i];
         else return usage("params import takes one file");
     }
@@ -440,6 +449,8 @@ int Cli_ParamsCommand(const std::vector<std::string>& args, const CliOptions& op
     std::string sub = args.empty() ? "" : args[0];
     if (sub == "show") {
         bool json = args.size() == 2 && args[1] == "--json";
+        if (args.size() == 2 && !json)
+            if (int status = refuseOption(args[1])) return status;
         if (args.size() > 2 || (args.size() == 2 && !json)) return usage("params show takes only --json");
         Session session(options);
         if (!session.start()) return 1;
@@ -456,6 +467,8 @@ int Cli_ParamsCommand(const std::vector<std::string>& args, const CliOptions& op
 
 int Cli_ConfigCommand(const std::vector<std::string>& args, const CliOptions& options) {
     std::string sub = args.empty() ? "" : args[0];
+    for (size_t i = 1; i < args.size(); ++i)
+        if (int status = refuseOption(args[i])) return status;
     if (sub == "list" && args.size() == 1) return configList(options);
     if (sub == "store" && args.size() == 1) return configStore(options);
     if (sub == "load" && args.size() == 2) return configLoad(args[1], options);

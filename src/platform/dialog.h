@@ -41,12 +41,20 @@ struct DialogControlSpec {
     int x, y, width, height;
 };
 
-// A dialog layout: caption-less popup of the given size holding `count` controls.
+// A group box without text or ID around an area of a layout, in dialog units.
+struct DialogFrame {
+    int x, y, width, height;
+};
+
+// A dialog layout: caption-less popup of the given size holding `count` controls and
+// `frameCount` frames.
 struct DialogLayout {
     int resourceId;
     int x, y, width, height;
     const DialogControlSpec* controls;
     size_t count;
+    const DialogFrame* frames = nullptr;
+    size_t frameCount = 0;
 };
 
 // What a file dialog shows; `filters` holds `filterCount` pairs of description and pattern.

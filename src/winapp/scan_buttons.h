@@ -6,6 +6,7 @@
 constexpr int SCAN_BUTTON_FIRST_ID = 0x7E00;
 
 // The Win32 dialog back end whose console gets a "..." button after each bidirectional row's
-// add entry: it asks for a scan, reads it and types the group to enter into the entry, or says
-// why not in a box. Dialog thread only, like the back end it wraps.
+// add entry: it asks for a scan, reads it, shows it with the found groups marked in a window
+// beside the dialog and types the group to enter into the entry, or says why not in a box.
+// Dialog thread only, like the back end it wraps.
 const DialogBackend* Win32ScanButtons_Backend();

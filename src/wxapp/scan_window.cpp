@@ -10,17 +10,11 @@
 #include "platform/msgbox.h"
 #include "platform/wx/wx_ui.h"
 #ifdef HEADALIGN_HAVE_VERNIER
-#include "vernier/vernier.h"
+#include "app/scan_entry.h"
 #endif
 
 namespace {
 
-// The add entry of each bidirectional row and the adjustment print it belongs to.
-struct Row {
-    int entry;
-    int jobType;
-};
-const Row ROWS[6] = {{1058, 5}, {1053, 6}, {1049, 7}, {1183, 8}, {1184, 9}, {1185, 10}};
 constexpr char BUTTON_NAME[] = "headalign-read-scan";
 
 void chooseAndRead(int row) {
@@ -37,33 +31,16 @@ void chooseAndRead(int row) {
 
 bool WxVernier_ReadInto(int row, const std::string& scanPath, std::string* message) {
 #ifdef HEADALIGN_HAVE_VERNIER
-    if (row < 0 || row >= 6) return false;
-    VernierImage image;
-    std::string error;
-    if (!Vernier_LoadImage(scanPath, &image, &error)) {
-        *message = error;
-        return false;
+    ScanEntryResult result = Console_ReadScanInto(row, scanPath);
+    if (result.marked) {
+        // The picture window loads a file: the marked scan goes through a temporary one.
+        std::error_code ec;
+        std::filesystem::path temp = std::filesystem::temp_directory_path(ec);
+        std::string marked = (temp / "headalign-scan-marked.png").string();
+        if (!ec && Vernier_SavePng(marked, result.picture)) WxUi_ShowPicture(marked, scanPath);
     }
-    VernierReading r = Vernier_ReadAs(image, Vernier_FamilyOfAdjustment(ROWS[row].jobType));
-    Vernier_MarkGroups(&image, r);
-    std::error_code ec;
-    std::filesystem::path temp = std::filesystem::temp_directory_path(ec);
-    std::string marked = (temp / "headalign-scan-marked.png").string();
-    if (!ec && Vernier_SavePng(marked, image)) WxUi_ShowPicture(marked, scanPath);
-    if (r.status != VERNIER_READ) {
-        *message = "cannot read: " + r.reason;
-        return false;
-    }
-    if (r.family != Vernier_FamilyOfAdjustment(ROWS[row].jobType)) {
-        *message = std::string("cannot read: the scan shows a ") + Vernier_FamilyName(r.family) +
-                   ", not this row's print";
-        return false;
-    }
-    if (!r.certain) {
-        *message = "not certain: the prints meet near \"" + Vernier_LabelText(r.group) + "\"; check the print";
-        return false;
-    }
-    return WxDialog_Type(ROWS[row].entry, std::to_string(Vernier_GroupToEnter(r)));
+    *message = result.message;
+    return result.entered;
 #else
     (void)row, (void)scanPath;
     *message = "this build has no vernier reader";
@@ -73,8 +50,8 @@ bool WxVernier_ReadInto(int row, const std::string& scanPath, std::string* messa
 
 bool WxVernier_Install() {
 #ifdef HEADALIGN_HAVE_VERNIER
-    for (int i = 0; i < 6; ++i) {
-        wxWindow* entry = WxDialog_Control(ROWS[i].entry);
+    for (int i = 0; i < SCAN_ROW_COUNT; ++i) {
+        wxWindow* entry = WxDialog_Control(ScanRow_Entry(i));
         if (!entry || !entry->GetParent()) return false;
         wxWindow* parent = entry->GetParent();
         if (parent->FindWindow(wxString(BUTTON_NAME) + wxString::Format("%d", i))) continue;

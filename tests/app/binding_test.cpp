@@ -1,13 +1,19 @@
 // SAVE's validation, commit order, packing and delivery to the virtual printer.
 #include "app/binding.h"
 
+#include <cstdlib>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
 
 #include "app/console.h"
 #include "console_support.h"
 #include "params/calibration_params.h"
 #include "support/session_fixture.h"
 #include "vprinter.h"
+#ifdef HEADALIGN_HAVE_VERNIER
+#include "app/scan_entry.h"
+#endif
 
 namespace {
 
@@ -319,5 +325,77 @@ TEST_F(SaveTest, SavedRecordIsReadBackAfterThePrinterRestarts) {
     EXPECT_EQ(DialogModel_Text(1056), "15");
     EXPECT_EQ(DialogModel_Text(1066), "321");
 }
+
+#ifdef HEADALIGN_HAVE_VERNIER
+// "Read scan..." of a bidirectional row: the printed paper of row 1's adjustment, squared as a
+// flatbed would give it, goes into row 1's entry and SAVE adds it; every refusal enters nothing.
+TEST_F(SaveTest, ReadScanEntersACertainReadingIntoItsRowOnly) {
+    // A printer whose right-to-left text-high print lands 30 columns off: with the stored 10 the
+    // prints meet a few groups from "00".
+    VPrinter_Detach();
+    std::filesystem::create_directories(work.path + "/printer");
+    std::ofstream(work.path + "/printer/printer.cfg") << "bidir_error = 50:-80\n";
+    ASSERT_TRUE(VPrinter_Attach(work.path + "/printer"));
+    ASSERT_TRUE(DialogModel_Click(1055));
+    VPrinter_WaitPaper();
+    std::string picture;
+    for (const std::string& e : VPrinter_JobEvents())
+        if (e.find("\"event\":\"picture\"") != std::string::npos) picture = e;
+    auto number = [&](const char* key) {
+        size_t at = picture.find(std::string("\"") + key + "\":");
+        return at == std::string::npos ? 0.0
+                                       : std::atof(picture.c_str() + at + std::strlen(key) + 3);
+    };
+    VernierImage paper;
+    std::string error;
+    ASSERT_TRUE(
+        Vernier_LoadImage(VPrinter_JobPath(VPrinter_LastJobNumber(), ".png"), &paper, &error))
+        << error;
+    double xDpi = number("x_dpi") / number("scale_x"), yDpi = number("y_dpi") / number("scale_y");
+    ASSERT_GT(xDpi, 0);
+    ASSERT_GT(yDpi, 0);
+    const std::string scan = work.path + "/scan.png", junk = work.path + "/junk.png";
+    ASSERT_TRUE(Vernier_SavePng(scan, Vernier_Resample(paper, yDpi / xDpi, 1.0)));
+    std::ofstream(junk) << "not a picture";
+    VernierImage squared;
+    ASSERT_TRUE(Vernier_LoadImage(scan, &squared, &error));
+    VernierReading reading = Vernier_ReadAs(squared, FAMILY_ADJUST_540);
+    ASSERT_EQ(reading.status, VERNIER_READ) << reading.reason;
+    ASSERT_TRUE(reading.certain);
+    ASSERT_NE(Vernier_GroupToEnter(reading), 0);
+
+    struct Case {
+        int row;
+        std::string file;
+        bool entered, marked;
+        std::string message;  // the start of what the operator is told
+    };
+    const Case cases[] = {
+        {3, scan, false, true, "cannot read"},  // image high: another mode's print
+        {5, scan, false, true, "cannot read"},  // photo
+        {0, junk, false, false, junk + " is neither a PNG nor a JPEG"},
+        {6, scan, false, false, "no such row"},
+        {0, scan, true, true, ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::to_string(c.row) + " " + c.file);
+        ScanEntryResult r = Console_ReadScanInto(c.row, c.file);
+        EXPECT_EQ(r.entered, c.entered);
+        EXPECT_EQ(r.marked, c.marked);
+        EXPECT_EQ(r.message.rfind(c.message, 0), 0u) << r.message;
+        if (c.marked) {
+            EXPECT_EQ(r.picture.width, squared.width);
+            EXPECT_NE(r.picture.rgb, squared.rgb);  // the groups are marked on it
+        }
+        for (int row = 0; row < SCAN_ROW_COUNT; ++row)
+            EXPECT_EQ(
+                DialogModel_Text(ScanRow_Entry(row)),
+                c.entered && row == c.row ? std::to_string(Vernier_GroupToEnter(reading)) : "");
+    }
+    EXPECT_EQ(save(), Boxes{SAVE_OK});
+    EXPECT_EQ(printerRecord()[3], 10 + Vernier_GroupToEnter(reading));
+    EXPECT_EQ(DialogModel_Text(1058), "");
+}
+#endif
 
 }  // namespace

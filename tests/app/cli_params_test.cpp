@@ -160,6 +160,11 @@ TEST(CliProgram, ExitStatusAndMessageTellWhatHappened) {
     TempDir work;
     std::filesystem::create_directories(work.path + "/logs");
     const std::string vp = "--virtual-printer " + work.path + "/printer --log-dir " + work.path + "/logs --fast-clock ";
+    // A board whose version the driver refuses: the job ends with error 3.
+    std::filesystem::create_directories(work.path + "/old-board");
+    std::ofstream(work.path + "/old-board/printer.cfg") << "main_board_version = 0\n";
+    const std::string oldBoard = "--virtual-printer " + work.path + "/old-board --log-dir " +
+                                 work.path + "/logs --fast-clock ";
     struct Row {
         std::string args;
         int status;
@@ -184,9 +189,19 @@ TEST(CliProgram, ExitStatusAndMessageTellWhatHappened) {
         {vp + "adjust 255", 1, "no such pattern: adjustment 255", false},
         {vp + "params import --frob", 2, "unknown option '--frob'", false},
         {vp + "params set --frob", 2, "unknown option '--frob'", false},
+        {vp + "params show --frob", 2, "unknown option '--frob'", false},
+        {vp + "params export --frob", 2, "unknown option '--frob'", false},
+        {vp + "params export x.dat --frob", 2, "unknown option '--frob'", false},
+        {vp + "params import -y", 2, "unknown option '-y'", false},
+        {vp + "config load --frob", 2, "unknown option '--frob'", false},
+        {vp + "config list --frob", 2, "unknown option '--frob'", false},
+        {vp + "config store extra", 2, "config takes list, store or load NAME", false},
+        {oldBoard + "adjust pass4", 1, "error 3 stopped the job", false},
         {vp + "params import " + work.path + "/none.dat --yes", 1, "import Fail!", false},
-        {vp + "--virtual-printer /dev/null/x pattern 19", 1, "cannot use the virtual printer folder", false},
-        {vp + "--log-dir " + work.path + "/none pattern 19", 0, "the log folder " + work.path + "/none does not exist", true},
+        {vp + "--virtual-printer /dev/null/x pattern 19", 1,
+         "cannot use the virtual printer folder", false},
+        {vp + "--log-dir " + work.path + "/none pattern 19", 0,
+         "the log folder " + work.path + "/none does not exist", true},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.args);
@@ -197,6 +212,13 @@ TEST(CliProgram, ExitStatusAndMessageTellWhatHappened) {
         }
         EXPECT_EQ(r.out.find("printed: ") != std::string::npos, row.printed) << r.out;
     }
+    // A job's error text is said once, by its box; the summary only refers to it.
+    ProgramRun failed = runProgram(oldBoard + "adjust pass4", work.path);
+    size_t box = failed.err.find("[Tip] ");
+    ASSERT_NE(box, std::string::npos) << failed.err;
+    std::string boxText = failed.err.substr(box + 6, failed.err.find('\n', box) - box - 6);
+    ASSERT_FALSE(boxText.empty());
+    EXPECT_EQ(occurrences(failed.err, boxText), 1u) << failed.err;
     // An undefined number keeps its trace line (the last job of the minute owns the trace file).
     ASSERT_EQ(runProgram(vp + "pattern 255", work.path).status, 1);
     bool traced = false;

@@ -151,12 +151,29 @@ HWND waitForDialog(const std::wstring& title, HWND other = nullptr) {
     return nullptr;
 }
 
+// Chooses `path` in the file dialog a click on scan button `row` opens.
+void chooseScan(HWND dialog, int row, const std::string& path) {
+    PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(0x7E00 + row, BN_CLICKED), 0);
+    HWND chooser = waitForDialog(L"Read scan...");
+    ASSERT_NE(chooser, nullptr);
+    HWND name = GetDlgItem(chooser, 0x47C);  // the file name box of the Explorer-style dialog
+    if (!name) name = GetDlgItem(chooser, 0x480);
+    ASSERT_NE(name, nullptr);
+    SetWindowTextW(name, Win32_ToWide(path).c_str());
+    PostMessageW(chooser, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+    for (int i = 0; i < 500 && IsWindow(chooser) && IsWindowVisible(chooser); ++i) Sleep(20);
+}
+
 // The native console has "Read scan..." after each bidirectional row; a file chosen there
-// (named in Chinese) goes to the reader, whose refusal comes back in a box.
+// (named in Chinese) goes to the reader, whose refusal comes back in a box, and a picture it
+// can look at is shown with the groups it found marked, beside the dialog.
 TEST_F(CommandLine, ReadScanButtonsOfTheNativeConsole) {
     const std::string notAScan = logs.path + "\\扫描 图.png";
     const char junk[] = "not a picture";
     ASSERT_TRUE(File_WriteReplace(notAScan, reinterpret_cast<const uint8_t*>(junk), sizeof junk).ok());
+    ChildResult printed = job("adjust text-high");
+    ASSERT_EQ(printed.exitCode, 0u) << printed.output;
+    const std::string paper = printer.path + "\\jobs\\0001.png";
     Child app;
     ASSERT_TRUE(app.start(HEADALIGN_EXE, "--virtual-printer \"" + printer.path + "\" --log-dir \"" +
                                              logs.path + "\""));
@@ -179,20 +196,52 @@ TEST_F(CommandLine, ReadScanButtonsOfTheNativeConsole) {
         Sleep(300);
         EXPECT_TRUE(saveWindowPng(dialog, windowsPath(shot) + "/console_read_scan_" + testLanguage() + ".png"));
     }
-    PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(0x7E00, BN_CLICKED), 0);
-    HWND chooser = waitForDialog(L"Read scan...");
-    ASSERT_NE(chooser, nullptr);
-    HWND name = GetDlgItem(chooser, 0x47C);  // the file name box of the Explorer-style dialog
-    if (!name) name = GetDlgItem(chooser, 0x480);
-    ASSERT_NE(name, nullptr);
-    SetWindowTextW(name, Win32_ToWide(notAScan).c_str());
-    PostMessageW(chooser, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
-    HWND box = waitForDialog(L"Read scan...", chooser);
+    chooseScan(dialog, 0, notAScan);
+    HWND box = waitForDialog(L"Read scan...");
     ASSERT_NE(box, nullptr);
     EXPECT_NE(windowTextUtf8(GetDlgItem(box, 0xFFFF)).find("neither a PNG nor a JPEG"), std::string::npos)
         << windowTextUtf8(GetDlgItem(box, 0xFFFF));
+    EXPECT_EQ(FindWindowW(L"HeadalignMarkedScan", nullptr), nullptr);  // nothing to show
     PostMessageW(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
     for (int i = 0; i < 500 && IsWindow(box); ++i) Sleep(20);
+
+    // The printed paper: whatever the reading, the operator sees what was found.
+    chooseScan(dialog, 0, paper);
+    HWND picture = nullptr;
+    for (int i = 0; i < 1000 && !picture; ++i) {
+        picture = FindWindowW(L"HeadalignMarkedScan", nullptr);
+        if (!picture) Sleep(20);
+    }
+    ASSERT_NE(picture, nullptr);
+    EXPECT_EQ(windowTextUtf8(picture), paper);
+    EXPECT_EQ(GetWindow(picture, GW_OWNER), dialog);
+    RECT p{}, d{}, at{}, both{};
+    GetClientRect(picture, &p);
+    GetWindowRect(dialog, &d);
+    GetWindowRect(picture, &at);
+    EXPECT_FALSE(IntersectRect(&both, &d, &at));  // beside or below the dialog, not over it
+    EXPECT_GE(at.left, 0);
+    EXPECT_LE(at.right, GetSystemMetrics(SM_CXSCREEN));
+    EXPECT_LE(at.bottom, GetSystemMetrics(SM_CYSCREEN));
+    // The paper as drawn is wide and low: fitted into 520 x 760 pixels, its shape kept.
+    EXPECT_EQ(p.right, 520);
+    EXPECT_GT(p.bottom, 10);
+    EXPECT_LE(p.bottom, 760);
+    if (!shot.empty()) {
+        Sleep(300);
+        EXPECT_TRUE(saveWindowPng(
+            picture, windowsPath(shot) + "/console_marked_scan_" + testLanguage() + ".png"));
+    }
+    // A refusal (the paper as drawn is not square) comes in a box; a reading goes to the entry.
+    for (int i = 0; i < 250 && windowTextUtf8(GetDlgItem(dialog, 1058)).empty(); ++i) {
+        if ((box = FindWindowW(L"#32770", L"Read scan...")) && IsWindowVisible(box)) break;
+        Sleep(20);
+    }
+    if (box && IsWindow(box)) {
+        EXPECT_FALSE(windowTextUtf8(GetDlgItem(box, 0xFFFF)).empty());
+        PostMessageW(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+        for (int i = 0; i < 500 && IsWindow(box); ++i) Sleep(20);
+    }
     PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(ID_EXIT, BN_CLICKED), 0);
     EXPECT_EQ(app.wait(20000), 0);
 }

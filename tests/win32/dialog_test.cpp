@@ -11,6 +11,7 @@
 #include "diag/errors.h"
 #include "job/print_job.h"
 #include "platform/dialog_model.h"
+#include "platform/files.h"
 #include "platform/logdir.h"
 #include "platform/msgbox.h"
 #include "platform/win32/win32_dialog.h"
@@ -100,6 +101,26 @@ TEST_F(ResourceDialog, HoldsEveryControlOfTheLayoutWithItsKindPlaceAndText) {
                 EXPECT_EQ(dlgItemTextAnsi(dialog, c.id), Win32_ToGbk(c.text));
             }
         }
+    }
+}
+
+// On screen no control covers another (a list by its field: its drop-down opens over others).
+TEST_F(ResourceDialog, NoControlCoversAnother) {
+    const DialogLayout* layout = consoleLayout();
+    std::vector<std::pair<int, RECT>> placed;
+    for (size_t i = 0; i < layout->count; ++i) {
+        const DialogControlSpec& c = layout->controls[i];
+        HWND w = GetDlgItem(dialog, c.id);
+        ASSERT_NE(w, nullptr) << c.id;
+        // A closed list's window is its field. Neighbours that touch in the layout may share a
+        // pixel of rounding.
+        RECT r = placeOf(w);
+        InflateRect(&r, -1, -1);
+        for (const auto& [other, rect] : placed) {
+            RECT both{};
+            EXPECT_FALSE(IntersectRect(&both, &r, &rect)) << c.id << " covers " << other;
+        }
+        placed.emplace_back(c.id, r);
     }
 }
 
@@ -203,26 +224,69 @@ struct NativeConsole : ::testing::Test {
 std::string text(HWND dialog, int id) { return windowTextUtf8(GetDlgItem(dialog, id)); }
 void click(HWND dialog, int id) { SendMessageA(GetDlgItem(dialog, id), BM_CLICK, 0, 0); }
 
-// Every visible label and check box shows its whole text in the dialog font: a static wraps at
-// its width and must not need more lines than it has, a check box's text follows its box.
+// Width in pixels of `text` in the font of window `w`, on one line.
+LONG textWidth(HWND w, const std::wstring& text) {
+    HDC dc = GetDC(w);
+    HGDIOBJ old = SelectObject(dc, reinterpret_cast<HFONT>(SendMessageW(w, WM_GETFONT, 0, 0)));
+    RECT need{0, 0, 0, 0};
+    DrawTextW(dc, text.c_str(), -1, &need, DT_CALCRECT | DT_SINGLELINE | DT_NOPREFIX);
+    SelectObject(dc, old);
+    ReleaseDC(w, dc);
+    return need.right;
+}
+
+std::wstring wideText(HWND w) {
+    std::wstring t(static_cast<size_t>(GetWindowTextLengthW(w)) + 1, L'\0');
+    t.resize(static_cast<size_t>(GetWindowTextW(w, t.data(), static_cast<int>(t.size()))));
+    return t;
+}
+
+// Width of an edit's formatting rectangle: where its text is drawn.
+LONG editTextWidth(HWND edit) {
+    RECT r{};
+    SendMessageW(edit, EM_GETRECT, 0, reinterpret_cast<LPARAM>(&r));
+    return r.right - r.left;
+}
+
+// Every visible control shows its whole text in the dialog font: a static wraps at its width
+// and must not need more lines than it has, a check box's text follows its box, a button's
+// text stays inside its edges, and an edit's value and a list's chosen entry fit their field.
 void expectLabelsFit(HWND d) {
     const DialogLayout* l = consoleLayout();
     for (size_t i = 0; i < l->count; ++i) {
         const DialogControlSpec& s = l->controls[i];
-        if (s.kind != CTL_STATIC && s.kind != CTL_CHECK) continue;
         HWND w = GetDlgItem(d, s.id);
         if (!w || !IsWindowVisible(w)) continue;
-        std::wstring label(static_cast<size_t>(GetWindowTextLengthW(w)) + 1, L'\0');
-        label.resize(static_cast<size_t>(GetWindowTextW(w, label.data(), static_cast<int>(label.size()))));
+        if (s.kind == CTL_EDIT || s.kind == CTL_READONLY_EDIT || s.kind == CTL_LIST) {
+            HWND field = w;
+            if (s.kind == CTL_LIST) {
+                COMBOBOXINFO info{};
+                info.cbSize = sizeof info;
+                ASSERT_TRUE(GetComboBoxInfo(w, &info)) << s.id;
+                field = info.hwndItem;
+            }
+            std::wstring value = wideText(field);
+            if (value.empty()) continue;
+            EXPECT_LE(textWidth(field, value), editTextWidth(field))
+                << s.id << " \"" << windowTextUtf8(field) << "\" does not fit its field";
+            continue;
+        }
+        std::wstring label = wideText(w);
         if (label.empty()) continue;
         RECT box{};
         GetClientRect(w, &box);
+        LONG width = box.right;
+        if (s.kind == CTL_CHECK) width -= GetSystemMetrics(SM_CXMENUCHECK) + 4;
+        if (s.kind == CTL_BUTTON) width -= 2 * GetSystemMetrics(SM_CXEDGE);
+        if (s.kind != CTL_STATIC) {
+            EXPECT_LE(textWidth(w, label), width)
+                << s.id << " \"" << windowTextUtf8(w) << "\" is cut at the right";
+            continue;
+        }
         HDC dc = GetDC(w);
         HGDIOBJ old = SelectObject(dc, reinterpret_cast<HFONT>(SendMessageW(w, WM_GETFONT, 0, 0)));
-        LONG width = box.right - (s.kind == CTL_CHECK ? GetSystemMetrics(SM_CXMENUCHECK) + 4 : 0);
         RECT need{0, 0, width, 0};
-        DrawTextW(dc, label.c_str(), -1, &need,
-                  DT_CALCRECT | (s.kind == CTL_STATIC ? DT_WORDBREAK | DT_EXPANDTABS : DT_SINGLELINE));
+        DrawTextW(dc, label.c_str(), -1, &need, DT_CALCRECT | DT_WORDBREAK | DT_EXPANDTABS);
         SelectObject(dc, old);
         ReleaseDC(w, dc);
         EXPECT_LE(need.right, width) << s.id << " \"" << windowTextUtf8(w) << "\" is cut at the right";
@@ -233,7 +297,20 @@ void expectLabelsFit(HWND d) {
 TEST_F(NativeConsole, ShowsTheRecordInTheRunsLanguageAndSwitchesModeNames) {
     const bool zh = testLanguage() == "zh";
     ASSERT_EQ(isChineseUi(), zh) << std::hex << systemLocaleId();
+    // A Config folder with a file in the working folder: the parameter-file row is shown.
+    ASSERT_TRUE(CreateDirectoryW(Win32_ToWide(fileDir.path + "\\Config").c_str(), nullptr));
+    const uint8_t stored[56] = {0xAC};
+    ASSERT_TRUE(
+        File_WriteReplace(fileDir.path + "\\Config\\Para_1206_905.dat", stored, sizeof stored)
+            .ok());
+    wchar_t oldDir[MAX_PATH] = {};
+    GetCurrentDirectoryW(MAX_PATH, oldDir);
+    ASSERT_TRUE(SetCurrentDirectoryW(Win32_ToWide(fileDir.path).c_str()));
     run([&](HWND d) {
+        EXPECT_TRUE(IsWindowVisible(GetDlgItem(d, ID_CONFIG_LABEL)));
+        EXPECT_TRUE(IsWindowVisible(GetDlgItem(d, ID_CONFIG_STORE)));
+        EXPECT_EQ(SendDlgItemMessageW(d, ID_CONFIG_LIST, CB_GETCOUNT, 0, 0), 1);
+        EXPECT_EQ(text(d, ID_CONFIG_LABEL), zh ? "参数文件:" : "Setting file:");
         EXPECT_EQ(windowTextUtf8(d), titleText());
         if (zh) {
             EXPECT_EQ(dlgItemTextAnsi(d, 1128), Win32_ToGbk("文字高速"));
@@ -255,6 +332,10 @@ TEST_F(NativeConsole, ShowsTheRecordInTheRunsLanguageAndSwitchesModeNames) {
         click(d, ID_INK_ORDER_BOX);
         EXPECT_TRUE(IsWindowEnabled(GetDlgItem(d, 1109)));
 
+        click(d, ID_HD_BOX);  // the second-pass mode names fit as well
+        pumpMessages(100);
+        expectLabelsFit(d);
+        click(d, ID_HD_BOX);
         pumpMessages(300);
         expectLabelsFit(d);
         std::string shot = envText("HEADALIGN_SCREENSHOT_DIR");
@@ -263,6 +344,7 @@ TEST_F(NativeConsole, ShowsTheRecordInTheRunsLanguageAndSwitchesModeNames) {
                 saveWindowPng(d, windowsPath(shot) + "/console_" + testLanguage() + ".png"));
         }
     });
+    SetCurrentDirectoryW(oldDir);
     EXPECT_TRUE(msgbox_recorder::boxes().empty());
     EXPECT_TRUE(dialogBoxes.empty());
 }

@@ -5,10 +5,13 @@
 #include <wx/wx.h>
 
 #include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <map>
 
 #include "app/console.h"
 #include "wx_support.h"
+#include "wxapp/scan_window.h"
 
 namespace {
 
@@ -48,36 +51,57 @@ bool kindMatches(wxWindow* w, DialogControlKind kind) {
 
 class WxLayoutTest : public WxConsoleTest {
 protected:
-    // Every visible control shows its whole text and no two controls cover each other.
-    void expectNothingClipped(const char* language) {
-        std::vector<std::pair<int, wxRect>> placed;
-        const DialogLayout* l = consoleLayout();
-        for (size_t i = 0; i < l->count; ++i) {
-            const DialogControlSpec& s = l->controls[i];
-            wxWindow* w = control(s.id);
-            if (!w || !w->IsShown()) continue;
-            wxRect r = w->GetRect();
-            if (s.kind == CTL_STATIC || s.kind == CTL_CHECK || s.kind == CTL_BUTTON) {
-                wxSize best = w->GetBestSize();
-                EXPECT_LE(best.x, r.width) << language << ": text of " << s.id << " clipped: " << text(s.id);
-                EXPECT_LE(best.y, r.height) << language << ": text of " << s.id << " clipped in height";
-            }
-            // Neighbours that touch in the layout itself may share a pixel of rounding; those
-            // that overlap there (an "mm" over its edit's last units) may overlap here.
-            const wxRect inner = r.Deflate(1, 1);
-            for (const auto& [other, rect] : placed) {
-                const DialogControlSpec& o = *specOf(other);
-                wxRect a(s.x, s.y, s.width, s.kind == CTL_LIST ? 12 : s.height);
-                wxRect b(o.x, o.y, o.width, o.kind == CTL_LIST ? 12 : o.height);
-                if (a.Intersects(b)) continue;
-                EXPECT_FALSE(rect.Intersects(inner)) << language << ": " << s.id << " covers " << other;
-            }
-            placed.emplace_back(s.id, r);
-        }
-        for (const WxLabelAdjustment& a : WxDialog_Adjustments())
-            std::printf("[%s] %d \"%s\": width %d -> %d dialog units, moved %d\n", language, a.id, a.text.c_str(),
-                        a.layoutWidth, a.neededWidth, a.movedX);
-    }
+  // The console as an operator has it: a parameter file in the Config folder (so the
+  // parameter-file row is shown) and the "Read scan..." buttons.
+  void startFullConsole() {
+      std::filesystem::create_directories(work.path + "/Config");
+      std::ofstream(work.path + "/Config/Para_1206_905.dat", std::ios::binary)
+          << '\xAC' << std::string(55, '\0');
+      startConsole();
+      EXPECT_TRUE(control(ID_CONFIG_LABEL)->IsShown());
+#ifdef HEADALIGN_HAVE_VERNIER
+      EXPECT_TRUE(WxVernier_Install());
+#endif
+      settle();
+  }
+  // Every visible control shows its whole text and no two controls cover each other.
+  void expectNothingClipped(const char* language) {
+      std::vector<std::pair<int, wxRect>> placed;
+      const DialogLayout* l = consoleLayout();
+      for (size_t i = 0; i < l->count; ++i) {
+          const DialogControlSpec& s = l->controls[i];
+          wxWindow* w = control(s.id);
+          if (!w || !w->IsShown()) continue;
+          wxRect r = w->GetRect();
+          // A list's best width is that of its widest entry beside the drop-down button.
+          if (s.kind == CTL_LIST && !dynamic_cast<wxComboBox*>(w)->IsListEmpty()) {
+              EXPECT_LE(w->GetBestSize().x, r.width)
+                  << language << ": entries of " << s.id << " clipped";
+          }
+          if (s.kind == CTL_STATIC || s.kind == CTL_CHECK || s.kind == CTL_BUTTON) {
+              wxSize best = w->GetBestSize();
+              EXPECT_LE(best.x, r.width)
+                  << language << ": text of " << s.id << " clipped: " << text(s.id);
+              EXPECT_LE(best.y, r.height)
+                  << language << ": text of " << s.id << " clipped in height";
+          }
+          // Neighbours that touch in the layout itself may share a pixel of rounding; those
+          // that overlap there (an "mm" over its edit's last units) may overlap here.
+          const wxRect inner = r.Deflate(1, 1);
+          for (const auto& [other, rect] : placed) {
+              const DialogControlSpec& o = *specOf(other);
+              wxRect a(s.x, s.y, s.width, s.kind == CTL_LIST ? 12 : s.height);
+              wxRect b(o.x, o.y, o.width, o.kind == CTL_LIST ? 12 : o.height);
+              if (a.Intersects(b)) continue;
+              EXPECT_FALSE(rect.Intersects(inner))
+                  << language << ": " << s.id << " covers " << other;
+          }
+          placed.emplace_back(s.id, r);
+      }
+      for (const WxLabelAdjustment& a : WxDialog_Adjustments())
+          std::printf("[%s] %d \"%s\": width %d -> %d dialog units, moved %d\n", language, a.id,
+                      a.text.c_str(), a.layoutWidth, a.neededWidth, a.movedX);
+  }
 };
 
 TEST_F(WxLayoutTest, EveryControlHasItsIdKindTextAndPlaceInDialogUnits) {
@@ -139,7 +163,7 @@ TEST_F(WxLayoutTest, FramesTitleIconAndFont) {
 
 TEST_F(WxLayoutTest, ChineseLabelsFitAndTheScreenshotIsWritten) {
     useLanguage("zh_CN.UTF-8");
-    startConsole();
+    startFullConsole();
     EXPECT_EQ(text(1071), "保存");
     expectNothingClipped("zh_CN");
     EXPECT_TRUE(WxUi_Screenshot(buildFile("console-zh_CN.png")));
@@ -147,7 +171,7 @@ TEST_F(WxLayoutTest, ChineseLabelsFitAndTheScreenshotIsWritten) {
 
 TEST_F(WxLayoutTest, EnglishLabelsFitAndTheScreenshotIsWritten) {
     useLanguage("en_US.UTF-8");
-    startConsole();
+    startFullConsole();
     EXPECT_EQ(std::string(WxDialog_Frame()->GetTitle().utf8_str()), "Print Head Alignment Tool V1.72a(180-0501)");
     EXPECT_EQ(text(1071), "SAVE");
     EXPECT_EQ(text(1137), "LOW  SPEED");

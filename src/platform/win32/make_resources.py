@@ -10,11 +10,6 @@ from pathlib import Path
 HERE = Path(__file__).resolve().parent
 TOP = HERE.parents[2]
 
-# Group boxes without text or ID around the areas (x, y, width, height).
-FRAMES = [(8, 0, 377, 269), (11, 1, 298, 97), (11, 94, 298, 82), (11, 172, 298, 39),
-          (11, 207, 298, 42), (11, 246, 298, 23), (313, 1, 70, 99), (312, 98, 72, 32),
-          (312, 127, 72, 96)]
-
 STATEMENT = {
     "CTL_STATIC": 'LTEXT           "{t}",{id},{x},{y},{w},{h}',
     "CTL_BUTTON": 'PUSHBUTTON      "{t}",{id},{x},{y},{w},{h}',
@@ -28,14 +23,16 @@ STATEMENT = {
 def layout():
     src = (TOP / "src/app/console_layout.cpp").read_text(encoding="utf-8")
     controls = re.findall(r'\{(\d+), (CTL_\w+), "((?:[^"\\]|\\.)*)", (\d+), (\d+), (\d+), (\d+)\}', src)
-    m = re.search(r"LAYOUT\{CONSOLE_LAYOUT_ID, (\d+), (\d+), (\d+), (\d+),", src)
-    if not controls or not m:
+    m = re.search(r"LAYOUT\{\s*CONSOLE_LAYOUT_ID,\s*(\d+),\s*(\d+),\s*(\d+),\s*(\d+),", src)
+    table = re.search(r"DialogFrame FRAMES\[\] = \{(.*?)\};", src, re.S)
+    if not controls or not m or not table:
         sys.exit("layout table not found")
-    return tuple(int(v) for v in m.groups()), controls
+    frames = [tuple(int(v) for v in f) for f in re.findall(r"\{(\d+), (\d+), (\d+), (\d+)\}", table.group(1))]
+    return tuple(int(v) for v in m.groups()), controls, frames
 
 
 def rc_text():
-    (x, y, w, h), controls = layout()
+    (x, y, w, h), controls, frames = layout()
     lines = [
         "// Resources of the console: dialog layout 103 and icon 115 (written by make_resources.py,",
         "// GBK text).",
@@ -50,7 +47,7 @@ def rc_text():
         'FONT 11, "宋体", 0, 0, 0x86',
         "BEGIN",
     ]
-    for fx, fy, fw, fh in FRAMES:
+    for fx, fy, fw, fh in frames:
         lines.append(f'    GROUPBOX        "",-1,{fx},{fy},{fw},{fh}')
     for cid, kind, text, cx, cy, cw, ch in controls:
         text = text.replace('""', '""""')

@@ -306,7 +306,8 @@ DialogHandle create(const DialogLayout* layout, DialogProc proc) {
     window.layout = layout;
     window.panel = new wxPanel(f, wxID_ANY, wxDefaultPosition, wxDefaultSize, 0);
     f->SetPosition(f->ConvertDialogToPixels(wxPoint(layout->x, layout->y)));
-    for (const FrameRect& r : framesOf(layout->resourceId)) {
+    for (size_t i = 0; i < layout->frameCount; ++i) {
+        const DialogFrame& r = layout->frames[i];
         wxRect box(f->ConvertDialogToPixels(wxPoint(r.x, r.y)), f->ConvertDialogToPixels(wxSize(r.width, r.height)));
         new wxStaticBox(window.panel, wxID_ANY, wxString(), box.GetPosition(), box.GetSize());
         window.frames.push_back(box);

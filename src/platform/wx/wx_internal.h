@@ -51,11 +51,6 @@ wxIcon consoleIcon();
 void command(int id, int notification);
 // Ends the job's progress window, if one is shown.
 void closeProgress();
-// Frame layout of a dialog resource: group boxes without text or ID.
-struct FrameRect {
-    int x, y, width, height;
-};
-std::vector<FrameRect> framesOf(int resourceId);
 
 // Box plumbing shared by the seam entries.
 int showBoxOnDialogThread(const WxShownBox& box);

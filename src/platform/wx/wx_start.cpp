@@ -26,12 +26,6 @@ const char* const COMPACT_CSS =
     "checkbutton { padding: 0; }\n"
     "checkbutton check { margin: 0 2px 0 0; min-width: 12px; min-height: 12px; }\n";
 
-// Layout 103: the areas' group boxes (x, y, width, height in dialog units).
-const FrameRect FRAMES_103[] = {
-    {8, 0, 377, 269},  {11, 1, 298, 97},  {11, 94, 298, 82},  {11, 172, 298, 39}, {11, 207, 298, 42},
-    {11, 246, 298, 23}, {313, 1, 70, 99}, {312, 98, 72, 32}, {312, 127, 72, 96},
-};
-
 }  // namespace
 
 wxString fromUtf8(const std::string& s) { return wxString::FromUTF8(s.data(), s.size()); }
@@ -57,11 +51,6 @@ wxIcon consoleIcon() {
     wxIcon icon;
     icon.CopyFromBitmap(wxBitmap(headalign_xpm));
     return icon;
-}
-
-std::vector<FrameRect> framesOf(int resourceId) {
-    if (resourceId != 103) return {};
-    return std::vector<FrameRect>(std::begin(FRAMES_103), std::end(FRAMES_103));
 }
 
 }  // namespace wxui

@@ -1,0 +1,57 @@
+// The one way a reading becomes the dialog's entry, for every front end.
+#include "app/scan_entry.h"
+
+#include "app/console.h"
+#include "platform/dialog.h"
+
+namespace {
+
+// The add entry of each bidirectional row and the adjustment print it belongs to.
+struct Row {
+    int entry;
+    int jobType;
+};
+const Row ROWS[SCAN_ROW_COUNT] = {{1058, 5}, {1053, 6}, {1049, 7},
+                                  {1183, 8}, {1184, 9}, {1185, 10}};
+
+}  // namespace
+
+int ScanRow_Entry(int row) { return row >= 0 && row < SCAN_ROW_COUNT ? ROWS[row].entry : 0; }
+
+ScanEntryResult Console_ReadScanInto(int row, const std::string& scanPath) {
+    ScanEntryResult out;
+    if (row < 0 || row >= SCAN_ROW_COUNT) {
+        out.message = "no such row";
+        return out;
+    }
+    std::string error;
+    if (!Vernier_LoadImage(scanPath, &out.picture, &error)) {
+        out.message = error;
+        return out;
+    }
+    const VernierFamily family = Vernier_FamilyOfAdjustment(ROWS[row].jobType);
+    VernierReading r = Vernier_ReadAs(out.picture, family);
+    // The operator sees what was found even when nothing can be entered: that is how a wrong
+    // sheet or a blurred group is noticed.
+    Vernier_MarkGroups(&out.picture, r);
+    out.marked = true;
+    if (r.status != VERNIER_READ) {
+        out.message = "cannot read: " + r.reason;
+    } else if (r.family != family) {
+        out.message = std::string("cannot read: the scan shows a ") + Vernier_FamilyName(r.family) +
+                      ", not this row's print";
+    } else if (!r.certain) {
+        out.message = "not certain: the prints meet near \"" + Vernier_LabelText(r.group) +
+                      "\"; check the print";
+    } else {
+        const DialogBackend* dialog = Dialog_Backend();
+        DialogHandle handle = consoleState()->dialog;
+        if (!dialog || handle == DIALOG_NONE) {
+            out.message = "the console is not open";
+            return out;
+        }
+        dialog->setText(handle, ROWS[row].entry, std::to_string(Vernier_GroupToEnter(r)).c_str());
+        out.entered = true;
+    }
+    return out;
+}
