@@ -462,7 +462,33 @@ InkMap Vernier_InkMap(const VernierImage& image) {
     return m;
 }
 
-std::vector<BarPair> Vernier_LocateBars(const InkMap& ink, int* longestRow, double* angleDeg) {
+namespace {
+
+// A row of dashes long enough to be a bar that runs out at the picture's edge: the print is
+// cut off there. Rows are in reduced pixels at angle a; margin is how near the edge counts.
+std::string cutSideOf(const std::vector<DashRow>& rows, const Reduced& r, double a) {
+    double cs = std::cos(a), sn = std::sin(a);
+    for (const DashRow& row : rows) {
+        if (row.count < MIN_CHAIN || row.pitch <= 0) continue;
+        double margin = 1.5 * row.pitch;
+        double u0 = row.start, u1 = row.start + (row.count - 1) * row.pitch + row.length;
+        double x0 = u0 * cs - row.v * sn, x1 = u1 * cs - row.v * sn, y = (u0 + u1) / 2 * sn + row.v * cs;
+        if (row.count < VERNIER_GROUPS - 1) {
+            if (x0 < margin) return "left";
+            if (x1 > r.w - margin) return "right";
+        }
+        // A whole bar with the labels above it or the other bar below it out of the picture.
+        if (row.count >= VERNIER_GROUPS - 4) {
+            if (y < margin) return "top";
+            if (y > r.h - margin) return "bottom";
+        }
+    }
+    return "";
+}
+
+}  // namespace
+
+std::vector<BarPair> Vernier_LocateBars(const InkMap& ink, int* longestRow, double* angleDeg, std::string* cutSide) {
     *longestRow = 0;
     *angleDeg = 0;
     std::vector<BarPair> out;
@@ -479,6 +505,7 @@ std::vector<BarPair> Vernier_LocateBars(const InkMap& ink, int* longestRow, doub
         rows.push_back(row);
     }
     completeBridgedRows(&rows);
+    if (cutSide) *cutSide = cutSideOf(rows, r, a);
     rows.erase(std::remove_if(rows.begin(), rows.end(), [](const DashRow& r) { return r.count < MIN_CHAIN; }),
                rows.end());
     std::sort(rows.begin(), rows.end(), [](const DashRow& p, const DashRow& q) { return p.v < q.v; });

@@ -490,7 +490,8 @@ double labelInk(const InkMap& ink, const Frame& fr, const Rails& rails, double s
 }
 
 // What an operator can do about a picture too blurred to measure.
-constexpr const char* STEADIER = "hold the phone still and closer, or scan at 300 dpi";
+// The reason leads with it; what was seen follows in brackets.
+constexpr const char* TOO_BLURRED = "too blurred: hold the phone still, closer, or scan at 300 dpi";
 
 // Beyond this standard error the fit is not trusted to place the prints within a group.
 constexpr double CERTAIN_SIGMA = 0.12;
@@ -510,8 +511,8 @@ void verdict(VernierReading* r, const Line& l, const FamilyShape& shape, const s
     r->family = shape.family;
     if (r->sigma > 0.3) {
         r->status = VERNIER_TOO_BLURRED;
-        r->reason = "too blurred: the groups' offsets scatter by " + std::to_string(int(r->sigma * 100)) +
-                    "% of a group: " + STEADIER;
+        r->reason = std::string(TOO_BLURRED) + " (the groups' offsets scatter by " + std::to_string(int(r->sigma * 100)) +
+                    "% of a group)";
         return;
     }
     r->group = int(std::lround(r->estimate));
@@ -648,7 +649,7 @@ Measured measure(const InkMap& ink, BarPair pair) {
     }
     if (int(ks.size()) < VERNIER_GROUPS / 2) {
         r.status = VERNIER_TOO_BLURRED;
-        r.reason = "too blurred: the ticks of only " + std::to_string(ks.size()) + " of 19 groups can be told apart: " + STEADIER;
+        r.reason = std::string(TOO_BLURRED) + " (the ticks of only " + std::to_string(ks.size()) + " of 19 groups can be told apart)";
         return m;
     }
     Line l = fitLine(ks, ds, use);
@@ -660,7 +661,7 @@ Measured measure(const InkMap& ink, BarPair pair) {
     double step = std::fabs(l.b) / pitch;
     if (l.n < VERNIER_GROUPS / 2 || step < 0.6 * shape->stepOverPitch || step > 1.5 * shape->stepOverPitch) {
         r.status = l.sigma > 0.3 * std::fabs(l.b) ? VERNIER_TOO_BLURRED : VERNIER_NOT_FOUND;
-        r.reason = r.status == VERNIER_TOO_BLURRED ? std::string("too blurred: the offsets do not follow the groups: ") + STEADIER
+        r.reason = r.status == VERNIER_TOO_BLURRED ? std::string(TOO_BLURRED) + " (the offsets do not follow the groups)"
                                                    : "pattern not found: the groups do not shift like a vernier's";
         m.located = r.status == VERNIER_TOO_BLURRED;
         return m;
@@ -740,7 +741,8 @@ VernierReading readInk(const InkMap& ink, VernierFamily wanted) {
     VernierReading none;
     int longest = 0;
     double angle = 0;
-    std::vector<BarPair> pairs = Vernier_LocateBars(ink, &longest, &angle);
+    std::string cut;
+    std::vector<BarPair> pairs = Vernier_LocateBars(ink, &longest, &angle, &cut);
     std::vector<VernierReading> found;
     std::string why;
     // At low resolution a bar and a band of blurred ticks can look alike, so several pairs of
@@ -762,7 +764,8 @@ VernierReading readInk(const InkMap& ink, VernierFamily wanted) {
     std::stable_sort(found.begin(), found.end(), [&](const VernierReading& a, const VernierReading& b) { return rank(a) < rank(b); });
     if (found.empty()) {
         none.angleDeg = angle;
-        none.reason = !why.empty() ? why
+        none.reason = !cut.empty() ? "the print is cut off on the " + cut + ": place the whole print in the picture"
+                      : !why.empty() ? why
                       : longest == 0
                           ? "pattern not found: no dashed bars on the picture: place the adjustment print in the picture"
                       : longest < VERNIER_GROUPS
@@ -780,9 +783,13 @@ VernierReading readInk(const InkMap& ink, VernierFamily wanted) {
         if (sameSpot || o.status != VERNIER_READ || best.status != VERNIER_READ) continue;
         if (std::fabs(o.estimate - best.estimate) >= 0.5) {
             char text[160];
-            std::snprintf(text, sizeof text, "two candidates: two verniers on the picture, one lines up at \"%s\", "
-                          "the other at \"%s\": cover one and read again", Vernier_LabelText(best.group).c_str(),
-                          Vernier_LabelText(o.group).c_str());
+            // Asked for one mode's print, the two are of that mode (the caller names it).
+            if (wanted != FAMILY_UNKNOWN)
+                std::snprintf(text, sizeof text, "two prints of this mode on the picture: cover one (one lines up at \"%s\", "
+                              "the other at \"%s\")", Vernier_LabelText(best.group).c_str(), Vernier_LabelText(o.group).c_str());
+            else
+                std::snprintf(text, sizeof text, "two prints on the picture: cover one (one lines up at \"%s\", the other at "
+                              "\"%s\")", Vernier_LabelText(best.group).c_str(), Vernier_LabelText(o.group).c_str());
             best.status = VERNIER_TWO_CANDIDATES;
             best.reason = text;
             best.highConfidence = false;

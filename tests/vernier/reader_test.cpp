@@ -278,6 +278,29 @@ TEST_F(ReaderTest, BlankPageNozzleCheckAndOtherPatternsCannotBeRead) {
         r = Vernier_Read(Scan_Simulate(p.image, p.xDpi, p.yDpi, s));
         EXPECT_NE(r.status, VERNIER_READ) << "pattern " << pattern;
     }
+    // A print cut off by the picture's edge is refused saying which side to bring in.
+    VernierImage scan = Scan_Simulate(bench.print(5, 0).image, bench.print(5, 0).xDpi, bench.print(5, 0).yDpi, ScanSettings{});
+    VernierReading whole = Vernier_Read(scan);
+    ASSERT_EQ(whole.status, VERNIER_READ) << whole.reason;
+    double top = whole.groups[0].y - whole.barDistancePx * 0.6, bottom = whole.groups[0].y + whole.barDistancePx * 0.3;
+    double left = whole.groups[0].x, right = whole.groups[18].x;
+    struct Crop {
+        const char* side;
+        double x0, y0, x1, y1;
+    };
+    for (const Crop& c : {Crop{"left", (left + right) / 2, 0, 1e9, 1e9}, Crop{"right", 0, 0, (left + right) / 2, 1e9},
+                          Crop{"top", 0, top, 1e9, 1e9}, Crop{"bottom", 0, 0, 1e9, bottom}}) {
+        VernierImage part;
+        uint32_t x0 = uint32_t(c.x0), y0 = uint32_t(c.y0);
+        part.width = std::min(scan.width, uint32_t(std::min(c.x1, 1e6))) - x0;
+        part.height = std::min(scan.height, uint32_t(std::min(c.y1, 1e6))) - y0;
+        for (uint32_t y = 0; y < part.height; ++y)
+            part.rgb.insert(part.rgb.end(), scan.at(x0, y0 + y), scan.at(x0, y0 + y) + size_t(part.width) * 3);
+        r = Vernier_Read(part);
+        EXPECT_EQ(r.status, VERNIER_NOT_FOUND) << c.side;
+        EXPECT_NE(r.reason.find(std::string("the print is cut off on the ") + c.side + ": place the whole print in the picture"),
+                  std::string::npos) << r.reason;
+    }
     PrintedPaper feed = bench.print(11, 0);
     ScanSettings low;
     low.dpi = 150;
