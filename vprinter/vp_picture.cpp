@@ -210,8 +210,9 @@ std::string vpWritePicture(const VpPaper& p, const VPrinterModel& m, const std::
     std::vector<Segment> segs;
     int64_t top = 0, picH = 0;
     for (int64_t previous = -1;; ++f) {
-        top = std::max<int64_t>(1, MARGIN / f);
+        // MARGIN dots of the paper grid each way: grid dots across, board rows down.
         double ratio = double(gridDpi) / f / m.renderDpiY;
+        top = std::max<int64_t>(1, int64_t(std::floor(MARGIN * ratio)));
         segs = segments(p, m.renderDpiY, m.blankCutMm, ratio, top);
         picH = segs.empty() ? 2 * top : segs.back().picRow + segs.back().picRows + top;
         if (picH <= int64_t(m.maxPictureHeight) || picH == previous || f >= 4096) break;
