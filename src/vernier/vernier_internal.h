@@ -2,6 +2,7 @@
 // locator hands to the measuring step.
 #pragma once
 #include <cstdint>
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -59,4 +60,6 @@ const FamilyShape* Vernier_FamilyOf(double pitchOverBars, double tolerance = 0.1
 InkMap Vernier_InkMap(const VernierImage& image);
 // Candidate bar pairs, best first, with the number of dashes of the longest row seen (for the
 // reason when none qualifies).
-std::vector<BarPair> Vernier_LocateBars(const InkMap& ink, int* longestRow, double* angleDeg);
+// cutSide: where dashed rows like a vernier's bars run into the picture's edge ("left",
+// "right", "top", "bottom"), or empty; for the reason when no vernier is found.
+std::vector<BarPair> Vernier_LocateBars(const InkMap& ink, int* longestRow, double* angleDeg, std::string* cutSide = nullptr);

@@ -30,12 +30,23 @@ struct Profile {
     }
 };
 
-Profile profile(const InkMap& ink, const Frame& fr, double u0, double u1, double v0, double v1, double pitch) {
+// The two bars as traced across the frame: the height v of the upper and the lower bar along
+// u. A photo at a slant draws them converging; a height between them is counted in rows of the
+// print head between the two at each u, so the bands stay on the ticks along the whole pattern.
+struct Rails {
+    double t0 = 0, ts = 0, b0 = 0, bs = 0;
+    double rowPx(double u) const { return ((b0 + bs * u) - (t0 + ts * u)) / BAR_ROWS; }
+    double v(double u, double row) const { return t0 + ts * u + row * rowPx(u); }
+};
+
+// Ink averaged across rows row0..row1 of the head, every pixel along u from u0.
+Profile profile(const InkMap& ink, const Frame& fr, const Rails& rails, double u0, double u1, double row0, double row1,
+                double pitch) {
     Profile out;
     out.u0 = u0;
-    int steps = std::max(1, int(std::ceil(v1 - v0)));
     for (double u = u0; u <= u1; u += 1) {
-        double s = 0;
+        double v0 = rails.v(u, row0), v1 = rails.v(u, row1), s = 0;
+        int steps = std::max(1, int(std::ceil(v1 - v0)));
         for (int j = 0; j <= steps; ++j) {
             double v = v0 + (v1 - v0) * j / steps;
             s += ink.sample(fr.x(u, v), fr.y(u, v));
@@ -179,6 +190,130 @@ void measureCombs(const Profile& up, const Profile& low, const std::vector<Verni
     }
 }
 
+// Where the groups of one print stand along u. A flat sheet seen through a pinhole camera maps
+// the paper's evenly spaced groups onto the picture by a one-dimensional projective map
+// u(k) = (a + b k) / (1 + c k): a photo taken at a slant foreshortens the pattern towards one
+// end, so the pitch changes along it (by a tenth at 20 degrees), and equally spaced windows
+// would slide off the far groups. The map also gives the local pitch, the scale the offsets
+// are measured in.
+struct GroupMap {
+    double a = 0, b = 0, c = 0;
+    double rms = 0;  // the centres' scatter about the map, pixels
+    int n = 0;
+    static double k(int group) { return group - (VERNIER_GROUPS - 1) / 2.0; }
+    double at(int group) const { return (a + b * k(group)) / (1 + c * k(group)); }
+    double pitch(int group) const {
+        double d = 1 + c * k(group);
+        return (b - a * c) / (d * d);
+    }
+};
+
+// Least squares of u (1 + c k) = a + b k over the groups found; c stays 0 with few of them.
+bool fitGroupMap(const std::vector<double>& centres, GroupMap* m) {
+    double A[3][3] = {}, y[3] = {};
+    int n = 0;
+    for (size_t i = 0; i < centres.size(); ++i) {
+        if (std::isnan(centres[i])) continue;
+        double k = GroupMap::k(int(i)), u = centres[i], row[3] = {1, k, -k * u};
+        for (int r = 0; r < 3; ++r) {
+            for (int q = 0; q < 3; ++q) A[r][q] += row[r] * row[q];
+            y[r] += row[r] * u;
+        }
+        ++n;
+    }
+    if (n < 3) return false;
+    // The map's curvature is only told from many groups; from a few, the pitch alone.
+    int dim = n >= 9 ? 3 : 2;
+    // Gaussian elimination with partial pivoting on the dim x dim system.
+    for (int col = 0; col < dim; ++col) {
+        int piv = col;
+        for (int r = col + 1; r < dim; ++r)
+            if (std::fabs(A[r][col]) > std::fabs(A[piv][col])) piv = r;
+        if (std::fabs(A[piv][col]) < 1e-12) return false;
+        std::swap(A[col], A[piv]);
+        std::swap(y[col], y[piv]);
+        for (int r = 0; r < dim; ++r) {
+            if (r == col) continue;
+            double f = A[r][col] / A[col][col];
+            for (int q = col; q < dim; ++q) A[r][q] -= f * A[col][q];
+            y[r] -= f * y[col];
+        }
+    }
+    GroupMap out;
+    out.a = y[0] / A[0][0];
+    out.b = y[1] / A[1][1];
+    out.c = dim == 3 ? y[2] / A[2][2] : 0;
+    // Beyond a pitch changing by a third across the pattern, no sheet the reader can use.
+    if (!(out.b > 0) || std::fabs(out.c) * (VERNIER_GROUPS - 1) / 2 > 0.3) return false;
+    double ss = 0;
+    for (size_t i = 0; i < centres.size(); ++i)
+        if (!std::isnan(centres[i])) ss += std::pow(centres[i] - out.at(int(i)), 2);
+    out.rms = std::sqrt(ss / std::max(1, n - dim));
+    out.n = n;
+    *m = out;
+    return true;
+}
+
+// The centre of one group's three ticks in a print's band near guess. The three are looked for
+// together as a comb scored by its weakest tooth, so that two ticks of this group and one of a
+// neighbour's never pass for a group; then each tick is centred where ticks() can part them,
+// else (blurred together) the comb's peak is taken: it is symmetric about the centre, so blur
+// does not move it.
+bool groupCentre(const Profile& pr, double guess, double pitch, double* centre) {
+    constexpr double STEP = 0.25;
+    auto combAt = [&](double c) {
+        return std::min({pr.at(c - 0.4 * pitch), pr.at(c), pr.at(c + 0.4 * pitch)});
+    };
+    double best = guess, bestS = -1, worst = 1e9;
+    for (double o = -0.3 * pitch; o <= 0.3 * pitch; o += STEP) {
+        double v = combAt(guess + o);
+        worst = std::min(worst, v);
+        if (v > bestS) bestS = v, best = guess + o;
+    }
+    if (bestS - worst < 4 * pr.noise || std::fabs(best - guess) > 0.3 * pitch - 2 * STEP) return false;
+    double t[3];
+    if (ticks(pr, best - 0.4 * pitch, 0.8 * pitch, pitch, t) && std::fabs((t[0] + t[1] + t[2]) / 3 - best) < 0.1 * pitch) {
+        *centre = (t[0] + t[1] + t[2]) / 3;
+        return true;
+    }
+    double l = combAt(best - STEP), r = combAt(best + STEP), den = l - 2 * bestS + r;
+    *centre = best + (den < 0 ? std::clamp(0.5 * (l - r) / den, -1.0, 1.0) * STEP : 0);
+    return true;
+}
+
+// The map of one print: groups found from the middle of the pattern outwards, each looked for
+// where the map of those found so far puts it. firstCentre and pitch: the evenly spaced guess.
+bool mapGroups(const Profile& pr, double firstCentre, double pitch, GroupMap* m) {
+    std::vector<double> centres(VERNIER_GROUPS, std::nan(""));
+    GroupMap fit;
+    fit.a = firstCentre + (VERNIER_GROUPS - 1) / 2.0 * pitch;
+    fit.b = pitch;
+    constexpr int MIDDLE = VERNIER_GROUPS / 2;
+    for (int step = 0; step < VERNIER_GROUPS; ++step) {
+        int i = MIDDLE + (step % 2 ? (step + 1) / 2 : -(step / 2));
+        double c = 0;
+        // The middle groups are looked for where even spacing puts them; the rest where the
+        // map of the middle ones does, and a centre far from that is a neighbour's tick.
+        bool okc = groupCentre(pr, fit.at(i), std::max(3.0, fit.pitch(i)), &c);
+        if (okc && step >= 5 && std::fabs(c - fit.at(i)) > 0.15 * fit.pitch(i)) okc = false;
+        if (okc) {
+            centres[size_t(i)] = c;
+            GroupMap next;
+            if (step >= 4 && fitGroupMap(centres, &next)) fit = next;
+        }
+    }
+    // Drop centres the whole map disagrees with (a label's or a smudge's ink) and refit.
+    for (int round = 0; round < 2; ++round) {
+        for (size_t i = 0; i < centres.size(); ++i)
+            if (!std::isnan(centres[i]) && std::fabs(centres[i] - fit.at(int(i))) > std::max(0.5, 3 * fit.rms) + 0.04 * pitch)
+                centres[i] = std::nan("");
+        if (!fitGroupMap(centres, &fit)) return false;
+    }
+    if (fit.n < VERNIER_GROUPS / 2) return false;
+    *m = fit;
+    return true;
+}
+
 struct Line {
     double a = 0, b = 0, sigma = 0, kbar = 0, sxx = 0;
     int n = 0;
@@ -296,17 +431,22 @@ constexpr double LOWER_LEAN[2][2] = {{20, 25}, {28, 33}};
 // Between the centres of the bands the offsets are measured in.
 constexpr double BAND_DISTANCE = (LOWER_BAND[0] + LOWER_BAND[1]) / 2 - (UPPER_BAND[0] + UPPER_BAND[1]) / 2;
 
-Lean measureLean(const InkMap& ink, const BarPair& pair, double u0, double u1, double vt, double rowPx, double pitch) {
+// starts and pitches: each group's start and local pitch, upper print then lower.
+Lean measureLean(const InkMap& ink, const Frame& frame, const Rails& rails, double u0, double u1, double pitch,
+                 const std::vector<double> starts[2], const std::vector<double> pitches[2]) {
     std::vector<double> us, ls;
-    for (const auto* bands : {UPPER_LEAN, LOWER_LEAN}) {
-        Profile a = profile(ink, pair.frame, u0, u1, vt + bands[0][0] * rowPx, vt + bands[0][1] * rowPx, pitch);
-        Profile b = profile(ink, pair.frame, u0, u1, vt + bands[1][0] * rowPx, vt + bands[1][1] * rowPx, pitch);
-        double dv = ((bands[1][0] + bands[1][1]) - (bands[0][0] + bands[0][1])) / 2 * rowPx;
-        const DashRow& row = bands == UPPER_LEAN ? pair.top : pair.bottom;
-        for (int i = 0; i < row.count; ++i) {
-            double s = row.start + i * row.pitch, ta[3], tb[3];
-            if (!ticks(a, s, row.length, pitch, ta) || !ticks(b, s, row.length, pitch, tb)) continue;
-            for (int j = 0; j < 3; ++j) us.push_back((ta[j] + tb[j]) / 2), ls.push_back((tb[j] - ta[j]) / dv);
+    for (int print = 0; print < 2; ++print) {
+        const auto* bands = print == 0 ? UPPER_LEAN : LOWER_LEAN;
+        Profile a = profile(ink, frame, rails, u0, u1, bands[0][0], bands[0][1], pitch);
+        Profile b = profile(ink, frame, rails, u0, u1, bands[1][0], bands[1][1], pitch);
+        double rows = ((bands[1][0] + bands[1][1]) - (bands[0][0] + bands[0][1])) / 2;
+        for (int i = 0; i < VERNIER_GROUPS; ++i) {
+            double s = starts[print][size_t(i)], p = pitches[print][size_t(i)], ta[3], tb[3];
+            if (!ticks(a, s, 0.8 * p, p, ta) || !ticks(b, s, 0.8 * p, p, tb)) continue;
+            for (int j = 0; j < 3; ++j) {
+                double u = (ta[j] + tb[j]) / 2;
+                us.push_back(u), ls.push_back((tb[j] - ta[j]) / (rows * rails.rowPx(u)));
+            }
         }
     }
     Lean lean;
@@ -337,22 +477,30 @@ struct Measured {
     bool located = false;
 };
 
-double labelInk(const InkMap& ink, const Frame& fr, double s, double len, double vt, double rowPx) {
+double labelInk(const InkMap& ink, const Frame& fr, const Rails& rails, double s, double len) {
     double sum = 0;
     int n = 0;
-    for (double v = vt + LABEL_BAND[0] * rowPx; v <= vt + LABEL_BAND[1] * rowPx; v += std::max(1.0, rowPx))
-        for (double u = s; u <= s + len; u += 1, ++n) sum += ink.sample(fr.x(u, v), fr.y(u, v));
+    double rowStep = std::max(1.0, 1 / std::max(0.1, rails.rowPx(s)));
+    for (double row = LABEL_BAND[0]; row <= LABEL_BAND[1]; row += rowStep)
+        for (double u = s; u <= s + len; u += 1, ++n) {
+            double v = rails.v(u, row);
+            sum += ink.sample(fr.x(u, v), fr.y(u, v));
+        }
     return n ? sum / n : 0;
 }
 
 // What an operator can do about a picture too blurred to measure.
-constexpr const char* STEADIER = "hold the phone still and closer, or scan at 300 dpi";
+// The reason leads with it; what was seen follows in brackets.
+constexpr const char* TOO_BLURRED = "too blurred: hold the phone still, closer, or scan at 300 dpi";
 
 // Beyond this standard error the fit is not trusted to place the prints within a group.
 constexpr double CERTAIN_SIGMA = 0.12;
 
 // geometryPx: the standard error (pixels) the lean correction leaves at the meeting point.
-void verdict(VernierReading* r, const Line& l, const FamilyShape& shape, const std::function<double(double)>& geometryPx) {
+// geometryFits: whether the groups of both prints stand where one projective map of the sheet
+// puts them; a picture whose geometry is in doubt is never read as certain.
+void verdict(VernierReading* r, const Line& l, const FamilyShape& shape, const std::function<double(double)>& geometryPx,
+             bool geometryFits) {
     double k0 = -l.a / l.b;
     r->estimate = 10 - k0;
     double sk = l.sigma / std::fabs(l.b) * std::sqrt(1.0 / l.n + (k0 - l.kbar) * (k0 - l.kbar) / l.sxx);
@@ -363,8 +511,8 @@ void verdict(VernierReading* r, const Line& l, const FamilyShape& shape, const s
     r->family = shape.family;
     if (r->sigma > 0.3) {
         r->status = VERNIER_TOO_BLURRED;
-        r->reason = "too blurred: the groups' offsets scatter by " + std::to_string(int(r->sigma * 100)) +
-                    "% of a group: " + STEADIER;
+        r->reason = std::string(TOO_BLURRED) + " (the groups' offsets scatter by " + std::to_string(int(r->sigma * 100)) +
+                    "% of a group)";
         return;
     }
     r->group = int(std::lround(r->estimate));
@@ -379,7 +527,8 @@ void verdict(VernierReading* r, const Line& l, const FamilyShape& shape, const s
     double lo = r->estimate - 3 * r->sigma, hi = r->estimate + 3 * r->sigma;
     bool onGroup = lo > r->group - 0.5 && hi < r->group + 0.5;
     bool betweenTwo = r->halfway && lo >= std::min(r->group, r->neighbour) && hi <= std::max(r->group, r->neighbour);
-    r->certain = r->sigma < CERTAIN_SIGMA && (onGroup || betweenTwo);
+    r->certain = r->sigma < CERTAIN_SIGMA && (onGroup || betweenTwo) && geometryFits;
+    r->highConfidence = r->highConfidence && geometryFits;
     if (r->estimate > 9.5 || r->estimate < -9.5) {
         r->status = VERNIER_OUT_OF_RANGE;
         char text[120];
@@ -409,33 +558,64 @@ Measured measure(const InkMap& ink, BarPair pair) {
         r.reason = "pattern not found: dashed bars, but not spaced like a vernier";
         return m;
     }
-    double u0 = std::min(pair.top.start, pair.bottom.start) - pitch;
-    double u1 = std::max(pair.top.start, pair.bottom.start) + (pair.top.count + 1) * pitch;
-    Profile up = profile(ink, pair.frame, u0, u1, vt + UPPER_BAND[0] * rowPx, vt + UPPER_BAND[1] * rowPx, pitch);
-    Profile low = profile(ink, pair.frame, u0, u1, vt + LOWER_BAND[0] * rowPx, vt + LOWER_BAND[1] * rowPx, pitch);
+    // The paper's noise is taken from the pitch beyond either end; a photo at a slant stretches
+    // the far end of the pattern by up to a third of a pitch beyond where even spacing puts it.
+    double u0 = std::min(pair.top.start, pair.bottom.start) - 2 * pitch;
+    double u1 = std::max(pair.top.start, pair.bottom.start) + (pair.top.count + 2) * pitch;
+    // The bars traced once more in the straightened frame: where they converge, so do the bands.
+    Rails rails{vt, 0, vb, 0};
+    {
+        double st = 0, ct = 0, sb = 0, cb = 0;
+        if (barLine(ink, pair.frame, pair.top, vt, rowPx, &st, &ct) && barLine(ink, pair.frame, pair.bottom, vb, rowPx, &sb, &cb) &&
+            cb > ct)
+            rails = Rails{ct, st, cb, sb};
+    }
+    Profile up = profile(ink, pair.frame, rails, u0, u1, UPPER_BAND[0], UPPER_BAND[1], pitch);
+    Profile low = profile(ink, pair.frame, rails, u0, u1, LOWER_BAND[0], LOWER_BAND[1], pitch);
     // The calibration patterns shift by a two-hundredth of a pitch per group: a lean measured
     // on their ticks is not fine enough to correct them, and they are read from flat scans.
     bool adjustment = shape->family == FAMILY_ADJUST_540 || shape->family == FAMILY_ADJUST_720 ||
                       shape->family == FAMILY_ADJUST_1440;
-    Lean lean = adjustment ? measureLean(ink, pair, u0, u1, vt, rowPx, pitch) : Lean{};
+    // Each print's groups where the paper puts them, and the local pitch. Where a print's
+    // groups cannot be mapped (blurred shut, partly covered) they stay evenly spaced as the
+    // bars were found.
+    std::vector<double> starts[2], pitches[2];
+    GroupMap maps[2];
+    bool mapped = true;
+    for (int print = 0; print < 2; ++print) {
+        const DashRow& row = print == 0 ? pair.top : pair.bottom;
+        const Profile& pr = print == 0 ? up : low;
+        bool ok = mapGroups(pr, row.start + row.length / 2, row.pitch, &maps[print]);
+        mapped = mapped && ok;
+        for (int i = 0; i < VERNIER_GROUPS; ++i) {
+            double p = ok ? maps[print].pitch(i) : row.pitch;
+            starts[print].push_back(ok ? maps[print].at(i) - 0.4 * p : row.start + i * row.pitch + (row.length - 0.8 * row.pitch) / 2);
+            pitches[print].push_back(p);
+        }
+    }
+    // The offsets are taken in the pitch at the middle of the pattern: a group where the
+    // picture is foreshortened shows its offset smaller by as much as its pitch.
+    double midPitch = (pitches[0][VERNIER_GROUPS / 2] + pitches[1][VERNIER_GROUPS / 2]) / 2;
+    auto scaleAt = [&](int i) { return midPitch * 2 / (pitches[0][size_t(i)] + pitches[1][size_t(i)]); };
+    Lean lean = adjustment ? measureLean(ink, pair.frame, rails, u0, u1, pitch, starts, pitches) : Lean{};
     // The offset a lean alone would show between the two bands, at a group's ticks.
-    auto leanOffset = [&](double u) { return lean.at(u) * BAND_DISTANCE * rowPx; };
+    auto leanOffset = [&](double u) { return lean.at(u) * BAND_DISTANCE * rails.rowPx(u); };
     std::vector<double> ks, ds;
     std::vector<bool> use;
     int labels = 0;
-    double white = labelInk(ink, pair.frame, pair.top.start - 2 * pitch, pitch, vt, rowPx);
+    double white = labelInk(ink, pair.frame, rails, pair.top.start - 2 * pitch, pitch);
     for (int i = 0; i < VERNIER_GROUPS && i < pair.top.count && i < pair.bottom.count; ++i) {
         VernierGroup g;
         g.label = 9 - i;
-        double st = pair.top.start + i * pair.top.pitch, sb = pair.bottom.start + i * pair.bottom.pitch;
+        double st = starts[0][size_t(i)], sb = starts[1][size_t(i)], pt = pitches[0][size_t(i)], pb = pitches[1][size_t(i)];
         g.u = st;
-        g.x = pair.frame.x(st + pair.top.length / 2, vt + 17 * rowPx);
-        g.y = pair.frame.y(st + pair.top.length / 2, vt + 17 * rowPx);
-        if (labelInk(ink, pair.frame, st, pair.top.length, vt, rowPx) > white + 3 + up.noise) ++labels;
+        g.x = pair.frame.x(st + 0.4 * pt, rails.v(st + 0.4 * pt, 17));
+        g.y = pair.frame.y(st + 0.4 * pt, rails.v(st + 0.4 * pt, 17));
+        if (labelInk(ink, pair.frame, rails, st, 0.8 * pt) > white + 3 + up.noise) ++labels;
         double t[3], b[3];
-        if (ticks(up, st, pair.top.length, pitch, t) && ticks(low, sb, pair.bottom.length, pitch, b)) {
+        if (ticks(up, st, 0.8 * pt, pt, t) && ticks(low, sb, 0.8 * pb, pb, b)) {
             g.measured = true;
-            g.offsetPx = ((b[0] - t[0]) + (b[1] - t[1]) + (b[2] - t[2])) / 3 - leanOffset(st + pair.top.length / 2);
+            g.offsetPx = (((b[0] - t[0]) + (b[1] - t[1]) + (b[2] - t[2])) / 3 - leanOffset(st + 0.4 * pt)) * scaleAt(i);
             ks.push_back(i + 1);
             ds.push_back(g.offsetPx);
             use.push_back(true);
@@ -454,8 +634,11 @@ Measured measure(const InkMap& ink, BarPair pair) {
     }
     if (int(ks.size()) < VERNIER_GROUPS / 2) {
         ks.clear(), ds.clear();
-        measureCombs(up, low, r.groups, pair.top.length, pitch, shape->stepOverPitch * pitch, &ks, &ds);
-        for (size_t j = 0; j < ks.size(); ++j) ds[j] -= leanOffset(r.groups[size_t(ks[j]) - 1].u + pair.top.length / 2);
+        measureCombs(up, low, r.groups, 0.8 * pitch, pitch, shape->stepOverPitch * pitch, &ks, &ds);
+        for (size_t j = 0; j < ks.size(); ++j) {
+            int i = int(ks[j]) - 1;
+            ds[j] = (ds[j] - leanOffset(r.groups[size_t(i)].u + 0.4 * pitches[0][size_t(i)])) * scaleAt(i);
+        }
         use.assign(ks.size(), true);
         for (VernierGroup& g : r.groups) g.measured = false;
         for (size_t j = 0; j < ks.size(); ++j) {
@@ -466,7 +649,7 @@ Measured measure(const InkMap& ink, BarPair pair) {
     }
     if (int(ks.size()) < VERNIER_GROUPS / 2) {
         r.status = VERNIER_TOO_BLURRED;
-        r.reason = "too blurred: the ticks of only " + std::to_string(ks.size()) + " of 19 groups can be told apart: " + STEADIER;
+        r.reason = std::string(TOO_BLURRED) + " (the ticks of only " + std::to_string(ks.size()) + " of 19 groups can be told apart)";
         return m;
     }
     Line l = fitLine(ks, ds, use);
@@ -478,13 +661,16 @@ Measured measure(const InkMap& ink, BarPair pair) {
     double step = std::fabs(l.b) / pitch;
     if (l.n < VERNIER_GROUPS / 2 || step < 0.6 * shape->stepOverPitch || step > 1.5 * shape->stepOverPitch) {
         r.status = l.sigma > 0.3 * std::fabs(l.b) ? VERNIER_TOO_BLURRED : VERNIER_NOT_FOUND;
-        r.reason = r.status == VERNIER_TOO_BLURRED ? std::string("too blurred: the offsets do not follow the groups: ") + STEADIER
+        r.reason = r.status == VERNIER_TOO_BLURRED ? std::string(TOO_BLURRED) + " (the offsets do not follow the groups)"
                                                    : "pattern not found: the groups do not shift like a vernier's";
         m.located = r.status == VERNIER_TOO_BLURRED;
         return m;
     }
-    double firstU = r.groups[0].u + pair.top.length / 2;
-    verdict(&r, l, *shape, [&](double k) { return lean.error(firstU + (k - 1) * pitch) * BAND_DISTANCE * rowPx; });
+    double firstU = r.groups[0].u + 0.4 * pitches[0][0];
+    bool geometryFits = mapped && std::max(maps[0].rms, maps[1].rms) < 0.05 * midPitch;
+    verdict(&r, l, *shape, [&](double k) { double u = firstU + (k - 1) * pitch;
+                return lean.error(u) * BAND_DISTANCE * rails.rowPx(u); },
+            geometryFits);
     return m;
 }
 
@@ -555,7 +741,8 @@ VernierReading readInk(const InkMap& ink, VernierFamily wanted) {
     VernierReading none;
     int longest = 0;
     double angle = 0;
-    std::vector<BarPair> pairs = Vernier_LocateBars(ink, &longest, &angle);
+    std::string cut;
+    std::vector<BarPair> pairs = Vernier_LocateBars(ink, &longest, &angle, &cut);
     std::vector<VernierReading> found;
     std::string why;
     // At low resolution a bar and a band of blurred ticks can look alike, so several pairs of
@@ -577,7 +764,8 @@ VernierReading readInk(const InkMap& ink, VernierFamily wanted) {
     std::stable_sort(found.begin(), found.end(), [&](const VernierReading& a, const VernierReading& b) { return rank(a) < rank(b); });
     if (found.empty()) {
         none.angleDeg = angle;
-        none.reason = !why.empty() ? why
+        none.reason = !cut.empty() ? "the print is cut off on the " + cut + ": place the whole print in the picture"
+                      : !why.empty() ? why
                       : longest == 0
                           ? "pattern not found: no dashed bars on the picture: place the adjustment print in the picture"
                       : longest < VERNIER_GROUPS
@@ -595,9 +783,13 @@ VernierReading readInk(const InkMap& ink, VernierFamily wanted) {
         if (sameSpot || o.status != VERNIER_READ || best.status != VERNIER_READ) continue;
         if (std::fabs(o.estimate - best.estimate) >= 0.5) {
             char text[160];
-            std::snprintf(text, sizeof text, "two candidates: two verniers on the picture, one lines up at \"%s\", "
-                          "the other at \"%s\": cover one and read again", Vernier_LabelText(best.group).c_str(),
-                          Vernier_LabelText(o.group).c_str());
+            // Asked for one mode's print, the two are of that mode (the caller names it).
+            if (wanted != FAMILY_UNKNOWN)
+                std::snprintf(text, sizeof text, "two prints of this mode on the picture: cover one (one lines up at \"%s\", "
+                              "the other at \"%s\")", Vernier_LabelText(best.group).c_str(), Vernier_LabelText(o.group).c_str());
+            else
+                std::snprintf(text, sizeof text, "two prints on the picture: cover one (one lines up at \"%s\", the other at "
+                              "\"%s\")", Vernier_LabelText(best.group).c_str(), Vernier_LabelText(o.group).c_str());
             best.status = VERNIER_TWO_CANDIDATES;
             best.reason = text;
             best.highConfidence = false;
@@ -620,17 +812,25 @@ VernierReading Vernier_ReadAs(const VernierImage& image, VernierFamily wanted) {
     }
     InkMap ink = Vernier_InkMap(image);
     VernierReading first = readInk(ink, wanted);
-    if (first.status != VERNIER_NOT_FOUND) return first;
+    auto answers = [](const VernierReading& r) {
+        return r.status == VERNIER_READ || r.status == VERNIER_OUT_OF_RANGE || r.status == VERNIER_TWO_CANDIDATES;
+    };
+    if (answers(first)) return first;
     // A photo may hold the sheet any way round. Upside down the labels stand below the lower
-    // bar and the pair is not taken for a vernier, so only the way that reads is kept.
-    for (int quarters : {1, 3, 2}) {
+    // bar and the pair is not taken for a vernier, so only the way that reads is kept. A
+    // blurred print upside down can still pass for a vernier whose ticks cannot be told apart
+    // (a 1440-dpi print scanned at 300 dpi): that is no answer while another way reads. Half a
+    // turn first: a sheet as the operator holds it, and the virtual printer's picture, lie so.
+    VernierReading fallback = first;
+    for (int quarters : {2, 1, 3}) {
         VernierReading r = readInk(turned(ink, quarters), wanted);
         if (r.status == VERNIER_NOT_FOUND) continue;
         for (VernierGroup& g : r.groups) backToPicture(ink, quarters, &g.x, &g.y);
         r.angleDeg = std::remainder(r.angleDeg - 90.0 * quarters, 360.0);
-        return r;
+        if (answers(r)) return r;
+        if (fallback.status == VERNIER_NOT_FOUND) fallback = r;
     }
-    return first;
+    return fallback;
 }
 
 int Vernier_GroupToEnter(const VernierReading& reading) {

@@ -208,6 +208,7 @@ const PhotoCondition PHOTO_CONDITIONS[] = {
     {"dark lid", [](PhotoSettings* s, uint32_t) { s->background = BACKGROUND_DARK, s->backgroundFrac = 0.3; }},
     {"printer", [](PhotoSettings* s, uint32_t) { s->background = BACKGROUND_PRINTER, s->backgroundFrac = 0.3; }},
     {"quarter turn", [](PhotoSettings* s, uint32_t d) { s->rollDeg = 90 * (1 + d % 3) + pick(d, -3, 3); }},
+    {"turned 12", [](PhotoSettings* s, uint32_t d) { s->rollDeg = 90 * (d % 4) + 12 * sign(d >> 2); }},
     {"jpeg 40", [](PhotoSettings* s, uint32_t) { s->jpegQuality = 40; }},
     {"low resolution", [](PhotoSettings* s, uint32_t) { s->ppi = 120; }},
 };
