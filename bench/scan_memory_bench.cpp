@@ -9,6 +9,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -61,10 +62,18 @@ VernierImage printScan(double dpi) {
     std::string error;
     Vernier_LoadImage(VPrinter_JobPath(VPrinter_LastJobNumber(), ".png"), &paper, &error);
     VPrinter_Detach();
+    // The printer's picture shows the sheet as the operator holds it; the scans here lay it
+    // the other way up, as the canvas lies, which the reader takes without turning it.
+    {
+        VernierImage turned = paper;
+        const size_t n = size_t(paper.width) * paper.height;
+        for (size_t i = 0; i < n; ++i) std::copy_n(&paper.rgb[3 * i], 3, &turned.rgb[3 * (n - 1 - i)]);
+        paper = turned;
+    }
     ScanSettings s;
     s.dpi = dpi;
     s.angleDeg = 1.5;
-    return Scan_Simulate(paper, 540, 720, s);
+    return Scan_Simulate(paper, paper.dpi, paper.dpi, s);
 }
 
 // Row y of the page: white paper, the print's scan pasted an inch from the top-left corner.

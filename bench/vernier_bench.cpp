@@ -2,6 +2,7 @@
 // printer's paper through the scanner simulator, turned 1.5 degrees, JPEG).
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
@@ -29,6 +30,14 @@ VernierImage adjustmentPaper() {
     Vernier_LoadImage(VPrinter_JobPath(VPrinter_LastJobNumber(), ".png"), &paper, &error);
     VPrinter_Detach();
     std::filesystem::remove_all(dir);
+    // The printer's picture shows the sheet as the operator holds it; the scans here lay it
+    // the other way up, as the canvas lies, which the reader takes without turning it.
+    {
+        VernierImage turned = paper;
+        const size_t n = size_t(paper.width) * paper.height;
+        for (size_t i = 0; i < n; ++i) std::copy_n(&paper.rgb[3 * i], 3, &turned.rgb[3 * (n - 1 - i)]);
+        paper = turned;
+    }
     return paper;
 }
 
@@ -39,7 +48,7 @@ VernierImage a4Scan() {
     s.dpi = 600;
     s.angleDeg = 1.5;
     s.jpegQuality = 85;
-    VernierImage scan = Scan_Simulate(paper, 540, 720, s);
+    VernierImage scan = Scan_Simulate(paper, paper.dpi, paper.dpi, s);
     VernierImage page;
     page.width = 4960;
     page.height = 7016;
@@ -74,7 +83,7 @@ void BM_ReadPhoto12Mp(benchmark::State& state) {
         s.tiltYDeg = -5;
         s.background = BACKGROUND_TABLE;
         s.jpegQuality = 85;
-        VernierImage shot = Photo_Simulate(paper, 540, 720, s);
+        VernierImage shot = Photo_Simulate(paper, paper.dpi, paper.dpi, s);
         // Placed on a 4000 x 3000 picture of the same table.
         VernierImage full;
         full.width = 4000;

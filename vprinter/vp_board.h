@@ -156,7 +156,10 @@ uint16_t vpResolutionDpi(uint8_t code);
 void vpRenderSwath(VpPaper& paper, const VPrinterModel& m, uint16_t headDistance, const VpSwath& s,
                    const uint8_t* data, size_t size);
 void vpFeedPaper(VpPaper& paper, const VPrinterModel& m, uint32_t feedWord);
-// Writes the PNG of a job's paper; returns the JSON line describing the picture.
+// Writes the PNG of a job's paper, turned half a turn so the labels read upright, square pixels
+// at "dpi"; returns the JSON line describing the picture: paper dots per pixel across
+// ("scale_x") and paper rows per pixel down ("scale_y"), the paper grids ("x_dpi", "y_dpi"),
+// the paper place of the first ink ("origin_x", "origin_row") and the cuts.
 std::string vpWritePicture(const VpPaper& paper, const VPrinterModel& m, const std::string& path);
 
 // Paper worker (vp_worker.cpp): renders and writes pictures in order, off the I/O path, so a

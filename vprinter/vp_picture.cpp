@@ -41,35 +41,40 @@ const Glyph FONT[] = {
     {'-', {0, 0, 7, 0, 0}}, {' ', {0, 0, 0, 0, 0}},
 };
 
-// A stretch of paper rows shown in the picture, and the cut before it (0 = none).
+// A stretch of paper rows shown in the picture, and the cut before it (0 = none). picRow and
+// picRows count picture pixels from the leading edge's side, before the picture is turned.
 struct Segment {
     int64_t firstRow, lastRow;
-    int64_t picRow;
+    int64_t picRow, picRows;
     double cutMmBefore;
 };
 
 struct Picture {
     uint32_t width = 0, height = 0;
+    double dpi = 0;  // square pixels, recorded in the file
     std::vector<uint8_t> masks;  // OR of the channels landing in each picture pixel
     std::vector<uint8_t> marks;  // 1 where the cut markers are drawn
 };
 
-std::vector<Segment> segments(const VpPaper& p, uint32_t dpiY, uint32_t cutMm, uint32_t scaleY) {
+// The paper's rows in picture pixels: `ratio` pixels per paper row (the picture's dots per
+// inch over the board's vertical grid), long blank stretches cut out and replaced by a band.
+std::vector<Segment> segments(const VpPaper& p, uint32_t dpiY, uint32_t cutMm, double ratio, int64_t top) {
     std::vector<Segment> out;
     int64_t cutRows = int64_t(std::ceil(cutMm * dpiY / 25.4));
-    int64_t band = int64_t(CUT_BAND_PX) * scaleY;
-    int64_t pic = MARGIN;
     for (const auto& [row, data] : p.rows) {
         if (!out.empty() && row - out.back().lastRow <= cutRows) {
             out.back().lastRow = row;
             continue;
         }
-        double cut = 0;
-        if (!out.empty()) {
-            pic += out.back().lastRow - out.back().firstRow + 1 + band;
-            cut = (row - out.back().lastRow) * 25.4 / dpiY;
-        }
-        out.push_back(Segment{row, row, pic, cut});
+        double cut = out.empty() ? 0 : (row - out.back().lastRow) * 25.4 / dpiY;
+        out.push_back(Segment{row, row, 0, 0, cut});
+    }
+    int64_t pic = top;
+    for (Segment& s : out) {
+        if (s.cutMmBefore > 0) pic += CUT_BAND_PX;
+        s.picRow = pic;
+        s.picRows = std::max<int64_t>(1, int64_t(std::ceil(double(s.lastRow - s.firstRow + 1) * ratio)));
+        pic += s.picRows;
     }
     return out;
 }
@@ -130,6 +135,9 @@ bool savePng(const Picture& pic, const std::string& path) {
     png_set_filter(png, PNG_FILTER_TYPE_BASE, PNG_FILTER_NONE);
     png_set_IHDR(png, info, pic.width, pic.height, 8, PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE,
                  PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+    // Viewers and the scan reader take the paper's true size from it.
+    auto ppm = static_cast<png_uint_32>(pic.dpi / 0.0254 + 0.5);
+    png_set_pHYs(png, info, ppm, ppm, PNG_RESOLUTION_METER);
     png_write_info(png, info);
     // One colour per combination of channels, worked out once rather than per pixel.
     Rgb colours[256];
@@ -157,6 +165,7 @@ bool savePng(const Picture& pic, const std::string& path) {
     ImagePixels image;
     image.width = pic.width;
     image.height = pic.height;
+    image.dpi = pic.dpi;
     image.rgb.resize(size_t(pic.width) * pic.height * 3);
     for (size_t i = 0; i < size_t(pic.width) * pic.height; ++i) {
         Rgb c = pic.marks[i] ? MARK : colours[pic.masks[i]];
@@ -174,6 +183,11 @@ bool savePng(const Picture&, const std::string&) { return false; }
 
 }  // namespace
 
+// The picture shows the sheet as the operator holds it: the canvas is laid down upside down and
+// mirrored so that its labels read upright on the paper, so the paper grid is turned half a turn.
+// The leading edge, the first paper out of the printer, ends at the bottom. Pixels are square at
+// the job's resolution across (divided by a whole factor only when the picture would outgrow its
+// limits), so single ticks stay sharp when zoomed and the reader sees the paper's true shape.
 std::string vpWritePicture(const VpPaper& p, const VPrinterModel& m, const std::string& path) {
     int64_t xMin = 0, xMax = 0;
     bool any = false;
@@ -186,27 +200,42 @@ std::string vpWritePicture(const VpPaper& p, const VPrinterModel& m, const std::
             any = true;
         }
     }
-    int64_t gridW = any ? xMax - xMin + 1 + 2 * MARGIN : 64;
-    // The cut bands are sized in picture pixels, so pick the vertical scale from a first guess.
-    std::vector<Segment> segs = segments(p, m.renderDpiY, m.blankCutMm, 1);
-    int64_t gridH = 2 * MARGIN;
-    if (!segs.empty())
-        gridH = segs.back().picRow + segs.back().lastRow - segs.back().firstRow + 1 + MARGIN;
-    uint32_t fx = uint32_t((gridW + m.maxPictureWidth - 1) / m.maxPictureWidth);
-    uint32_t fy = uint32_t((gridH + m.maxPictureHeight - 1) / m.maxPictureHeight);
-    if (fy > 1) segs = segments(p, m.renderDpiY, m.blankCutMm, fy);
-    if (!segs.empty())
-        gridH = segs.back().picRow + segs.back().lastRow - segs.back().firstRow + 1 + MARGIN;
+    const uint32_t gridDpi = p.xDpi ? p.xDpi : m.renderDpiY;
+    const int64_t gridW = any ? xMax - xMin + 1 + 2 * MARGIN : 64;
+    // The smallest whole reduction that fits both limits; the height follows the width's
+    // scale, and the cut bands keep their size in pixels.
+    // Many cuts can keep the picture over the height limit at any scale: stop when a further
+    // reduction no longer makes it shorter.
+    uint32_t f = uint32_t(std::max<int64_t>(1, (gridW + m.maxPictureWidth - 1) / std::max<uint32_t>(1, m.maxPictureWidth)));
+    std::vector<Segment> segs;
+    int64_t top = 0, picH = 0;
+    for (int64_t previous = -1;; ++f) {
+        top = std::max<int64_t>(1, MARGIN / f);
+        double ratio = double(gridDpi) / f / m.renderDpiY;
+        segs = segments(p, m.renderDpiY, m.blankCutMm, ratio, top);
+        picH = segs.empty() ? 2 * top : segs.back().picRow + segs.back().picRows + top;
+        if (picH <= int64_t(m.maxPictureHeight) || picH == previous || f >= 4096) break;
+        previous = picH;
+    }
+    const double dpi = double(gridDpi) / f;
+    const double ratio = dpi / m.renderDpiY;
 
     Picture pic;
-    pic.width = uint32_t((gridW + fx - 1) / fx);
-    pic.height = uint32_t((gridH + fy - 1) / fy);
+    pic.width = uint32_t((gridW + f - 1) / f);
+    pic.height = uint32_t(picH);
+    pic.dpi = dpi;
     pic.masks.assign(size_t(pic.width) * pic.height, 0);
     pic.marks.assign(pic.masks.size(), 0);
+    // Half a turn: the paper's (px, py) lands at (width-1-px, height-1-py).
+    auto put = [&](int64_t px, int64_t py, uint8_t v) {
+        if (px < 0 || py < 0 || px >= int64_t(pic.width) || py >= int64_t(pic.height)) return;
+        pic.masks[size_t(pic.height - 1 - py) * pic.width + size_t(pic.width - 1 - px)] |= v;
+    };
     std::string cuts;
     for (const Segment& s : segs) {
         if (s.cutMmBefore > 0) {
-            drawCut(pic, uint32_t((s.picRow - int64_t(CUT_BAND_PX) * fy / 2) / fy), s.cutMmBefore);
+            int64_t mid = s.picRow - int64_t(CUT_BAND_PX) / 2;
+            drawCut(pic, uint32_t(int64_t(pic.height) - 1 - mid), s.cutMmBefore);
             char item[96];
             std::snprintf(item, sizeof item, "%s{\"at_row\":%lld,\"length_mm\":%.2f}",
                           cuts.empty() ? "" : ",", static_cast<long long>(s.firstRow),
@@ -215,23 +244,27 @@ std::string vpWritePicture(const VpPaper& p, const VPrinterModel& m, const std::
         }
         for (auto it = p.rows.find(s.firstRow); it != p.rows.end() && it->first <= s.lastRow;
              ++it) {
-            uint32_t y = uint32_t((s.picRow + it->first - s.firstRow) / fy);
+            // Each paper row covers the picture rows its stretch of paper falls on, at least one.
+            int64_t k = it->first - s.firstRow;
+            int64_t y0 = int64_t(std::floor(double(k) * ratio));
+            int64_t y1 = std::max(y0 + 1, int64_t(std::floor(double(k + 1) * ratio)));
             for (size_t i = 0; i < it->second.mask.size(); ++i) {
                 uint8_t v = it->second.mask[i];
                 if (!v) continue;
-                uint32_t x = uint32_t((it->second.x0 + int64_t(i) - xMin + MARGIN) / fx);
-                pic.masks[size_t(y) * pic.width + x] |= v;
+                int64_t x = (it->second.x0 + int64_t(i) - xMin + MARGIN) / f;
+                for (int64_t y = y0; y < y1; ++y) put(x, s.picRow + y, v);
             }
         }
     }
     bool saved = savePng(pic, path);
-    char text[400];
+    char text[480];
     std::snprintf(text, sizeof text,
-                  "{\"event\":\"picture\",\"png\":%d,\"width\":%u,\"height\":%u,\"scale_x\":%u,"
-                  "\"scale_y\":%u,\"x_dpi\":%u,\"y_dpi\":%u,\"origin_x\":%lld,\"origin_row\":%lld,"
+                  "{\"event\":\"picture\",\"png\":%d,\"width\":%u,\"height\":%u,\"dpi\":%.6g,"
+                  "\"scale_x\":%u,\"scale_y\":%.6g,\"x_dpi\":%u,\"y_dpi\":%u,\"turned\":180,"
+                  "\"leading_edge\":\"bottom\",\"origin_x\":%lld,\"origin_row\":%lld,"
                   "\"margin\":%lld,\"drops\":%llu,\"cuts\":[",
-                  saved ? 1 : 0, pic.width, pic.height, fx, fy, p.xDpi, m.renderDpiY,
-                  static_cast<long long>(xMin),
+                  saved ? 1 : 0, pic.width, pic.height, dpi, f, m.renderDpiY / dpi, gridDpi,
+                  m.renderDpiY, static_cast<long long>(xMin),
                   static_cast<long long>(segs.empty() ? 0 : segs[0].firstRow),
                   static_cast<long long>(MARGIN), static_cast<unsigned long long>(p.drops));
     return text + cuts + "]}";

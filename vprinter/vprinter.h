@@ -43,8 +43,10 @@ struct VPrinterModel {
     std::vector<std::pair<uint16_t, int32_t>> deflectedNozzles;  // nozzle, vertical 1/1440 inch
     // Rendering.
     uint16_t renderDpiY = 720;        // vertical picture grid
-    uint32_t maxPictureWidth = 4000;  // the PNG is scaled down (integer factors) to fit
-    uint32_t maxPictureHeight = 4000;
+    // The PNG is scaled down (whole factors, both ways alike) only beyond these, so that a
+    // typical print keeps one pixel per dot across.
+    uint32_t maxPictureWidth = 16000;
+    uint32_t maxPictureHeight = 16000;
     uint32_t blankCutMm = 30;       // blank paper longer than this is cut out and marked
     uint32_t readTimeoutMs = 5000;  // a read with no reply pending fails after this
 };

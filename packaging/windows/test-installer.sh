@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # The Windows installer under Wine, as an operator would use it silently: installs for the
 # current user (default folder) and for all users (a folder given with /D=), runs the installed
-# headalign.exe (--version and a nozzle check on the virtual printer), uninstalls and checks
-# that no file, Start-menu shortcut or uninstall entry is left.
+# headalign.exe (--version, a nozzle check on the virtual printer, and a bidirectional
+# adjustment printed and read back from its picture with `align --scan`, in a folder named in
+# Chinese with spaces), uninstalls and checks that no file, Start-menu shortcut or uninstall
+# entry is left.
 # Usage: test-installer.sh SETUP.EXE VERSION WORKDIR   (in the Wine prefix of $WINEPREFIX)
 set -euo pipefail
 setup="$1" version="$2" work="$3"
@@ -57,6 +59,24 @@ check_mode() {
        --fast-clock pattern nozzle </dev/null >"$work/job-$mode.txt" 2>&1 \
     || { cat "$work/job-$mode.txt"; fail "$mode: the nozzle check on the virtual printer failed"; }
   [[ -f "$printer/jobs/0001.jsonl" ]] || fail "$mode: the virtual printer recorded no job"
+
+  # The scan reader of the installed program, on an operator's Desktop: the text-high
+  # adjustment on a printer whose right-to-left drops land 6 columns (16/1440 inch) too far
+  # left, which moves the meeting point 3 groups from where the ideal printer's prints meet
+  # (half-way between "00" and "-1"). Names go to Wine as UTF-8.
+  local desk="$work/桌面 $mode/虚拟 打印机"
+  mkdir -p "$desk"
+  printf 'bidir_error = 50:16\n' >"$desk/printer.cfg"
+  local desk_win; desk_win="$(LC_ALL=C.UTF-8 winepath -w "$desk" 2>/dev/null | tr -d '\r')"
+  LC_ALL=C.UTF-8 wine "$dir/headalign.exe" --virtual-printer "$desk_win" --fast-clock adjust text-high \
+       </dev/null >"$work/adjust-$mode.txt" 2>&1 \
+    || { cat "$work/adjust-$mode.txt"; fail "$mode: the adjustment on the virtual printer failed"; }
+  [[ -f "$desk/jobs/0001.png" ]] || fail "$mode: the virtual printer drew no picture in $desk"
+  LC_ALL=C.UTF-8 wine "$dir/headalign.exe" align text-high --scan "$desk_win\jobs\0001.png" \
+       </dev/null >"$work/align-$mode.txt" 2>&1 \
+    || { cat "$work/align-$mode.txt"; fail "$mode: align --scan did not read the printed picture"; }
+  grep -q 'lines up between "-3" and "-4"' "$work/align-$mode.txt" \
+    || { cat "$work/align-$mode.txt"; fail "$mode: align --scan read the wrong group"; }
 
   # The uninstall entry's own quiet command, as Windows' "Apps" would run it.
   local quiet

@@ -141,11 +141,6 @@ int measured(const AlignArgs& a, const CliOptions& options) {
 }
 
 #ifdef HEADALIGN_HAVE_VERNIER
-double numberAfter(const std::string& text, const char* key) {
-    size_t at = text.find(key);
-    return at == std::string::npos ? 0 : std::atof(text.c_str() + at + std::strlen(key));
-}
-
 void describe(const VernierReading& r) {
     int measured = 0;
     for (const VernierGroup& g : r.groups) measured += g.measured ? 1 : 0;
@@ -229,7 +224,7 @@ int scan(const AlignArgs& a, const CliOptions& options) {
 int verify(const AlignArgs& a, const CliOptions& options) {
     if (!Cli_AttachPrinter(options)) return 1;
     uint32_t job = 0;
-    std::string path, picture;
+    std::string path;
     bool ok = false;
     JobOutcome outcome;
     {
@@ -242,8 +237,6 @@ int verify(const AlignArgs& a, const CliOptions& options) {
             VPrinter_WaitPaper();
             job = VPrinter_LastJobNumber();
             if (job) path = VPrinter_JobPath(job, ".png");
-            for (const std::string& e : VPrinter_JobEvents())
-                if (e.find("\"event\":\"picture\"") != std::string::npos) picture = e;
         }
     }
     Cli_DetachPrinter(options);
@@ -264,10 +257,6 @@ int verify(const AlignArgs& a, const CliOptions& options) {
         std::printf("cannot read the printed paper: %s\n", error.c_str());
         return 1;
     }
-    // The paper is drawn at the job's resolution across and the board's grid down: square it.
-    double xDpi = numberAfter(picture, "\"x_dpi\":") / std::max(1.0, numberAfter(picture, "\"scale_x\":"));
-    double yDpi = numberAfter(picture, "\"y_dpi\":") / std::max(1.0, numberAfter(picture, "\"scale_y\":"));
-    if (xDpi > 0 && yDpi > 0 && xDpi != yDpi) image = Vernier_Resample(image, yDpi / xDpi, 1.0);
     VernierReading r = Vernier_ReadAs(image, Vernier_FamilyOfAdjustment(a.type));
     std::printf("printed: %s\n", path.c_str());
     if (r.family != FAMILY_UNKNOWN) describe(r);

@@ -9,10 +9,13 @@
 #include <vector>
 
 // An 8-bit RGB picture, 3 bytes per pixel, rows top to bottom. dpi is what the file says
-// (0 when it says nothing), divided by any reduction made while decoding.
+// across (0 when it says nothing), divided by any reduction made while decoding. aspect is a
+// pixel's height over its width (the file's density across over its density down, PNG pHYs or
+// JPEG JFIF, with or without a unit), 1 when the file says nothing; upright like the pixels.
 struct ImagePixels {
     uint32_t width = 0, height = 0;
     double dpi = 0;
+    double aspect = 1;
     std::vector<uint8_t> rgb;
 };
 
@@ -46,11 +49,14 @@ const ImageCodecBackend* Platform_DefaultImageCodec();
 // Shared by the back ends, decided from the bytes alone.
 // The EXIF orientation of a JPEG (1..8, 1 when it has none or a damaged one).
 int Image_ExifOrientation(const uint8_t* data, size_t size);
-// Turns or mirrors the picture so that one stored with EXIF orientation `orientation` is upright.
+// Turns or mirrors the picture so that one stored with EXIF orientation `orientation` is upright
+// (a quarter turn also swaps its densities across and down).
 void Image_ApplyOrientation(ImagePixels* image, int orientation);
 // What the header says of the picture's resolution in dpi (PNG pHYs in metres, JPEG JFIF in
 // inches or centimetres), 0 when it says nothing. WIC reports 96 for a file that says nothing.
 double Image_HeaderDpi(const uint8_t* data, size_t size);
+// The pixel's height over its width from the same header fields (any unit), 1 when it says nothing.
+double Image_HeaderAspect(const uint8_t* data, size_t size);
 // The smallest whole factor f with ceil(w/f) * ceil(h/f) <= limits.decodePixels.
 uint32_t Image_ReductionFor(uint32_t w, uint32_t h, const ImageLimits& limits);
 // Whether a picture of w x h is read at all; false with the message in *error.

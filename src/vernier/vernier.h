@@ -7,7 +7,7 @@
 #include <vector>
 
 // An 8-bit RGB picture (3 bytes per pixel, rows top to bottom). dpi is what the file says
-// (0 when it says nothing); the reader never needs it.
+// (0 when it says nothing); the reader never needs it, but it needs square pixels.
 struct VernierImage {
     uint32_t width = 0, height = 0;
     double dpi = 0;
@@ -28,7 +28,9 @@ constexpr uint64_t VERNIER_DECODE_PIXELS = 64000000;
 
 // PNG (any bit depth or colour type) and JPEG (grey, YCbCr, RGB, CMYK and YCCK; turned
 // upright by its EXIF orientation), chosen by the file's first bytes and decoded by the
-// platform's picture codec (platform/image_codec.h). Only a regular file is read. false with a message
+// platform's picture codec (platform/image_codec.h), with square pixels: a file stating unequal
+// densities across and down (PNG pHYs, JPEG JFIF) is resampled down the picture to make them
+// equal, and refused when the ratio is beyond 4 to 1. Only a regular file is read. false with a message
 // naming the file in *error for a missing, unreadable, truncated, corrupt or unsupported file,
 // or a picture over the limits above; *out is then empty.
 bool Vernier_LoadImage(const std::string& path, VernierImage* out, std::string* error);

@@ -1,4 +1,6 @@
 // Loading scans and writing pictures, through the platform's picture codec.
+#include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <new>
 #include <utility>
@@ -12,6 +14,38 @@ namespace {
 // Picture sides beyond this are refused from the header.
 constexpr uint32_t MAX_SIDE = 30000;
 constexpr ImageLimits SCAN_LIMITS{MAX_SIDE, VERNIER_MAX_PIXELS, VERNIER_DECODE_PIXELS};
+
+// The reader tells the patterns apart by the ratio of distances across and down, so pixels
+// that are not square (a fax, a scanner's unequal resolutions, a picture drawn on a printer's
+// grid) must be made square first, or a print is taken for another mode's. A file's stated
+// ratio is honoured; its absolute dpi is not relied on (cameras write 72 or 96 whatever they
+// saw), and a ratio beyond 4 to 1 either way is no real device's: such a header is refused
+// rather than guessed at. The rows are resampled, stretched at the resolution across when the
+// result stays within the decoding budget, otherwise the columns are narrowed to the rows'.
+bool squared(VernierImage* image, double aspect, std::string* error) {
+    if (!(aspect > 0) || std::fabs(aspect - 1) < 1e-3) return true;
+    if (aspect < 0.25 || aspect > 4) {
+        char text[160];
+        std::snprintf(text, sizeof text,
+                      "the file says its pixels are %.3g times as %s; no scanner or camera makes such "
+                      "pixels: save the picture again with square pixels",
+                      aspect > 1 ? aspect : 1 / aspect, aspect > 1 ? "tall as wide" : "wide as tall");
+        *image = VernierImage{};
+        if (error) *error = text;
+        return false;
+    }
+    try {
+        if (double(image->width) * image->height * aspect <= double(VERNIER_DECODE_PIXELS))
+            *image = Vernier_Resample(*image, 1.0, aspect);
+        else
+            *image = Vernier_Resample(*image, 1 / aspect, 1.0);
+    } catch (const std::bad_alloc&) {
+        *image = VernierImage{};
+        if (error) *error = "not enough memory to make the picture's pixels square";
+        return false;
+    }
+    return true;
+}
 
 using Decoder = bool (*)(const uint8_t*, size_t, const ImageLimits&, ImagePixels*, std::string*);
 
@@ -28,7 +62,7 @@ bool decodeWith(Decoder decode, const uint8_t* data, size_t size, VernierImage* 
     out->height = pixels.height;
     out->dpi = pixels.dpi;
     out->rgb = std::move(pixels.rgb);
-    return true;
+    return squared(out, pixels.aspect, error);
 }
 
 ImagePixels pixelsOf(const VernierImage& image) {

@@ -812,17 +812,25 @@ VernierReading Vernier_ReadAs(const VernierImage& image, VernierFamily wanted) {
     }
     InkMap ink = Vernier_InkMap(image);
     VernierReading first = readInk(ink, wanted);
-    if (first.status != VERNIER_NOT_FOUND) return first;
+    auto answers = [](const VernierReading& r) {
+        return r.status == VERNIER_READ || r.status == VERNIER_OUT_OF_RANGE || r.status == VERNIER_TWO_CANDIDATES;
+    };
+    if (answers(first)) return first;
     // A photo may hold the sheet any way round. Upside down the labels stand below the lower
-    // bar and the pair is not taken for a vernier, so only the way that reads is kept.
-    for (int quarters : {1, 3, 2}) {
+    // bar and the pair is not taken for a vernier, so only the way that reads is kept. A
+    // blurred print upside down can still pass for a vernier whose ticks cannot be told apart
+    // (a 1440-dpi print scanned at 300 dpi): that is no answer while another way reads. Half a
+    // turn first: a sheet as the operator holds it, and the virtual printer's picture, lie so.
+    VernierReading fallback = first;
+    for (int quarters : {2, 1, 3}) {
         VernierReading r = readInk(turned(ink, quarters), wanted);
         if (r.status == VERNIER_NOT_FOUND) continue;
         for (VernierGroup& g : r.groups) backToPicture(ink, quarters, &g.x, &g.y);
         r.angleDeg = std::remainder(r.angleDeg - 90.0 * quarters, 360.0);
-        return r;
+        if (answers(r)) return r;
+        if (fallback.status == VERNIER_NOT_FOUND) fallback = r;
     }
-    return first;
+    return fallback;
 }
 
 int Vernier_GroupToEnter(const VernierReading& reading) {

@@ -39,6 +39,30 @@ VernierImage Vernier_Resample(const VernierImage& image, double sx, double sy) {
     out.height = std::max(1u, uint32_t(std::lround(image.height * sy)));
     out.dpi = image.dpi * sx;
     std::vector<Tap> tx = taps(image.width, out.width, sx), ty = taps(image.height, out.height, sy);
+    // One way only (pixels made square): straight from the input, without the float buffer the
+    // two-way case needs, so a large picture costs no more than its copy.
+    if (out.width == image.width && sx == 1.0) {
+        out.rgb.assign(size_t(out.width) * out.height * 3, 0);
+        for (uint32_t y = 0; y < out.height; ++y)
+            for (size_t i = 0; i < size_t(out.width) * 3; ++i) {
+                float s = 0;
+                for (size_t k = 0; k < ty[y].w.size(); ++k)
+                    s += ty[y].w[k] * image.rgb[(size_t(ty[y].first + k) * image.width) * 3 + i];
+                out.rgb[size_t(y) * out.width * 3 + i] = uint8_t(std::clamp(std::lround(s), 0L, 255L));
+            }
+        return out;
+    }
+    if (out.height == image.height && sy == 1.0) {
+        out.rgb.assign(size_t(out.width) * out.height * 3, 0);
+        for (uint32_t y = 0; y < out.height; ++y)
+            for (uint32_t x = 0; x < out.width; ++x)
+                for (int c = 0; c < 3; ++c) {
+                    float s = 0;
+                    for (size_t k = 0; k < tx[x].w.size(); ++k) s += tx[x].w[k] * image.at(tx[x].first + uint32_t(k), y)[c];
+                    out.at(x, y)[c] = uint8_t(std::clamp(std::lround(s), 0L, 255L));
+                }
+        return out;
+    }
     // Across first into a float buffer, then down.
     std::vector<float> mid(size_t(out.width) * image.height * 3);
     for (uint32_t y = 0; y < image.height; ++y)

@@ -49,26 +49,27 @@ class AlignLoop : public ::testing::Test {
         std::string bytes = readFileBytes(printer.path + "/record.bin");
         return bytes.size() > offset ? uint8_t(bytes[offset]) : 0;
     }
-    // Prints the adjustment and writes a simulated scan of it; returns the file.
-    std::string printAndScan(int type, double dpi, double angle, double blurPx = 0.7) {
+    // Prints the adjustment; returns the virtual printer's picture of it.
+    std::string print(int type) {
         EXPECT_EQ(Cli_RunJob("adjust", {std::to_string(type)}, options), 0);
         std::filesystem::path last;
         for (const auto& e : std::filesystem::directory_iterator(printer.path + "/jobs"))
             if (e.path().extension() == ".png" && e.path() > last) last = e.path();
-        std::string events = readFileBytes(std::filesystem::path(last).replace_extension(".jsonl").string());
-        auto number = [&](const char* key) {
-            size_t at = events.rfind(std::string("\"") + key + "\":");
-            return std::atof(events.c_str() + at + std::strlen(key) + 3);
-        };
+        return last.string();
+    }
+    // Prints the adjustment and writes a simulated scan of the sheet as the operator holds it;
+    // returns the file.
+    std::string printAndScan(int type, double dpi, double angle, double blurPx = 0.7) {
         VernierImage paper;
         std::string error;
-        EXPECT_TRUE(Vernier_LoadImage(last.string(), &paper, &error)) << error;
+        EXPECT_TRUE(Vernier_LoadImage(print(type), &paper, &error)) << error;
+        EXPECT_GT(paper.dpi, 0);  // the picture states its size
         ScanSettings s;
         s.dpi = dpi;
         s.angleDeg = angle;
         s.jpegQuality = 85;
         s.blurPx = blurPx;
-        VernierImage scan = Scan_Simulate(paper, number("x_dpi") / number("scale_x"), number("y_dpi") / number("scale_y"), s);
+        VernierImage scan = Scan_Simulate(paper, paper.dpi, paper.dpi, s);
         std::vector<uint8_t> jpeg;
         EXPECT_TRUE(Vernier_EncodeJpeg(scan, 92, &jpeg));
         std::string file = scans.path + "/scan" + std::to_string(type) + "_" + std::to_string(++scanCount) + ".jpg";
@@ -104,6 +105,39 @@ TEST_F(AlignLoop, OneCorrectionLinesUpGroupZero) {
         EXPECT_EQ(Cli_AlignCommand({std::to_string(c.type), "--scan", scan, "--apply"}, options), 0);
         EXPECT_EQ(stored(uint8_t(c.offset)), 10 + Vernier_GroupToEnter(before)) << "type " << c.type;
         EXPECT_EQ(Cli_AlignCommand({std::to_string(c.type), "--verify"}, options), 0) << "type " << c.type;
+    }
+}
+
+// The virtual printer's own picture given as it is to `align --scan`: every mode with a
+// vernier, groups either side of "00", half steps and the ends of the range.
+TEST_F(AlignLoop, ThePrintersOwnPictureReadsAsItIs) {
+    struct Row {
+        int mode;
+        double zero;  // where the prints meet with no error: the host's rounding leaves a half step
+        std::vector<double> targets;
+    };
+    const Row rows[] = {
+        {5, -0.5, {-9, 4.5}}, {6, 0.5, {9, -2.5}},  {7, 0.5, {-6, 0}},
+        {8, 0.5, {7.5, -4}},  {9, 0.5, {2, -8.5}},   {10, 0.5, {-9, 3.5, 9}},
+    };
+    for (const Row& row : rows) {
+        const ModeInfo& m = *std::find_if(MODES, MODES + 6, [&](const ModeInfo& i) { return i.type == row.mode; });
+        for (double target : row.targets) {
+            SCOPED_TRACE("mode " + std::to_string(row.mode) + " target " + std::to_string(target));
+            int columns = int(std::lround(2 * (row.zero - target)));
+            configure(m.ips, errorForColumns(m, columns));
+            std::string picture = print(row.mode);
+            testing::internal::CaptureStdout();
+            int status = Cli_AlignCommand({std::to_string(row.mode), "--scan", picture}, options);
+            std::string out = testing::internal::GetCapturedStdout();
+            EXPECT_EQ(status, 0) << out;
+            double expected = row.zero - columns / 2.0;
+            std::string says = std::fabs(expected - std::round(expected)) < 0.25
+                                   ? "lines up at: \"" + Vernier_LabelText(int(std::lround(expected))) + "\""
+                                   : "lines up between \"" + Vernier_LabelText(int(std::ceil(expected))) + "\" and \"" +
+                                         Vernier_LabelText(int(std::floor(expected))) + "\"";
+            EXPECT_NE(out.find(says), std::string::npos) << out;
+        }
     }
 }
 

@@ -11,6 +11,8 @@
 #include <map>
 #include <random>
 
+#include <zlib.h>
+
 #include "photo_sim.h"
 #include "vernier_support.h"
 
@@ -88,6 +90,71 @@ TEST_F(ReaderTest, ExactPaperOfEveryModeAcrossTheRange) {
             EXPECT_TRUE(r.certain) << "mode " << m.type << " target " << target;
             EXPECT_EQ(r.family, Vernier_FamilyOfAdjustment(m.type));
             EXPECT_EQ(r.groups.size(), 19u);
+        }
+    }
+}
+
+// Pixels that are not square, as a picture drawn on the board's 720-dpi grid down a 540-dpi
+// print: read right when the file states its densities (PNG pHYs, JPEG JFIF with or without a
+// unit), taken for another mode's print when it claims square pixels, refused when its ratio is
+// no device's.
+TEST_F(ReaderTest, UnequalDensitiesStatedInTheFileAreMadeSquare) {
+    const ModeInfo& m = MODES[0];
+    double zero = zeroErrorEstimate(bench, m);
+    const double target = 3;
+    PrintedPaper paper = bench.print(m.type, errorForColumns(m, columnsFor(zero, target)));
+    VernierImage tall = Vernier_Resample(paper.image, 1.0, 720.0 / 540);
+    tall.dpi = 540;
+    std::vector<uint8_t> png, jpeg;
+    TempDir dir;
+    ASSERT_TRUE(Vernier_SavePng(dir.path + "/p.png", tall));
+    std::string bytes = readFileBytes(dir.path + "/p.png");
+    png.assign(bytes.begin(), bytes.end());
+    ASSERT_TRUE(Vernier_EncodeJpeg(tall, 95, &jpeg));
+    // The densities across and down written into the header, its CRC made right again.
+    auto pngStating = [&](uint32_t across, uint32_t down, uint8_t unit) {
+        std::vector<uint8_t> b = png;
+        size_t at = std::search(b.begin(), b.end(), std::begin("pHYs"), std::end("pHYs") - 1) - b.begin();
+        for (int i = 0; i < 4; ++i) b[at + 4 + size_t(i)] = uint8_t(across >> (24 - 8 * i)), b[at + 8 + size_t(i)] = uint8_t(down >> (24 - 8 * i));
+        b[at + 12] = unit;
+        uLong crc = crc32(0, b.data() + at, 13);
+        for (int i = 0; i < 4; ++i) b[at + 13 + size_t(i)] = uint8_t(crc >> (24 - 8 * i));
+        return b;
+    };
+    auto jpegStating = [&](uint16_t across, uint16_t down, uint8_t unit) {
+        std::vector<uint8_t> b = jpeg;
+        b[13] = unit, b[14] = uint8_t(across >> 8), b[15] = uint8_t(across), b[16] = uint8_t(down >> 8), b[17] = uint8_t(down);
+        return b;
+    };
+    struct Row {
+        const char* what;
+        std::vector<uint8_t> file;
+        bool loads, readsRight;
+        const char* says;
+    };
+    const Row rows[] = {
+        {"PNG 540 x 720 dpi", pngStating(21260, 28346, 1), true, true, ""},
+        {"PNG ratio 3:4, no unit", pngStating(3, 4, 0), true, true, ""},
+        {"PNG claiming square pixels", pngStating(21260, 21260, 1), true, false, ""},
+        {"PNG ratio 1:8", pngStating(1, 8, 0), false, false, "pixels are 8 times as wide as tall"},
+        {"JPEG 540 x 720 dpi", jpegStating(540, 720, 1), true, true, ""},
+        {"JPEG ratio 3:4, no unit", jpegStating(3, 4, 0), true, true, ""},
+        {"JPEG ratio 5:1", jpegStating(5, 1, 0), false, false, "pixels are 5 times as tall as wide"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        VernierImage image;
+        std::string error;
+        ASSERT_EQ(Vernier_DecodeImage(row.file.data(), row.file.size(), &image, &error), row.loads) << error;
+        if (!row.loads) {
+            EXPECT_NE(error.find(row.says), std::string::npos) << error;
+            continue;
+        }
+        VernierReading r = Vernier_Read(image);
+        bool right = r.status == VERNIER_READ && r.family == FAMILY_ADJUST_540 && rightGroup(target, r.group);
+        EXPECT_EQ(right, row.readsRight) << Vernier_FamilyName(r.family) << " " << r.estimate << " " << r.reason;
+        if (row.readsRight) {
+            EXPECT_NEAR(image.height, paper.image.height, 1.0);
         }
     }
 }

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <map>
@@ -23,6 +24,13 @@ double numberAfter(const std::string& text, const std::string& key) {
 
 VernierImage PrintedPaper::square() const {
     return xDpi == yDpi ? image : Vernier_Resample(image, yDpi / xDpi, 1.0);
+}
+
+VernierImage halfTurned(const VernierImage& image) {
+    VernierImage out = image;
+    const size_t n = size_t(image.width) * image.height;
+    for (size_t i = 0; i < n; ++i) std::copy_n(&image.rgb[3 * i], 3, &out.rgb[3 * (n - 1 - i)]);
+    return out;
 }
 
 int errorForColumns(const ModeInfo& m, int columns) {
@@ -62,6 +70,7 @@ PrintedPaper VernierBench::print(int type, int error1440, int pattern) {
     PrintedPaper p;
     std::string error;
     EXPECT_TRUE(Vernier_LoadImage(VPrinter_JobPath(VPrinter_LastJobNumber(), ".png"), &p.image, &error)) << error;
+    p.image = halfTurned(p.image);
     for (const std::string& e : VPrinter_JobEvents())
         if (e.find("\"event\":\"picture\"") != std::string::npos) {
             p.xDpi = numberAfter(e, "x_dpi") / numberAfter(e, "scale_x");

@@ -15,10 +15,15 @@ struct ModeInfo {
 extern const ModeInfo MODES[6];
 
 struct PrintedPaper {
-    VernierImage image;  // as rendered (job resolution across, the board's grid down)
+    // The printer's picture turned back half a turn: the paper as the canvas lies, labels upside
+    // down, which is how the sweeps lay it on their scanner (their quarter-turn condition turns
+    // it further). Square pixels at xDpi = yDpi.
+    VernierImage image;
     double xDpi = 0, yDpi = 0;
     VernierImage square() const;  // the same made square at yDpi
 };
+// The picture turned half a turn.
+VernierImage halfTurned(const VernierImage& image);
 
 // Error (1/1440 inch, the printer model's unit) that makes a mode's right-to-left print land
 // `columns` columns further left.

@@ -1,7 +1,9 @@
 // The printed paper: drops at the positions the carriage's physics gives, and the picture.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 
@@ -219,6 +221,9 @@ TEST_F(Paper, LongBlankFeedsAreCutOutOfThePictureAndMarked) {
 }
 
 #ifdef HEADALIGN_HAVE_PNG
+// The picture shows the sheet the way the operator holds it (half a turn from the paper grid,
+// the leading edge at the bottom) with square pixels at the resolution its pHYs states, both
+// ways reduced alike when it would be too wide.
 TEST_F(Paper, ThePictureShowsEachInkWhereTheDropsLandedScaledToFit) {
     VPrinterModel m = VPrinter_GetModel();
     m.maxPictureWidth = 600;  // forces a horizontal reduction
@@ -243,9 +248,29 @@ TEST_F(Paper, ThePictureShowsEachInkWhereTheDropsLandedScaledToFit) {
     int64_t margin = jsonInt(picture, "margin"), orow = jsonInt(picture, "origin_row");
     EXPECT_LE(image.width, 600u);
     EXPECT_GE(sx, 2);
+    EXPECT_NEAR(std::atof(picture.c_str() + picture.find("\"dpi\":") + 6), 720.0 / double(sx), 1e-3);
+    png_uint_32 xppm = 0, yppm = 0;
+    int unit = -1;
+    {
+        // The file states its square pixels.
+        FILE* f = std::fopen(path.c_str(), "rb");
+        ASSERT_NE(f, nullptr);
+        png_structp rd = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+        png_infop info = png_create_info_struct(rd);
+        png_init_io(rd, f);
+        png_read_info(rd, info);
+        png_get_pHYs(rd, info, &xppm, &yppm, &unit);
+        png_destroy_read_struct(&rd, &info, nullptr);
+        std::fclose(f);
+    }
+    EXPECT_EQ(unit, PNG_RESOLUTION_METER);
+    EXPECT_EQ(xppm, yppm);
+    EXPECT_NEAR(xppm * 0.0254, 720.0 / double(sx), 0.02);
+    // Down the paper the picture keeps the same scale as across.
     auto at = [&](int64_t x, int64_t row) {
-        size_t i =
-            (size_t((row - orow + margin)) * image.width + size_t((x - ox + margin) / sx)) * 3;
+        int64_t top = std::max<int64_t>(1, margin / sx);
+        int64_t px0 = (x - ox + margin) / sx, py0 = top + (row - orow) / sx;
+        size_t i = (size_t(image.height - 1 - py0) * image.width + size_t(image.width - 1 - px0)) * 3;
         return std::vector<uint8_t>(px.begin() + i, px.begin() + i + 3);
     };
     int64_t row = rowOf(20 / 180.0);

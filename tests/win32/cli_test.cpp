@@ -113,10 +113,13 @@ TEST(WidePaths, JobScanTraceAndParameterFilesInAChineseFolder) {
     ASSERT_TRUE(File_ReadRegular(trace, 1 << 20, &text).ok()) << trace;
     EXPECT_NE(std::string(text.begin(), text.end()).find(Win32_ToGbk("连接成功")), std::string::npos);
 
-    // The paper the virtual printer drew (through WIC here) read back through WIC.
+    // The paper the virtual printer drew (through WIC here) read back through WIC: the ideal
+    // printer's prints meet half-way between "00" and "-1".
     const std::string marked = base + "\\标记 图.png";
     r = run("align text-high --scan \"" + scan + "\" --marked \"" + marked + "\"");
-    EXPECT_NE(r.output.find("found: bidirectional adjustment"), std::string::npos) << r.output;
+    EXPECT_EQ(r.exitCode, 0u) << r.output;
+    EXPECT_NE(r.output.find("found: bidirectional adjustment, 540 dpi"), std::string::npos) << r.output;
+    EXPECT_NE(r.output.find("lines up between \"00\" and \"-1\""), std::string::npos) << r.output;
     EXPECT_TRUE(exists(marked));
 
     const std::string record = base + "\\参数 备份.dat";

@@ -135,8 +135,11 @@ bool decodePng(PngJob* job) {
     png_uint_32 xppu = 0, yppu = 0;
     int unit = 0;
     out.dpi = 0;
-    if (png_get_pHYs(job->png, job->info, &xppu, &yppu, &unit) && unit == PNG_RESOLUTION_METER && xppu > 0)
-        out.dpi = xppu * 0.0254 / f;
+    out.aspect = 1;
+    if (png_get_pHYs(job->png, job->info, &xppu, &yppu, &unit) && xppu > 0 && yppu > 0) {
+        if (unit == PNG_RESOLUTION_METER) out.dpi = xppu * 0.0254 / f;
+        out.aspect = double(xppu) / yppu;
+    }
     return true;
 }
 
@@ -245,6 +248,7 @@ bool decodeJpeg(JpegJob* job) {
     out.dpi = 0;
     if (info->density_unit == 1 && info->X_density > 1) out.dpi = info->X_density * scale;
     if (info->density_unit == 2 && info->X_density > 1) out.dpi = info->X_density * 2.54 * scale;
+    out.aspect = info->X_density > 0 && info->Y_density > 0 ? double(info->X_density) / info->Y_density : 1;
     // Every pixel is in; what follows the last scan (even a missing end marker) does not matter.
     return true;
 }

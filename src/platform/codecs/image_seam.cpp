@@ -102,47 +102,73 @@ void Image_ApplyOrientation(ImagePixels* image, int orientation) {
     image->rgb.swap(turned);
     image->width = h;
     image->height = w;
+    // The file's density down is now the picture's across.
+    if (image->aspect > 0) {
+        image->dpi /= image->aspect;
+        image->aspect = 1 / image->aspect;
+    }
 }
 
-double Image_HeaderDpi(const uint8_t* d, size_t size) {
+namespace {
+
+// The densities a header states across and down, and inches per unit of them (0 when the file
+// gives only their ratio). false when it states none.
+bool headerDensity(const uint8_t* d, size_t size, double* across, double* down, double* perInch) {
     static const uint8_t PNG_MAGIC[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1a, '\n'};
     if (size >= 8 && std::equal(PNG_MAGIC, PNG_MAGIC + 8, d)) {
         for (size_t pos = 8; pos + 8 <= size;) {
             uint32_t length = be::getU32(d, pos);
             const uint8_t* type = d + pos + 4;
-            if (length > size - pos - 8) return 0;
-            if (std::equal(type, type + 4, "IDAT")) return 0;
+            if (length > size - pos - 8) return false;
+            if (std::equal(type, type + 4, "IDAT")) return false;
             if (std::equal(type, type + 4, "pHYs") && length == 9) {
-                uint32_t ppm = be::getU32(d, pos + 8);
-                return d[pos + 16] == 1 && ppm > 0 ? ppm * 0.0254 : 0;
+                *across = be::getU32(d, pos + 8);
+                *down = be::getU32(d, pos + 12);
+                *perInch = d[pos + 16] == 1 ? 0.0254 : 0;
+                return *across > 0 && *down > 0;
             }
-            if (size - pos - 8 - length < 4) return 0;
+            if (size - pos - 8 - length < 4) return false;
             pos += 12 + size_t(length);
         }
-        return 0;
+        return false;
     }
-    if (size < 4 || d[0] != 0xFF || d[1] != 0xD8) return 0;
+    if (size < 4 || d[0] != 0xFF || d[1] != 0xD8) return false;
     for (size_t pos = 2; pos + 4 <= size;) {
-        if (d[pos] != 0xFF) return 0;
+        if (d[pos] != 0xFF) return false;
         uint8_t marker = d[pos + 1];
         if (marker == 0xFF) {
             ++pos;
             continue;
         }
-        if (marker == 0xDA || marker == 0xD9) return 0;
+        if (marker == 0xDA || marker == 0xD9) return false;
         size_t length = be::getU16(d, pos + 2);
-        if (length < 2 || pos + 2 + length > size) return 0;
+        if (length < 2 || pos + 2 + length > size) return false;
         const uint8_t* body = d + pos + 4;
         static const uint8_t JFIF[5] = {'J', 'F', 'I', 'F', 0};
         if (marker == 0xE0 && length >= 16 && std::equal(JFIF, JFIF + 5, body)) {
             uint8_t unit = body[7];
-            uint16_t x = be::getU16(body, 8);
-            if (x <= 1) return 0;
-            return unit == 1 ? x : unit == 2 ? x * 2.54 : 0;
+            *across = be::getU16(body, 8);
+            *down = be::getU16(body, 10);
+            *perInch = unit == 1 ? 1 : unit == 2 ? 2.54 : 0;
+            return *across > 0 && *down > 0;
         }
         pos += 2 + length;
     }
-    return 0;
+    return false;
+}
+
+}  // namespace
+
+double Image_HeaderDpi(const uint8_t* d, size_t size) {
+    double across = 0, down = 0, perInch = 0;
+    if (!headerDensity(d, size, &across, &down, &perInch)) return 0;
+    // JFIF's 1:1 is its way of saying nothing.
+    return perInch > 0 && across > 1 ? across * perInch : 0;
+}
+
+double Image_HeaderAspect(const uint8_t* d, size_t size) {
+    double across = 0, down = 0, perInch = 0;
+    return headerDensity(d, size, &across, &down, &perInch) ? across / down : 1;
 }
 
 uint32_t Image_ReductionFor(uint32_t w, uint32_t h, const ImageLimits& limits) {

@@ -158,6 +158,7 @@ bool wicDecode(const uint8_t* data, size_t size, const ImageLimits& limits, Imag
     for (size_t i = 0; i + 2 < out->rgb.size(); i += 3) std::swap(out->rgb[i], out->rgb[i + 2]);
     // The file's own resolution: WIC says 96 dpi of a file that says nothing.
     out->dpi = Image_HeaderDpi(data, size) / f;
+    out->aspect = Image_HeaderAspect(data, size);
     if (jpeg) {
         try {
             Image_ApplyOrientation(out, Image_ExifOrientation(data, size));
