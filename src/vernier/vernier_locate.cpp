@@ -147,8 +147,9 @@ std::vector<double> projectionPeaks(const std::vector<InkPoint>& pts, double a, 
     }
     std::sort(peaks.begin(), peaks.end(), [](auto& p, auto& q) { return p.first > q.first; });
     std::vector<double> out;
-    // A photo may hold other strong rows (a printer's vents, a table's edge) above the bars.
-    for (size_t i = 0; i < peaks.size() && i < 48; ++i) out.push_back(peaks[i].second);
+    // A photo may hold other strong rows (a printer's vents, a table's edge) above the bars,
+    // and a printer's grille alone can give dozens of them.
+    for (size_t i = 0; i < peaks.size() && i < 128; ++i) out.push_back(peaks[i].second);
     return out;
 }
 

@@ -587,6 +587,9 @@ Measured measure(const InkMap& ink, BarPair pair) {
         const Profile& pr = print == 0 ? up : low;
         bool ok = mapGroups(pr, row.start + row.length / 2, row.pitch, &maps[print]);
         mapped = mapped && ok;
+        // A flat scan shows no foreshortening; there the evenly spaced groups of the bars are
+        // the steadier guide, and the map only vouches for the geometry.
+        ok = ok && std::fabs(maps[print].c) * (VERNIER_GROUPS - 1) / 2 > 0.01;
         for (int i = 0; i < VERNIER_GROUPS; ++i) {
             double p = ok ? maps[print].pitch(i) : row.pitch;
             starts[print].push_back(ok ? maps[print].at(i) - 0.4 * p : row.start + i * row.pitch + (row.length - 0.8 * row.pitch) / 2);
