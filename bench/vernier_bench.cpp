@@ -29,12 +29,7 @@ VernierImage adjustmentPaper() {
     Vernier_LoadImage(printer.lastJobPath(".png"), &paper, &error);
     // The printer's picture shows the sheet as the operator holds it; the scans here lay it
     // the other way up, as the canvas lies, which the reader takes without turning it.
-    {
-        VernierImage turned = paper;
-        const size_t n = size_t(paper.width) * paper.height;
-        for (size_t i = 0; i < n; ++i) std::copy_n(&paper.rgb[3 * i], 3, &turned.rgb[3 * (n - 1 - i)]);
-        paper = turned;
-    }
+    paper = halfTurned(paper);
     return paper;
 }
 

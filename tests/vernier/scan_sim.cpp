@@ -126,3 +126,10 @@ VernierImage Scan_Simulate(const VernierImage& paper, double xDpi, double yDpi, 
     }
     return out;
 }
+
+VernierImage halfTurned(const VernierImage& image) {
+    VernierImage out = image;
+    const size_t n = size_t(image.width) * image.height;
+    for (size_t i = 0; i < n; ++i) std::copy_n(&image.rgb[3 * i], 3, &out.rgb[3 * (n - 1 - i)]);
+    return out;
+}

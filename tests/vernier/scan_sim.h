@@ -22,3 +22,7 @@ struct ScanSettings {
 
 // paper: the rendered picture, xDpi across and yDpi down.
 VernierImage Scan_Simulate(const VernierImage& paper, double xDpi, double yDpi, const ScanSettings& s);
+
+// The picture turned half a turn: the virtual printer shows the sheet as the operator holds it,
+// the simulators lay it the way the canvas lies.
+VernierImage halfTurned(const VernierImage& image);

@@ -19,13 +19,6 @@ VernierImage PrintedPaper::square() const {
     return xDpi == yDpi ? image : Vernier_Resample(image, yDpi / xDpi, 1.0);
 }
 
-VernierImage halfTurned(const VernierImage& image) {
-    VernierImage out = image;
-    const size_t n = size_t(image.width) * image.height;
-    for (size_t i = 0; i < n; ++i) std::copy_n(&image.rgb[3 * i], 3, &out.rgb[3 * (n - 1 - i)]);
-    return out;
-}
-
 int errorForColumns(const ModeInfo& m, int columns) {
     return int(std::lround(columns * 1440.0 / m.dpi));
 }

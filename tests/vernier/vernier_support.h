@@ -22,8 +22,6 @@ struct PrintedPaper {
     double xDpi = 0, yDpi = 0;
     VernierImage square() const;  // the same made square at yDpi
 };
-// The picture turned half a turn.
-VernierImage halfTurned(const VernierImage& image);
 
 // Error (1/1440 inch, the printer model's unit) that makes a mode's right-to-left print land
 // `columns` columns further left.
