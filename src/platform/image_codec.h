@@ -5,6 +5,7 @@
 #pragma once
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -47,6 +48,17 @@ const ImageCodecBackend* ImageCodec_Backend();
 const ImageCodecBackend* Platform_DefaultImageCodec();
 
 // Shared by the back ends, decided from the bytes alone.
+// One marker segment of a JPEG's header: its marker and its body (the bytes after the length).
+struct JpegSegment {
+    uint8_t marker = 0;
+    const uint8_t* body = nullptr;
+    size_t size = 0;
+};
+// Walks a JPEG's marker segments up to the first scan, calling visit on each until it returns
+// true. true when visit stopped the walk; false when it ran off the header (no start marker, a
+// broken length, the scan or the end reached first).
+bool Image_FindJpegSegment(const uint8_t* data, size_t size,
+                           const std::function<bool(const JpegSegment&)>& visit);
 // The EXIF orientation of a JPEG (1..8, 1 when it has none or a damaged one).
 int Image_ExifOrientation(const uint8_t* data, size_t size);
 // Turns or mirrors the picture so that one stored with EXIF orientation `orientation` is upright

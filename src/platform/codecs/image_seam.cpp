@@ -44,28 +44,35 @@ const ImageCodecBackend* ImageCodec_Backend() {
     return b ? b : Platform_DefaultImageCodec();
 }
 
-int Image_ExifOrientation(const uint8_t* d, size_t size) {
-    if (size < 4 || d[0] != 0xFF || d[1] != 0xD8) return 1;
-    size_t pos = 2;
-    // Markers up to the first scan; the Exif segment sits among the first.
-    while (pos + 4 <= size) {
-        if (d[pos] != 0xFF) return 1;
+bool Image_FindJpegSegment(const uint8_t* d, size_t size,
+                           const std::function<bool(const JpegSegment&)>& visit) {
+    if (size < 4 || d[0] != 0xFF || d[1] != 0xD8) return false;
+    for (size_t pos = 2; pos + 4 <= size;) {
+        if (d[pos] != 0xFF) return false;
         uint8_t marker = d[pos + 1];
         if (marker == 0xFF) {  // fill byte
             ++pos;
             continue;
         }
-        if (marker == 0xDA || marker == 0xD9) return 1;
+        if (marker == 0xDA || marker == 0xD9) return false;
         size_t length = be::getU16(d, pos + 2);
-        if (length < 2 || pos + 2 + length > size) return 1;
-        const uint8_t* body = d + pos + 4;
-        size_t bodySize = length - 2;
-        static const uint8_t EXIF[6] = {'E', 'x', 'i', 'f', 0, 0};
-        if (marker == 0xE1 && bodySize >= 6 && std::equal(EXIF, EXIF + 6, body))
-            return tiffOrientation(body + 6, bodySize - 6);
+        if (length < 2 || pos + 2 + length > size) return false;
+        if (visit(JpegSegment{marker, d + pos + 4, length - 2})) return true;
         pos += 2 + length;
     }
-    return 1;
+    return false;
+}
+
+int Image_ExifOrientation(const uint8_t* d, size_t size) {
+    // The Exif segment sits among the first markers.
+    static const uint8_t EXIF[6] = {'E', 'x', 'i', 'f', 0, 0};
+    int orientation = 1;
+    Image_FindJpegSegment(d, size, [&](const JpegSegment& s) {
+        if (s.marker != 0xE1 || s.size < 6 || !std::equal(EXIF, EXIF + 6, s.body)) return false;
+        orientation = tiffOrientation(s.body + 6, s.size - 6);
+        return true;
+    });
+    return orientation;
 }
 
 void Image_ApplyOrientation(ImagePixels* image, int orientation) {
@@ -132,29 +139,18 @@ bool headerDensity(const uint8_t* d, size_t size, double* across, double* down, 
         }
         return false;
     }
-    if (size < 4 || d[0] != 0xFF || d[1] != 0xD8) return false;
-    for (size_t pos = 2; pos + 4 <= size;) {
-        if (d[pos] != 0xFF) return false;
-        uint8_t marker = d[pos + 1];
-        if (marker == 0xFF) {
-            ++pos;
-            continue;
-        }
-        if (marker == 0xDA || marker == 0xD9) return false;
-        size_t length = be::getU16(d, pos + 2);
-        if (length < 2 || pos + 2 + length > size) return false;
-        const uint8_t* body = d + pos + 4;
-        static const uint8_t JFIF[5] = {'J', 'F', 'I', 'F', 0};
-        if (marker == 0xE0 && length >= 16 && std::equal(JFIF, JFIF + 5, body)) {
-            uint8_t unit = body[7];
-            *across = be::getU16(body, 8);
-            *down = be::getU16(body, 10);
-            *perInch = unit == 1 ? 1 : unit == 2 ? 2.54 : 0;
-            return *across > 0 && *down > 0;
-        }
-        pos += 2 + length;
-    }
-    return false;
+    static const uint8_t JFIF[5] = {'J', 'F', 'I', 'F', 0};
+    bool stated = false;
+    Image_FindJpegSegment(d, size, [&](const JpegSegment& s) {
+        if (s.marker != 0xE0 || s.size < 14 || !std::equal(JFIF, JFIF + 5, s.body)) return false;
+        uint8_t unit = s.body[7];
+        *across = be::getU16(s.body, 8);
+        *down = be::getU16(s.body, 10);
+        *perInch = unit == 1 ? 1 : unit == 2 ? 2.54 : 0;
+        stated = *across > 0 && *down > 0;
+        return true;
+    });
+    return stated;
 }
 
 }  // namespace

@@ -58,26 +58,19 @@ bool headerSize(const uint8_t* d, size_t size, bool jpeg, uint32_t* w, uint32_t*
         *h = be::getU32(d, 20);
         return true;
     }
-    for (size_t pos = 2; pos + 4 <= size;) {
-        if (d[pos] != 0xFF) return false;
-        uint8_t marker = d[pos + 1];
-        if (marker == 0xFF) {
-            ++pos;
-            continue;
+    bool found = false;
+    Image_FindJpegSegment(d, size, [&](const JpegSegment& s) {
+        uint8_t m = s.marker;
+        if (m < 0xC0 || m > 0xCF || m == 0xC4 || m == 0xC8 || m == 0xCC) return false;
+        // The first frame marker decides, whole or not.
+        if (s.size >= 6) {
+            *h = be::getU16(s.body, 1);
+            *w = be::getU16(s.body, 3);
+            found = true;
         }
-        if (marker == 0xDA || marker == 0xD9) return false;
-        size_t length = be::getU16(d, pos + 2);
-        if (length < 2 || pos + 2 + length > size) return false;
-        bool frame = marker >= 0xC0 && marker <= 0xCF && marker != 0xC4 && marker != 0xC8 && marker != 0xCC;
-        if (frame) {
-            if (length < 8) return false;
-            *h = be::getU16(d, pos + 5);
-            *w = be::getU16(d, pos + 7);
-            return true;
-        }
-        pos += 2 + length;
-    }
-    return false;
+        return true;
+    });
+    return found;
 }
 
 bool wicDecode(const uint8_t* data, size_t size, const ImageLimits& limits, ImagePixels* out,
