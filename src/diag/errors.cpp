@@ -95,4 +95,4 @@ void clearProgramError() {
 }
 
 uint32_t systemLocaleId() { return Locale_SystemId(); }
-bool isChineseUi() { return (systemLocaleId() & 0xFF) == 4; }
+bool isChineseUi() { return Locale_IsChinese(); }

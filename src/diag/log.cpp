@@ -56,6 +56,8 @@ void formatLine(char* line, const char* fmt, va_list ap) {
 }  // namespace
 
 void Log_Open() {
+    // The back ends' lines go where this layer's go.
+    Platform_InstallTraceSink([](const char* line) { Log_Trace("%s", line); });
     LocalTime t = Clock_LocalTime();
     std::string dir = LogDir_Get();
     char name[64];

@@ -4,16 +4,8 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/logdir.h"
 #include "platform/owned_state.h"
-
-#if defined(__MINGW32__)
-// The C99 formatting of mingw-w64 (__USE_MINGW_ANSI_STDIO), not the system's older printf.
-#define HEADALIGN_PRINTF(a, b) __attribute__((format(gnu_printf, a, b)))
-#elif defined(__GNUC__)
-#define HEADALIGN_PRINTF(a, b) __attribute__((format(printf, a, b)))
-#else
-#define HEADALIGN_PRINTF(a, b)
-#endif
 
 // What the log keeps per program run (the log files themselves are the process's).
 struct LogRunState {

@@ -9,6 +9,8 @@ struct LocaleBackend {
 
 void Locale_Install(const LocaleBackend* backend);  // nullptr restores the platform default
 uint32_t Locale_SystemId();
+// The dialog's language rule: Chinese when the system locale's primary language is Chinese.
+bool Locale_IsChinese();
 
 // Maps a POSIX locale name ("zh_CN.UTF-8", "en_GB", "C") onto a Windows locale identifier.
 uint32_t Locale_IdFromPosixName(const char* name);

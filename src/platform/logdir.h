@@ -29,3 +29,19 @@ std::string LogDir_FileText(const std::string& utf8);
 // Windows only (no effect on POSIX): false keeps log lines in UTF-8, so that tests of the
 // platform-neutral logic compare the same texts on every platform. On by default.
 void LogDir_SetCodePageText(bool on);
+
+#if defined(__MINGW32__)
+// The C99 formatting of mingw-w64 (__USE_MINGW_ANSI_STDIO), not the system's older printf.
+#define HEADALIGN_PRINTF(a, b) __attribute__((format(gnu_printf, a, b)))
+#elif defined(__GNUC__)
+#define HEADALIGN_PRINTF(a, b) __attribute__((format(printf, a, b)))
+#else
+#define HEADALIGN_PRINTF(a, b)
+#endif
+
+// Trace lines of the platform back ends (a libusb failure, say). The diagnostics layer points
+// them at the trace file when it opens one; until then they are dropped, as its own lines are.
+// Any thread; the sink is called with the formatted line.
+using TraceSink = void (*)(const char* line);
+void Platform_InstallTraceSink(TraceSink sink);
+void Platform_Trace(const char* fmt, ...) HEADALIGN_PRINTF(1, 2);

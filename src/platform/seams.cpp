@@ -1,6 +1,7 @@
 // Installation and dispatch of the platform back-end tables.
 #include <atomic>
 #include <cctype>
+#include <cstdarg>
 #include <cstdio>
 #include <cstring>
 #include <mutex>
@@ -42,6 +43,22 @@ void Locale_Install(const LocaleBackend* b) { localeBackend.store(b); }
 uint32_t Locale_SystemId() {
     const LocaleBackend* b = localeBackend.load();
     return (b ? b : Platform_DefaultLocale())->systemLocaleId();
+}
+bool Locale_IsChinese() { return (Locale_SystemId() & 0xFF) == 4; }
+
+namespace {
+std::atomic<TraceSink> traceSink{nullptr};
+}
+void Platform_InstallTraceSink(TraceSink sink) { traceSink.store(sink); }
+void Platform_Trace(const char* fmt, ...) {
+    TraceSink sink = traceSink.load();
+    if (!sink) return;
+    char line[512];
+    va_list ap;
+    va_start(ap, fmt);
+    std::vsnprintf(line, sizeof line, fmt, ap);
+    va_end(ap);
+    sink(line);
 }
 
 void MsgBox_Install(const MsgBoxBackend* b) { msgBoxBackend.store(b); }

@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "diag/log.h"
 #include "platform/defaults.h"
+#include "platform/logdir.h"
 
 namespace {
 
@@ -82,7 +82,7 @@ uint32_t systemCodeOf(int libusbError) {
 }
 
 bool failLibusb(const char* what, int libusbError) {
-    Log_Trace("libusb %s: %s\n", what, libusb_error_name(libusbError));
+    Platform_Trace("libusb %s: %s\n", what, libusb_error_name(libusbError));
     return failWith(systemCodeOf(libusbError));
 }
 
@@ -219,7 +219,7 @@ bool findBulkInterface(libusb_device* dev, SharedDevice* d) {
     }
     libusb_free_config_descriptor(config);
     if (d->interfaceNumber < 0) {
-        Log_Trace("libusb: no interface with bulk OUT and bulk IN endpoints\n");
+        Platform_Trace("libusb: no interface with bulk OUT and bulk IN endpoints\n");
         return failWith(ERROR_NOT_SUPPORTED_CODE);
     }
     return true;
@@ -397,7 +397,7 @@ bool writePackets(SharedDevice& d, UsbHandle h, const void* out, uint32_t outLen
     uint32_t sent = 0;
     if (!bulkTransfer(d, h, d.endpointOut, bytes, outLen, WRITE_TIMEOUT_MS, &sent)) return false;
     if (sent != outLen) {
-        Log_Trace("libusb bulk OUT: %u of %u bytes sent\n", sent, outLen);
+        Platform_Trace("libusb bulk OUT: %u of %u bytes sent\n", sent, outLen);
         return failWith(ERROR_GEN_FAILURE_CODE);
     }
     return true;

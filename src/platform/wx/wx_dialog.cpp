@@ -8,7 +8,7 @@
 #include <climits>
 #include <cstdlib>
 
-#include "diag/errors.h"
+#include "platform/locale.h"
 #include "platform/wx/wx_internal.h"
 
 namespace wxui {
@@ -324,7 +324,7 @@ DialogHandle create(const DialogLayout* layout, DialogProc proc) {
         placed.fitted = placed.rect;
     }
     relayout();
-    buildMenuBar(f, isChineseUi());
+    buildMenuBar(f, Locale_IsChinese());
     bindEvents();
     sizeFrame();
     f->SetIcon(consoleIcon());

@@ -6,8 +6,8 @@
 
 #include <memory>
 
-#include "diag/errors.h"
 #include "platform/clock.h"
+#include "platform/locale.h"
 #include "platform/wx/wx_internal.h"
 
 namespace wxui {
@@ -26,7 +26,7 @@ constexpr long PROGRESS_AFTER_MS = 300;
 constexpr long PUMP_EVERY_MS = 40;
 
 long nowMs() { return static_cast<long>(wxGetLocalTimeMillis().GetValue()); }
-bool chinese() { return isChineseUi(); }
+bool chinese() { return Locale_IsChinese(); }
 
 wxString swathText() {
     const int swath = progressSource ? progressSource->swathNumber() : 0;
