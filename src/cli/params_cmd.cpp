@@ -339,8 +339,9 @@ void printChanges(const uint8_t* now, const uint8_t* incoming) {
         if (f.kind == F_INK_ORDER) {
             if (std::memcmp(now + f.offset, incoming + f.offset, 8) == 0) continue;
             for (int i = 0; i < 8; ++i) {
-                from += (i ? "," : "") + std::to_string(now[f.offset + i]);
-                to += (i ? "," : "") + std::to_string(incoming[f.offset + i]);
+                if (i) from += ',', to += ',';
+                from += std::to_string(now[f.offset + i]);
+                to += std::to_string(incoming[f.offset + i]);
             }
         } else {
             if (fieldValue(f, now) == fieldValue(f, incoming)) continue;
