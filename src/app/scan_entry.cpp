@@ -30,7 +30,7 @@ ScanEntryResult Console_ReadScanInto(int row, const std::string& scanPath) {
         return out;
     }
     const VernierFamily family = Vernier_FamilyOfAdjustment(ROWS[row].jobType);
-    VernierReading r = Vernier_ReadAs(out.picture, family);
+    VernierReading r = Vernier_ReadAs(out.picture, family, ROWS[row].jobType);
     // The operator sees what was found even when nothing can be entered: that is how a wrong
     // sheet or a blurred group is noticed.
     Vernier_MarkGroups(&out.picture, r);

@@ -163,7 +163,7 @@ int scan(const AlignArgs& a, const CliOptions& options) {
         std::fprintf(stderr, "headalign: %s\n", error.c_str());
         return 1;
     }
-    VernierReading r = Vernier_ReadAs(image, Vernier_FamilyOfAdjustment(a.type));
+    VernierReading r = Vernier_ReadAs(image, Vernier_FamilyOfAdjustment(a.type), a.type);
     std::printf("scan: %s (%u x %u)\n", a.scan.c_str(), image.width, image.height);
     if (r.family != FAMILY_UNKNOWN) describe(r);
     bool markedWritten = true;
@@ -257,7 +257,7 @@ int verify(const AlignArgs& a, const CliOptions& options) {
         std::printf("cannot read the printed paper: %s\n", error.c_str());
         return 1;
     }
-    VernierReading r = Vernier_ReadAs(image, Vernier_FamilyOfAdjustment(a.type));
+    VernierReading r = Vernier_ReadAs(image, Vernier_FamilyOfAdjustment(a.type), a.type);
     std::printf("printed: %s\n", path.c_str());
     if (r.family != FAMILY_UNKNOWN) describe(r);
     if (r.status != VERNIER_READ && r.status != VERNIER_OUT_OF_RANGE) {

@@ -93,8 +93,9 @@ struct VernierReading {
 VernierReading Vernier_Read(const VernierImage& image);
 // The same for the print of one family: on a crowded sheet other patterns and other modes'
 // prints are passed over when a print of that family is there, and "two candidates" means two
-// prints of that family. FAMILY_UNKNOWN takes any vernier.
-VernierReading Vernier_ReadAs(const VernierImage& image, VernierFamily wanted);
+// prints of that family. FAMILY_UNKNOWN takes any vernier. mode: the adjustment asked for
+// (5..10), named in the reason when two of its prints are on the picture; 0 when not known.
+VernierReading Vernier_ReadAs(const VernierImage& image, VernierFamily wanted, int mode = 0);
 // The group to enter for a read vernier: the named group, or of a half-way reading the one of
 // the two nearer "00" (either lines the prints up to half a group; the smaller change is kept).
 int Vernier_GroupToEnter(const VernierReading& reading);

@@ -53,6 +53,11 @@ struct FamilyShape {
     double stepOverPitch;
     const char* name;
 };
+// A photo at a slant foreshortens the bars' distance and the pitch unequally: tilted 15 degrees
+// about both axes, their ratio moves by up to a seventh. The adjustment families lie a third
+// apart, and a family taken for its neighbour still reads the same group (they shift alike per
+// group), so the nearest family within a fifth is taken.
+constexpr double VERNIER_FAMILY_TOLERANCE = 0.2;
 // The family whose pitch over bar distance is nearest the one given, within tolerance (a fraction).
 const FamilyShape* Vernier_FamilyOf(double pitchOverBars, double tolerance = 0.1);
 

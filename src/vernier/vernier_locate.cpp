@@ -356,7 +356,7 @@ bool pairs(const DashRow& t, const DashRow& b) {
     if (dv <= 0 || t.count < VERNIER_GROUPS - 4 || b.count < VERNIER_GROUPS - 4) return false;
     if (std::fabs(b.pitch / t.pitch - 1) > 0.04) return false;
     // Both bars come from one head, so the pitch over their distance names the pattern family.
-    return Vernier_FamilyOf(t.pitch / dv, 0.15) != nullptr;
+    return Vernier_FamilyOf(t.pitch / dv, VERNIER_FAMILY_TOLERANCE) != nullptr;
 }
 
 // Whether a row is inked over most of [from, to].

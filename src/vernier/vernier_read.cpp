@@ -39,17 +39,19 @@ struct Rails {
     double v(double u, double row) const { return t0 + ts * u + row * rowPx(u); }
 };
 
-// Ink averaged across rows row0..row1 of the head, every pixel along u from u0.
+// Ink averaged across rows row0..row1 of the head, every pixel along u from u0. Where the
+// ticks lean (leanAt0 + leanSlope * u pixels across per pixel down), the rows are taken along
+// them about the band's middle, so a leaning tick stays as sharp as a standing one.
 Profile profile(const InkMap& ink, const Frame& fr, const Rails& rails, double u0, double u1, double row0, double row1,
-                double pitch) {
+                double pitch, double leanAt0 = 0, double leanSlope = 0) {
     Profile out;
     out.u0 = u0;
     for (double u = u0; u <= u1; u += 1) {
-        double v0 = rails.v(u, row0), v1 = rails.v(u, row1), s = 0;
+        double v0 = rails.v(u, row0), v1 = rails.v(u, row1), s = 0, lean = leanAt0 + leanSlope * u;
         int steps = std::max(1, int(std::ceil(v1 - v0)));
         for (int j = 0; j <= steps; ++j) {
-            double v = v0 + (v1 - v0) * j / steps;
-            s += ink.sample(fr.x(u, v), fr.y(u, v));
+            double v = v0 + (v1 - v0) * j / steps, along = u + lean * (v - (v0 + v1) / 2);
+            s += ink.sample(fr.x(along, v), fr.y(along, v));
         }
         out.p.push_back(float(s / (steps + 1)));
     }
@@ -122,8 +124,9 @@ struct Comb {
     double sw = 0, va = 0;
 };
 
-bool comb(const Profile& up, double centre, double pitch, Comb* c) {
-    const double half = 0.5 * pitch, taper = 0.08 * pitch;
+// half: how far the comb reaches either side of its centre (half a pitch: one group).
+bool comb(const Profile& up, double centre, double half, Comb* c) {
+    const double taper = 0.16 * half;
     double mean = 0;
     for (double u = std::floor(centre - half); u <= centre + half; u += 1) {
         double wt = std::clamp((half - std::fabs(u - centre)) / taper, 0.0, 1.0);
@@ -172,7 +175,7 @@ void measureCombs(const Profile& up, const Profile& low, const std::vector<Verni
                   double pitch, double step, std::vector<double>* ks, std::vector<double>* ds) {
     std::vector<Comb> combs(groups.size());
     std::vector<bool> have(groups.size());
-    for (size_t i = 0; i < groups.size(); ++i) have[i] = comb(up, groups[i].u + length / 2, pitch, &combs[i]);
+    for (size_t i = 0; i < groups.size(); ++i) have[i] = comb(up, groups[i].u + length / 2, 0.5 * pitch, &combs[i]);
     double bestK = 0, bestSign = 1, bestS = -1e9;
     for (double sign : {1.0, -1.0})
         for (double k0 = -2; k0 <= VERNIER_GROUPS + 3; k0 += 0.1) {
@@ -201,20 +204,23 @@ struct GroupMap {
     double rms = 0;  // the centres' scatter about the map, pixels
     int n = 0;
     static double k(int group) { return group - (VERNIER_GROUPS - 1) / 2.0; }
-    double at(int group) const { return (a + b * k(group)) / (1 + c * k(group)); }
-    double pitch(int group) const {
-        double d = 1 + c * k(group);
+    double at(int group) const { return atK(k(group)); }
+    double pitch(int group) const { return pitchK(k(group)); }
+    double atK(double x) const { return (a + b * x) / (1 + c * x); }
+    double pitchK(double x) const {
+        double d = 1 + c * x;
         return (b - a * c) / (d * d);
     }
 };
 
 // Least squares of u (1 + c k) = a + b k over the groups found; c stays 0 with few of them.
-bool fitGroupMap(const std::vector<double>& centres, GroupMap* m) {
+// kOffset: where centres[i] stands against group i (half a group for the gap after it).
+bool fitGroupMap(const std::vector<double>& centres, GroupMap* m, double kOffset = 0) {
     double A[3][3] = {}, y[3] = {};
     int n = 0;
     for (size_t i = 0; i < centres.size(); ++i) {
         if (std::isnan(centres[i])) continue;
-        double k = GroupMap::k(int(i)), u = centres[i], row[3] = {1, k, -k * u};
+        double k = GroupMap::k(int(i)) + kOffset, u = centres[i], row[3] = {1, k, -k * u};
         for (int r = 0; r < 3; ++r) {
             for (int q = 0; q < 3; ++q) A[r][q] += row[r] * row[q];
             y[r] += row[r] * u;
@@ -247,7 +253,7 @@ bool fitGroupMap(const std::vector<double>& centres, GroupMap* m) {
     if (!(out.b > 0) || std::fabs(out.c) * (VERNIER_GROUPS - 1) / 2 > 0.3) return false;
     double ss = 0;
     for (size_t i = 0; i < centres.size(); ++i)
-        if (!std::isnan(centres[i])) ss += std::pow(centres[i] - out.at(int(i)), 2);
+        if (!std::isnan(centres[i])) ss += std::pow(centres[i] - out.atK(GroupMap::k(int(i)) + kOffset), 2);
     out.rms = std::sqrt(ss / std::max(1, n - dim));
     out.n = n;
     *m = out;
@@ -281,37 +287,97 @@ bool groupCentre(const Profile& pr, double guess, double pitch, double* centre) 
     return true;
 }
 
-// The map of one print: groups found from the middle of the pattern outwards, each looked for
-// where the map of those found so far puts it. firstCentre and pitch: the evenly spaced guess.
-bool mapGroups(const Profile& pr, double firstCentre, double pitch, GroupMap* m) {
-    std::vector<double> centres(VERNIER_GROUPS, std::nan(""));
-    GroupMap fit;
-    fit.a = firstCentre + (VERNIER_GROUPS - 1) / 2.0 * pitch;
-    fit.b = pitch;
-    constexpr int MIDDLE = VERNIER_GROUPS / 2;
-    for (int step = 0; step < VERNIER_GROUPS; ++step) {
-        int i = MIDDLE + (step % 2 ? (step + 1) / 2 : -(step / 2));
-        double c = 0;
-        // The middle groups are looked for where even spacing puts them; the rest where the
-        // map of the middle ones does, and a centre far from that is a neighbour's tick.
-        bool okc = groupCentre(pr, fit.at(i), std::max(3.0, fit.pitch(i)), &c);
-        if (okc && step >= 5 && std::fabs(c - fit.at(i)) > 0.15 * fit.pitch(i)) okc = false;
+// A map found feature by feature from the middle of the pattern outwards, each looked for where
+// the map of those found so far puts it, from start; count features, feature i at group
+// i + kOffset. find(guess, pitch, &at) finds one.
+bool mapAlong(const std::function<bool(double, double, double*)>& find, const GroupMap& start, int count, double kOffset,
+              double pitch, GroupMap* m) {
+    std::vector<double> centres(size_t(count), std::nan(""));
+    GroupMap fit = start;
+    const int middle = count / 2;
+    auto kOf = [&](int i) { return GroupMap::k(i) + kOffset; };
+    for (int step = 0; step < count; ++step) {
+        int i = middle + (step % 2 ? (step + 1) / 2 : -(step / 2));
+        if (i < 0 || i >= count) continue;
+        double c = 0, guess = fit.atK(kOf(i)), p = fit.pitchK(kOf(i));
+        // The middle ones are looked for where the start puts them; the rest where the map of
+        // the middle ones does, and one far from that is a neighbour's ink.
+        bool okc = find(guess, std::max(3.0, p), &c);
+        if (okc && step >= 5 && std::fabs(c - guess) > 0.15 * p) okc = false;
         if (okc) {
             centres[size_t(i)] = c;
             GroupMap next;
-            if (step >= 4 && fitGroupMap(centres, &next)) fit = next;
+            if (step >= 4 && fitGroupMap(centres, &next, kOffset)) fit = next;
         }
     }
-    // Drop centres the whole map disagrees with (a label's or a smudge's ink) and refit.
+    // Drop those the whole map disagrees with (a label's or a smudge's ink) and refit.
     for (int round = 0; round < 2; ++round) {
         for (size_t i = 0; i < centres.size(); ++i)
-            if (!std::isnan(centres[i]) && std::fabs(centres[i] - fit.at(int(i))) > std::max(0.5, 3 * fit.rms) + 0.04 * pitch)
+            if (!std::isnan(centres[i]) &&
+                std::fabs(centres[i] - fit.atK(kOf(int(i)))) > std::max(0.5, 3 * fit.rms) + 0.04 * pitch)
                 centres[i] = std::nan("");
-        if (!fitGroupMap(centres, &fit)) return false;
+        if (!fitGroupMap(centres, &fit, kOffset)) return false;
     }
-    if (fit.n < VERNIER_GROUPS / 2) return false;
+    if (fit.n < count / 2) return false;
     *m = fit;
     return true;
+}
+
+// The gaps between a bar's dashes, wherever they are: the longest run of them whose spacing
+// changes slowly along the bar, as a sheet seen at a slant foreshortens it. Empty unless all
+// the gaps of a bar's 19 dashes are in it.
+std::vector<double> barGaps(const Profile& bar, double pitch) {
+    const double half = 0.1 * pitch;
+    std::vector<float> ink(bar.p.size());
+    for (size_t i = 0; i < ink.size(); ++i) {
+        double sum = 0;
+        int n = 0;
+        for (double x = double(i) - half; x <= double(i) + half + 1e-9; x += 0.5, ++n) sum += bar.at(bar.u0 + x);
+        ink[i] = float(sum / n);
+    }
+    // A gap is a least between dashes on both sides.
+    std::vector<double> found;
+    const long reach = std::max(2L, std::lround(0.45 * pitch));
+    for (long i = reach; i + reach < long(ink.size()); ++i) {
+        bool least = true;
+        float left = 0, right = 0;
+        for (long j = i - reach; j <= i + reach; ++j) {
+            if (ink[size_t(j)] < ink[size_t(i)] || (ink[size_t(j)] == ink[size_t(i)] && j < i)) least = false;
+            float& side = j < i ? left : right;
+            side = std::max(side, ink[size_t(j)]);
+        }
+        if (!least || std::min(left, right) - ink[size_t(i)] < 4 * bar.noise) continue;
+        float l = ink[size_t(i - 1)], r = ink[size_t(i + 1)], den = l - 2 * ink[size_t(i)] + r;
+        found.push_back(bar.u0 + double(i) + (den > 0 ? std::clamp(0.5f * (l - r) / den, -0.5f, 0.5f) : 0));
+    }
+    std::vector<double> best;
+    for (size_t i = 0; i + 1 < found.size(); ++i) {
+        std::vector<double> run{found[i]};
+        double last = 0;
+        for (size_t j = i + 1; j < found.size(); ++j) {
+            double d = found[j] - run.back();
+            if (d < 0.7 * pitch || d > 1.3 * pitch || (last > 0 && std::fabs(d / last - 1) > 0.1)) break;
+            run.push_back(found[j]);
+            last = d;
+        }
+        if (run.size() > best.size()) best = run;
+    }
+    if (best.size() != VERNIER_GROUPS - 1) best.clear();
+    return best;
+}
+
+// The map of one print from its ticks. firstCentre and pitch: the evenly spaced guess of the
+// bars as found; where the print's bar shows all its gaps, they guide the search instead, as
+// they follow the paper's foreshortening where even spacing slides off the far groups.
+bool mapGroups(const Profile& pr, const Profile& bar, double firstCentre, double pitch, GroupMap* m) {
+    GroupMap start;
+    start.a = firstCentre + (VERNIER_GROUPS - 1) / 2.0 * pitch;
+    start.b = pitch;
+    GroupMap gaps;
+    // The gap after group i lies half a pitch beyond its centre.
+    if (fitGroupMap(barGaps(bar, pitch), &gaps, 0.5) && gaps.rms < 0.1 * pitch) start = gaps;
+    auto centre = [&](double guess, double p, double* at) { return groupCentre(pr, guess, p, at); };
+    return mapAlong(centre, start, VERNIER_GROUPS, 0, pitch, m);
 }
 
 struct Line {
@@ -426,31 +492,18 @@ struct Lean {
     }
 };
 
-constexpr double UPPER_LEAN[2][2] = {{2, 7}, {9, 14}};
-constexpr double LOWER_LEAN[2][2] = {{20, 25}, {28, 33}};
+// Two rows clear of the rows both prints' ticks share (15..19): blurred, the other print's
+// ticks beside them would pull the lower band's ticks towards them, more the further the
+// prints stand apart, and read as a lean along the pattern.
+constexpr double UPPER_LEAN[2][2] = {{2, 7}, {8, 13}};
+constexpr double LOWER_LEAN[2][2] = {{21, 26}, {28, 33}};
 // Between the centres of the bands the offsets are measured in.
 constexpr double BAND_DISTANCE = (LOWER_BAND[0] + LOWER_BAND[1]) / 2 - (UPPER_BAND[0] + UPPER_BAND[1]) / 2;
 
-// starts and pitches: each group's start and local pitch, upper print then lower.
-Lean measureLean(const InkMap& ink, const Frame& frame, const Rails& rails, double u0, double u1, double pitch,
-                 const std::vector<double> starts[2], const std::vector<double> pitches[2]) {
-    std::vector<double> us, ls;
-    for (int print = 0; print < 2; ++print) {
-        const auto* bands = print == 0 ? UPPER_LEAN : LOWER_LEAN;
-        Profile a = profile(ink, frame, rails, u0, u1, bands[0][0], bands[0][1], pitch);
-        Profile b = profile(ink, frame, rails, u0, u1, bands[1][0], bands[1][1], pitch);
-        double rows = ((bands[1][0] + bands[1][1]) - (bands[0][0] + bands[0][1])) / 2;
-        for (int i = 0; i < VERNIER_GROUPS; ++i) {
-            double s = starts[print][size_t(i)], p = pitches[print][size_t(i)], ta[3], tb[3];
-            if (!ticks(a, s, 0.8 * p, p, ta) || !ticks(b, s, 0.8 * p, p, tb)) continue;
-            for (int j = 0; j < 3; ++j) {
-                double u = (ta[j] + tb[j]) / 2;
-                us.push_back(u), ls.push_back((tb[j] - ta[j]) / (rows * rails.rowPx(u)));
-            }
-        }
-    }
+// The lean line through measured (u, lean) points, rid of outliers; unknown from too few.
+Lean fitLean(const std::vector<double>& us, const std::vector<double>& ls, size_t fewest) {
     Lean lean;
-    if (us.size() < 18) return lean;
+    if (us.size() < fewest) return lean;
     std::vector<bool> use(us.size(), true);
     lean.line = fitLine(us, ls, use);
     for (int round = 0; round < 2; ++round) {
@@ -458,7 +511,42 @@ Lean measureLean(const InkMap& ink, const Frame& frame, const Rails& rails, doub
             use[i] = std::fabs(ls[i] - lean.line.a - lean.line.b * us[i]) <= 3 * lean.line.sigma + 1e-3;
         lean.line = fitLine(us, ls, use);
     }
-    lean.known = lean.line.n >= 18 && lean.line.sxx > 0;
+    lean.known = lean.line.n >= int(fewest) && lean.line.sxx > 0;
+    return lean;
+}
+
+// starts and pitches: each group's start and local pitch, upper print then lower.
+// The lean is measured two ways. Each tick found near the top and near the bottom of its
+// print's stretch gives its own lean; a stretch of three groups, its ink near the top matched
+// against the same stretch near the bottom, gives one for nine ticks at once, and still
+// matches where blur has merged each group's ticks (a 1440-dpi print in a phone photo) and
+// ticks cannot be found one by one. Single ticks are not disturbed by the other print's ticks
+// beside them, so they are kept wherever most of them are found.
+Lean measureLean(const InkMap& ink, const Frame& frame, const Rails& rails, double u0, double u1, double pitch,
+                 const std::vector<double> starts[2], const std::vector<double> pitches[2]) {
+    std::vector<double> us, ls, stretchUs, stretchLs;
+    for (int print = 0; print < 2; ++print) {
+        const auto* bands = print == 0 ? UPPER_LEAN : LOWER_LEAN;
+        Profile a = profile(ink, frame, rails, u0, u1, bands[0][0], bands[0][1], pitch);
+        Profile b = profile(ink, frame, rails, u0, u1, bands[1][0], bands[1][1], pitch);
+        double rows = ((bands[1][0] + bands[1][1]) - (bands[0][0] + bands[0][1])) / 2;
+        for (int i = 0; i < VERNIER_GROUPS; ++i) {
+            double s = starts[print][size_t(i)], p = pitches[print][size_t(i)], ta[3], tb[3], shift = 0;
+            if (ticks(a, s, 0.8 * p, p, ta) && ticks(b, s, 0.8 * p, p, tb))
+                for (int j = 0; j < 3; ++j) {
+                    double u = (ta[j] + tb[j]) / 2;
+                    us.push_back(u), ls.push_back((tb[j] - ta[j]) / (rows * rails.rowPx(u)));
+                }
+            // Within a third of a pitch either way the stretch cannot match its neighbour's ticks.
+            Comb c;
+            double centre = s + 0.4 * p;
+            if (comb(a, centre, 1.5 * p, &c) && bestOverlap(c, b, 0, 0.3 * p, &shift))
+                stretchUs.push_back(centre), stretchLs.push_back(shift / (rows * rails.rowPx(centre)));
+        }
+    }
+    // Where ticks are found one by one in fewer than two groups of three, blur has merged them
+    // and the few found are the least blurred, not a fair sample: the stretches measure it.
+    Lean lean = us.size() >= 2 * 3 * VERNIER_GROUPS * 2 / 3 ? fitLean(us, ls, 18) : fitLean(stretchUs, stretchLs, VERNIER_GROUPS);
     // A flat scan shows no lean; where the fit cannot tell its lean from none (neither the
     // mean lean nor its change along the pattern stands out of the ticks' scatter), the
     // correction would only add the fit's noise, which a vernier with a small shift per group
@@ -551,9 +639,7 @@ Measured measure(const InkMap& ink, BarPair pair) {
         return m;
     }
     double rowPx = (vb - vt) / BAR_ROWS, pitch = pair.top.pitch;
-    // A photo at a slant foreshortens the bars' distance and the pitch unequally (a tilt of 20
-    // degrees moves their ratio by up to a tenth); the families lie a third apart.
-    const FamilyShape* shape = Vernier_FamilyOf(pitch / (vb - vt), 0.14);
+    const FamilyShape* shape = Vernier_FamilyOf(pitch / (vb - vt), VERNIER_FAMILY_TOLERANCE);
     if (!shape) {
         r.reason = "pattern not found: dashed bars, but not spaced like a vernier";
         return m;
@@ -585,7 +671,9 @@ Measured measure(const InkMap& ink, BarPair pair) {
     for (int print = 0; print < 2; ++print) {
         const DashRow& row = print == 0 ? pair.top : pair.bottom;
         const Profile& pr = print == 0 ? up : low;
-        bool ok = mapGroups(pr, row.start + row.length / 2, row.pitch, &maps[print]);
+        double barRow = print == 0 ? 0 : BAR_ROWS;
+        Profile bar = profile(ink, pair.frame, rails, u0, u1, barRow - 0.5, barRow + 0.5, pitch);
+        bool ok = mapGroups(pr, bar, row.start + row.length / 2, row.pitch, &maps[print]);
         mapped = mapped && ok;
         // A flat scan shows no foreshortening; there the evenly spaced groups of the bars are
         // the steadier guide, and the map only vouches for the geometry.
@@ -603,6 +691,10 @@ Measured measure(const InkMap& ink, BarPair pair) {
     Lean lean = adjustment ? measureLean(ink, pair.frame, rails, u0, u1, pitch, starts, pitches) : Lean{};
     // The offset a lean alone would show between the two bands, at a group's ticks.
     auto leanOffset = [&](double u) { return lean.at(u) * BAND_DISTANCE * rails.rowPx(u); };
+    if (lean.known) {
+        up = profile(ink, pair.frame, rails, u0, u1, UPPER_BAND[0], UPPER_BAND[1], pitch, lean.line.a, lean.line.b);
+        low = profile(ink, pair.frame, rails, u0, u1, LOWER_BAND[0], LOWER_BAND[1], pitch, lean.line.a, lean.line.b);
+    }
     std::vector<double> ks, ds;
     std::vector<bool> use;
     int labels = 0;
@@ -740,7 +832,7 @@ void backToPicture(const InkMap& ink, int quarters, double* x, double* y) {
     else if (quarters == 3) *x = ink.w - 1 - ty, *y = tx;
 }
 
-VernierReading readInk(const InkMap& ink, VernierFamily wanted) {
+VernierReading readInk(const InkMap& ink, VernierFamily wanted, int mode) {
     VernierReading none;
     int longest = 0;
     double angle = 0;
@@ -786,10 +878,11 @@ VernierReading readInk(const InkMap& ink, VernierFamily wanted) {
         if (sameSpot || o.status != VERNIER_READ || best.status != VERNIER_READ) continue;
         if (std::fabs(o.estimate - best.estimate) >= 0.5) {
             char text[160];
-            // Asked for one mode's print, the two are of that mode (the caller names it).
+            // Asked for one mode's print, the two are of that mode.
             if (wanted != FAMILY_UNKNOWN)
-                std::snprintf(text, sizeof text, "two prints of this mode on the picture: cover one (one lines up at \"%s\", "
-                              "the other at \"%s\")", Vernier_LabelText(best.group).c_str(), Vernier_LabelText(o.group).c_str());
+                std::snprintf(text, sizeof text, "two prints of %s on the picture: cover one (one lines up at \"%s\", "
+                              "the other at \"%s\")", mode > 0 ? ("mode " + std::to_string(mode)).c_str() : "this mode",
+                              Vernier_LabelText(best.group).c_str(), Vernier_LabelText(o.group).c_str());
             else
                 std::snprintf(text, sizeof text, "two prints on the picture: cover one (one lines up at \"%s\", the other at "
                               "\"%s\")", Vernier_LabelText(best.group).c_str(), Vernier_LabelText(o.group).c_str());
@@ -807,14 +900,14 @@ VernierReading readInk(const InkMap& ink, VernierFamily wanted) {
 
 VernierReading Vernier_Read(const VernierImage& image) { return Vernier_ReadAs(image, FAMILY_UNKNOWN); }
 
-VernierReading Vernier_ReadAs(const VernierImage& image, VernierFamily wanted) {
+VernierReading Vernier_ReadAs(const VernierImage& image, VernierFamily wanted, int mode) {
     VernierReading none;
     if (image.width == 0 || image.height == 0 || image.rgb.size() < size_t(image.width) * image.height * 3) {
         none.reason = "pattern not found: empty picture";
         return none;
     }
     InkMap ink = Vernier_InkMap(image);
-    VernierReading first = readInk(ink, wanted);
+    VernierReading first = readInk(ink, wanted, mode);
     auto answers = [](const VernierReading& r) {
         return r.status == VERNIER_READ || r.status == VERNIER_OUT_OF_RANGE || r.status == VERNIER_TWO_CANDIDATES;
     };
@@ -826,7 +919,7 @@ VernierReading Vernier_ReadAs(const VernierImage& image, VernierFamily wanted) {
     // turn first: a sheet as the operator holds it, and the virtual printer's picture, lie so.
     VernierReading fallback = first;
     for (int quarters : {2, 1, 3}) {
-        VernierReading r = readInk(turned(ink, quarters), wanted);
+        VernierReading r = readInk(turned(ink, quarters), wanted, mode);
         if (r.status == VERNIER_NOT_FOUND) continue;
         for (VernierGroup& g : r.groups) backToPicture(ink, quarters, &g.x, &g.y);
         r.angleDeg = std::remainder(r.angleDeg - 90.0 * quarters, 360.0);
