@@ -42,8 +42,8 @@ struct Rails {
 // Ink averaged across rows row0..row1 of the head, every pixel along u from u0. Where the
 // ticks lean (leanAt0 + leanSlope * u pixels across per pixel down), the rows are taken along
 // them about the band's middle, so a leaning tick stays as sharp as a standing one.
-Profile profile(const InkMap& ink, const Frame& fr, const Rails& rails, double u0, double u1, double row0, double row1,
-                double pitch, double leanAt0 = 0, double leanSlope = 0) {
+Profile profile(const InkMap& ink, const Frame& fr, const Rails& rails, double u0, double u1,
+                double row0, double row1, double pitch, double leanAt0 = 0, double leanSlope = 0) {
     Profile out;
     out.u0 = u0;
     for (double u = u0; u <= u1; u += 1) {
@@ -175,7 +175,8 @@ void measureCombs(const Profile& up, const Profile& low, const std::vector<Verni
                   double pitch, double step, std::vector<double>* ks, std::vector<double>* ds) {
     std::vector<Comb> combs(groups.size());
     std::vector<bool> have(groups.size());
-    for (size_t i = 0; i < groups.size(); ++i) have[i] = comb(up, groups[i].u + length / 2, 0.5 * pitch, &combs[i]);
+    for (size_t i = 0; i < groups.size(); ++i)
+        have[i] = comb(up, groups[i].u + length / 2, 0.5 * pitch, &combs[i]);
     double bestK = 0, bestSign = 1, bestS = -1e9;
     for (double sign : {1.0, -1.0})
         for (double k0 = -2; k0 <= VERNIER_GROUPS + 3; k0 += 0.1) {
@@ -253,7 +254,8 @@ bool fitGroupMap(const std::vector<double>& centres, GroupMap* m, double kOffset
     if (!(out.b > 0) || std::fabs(out.c) * (VERNIER_GROUPS - 1) / 2 > 0.3) return false;
     double ss = 0;
     for (size_t i = 0; i < centres.size(); ++i)
-        if (!std::isnan(centres[i])) ss += std::pow(centres[i] - out.atK(GroupMap::k(int(i)) + kOffset), 2);
+        if (!std::isnan(centres[i]))
+            ss += std::pow(centres[i] - out.atK(GroupMap::k(int(i)) + kOffset), 2);
     out.rms = std::sqrt(ss / std::max(1, n - dim));
     out.n = n;
     *m = out;
@@ -290,8 +292,8 @@ bool groupCentre(const Profile& pr, double guess, double pitch, double* centre) 
 // A map found feature by feature from the middle of the pattern outwards, each looked for where
 // the map of those found so far puts it, from start; count features, feature i at group
 // i + kOffset. find(guess, pitch, &at) finds one.
-bool mapAlong(const std::function<bool(double, double, double*)>& find, const GroupMap& start, int count, double kOffset,
-              double pitch, GroupMap* m) {
+bool mapAlong(const std::function<bool(double, double, double*)>& find, const GroupMap& start,
+              int count, double kOffset, double pitch, GroupMap* m) {
     std::vector<double> centres(size_t(count), std::nan(""));
     GroupMap fit = start;
     const int middle = count / 2;
@@ -313,8 +315,8 @@ bool mapAlong(const std::function<bool(double, double, double*)>& find, const Gr
     // Drop those the whole map disagrees with (a label's or a smudge's ink) and refit.
     for (int round = 0; round < 2; ++round) {
         for (size_t i = 0; i < centres.size(); ++i)
-            if (!std::isnan(centres[i]) &&
-                std::fabs(centres[i] - fit.atK(kOf(int(i)))) > std::max(0.5, 3 * fit.rms) + 0.04 * pitch)
+            if (!std::isnan(centres[i]) && std::fabs(centres[i] - fit.atK(kOf(int(i)))) >
+                                               std::max(0.5, 3 * fit.rms) + 0.04 * pitch)
                 centres[i] = std::nan("");
         if (!fitGroupMap(centres, &fit, kOffset)) return false;
     }
@@ -332,7 +334,8 @@ std::vector<double> barGaps(const Profile& bar, double pitch) {
     for (size_t i = 0; i < ink.size(); ++i) {
         double sum = 0;
         int n = 0;
-        for (double x = double(i) - half; x <= double(i) + half + 1e-9; x += 0.5, ++n) sum += bar.at(bar.u0 + x);
+        for (double x = double(i) - half; x <= double(i) + half + 1e-9; x += 0.5, ++n)
+            sum += bar.at(bar.u0 + x);
         ink[i] = float(sum / n);
     }
     // A gap is a least between dashes on both sides.
@@ -342,13 +345,15 @@ std::vector<double> barGaps(const Profile& bar, double pitch) {
         bool least = true;
         float left = 0, right = 0;
         for (long j = i - reach; j <= i + reach; ++j) {
-            if (ink[size_t(j)] < ink[size_t(i)] || (ink[size_t(j)] == ink[size_t(i)] && j < i)) least = false;
+            if (ink[size_t(j)] < ink[size_t(i)] || (ink[size_t(j)] == ink[size_t(i)] && j < i))
+                least = false;
             float& side = j < i ? left : right;
             side = std::max(side, ink[size_t(j)]);
         }
         if (!least || std::min(left, right) - ink[size_t(i)] < 4 * bar.noise) continue;
         float l = ink[size_t(i - 1)], r = ink[size_t(i + 1)], den = l - 2 * ink[size_t(i)] + r;
-        found.push_back(bar.u0 + double(i) + (den > 0 ? std::clamp(0.5f * (l - r) / den, -0.5f, 0.5f) : 0));
+        found.push_back(bar.u0 + double(i) +
+                        (den > 0 ? std::clamp(0.5f * (l - r) / den, -0.5f, 0.5f) : 0));
     }
     std::vector<double> best;
     for (size_t i = 0; i + 1 < found.size(); ++i) {
@@ -356,7 +361,8 @@ std::vector<double> barGaps(const Profile& bar, double pitch) {
         double last = 0;
         for (size_t j = i + 1; j < found.size(); ++j) {
             double d = found[j] - run.back();
-            if (d < 0.7 * pitch || d > 1.3 * pitch || (last > 0 && std::fabs(d / last - 1) > 0.1)) break;
+            if (d < 0.7 * pitch || d > 1.3 * pitch || (last > 0 && std::fabs(d / last - 1) > 0.1))
+                break;
             run.push_back(found[j]);
             last = d;
         }
@@ -369,7 +375,8 @@ std::vector<double> barGaps(const Profile& bar, double pitch) {
 // The map of one print from its ticks. firstCentre and pitch: the evenly spaced guess of the
 // bars as found; where the print's bar shows all its gaps, they guide the search instead, as
 // they follow the paper's foreshortening where even spacing slides off the far groups.
-bool mapGroups(const Profile& pr, const Profile& bar, double firstCentre, double pitch, GroupMap* m) {
+bool mapGroups(const Profile& pr, const Profile& bar, double firstCentre, double pitch,
+               GroupMap* m) {
     GroupMap start;
     start.a = firstCentre + (VERNIER_GROUPS - 1) / 2.0 * pitch;
     start.b = pitch;
@@ -508,7 +515,8 @@ Lean fitLean(const std::vector<double>& us, const std::vector<double>& ls, size_
     lean.line = fitLine(us, ls, use);
     for (int round = 0; round < 2; ++round) {
         for (size_t i = 0; i < us.size(); ++i)
-            use[i] = std::fabs(ls[i] - lean.line.a - lean.line.b * us[i]) <= 3 * lean.line.sigma + 1e-3;
+            use[i] =
+                std::fabs(ls[i] - lean.line.a - lean.line.b * us[i]) <= 3 * lean.line.sigma + 1e-3;
         lean.line = fitLine(us, ls, use);
     }
     lean.known = lean.line.n >= int(fewest) && lean.line.sxx > 0;
@@ -531,7 +539,8 @@ Lean measureLean(const InkMap& ink, const Frame& frame, const Rails& rails, doub
         Profile b = profile(ink, frame, rails, u0, u1, bands[1][0], bands[1][1], pitch);
         double rows = ((bands[1][0] + bands[1][1]) - (bands[0][0] + bands[0][1])) / 2;
         for (int i = 0; i < VERNIER_GROUPS; ++i) {
-            double s = starts[print][size_t(i)], p = pitches[print][size_t(i)], ta[3], tb[3], shift = 0;
+            double s = starts[print][size_t(i)], p = pitches[print][size_t(i)], ta[3], tb[3],
+                   shift = 0;
             if (ticks(a, s, 0.8 * p, p, ta) && ticks(b, s, 0.8 * p, p, tb))
                 for (int j = 0; j < 3; ++j) {
                     double u = (ta[j] + tb[j]) / 2;
@@ -541,12 +550,15 @@ Lean measureLean(const InkMap& ink, const Frame& frame, const Rails& rails, doub
             Comb c;
             double centre = s + 0.4 * p;
             if (comb(a, centre, 1.5 * p, &c) && bestOverlap(c, b, 0, 0.3 * p, &shift))
-                stretchUs.push_back(centre), stretchLs.push_back(shift / (rows * rails.rowPx(centre)));
+                stretchUs.push_back(centre),
+                    stretchLs.push_back(shift / (rows * rails.rowPx(centre)));
         }
     }
     // Where ticks are found one by one in fewer than two groups of three, blur has merged them
     // and the few found are the least blurred, not a fair sample: the stretches measure it.
-    Lean lean = us.size() >= 2 * 3 * VERNIER_GROUPS * 2 / 3 ? fitLean(us, ls, 18) : fitLean(stretchUs, stretchLs, VERNIER_GROUPS);
+    Lean lean = us.size() >= 2 * 3 * VERNIER_GROUPS * 2 / 3
+                    ? fitLean(us, ls, 18)
+                    : fitLean(stretchUs, stretchLs, VERNIER_GROUPS);
     // A flat scan shows no lean; where the fit cannot tell its lean from none (neither the
     // mean lean nor its change along the pattern stands out of the ticks' scatter), the
     // correction would only add the fit's noise, which a vernier with a small shift per group
@@ -692,8 +704,10 @@ Measured measure(const InkMap& ink, BarPair pair) {
     // The offset a lean alone would show between the two bands, at a group's ticks.
     auto leanOffset = [&](double u) { return lean.at(u) * BAND_DISTANCE * rails.rowPx(u); };
     if (lean.known) {
-        up = profile(ink, pair.frame, rails, u0, u1, UPPER_BAND[0], UPPER_BAND[1], pitch, lean.line.a, lean.line.b);
-        low = profile(ink, pair.frame, rails, u0, u1, LOWER_BAND[0], LOWER_BAND[1], pitch, lean.line.a, lean.line.b);
+        up = profile(ink, pair.frame, rails, u0, u1, UPPER_BAND[0], UPPER_BAND[1], pitch,
+                     lean.line.a, lean.line.b);
+        low = profile(ink, pair.frame, rails, u0, u1, LOWER_BAND[0], LOWER_BAND[1], pitch,
+                      lean.line.a, lean.line.b);
     }
     std::vector<double> ks, ds;
     std::vector<bool> use;
@@ -880,9 +894,12 @@ VernierReading readInk(const InkMap& ink, VernierFamily wanted, int mode) {
             char text[160];
             // Asked for one mode's print, the two are of that mode.
             if (wanted != FAMILY_UNKNOWN)
-                std::snprintf(text, sizeof text, "two prints of %s on the picture: cover one (one lines up at \"%s\", "
-                              "the other at \"%s\")", mode > 0 ? ("mode " + std::to_string(mode)).c_str() : "this mode",
-                              Vernier_LabelText(best.group).c_str(), Vernier_LabelText(o.group).c_str());
+                std::snprintf(text, sizeof text,
+                              "two prints of %s on the picture: cover one (one lines up at \"%s\", "
+                              "the other at \"%s\")",
+                              mode > 0 ? ("mode " + std::to_string(mode)).c_str() : "this mode",
+                              Vernier_LabelText(best.group).c_str(),
+                              Vernier_LabelText(o.group).c_str());
             else
                 std::snprintf(text, sizeof text, "two prints on the picture: cover one (one lines up at \"%s\", the other at "
                               "\"%s\")", Vernier_LabelText(best.group).c_str(), Vernier_LabelText(o.group).c_str());

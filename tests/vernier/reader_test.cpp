@@ -322,7 +322,8 @@ TEST_F(ReaderTest, TiltDoesNotMoveTheReading) {
             VernierReading r = Vernier_Read(Photo_Simulate(paper.image, paper.xDpi, paper.yDpi, s));
             bool within = std::max(std::fabs(tx), std::fabs(ty)) <= 15;
             if (within) {
-                EXPECT_EQ(r.status, VERNIER_READ) << "mode " << m.type << " tilt " << tx << "," << ty << ": " << r.reason;
+                EXPECT_EQ(r.status, VERNIER_READ)
+                    << "mode " << m.type << " tilt " << tx << "," << ty << ": " << r.reason;
             }
             if (r.status != VERNIER_READ) {
                 if (full) std::printf(" %+.0f,%+.0f:--", tx, ty);
@@ -434,7 +435,10 @@ TEST_F(ReaderTest, TwoVerniersThatDisagreeAreTwoCandidates) {
     EXPECT_EQ(Vernier_ReadAs(stack(bench.print(0, 0, 17).square(), a), Vernier_FamilyOfAdjustment(m.type)).group, 4);
     r = Vernier_ReadAs(both, Vernier_FamilyOfAdjustment(m.type), m.type);
     EXPECT_EQ(r.status, VERNIER_TWO_CANDIDATES);
-    EXPECT_NE(r.reason.find("two prints of mode " + std::to_string(m.type) + " on the picture: cover one"), std::string::npos) << r.reason;
+    EXPECT_NE(r.reason.find("two prints of mode " + std::to_string(m.type) +
+                            " on the picture: cover one"),
+              std::string::npos)
+        << r.reason;
     // The same print twice is one reading.
     VernierImage twice = stack(a, a);
     r = Vernier_Read(twice);
