@@ -556,18 +556,22 @@ Lean measureLean(const InkMap& ink, const Frame& frame, const Rails& rails, doub
     }
     // Where ticks are found one by one in fewer than two groups of three, blur has merged them
     // and the few found are the least blurred, not a fair sample: the stretches measure it.
-    Lean lean = us.size() >= 2 * 3 * VERNIER_GROUPS * 2 / 3
-                    ? fitLean(us, ls, 18)
-                    : fitLean(stretchUs, stretchLs, VERNIER_GROUPS);
+    bool stretches = us.size() < 2 * 3 * VERNIER_GROUPS * 2 / 3;
+    Lean lean = stretches ? fitLean(stretchUs, stretchLs, VERNIER_GROUPS) : fitLean(us, ls, 18);
     // A flat scan shows no lean; where the fit cannot tell its lean from none (neither the
     // mean lean nor its change along the pattern stands out of the ticks' scatter), the
     // correction would only add the fit's noise, which a vernier with a small shift per group
-    // cannot bear.
+    // cannot bear. Matched stretches of merged ticks in a flat scan turned a few degrees still
+    // show a lean of up to 0.013 (the pixel grid crosses the ticks at another phase in each
+    // band): below 0.015 theirs is not told from none.
     if (lean.known) {
         double meanError = lean.line.sigma / std::sqrt(double(lean.line.n));
         double meanLean = lean.line.a + lean.line.b * lean.line.kbar;
         double slopeError = lean.line.sigma / std::sqrt(lean.line.sxx);
-        if (std::fabs(meanLean) < 3 * meanError && std::fabs(lean.line.b) < 3 * slopeError) lean.known = false;
+        double floor = stretches ? 0.015 : 0, span = std::sqrt(lean.line.sxx / lean.line.n) * 2;
+        if (std::fabs(meanLean) < std::max(3 * meanError, floor) &&
+            std::fabs(lean.line.b) < std::max(3 * slopeError, floor / span))
+            lean.known = false;
     }
     return lean;
 }
