@@ -289,38 +289,34 @@ bool groupCentre(const Profile& pr, double guess, double pitch, double* centre) 
     return true;
 }
 
-// A map found feature by feature from the middle of the pattern outwards, each looked for where
-// the map of those found so far puts it, from start; count features, feature i at group
-// i + kOffset. find(guess, pitch, &at) finds one.
-bool mapAlong(const std::function<bool(double, double, double*)>& find, const GroupMap& start,
-              int count, double kOffset, double pitch, GroupMap* m) {
-    std::vector<double> centres(size_t(count), std::nan(""));
+// The map of one print: groups found from the middle of the pattern outwards, each looked for
+// where the map of those found so far puts it, the first ones where start puts them.
+bool walkGroups(const Profile& pr, const GroupMap& start, double pitch, GroupMap* m) {
+    std::vector<double> centres(VERNIER_GROUPS, std::nan(""));
     GroupMap fit = start;
-    const int middle = count / 2;
-    auto kOf = [&](int i) { return GroupMap::k(i) + kOffset; };
-    for (int step = 0; step < count; ++step) {
-        int i = middle + (step % 2 ? (step + 1) / 2 : -(step / 2));
-        if (i < 0 || i >= count) continue;
-        double c = 0, guess = fit.atK(kOf(i)), p = fit.pitchK(kOf(i));
-        // The middle ones are looked for where the start puts them; the rest where the map of
-        // the middle ones does, and one far from that is a neighbour's ink.
-        bool okc = find(guess, std::max(3.0, p), &c);
-        if (okc && step >= 5 && std::fabs(c - guess) > 0.15 * p) okc = false;
+    constexpr int MIDDLE = VERNIER_GROUPS / 2;
+    for (int step = 0; step < VERNIER_GROUPS; ++step) {
+        int i = MIDDLE + (step % 2 ? (step + 1) / 2 : -(step / 2));
+        double c = 0;
+        // The middle groups are looked for where the start puts them; the rest where the map
+        // of the middle ones does, and a centre far from that is a neighbour's tick.
+        bool okc = groupCentre(pr, fit.at(i), std::max(3.0, fit.pitch(i)), &c);
+        if (okc && step >= 5 && std::fabs(c - fit.at(i)) > 0.15 * fit.pitch(i)) okc = false;
         if (okc) {
             centres[size_t(i)] = c;
             GroupMap next;
-            if (step >= 4 && fitGroupMap(centres, &next, kOffset)) fit = next;
+            if (step >= 4 && fitGroupMap(centres, &next)) fit = next;
         }
     }
-    // Drop those the whole map disagrees with (a label's or a smudge's ink) and refit.
+    // Drop centres the whole map disagrees with (a label's or a smudge's ink) and refit.
     for (int round = 0; round < 2; ++round) {
         for (size_t i = 0; i < centres.size(); ++i)
-            if (!std::isnan(centres[i]) && std::fabs(centres[i] - fit.atK(kOf(int(i)))) >
-                                               std::max(0.5, 3 * fit.rms) + 0.04 * pitch)
+            if (!std::isnan(centres[i]) &&
+                std::fabs(centres[i] - fit.at(int(i))) > std::max(0.5, 3 * fit.rms) + 0.04 * pitch)
                 centres[i] = std::nan("");
-        if (!fitGroupMap(centres, &fit, kOffset)) return false;
+        if (!fitGroupMap(centres, &fit)) return false;
     }
-    if (fit.n < count / 2) return false;
+    if (fit.n < VERNIER_GROUPS / 2) return false;
     *m = fit;
     return true;
 }
@@ -383,8 +379,7 @@ bool mapGroups(const Profile& pr, const Profile& bar, double firstCentre, double
     GroupMap gaps;
     // The gap after group i lies half a pitch beyond its centre.
     if (fitGroupMap(barGaps(bar, pitch), &gaps, 0.5) && gaps.rms < 0.1 * pitch) start = gaps;
-    auto centre = [&](double guess, double p, double* at) { return groupCentre(pr, guess, p, at); };
-    return mapAlong(centre, start, VERNIER_GROUPS, 0, pitch, m);
+    return walkGroups(pr, start, pitch, m);
 }
 
 struct Line {
