@@ -256,28 +256,39 @@ std::vector<Run> splitBridged(const std::vector<Run>& runs) {
     return out;
 }
 
-// The longest sequence of runs with a steady pitch and length.
+// The longest sequence of runs with a steady pitch and length. At low resolution each group's
+// label blurs into one mark, and the row of labels keeps the groups' pitch where the bars' gaps
+// have blurred shut (completeFrom() takes it from there); but a label is two characters ("09",
+// "-1"), which the threshold parts in some groups. Runs that together span a dash's length
+// where the pitch puts the next dash are taken as one. Only some marks come apart so: a row
+// whose dashes are mostly pieced together is a band of ticks, not labels or a bar.
 DashRow longestChain(const std::vector<Run>& found, double uOrigin) {
     std::vector<Run> runs = splitBridged(found);
     DashRow best;
     for (size_t i = 0; i + 1 < runs.size(); ++i) {
         double pitch = runs[i + 1].start - runs[i].start, len = runs[i].end - runs[i].start;
         if (pitch < 3 || len < 0.5 * pitch || len > 0.97 * pitch) continue;
+        auto fits = [&](double l) { return std::fabs(l - len) <= 0.3 * len + 1; };
         size_t j = i + 1;
-        double mass = runs[i].mass;
+        int count = 1, pieced = 0;
+        double mass = runs[i].mass, lsum = len, last = runs[i].start;
         while (j < runs.size()) {
-            double pj = runs[j].start - runs[j - 1].start, lj = runs[j].end - runs[j].start;
-            if (std::fabs(pj - pitch) > 0.1 * pitch + 1 || std::fabs(lj - len) > 0.3 * len + 1) break;
-            mass += runs[j].mass;
-            ++j;
+            if (std::fabs(runs[j].start - last - pitch) > 0.1 * pitch + 1) break;
+            size_t k = j;
+            double dashMass = runs[j].mass;
+            while (!fits(runs[k].end - runs[j].start) && k + 1 < runs.size() &&
+                   runs[k + 1].end - runs[j].start < len + 0.3 * len + 1)
+                dashMass += runs[++k].mass;
+            double lj = runs[k].end - runs[j].start;
+            if (!fits(lj)) break;
+            mass += dashMass, lsum += lj, last = runs[j].start, ++count;
+            if (k > j) ++pieced;
+            j = k + 1;
         }
-        int count = int(j - i);
-        if (count > best.count) {
+        if (count > best.count && 2 * pieced <= count) {
             best.count = count;
             best.start = runs[i].start + uOrigin;
-            best.pitch = (runs[j - 1].start - runs[i].start) / std::max(1, count - 1);
-            double lsum = 0;
-            for (size_t k = i; k < j; ++k) lsum += runs[k].end - runs[k].start;
+            best.pitch = (last - runs[i].start) / std::max(1, count - 1);
             best.length = lsum / count;
             best.strength = mass / count;
         }
