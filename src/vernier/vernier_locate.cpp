@@ -362,6 +362,48 @@ void completeBridgedRows(std::vector<DashRow>* rows) {
     }
 }
 
+// A bar one head row thick beside its print's ticks can show in the projection as no more than
+// a shoulder of the ticks' peak, so no row is looked at there. Where one bar is seen whole, the
+// other is looked for at the distances from it the families put it at, above and below. The
+// rows found so are returned apart from those given.
+std::vector<DashRow> partnerRows(const Reduced& r, double a, const std::vector<DashRow>& rows) {
+    // A row follows its bar within a pixel and a half or two of the height it is looked for at.
+    constexpr double STEP = 2;
+    std::vector<DashRow> found;
+    for (const DashRow& bar : rows) {
+        if (bar.count < VERNIER_GROUPS - 4) continue;
+        for (double side : {-1.0, 1.0}) {
+            DashRow best;
+            const FamilyShape* family = nullptr;
+            auto keep = [&] {
+                // Both bars are drawn alike; labels and ticks at such a distance make shorter
+                // dashes.
+                if (best.count < VERNIER_GROUPS - 4 ||
+                    std::fabs(best.length / bar.length - 1) > 0.2)
+                    return;
+                // A bar found already, looked at from a little off its height, is not a new one.
+                auto sameBar = [&](const DashRow& o) {
+                    return std::fabs(o.v - best.v) < 1.5 * STEP && o.count >= VERNIER_GROUPS - 4;
+                };
+                if (std::none_of(rows.begin(), rows.end(), sameBar) &&
+                    std::none_of(found.begin(), found.end(), sameBar))
+                    found.push_back(best);
+            };
+            for (double dv = STEP; dv < 4 * bar.pitch; dv += STEP) {
+                const FamilyShape* f = Vernier_FamilyOf(bar.pitch / dv, 0.15);
+                if (f != family) keep(), best = DashRow(), family = f;
+                if (!f) continue;
+                DashRow row = dashRow(r, a, bar.v + side * dv);
+                if (row.count > best.count ||
+                    (row.count == best.count && row.strength > best.strength))
+                    best = row;
+            }
+            keep();
+        }
+    }
+    return found;
+}
+
 bool pairs(const DashRow& t, const DashRow& b) {
     double dv = b.v - t.v;
     if (dv <= 0 || t.count < VERNIER_GROUPS - 4 || b.count < VERNIER_GROUPS - 4) return false;
@@ -523,29 +565,40 @@ std::vector<BarPair> Vernier_LocateBars(const InkMap& ink, int* longestRow, doub
     rows.erase(std::remove_if(rows.begin(), rows.end(), [](const DashRow& r) { return r.count < MIN_CHAIN; }),
                rows.end());
     std::sort(rows.begin(), rows.end(), [](const DashRow& p, const DashRow& q) { return p.v < q.v; });
-    for (const DashRow& t : rows)
-        for (const DashRow& b : rows) {
-            if (!pairs(t, b)) continue;
-            bool duplicate = false;
-            for (const BarPair& o : out)
+    auto pairUp = [&](const DashRow& t, const DashRow& b, std::vector<BarPair>* into) {
+        if (!pairs(t, b)) return;
+        for (const std::vector<BarPair>* seen : {&out, into})
+            for (const BarPair& o : *seen)
                 if (std::fabs(o.top.v - t.v * r.f) < 0.3 * o.top.pitch && std::fabs(o.bottom.v - b.v * r.f) < 0.3 * o.top.pitch)
-                    duplicate = true;
-            if (duplicate) continue;
-            BarPair pair;
-            pair.frame = Frame{(r.f - 1) / 2.0, (r.f - 1) / 2.0, std::cos(a), std::sin(a)};
-            pair.top = t;
-            pair.bottom = b;
-            if (!alignPair(&pair.top, &pair.bottom)) continue;
-            for (DashRow* d : {&pair.top, &pair.bottom}) {
-                d->v *= r.f;
-                d->start *= r.f;
-                d->pitch *= r.f;
-                d->length *= r.f;
-            }
-            out.push_back(pair);
+                    return;
+        BarPair pair;
+        pair.frame = Frame{(r.f - 1) / 2.0, (r.f - 1) / 2.0, std::cos(a), std::sin(a)};
+        pair.top = t;
+        pair.bottom = b;
+        if (!alignPair(&pair.top, &pair.bottom)) return;
+        for (DashRow* d : {&pair.top, &pair.bottom}) {
+            d->v *= r.f;
+            d->start *= r.f;
+            d->pitch *= r.f;
+            d->length *= r.f;
         }
-    std::sort(out.begin(), out.end(), [](const BarPair& p, const BarPair& q) {
+        into->push_back(pair);
+    };
+    auto byStrength = [](const BarPair& p, const BarPair& q) {
         return p.top.strength + p.bottom.strength > q.top.strength + q.bottom.strength;
-    });
+    };
+    for (const DashRow& t : rows)
+        for (const DashRow& b : rows) pairUp(t, b, &out);
+    std::sort(out.begin(), out.end(), byStrength);
+    // The pairs with a partner row come after those of the rows seen in the projection: they
+    // are wanted where a bar was missed, not in place of a pair already found.
+    std::vector<DashRow> partners = partnerRows(r, a, rows), all = rows;
+    all.insert(all.end(), partners.begin(), partners.end());
+    std::vector<BarPair> more;
+    for (size_t i = 0; i < all.size(); ++i)
+        for (size_t j = 0; j < all.size(); ++j)
+            if (std::max(i, j) >= rows.size()) pairUp(all[i], all[j], &more);
+    std::sort(more.begin(), more.end(), byStrength);
+    out.insert(out.end(), more.begin(), more.end());
     return out;
 }
