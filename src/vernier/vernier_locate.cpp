@@ -256,28 +256,39 @@ std::vector<Run> splitBridged(const std::vector<Run>& runs) {
     return out;
 }
 
-// The longest sequence of runs with a steady pitch and length.
+// The longest sequence of runs with a steady pitch and length. At low resolution each group's
+// label blurs into one mark, and the row of labels keeps the groups' pitch where the bars' gaps
+// have blurred shut (completeFrom() takes it from there); but a label is two characters ("09",
+// "-1"), which the threshold parts in some groups. Runs that together span a dash's length
+// where the pitch puts the next dash are taken as one. Only some marks come apart so: a row
+// whose dashes are mostly pieced together is a band of ticks, not labels or a bar.
 DashRow longestChain(const std::vector<Run>& found, double uOrigin) {
     std::vector<Run> runs = splitBridged(found);
     DashRow best;
     for (size_t i = 0; i + 1 < runs.size(); ++i) {
         double pitch = runs[i + 1].start - runs[i].start, len = runs[i].end - runs[i].start;
         if (pitch < 3 || len < 0.5 * pitch || len > 0.97 * pitch) continue;
+        auto fits = [&](double l) { return std::fabs(l - len) <= 0.3 * len + 1; };
         size_t j = i + 1;
-        double mass = runs[i].mass;
+        int count = 1, pieced = 0;
+        double mass = runs[i].mass, lsum = len, last = runs[i].start;
         while (j < runs.size()) {
-            double pj = runs[j].start - runs[j - 1].start, lj = runs[j].end - runs[j].start;
-            if (std::fabs(pj - pitch) > 0.1 * pitch + 1 || std::fabs(lj - len) > 0.3 * len + 1) break;
-            mass += runs[j].mass;
-            ++j;
+            if (std::fabs(runs[j].start - last - pitch) > 0.1 * pitch + 1) break;
+            size_t k = j;
+            double dashMass = runs[j].mass;
+            while (!fits(runs[k].end - runs[j].start) && k + 1 < runs.size() &&
+                   runs[k + 1].end - runs[j].start < len + 0.3 * len + 1)
+                dashMass += runs[++k].mass;
+            double lj = runs[k].end - runs[j].start;
+            if (!fits(lj)) break;
+            mass += dashMass, lsum += lj, last = runs[j].start, ++count;
+            if (k > j) ++pieced;
+            j = k + 1;
         }
-        int count = int(j - i);
-        if (count > best.count) {
+        if (count > best.count && 2 * pieced <= count) {
             best.count = count;
             best.start = runs[i].start + uOrigin;
-            best.pitch = (runs[j - 1].start - runs[i].start) / std::max(1, count - 1);
-            double lsum = 0;
-            for (size_t k = i; k < j; ++k) lsum += runs[k].end - runs[k].start;
+            best.pitch = (last - runs[i].start) / std::max(1, count - 1);
             best.length = lsum / count;
             best.strength = mass / count;
         }
@@ -349,6 +360,48 @@ void completeBridgedRows(std::vector<DashRow>* rows) {
         for (const DashRow& f : steady)
             if (std::fabs(r.v - f.v) >= 2 && completeFrom(&r, f)) break;
     }
+}
+
+// A bar one head row thick beside its print's ticks can show in the projection as no more than
+// a shoulder of the ticks' peak, so no row is looked at there. Where one bar is seen whole, the
+// other is looked for at the distances from it the families put it at, above and below. The
+// rows found so are returned apart from those given.
+std::vector<DashRow> partnerRows(const Reduced& r, double a, const std::vector<DashRow>& rows) {
+    // A row follows its bar within a pixel and a half or two of the height it is looked for at.
+    constexpr double STEP = 2;
+    std::vector<DashRow> found;
+    for (const DashRow& bar : rows) {
+        if (bar.count < VERNIER_GROUPS - 4) continue;
+        for (double side : {-1.0, 1.0}) {
+            DashRow best;
+            const FamilyShape* family = nullptr;
+            auto keep = [&] {
+                // Both bars are drawn alike; labels and ticks at such a distance make shorter
+                // dashes.
+                if (best.count < VERNIER_GROUPS - 4 ||
+                    std::fabs(best.length / bar.length - 1) > 0.2)
+                    return;
+                // A bar found already, looked at from a little off its height, is not a new one.
+                auto sameBar = [&](const DashRow& o) {
+                    return std::fabs(o.v - best.v) < 1.5 * STEP && o.count >= VERNIER_GROUPS - 4;
+                };
+                if (std::none_of(rows.begin(), rows.end(), sameBar) &&
+                    std::none_of(found.begin(), found.end(), sameBar))
+                    found.push_back(best);
+            };
+            for (double dv = STEP; dv < 4 * bar.pitch; dv += STEP) {
+                const FamilyShape* f = Vernier_FamilyOf(bar.pitch / dv, 0.15);
+                if (f != family) keep(), best = DashRow(), family = f;
+                if (!f) continue;
+                DashRow row = dashRow(r, a, bar.v + side * dv);
+                if (row.count > best.count ||
+                    (row.count == best.count && row.strength > best.strength))
+                    best = row;
+            }
+            keep();
+        }
+    }
+    return found;
 }
 
 bool pairs(const DashRow& t, const DashRow& b) {
@@ -512,29 +565,40 @@ std::vector<BarPair> Vernier_LocateBars(const InkMap& ink, int* longestRow, doub
     rows.erase(std::remove_if(rows.begin(), rows.end(), [](const DashRow& r) { return r.count < MIN_CHAIN; }),
                rows.end());
     std::sort(rows.begin(), rows.end(), [](const DashRow& p, const DashRow& q) { return p.v < q.v; });
-    for (const DashRow& t : rows)
-        for (const DashRow& b : rows) {
-            if (!pairs(t, b)) continue;
-            bool duplicate = false;
-            for (const BarPair& o : out)
+    auto pairUp = [&](const DashRow& t, const DashRow& b, std::vector<BarPair>* into) {
+        if (!pairs(t, b)) return;
+        for (const std::vector<BarPair>* seen : {&out, into})
+            for (const BarPair& o : *seen)
                 if (std::fabs(o.top.v - t.v * r.f) < 0.3 * o.top.pitch && std::fabs(o.bottom.v - b.v * r.f) < 0.3 * o.top.pitch)
-                    duplicate = true;
-            if (duplicate) continue;
-            BarPair pair;
-            pair.frame = Frame{(r.f - 1) / 2.0, (r.f - 1) / 2.0, std::cos(a), std::sin(a)};
-            pair.top = t;
-            pair.bottom = b;
-            if (!alignPair(&pair.top, &pair.bottom)) continue;
-            for (DashRow* d : {&pair.top, &pair.bottom}) {
-                d->v *= r.f;
-                d->start *= r.f;
-                d->pitch *= r.f;
-                d->length *= r.f;
-            }
-            out.push_back(pair);
+                    return;
+        BarPair pair;
+        pair.frame = Frame{(r.f - 1) / 2.0, (r.f - 1) / 2.0, std::cos(a), std::sin(a)};
+        pair.top = t;
+        pair.bottom = b;
+        if (!alignPair(&pair.top, &pair.bottom)) return;
+        for (DashRow* d : {&pair.top, &pair.bottom}) {
+            d->v *= r.f;
+            d->start *= r.f;
+            d->pitch *= r.f;
+            d->length *= r.f;
         }
-    std::sort(out.begin(), out.end(), [](const BarPair& p, const BarPair& q) {
+        into->push_back(pair);
+    };
+    auto byStrength = [](const BarPair& p, const BarPair& q) {
         return p.top.strength + p.bottom.strength > q.top.strength + q.bottom.strength;
-    });
+    };
+    for (const DashRow& t : rows)
+        for (const DashRow& b : rows) pairUp(t, b, &out);
+    std::sort(out.begin(), out.end(), byStrength);
+    // The pairs with a partner row come after those of the rows seen in the projection: they
+    // are wanted where a bar was missed, not in place of a pair already found.
+    std::vector<DashRow> partners = partnerRows(r, a, rows), all = rows;
+    all.insert(all.end(), partners.begin(), partners.end());
+    std::vector<BarPair> more;
+    for (size_t i = 0; i < all.size(); ++i)
+        for (size_t j = 0; j < all.size(); ++j)
+            if (std::max(i, j) >= rows.size()) pairUp(all[i], all[j], &more);
+    std::sort(more.begin(), more.end(), byStrength);
+    out.insert(out.end(), more.begin(), more.end());
     return out;
 }

@@ -254,8 +254,13 @@ TEST_F(ReaderTest, PhotoSweep) {
                 const PhotoCondition& cond = PHOTO_CONDITIONS[c];
                 ++draw;
                 if (onlyCondition && std::string(onlyCondition) != cond.name) continue;
-                // The short sweep takes one condition per mode, a different one for each.
-                if (!full && !onlyCondition && c != (m.type * 3) % PHOTO_CONDITION_COUNT) continue;
+                // The short sweep takes one condition per mode, a different one for each, and the
+                // 720-dpi prints at low resolution, where their bars are under a pixel thick.
+                bool lowRes720 =
+                    (m.type == 8 || m.type == 9) && std::string(cond.name) == "low resolution";
+                if (!full && !onlyCondition && c != (m.type * 3) % PHOTO_CONDITION_COUNT &&
+                    !lowRes720)
+                    continue;
                 PhotoSettings s;
                 s.jpegQuality = 85;
                 if (!full) s.ppi = 150;  // the short sweep keeps the pictures small
@@ -266,6 +271,9 @@ TEST_F(ReaderTest, PhotoSweep) {
                 byCondition[cond.name].add(expected, r);
                 all.add(expected, r);
                 bool right = r.status == VERNIER_READ && rightGroup(expected, r.group);
+                if (!full && lowRes720) {
+                    EXPECT_TRUE(right) << "mode " << m.type << " at low resolution: " << r.reason;
+                }
                 if (const char* dump = std::getenv("VERNIER_DUMP"); dump && !right)
                     Vernier_SavePng(std::string(dump) + "/photo_m" + std::to_string(m.type) + "_" + std::to_string(c) + "_" +
                                         std::to_string(int(std::lround(expected * 2))) + ".png", photo);
