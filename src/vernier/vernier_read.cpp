@@ -524,7 +524,7 @@ Lean fitLean(const std::vector<double>& us, const std::vector<double>& ls, size_
 // against the same stretch near the bottom, gives one for nine ticks at once, and still
 // matches where blur has merged each group's ticks (a 1440-dpi print in a phone photo) and
 // ticks cannot be found one by one. Single ticks are not disturbed by the other print's ticks
-// beside them, so they are kept wherever most of them are found.
+// beside them, so they are kept unless the ticks are too close to part.
 Lean measureLean(const InkMap& ink, const Frame& frame, const Rails& rails, double u0, double u1, double pitch,
                  const std::vector<double> starts[2], const std::vector<double> pitches[2]) {
     std::vector<double> us, ls, stretchUs, stretchLs;
@@ -549,9 +549,11 @@ Lean measureLean(const InkMap& ink, const Frame& frame, const Rails& rails, doub
                     stretchLs.push_back(shift / (rows * rails.rowPx(centre)));
         }
     }
-    // Where ticks are found one by one in fewer than two groups of three, blur has merged them
-    // and the few found are the least blurred, not a fair sample: the stretches measure it.
-    bool stretches = us.size() < 2 * 3 * VERNIER_GROUPS * 2 / 3;
+    // Stretches take in the other print's ticks beside them, which pull the match the further
+    // the prints stand apart; so they are kept for ticks too close to be parted (under six
+    // pixels apart: the 1440-dpi print in a phone photo), where single ticks are found in fewer
+    // than two groups of three and the few found are the least blurred, not a fair sample.
+    bool stretches = us.size() < 2 * 3 * VERNIER_GROUPS * 2 / 3 && 0.4 * pitch < 6;
     Lean lean = stretches ? fitLean(stretchUs, stretchLs, VERNIER_GROUPS) : fitLean(us, ls, 18);
     // A flat scan shows no lean; where the fit cannot tell its lean from none (neither the
     // mean lean nor its change along the pattern stands out of the ticks' scatter), the
