@@ -486,6 +486,7 @@ bool straighten(const InkMap& ink, BarPair* pair, double* vTop, double* vBottom)
 struct Lean {
     Line line;            // lean (pixels across per pixel down) against u
     bool known = false;
+    bool merged = false;  // measured over stretches: the ticks were too close to part
     double at(double u) const { return known ? line.a + line.b * u : 0; }
     // Standard error of the lean at u.
     double error(double u) const {
@@ -555,6 +556,7 @@ Lean measureLean(const InkMap& ink, const Frame& frame, const Rails& rails, doub
     // than two groups of three and the few found are the least blurred, not a fair sample.
     bool stretches = us.size() < 2 * 3 * VERNIER_GROUPS * 2 / 3 && 0.4 * pitch < 6;
     Lean lean = stretches ? fitLean(stretchUs, stretchLs, VERNIER_GROUPS) : fitLean(us, ls, 18);
+    lean.merged = stretches;
     // A flat scan shows no lean; where the fit cannot tell its lean from none (neither the
     // mean lean nor its change along the pattern stands out of the ticks' scatter), the
     // correction would only add the fit's noise, which a vernier with a small shift per group
@@ -777,7 +779,10 @@ Measured measure(const InkMap& ink, BarPair pair) {
         return m;
     }
     double firstU = r.groups[0].u + 0.4 * pitches[0][0];
-    bool geometryFits = mapped && std::max(maps[0].rms, maps[1].rms) < 0.05 * midPitch;
+    // Ticks too close to part give the lean to about a hundredth at best (turned a few degrees,
+    // a flat scan shows that much), which moves the 1440-dpi print's reading by most of a
+    // group: such a reading is never certain, whatever its spread.
+    bool geometryFits = mapped && std::max(maps[0].rms, maps[1].rms) < 0.05 * midPitch && !lean.merged;
     verdict(&r, l, *shape, [&](double k) { double u = firstU + (k - 1) * pitch;
                 return lean.error(u) * BAND_DISTANCE * rails.rowPx(u); },
             geometryFits);
