@@ -782,7 +782,8 @@ Measured measure(const InkMap& ink, BarPair pair) {
     // Ticks too close to part give the lean to about a hundredth at best (turned a few degrees,
     // a flat scan shows that much), which moves the 1440-dpi print's reading by most of a
     // group: such a reading is never certain, whatever its spread.
-    bool geometryFits = mapped && std::max(maps[0].rms, maps[1].rms) < 0.05 * midPitch && !lean.merged;
+    bool geometryFits =
+        mapped && std::max(maps[0].rms, maps[1].rms) < 0.05 * midPitch && !lean.merged;
     verdict(&r, l, *shape, [&](double k) { double u = firstU + (k - 1) * pitch;
                 return lean.error(u) * BAND_DISTANCE * rails.rowPx(u); },
             geometryFits);
