@@ -20,12 +20,10 @@
 // jpeglib.h needs FILE and size_t declared before it.
 #include <jpeglib.h>
 
+#include "adjustment_paper.h"
 #include "app/session.h"
-#include "job/print_job.h"
 #include "scan_sim.h"
-#include "support/printer_rig.h"
 #include "vernier/vernier.h"
-#include "vprinter.h"
 
 namespace {
 
@@ -49,22 +47,9 @@ const Case CASES[] = {
 
 std::string folder() { return (std::filesystem::temp_directory_path() / "scan_memory_bench").string(); }
 
-// The bidirectional adjustment print (text high, an error of 13/1440 inch) as scanned.
+// The bidirectional adjustment print as scanned.
 VernierImage printScan(double dpi) {
-    VernierImage paper;
-    {
-        VirtualPrinter printer;
-        printer.useFullSizePaper();
-        VPrinterModel m = VPrinter_GetModel();
-        m.bidirErrorByIps = {{50, 13}};
-        VPrinter_SetModel(m);
-        runPrintJob(PrintJob::adjust(5));
-        std::string error;
-        Vernier_LoadImage(printer.lastJobPath(".png"), &paper, &error);
-    }
-    // The printer's picture shows the sheet as the operator holds it; the scans here lay it
-    // the other way up, as the canvas lies, which the reader takes without turning it.
-    paper = halfTurned(paper);
+    VernierImage paper = adjustmentPaper();
     ScanSettings s;
     s.dpi = dpi;
     s.angleDeg = 1.5;

@@ -7,31 +7,13 @@
 #include <cstdio>
 #include <filesystem>
 
+#include "adjustment_paper.h"
 #include "app/session.h"
-#include "job/print_job.h"
 #include "photo_sim.h"
 #include "scan_sim.h"
-#include "support/printer_rig.h"
 #include "vernier/vernier.h"
-#include "vprinter.h"
 
 namespace {
-
-VernierImage adjustmentPaper() {
-    VirtualPrinter printer;
-    printer.useFullSizePaper();
-    VPrinterModel m = VPrinter_GetModel();
-    m.bidirErrorByIps = {{50, 13}};
-    VPrinter_SetModel(m);
-    runPrintJob(PrintJob::adjust(5));
-    VernierImage paper;
-    std::string error;
-    Vernier_LoadImage(printer.lastJobPath(".png"), &paper, &error);
-    // The printer's picture shows the sheet as the operator holds it; the scans here lay it
-    // the other way up, as the canvas lies, which the reader takes without turning it.
-    paper = halfTurned(paper);
-    return paper;
-}
 
 // An A4 page at 600 dpi with the print's scan pasted near the top.
 VernierImage a4Scan() {
