@@ -20,8 +20,10 @@ bool setUpAdjustment(JobContext* ctx, uint8_t type) {
     ctx->xDpi = 720;
     ctx->yDpi = 720;
     ctx->printSpeedIps = 30;
-    if (type <= 10) ctx->bidirIndex = static_cast<uint8_t>(type - 5);
-    else ctx->rowBits = 24000;
+    if (type <= 10)
+        ctx->bidirIndex = static_cast<uint8_t>(type - 5);
+    else
+        ctx->rowBits = 24000;
     return Job_CheckMode(ctx) && Job_PlanImage(ctx);
 }
 
@@ -39,9 +41,12 @@ void runPrint(benchmark::State& state, bool adjustment, uint8_t number) {
         }
         state.ResumeTiming();
         bench::NullDrain drain(ctx);
-        if (!adjustment) Pattern_Dispatch(number);
-        else if (number <= 10) printBidirectional(ctx);
-        else printFeedStep(ctx, number);
+        if (!adjustment)
+            Pattern_Dispatch(number);
+        else if (number <= 10)
+            printBidirectional(ctx);
+        else
+            printFeedStep(ctx, number);
         drain.finish();
         state.PauseTiming();
         bytes += drain.bytes();

@@ -45,7 +45,9 @@ const Case CASES[] = {
     {"photo50Mpx_jpeg", 8160, 6120, 1200, JPEG},
 };
 
-std::string folder() { return (std::filesystem::temp_directory_path() / "scan_memory_bench").string(); }
+std::string folder() {
+    return (std::filesystem::temp_directory_path() / "scan_memory_bench").string();
+}
 
 // The bidirectional adjustment print as scanned.
 VernierImage printScan(double dpi) {
@@ -71,8 +73,8 @@ void writePng(const Case& c, const VernierImage& scan, const std::string& path) 
     png_infop info = png_create_info_struct(png);
     png_init_io(png, f);
     png_set_compression_level(png, 1);
-    png_set_IHDR(png, info, c.width, c.height, 8, PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
-                 PNG_FILTER_TYPE_DEFAULT);
+    png_set_IHDR(png, info, c.width, c.height, 8, PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE,
+                 PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
     png_write_info(png, info);
     std::vector<uint8_t> row(size_t(c.width) * 3);
     for (uint32_t y = 0; y < c.height; ++y) {
@@ -185,7 +187,10 @@ void BM_LoadAndRead(benchmark::State& state, const Case& c) {
 
 int registered = [] {
     for (const Case& c : CASES)
-        benchmark::RegisterBenchmark(c.name, BM_LoadAndRead, c)->UseManualTime()->Iterations(1)->Unit(benchmark::kSecond);
+        benchmark::RegisterBenchmark(c.name, BM_LoadAndRead, c)
+            ->UseManualTime()
+            ->Iterations(1)
+            ->Unit(benchmark::kSecond);
     return 0;
 }();
 

@@ -73,7 +73,8 @@ void BM_ReadPhoto12Mp(benchmark::State& state) {
                     p[0] = q[0], p[1] = q[1], p[2] = q[2];
                 } else {
                     double grain = 0.5 + 0.5 * std::sin(x * 0.05 + 3 * std::sin(y * 0.01));
-                    p[0] = uint8_t(150 + 40 * grain), p[1] = uint8_t(100 + 30 * grain), p[2] = uint8_t(60 + 20 * grain);
+                    p[0] = uint8_t(150 + 40 * grain), p[1] = uint8_t(100 + 30 * grain),
+                    p[2] = uint8_t(60 + 20 * grain);
                 }
             }
         return full;

@@ -7,9 +7,9 @@
 #include <vector>
 
 // Aborts with the failed condition (libFuzzer keeps the input as a crash; a replay test dies).
-#define FUZZ_CHECK(cond)                                                   \
-    do {                                                                   \
-        if (!(cond)) fuzzCheckFailed(#cond, __FILE__, __LINE__);          \
+#define FUZZ_CHECK(cond)                                         \
+    do {                                                         \
+        if (!(cond)) fuzzCheckFailed(#cond, __FILE__, __LINE__); \
     } while (0)
 [[noreturn]] void fuzzCheckFailed(const char* what, const char* file, int line);
 

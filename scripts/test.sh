@@ -4,7 +4,7 @@
 set -euo pipefail
 top="$(cd "$(dirname "$0")/.." && pwd)"
 "$top/scripts/setup.sh"
-# The lines this checkout changed against main must be formatted; the verdict comes at the end,
+# Every source file must be formatted; the verdict comes at the end,
 # after the tests have run.
 format_ok=1
 "$top/scripts/check-format.sh" || format_ok=0
@@ -28,6 +28,6 @@ if [[ "${HEADALIGN_SKIP_PACKAGE:-0}" != 1 ]]; then
   "$top/scripts/test-package.sh"
 fi
 if [[ $format_ok != 1 ]]; then
-  echo "test: lines changed against main are not formatted (scripts/check-format.sh)" >&2
+  echo "test: source files are not formatted (scripts/check-format.sh)" >&2
   exit 1
 fi

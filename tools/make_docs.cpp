@@ -48,9 +48,12 @@ std::vector<std::string> words(const std::string& s) {
 std::string roff(const std::string& text) {
     std::string out;
     for (char c : text) {
-        if (c == '\\') out += "\\e";
-        else if (c == '-') out += "\\-";
-        else out += c;
+        if (c == '\\')
+            out += "\\e";
+        else if (c == '-')
+            out += "\\-";
+        else
+            out += c;
     }
     if (!out.empty() && (out[0] == '.' || out[0] == '\'')) out.insert(0, "\\&");
     return out;
@@ -62,9 +65,10 @@ std::string synopsis(const std::string& term) {
     size_t i = 0;
     while (i < term.size()) {
         size_t j = i;
-        while (j < term.size() && (std::isalnum(static_cast<unsigned char>(term[j])) || term[j] == '-' ||
-                                   (term[j] == '.' && j + 1 < term.size() &&
-                                    std::isalpha(static_cast<unsigned char>(term[j + 1])))))
+        while (j < term.size() &&
+               (std::isalnum(static_cast<unsigned char>(term[j])) || term[j] == '-' ||
+                (term[j] == '.' && j + 1 < term.size() &&
+                 std::isalpha(static_cast<unsigned char>(term[j + 1])))))
             ++j;
         if (j == i) {
             std::string c(1, term[i]);
@@ -86,7 +90,8 @@ std::string synopsis(const std::string& term) {
 // is only a parenthesis, or instead of it when the manual's text starts with '='.
 std::string paragraph(const UsageRow& r) {
     std::string help = joined(r), manual = r.manual ? r.manual : "";
-    if (!manual.empty() && manual[0] == '=') return roff(manual.substr(manual.find_first_not_of("= ")));
+    if (!manual.empty() && manual[0] == '=')
+        return roff(manual.substr(manual.find_first_not_of("= ")));
     if (r.kind != UsageKind::ExitStatus && !help.empty())
         help[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(help[0])));
     if (!help.empty() && help.back() != '.') help += '.';
@@ -122,14 +127,17 @@ std::string spaced(const std::vector<std::string>& names) {
 }
 
 void replace(std::string* text, const std::string& key, const std::string& value) {
-    for (size_t at; (at = text->find(key)) != std::string::npos;) text->replace(at, key.size(), value);
+    for (size_t at; (at = text->find(key)) != std::string::npos;)
+        text->replace(at, key.size(), value);
 }
 
 int man(std::string text, const std::string& version, const std::string& date) {
-    std::vector<std::string> all = Cli_ParamFieldNames(false), changeable = Cli_ParamFieldNames(true);
+    std::vector<std::string> all = Cli_ParamFieldNames(false),
+                             changeable = Cli_ParamFieldNames(true);
     std::vector<std::string> shown;
     for (const std::string& f : all)
-        if (std::find(changeable.begin(), changeable.end(), f) == changeable.end()) shown.push_back(f);
+        if (std::find(changeable.begin(), changeable.end(), f) == changeable.end())
+            shown.push_back(f);
     replace(&text, "@SYNOPSIS@", synopsis(Usage_Synopsis()));
     replace(&text, "@SUMMARY@", roff(Usage_Summary()));
     replace(&text, "@COMMANDS@\n", manSection(UsageKind::Command));
@@ -175,7 +183,9 @@ int completion(std::string text) {
             size_t start = word.find("--");
             if (start == std::string::npos) continue;
             size_t end = start + 2;
-            while (end < word.size() && (std::islower(static_cast<unsigned char>(word[end])) || word[end] == '-')) ++end;
+            while (end < word.size() &&
+                   (std::islower(static_cast<unsigned char>(word[end])) || word[end] == '-'))
+                ++end;
             if (end > start + 2) addUnique(entry(flags, command), word.substr(start, end - start));
         }
     }
@@ -214,12 +224,16 @@ int toolPage(const std::string& help, const std::string& version, const std::str
     std::string upper;
     for (char c : name) upper += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
     std::cout << ".\\\" Generated from the text of " << name << " --help (tools/make_docs.cpp).\n"
-              << ".TH " << upper << " 1 \"" << date << "\" \"headalign " << version << "\" \"User Commands\"\n"
-              << ".SH NAME\n" << roff(name) << " \\- " << roff(summary.substr(0, summary.find(','))) << "\n"
-              << ".SH SYNOPSIS\n" << synopsis(usageLine) << "\n";
+              << ".TH " << upper << " 1 \"" << date << "\" \"headalign " << version
+              << "\" \"User Commands\"\n"
+              << ".SH NAME\n"
+              << roff(name) << " \\- " << roff(summary.substr(0, summary.find(','))) << "\n"
+              << ".SH SYNOPSIS\n"
+              << synopsis(usageLine) << "\n";
     rest = roff(summary) + "\n";
     while (std::getline(in, line)) rest += roff(line) + "\n";
-    std::cout << ".SH DESCRIPTION\n.nf\n" << rest << ".fi\n"
+    std::cout << ".SH DESCRIPTION\n.nf\n"
+              << rest << ".fi\n"
               << ".SH SEE ALSO\n.BR headalign (1)\n";
     return 0;
 }
@@ -228,9 +242,11 @@ int toolPage(const std::string& help, const std::string& version, const std::str
 
 int main(int argc, char** argv) {
     std::string mode = argc > 1 ? argv[1] : "";
-    if (!((mode == "man" && argc == 6) || (mode == "completion" && argc == 4) || (mode == "tool" && argc == 6))) {
-        std::fprintf(stderr, "usage: make_docs man TEMPLATE OUT VERSION DATE | completion TEMPLATE OUT"
-                             " | tool HELP OUT VERSION DATE\n");
+    if (!((mode == "man" && argc == 6) || (mode == "completion" && argc == 4) ||
+          (mode == "tool" && argc == 6))) {
+        std::fprintf(stderr,
+                     "usage: make_docs man TEMPLATE OUT VERSION DATE | completion TEMPLATE OUT"
+                     " | tool HELP OUT VERSION DATE\n");
         return 2;
     }
     std::ifstream in(argv[2], std::ios::binary);

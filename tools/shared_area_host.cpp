@@ -137,14 +137,24 @@ int main(int argc, char** argv) {
     for (int i = 1; i < argc; ++i) {
         std::string a = argv[i];
         bool hasValue = i + 1 < argc;
-        if (a == "--name" && hasValue) areaName = std::string("/") + argv[++i];
-        else if (a == "--lock" && hasValue) lockName = std::string("/") + argv[++i];
-        else if (a == "--size" && hasValue) areaSize = std::strtoul(argv[++i], nullptr, 10);
-        else if (a == "--no-lock") withLock = false;
+        if (a == "--name" && hasValue)
+            areaName = std::string("/") + argv[++i];
+        else if (a == "--lock" && hasValue)
+            lockName = std::string("/") + argv[++i];
+        else if (a == "--size" && hasValue)
+            areaSize = std::strtoul(argv[++i], nullptr, 10);
+        else if (a == "--no-lock")
+            withLock = false;
         else if (a == "--record" && hasValue) {
-            if (!loadRecord(argv[++i], &record)) { std::fprintf(stderr, "cannot read a 56-byte record\n"); return 2; }
+            if (!loadRecord(argv[++i], &record)) {
+                std::fprintf(stderr, "cannot read a 56-byte record\n");
+                return 2;
+            }
         } else if (a == "--hex" && hasValue) {
-            if (!parseHex(argv[++i], &record) || record.size() > 56) { std::fprintf(stderr, "bad --hex\n"); return 2; }
+            if (!parseHex(argv[++i], &record) || record.size() > 56) {
+                std::fprintf(stderr, "bad --hex\n");
+                return 2;
+            }
         } else {
             std::fputs(USAGE, a == "--help" ? stdout : stderr);
             return a == "--help" ? 0 : 2;
@@ -157,7 +167,8 @@ int main(int argc, char** argv) {
         removeAll();
         return 1;
     }
-    if (!record.empty() && areaSize >= 4 + record.size()) std::memcpy(area + 4, record.data(), record.size());
+    if (!record.empty() && areaSize >= 4 + record.size())
+        std::memcpy(area + 4, record.data(), record.size());
     reply("ready");
     serve();
     removeAll();

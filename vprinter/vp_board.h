@@ -79,8 +79,8 @@ struct VpBoard {
     VpTransfer rx;
     bool serialKnown = false;
     uint16_t lastSerial = 0;
-    bool interrupted = false;   // a failure or reset happened since the last complete transfer
-    bool expectData = false;  // a swath block waits for its DATA transfer
+    bool interrupted = false;  // a failure or reset happened since the last complete transfer
+    bool expectData = false;   // a swath block waits for its DATA transfer
     std::vector<uint8_t> swathBlock;
     // The blocks of the swaths the open job has printed, by swath number: a number seen
     // again is a resend (its reply was lost, whatever the board saw of that) and is only

@@ -18,7 +18,8 @@ constexpr size_t MAX_NUMBER_DIGITS = 10;  // 4294967295
 uint32_t vpHighestLongJobNumber(const std::string& jobsDir) {
     uint32_t highest = 0;
     std::error_code ec;
-    for (fs::directory_iterator it(Path_FromUtf8(jobsDir), ec), end; !ec && it != end; it.increment(ec)) {
+    for (fs::directory_iterator it(Path_FromUtf8(jobsDir), ec), end; !ec && it != end;
+         it.increment(ec)) {
         std::string name = Path_ToUtf8(it->path().filename());
         size_t digits = name.find_first_not_of("0123456789");
         if (digits == std::string::npos || digits <= SHORT_NAME_DIGITS ||

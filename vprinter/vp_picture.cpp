@@ -51,14 +51,15 @@ struct Segment {
 
 struct Picture {
     uint32_t width = 0, height = 0;
-    double dpi = 0;  // square pixels, recorded in the file
+    double dpi = 0;              // square pixels, recorded in the file
     std::vector<uint8_t> masks;  // OR of the channels landing in each picture pixel
     std::vector<uint8_t> marks;  // 1 where the cut markers are drawn
 };
 
 // The paper's rows in picture pixels: `ratio` pixels per paper row (the picture's dots per
 // inch over the board's vertical grid), long blank stretches cut out and replaced by a band.
-std::vector<Segment> segments(const VpPaper& p, uint32_t dpiY, uint32_t cutMm, double ratio, int64_t top) {
+std::vector<Segment> segments(const VpPaper& p, uint32_t dpiY, uint32_t cutMm, double ratio,
+                              int64_t top) {
     std::vector<Segment> out;
     int64_t cutRows = int64_t(std::ceil(cutMm * dpiY / 25.4));
     for (const auto& [row, data] : p.rows) {
@@ -73,7 +74,8 @@ std::vector<Segment> segments(const VpPaper& p, uint32_t dpiY, uint32_t cutMm, d
     for (Segment& s : out) {
         if (s.cutMmBefore > 0) pic += CUT_BAND_PX;
         s.picRow = pic;
-        s.picRows = std::max<int64_t>(1, int64_t(std::ceil(double(s.lastRow - s.firstRow + 1) * ratio)));
+        s.picRows =
+            std::max<int64_t>(1, int64_t(std::ceil(double(s.lastRow - s.firstRow + 1) * ratio)));
         pic += s.picRows;
     }
     return out;
@@ -206,7 +208,8 @@ std::string vpWritePicture(const VpPaper& p, const VPrinterModel& m, const std::
     // scale, and the cut bands keep their size in pixels.
     // Many cuts can keep the picture over the height limit at any scale: stop when a further
     // reduction no longer makes it shorter.
-    uint32_t f = uint32_t(std::max<int64_t>(1, (gridW + m.maxPictureWidth - 1) / std::max<uint32_t>(1, m.maxPictureWidth)));
+    uint32_t f = uint32_t(std::max<int64_t>(
+        1, (gridW + m.maxPictureWidth - 1) / std::max<uint32_t>(1, m.maxPictureWidth)));
     std::vector<Segment> segs;
     int64_t top = 0, picH = 0;
     for (int64_t previous = -1;; ++f) {

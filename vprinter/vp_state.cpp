@@ -185,9 +185,10 @@ bool loadRecord(VpBoard& b) {
     FileResult read = File_ReadRegular(path(b, RECORD_FILE), VP_RECORD_SIZE, &bytes);
     if (read.status == FILE_MISSING) return true;
     if (!read.ok() || bytes.size() != VP_RECORD_SIZE) {
-        attachError = read.ok() ? path(b, RECORD_FILE) + ": has " + std::to_string(bytes.size()) +
-                                      " bytes; a stored record has " + std::to_string(VP_RECORD_SIZE)
-                                : read.message;
+        attachError = read.ok()
+                          ? path(b, RECORD_FILE) + ": has " + std::to_string(bytes.size()) +
+                                " bytes; a stored record has " + std::to_string(VP_RECORD_SIZE)
+                          : read.message;
         return false;
     }
     std::memcpy(b.record, bytes.data(), VP_RECORD_SIZE);
@@ -253,7 +254,8 @@ bool vpLoadState(VpBoard& b) {
     std::error_code ec;
     std::string jobs = Path_ToUtf8(Path_FromUtf8(b.dir) / "jobs");
     fs::create_directories(Path_FromUtf8(jobs), ec);
-    if (!fs::is_directory(Path_FromUtf8(jobs), ec)) return vpAttachFailed(jobs + ": is not a folder and cannot be made one");
+    if (!fs::is_directory(Path_FromUtf8(jobs), ec))
+        return vpAttachFailed(jobs + ": is not a folder and cannot be made one");
     if (!loadModel(b) || !loadRecord(b)) return false;
     b.jobCounter = std::max(highestJobNumber(jobs), vpHighestLongJobNumber(jobs));
     return true;

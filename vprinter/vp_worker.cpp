@@ -5,8 +5,8 @@
 #include <fstream>
 #include <thread>
 
-#include "vp_board.h"
 #include "platform/paths.h"
+#include "vp_board.h"
 
 namespace {
 

@@ -42,7 +42,7 @@ struct VPrinterModel {
     std::vector<uint16_t> missingNozzles;                        // nozzle numbers that never fire
     std::vector<std::pair<uint16_t, int32_t>> deflectedNozzles;  // nozzle, vertical 1/1440 inch
     // Rendering.
-    uint16_t renderDpiY = 720;        // vertical picture grid
+    uint16_t renderDpiY = 720;  // vertical picture grid
     // The PNG is scaled down (whole factors, both ways alike) only beyond these, so that a
     // typical print keeps one pixel per dot across.
     uint32_t maxPictureWidth = 16000;

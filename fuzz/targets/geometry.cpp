@@ -37,11 +37,11 @@ struct Job {
 };
 // Every pattern the dispatcher knows (and one it does not), then every adjustment type.
 const Job JOBS[] = {
-    {false, 1},  {false, 2},  {false, 3},  {false, 4},  {false, 5},  {false, 6},  {false, 7},
-    {false, 8},  {false, 9},  {false, 10}, {false, 11}, {false, 12}, {false, 13}, {false, 14},
-    {false, 15}, {false, 16}, {false, 17}, {false, 18}, {false, 19}, {true, 5},   {true, 6},
-    {true, 7},   {true, 8},   {true, 9},   {true, 10},  {true, 11},  {true, 12},  {true, 13},
-    {true, 14},  {true, 15},
+    {false, 1},  {false, 2},  {false, 3},  {false, 4},  {false, 5},  {false, 6},
+    {false, 7},  {false, 8},  {false, 9},  {false, 10}, {false, 11}, {false, 12},
+    {false, 13}, {false, 14}, {false, 15}, {false, 16}, {false, 17}, {false, 18},
+    {false, 19}, {true, 5},   {true, 6},   {true, 7},   {true, 8},   {true, 9},
+    {true, 10},  {true, 11},  {true, 12},  {true, 13},  {true, 14},  {true, 15},
 };
 constexpr size_t JOB_COUNT = sizeof JOBS / sizeof JOBS[0];
 static_assert(JOB_COUNT == FUZZ_GEOMETRY_JOBS, "the seed writer covers every job");
@@ -55,8 +55,8 @@ const uint32_t X_DPI[4] = {0, 360, 540, 1440};
 
 // What the null transmit side saw of the job.
 struct Taken {
-    uint32_t swaths = 0;   // records with head data
-    uint32_t feeds = 0;    // feed-only records
+    uint32_t swaths = 0;  // records with head data
+    uint32_t feeds = 0;   // feed-only records
 } taken;
 
 // Takes every full record the ring yields and releases it; the record must describe data
@@ -105,8 +105,10 @@ int fuzzOne_geometry(const uint8_t* data, size_t size) {
     const bool shortLayout = (flags & 1) != 0;
     std::vector<uint8_t> info = in.bytes(PRINTER_INFO_SIZE);
     info.resize(shortLayout ? PRINTER_INFO_SHORT_SIZE : PRINTER_INFO_SIZE, 0);
-    if (shortLayout) le::putU16(info.data(), SHORT_MARK_OFFSET, 0x1154);
-    else if (le::getU16(info.data(), SHORT_MARK_OFFSET) == 0x1154) info[SHORT_MARK_OFFSET] ^= 1;
+    if (shortLayout)
+        le::putU16(info.data(), SHORT_MARK_OFFSET, 0x1154);
+    else if (le::getU16(info.data(), SHORT_MARK_OFFSET) == 0x1154)
+        info[SHORT_MARK_OFFSET] ^= 1;
 
     clearProgramError();
     fuzzOnSleep(drainRing);

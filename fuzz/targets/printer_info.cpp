@@ -30,7 +30,9 @@ int fuzzOne_printer_info(const uint8_t* data, size_t size) {
     FuzzInput in{data, size};
     uint8_t layout = in.byte();
     uint8_t resolution = in.byte();
-    size_t length = layout == 0 ? PRINTER_INFO_SIZE : layout <= 2 ? PRINTER_INFO_SHORT_SIZE : in.left();
+    size_t length = layout == 0   ? PRINTER_INFO_SIZE
+                    : layout <= 2 ? PRINTER_INFO_SHORT_SIZE
+                                  : in.left();
     std::vector<uint8_t> record = in.bytes(length);
     record.resize(length, 0);  // exactly `length` bytes: ASan sees any read past them
     if (layout == 2) {

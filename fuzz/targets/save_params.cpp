@@ -23,9 +23,8 @@
 
 namespace {
 
-const int ENTRIES[] = {1188, 1059, 1068, 1069, 1067, 1238, 1058, 1053, 1049,
-                       1183, 1184, 1185, 1098, 1225, 1232, 1109, 1122, 1120,
-                       1118, 1108, 1121, 1119, 1117, 1186, 1195};
+const int ENTRIES[] = {1188, 1059, 1068, 1069, 1067, 1238, 1058, 1053, 1049, 1183, 1184, 1185, 1098,
+                       1225, 1232, 1109, 1122, 1120, 1118, 1108, 1121, 1119, 1117, 1186, 1195};
 const int LISTS[] = {1109, 1122, 1120, 1118, 1108, 1121, 1119, 1117, 1186, 1195};
 const size_t VIEW_SIZES[4] = {SHARED_AREA_USED, 64, SHARED_AREA_USED - 1, 4096};
 constexpr size_t TEXT_MAX = 12;
@@ -36,7 +35,9 @@ int noPath(uint32_t, char*, size_t) { return 0; }
 void noEnd() {}
 UsbHandle noOpen(const char*) { return USB_INVALID_HANDLE; }
 void noClose(UsbHandle) {}
-bool noIoctl(UsbHandle, uint32_t, const void*, uint32_t, void*, uint32_t, uint32_t*) { return false; }
+bool noIoctl(UsbHandle, uint32_t, const void*, uint32_t, void*, uint32_t, uint32_t*) {
+    return false;
+}
 uint32_t noError() { return 2; }
 const UsbDriverBackend NO_PRINTER{
     .enumBegin = noEnum,
@@ -53,7 +54,8 @@ void operate(FuzzInput& in) {
         uint8_t action = in.byte();
         uint8_t n = in.byte();
         if (action >= 0x80) {
-            DialogModel_Select(LISTS[action % (sizeof LISTS / sizeof LISTS[0])], static_cast<int8_t>(n));
+            DialogModel_Select(LISTS[action % (sizeof LISTS / sizeof LISTS[0])],
+                               static_cast<int8_t>(n));
             continue;
         }
         std::vector<uint8_t> text = in.bytes(n % (TEXT_MAX + 1));
@@ -106,8 +108,10 @@ int fuzzOne_save_params(const uint8_t* data, size_t size) {
     if (saved) {
         // Delivered whole: flag, three zero bytes, the record; nothing past it touched.
         FUZZ_CHECK(area.exists && area.lock == LOCK_FREE && area.bytes.size() >= SHARED_AREA_USED);
-        FUZZ_CHECK(area.bytes[0] == 1 && area.bytes[1] == 0 && area.bytes[2] == 0 && area.bytes[3] == 0);
-        FUZZ_CHECK(std::memcmp(area.bytes.data() + 4, console->currentRecord, PARAMETER_RECORD_SIZE) == 0);
+        FUZZ_CHECK(area.bytes[0] == 1 && area.bytes[1] == 0 && area.bytes[2] == 0 &&
+                   area.bytes[3] == 0);
+        FUZZ_CHECK(
+            std::memcmp(area.bytes.data() + 4, console->currentRecord, PARAMETER_RECORD_SIZE) == 0);
         FUZZ_CHECK(std::equal(area.bytes.begin() + SHARED_AREA_USED, area.bytes.end(),
                               before.begin() + SHARED_AREA_USED));
         FUZZ_CHECK(console->currentRecord[0] == 0xAC);

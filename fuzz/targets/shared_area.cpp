@@ -31,7 +31,8 @@ void checkRead(FuzzArea& area) {
     bool usable = area.bytes.size() >= SHARED_AREA_USED;
     if (result == SHARED_READ) {
         FUZZ_CHECK(usable && area.lock == LOCK_FREE);
-        FUZZ_CHECK(std::memcmp(record, area.bytes.data() + SHARED_RECORD_OFFSET, sizeof record) == 0);
+        FUZZ_CHECK(std::memcmp(record, area.bytes.data() + SHARED_RECORD_OFFSET, sizeof record) ==
+                   0);
     } else {
         // Busy or unusable: the record keeps what it had, and the reason is the right one.
         for (uint8_t b : record) FUZZ_CHECK(b == UNTOUCHED);
@@ -47,8 +48,10 @@ void checkWrite(FuzzArea& area, const std::vector<uint8_t>& record) {
     bool written = writeSharedRecord(record.data());
     if (written) {
         FUZZ_CHECK(area.bytes.size() >= SHARED_AREA_USED);
-        FUZZ_CHECK(area.bytes[0] == 1 && area.bytes[1] == 0 && area.bytes[2] == 0 && area.bytes[3] == 0);
-        FUZZ_CHECK(std::equal(record.begin(), record.end(), area.bytes.begin() + SHARED_RECORD_OFFSET));
+        FUZZ_CHECK(area.bytes[0] == 1 && area.bytes[1] == 0 && area.bytes[2] == 0 &&
+                   area.bytes[3] == 0);
+        FUZZ_CHECK(
+            std::equal(record.begin(), record.end(), area.bytes.begin() + SHARED_RECORD_OFFSET));
         FUZZ_CHECK(std::equal(area.bytes.begin() + SHARED_AREA_USED, area.bytes.end(),
                               before.begin() + SHARED_AREA_USED));
     } else {

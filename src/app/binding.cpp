@@ -50,8 +50,8 @@ const StepRow STEP_ROWS[5] = {
     {1236, 1238, &CalibrationParams::stepPass2},
 };
 
-const int COLOR_BAND_CONTROLS[6] = {ID_COLOR_LEFT, ID_COLOR_RIGHT, ID_BAND_MARGIN,
-                                    ID_BAND_MARGIN_SET, ID_BAND_WIDTH, ID_BAND_WIDTH_SET};
+const int COLOR_BAND_CONTROLS[6] = {ID_COLOR_LEFT,      ID_COLOR_RIGHT, ID_BAND_MARGIN,
+                                    ID_BAND_MARGIN_SET, ID_BAND_WIDTH,  ID_BAND_WIDTH_SET};
 
 constexpr int32_t BYTE_MAX = 255;
 constexpr int32_t WORD_MAX = 65535;
@@ -75,7 +75,8 @@ uint16_t blockWord(int offset) { return le::getU16(consoleState()->dialogBlock, 
 void setBlockWord(int offset, uint16_t v) { le::putU16(consoleState()->dialogBlock, offset, v); }
 
 void showBidirRows(bool hd) {
-    for (const BidirRow& row : BIDIR_ROWS) showNumber(row.current, params().*(hd ? row.hd : row.standard));
+    for (const BidirRow& row : BIDIR_ROWS)
+        showNumber(row.current, params().*(hd ? row.hd : row.standard));
 }
 
 void setModeLabels(bool hd) {
@@ -117,7 +118,8 @@ bool applySteps() {
 // An add entry over `current`: amount 0 leaves the value (ADD_NONE); otherwise the sum in
 // *sum, or the failure's message shown and ADD_FAILED.
 enum AddVerdict { ADD_NONE, ADD_OK, ADD_FAILED };
-AddVerdict addEntry(int entry, int32_t current, int32_t limit, ConsoleMessage negative, int32_t* sum) {
+AddVerdict addEntry(int entry, int32_t current, int32_t limit, ConsoleMessage negative,
+                    int32_t* sum) {
     int32_t amount = entryValue(entryText(entry));
     if (amount == 0) return ADD_NONE;
     *sum = current + amount;
@@ -210,15 +212,18 @@ SaveOutcome readBackRecord(const uint8_t* sent) {
         Usb_PipeReset(USB_PIPE_RESET_HARD);
         UsbHandle h = USB_INVALID_HANDLE;
         uint8_t stored[PARAMETER_RECORD_SIZE];
-        bool answered = Usb_Open(&h) &&
-                        Usb_TransactOnLink(h, USB_SUB_READ_PARAMS, nullptr, 0, stored, sizeof stored);
+        bool answered = Usb_Open(&h) && Usb_TransactOnLink(h, USB_SUB_READ_PARAMS, nullptr, 0,
+                                                           stored, sizeof stored);
         Usb_Close(&h);
         // Only the first 54 bytes travel with a write: the rest never reach the printer.
         if (answered)
-            outcome = std::memcmp(stored, sent, USB_TRANSACT_DATA_MAX) == 0 ? SAVE_SAVED : SAVE_NOT_SAVED;
+            outcome =
+                std::memcmp(stored, sent, USB_TRANSACT_DATA_MAX) == 0 ? SAVE_SAVED : SAVE_NOT_SAVED;
     }
-    Log_Trace("save not acknowledged; record read back: %s\n",
-              outcome == SAVE_SAVED ? "saved" : outcome == SAVE_NOT_SAVED ? "not saved" : "no answer");
+    Log_Trace("save not acknowledged; record read back: %s\n", outcome == SAVE_SAVED ? "saved"
+                                                               : outcome == SAVE_NOT_SAVED
+                                                                   ? "not saved"
+                                                                   : "no answer");
     return outcome;
 }
 
@@ -267,12 +272,14 @@ void fillInkCombo(int list, int selection) {
 
 void fillFeatherCombo() {
     dlg()->listClear(handle(), ID_FEATHER_MODE);
-    for (int i = 0; i < FEATHER_MODE_COUNT; ++i) dlg()->listAdd(handle(), ID_FEATHER_MODE, featherModeName(i));
+    for (int i = 0; i < FEATHER_MODE_COUNT; ++i)
+        dlg()->listAdd(handle(), ID_FEATHER_MODE, featherModeName(i));
 }
 
 void fillSkipBlankCombo() {
     dlg()->listClear(handle(), ID_SKIP_BLANK);
-    for (int i = 0; i < SKIP_BLANK_COUNT; ++i) dlg()->listAdd(handle(), ID_SKIP_BLANK, skipBlankName(i));
+    for (int i = 0; i < SKIP_BLANK_COUNT; ++i)
+        dlg()->listAdd(handle(), ID_SKIP_BLANK, skipBlankName(i));
 }
 
 void showInkOrder(const uint8_t* record) {
@@ -337,7 +344,8 @@ SaveOutcome saveParametersVerified(uint8_t* record) {
     int mode = dlg()->listSelection(handle(), ID_FEATHER_MODE);
     p.featherMode = mode < 0 ? 255 : static_cast<uint8_t>(mode);
     p.skipLrBlank = dlg()->listSelection(handle(), ID_SKIP_BLANK) != 0 ? 1 : 0;
-    if (!applyFeatherDepth() || !applySteps() || !applyBidirRows() || !applyStartOffset()) return SAVE_NOT_SAVED;
+    if (!applyFeatherDepth() || !applySteps() || !applyBidirRows() || !applyStartOffset())
+        return SAVE_NOT_SAVED;
 
     uint8_t packed[PARAMETER_RECORD_SIZE];
     std::memcpy(packed, record, sizeof packed);

@@ -27,10 +27,9 @@ const PrintCommand PRINT_COMMANDS[] = {
     {1055, RUN_ADJUSTMENT, 5},  {1062, RUN_ADJUSTMENT, 6},  {1063, RUN_ADJUSTMENT, 7},
     {1177, RUN_ADJUSTMENT, 8},  {1178, RUN_ADJUSTMENT, 9},  {1179, RUN_ADJUSTMENT, 10},
     {1233, RUN_ADJUSTMENT, 15}, {1072, RUN_ADJUSTMENT, 14}, {1165, RUN_ADJUSTMENT, 11},
-    {1166, RUN_ADJUSTMENT, 12}, {1167, RUN_ADJUSTMENT, 13},
-    {1073, RUN_PATTERN, 16},    {1107, RUN_PATTERN, 3},     {11, RUN_PATTERN, 19},
-    {1046, RUN_PATTERN, 17},    {1050, RUN_PATTERN, 18},    {1070, RUN_PATTERN, 4},
-    {1104, RUN_PATTERN, 4},
+    {1166, RUN_ADJUSTMENT, 12}, {1167, RUN_ADJUSTMENT, 13}, {1073, RUN_PATTERN, 16},
+    {1107, RUN_PATTERN, 3},     {11, RUN_PATTERN, 19},      {1046, RUN_PATTERN, 17},
+    {1050, RUN_PATTERN, 18},    {1070, RUN_PATTERN, 4},     {1104, RUN_PATTERN, 4},
 };
 
 const DialogBackend* dlg() { return Dialog_Backend(); }
@@ -85,9 +84,15 @@ bool isChecked(int id) { return dlg()->isChecked(cs().dialog, id); }
 void onSave() {
     ConsoleState& state = cs();
     switch (saveParametersVerified(state.currentRecord)) {
-    case SAVE_SAVED: showConsoleMessage(MSG_SAVE_OK); break;
-    case SAVE_UNKNOWN: showConsoleMessage(MSG_SAVE_UNKNOWN); break;
-    default: showConsoleMessage(MSG_SAVE_FAIL); break;
+        case SAVE_SAVED:
+            showConsoleMessage(MSG_SAVE_OK);
+            break;
+        case SAVE_UNKNOWN:
+            showConsoleMessage(MSG_SAVE_UNKNOWN);
+            break;
+        default:
+            showConsoleMessage(MSG_SAVE_FAIL);
+            break;
     }
 }
 
@@ -106,29 +111,42 @@ intptr_t onCommand(DialogHandle dialog, int id, int notification) {
     ConsoleState& state = cs();
     if (runPrintCommand(id) || onMeasureCommand(id)) return 1;
     switch (id) {
-    case ID_SAVE: onSave(); return 1;
-    case ID_EXIT:
-    case ID_CLOSE: dlg()->destroy(dialog); return 1;
-    case ID_INK_ORDER_BOX: enableInkOrderCombos(isChecked(ID_INK_ORDER_BOX)); return 1;
-    case ID_COLOR_BAND_BOX: enableColorBandControls(isChecked(ID_COLOR_BAND_BOX)); return 1;
-    case ID_HD_BOX: onHdBox(); return 1;
-    case ID_CLEAR:
-        std::memset(state.currentRecord, 0, CURRENT_RECORD_SIZE);
-        showParameters(state.currentRecord);
-        return 1;
-    case ID_EXPORT: exportParamFile(state.currentRecord); return 1;
-    case ID_IMPORT:
-        if (importParamFile(state.currentRecord)) showParameters(state.currentRecord);
-        return 1;
-    case ID_CONFIG_LIST:
-        if (notification != static_cast<int>(DLG_NOTIFY_SELCHANGE)) return 0;
-        if (loadConfigFile(state.currentRecord)) showParameters(state.currentRecord);
-        return 1;
-    case ID_CONFIG_STORE:
-        saveConfigFile(state.currentRecord);
-        listConfigFiles();
-        return 1;
-    default: return 0;
+        case ID_SAVE:
+            onSave();
+            return 1;
+        case ID_EXIT:
+        case ID_CLOSE:
+            dlg()->destroy(dialog);
+            return 1;
+        case ID_INK_ORDER_BOX:
+            enableInkOrderCombos(isChecked(ID_INK_ORDER_BOX));
+            return 1;
+        case ID_COLOR_BAND_BOX:
+            enableColorBandControls(isChecked(ID_COLOR_BAND_BOX));
+            return 1;
+        case ID_HD_BOX:
+            onHdBox();
+            return 1;
+        case ID_CLEAR:
+            std::memset(state.currentRecord, 0, CURRENT_RECORD_SIZE);
+            showParameters(state.currentRecord);
+            return 1;
+        case ID_EXPORT:
+            exportParamFile(state.currentRecord);
+            return 1;
+        case ID_IMPORT:
+            if (importParamFile(state.currentRecord)) showParameters(state.currentRecord);
+            return 1;
+        case ID_CONFIG_LIST:
+            if (notification != static_cast<int>(DLG_NOTIFY_SELCHANGE)) return 0;
+            if (loadConfigFile(state.currentRecord)) showParameters(state.currentRecord);
+            return 1;
+        case ID_CONFIG_STORE:
+            saveConfigFile(state.currentRecord);
+            listConfigFiles();
+            return 1;
+        default:
+            return 0;
     }
 }
 
@@ -138,12 +156,20 @@ ConsoleState* consoleState() { return &cs(); }
 
 intptr_t consoleProc(DialogHandle dialog, uint32_t message, uintptr_t wParam, intptr_t) {
     switch (message) {
-    case DLGMSG_INIT: initialise(dialog); return 1;
-    case DLGMSG_CLOSE: dlg()->destroy(dialog); return 1;
-    case DLGMSG_DESTROY: dlg()->postQuit(0); return 1;
-    case DLGMSG_COMMAND:
-        return onCommand(dialog, static_cast<int>(wParam & 0xFFFF), static_cast<int>((wParam >> 16) & 0xFFFF));
-    default: return 0;
+        case DLGMSG_INIT:
+            initialise(dialog);
+            return 1;
+        case DLGMSG_CLOSE:
+            dlg()->destroy(dialog);
+            return 1;
+        case DLGMSG_DESTROY:
+            dlg()->postQuit(0);
+            return 1;
+        case DLGMSG_COMMAND:
+            return onCommand(dialog, static_cast<int>(wParam & 0xFFFF),
+                             static_cast<int>((wParam >> 16) & 0xFFFF));
+        default:
+            return 0;
     }
 }
 

@@ -3,8 +3,8 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cstdarg>
 #include <cmath>
+#include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 
@@ -52,11 +52,13 @@ FeedStepProposal proposeFeedStep(const std::string& text, const char* field) {
         p.refusal = format("'%.60s' is not a distance in millimetres", typed.c_str());
         return p;
     }
-    const double low = FEED_NOMINAL_MM * (1 - FEED_MEASURE_TOLERANCE), high = FEED_NOMINAL_MM * (1 + FEED_MEASURE_TOLERANCE);
+    const double low = FEED_NOMINAL_MM * (1 - FEED_MEASURE_TOLERANCE),
+                 high = FEED_NOMINAL_MM * (1 + FEED_MEASURE_TOLERANCE);
     if (mm <= 0 || mm < low || mm > high) {
-        p.refusal = format("%.60s mm is out of reason: the crosses lie %.1f mm apart on a true feed; measure "
-                           "from the centre of one cross to the centre of the other (accepted %.1f .. %.1f mm)",
-                           typed.c_str(), FEED_NOMINAL_MM, low, high);
+        p.refusal = format(
+            "%.60s mm is out of reason: the crosses lie %.1f mm apart on a true feed; measure "
+            "from the centre of one cross to the centre of the other (accepted %.1f .. %.1f mm)",
+            typed.c_str(), FEED_NOMINAL_MM, low, high);
         return p;
     }
     const long value = std::lround(STEP_SCALE * mm / FEED_NOMINAL_MM);
@@ -66,10 +68,13 @@ FeedStepProposal proposeFeedStep(const std::string& text, const char* field) {
     }
     // The measurement as precise as it was typed (a rule reads to 0.5 mm, a caliper finer).
     size_t dot = typed.find('.');
-    int digits = dot == std::string::npos ? 1 : static_cast<int>(std::min<size_t>(3, typed.size() - dot - 1));
+    int digits = dot == std::string::npos
+                     ? 1
+                     : static_cast<int>(std::min<size_t>(3, typed.size() - dot - 1));
     digits = std::max(1, digits);
-    p.arithmetic = format("nominal %.1f mm, measured %.*f mm: %s = %.0f x %.*f / %.1f = %ld", FEED_NOMINAL_MM,
-                          digits, mm, field, STEP_SCALE, digits, mm, FEED_NOMINAL_MM, value);
+    p.arithmetic =
+        format("nominal %.1f mm, measured %.*f mm: %s = %.0f x %.*f / %.1f = %ld", FEED_NOMINAL_MM,
+               digits, mm, field, STEP_SCALE, digits, mm, FEED_NOMINAL_MM, value);
     p.ok = true;
     p.value = value;
     return p;
@@ -84,17 +89,20 @@ bool onMeasureCommand(int id) {
     const DialogHandle dialog = consoleState()->dialog;
     const bool zh = isChineseUi();
     const std::string title = std::string(zh ? "测量走纸 " : "Measure feed ") + row->label;
-    const std::string prompt = zh ? format("两个十字之间的距离 (毫米, 标准 %.1f):", FEED_NOMINAL_MM)
-                                  : format("Distance between the two crosses (mm, nominal %.1f):", FEED_NOMINAL_MM);
+    const std::string prompt =
+        zh ? format("两个十字之间的距离 (毫米, 标准 %.1f):", FEED_NOMINAL_MM)
+           : format("Distance between the two crosses (mm, nominal %.1f):", FEED_NOMINAL_MM);
     std::string typed;
-    if (!dlg->promptText || !dlg->promptText(dialog, title.c_str(), prompt.c_str(), &typed)) return true;
+    if (!dlg->promptText || !dlg->promptText(dialog, title.c_str(), prompt.c_str(), &typed))
+        return true;
     FeedStepProposal p = proposeFeedStep(typed, row->field);
     if (!p.ok) {
         dlg->messageBox(dialog, p.refusal.c_str(), title.c_str(), MSGBOX_OK, MSGBOX_ICON_WARNING);
         return true;
     }
     dlg->setText(dialog, row->entry, std::to_string(p.value).c_str());
-    std::string said = p.arithmetic + (zh ? "\n已填入\"设为:\", 按保存生效。" : "\nEntered in SET:; press SAVE to keep it.");
+    std::string said = p.arithmetic + (zh ? "\n已填入\"设为:\", 按保存生效。"
+                                          : "\nEntered in SET:; press SAVE to keep it.");
     dlg->messageBox(dialog, said.c_str(), title.c_str(), MSGBOX_OK, MSGBOX_ICON_INFORMATION);
     return true;
 }

@@ -60,7 +60,8 @@ std::vector<std::string> findConfigFiles(const std::string& dir) {
 }
 
 void hideConfigControls() {
-    for (int id : {ID_CONFIG_LIST, ID_CONFIG_LABEL, ID_CONFIG_STORE}) dlg()->showControl(handle(), id, false);
+    for (int id : {ID_CONFIG_LIST, ID_CONFIG_LABEL, ID_CONFIG_STORE})
+        dlg()->showControl(handle(), id, false);
 }
 
 // Characters as the route's buffers hold them (UTF-16 units), not UTF-8 bytes: a folder named
@@ -73,12 +74,13 @@ size_t pathChars(const std::string& utf8) {
 }
 
 std::string pathTooLong(const std::string& path, size_t maxPath) {
-    return path + ": the path is " + std::to_string(pathChars(path)) + " characters, more than the " +
-           std::to_string(maxPath) + " this route holds";
+    return path + ": the path is " + std::to_string(pathChars(path)) +
+           " characters, more than the " + std::to_string(maxPath) + " this route holds";
 }
 
 // Writes through File_WriteReplace after the route's own length limit; "" or the reason.
-std::string writeRecordFile(const uint8_t* buffer, size_t size, const std::string& path, size_t maxPath) {
+std::string writeRecordFile(const uint8_t* buffer, size_t size, const std::string& path,
+                            size_t maxPath) {
     if (pathChars(path) > maxPath) return pathTooLong(path, maxPath);
     return File_WriteReplace(path, buffer, size).message;
 }
@@ -103,7 +105,8 @@ bool writeParamFile(const uint8_t* buffer, size_t size, const std::string& path)
     return File_WriteReplace(path, buffer, size).ok();
 }
 
-bool loadParamFile(uint8_t* buffer, size_t size, const std::string& path, size_t maxPath, std::string* why) {
+bool loadParamFile(uint8_t* buffer, size_t size, const std::string& path, size_t maxPath,
+                   std::string* why) {
     if (pathChars(path) > maxPath) {
         *why = pathTooLong(path, maxPath);
         return false;
@@ -116,7 +119,8 @@ bool loadParamFile(uint8_t* buffer, size_t size, const std::string& path, size_t
     }
     // Import takes exported files only; a Config load takes its own 56-byte files and
     // exported ones alike.
-    bool sizeFits = data.size() == size || (size == CONFIG_FILE_SIZE && data.size() == PARAM_FILE_SIZE);
+    bool sizeFits =
+        data.size() == size || (size == CONFIG_FILE_SIZE && data.size() == PARAM_FILE_SIZE);
     if (!sizeFits) {
         *why = path + ": is " + std::to_string(data.size()) + " bytes; a parameter file " +
                (size == PARAM_FILE_SIZE ? "to import has 60" : "has 56 or 60");

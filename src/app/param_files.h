@@ -9,10 +9,10 @@
 #include "platform/dialog.h"
 #include "platform/owned_state.h"
 
-constexpr size_t PARAM_FILE_SIZE = 60;         // exported files: the record and the tail
-constexpr size_t CONFIG_FILE_SIZE = 56;        // Config files: the record only
-constexpr size_t FILE_ROUTE_PATH_MAX = 255;    // usable characters of an export/import path
-constexpr size_t CONFIG_PATH_MAX = 259;        // usable characters of a Config path
+constexpr size_t PARAM_FILE_SIZE = 60;       // exported files: the record and the tail
+constexpr size_t CONFIG_FILE_SIZE = 56;      // Config files: the record only
+constexpr size_t FILE_ROUTE_PATH_MAX = 255;  // usable characters of an export/import path
+constexpr size_t CONFIG_PATH_MAX = 259;      // usable characters of a Config path
 
 // Reads a regular file of exactly `size` bytes; on failure buffer is unchanged.
 bool readParamFile(uint8_t* buffer, size_t size, const std::string& path);
@@ -26,7 +26,8 @@ bool writeParamFile(const uint8_t* buffer, size_t size, const std::string& path)
 // load, whose first 56 bytes are taken) holding a record the console's entries could have made
 // (checkParameterRecord). Copies `size` bytes into buffer; on refusal buffer is unchanged and
 // *why names the file and the first reason. maxPath: the longest path the route holds.
-bool loadParamFile(uint8_t* buffer, size_t size, const std::string& path, size_t maxPath, std::string* why);
+bool loadParamFile(uint8_t* buffer, size_t size, const std::string& path, size_t maxPath,
+                   std::string* why);
 
 // The system's file dialogs; the save dialog starts with the proposed name in *path.
 bool chooseOpenFile(DialogHandle owner, std::string* path);

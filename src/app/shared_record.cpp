@@ -33,7 +33,8 @@ LockVerdict takeLock() {
     }
     openArea.lock = backend()->openLock(SharedArea_LockName());
     if (openArea.lock == SHARED_INVALID) return LOCK_MISSING;
-    if (backend()->waitLock(openArea.lock, SHARED_LOCK_TIMEOUT_MS) == SHARED_WAIT_OBTAINED) return LOCK_HELD;
+    if (backend()->waitLock(openArea.lock, SHARED_LOCK_TIMEOUT_MS) == SHARED_WAIT_OBTAINED)
+        return LOCK_HELD;
     showConsoleMessage(MSG_SHARED_BUSY);
     return LOCK_BUSY;
 }
@@ -47,7 +48,8 @@ bool openSharedArea() {
 }
 
 void closeSharedArea() {
-    if (openArea.area != SHARED_INVALID) backend()->closeArea(openArea.area, openArea.base, openArea.size);
+    if (openArea.area != SHARED_INVALID)
+        backend()->closeArea(openArea.area, openArea.base, openArea.size);
     openArea.area = SHARED_INVALID;
     openArea.base = nullptr;
     openArea.size = 0;
@@ -62,13 +64,17 @@ void releaseSharedArea() {
 SharedReadResult readSharedRecord(uint8_t* record) {
     SharedReadResult result;
     switch (takeLock()) {
-    case LOCK_HELD:
-        std::memcpy(record, openArea.base + SHARED_RECORD_OFFSET, PARAMETER_RECORD_SIZE);
-        backend()->releaseLock(openArea.lock);
-        result = SHARED_READ;
-        break;
-    case LOCK_MISSING: result = SHARED_NO_MUTEX; break;
-    default: result = SHARED_BUSY; break;
+        case LOCK_HELD:
+            std::memcpy(record, openArea.base + SHARED_RECORD_OFFSET, PARAMETER_RECORD_SIZE);
+            backend()->releaseLock(openArea.lock);
+            result = SHARED_READ;
+            break;
+        case LOCK_MISSING:
+            result = SHARED_NO_MUTEX;
+            break;
+        default:
+            result = SHARED_BUSY;
+            break;
     }
     releaseSharedArea();
     return result;

@@ -24,26 +24,33 @@ constexpr int OK = MSGBOX_OK;
 constexpr int INFO = MSGBOX_ICON_INFORMATION;
 
 const MessageRow MESSAGES[MSG_COUNT] = {
-    {MSG_SHARED_BUSY, "打印机忙，请重新保存", "WARNING", "Printer busy, please SAVE again", "WARNING", OK, INFO},
+    {MSG_SHARED_BUSY, "打印机忙，请重新保存", "WARNING", "Printer busy, please SAVE again",
+     "WARNING", OK, INFO},
     {MSG_STARTUP_READ_FAILED, "无法获取初始参数值,请检查电脑到USB连接线", "TIP",
      "Printer's parameters get failed, please check the usb cable.", "TIP", OK, INFO},
     {MSG_SAVE_OK, "参数保存成功", "OK", "Parameter save successful!", "OK", OK, INFO},
     {MSG_SAVE_FAIL, "参数保存失败", "FAIL", "Parameter save fail!", "FAIL", OK, INFO},
-    {MSG_NOT_CONNECTED, "打印机连接失败，请重新尝试", "错误", "The printer connected failed, please retry.",
-     "ERROR", OK, INFO},
-    {MSG_OUT_OF_RANGE, "设定值超出范围", "错误", "The value is out of range.", "Input Error", OK, INFO},
-    {MSG_NEGATIVE, "设定值不能为负", "错误", "The value can't be Negative number", "Input Error", OK, INFO},
+    {MSG_NOT_CONNECTED, "打印机连接失败，请重新尝试", "错误",
+     "The printer connected failed, please retry.", "ERROR", OK, INFO},
+    {MSG_OUT_OF_RANGE, "设定值超出范围", "错误", "The value is out of range.", "Input Error", OK,
+     INFO},
+    {MSG_NEGATIVE, "设定值不能为负", "错误", "The value can't be Negative number", "Input Error",
+     OK, INFO},
     {MSG_NEGATIVE_CHINESE, "设定值不能为负", "错误", "设定值不能为负", "错误", OK, INFO},
     {MSG_INK_ORDER_INVALID, "墨囊顺序值不正确，请不要重复设置相同值", "错误",
      "墨囊顺序值不正确，请不要重复设置相同值", "错误", OK, INFO},
     {MSG_FILE_SAVED, "参数文件(%s)保存成功", "Tip", "Parameters Save(%s) OK!", "Tip", OK, INFO},
-    {MSG_FILE_NOT_SAVED, "参数文件(%s)保存失败", "Tip", "Parameters Save(%s) Fail!", "Tip", OK, INFO},
-    {MSG_FILE_READ, "参数文件(%s)导入成功", "Tip", "Parameters'file(%s) import OK!", "Tip", OK, INFO},
-    {MSG_FILE_NOT_READ, "参数文件(%s)导入失败", "Tip", "Parameters'file(%s) import Fail!", "Tip", OK, INFO},
+    {MSG_FILE_NOT_SAVED, "参数文件(%s)保存失败", "Tip", "Parameters Save(%s) Fail!", "Tip", OK,
+     INFO},
+    {MSG_FILE_READ, "参数文件(%s)导入成功", "Tip", "Parameters'file(%s) import OK!", "Tip", OK,
+     INFO},
+    {MSG_FILE_NOT_READ, "参数文件(%s)导入失败", "Tip", "Parameters'file(%s) import Fail!", "Tip",
+     OK, INFO},
     {MSG_IMPORT_QUESTION, "确认要导入参数文件(%s), 替换当前打印机的校准参数？", "Tip",
      "Import the parameter file (%s) and replace the printer's current calibration parameters?",
      "Tip", MSGBOX_OKCANCEL, MSGBOX_ICON_QUESTION},
-    {MSG_SAVE_UNKNOWN, "打印机没有应答，无法确认参数是否已保存。再次保存将发送同样的参数值", "WARNING",
+    {MSG_SAVE_UNKNOWN, "打印机没有应答，无法确认参数是否已保存。再次保存将发送同样的参数值",
+     "WARNING",
      "The printer did not answer: whether the parameters were saved is unknown. SAVE again sends "
      "the same values.",
      "WARNING", OK, INFO},
@@ -57,23 +64,53 @@ struct LabelRow {
 const LabelRow ENGLISH_LABELS[] = {
     {1123, " Bi-DIR:"},
     {1214, "DRIVER b:"},
-    {1055, "PRINT"}, {1062, "PRINT"}, {1063, "PRINT"}, {1177, "PRINT"}, {1178, "PRINT"},
-    {1179, "PRINT"}, {1233, "PRINT"}, {1072, "PRINT"}, {1165, "PRINT"}, {1166, "PRINT"},
-    {1167, "PRINT"}, {11, "PRINT"}, {1073, "PRINT"},
+    {1055, "PRINT"},
+    {1062, "PRINT"},
+    {1063, "PRINT"},
+    {1177, "PRINT"},
+    {1178, "PRINT"},
+    {1179, "PRINT"},
+    {1233, "PRINT"},
+    {1072, "PRINT"},
+    {1165, "PRINT"},
+    {1166, "PRINT"},
+    {1167, "PRINT"},
+    {11, "PRINT"},
+    {1073, "PRINT"},
     {1128, "HIGH SPEED"},
     {1131, "STD. SPEED"},
     {1137, "LOW  SPEED"},
     {1168, "IMAGE HIGH"},
     {1171, "IMAGE LOW "},
     {1174, "PHOTO MODE"},
-    {1126, "CURRENT:"}, {1129, "CURRENT:"}, {1130, "CURRENT:"}, {1169, "CURRENT:"},
-    {1172, "CURRENT:"}, {1175, "CURRENT:"}, {1235, "CURRENT:"}, {1127, "CURRENT:"},
-    {1145, "CURRENT:"}, {1146, "CURRENT:"}, {1148, "CURRENT:"}, {1153, "CURRENT:"},
+    {1126, "CURRENT:"},
+    {1129, "CURRENT:"},
+    {1130, "CURRENT:"},
+    {1169, "CURRENT:"},
+    {1172, "CURRENT:"},
+    {1175, "CURRENT:"},
+    {1235, "CURRENT:"},
+    {1127, "CURRENT:"},
+    {1145, "CURRENT:"},
+    {1146, "CURRENT:"},
+    {1148, "CURRENT:"},
+    {1153, "CURRENT:"},
     {1190, "CURRENT:"},
-    {1132, "MODIFY:"}, {1134, "MODIFY:"}, {1136, "MODIFY:"}, {1170, "MODIFY:"},
-    {1173, "MODIFY:"}, {1176, "MODIFY:"}, {1154, "MODIFY:"},
-    {1237, "SET:"}, {1133, "SET:"}, {1149, "SET:"}, {1150, "SET:"}, {1151, "SET:"},
-    {1213, "SET:"}, {1211, "SET:"}, {1191, "SET:"},
+    {1132, "MODIFY:"},
+    {1134, "MODIFY:"},
+    {1136, "MODIFY:"},
+    {1170, "MODIFY:"},
+    {1173, "MODIFY:"},
+    {1176, "MODIFY:"},
+    {1154, "MODIFY:"},
+    {1237, "SET:"},
+    {1133, "SET:"},
+    {1149, "SET:"},
+    {1150, "SET:"},
+    {1151, "SET:"},
+    {1213, "SET:"},
+    {1211, "SET:"},
+    {1191, "SET:"},
     {1139, "VERTI-AXIS:"},
     {1140, "VERTICAL:"},
     {1141, "ADJUST THE CAR \nSCREW, MAKE THE \nLINES OVERLAPPED:"},
@@ -105,8 +142,8 @@ const char* const SKIP_EN[SKIP_BLANK_COUNT] = {"Close Skip LR Blank", "Open Skip
 const char* const INK_NAMES[INK_COUNT] = {"K2", "K1", "Y2", "Y1", "M2", "M1", "C2", "C1"};
 
 const char* const MODE_LABELS[6][2] = {
-    {"文字高速", "草稿高速"},     {"文字中速", "草稿中/低速"}, {"文字低速", "文字高速"},
-    {"图像高/中速", "文字中/低速"}, {"图像低速", "图像模式"},   {"照片模式", "照片模式"},
+    {"文字高速", "草稿高速"},       {"文字中速", "草稿中/低速"}, {"文字低速", "文字高速"},
+    {"图像高/中速", "文字中/低速"}, {"图像低速", "图像模式"},    {"照片模式", "照片模式"},
 };
 
 const char* const TITLE_ZH = "打印头校准工具 V%d.%02d%c(180-0501)";
@@ -161,7 +198,8 @@ std::string titleText() {
 void setEnglishLabels() {
     if (isChineseUi()) return;
     const DialogBackend* d = Dialog_Backend();
-    for (const LabelRow& row : ENGLISH_LABELS) d->setText(consoleState()->dialog, row.id, row.english);
+    for (const LabelRow& row : ENGLISH_LABELS)
+        d->setText(consoleState()->dialog, row.id, row.english);
 }
 
 const char* featherModeName(int index) {
@@ -172,5 +210,9 @@ const char* skipBlankName(int index) {
     if (index < 0 || index >= SKIP_BLANK_COUNT) return "";
     return isChineseUi() ? SKIP_ZH[index] : SKIP_EN[index];
 }
-const char* inkName(int channel) { return channel >= 0 && channel < INK_COUNT ? INK_NAMES[channel] : ""; }
-const char* modeLabel(int row, bool hd) { return row >= 0 && row < 6 ? MODE_LABELS[row][hd ? 1 : 0] : ""; }
+const char* inkName(int channel) {
+    return channel >= 0 && channel < INK_COUNT ? INK_NAMES[channel] : "";
+}
+const char* modeLabel(int row, bool hd) {
+    return row >= 0 && row < 6 ? MODE_LABELS[row][hd ? 1 : 0] : "";
+}

@@ -13,8 +13,8 @@ enum ConsoleMessage {
     MSG_NOT_CONNECTED,
     MSG_OUT_OF_RANGE,
     MSG_NEGATIVE,
-    MSG_NEGATIVE_CHINESE,  // Chinese in both languages
-    MSG_INK_ORDER_INVALID, // Chinese in both languages
+    MSG_NEGATIVE_CHINESE,   // Chinese in both languages
+    MSG_INK_ORDER_INVALID,  // Chinese in both languages
     MSG_FILE_SAVED,
     MSG_FILE_NOT_SAVED,
     MSG_FILE_READ,
@@ -36,7 +36,8 @@ struct ConsoleText {
 ConsoleText consoleText(ConsoleMessage message, const char* argument = nullptr);
 // Shows the message in a box owned by the console's dialog; returns the button pressed. A
 // detail (why a file was refused, say) goes on a line of its own under the message.
-int showConsoleMessage(ConsoleMessage message, const char* argument = nullptr, const std::string& detail = {});
+int showConsoleMessage(ConsoleMessage message, const char* argument = nullptr,
+                       const std::string& detail = {});
 
 // The console's one reporting point for what a layer below it had to say (a failed USB
 // transaction): a system box through the message-box seam, as the link once raised it

@@ -6,9 +6,9 @@
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <cstdio>
 #include <string>
 
 #include "app/console.h"
@@ -41,7 +41,8 @@ int usage(const char* what) {
 }
 
 int parse(const std::vector<std::string>& args, AlignArgs* a) {
-    if (args.empty()) return usage("name the mode (5..10 or text-high .. photo, 11..15 or pass4 .. pass2)");
+    if (args.empty())
+        return usage("name the mode (5..10 or text-high .. photo, 11..15 or pass4 .. pass2)");
     a->type = Cli_JobNumber("adjust", args[0]);
     if (a->type < 5 || a->type > 15)
         return usage("the mode is a bidirectional adjustment 5..10 or a feed step 11..15");
@@ -53,17 +54,26 @@ int parse(const std::vector<std::string>& args, AlignArgs* a) {
         else if (w == "--measured" && i + 1 < args.size()) {
             a->measured = args[++i];
             measuredGiven = true;
-        } else if (w == "--measured") return usage("--measured needs the distance in millimetres");
-        else if (w == "--apply") a->apply = true;
-        else if (w == "--verify") a->verify = true;
-        else if (w == "--hd") a->hd = true;
-        else if (w == "--force") a->force = true;
-        else if (w == "--scan" || w == "--marked") return usage((w + " needs a file").c_str());
-        else if (w.compare(0, 1, "-") == 0) return usage(("unknown option '" + w + "'").c_str());
-        else return usage(("unknown word '" + w + "'").c_str());
+        } else if (w == "--measured")
+            return usage("--measured needs the distance in millimetres");
+        else if (w == "--apply")
+            a->apply = true;
+        else if (w == "--verify")
+            a->verify = true;
+        else if (w == "--hd")
+            a->hd = true;
+        else if (w == "--force")
+            a->force = true;
+        else if (w == "--scan" || w == "--marked")
+            return usage((w + " needs a file").c_str());
+        else if (w.compare(0, 1, "-") == 0)
+            return usage(("unknown option '" + w + "'").c_str());
+        else
+            return usage(("unknown word '" + w + "'").c_str());
     }
     if (a->type >= 11) {
-        if (!measuredGiven) return usage("a feed step takes --measured MM, the distance between its crosses");
+        if (!measuredGiven)
+            return usage("a feed step takes --measured MM, the distance between its crosses");
         if (!a->scan.empty() || a->verify || a->hd || a->force || !a->marked.empty())
             return usage("a feed step takes only --measured MM and --apply");
         return 0;
@@ -96,10 +106,12 @@ struct TracesAside {
 // gives the details.
 const char* whyNotApplied(int status) {
     if (status == 2) return "the entry could not be given to the console (see the message above)";
-    if (!consoleState()->printerConnected) return "no printer is connected (its parameter record could not be read)";
+    if (!consoleState()->printerConnected)
+        return "no printer is connected (its parameter record could not be read)";
     std::vector<DialogModelBox> boxes = DialogModel_Boxes();
     for (ConsoleMessage m : {MSG_SAVE_FAIL, MSG_SHARED_BUSY, MSG_NOT_CONNECTED})
-        if (!boxes.empty() && boxes.back().text == consoleText(m).text) return "the save did not reach the printer";
+        if (!boxes.empty() && boxes.back().text == consoleText(m).text)
+            return "the save did not reach the printer";
     return "the console refused the entry";
 }
 
@@ -120,12 +132,15 @@ int measured(const AlignArgs& a, const CliOptions& options) {
         known = Cli_ReadParamField(field, options, &current);
     }
     std::printf("%s", p.arithmetic.c_str());
-    if (known) std::printf(" (now %ld)\n", current);
-    else std::printf(" (the current value could not be read)\n");
+    if (known)
+        std::printf(" (now %ld)\n", current);
+    else
+        std::printf(" (the current value could not be read)\n");
     std::printf("entry: %s \"设为:\" %ld\n", field, proposal);
     if (!a.apply) return 0;
     if (!known) {
-        std::printf("not applied: no printer is connected (its parameter record could not be read)\n");
+        std::printf(
+            "not applied: no printer is connected (its parameter record could not be read)\n");
         return 1;
     }
     if (current == proposal) {
@@ -133,10 +148,13 @@ int measured(const AlignArgs& a, const CliOptions& options) {
         return 0;
     }
     std::fflush(stdout);
-    int status = Cli_ParamsCommand({"set", std::string(field) + "=" + std::to_string(proposal)}, options);
+    int status =
+        Cli_ParamsCommand({"set", std::string(field) + "=" + std::to_string(proposal)}, options);
     std::fflush(stderr);
-    if (status == 0) std::printf("applied and saved\n");
-    else std::printf("not applied: %s\n", whyNotApplied(status));
+    if (status == 0)
+        std::printf("applied and saved\n");
+    else
+        std::printf("not applied: %s\n", whyNotApplied(status));
     return status == 0 ? 0 : 1;
 }
 
@@ -144,11 +162,12 @@ int measured(const AlignArgs& a, const CliOptions& options) {
 void describe(const VernierReading& r) {
     int measured = 0;
     for (const VernierGroup& g : r.groups) measured += g.measured ? 1 : 0;
-    std::printf("found: %s; %d of 19 groups measured; turned %.2f degrees\n", Vernier_FamilyName(r.family),
-                measured, r.angleDeg);
+    std::printf("found: %s; %d of 19 groups measured; turned %.2f degrees\n",
+                Vernier_FamilyName(r.family), measured, r.angleDeg);
     if (r.status != VERNIER_READ) return;
     if (r.halfway)
-        std::printf("lines up between \"%s\" and \"%s\"", Vernier_LabelText(std::max(r.group, r.neighbour)).c_str(),
+        std::printf("lines up between \"%s\" and \"%s\"",
+                    Vernier_LabelText(std::max(r.group, r.neighbour)).c_str(),
                     Vernier_LabelText(std::min(r.group, r.neighbour)).c_str());
     else
         std::printf("lines up at: \"%s\"", Vernier_LabelText(r.group).c_str());
@@ -173,8 +192,8 @@ int scan(const AlignArgs& a, const CliOptions& options) {
         markedWritten = Vernier_SavePng(a.marked, image);
         if (!markedWritten) {
             std::fflush(stdout);
-            std::fprintf(stderr, "headalign: cannot write %s%s%s\n", a.marked.c_str(), errno ? ": " : "",
-                         errno ? std::strerror(errno) : "");
+            std::fprintf(stderr, "headalign: cannot write %s%s%s\n", a.marked.c_str(),
+                         errno ? ": " : "", errno ? std::strerror(errno) : "");
         }
     }
     if (r.status != VERNIER_READ) {
@@ -182,8 +201,8 @@ int scan(const AlignArgs& a, const CliOptions& options) {
         return 1;
     }
     if (r.family != Vernier_FamilyOfAdjustment(a.type)) {
-        std::printf("cannot read: the scan shows a %s, not the print of mode %d\n", Vernier_FamilyName(r.family),
-                    a.type);
+        std::printf("cannot read: the scan shows a %s, not the print of mode %d\n",
+                    Vernier_FamilyName(r.family), a.type);
         return 1;
     }
     const char* field = Cli_AlignField(a.type, a.hd);
@@ -195,8 +214,9 @@ int scan(const AlignArgs& a, const CliOptions& options) {
     }
     if (!a.apply) return 0;
     if (!r.certain && !a.force) {
-        std::printf("not applied: the reading is not certain; check the print and type the entry, or give "
-                    "--force to enter it anyway\n");
+        std::printf(
+            "not applied: the reading is not certain; check the print and type the entry, or give "
+            "--force to enter it anyway\n");
         return 1;
     }
     if (amount == 0) {
@@ -214,10 +234,13 @@ int scan(const AlignArgs& a, const CliOptions& options) {
         }
         Cli_DetachPrinter(options);
     }
-    int status = Cli_ParamsCommand({"add", std::string(field) + "=" + std::to_string(amount)}, options);
+    int status =
+        Cli_ParamsCommand({"add", std::string(field) + "=" + std::to_string(amount)}, options);
     std::fflush(stderr);
-    if (status == 0) std::printf("applied and saved\n");
-    else std::printf("not applied: %s\n", whyNotApplied(status));
+    if (status == 0)
+        std::printf("applied and saved\n");
+    else
+        std::printf("not applied: %s\n", whyNotApplied(status));
     return status == 0 ? 0 : 1;
 }
 
@@ -265,8 +288,9 @@ int verify(const AlignArgs& a, const CliOptions& options) {
         return 1;
     }
     bool aligned = r.status == VERNIER_READ && std::fabs(r.estimate) <= 0.5 + r.sigma;
-    std::printf(aligned ? "verified: \"00\" lines up\n" : "not aligned: the prints meet at %+.2f groups\n",
-                r.estimate);
+    std::printf(
+        aligned ? "verified: \"00\" lines up\n" : "not aligned: the prints meet at %+.2f groups\n",
+        r.estimate);
     return aligned ? 0 : 1;
 }
 #endif
@@ -275,16 +299,17 @@ int verify(const AlignArgs& a, const CliOptions& options) {
 
 const char* Cli_AlignField(int jobType, bool hd) {
     static const char* const FIELDS[6][2] = {
-        {"bidirTextHigh", "bidirTextHighHd"},   {"bidirTextMid", "bidirTextMidHd"},
-        {"bidirTextLow", "bidirTextLowHd"},     {"bidirImageHigh", "bidirImageHighHd"},
-        {"bidirImageLow", "bidirImageLowHd"},   {"bidirPhoto", "bidirPhoto"},
+        {"bidirTextHigh", "bidirTextHighHd"}, {"bidirTextMid", "bidirTextMidHd"},
+        {"bidirTextLow", "bidirTextLowHd"},   {"bidirImageHigh", "bidirImageHighHd"},
+        {"bidirImageLow", "bidirImageLowHd"}, {"bidirPhoto", "bidirPhoto"},
     };
     if (jobType < 5 || jobType > 10) return nullptr;
     return FIELDS[jobType - 5][hd ? 1 : 0];
 }
 
 const char* Cli_FeedStepField(int jobType) {
-    static const char* const FIELDS[5] = {"stepPass4", "stepPass6", "stepPass8", "stepPass3", "stepPass2"};
+    static const char* const FIELDS[5] = {"stepPass4", "stepPass6", "stepPass8", "stepPass3",
+                                          "stepPass2"};
     if (jobType < 11 || jobType > 15) return nullptr;
     return FIELDS[jobType - 11];
 }
@@ -297,7 +322,8 @@ int Cli_AlignCommand(const std::vector<std::string>& args, const CliOptions& opt
     return a.verify ? verify(a, options) : scan(a, options);
 #else
     (void)options;
-    std::fprintf(stderr, "headalign: this build has no vernier reader (libpng and libjpeg missing)\n");
+    std::fprintf(stderr,
+                 "headalign: this build has no vernier reader (libpng and libjpeg missing)\n");
     return 1;
 #endif
 }

@@ -58,7 +58,7 @@ void Cli_ReportJobFailure(const JobOutcome& o) {
 
 int Cli_JobNumber(const std::string& kind, const std::string& text) {
     std::span<const JobName> names = kind == "pattern" ? std::span<const JobName>(PATTERN_NAMES)
-                                                        : std::span<const JobName>(ADJUST_NAMES);
+                                                       : std::span<const JobName>(ADJUST_NAMES);
     for (const JobName& n : names)
         if (text == n.name) return n.number;
     char* end = nullptr;
@@ -69,7 +69,7 @@ int Cli_JobNumber(const std::string& kind, const std::string& text) {
 
 std::vector<std::string> Cli_JobNames(const std::string& kind) {
     std::span<const JobName> names = kind == "pattern" ? std::span<const JobName>(PATTERN_NAMES)
-                                                        : std::span<const JobName>(ADJUST_NAMES);
+                                                       : std::span<const JobName>(ADJUST_NAMES);
     std::vector<std::string> out;
     for (const JobName& n : names) out.emplace_back(n.name);
     return out;
@@ -103,7 +103,8 @@ int Cli_RunJob(const std::string& kind, const std::vector<std::string>& args,
                const CliOptions& options) {
     for (const std::string& a : args)
         if (a.size() > 1 && a[0] == '-' && a[1] == '-') {
-            std::fprintf(stderr, "headalign: %s: unknown option '%s' (see --help)\n", kind.c_str(), a.c_str());
+            std::fprintf(stderr, "headalign: %s: unknown option '%s' (see --help)\n", kind.c_str(),
+                         a.c_str());
             return 2;
         }
     if (args.size() != 1) {
@@ -132,17 +133,22 @@ int Cli_RunJob(const std::string& kind, const std::vector<std::string>& args,
         // A build without PNG support records the job but draws no picture.
         std::string png = VPrinter_JobPath(jobNumber, ".png");
         std::error_code ec;
-        if (std::filesystem::exists(Path_FromUtf8(png), ec)) std::printf("\nprinted: %s\n", png.c_str());
+        if (std::filesystem::exists(Path_FromUtf8(png), ec))
+            std::printf("\nprinted: %s\n", png.c_str());
     }
     const bool succeeded = Job_Succeeded(outcome);
     if (!succeeded) Cli_ReportJobFailure(outcome);
     if (!Cli_JobDefined(kind, number)) {
         std::fflush(stdout);
         if (kind == "pattern")
-            std::fprintf(stderr, "\nheadalign: no such pattern %d (patterns are 1..14 and 16..19); nothing was printed\n",
+            std::fprintf(stderr,
+                         "\nheadalign: no such pattern %d (patterns are 1..14 and 16..19); nothing "
+                         "was printed\n",
                          number);
         else
-            std::fprintf(stderr, "\nheadalign: no such pattern: adjustment %d is not one of 5..15; nothing was printed\n",
+            std::fprintf(stderr,
+                         "\nheadalign: no such pattern: adjustment %d is not one of 5..15; nothing "
+                         "was printed\n",
                          number);
         return 1;
     }
@@ -162,7 +168,8 @@ void Cli_ReportLogProblem(const CliOptions& options) {
     std::error_code ec;
     // The folder is never created; a folder named on the command line that is not there would
     // otherwise leave the operator looking for a trace that was never written.
-    if (problem.empty() && !options.logDir.empty() && !std::filesystem::is_directory(Path_FromUtf8(options.logDir), ec))
+    if (problem.empty() && !options.logDir.empty() &&
+        !std::filesystem::is_directory(Path_FromUtf8(options.logDir), ec))
         problem = "no log files were written: the log folder " + options.logDir + " does not exist";
     if (problem.empty()) return;
     std::fflush(stdout);

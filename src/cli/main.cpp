@@ -39,7 +39,7 @@ int run(int argc, char** argv) {
                 return 2;
             }
             (std::strcmp(a, "--virtual-printer") == 0 ? options.virtualPrinterDir
-                                                     : options.logDir) = argv[++i];
+                                                      : options.logDir) = argv[++i];
         } else if (std::strcmp(a, "--fast-clock") == 0) {
             options.fastClock = true;
         } else if (words.empty() && a[0] == '-') {
@@ -51,7 +51,8 @@ int run(int argc, char** argv) {
         }
     }
     if (options.fastClock && options.virtualPrinterDir.empty()) {
-        std::fputs("headalign: --fast-clock goes with --virtual-printer only (see --help)\n", stderr);
+        std::fputs("headalign: --fast-clock goes with --virtual-printer only (see --help)\n",
+                   stderr);
         return 2;
     }
     if (words.empty()) {

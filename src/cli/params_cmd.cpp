@@ -19,7 +19,17 @@
 
 namespace {
 
-enum FieldKind : uint8_t { F_READONLY, F_ADD, F_SET, F_FEATHER_MODE, F_SKIP_BLANK, F_BAND_SIDES, F_BAND_SET, F_INK_ORDER, F_BAND_ON };
+enum FieldKind : uint8_t {
+    F_READONLY,
+    F_ADD,
+    F_SET,
+    F_FEATHER_MODE,
+    F_SKIP_BLANK,
+    F_BAND_SIDES,
+    F_BAND_SET,
+    F_INK_ORDER,
+    F_BAND_ON
+};
 
 // Every field of the parameter record, by name, with the entry that changes it.
 struct FieldRow {
@@ -77,7 +87,9 @@ long fieldValue(const FieldRow& f, const uint8_t* r) {
     return f.width == 2 ? le::getU16(r, f.offset) : r[f.offset];
 }
 
-void echoBox(const DialogModelBox& box) { std::fprintf(stderr, "[%s] %s\n", box.caption.c_str(), box.text.c_str()); }
+void echoBox(const DialogModelBox& box) {
+    std::fprintf(stderr, "[%s] %s\n", box.caption.c_str(), box.text.c_str());
+}
 
 // Trace lines of the link go to standard output; while the console works they are sent to
 // standard error so that what a command prints (JSON, the file list) stays clean.
@@ -141,15 +153,16 @@ int pressSave() {
     DialogModel_Click(ID_SAVE);
     if (lastBoxIs(MSG_SAVE_OK)) return 0;
     if (lastBoxIs(MSG_SAVE_UNKNOWN))
-        std::fprintf(stderr, "headalign: unknown: the printer did not answer, check with params show\n");
+        std::fprintf(stderr,
+                     "headalign: unknown: the printer did not answer, check with params show\n");
     else
         std::fprintf(stderr, "headalign: not saved\n");
     return 1;
 }
 
 int refuseEntry(const FieldRow& f, const std::string& text, const char* why) {
-    std::fprintf(stderr, "headalign: not applied: the console refused the entry %s=%s (%s)\n", f.name,
-                 text.c_str(), why);
+    std::fprintf(stderr, "headalign: not applied: the console refused the entry %s=%s (%s)\n",
+                 f.name, text.c_str(), why);
     return 1;
 }
 
@@ -166,7 +179,8 @@ void printShow(bool json) {
     for (const FieldRow& f : FIELDS) {
         std::string value;
         if (f.kind == F_INK_ORDER) {
-            for (int i = 0; i < 8; ++i) value += (i ? json ? ", " : " " : "") + std::to_string(r[f.offset + i]);
+            for (int i = 0; i < 8; ++i)
+                value += (i ? json ? ", " : " " : "") + std::to_string(r[f.offset + i]);
             if (json) value = "[" + value + "]";
         } else {
             value = std::to_string(fieldValue(f, r));
@@ -232,43 +246,51 @@ int enterValue(const FieldRow& f, const std::string& text, bool add) {
     if (!parseLong(text, &v)) return usage("values are whole numbers"), ENTRY_USAGE;
     long current = fieldValue(f, consoleState()->currentRecord);
     switch (f.kind) {
-    case F_ADD: {
-        long amount = add ? v : v - current;
-        // Amount 0 changes nothing: the entry is left empty rather than holding a 0 SAVE ignores.
-        if (amount != 0) DialogModel_Type(f.entry, std::to_string(amount));
-        return ENTRY_OK;
-    }
-    case F_BAND_SET: tickBandBox(); [[fallthrough]];
-    case F_SET: {
-        long value = add ? current + v : v;
-        // A step's "设为:" entry takes 0 as "leave it": SAVE would report success and change nothing.
-        if (value == 0 && f.width == 2)
-            return refuseEntry(f, text, add ? "the step would become 0; a step is 1 to 65535"
-                                            : "a step is 1 to 65535; 0 leaves it unchanged");
-        DialogModel_Type(f.entry, std::to_string(value));
-        return ENTRY_OK;
-    }
-    case F_FEATHER_MODE:
-    case F_SKIP_BLANK: {
-        long index = add ? current + v : v;
-        int list = f.kind == F_FEATHER_MODE ? ID_FEATHER_MODE : ID_SKIP_BLANK;
-        if (index < 0 || index >= static_cast<long>(DialogModel_ListEntries(list).size()))
-            return usage("no such list entry"), ENTRY_USAGE;
-        DialogModel_Select(list, static_cast<int>(index));
-        return ENTRY_OK;
-    }
-    case F_BAND_SIDES: {
-        long sides = add ? current + v : v;
-        if (sides < 0 || sides > 3) return usage("colorBandSides is 0..3 (bit 1 left, bit 0 right)"), ENTRY_USAGE;
-        tickBandBox();
-        if (DialogModel_Checked(ID_COLOR_LEFT) != ((sides & 2) != 0)) DialogModel_Click(ID_COLOR_LEFT);
-        if (DialogModel_Checked(ID_COLOR_RIGHT) != ((sides & 1) != 0)) DialogModel_Click(ID_COLOR_RIGHT);
-        return ENTRY_OK;
-    }
-    default: {
-        std::string message = std::string(f.name) + " has no entry in the dialog";
-        return usage(message.c_str()), ENTRY_USAGE;
-    }
+        case F_ADD: {
+            long amount = add ? v : v - current;
+            // Amount 0 changes nothing: the entry is left empty rather than holding a 0 SAVE
+            // ignores.
+            if (amount != 0) DialogModel_Type(f.entry, std::to_string(amount));
+            return ENTRY_OK;
+        }
+        case F_BAND_SET:
+            tickBandBox();
+            [[fallthrough]];
+        case F_SET: {
+            long value = add ? current + v : v;
+            // A step's "设为:" entry takes 0 as "leave it": SAVE would report success and change
+            // nothing.
+            if (value == 0 && f.width == 2)
+                return refuseEntry(f, text,
+                                   add ? "the step would become 0; a step is 1 to 65535"
+                                       : "a step is 1 to 65535; 0 leaves it unchanged");
+            DialogModel_Type(f.entry, std::to_string(value));
+            return ENTRY_OK;
+        }
+        case F_FEATHER_MODE:
+        case F_SKIP_BLANK: {
+            long index = add ? current + v : v;
+            int list = f.kind == F_FEATHER_MODE ? ID_FEATHER_MODE : ID_SKIP_BLANK;
+            if (index < 0 || index >= static_cast<long>(DialogModel_ListEntries(list).size()))
+                return usage("no such list entry"), ENTRY_USAGE;
+            DialogModel_Select(list, static_cast<int>(index));
+            return ENTRY_OK;
+        }
+        case F_BAND_SIDES: {
+            long sides = add ? current + v : v;
+            if (sides < 0 || sides > 3)
+                return usage("colorBandSides is 0..3 (bit 1 left, bit 0 right)"), ENTRY_USAGE;
+            tickBandBox();
+            if (DialogModel_Checked(ID_COLOR_LEFT) != ((sides & 2) != 0))
+                DialogModel_Click(ID_COLOR_LEFT);
+            if (DialogModel_Checked(ID_COLOR_RIGHT) != ((sides & 1) != 0))
+                DialogModel_Click(ID_COLOR_RIGHT);
+            return ENTRY_OK;
+        }
+        default: {
+            std::string message = std::string(f.name) + " has no entry in the dialog";
+            return usage(message.c_str()), ENTRY_USAGE;
+        }
     }
 }
 
@@ -276,8 +298,12 @@ int setOrAdd(const std::vector<std::string>& args, const CliOptions& options, bo
     bool hd = false;
     std::vector<std::pair<const FieldRow*, std::string>> entries;
     for (size_t i = 1; i < args.size(); ++i) {
-        if (args[i] == "--hd") { hd = true; continue; }
-        if (args[i].compare(0, 2, "--") == 0) return usage(("unknown option '" + args[i] + "'").c_str());
+        if (args[i] == "--hd") {
+            hd = true;
+            continue;
+        }
+        if (args[i].compare(0, 2, "--") == 0)
+            return usage(("unknown option '" + args[i] + "'").c_str());
         size_t eq = args[i].find('=');
         const FieldRow* f = eq == std::string::npos ? nullptr : findField(args[i].substr(0, eq));
         if (!f) return usage(("unknown field in '" + args[i] + "'").c_str());
@@ -286,10 +312,11 @@ int setOrAdd(const std::vector<std::string>& args, const CliOptions& options, bo
     }
     if (entries.empty()) return usage("name at least one field");
     for (auto& e : entries)
-        if (hd && !e.first->hd && e.first->entry && e.first->kind == F_ADD && e.first->offset != 0x20 &&
-            e.first->offset != 0x14)
-            return usage("with the second-pass box ticked the bidirectional entries change the "
-                         "second-pass values; name them bidirTextHighHd, ...");
+        if (hd && !e.first->hd && e.first->entry && e.first->kind == F_ADD &&
+            e.first->offset != 0x20 && e.first->offset != 0x14)
+            return usage(
+                "with the second-pass box ticked the bidirectional entries change the "
+                "second-pass values; name them bidirTextHighHd, ...");
     Session session(options);
     if (!session.start()) return 1;
     if (!needConnected()) return 1;
@@ -358,11 +385,14 @@ int importFile(const std::vector<std::string>& args, const CliOptions& options) 
     std::string path;
     bool yes = false;
     for (size_t i = 1; i < args.size(); ++i) {
-        if (args[i] == "--yes") yes = true;
+        if (args[i] == "--yes")
+            yes = true;
         else if (refuseOption(args[i]))
             return 2;
-        else if (path.empty()) path = args[i];
-        else return usage("params import takes one file");
+        else if (path.empty())
+            path = args[i];
+        else
+            return usage("params import takes one file");
     }
     if (path.empty()) return usage("params import takes one file");
     Session session(options);
@@ -372,7 +402,8 @@ int importFile(const std::vector<std::string>& args, const CliOptions& options) 
     uint8_t incoming[PARAM_FILE_SIZE];
     std::string why;
     if (!loadParamFile(incoming, PARAM_FILE_SIZE, path, FILE_ROUTE_PATH_MAX, &why)) {
-        std::fprintf(stderr, "%s\n%s\n", consoleText(MSG_FILE_NOT_READ, path.c_str()).text.c_str(), why.c_str());
+        std::fprintf(stderr, "%s\n%s\n", consoleText(MSG_FILE_NOT_READ, path.c_str()).text.c_str(),
+                     why.c_str());
         return 1;
     }
     printChanges(consoleState()->currentRecord, incoming);
@@ -383,7 +414,8 @@ int importFile(const std::vector<std::string>& args, const CliOptions& options) 
     DialogModel_Command(ID_IMPORT);
     if (!lastBoxIs(MSG_FILE_READ, path.c_str())) return 1;  // the console's box said why
     if (std::memcmp(consoleState()->currentRecord, incoming, PARAM_FILE_SIZE) != 0) {
-        std::fprintf(stderr, "headalign: %s changed while it was being imported; nothing saved\n", path.c_str());
+        std::fprintf(stderr, "headalign: %s changed while it was being imported; nothing saved\n",
+                     path.c_str());
         return 1;
     }
     return pressSave();
@@ -398,7 +430,8 @@ int configList(const CliOptions& options) {
     consoleState()->dialog = DialogModel_Backend()->create(consoleLayout(), listingProc);
     int count = listConfigFiles();
     std::fflush(stdout);
-    for (const std::string& name : DialogModel_ListEntries(ID_CONFIG_LIST)) std::printf("%s\n", name.c_str());
+    for (const std::string& name : DialogModel_ListEntries(ID_CONFIG_LIST))
+        std::printf("%s\n", name.c_str());
     if (count == 0) std::fprintf(stderr, "no parameter files in %s\n", configDir().c_str());
     return 0;
 }
@@ -415,7 +448,8 @@ int configLoad(const std::string& name, const CliOptions& options) {
         if (!lastBoxIs(MSG_FILE_READ, name.c_str())) return 1;  // the console's box said why
         return pressSave();
     }
-    std::fprintf(stderr, "headalign: no Config file named %s in %s\n", name.c_str(), configDir().c_str());
+    std::fprintf(stderr, "headalign: no Config file named %s in %s\n", name.c_str(),
+                 configDir().c_str());
     return 1;
 }
 
@@ -429,12 +463,14 @@ int configStore(const CliOptions& options) {
 }
 
 // argv[0] is the command word; options are taken out of the rest.
-int fromArgv(int argc, char** argv, int (*run)(const std::vector<std::string>&, const CliOptions&)) {
+int fromArgv(int argc, char** argv,
+             int (*run)(const std::vector<std::string>&, const CliOptions&)) {
     CliOptions options;
     std::vector<std::string> args;
     for (int i = 1; i < argc; ++i) {
         std::string a = argv[i];
-        if ((a == "--virtual-printer" || a == "--log-dir") && i + 1 < argc && argv[i + 1][0] != '\0')
+        if ((a == "--virtual-printer" || a == "--log-dir") && i + 1 < argc &&
+            argv[i + 1][0] != '\0')
             (a == "--log-dir" ? options.logDir : options.virtualPrinterDir) = argv[++i];
         else if (a == "--fast-clock")
             options.fastClock = true;
@@ -452,7 +488,8 @@ int Cli_ParamsCommand(const std::vector<std::string>& args, const CliOptions& op
         bool json = args.size() == 2 && args[1] == "--json";
         if (args.size() == 2 && !json)
             if (int status = refuseOption(args[1])) return status;
-        if (args.size() > 2 || (args.size() == 2 && !json)) return usage("params show takes only --json");
+        if (args.size() > 2 || (args.size() == 2 && !json))
+            return usage("params show takes only --json");
         Session session(options);
         if (!session.start()) return 1;
         if (!needConnected()) return 1;

@@ -12,16 +12,16 @@ enum class UsageKind {
 
 struct UsageRow {
     UsageKind kind;
-    const char* term;       // the synopsis of the command or option
-    int column;             // where --help starts the description
-    const char* lines[4];   // the description as --help wraps it (nullptr ends it early)
-    const char* manual;     // more for the manual page only (plain text), or nullptr; one
-                            // that starts with '=' stands there instead of the help wording
+    const char* term;      // the synopsis of the command or option
+    int column;            // where --help starts the description
+    const char* lines[4];  // the description as --help wraps it (nullptr ends it early)
+    const char* manual;    // more for the manual page only (plain text), or nullptr; one
+                           // that starts with '=' stands there instead of the help wording
 };
 
 const UsageRow* Usage_Rows(int* count);
-const char* Usage_Synopsis();     // "headalign [options] <command> [arguments]"
-const char* Usage_Summary();      // the sentence under the synopsis
+const char* Usage_Synopsis();  // "headalign [options] <command> [arguments]"
+const char* Usage_Summary();   // the sentence under the synopsis
 
 // The whole --help text.
 void Usage_PrintHelp(std::FILE* out);

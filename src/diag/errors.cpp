@@ -64,9 +64,12 @@ const char* errorText(uint16_t code, char* buffer, unsigned bufferSize) {
         return buffer;
     }
     switch (systemLocaleId() & 0x0F) {
-        case 4: return ERROR_TEXTS[code].chinese;
-        case 9: return ERROR_TEXTS[code].english;
-        default: return "undefine language ID(未定义语言)";
+        case 4:
+            return ERROR_TEXTS[code].chinese;
+        case 9:
+            return ERROR_TEXTS[code].english;
+        default:
+            return "undefine language ID(未定义语言)";
     }
 }
 

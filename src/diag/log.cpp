@@ -8,8 +8,8 @@
 
 #include "platform/clock.h"
 #include "platform/files.h"
-#include "platform/paths.h"
 #include "platform/logdir.h"
+#include "platform/paths.h"
 
 namespace {
 constexpr size_t LINE_BUFFER = LOG_LINE_MAX + 2;
@@ -107,8 +107,8 @@ void Log_Error(const char* fmt, ...) {
         run->bannerWritten = 1;
         LocalTime t = Clock_LocalTime();
         char banner[64];
-        std::snprintf(banner, sizeof banner, "* New Job: %d%02d%02d_%02d%02d\r\n", t.year,
-                      t.month, t.day, t.hour, t.minute);
+        std::snprintf(banner, sizeof banner, "* New Job: %d%02d%02d_%02d%02d\r\n", t.year, t.month,
+                      t.day, t.hour, t.minute);
         text = banner;
     }
     text += std::string(line) + "\n";

@@ -29,8 +29,8 @@ void clearFormatBuffer(JobContext* ctx) {
 
 void clearImage(JobContext* ctx, uint64_t bytes) {
     if (!ctx->srcBufferA) return;
-    const size_t room = std::min<size_t>(bufferRoomFrom(ctx->srcBufferA, MAX_SRC_DATA_SIZE),
-                                         MAX_SRC_DATA_SIZE);
+    const size_t room =
+        std::min<size_t>(bufferRoomFrom(ctx->srcBufferA, MAX_SRC_DATA_SIZE), MAX_SRC_DATA_SIZE);
     std::memset(ctx->srcBufferA, 0, static_cast<size_t>(std::min<uint64_t>(bytes, room)));
 }
 
@@ -40,7 +40,7 @@ struct VernierPrint {
     uint32_t origin, pitch;
     uint32_t tickRow;  // first of the 20 rows of the ticks and edge lines
     uint32_t barRow;
-    bool labels;       // the first print carries the group labels "09" .. "-9"
+    bool labels;  // the first print carries the group labels "09" .. "-9"
 };
 // The second print's groups are 204 dots apart: group k is shifted by 4k - 38 dots.
 const VernierPrint FIRST_PRINT{1800, 200, 30, 30, true};
@@ -82,7 +82,8 @@ void drawFrame(JobContext* ctx, int pair) {
     // At least the rows the frame is drawn in and formatted from: a printer that sends no pass
     // geometry (the short information layout) leaves srcDataSize at 0, and whatever an earlier
     // job drew there would be printed with the frame.
-    clearImage(ctx, std::max<uint64_t>(ctx->srcDataSize, static_cast<uint64_t>(stride) * FIGURE_ROWS));
+    clearImage(ctx,
+               std::max<uint64_t>(ctx->srcDataSize, static_cast<uint64_t>(stride) * FIGURE_ROWS));
     if (pair != 0) return;
     uint8_t* canvas = ctx->srcBufferA;
     Canvas_HLine(canvas, 0, 90, CROSS_ARM, stride);

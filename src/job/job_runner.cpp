@@ -24,7 +24,7 @@ struct ModeRow {
 };
 // Job types 5..10: print speed, bidirectional correction and resolution of each print mode.
 const ModeRow BIDIR_MODES[] = {
-    {50, 0, 540, 6, 0}, {40, 1, 540, 7, 0},  {30, 2, 540, 8, 0},
+    {50, 0, 540, 6, 0},  {40, 1, 540, 7, 0},  {30, 2, 540, 8, 0},
     {42, 3, 720, 9, 35}, {26, 4, 720, 10, 0}, {26, 5, 1440, 5, 0},
 };
 
@@ -111,10 +111,11 @@ bool Job_CheckMode(JobContext* ctx) {
 }
 
 bool Job_PlanImage(JobContext* ctx) {
-    ctx->feedStep = computeStepsPerRow(static_cast<uint16_t>(ctx->yDpi), stepCorrectionFor(calibrationParams()->passModeIndex),
+    ctx->feedStep = computeStepsPerRow(static_cast<uint16_t>(ctx->yDpi),
+                                       stepCorrectionFor(calibrationParams()->passModeIndex),
                                        ctx->printParams.stepsPerMeter);
-    uint32_t rows = isDoubleHead() ? 2u * ctx->nozzlesPerPass
-                                   : static_cast<uint32_t>(ctx->nozzlesPerPass) - 1u;
+    uint32_t rows =
+        isDoubleHead() ? 2u * ctx->nozzlesPerPass : static_cast<uint32_t>(ctx->nozzlesPerPass) - 1u;
     // A printer that never sent its geometry leaves nozzlesPerPass at 0: no negative feed.
     if (!isDoubleHead() && ctx->nozzlesPerPass == 0) rows = 0;
     ctx->feedPerSwath = static_cast<uint16_t>(rowsToSteps(rows));

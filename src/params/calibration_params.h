@@ -8,8 +8,9 @@ struct CalibrationParams {
     uint16_t bidirTextHigh, bidirTextMid, bidirTextLow;
     uint16_t bidirImageHigh, bidirImageLow, bidirPhoto;
     uint16_t bidirTextHighHd, bidirTextMidHd, bidirTextLowHd, bidirImageHighHd, bidirImageLowHd;
-    uint16_t stepPass4, stepPass6, stepPass8, stepPass3;  // step table indexed by passModeIndex 0..3
-    uint16_t stepPass2;                                   // index 4 of the same table
+    uint16_t stepPass4, stepPass6, stepPass8,
+        stepPass3;       // step table indexed by passModeIndex 0..3
+    uint16_t stepPass2;  // index 4 of the same table
     uint8_t passModeIndex;
     uint8_t inkOrder[8];
     uint16_t xResolution;

@@ -133,22 +133,29 @@ bool checkParameterRecord(const uint8_t* rec, std::string* reason) {
     static constexpr struct {
         uint8_t offset;
         const char* name;
-    } STEPS[] = {{0x0a, "stepPass4"}, {0x0c, "stepPass6"}, {0x0e, "stepPass8"}, {0x10, "stepPass3"}};
-    const std::string stepRange =
-        "a feed-step correction is " + std::to_string(RECORD_STEP_MIN) + " to " + std::to_string(RECORD_STEP_MAX);
+    } STEPS[] = {
+        {0x0a, "stepPass4"}, {0x0c, "stepPass6"}, {0x0e, "stepPass8"}, {0x10, "stepPass3"}};
+    const std::string stepRange = "a feed-step correction is " + std::to_string(RECORD_STEP_MIN) +
+                                  " to " + std::to_string(RECORD_STEP_MAX);
     for (const auto& s : STEPS)
-        if (le::getU16(rec, s.offset) < RECORD_STEP_MIN) return refuse(reason, s.name, le::getU16(rec, s.offset), stepRange);
+        if (le::getU16(rec, s.offset) < RECORD_STEP_MIN)
+            return refuse(reason, s.name, le::getU16(rec, s.offset), stepRange);
     if (!checkInkOrder(rec + REC_INK_ORDER, reason)) return false;
     if (rec[REC_FEATHER_MODE] >= RECORD_FEATHER_MODES)
         return refuse(reason, "featherMode", rec[REC_FEATHER_MODE],
                       "the feather modes are 0 to " + std::to_string(RECORD_FEATHER_MODES - 1));
     if (rec[REC_FEATHER_DEPTH] > RECORD_FEATHER_DEPTH_MAX)
-        return refuse(reason, "featherDepth", rec[REC_FEATHER_DEPTH],
-                      "the feather depth is 0 to " + std::to_string(RECORD_FEATHER_DEPTH_MAX) + " (%)");
-    if (rec[REC_SKIP_LR_BLANK] > 1) return refuse(reason, "skipLrBlank", rec[REC_SKIP_LR_BLANK], "it is 0 or 1");
+        return refuse(
+            reason, "featherDepth", rec[REC_FEATHER_DEPTH],
+            "the feather depth is 0 to " + std::to_string(RECORD_FEATHER_DEPTH_MAX) + " (%)");
+    if (rec[REC_SKIP_LR_BLANK] > 1)
+        return refuse(reason, "skipLrBlank", rec[REC_SKIP_LR_BLANK], "it is 0 or 1");
     const uint8_t band = rec[REC_COLOR_BAND];
     if ((band & 0x0f) > 1) return refuse(reason, "colorBandOn", band & 0x0f, "it is 0 or 1");
-    if ((band >> 4) > 3) return refuse(reason, "colorBandSides", band >> 4, "it is 0 to 3 (bit 1 left, bit 0 right)");
-    if (le::getU16(rec, 0x30) < RECORD_STEP_MIN) return refuse(reason, "stepPass2", le::getU16(rec, 0x30), stepRange);
+    if ((band >> 4) > 3)
+        return refuse(reason, "colorBandSides", band >> 4,
+                      "it is 0 to 3 (bit 1 left, bit 0 right)");
+    if (le::getU16(rec, 0x30) < RECORD_STEP_MIN)
+        return refuse(reason, "stepPass2", le::getU16(rec, 0x30), stepRange);
     return true;
 }

@@ -18,7 +18,8 @@ struct CanvasWriter {
             canvas[index] = value;
         } else if (!reported) {
             reported = true;
-            Log_Trace("%s: 画布越界, 丢弃写入 %llu\n", what, static_cast<unsigned long long>(index));
+            Log_Trace("%s: 画布越界, 丢弃写入 %llu\n", what,
+                      static_cast<unsigned long long>(index));
         }
     }
 };

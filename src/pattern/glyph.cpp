@@ -56,8 +56,10 @@ void Glyph_Blit(uint8_t* canvas, const uint8_t* glyph34, uint32_t x, uint32_t ro
         for (uint32_t t = 0; t < repeat; ++t) {
             const uint64_t at = (static_cast<uint64_t>(row) + s * repeat + t) * stride + x / 8;
             for (uint32_t i = 0; i < scale; ++i) {
-                if (at + i < room) canvas[at + i] = scratch[s][i];
-                else dropped = true;
+                if (at + i < room)
+                    canvas[at + i] = scratch[s][i];
+                else
+                    dropped = true;
             }
         }
     }
@@ -99,7 +101,7 @@ void Glyph_DrawGroupLabels(const PatternLayout& layout, JobContext* job) {
             Log_Trace("Glyph_DrawGroupLabels: 标签位置越界 %lld\n", static_cast<long long>(x));
             continue;
         }
-        Glyph_DrawText(job->srcBuffer, label, static_cast<uint32_t>(x), layout.labelRow, LABEL_SCALE,
-                       job->rowBits);
+        Glyph_DrawText(job->srcBuffer, label, static_cast<uint32_t>(x), layout.labelRow,
+                       LABEL_SCALE, job->rowBits);
     }
 }

@@ -5,10 +5,10 @@
 #include "handover/job_context.h"
 #include "pattern/pattern_layout.h"
 
-constexpr int GLYPH_FIRST = 32;         // space
-constexpr int GLYPH_LAST = 126;         // '~'
+constexpr int GLYPH_FIRST = 32;  // space
+constexpr int GLYPH_LAST = 126;  // '~'
 constexpr int GLYPH_COUNT = 95;
-constexpr int GLYPH_ENTRY_SIZE = 34;    // width, height, 16 column bytes per 8-row band, zeros
+constexpr int GLYPH_ENTRY_SIZE = 34;  // width, height, 16 column bytes per 8-row band, zeros
 constexpr int GLYPH_WIDTH = 8;
 constexpr int GLYPH_HEIGHT = 16;
 

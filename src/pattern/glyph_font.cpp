@@ -122,7 +122,8 @@ static_assert(ART_COUNT == GLYPH_COUNT, "one drawing for every printable ASCII c
 // cell, or codes out of order.
 constexpr void checkArt() {
     for (size_t g = 0; g < ART_COUNT; ++g) {
-        if (ART[g].code != static_cast<char>(GLYPH_FIRST + g)) throw "glyph drawings out of code order";
+        if (ART[g].code != static_cast<char>(GLYPH_FIRST + g))
+            throw "glyph drawings out of code order";
         int lines = 0;
         for (const char* line : ART[g].rows) {
             if (!line) break;

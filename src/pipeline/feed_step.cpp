@@ -15,13 +15,15 @@ constexpr double CARRY_THRESHOLD = 0.6;
 
 double computeStepsPerRow(uint16_t yDpi, uint16_t stepCorrection, uint32_t stepsPerMeter) {
     if (yDpi == 0 || stepCorrection == 0 || stepsPerMeter == 0) {
-        Log_Trace("步进计量输入值异常:%d-%d-%d", yDpi, stepCorrection, static_cast<int>(stepsPerMeter));
+        Log_Trace("步进计量输入值异常:%d-%d-%d", yDpi, stepCorrection,
+                  static_cast<int>(stepsPerMeter));
         return 0.0;
     }
     FeedStepState& st = OwnedState<FeedStepState>::get();
     double& stepsPerRow = st.stepsPerRow;
-    stepsPerRow = (static_cast<double>(stepsPerMeter) * CORRECTION_SCALE) /
-                  (static_cast<double>(yDpi) * INCHES_PER_METRE * static_cast<double>(stepCorrection));
+    stepsPerRow =
+        (static_cast<double>(stepsPerMeter) * CORRECTION_SCALE) /
+        (static_cast<double>(yDpi) * INCHES_PER_METRE * static_cast<double>(stepCorrection));
     Log_Trace("Step: %d-%d-%d, %0.2fs/d", yDpi, stepCorrection, static_cast<int>(stepsPerMeter),
               stepsPerRow);
     st.stepReady = 1;
@@ -46,4 +48,3 @@ uint32_t rowsToSteps(uint32_t rows) {
     }
     return n;
 }
-

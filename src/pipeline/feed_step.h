@@ -18,4 +18,3 @@ struct FeedStepState {
 double computeStepsPerRow(uint16_t yDpi, uint16_t stepCorrection, uint32_t stepsPerMeter);
 // Whole steps for `rows` rows; the fraction is carried and fed once it reaches 0.6 step.
 uint32_t rowsToSteps(uint32_t rows);
-

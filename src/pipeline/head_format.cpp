@@ -10,11 +10,11 @@
 #include "params/calibration_params.h"
 
 namespace {
-constexpr int64_t COLUMN = 180;        // bytes of one format column, one per nozzle
-constexpr uint32_t NOZZLES = 180;      // rows read by the single-channel writers
-constexpr uint32_t PAIR_ROWS = 179;    // the pair writers leave the last nozzle alone
+constexpr int64_t COLUMN = 180;      // bytes of one format column, one per nozzle
+constexpr uint32_t NOZZLES = 180;    // rows read by the single-channel writers
+constexpr uint32_t PAIR_ROWS = 179;  // the pair writers leave the last nozzle alone
 constexpr int RTL_RAW_EXTRA = 32;
-constexpr int BIDIR_FIELDS = 11;       // bidirTextHigh .. bidirImageLowHd
+constexpr int BIDIR_FIELDS = 11;  // bidirTextHigh .. bidirImageLowHd
 
 // Channel-offset correction T (channels 6, 5, 4, 3, 2, 1, 0) by resolution class and speed;
 // speed 0 stands for any speed not listed before it for the class.
@@ -26,8 +26,7 @@ struct SpeedCorrection {
 constexpr SpeedCorrection T_TABLE[] = {
     {0, 60, {0, 0, 0, 0, 2, 0, 0}}, {0, 50, {0, 0, 0, 0, 1, 0, 1}}, {0, 0, {0, 0, 0, 0, 1, -1, 0}},
     {1, 60, {0, 0, 0, 0, 2, 0, 0}}, {1, 50, {0, 0, 0, 0, 1, 0, 1}}, {1, 0, {0, 0, 0, 0, 1, -1, 0}},
-    {2, 50, {0, 0, 0, 0, 0, 0, 1}}, {2, 0, {0, 0, 0, 0, 0, 0, 1}},
-    {3, 0, {0, 0, 0, 0, 1, 0, 0}},
+    {2, 50, {0, 0, 0, 0, 0, 0, 1}}, {2, 0, {0, 0, 0, 0, 0, 0, 1}},  {3, 0, {0, 0, 0, 0, 1, 0, 0}},
 };
 // Class correction K for channels 3, 2, 1, 0, by resolution class.
 constexpr int8_t K_TABLE[4][4] = {{2, 1, 2, 2}, {2, 1, 1, 2}, {0, 0, 0, 0}, {2, 1, 1, 2}};
@@ -35,7 +34,8 @@ constexpr int8_t K_TABLE[4][4] = {{2, 1, 2, 2}, {2, 1, 1, 2}, {0, 0, 0, 0}, {2, 
 struct RowDistance {
     uint8_t small, large;
 };
-constexpr RowDistance ROW_DISTANCE[8] = {{4, 3}, {3, 3}, {3, 2}, {2, 2}, {2, 1}, {1, 1}, {1, 0}, {0, 0}};
+constexpr RowDistance ROW_DISTANCE[8] = {{4, 3}, {3, 3}, {3, 2}, {2, 2},
+                                         {2, 1}, {1, 1}, {1, 0}, {0, 0}};
 
 bool headAEnabled(const JobContext* c) { return (c->printParams.headEnable & 0x01) != 0; }
 bool headBEnabled(const JobContext* c) { return (c->printParams.headEnable & 0x02) != 0; }
@@ -52,9 +52,9 @@ const int8_t* speedCorrection(uint8_t resolutionClass, uint8_t speed) {
 uint16_t bidirCorrection(uint8_t index) {
     const CalibrationParams* p = calibrationParams();
     const uint16_t fields[BIDIR_FIELDS] = {
-        p->bidirTextHigh,   p->bidirTextMid,     p->bidirTextLow,    p->bidirImageHigh,
-        p->bidirImageLow,   p->bidirPhoto,       p->bidirTextHighHd, p->bidirTextMidHd,
-        p->bidirTextLowHd,  p->bidirImageHighHd, p->bidirImageLowHd};
+        p->bidirTextHigh,  p->bidirTextMid,     p->bidirTextLow,    p->bidirImageHigh,
+        p->bidirImageLow,  p->bidirPhoto,       p->bidirTextHighHd, p->bidirTextMidHd,
+        p->bidirTextLowHd, p->bidirImageHighHd, p->bidirImageLowHd};
     // A mode index past the table has no correction of its own: print uncorrected.
     return index < BIDIR_FIELDS ? fields[index] : 0;
 }
@@ -83,8 +83,10 @@ struct Target {
     int64_t room;
     uint64_t dropped[2] = {0, 0};  // per channel of a pair; single channels use slot 0
     void orIn(int64_t index, uint8_t mask, int slot = 0) {
-        if (index >= 0 && index < room) base[index] |= mask;
-        else ++dropped[slot];
+        if (index >= 0 && index < room)
+            base[index] |= mask;
+        else
+            ++dropped[slot];
     }
     bool holds(int64_t lo, int64_t hi) const { return lo >= 0 && hi < room; }
 };
@@ -98,7 +100,8 @@ uint32_t readableRows(const JobContext* ctx, const uint8_t* src, uint32_t wanted
     const uint64_t room = bufferRoomFrom(src, MAX_SRC_DATA_SIZE);
     const uint64_t rows = room / stride;
     if (rows >= wanted) return wanted;
-    Log_Trace("格式化源数据越界: 通道%d, 只读%llu行\n", channel, static_cast<unsigned long long>(rows));
+    Log_Trace("格式化源数据越界: 通道%d, 只读%llu行\n", channel,
+              static_cast<unsigned long long>(rows));
     return static_cast<uint32_t>(rows);
 }
 
@@ -190,8 +193,10 @@ void forEachInkedColumn(const uint8_t* src, uint32_t stride, uint32_t rows, Emit
         const uint8_t* row = src + j0;
         for (uint32_t r = 0; r < rows; ++r, row += stride) {
             uint64_t word = 0;
-            if (width == 8) std::memcpy(&word, row, sizeof word);
-            else std::memcpy(&word, row, width);  // the row's last bytes
+            if (width == 8)
+                std::memcpy(&word, row, sizeof word);
+            else
+                std::memcpy(&word, row, width);  // the row's last bytes
             if (!word) continue;
             std::memcpy(strip[r], &word, sizeof word);
             inkedRows[count++] = static_cast<uint16_t>(r);
@@ -240,10 +245,11 @@ void writeSingleChecked(Target& t, const JobContext* ctx, const uint8_t* src, ui
     const int64_t end = static_cast<int64_t>(ctx->rowBits) * COLUMN;
     const int64_t* at = rightToLeft ? RTL_PAIR_AT : LTR_PAIR_AT;
     for (uint32_t r = 0; r < rows; ++r, src += stride, ++start) {
-        for (uint32_t j = nextInked(src, 0, stride); j < stride; j = nextInked(src, j + 1, stride)) {
+        for (uint32_t j = nextInked(src, 0, stride); j < stride;
+             j = nextInked(src, j + 1, stride)) {
             const uint8_t b = src[j];
-            const int64_t base = rightToLeft ? start + end - SINGLE_BYTE_SPAN * j
-                                             : start + SINGLE_BYTE_SPAN * j;
+            const int64_t base =
+                rightToLeft ? start + end - SINGLE_BYTE_SPAN * j : start + SINGLE_BYTE_SPAN * j;
             for (int k = 0; k < 4; ++k) {
                 if (!(b & PAIR_BITS[k])) continue;
                 t.orIn(base + at[k], mask);
@@ -259,23 +265,24 @@ void writeSingleFast(uint8_t* base, const JobContext* ctx, const uint8_t* src, u
                      int64_t start, bool rightToLeft, uint8_t mask) {
     const int64_t end = static_cast<int64_t>(ctx->rowBits) * COLUMN;
     const int64_t* at = rightToLeft ? RTL_PAIR_AT : LTR_PAIR_AT;
-    forEachInkedColumn(src, sourceStride(ctx), rows,
-                       [&](uint32_t j, const uint8_t* column, uint8_t inked, RowGroups groups) {
-                           const int64_t b = rightToLeft ? start + end - SINGLE_BYTE_SPAN * j
-                                                         : start + SINGLE_BYTE_SPAN * j;
-                           for (int k = 0; k < 4; ++k) {
-                               if (!(inked & PAIR_BITS[k])) continue;
-                               orNozzles(base + b + at[k], COLUMN, column, rows, groups, PAIR_BITS[k],
-                                         mask);
-                           }
-                       });
+    forEachInkedColumn(
+        src, sourceStride(ctx), rows,
+        [&](uint32_t j, const uint8_t* column, uint8_t inked, RowGroups groups) {
+            const int64_t b =
+                rightToLeft ? start + end - SINGLE_BYTE_SPAN * j : start + SINGLE_BYTE_SPAN * j;
+            for (int k = 0; k < 4; ++k) {
+                if (!(inked & PAIR_BITS[k])) continue;
+                orNozzles(base + b + at[k], COLUMN, column, rows, groups, PAIR_BITS[k], mask);
+            }
+        });
 }
 
 void formatSingle(JobContext* ctx, int channel, bool secondHead, bool rightToLeft) {
     const uint8_t mask = static_cast<uint8_t>(1u << channel);
     const uint16_t distance = ctx->printParams.headDistance;
     uint16_t offset = static_cast<uint16_t>(channelRowOffset(ctx, channel));
-    if (secondHead) offset = static_cast<uint16_t>(rightToLeft ? offset - distance : offset + distance);
+    if (secondHead)
+        offset = static_cast<uint16_t>(rightToLeft ? offset - distance : offset + distance);
     const int64_t nozzle = secondHead ? 2 : 0;
     int64_t start = offset * COLUMN + nozzle;
     if (offset & 1) start += rightToLeft ? -COLUMN : COLUMN;
@@ -283,7 +290,8 @@ void formatSingle(JobContext* ctx, int channel, bool secondHead, bool rightToLef
     ctx->maskA = mask;
 
     const uint8_t* src = ctx->srcBuffer;
-    Target t{ctx->formatBuffer, static_cast<int64_t>(bufferRoomFrom(ctx->formatBuffer, MAX_FORMAT_DATA_SIZE))};
+    Target t{ctx->formatBuffer,
+             static_cast<int64_t>(bufferRoomFrom(ctx->formatBuffer, MAX_FORMAT_DATA_SIZE))};
     ctx->outA = (start >= 0 && start < t.room) ? t.base + start : nullptr;
     const uint32_t rows = readableRows(ctx, src, NOZZLES, channel);
     const uint32_t stride = sourceStride(ctx);
@@ -293,8 +301,10 @@ void formatSingle(JobContext* ctx, int channel, bool secondHead, bool rightToLef
     const int64_t lastByte = SINGLE_BYTE_SPAN * (stride - 1);
     const int64_t lo = rightToLeft ? start + end - lastByte - 1080 : start;
     const int64_t hi = (rightToLeft ? start + end : start + lastByte + 1080) + COLUMN + rows - 1;
-    if (t.holds(lo, hi)) writeSingleFast(t.base, ctx, src, rows, start, rightToLeft, mask);
-    else writeSingleChecked(t, ctx, src, rows, start, rightToLeft, mask);
+    if (t.holds(lo, hi))
+        writeSingleFast(t.base, ctx, src, rows, start, rightToLeft, mask);
+    else
+        writeSingleChecked(t, ctx, src, rows, start, rightToLeft, mask);
     reportDropped(ctx, channel, t.dropped[0]);
 }
 
@@ -308,8 +318,8 @@ struct PairBit {
     int64_t rtlAt;
 };
 constexpr PairBit PAIR_LAYOUT[8] = {
-    {0x20, 0, 0, -360},   {0x10, 0, 180, -180}, {0x02, 0, 360, -720}, {0x01, 0, 540, -540},
-    {0x80, 1, 0, -360},   {0x40, 1, 180, -180}, {0x08, 1, 360, -720}, {0x04, 1, 540, -540},
+    {0x20, 0, 0, -360}, {0x10, 0, 180, -180}, {0x02, 0, 360, -720}, {0x01, 0, 540, -540},
+    {0x80, 1, 0, -360}, {0x40, 1, 180, -180}, {0x08, 1, 360, -720}, {0x04, 1, 540, -540},
 };
 constexpr int64_t PAIR_BYTE_SPAN = 720;
 
@@ -318,7 +328,8 @@ void writePairChecked(Target& t, const JobContext* ctx, const uint8_t* src, uint
     const uint32_t stride = sourceStride(ctx);
     const int64_t end = static_cast<int64_t>(ctx->rowBits) * (COLUMN / 2);
     for (uint32_t r = 0; r < rows; ++r, src += stride) {
-        for (uint32_t j = nextInked(src, 0, stride); j < stride; j = nextInked(src, j + 1, stride)) {
+        for (uint32_t j = nextInked(src, 0, stride); j < stride;
+             j = nextInked(src, j + 1, stride)) {
             const uint8_t b = src[j];
             const int64_t base = PAIR_BYTE_SPAN * j;
             for (const PairBit& p : PAIR_LAYOUT) {
@@ -370,7 +381,8 @@ void formatPairForHead(JobContext* ctx, int pair, int head, bool rightToLeft) {
     ctx->offsetA = offA;
     ctx->offsetB = offB;
 
-    Target t{ctx->formatBuffer, static_cast<int64_t>(bufferRoomFrom(ctx->formatBuffer, MAX_FORMAT_DATA_SIZE))};
+    Target t{ctx->formatBuffer,
+             static_cast<int64_t>(bufferRoomFrom(ctx->formatBuffer, MAX_FORMAT_DATA_SIZE))};
     const int64_t nozzle = head == 1 ? 2 : 0;
     const int64_t start[2] = {offA * COLUMN + nozzle, offB * COLUMN + nozzle};
     ctx->outA = offA * COLUMN < t.room ? t.base + offA * COLUMN : nullptr;
@@ -385,7 +397,8 @@ void formatPairForHead(JobContext* ctx, int pair, int head, bool rightToLeft) {
     const int64_t lowStart = start[0] < start[1] ? start[0] : start[1];
     const int64_t highStart = start[0] < start[1] ? start[1] : start[0];
     const int64_t lo = rightToLeft ? lowStart + end - lastByte - 720 : lowStart;
-    const int64_t hi = (rightToLeft ? highStart + end - 180 : highStart + lastByte + 540) + rows - 1;
+    const int64_t hi =
+        (rightToLeft ? highStart + end - 180 : highStart + lastByte + 540) + rows - 1;
     if (t.holds(lo, hi)) {
         writePairFast(t.base, ctx, src, rows, start, mask, rightToLeft);
         return;
@@ -415,7 +428,8 @@ int channelRowOffset(const JobContext* ctx, int channel) {
     if (ctx->swathDirection != 1) return (raw + 1) / 2 * 2;
     raw += RTL_RAW_EXTRA;
     const int margin = static_cast<int>(headMarginColumns(ctx));
-    return static_cast<uint16_t>(2 * bidirCorrection(ctx->bidirIndex) + ((margin - raw + 1) / 2) * 2);
+    return static_cast<uint16_t>(2 * bidirCorrection(ctx->bidirIndex) +
+                                 ((margin - raw + 1) / 2) * 2);
 }
 
 void formatChannelPair(JobContext* ctx, int pair) {

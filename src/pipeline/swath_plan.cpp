@@ -76,7 +76,6 @@ void drainRingForOldBoard(JobContext* ctx) {
 }
 }  // namespace
 
-
 void stampJob(JobContext* ctx) {
     const LocalTime t = Clock_LocalTime();
     ctx->jobId = static_cast<uint16_t>(t.day * 86400u + t.hour * 3600u + t.minute * 60u + t.second);
@@ -227,14 +226,12 @@ static uint32_t leadColumns(const JobContext* ctx, uint64_t firstColumn, int64_t
 
 void fillSwathRecord(JobContext* ctx, SwathRecord* record) {
     const uint32_t k = ctx->bitsPerPixel ? ctx->bitsPerPixel : 1;
-    const uint64_t firstColumn =
-        static_cast<uint64_t>(ctx->swathStart) * 2 / unitsPerGroup(ctx);
+    const uint64_t firstColumn = static_cast<uint64_t>(ctx->swathStart) * 2 / unitsPerGroup(ctx);
     // Right to left the carriage counts from the right end of the image.
     const int64_t rightEnd =
         static_cast<int64_t>(ctx->rowBits) + static_cast<int64_t>(headMarginColumns(ctx)) * k;
-    const int64_t startColumn = ctx->swathDirection == 0
-                                    ? static_cast<int64_t>(ctx->swathStart / k)
-                                    : (rightEnd - ctx->swathStart) / k;
+    const int64_t startColumn = ctx->swathDirection == 0 ? static_cast<int64_t>(ctx->swathStart / k)
+                                                         : (rightEnd - ctx->swathStart) / k;
     const uint32_t lead = leadColumns(ctx, firstColumn, ctx->startOffsetDots + startColumn);
 
     const uint64_t extra = ctx->swathWidth < 100 ? 256 : 16;

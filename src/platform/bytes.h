@@ -33,15 +33,24 @@ struct Reader {
 
     bool has(size_t off, size_t n) const { return off <= size && n <= size - off; }
     uint8_t u8(size_t off) {
-        if (!has(off, 1)) { shortRead = true; return 0; }
+        if (!has(off, 1)) {
+            shortRead = true;
+            return 0;
+        }
         return getU8(data, off);
     }
     uint16_t u16(size_t off) {
-        if (!has(off, 2)) { shortRead = true; return 0; }
+        if (!has(off, 2)) {
+            shortRead = true;
+            return 0;
+        }
         return getU16(data, off);
     }
     uint32_t u32(size_t off) {
-        if (!has(off, 4)) { shortRead = true; return 0; }
+        if (!has(off, 4)) {
+            shortRead = true;
+            return 0;
+        }
         return getU32(data, off);
     }
 };

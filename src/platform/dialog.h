@@ -21,7 +21,8 @@ using DialogProc = intptr_t (*)(DialogHandle dialog, uint32_t message, uintptr_t
                                 intptr_t lParam);
 
 inline uintptr_t Dialog_CommandParam(int id, int notification = 0) {
-    return (static_cast<uintptr_t>(notification & 0xFFFF) << 16) | static_cast<uintptr_t>(id & 0xFFFF);
+    return (static_cast<uintptr_t>(notification & 0xFFFF) << 16) |
+           static_cast<uintptr_t>(id & 0xFFFF);
 }
 
 enum DialogControlKind : uint8_t {
@@ -127,7 +128,8 @@ struct DialogBackend {
     // field holding `*text` at first. Blocks (the dialog's own messages wait) until the
     // operator closes it. true with the line typed in *text when confirmed; false, *text
     // untouched, when cancelled or closed.
-    bool (*promptText)(DialogHandle dialog, const char* title, const char* prompt, std::string* text);
+    bool (*promptText)(DialogHandle dialog, const char* title, const char* prompt,
+                       std::string* text);
 };
 
 // Installs a back end (nullptr restores the in-memory model). Before the dialog is created.

@@ -149,7 +149,8 @@ int messageBox(DialogHandle, const char* text, const char* caption, int buttons,
 }
 bool fileDialog(DialogHandle, FileDialogKind kind, const FileDialogRequest& r, std::string* path) {
     DialogModelFileRequest req{kind, r.title ? r.title : "", r.initialDir, r.initialName, {}};
-    for (size_t i = 0; i < r.filterCount; ++i) req.filters.emplace_back(r.filters[i][0], r.filters[i][1]);
+    for (size_t i = 0; i < r.filterCount; ++i)
+        req.filters.emplace_back(r.filters[i][0], r.filters[i][1]);
     model.fileRequests.push_back(req);
     if (model.files.empty()) return false;
     std::string answer = model.files.front();
@@ -254,7 +255,9 @@ void DialogModel_Command(int id, int notification) {
     deliver(DLGMSG_COMMAND, Dialog_CommandParam(id, notification));
 }
 void DialogModel_Close() { deliver(DLGMSG_CLOSE, 0); }
-void DialogModel_Post(uint32_t message, uintptr_t wParam) { model.posted.emplace_back(message, wParam); }
+void DialogModel_Post(uint32_t message, uintptr_t wParam) {
+    model.posted.emplace_back(message, wParam);
+}
 
 std::vector<DialogModelBox> DialogModel_Boxes() {
     std::lock_guard<std::mutex> lock(boxMutex);

@@ -32,9 +32,10 @@ struct ImageCodecBackend {
     // "JPEG: image data ends early", the picture size refused), never naming a file.
     bool (*decodePng)(const uint8_t* data, size_t size, const ImageLimits& limits, ImagePixels* out,
                       std::string* error);
-    // Any thread; blocks only while computing; result as decodePng. Grey, YCbCr, RGB, CMYK and YCCK.
-    bool (*decodeJpeg)(const uint8_t* data, size_t size, const ImageLimits& limits, ImagePixels* out,
-                       std::string* error);
+    // Any thread; blocks only while computing; result as decodePng. Grey, YCbCr, RGB, CMYK and
+    // YCCK.
+    bool (*decodeJpeg)(const uint8_t* data, size_t size, const ImageLimits& limits,
+                       ImagePixels* out, std::string* error);
     // Any thread; blocks only while computing. true with the whole PNG file in *out (its
     // resolution recorded when image.dpi > 0); false (out of memory) with *out empty.
     bool (*encodePng)(const ImagePixels& image, std::vector<uint8_t>* out);

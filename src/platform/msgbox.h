@@ -9,7 +9,12 @@ enum MsgBoxIcon {
     MSGBOX_ICON_WARNING = 0x30,
     MSGBOX_ICON_INFORMATION = 0x40
 };
-enum MsgBoxResult { MSGBOX_RESULT_OK = 1, MSGBOX_RESULT_CANCEL = 2, MSGBOX_RESULT_YES = 6, MSGBOX_RESULT_NO = 7 };
+enum MsgBoxResult {
+    MSGBOX_RESULT_OK = 1,
+    MSGBOX_RESULT_CANCEL = 2,
+    MSGBOX_RESULT_YES = 6,
+    MSGBOX_RESULT_NO = 7
+};
 
 struct MsgBoxBackend {
     // Shows text with caption, blocks until the operator answers, returns an MsgBoxResult.

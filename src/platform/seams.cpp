@@ -106,7 +106,10 @@ uint32_t Locale_IdFromPosixName(const char* name) {
     std::string lang = s.substr(0, s.find_first_of("_-"));
     std::string region = s.size() > lang.size() ? s.substr(lang.size() + 1) : std::string();
 
-    struct Exact { const char* name; uint32_t id; };
+    struct Exact {
+        const char* name;
+        uint32_t id;
+    };
     static const Exact exact[] = {
         {"zh_cn", 0x0804}, {"zh_tw", 0x0404}, {"zh_hk", 0x0c04}, {"zh_sg", 0x1004},
         {"zh_mo", 0x1404}, {"en_us", 0x0409}, {"en_gb", 0x0809}, {"en_au", 0x0c09},
@@ -117,7 +120,10 @@ uint32_t Locale_IdFromPosixName(const char* name) {
         if (key == e.name) return e.id;
 
     // Otherwise the primary language in its default sub-language (sub-language 1).
-    struct Primary { const char* lang; uint32_t id; };
+    struct Primary {
+        const char* lang;
+        uint32_t id;
+    };
     static const Primary primary[] = {
         {"zh", 0x0804}, {"en", 0x0409}, {"de", 0x0407}, {"fr", 0x040c}, {"es", 0x0c0a},
         {"it", 0x0410}, {"ja", 0x0411}, {"ko", 0x0412}, {"ru", 0x0419}, {"pt", 0x0416},

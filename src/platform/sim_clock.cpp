@@ -59,9 +59,10 @@ void leave(Sim& s) {
     if (!self) return;
     Member* me = self;
     self = nullptr;
-    s.members.erase(std::remove_if(s.members.begin(), s.members.end(),
-                                   [me](const std::unique_ptr<Member>& m) { return m.get() == me; }),
-                    s.members.end());
+    s.members.erase(
+        std::remove_if(s.members.begin(), s.members.end(),
+                       [me](const std::unique_ptr<Member>& m) { return m.get() == me; }),
+        s.members.end());
     s.changed.notify_all();
 }
 

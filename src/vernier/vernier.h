@@ -20,8 +20,9 @@ struct VernierImage {
 // the picture. The pixel cap admits a 1200-dpi scan of a whole A4 or Letter page (10200 x
 // 14040) and a 50-megapixel photo. Pictures over the decoding budget are decoded reduced by the
 // smallest whole factor that brings them under it (on Linux JPEG scaled by libjpeg while
-// decoding and PNG rows averaged as they are read; on Windows WIC's area-averaging scaler): a 1200-dpi page comes out at 600 dpi, far finer than the
-// 150 dpi the reader needs, and picture plus ink map stay under half a gigabyte.
+// decoding and PNG rows averaged as they are read; on Windows WIC's area-averaging scaler): a
+// 1200-dpi page comes out at 600 dpi, far finer than the 150 dpi the reader needs, and picture plus
+// ink map stay under half a gigabyte.
 constexpr size_t VERNIER_MAX_FILE_BYTES = size_t(256) << 20;
 constexpr uint64_t VERNIER_MAX_PIXELS = 150000000;
 constexpr uint64_t VERNIER_DECODE_PIXELS = 64000000;
@@ -30,9 +31,9 @@ constexpr uint64_t VERNIER_DECODE_PIXELS = 64000000;
 // upright by its EXIF orientation), chosen by the file's first bytes and decoded by the
 // platform's picture codec (platform/image_codec.h), with square pixels: a file stating unequal
 // densities across and down (PNG pHYs, JPEG JFIF) is resampled down the picture to make them
-// equal, and refused when the ratio is beyond 4 to 1. Only a regular file is read. false with a message
-// naming the file in *error for a missing, unreadable, truncated, corrupt or unsupported file,
-// or a picture over the limits above; *out is then empty.
+// equal, and refused when the ratio is beyond 4 to 1. Only a regular file is read. false with a
+// message naming the file in *error for a missing, unreadable, truncated, corrupt or unsupported
+// file, or a picture over the limits above; *out is then empty.
 bool Vernier_LoadImage(const std::string& path, VernierImage* out, std::string* error);
 // The same from bytes in memory; name stands for the data in the message.
 bool Vernier_DecodeImage(const uint8_t* data, size_t size, VernierImage* out, std::string* error,
@@ -63,26 +64,27 @@ enum VernierFamily : uint8_t {
 };
 
 struct VernierGroup {
-    int label = 0;           // 9 .. -9, group 1 .. 19 from the left
-    double u = 0;            // group start along the bars, picture pixels from the first group
-    double x = 0, y = 0;     // where the group's ticks meet, picture pixels
-    double offsetPx = 0;     // lower print's ticks minus upper print's, along the bars
-    bool measured = false;   // false when its ticks could not be found
+    int label = 0;          // 9 .. -9, group 1 .. 19 from the left
+    double u = 0;           // group start along the bars, picture pixels from the first group
+    double x = 0, y = 0;    // where the group's ticks meet, picture pixels
+    double offsetPx = 0;    // lower print's ticks minus upper print's, along the bars
+    bool measured = false;  // false when its ticks could not be found
 };
 
 struct VernierReading {
     VernierStatus status = VERNIER_NOT_FOUND;
-    std::string reason;        // one line for the operator when status is not VERNIER_READ
-    int group = 0;             // label of the group that lines up ("03" -> 3, "-2" -> -2)
-    int neighbour = 0;         // the other group when the prints line up between two; == group otherwise
-    double estimate = 0;       // where they line up, in groups (label units, fractional)
-    double sigma = 0;          // standard error of estimate
-    double confidence = 0;     // 0..1: how sure the named group alone is the one that lines up
+    std::string reason;   // one line for the operator when status is not VERNIER_READ
+    int group = 0;        // label of the group that lines up ("03" -> 3, "-2" -> -2)
+    int neighbour = 0;    // the other group when the prints line up between two; == group otherwise
+    double estimate = 0;  // where they line up, in groups (label units, fractional)
+    double sigma = 0;     // standard error of estimate
+    double confidence = 0;  // 0..1: how sure the named group alone is the one that lines up
     bool highConfidence = false;
     // Where the prints meet and how sure the measurement is of it are separate: a sharp reading
     // half-way between two groups is as sure as one on a group, only its answer is two groups.
-    bool halfway = false;      // the prints meet between `group` and `neighbour`
-    bool certain = false;      // estimate +/- 3 sigma stays on `group`, or between the two of a half-way reading
+    bool halfway = false;  // the prints meet between `group` and `neighbour`
+    bool certain =
+        false;  // estimate +/- 3 sigma stays on `group`, or between the two of a half-way reading
     VernierFamily family = FAMILY_UNKNOWN;
     double angleDeg = 0;       // rotation of the pattern on the picture (positive = clockwise)
     double pitchPx = 0;        // group pitch of the upper print

@@ -26,10 +26,11 @@ bool squared(VernierImage* image, double aspect, std::string* error) {
     if (!(aspect > 0) || std::fabs(aspect - 1) < 1e-3) return true;
     if (aspect < 0.25 || aspect > 4) {
         char text[160];
-        std::snprintf(text, sizeof text,
-                      "the file says its pixels are %.3g times as %s; no scanner or camera makes such "
-                      "pixels: save the picture again with square pixels",
-                      aspect > 1 ? aspect : 1 / aspect, aspect > 1 ? "tall as wide" : "wide as tall");
+        std::snprintf(
+            text, sizeof text,
+            "the file says its pixels are %.3g times as %s; no scanner or camera makes such "
+            "pixels: save the picture again with square pixels",
+            aspect > 1 ? aspect : 1 / aspect, aspect > 1 ? "tall as wide" : "wide as tall");
         *image = VernierImage{};
         if (error) *error = text;
         return false;
@@ -49,7 +50,8 @@ bool squared(VernierImage* image, double aspect, std::string* error) {
 
 using Decoder = bool (*)(const uint8_t*, size_t, const ImageLimits&, ImagePixels*, std::string*);
 
-bool decodeWith(Decoder decode, const uint8_t* data, size_t size, VernierImage* out, std::string* error) {
+bool decodeWith(Decoder decode, const uint8_t* data, size_t size, VernierImage* out,
+                std::string* error) {
     ImagePixels pixels;
     std::string message;
     bool ok = decode(data, size, SCAN_LIMITS, &pixels, &message);
@@ -84,10 +86,13 @@ bool Vernier_DecodeJpeg(const uint8_t* data, size_t size, VernierImage* out, std
     return decodeWith(ImageCodec_Backend()->decodeJpeg, data, size, out, error);
 }
 
-bool Vernier_DecodeImage(const uint8_t* data, size_t size, VernierImage* out, std::string* error, const std::string& name) {
+bool Vernier_DecodeImage(const uint8_t* data, size_t size, VernierImage* out, std::string* error,
+                         const std::string& name) {
     static const uint8_t PNG_MAGIC[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1a, '\n'};
-    if (size >= 8 && std::memcmp(data, PNG_MAGIC, 8) == 0) return Vernier_DecodePng(data, size, out, error);
-    if (size >= 3 && data[0] == 0xFF && data[1] == 0xD8 && data[2] == 0xFF) return Vernier_DecodeJpeg(data, size, out, error);
+    if (size >= 8 && std::memcmp(data, PNG_MAGIC, 8) == 0)
+        return Vernier_DecodePng(data, size, out, error);
+    if (size >= 3 && data[0] == 0xFF && data[1] == 0xD8 && data[2] == 0xFF)
+        return Vernier_DecodeJpeg(data, size, out, error);
     *out = VernierImage{};
     if (error) *error = name + " is neither a PNG nor a JPEG file";
     return false;
@@ -116,7 +121,8 @@ bool Vernier_LoadImage(const std::string& path, VernierImage* out, std::string* 
 // Written through the file seam: a marked picture never half-replaces an older one, and a
 // path in any script opens on every platform.
 bool Vernier_SavePng(const std::string& path, const VernierImage& image) {
-    if (image.width == 0 || image.height == 0 || image.rgb.size() < size_t(image.width) * image.height * 3)
+    if (image.width == 0 || image.height == 0 ||
+        image.rgb.size() < size_t(image.width) * image.height * 3)
         return false;
     std::vector<uint8_t> bytes;
     try {
@@ -129,7 +135,8 @@ bool Vernier_SavePng(const std::string& path, const VernierImage& image) {
 
 bool Vernier_EncodeJpeg(const VernierImage& image, int quality, std::vector<uint8_t>* out) {
     out->clear();
-    if (image.width == 0 || image.height == 0 || image.rgb.size() < size_t(image.width) * image.height * 3)
+    if (image.width == 0 || image.height == 0 ||
+        image.rgb.size() < size_t(image.width) * image.height * 3)
         return false;
     try {
         return ImageCodec_Backend()->encodeJpeg(pixelsOf(image), quality, out);

@@ -67,4 +67,5 @@ InkMap Vernier_InkMap(const VernierImage& image);
 // reason when none qualifies).
 // cutSide: where dashed rows like a vernier's bars run into the picture's edge ("left",
 // "right", "top", "bottom"), or empty; for the reason when no vernier is found.
-std::vector<BarPair> Vernier_LocateBars(const InkMap& ink, int* longestRow, double* angleDeg, std::string* cutSide = nullptr);
+std::vector<BarPair> Vernier_LocateBars(const InkMap& ink, int* longestRow, double* angleDeg,
+                                        std::string* cutSide = nullptr);

@@ -32,7 +32,8 @@ int paperLevel(const VernierImage& image, int channel) {
     // A photo may show more table than sheet: the paper is the brightest level that is common,
     // not the most common one.
     for (int v = 254; v > best; --v)
-        if (count[size_t(v)] >= bestCount / 3 && count[size_t(v)] >= count[size_t(v) - 1] && count[size_t(v)] >= count[size_t(v) + 1])
+        if (count[size_t(v)] >= bestCount / 3 && count[size_t(v)] >= count[size_t(v) - 1] &&
+            count[size_t(v)] >= count[size_t(v) + 1])
             return v;
     return best;
 }
@@ -97,7 +98,8 @@ std::vector<InkPoint> inkPoints(const Reduced& r) {
 
 // Projection of the ink across lines at angle a (radians): sum of squares, high when the
 // ink sits on few lines.
-double sharpness(const std::vector<InkPoint>& pts, double a, const Reduced& r, std::vector<double>* bins) {
+double sharpness(const std::vector<InkPoint>& pts, double a, const Reduced& r,
+                 std::vector<double>* bins) {
     double cs = std::cos(a), sn = std::sin(a);
     double span = r.w + r.h + 2.0;
     bins->assign(size_t(2 * span) + 2, 0.0);
@@ -163,7 +165,8 @@ std::vector<Run> splitValleys(const std::vector<float>& p, const std::vector<Run
     constexpr int NEAR = 3, SIDE = 12;
     std::vector<Run> out;
     for (const Run& r : runs) {
-        size_t a = size_t(std::max(0.0, std::ceil(r.start))), b = std::min(p.size() - 1, size_t(r.end));
+        size_t a = size_t(std::max(0.0, std::ceil(r.start))),
+               b = std::min(p.size() - 1, size_t(r.end));
         double from = r.start;
         for (size_t i = a + NEAR; i + NEAR <= b; ++i) {
             bool lowest = true;
@@ -171,8 +174,10 @@ std::vector<Run> splitValleys(const std::vector<float>& p, const std::vector<Run
                 if (p[j] < p[i] || (p[j] == p[i] && j < i)) lowest = false;
             if (!lowest) continue;
             float left = 0, right = 0;
-            for (size_t j = (i > size_t(SIDE) ? i - SIDE : 0); j < i; ++j) left = std::max(left, p[j]);
-            for (size_t j = i + 1; j <= std::min(p.size() - 1, i + SIDE); ++j) right = std::max(right, p[j]);
+            for (size_t j = (i > size_t(SIDE) ? i - SIDE : 0); j < i; ++j)
+                left = std::max(left, p[j]);
+            for (size_t j = i + 1; j <= std::min(p.size() - 1, i + SIDE); ++j)
+                right = std::max(right, p[j]);
             float ink = std::min(left, right);
             if (p[i] > 0.5f * ink) continue;
             float half = (p[i] + ink) / 2;
@@ -314,7 +319,8 @@ DashRow dashRow(const Reduced& r, double a, double v) {
         }
         for (int i = 0; i < PIECE && u0 + i <= reach; ++i) {
             float best = 0;
-            for (double dv = -0.5; dv <= 0.5; dv += 0.25) best = std::max(best, at(u0 + i, v + bestDv + dv));
+            for (double dv = -0.5; dv <= 0.5; dv += 0.25)
+                best = std::max(best, at(u0 + i, v + bestDv + dv));
             p.push_back(best);
         }
     }
@@ -338,7 +344,8 @@ bool completeFrom(DashRow* r, const DashRow& f) {
         for (++i; i < r->runs.size() && r->runs[i].first - last < gap; ++i)
             last = r->runs[i].second, inked += r->runs[i].second - r->runs[i].first;
         double pitch = (last - first) / (VERNIER_GROUPS - 1 + 0.8);
-        bool overlaps = first < f.start + want && last > f.start - (VERNIER_GROUPS - f.count) * f.pitch;
+        bool overlaps =
+            first < f.start + want && last > f.start - (VERNIER_GROUPS - f.count) * f.pitch;
         if (std::fabs(pitch / f.pitch - 1) < 0.04 && inked > 0.75 * (last - first) && overlaps) {
             r->start = first;
             r->pitch = pitch;
@@ -415,7 +422,8 @@ bool pairs(const DashRow& t, const DashRow& b) {
 // Whether a row is inked over most of [from, to].
 bool inkedOver(const DashRow& row, double from, double to) {
     double covered = 0;
-    for (const auto& [a, b] : row.runs) covered += std::max(0.0, std::min(b, to) - std::max(a, from));
+    for (const auto& [a, b] : row.runs)
+        covered += std::max(0.0, std::min(b, to) - std::max(a, from));
     return covered > 0.5 * (to - from);
 }
 
@@ -431,9 +439,12 @@ bool alignPair(DashRow* t, DashRow* b) {
         return inkedOver(*t, ut, ut + 0.8 * t->pitch) || inkedOver(*b, ub, ub + 0.8 * b->pitch);
     };
     while (hi - lo < VERNIER_GROUPS) {
-        if (dashAt(lo - 1)) --lo;
-        else if (dashAt(hi)) ++hi;
-        else return false;
+        if (dashAt(lo - 1))
+            --lo;
+        else if (dashAt(hi))
+            ++hi;
+        else
+            return false;
     }
     if (hi - lo != VERNIER_GROUPS) return false;
     t->start += lo * t->pitch;
@@ -475,7 +486,8 @@ InkMap Vernier_InkMap(const VernierImage& image) {
                 std::fill(hist.begin(), hist.end(), 0);
                 uint32_t n = 0;
                 for (uint32_t y = by * BLOCK; y < std::min(m.h, (by + 1) * BLOCK); y += 2)
-                    for (uint32_t x = bx * BLOCK; x < std::min(m.w, (bx + 1) * BLOCK); x += 2) ++hist[image.at(x, y)[c]], ++n;
+                    for (uint32_t x = bx * BLOCK; x < std::min(m.w, (bx + 1) * BLOCK); x += 2)
+                        ++hist[image.at(x, y)[c]], ++n;
                 uint32_t want = n / 50, seen = 0;
                 int v = 255;
                 while (v > 0 && (seen += hist[size_t(v)]) <= want) --v;
@@ -495,9 +507,12 @@ InkMap Vernier_InkMap(const VernierImage& image) {
             uint32_t x0 = uint32_t(fx), x1 = std::min(bw - 1, x0 + 1);
             double tx = fx - x0;
             for (int c = 0; c < 3; ++c) {
-                auto at = [&](uint32_t xx, uint32_t yy) { return spread[(size_t(yy) * bw + xx) * 3 + size_t(c)]; };
+                auto at = [&](uint32_t xx, uint32_t yy) {
+                    return spread[(size_t(yy) * bw + xx) * 3 + size_t(c)];
+                };
                 rowLevel[size_t(x) * 3 + size_t(c)] =
-                    float((at(x0, y0) * (1 - tx) + at(x1, y0) * tx) * (1 - ty) + (at(x0, y1) * (1 - tx) + at(x1, y1) * tx) * ty);
+                    float((at(x0, y0) * (1 - tx) + at(x1, y0) * tx) * (1 - ty) +
+                          (at(x0, y1) * (1 - tx) + at(x1, y1) * tx) * ty);
             }
         }
         for (uint32_t x = 0; x < m.w; ++x) {
@@ -528,7 +543,8 @@ std::string cutSideOf(const std::vector<DashRow>& rows, const Reduced& r, double
         if (row.count < MIN_CHAIN || row.pitch <= 0) continue;
         double margin = 1.5 * row.pitch;
         double u0 = row.start, u1 = row.start + (row.count - 1) * row.pitch + row.length;
-        double x0 = u0 * cs - row.v * sn, x1 = u1 * cs - row.v * sn, y = (u0 + u1) / 2 * sn + row.v * cs;
+        double x0 = u0 * cs - row.v * sn, x1 = u1 * cs - row.v * sn,
+               y = (u0 + u1) / 2 * sn + row.v * cs;
         if (row.count < VERNIER_GROUPS - 1) {
             if (x0 < margin) return "left";
             if (x1 > r.w - margin) return "right";
@@ -544,7 +560,8 @@ std::string cutSideOf(const std::vector<DashRow>& rows, const Reduced& r, double
 
 }  // namespace
 
-std::vector<BarPair> Vernier_LocateBars(const InkMap& ink, int* longestRow, double* angleDeg, std::string* cutSide) {
+std::vector<BarPair> Vernier_LocateBars(const InkMap& ink, int* longestRow, double* angleDeg,
+                                        std::string* cutSide) {
     *longestRow = 0;
     *angleDeg = 0;
     std::vector<BarPair> out;
@@ -562,14 +579,17 @@ std::vector<BarPair> Vernier_LocateBars(const InkMap& ink, int* longestRow, doub
     }
     completeBridgedRows(&rows);
     if (cutSide) *cutSide = cutSideOf(rows, r, a);
-    rows.erase(std::remove_if(rows.begin(), rows.end(), [](const DashRow& r) { return r.count < MIN_CHAIN; }),
+    rows.erase(std::remove_if(rows.begin(), rows.end(),
+                              [](const DashRow& r) { return r.count < MIN_CHAIN; }),
                rows.end());
-    std::sort(rows.begin(), rows.end(), [](const DashRow& p, const DashRow& q) { return p.v < q.v; });
+    std::sort(rows.begin(), rows.end(),
+              [](const DashRow& p, const DashRow& q) { return p.v < q.v; });
     auto pairUp = [&](const DashRow& t, const DashRow& b, std::vector<BarPair>* into) {
         if (!pairs(t, b)) return;
         for (const std::vector<BarPair>* seen : {&out, into})
             for (const BarPair& o : *seen)
-                if (std::fabs(o.top.v - t.v * r.f) < 0.3 * o.top.pitch && std::fabs(o.bottom.v - b.v * r.f) < 0.3 * o.top.pitch)
+                if (std::fabs(o.top.v - t.v * r.f) < 0.3 * o.top.pitch &&
+                    std::fabs(o.bottom.v - b.v * r.f) < 0.3 * o.top.pitch)
                     return;
         BarPair pair;
         pair.frame = Frame{(r.f - 1) / 2.0, (r.f - 1) / 2.0, std::cos(a), std::sin(a)};

@@ -58,7 +58,8 @@ Profile profile(const InkMap& ink, const Frame& fr, const Rails& rails, double u
     // The noise of the paper, from the white pitch before the first group and after the last.
     std::vector<float> d;
     for (size_t i = 0; i < out.p.size(); ++i)
-        if (double(i) < 0.8 * pitch || double(i) > double(out.p.size()) - 0.8 * pitch) d.push_back(out.p[i]);
+        if (double(i) < 0.8 * pitch || double(i) > double(out.p.size()) - 0.8 * pitch)
+            d.push_back(out.p[i]);
     if (d.size() < 4) return out;
     double mean = 0, var = 0;
     for (float x : d) mean += x;
@@ -163,7 +164,8 @@ bool bestOverlap(const Comb& c, const Profile& low, double dl, double reach, dou
         if (s > bestS) bestS = s, best = d;
     }
     if (bestS < 0.5 || std::fabs(best - dl) > reach - 1.5 * STEP) return false;
-    double l = overlap(c, low, best - STEP), r = overlap(c, low, best + STEP), den = l - 2 * bestS + r;
+    double l = overlap(c, low, best - STEP), r = overlap(c, low, best + STEP),
+           den = l - 2 * bestS + r;
     *shift = best + (den < 0 ? 0.5 * (l - r) / den * STEP : 0);
     return true;
 }
@@ -171,8 +173,9 @@ bool bestOverlap(const Comb& c, const Profile& low, double dl, double reach, dou
 // Groups measured as whole combs. Each group alone could match a neighbouring tick, so the
 // meeting point is first found for all groups together, with the shift per group the vernier
 // is drawn with; each group is then measured near where that puts it.
-void measureCombs(const Profile& up, const Profile& low, const std::vector<VernierGroup>& groups, double length,
-                  double pitch, double step, std::vector<double>* ks, std::vector<double>* ds) {
+void measureCombs(const Profile& up, const Profile& low, const std::vector<VernierGroup>& groups,
+                  double length, double pitch, double step, std::vector<double>* ks,
+                  std::vector<double>* ds) {
     std::vector<Comb> combs(groups.size());
     std::vector<bool> have(groups.size());
     for (size_t i = 0; i < groups.size(); ++i)
@@ -187,7 +190,8 @@ void measureCombs(const Profile& up, const Profile& low, const std::vector<Verni
         }
     for (size_t i = 0; i < groups.size(); ++i) {
         double shift = 0;
-        if (have[i] && bestOverlap(combs[i], low, bestSign * step * (double(i) + 1 - bestK), 0.1 * pitch, &shift)) {
+        if (have[i] && bestOverlap(combs[i], low, bestSign * step * (double(i) + 1 - bestK),
+                                   0.1 * pitch, &shift)) {
             ks->push_back(double(i) + 1);
             ds->push_back(shift);
         }
@@ -278,9 +282,11 @@ bool groupCentre(const Profile& pr, double guess, double pitch, double* centre) 
         worst = std::min(worst, v);
         if (v > bestS) bestS = v, best = guess + o;
     }
-    if (bestS - worst < 4 * pr.noise || std::fabs(best - guess) > 0.3 * pitch - 2 * STEP) return false;
+    if (bestS - worst < 4 * pr.noise || std::fabs(best - guess) > 0.3 * pitch - 2 * STEP)
+        return false;
     double t[3];
-    if (ticks(pr, best - 0.4 * pitch, 0.8 * pitch, pitch, t) && std::fabs((t[0] + t[1] + t[2]) / 3 - best) < 0.1 * pitch) {
+    if (ticks(pr, best - 0.4 * pitch, 0.8 * pitch, pitch, t) &&
+        std::fabs((t[0] + t[1] + t[2]) / 3 - best) < 0.1 * pitch) {
         *centre = (t[0] + t[1] + t[2]) / 3;
         return true;
     }
@@ -387,7 +393,8 @@ struct Line {
     int n = 0;
 };
 
-Line fitLine(const std::vector<double>& k, const std::vector<double>& d, const std::vector<bool>& use) {
+Line fitLine(const std::vector<double>& k, const std::vector<double>& d,
+             const std::vector<bool>& use) {
     Line l;
     double sk = 0, sd = 0;
     for (size_t i = 0; i < k.size(); ++i)
@@ -396,7 +403,8 @@ Line fitLine(const std::vector<double>& k, const std::vector<double>& d, const s
     l.kbar = sk / l.n;
     double md = sd / l.n, sxy = 0;
     for (size_t i = 0; i < k.size(); ++i)
-        if (use[i]) l.sxx += (k[i] - l.kbar) * (k[i] - l.kbar), sxy += (k[i] - l.kbar) * (d[i] - md);
+        if (use[i])
+            l.sxx += (k[i] - l.kbar) * (k[i] - l.kbar), sxy += (k[i] - l.kbar) * (d[i] - md);
     l.b = sxy / l.sxx;
     l.a = md - l.b * l.kbar;
     double ss = 0;
@@ -407,8 +415,8 @@ Line fitLine(const std::vector<double>& k, const std::vector<double>& d, const s
 }
 
 // Height of a bar across v at each of its dashes, fitted as a line along u.
-bool barLine(const InkMap& ink, const Frame& fr, const DashRow& row, double v, double rowPx, double* slope,
-             double* at0) {
+bool barLine(const InkMap& ink, const Frame& fr, const DashRow& row, double v, double rowPx,
+             double* slope, double* at0) {
     std::vector<double> us, vs;
     std::vector<bool> use;
     for (int i = 0; i < row.count; ++i) {
@@ -423,7 +431,8 @@ bool barLine(const InkMap& ink, const Frame& fr, const DashRow& row, double v, d
             for (double dv = -2 * rowPx - 1; dv <= 2 * rowPx + 1; dv += 0.25) {
                 double m = 0;
                 int n = 0;
-                for (double u = u0; u <= u1; u += 1, ++n) m += ink.sample(fr.x(u, v + dv), fr.y(u, v + dv));
+                for (double u = u0; u <= u1; u += 1, ++n)
+                    m += ink.sample(fr.x(u, v + dv), fr.y(u, v + dv));
                 m /= std::max(1, n);
                 samples.push_back({v + dv, m});
                 lo = std::min(lo, m);
@@ -431,7 +440,8 @@ bool barLine(const InkMap& ink, const Frame& fr, const DashRow& row, double v, d
             }
             double half = (top + lo) / 2, sw = 0, sv = 0, reach = std::max(1.5, 1.5 * rowPx);
             for (auto& [vv, m] : samples)
-                if (std::fabs(vv - topV) <= reach && m > half) sw += m - half, sv += (m - half) * vv;
+                if (std::fabs(vv - topV) <= reach && m > half)
+                    sw += m - half, sv += (m - half) * vv;
             if (sw <= 0) continue;
             us.push_back((u0 + u1) / 2);
             vs.push_back(sv / sw);
@@ -484,7 +494,7 @@ bool straighten(const InkMap& ink, BarPair* pair, double* vTop, double* vBottom)
 // top and the bottom of their stretch, fitted as a line along u (exact for a flat sheet under
 // a pinhole camera), and the offsets are corrected by it.
 struct Lean {
-    Line line;            // lean (pixels across per pixel down) against u
+    Line line;  // lean (pixels across per pixel down) against u
     bool known = false;
     bool merged = false;  // measured over stretches: the ticks were too close to part
     double at(double u) const { return known ? line.a + line.b * u : 0; }
@@ -501,7 +511,8 @@ struct Lean {
 constexpr double UPPER_LEAN[2][2] = {{2, 7}, {8, 13}};
 constexpr double LOWER_LEAN[2][2] = {{21, 26}, {28, 33}};
 // Between the centres of the bands the offsets are measured in.
-constexpr double BAND_DISTANCE = (LOWER_BAND[0] + LOWER_BAND[1]) / 2 - (UPPER_BAND[0] + UPPER_BAND[1]) / 2;
+constexpr double BAND_DISTANCE =
+    (LOWER_BAND[0] + LOWER_BAND[1]) / 2 - (UPPER_BAND[0] + UPPER_BAND[1]) / 2;
 
 // The lean line through measured (u, lean) points, rid of outliers; unknown from too few.
 Lean fitLean(const std::vector<double>& us, const std::vector<double>& ls, size_t fewest) {
@@ -526,8 +537,9 @@ Lean fitLean(const std::vector<double>& us, const std::vector<double>& ls, size_
 // matches where blur has merged each group's ticks (a 1440-dpi print in a phone photo) and
 // ticks cannot be found one by one. Single ticks are not disturbed by the other print's ticks
 // beside them, so they are kept unless the ticks are too close to part.
-Lean measureLean(const InkMap& ink, const Frame& frame, const Rails& rails, double u0, double u1, double pitch,
-                 const std::vector<double> starts[2], const std::vector<double> pitches[2]) {
+Lean measureLean(const InkMap& ink, const Frame& frame, const Rails& rails, double u0, double u1,
+                 double pitch, const std::vector<double> starts[2],
+                 const std::vector<double> pitches[2]) {
     std::vector<double> us, ls, stretchUs, stretchLs;
     for (int print = 0; print < 2; ++print) {
         const auto* bands = print == 0 ? UPPER_LEAN : LOWER_LEAN;
@@ -602,11 +614,12 @@ constexpr double CERTAIN_SIGMA = 0.12;
 // geometryPx: the standard error (pixels) the lean correction leaves at the meeting point.
 // geometryFits: whether the groups of both prints stand where one projective map of the sheet
 // puts them; a picture whose geometry is in doubt is never read as certain.
-void verdict(VernierReading* r, const Line& l, const FamilyShape& shape, const std::function<double(double)>& geometryPx,
-             bool geometryFits) {
+void verdict(VernierReading* r, const Line& l, const FamilyShape& shape,
+             const std::function<double(double)>& geometryPx, bool geometryFits) {
     double k0 = -l.a / l.b;
     r->estimate = 10 - k0;
-    double sk = l.sigma / std::fabs(l.b) * std::sqrt(1.0 / l.n + (k0 - l.kbar) * (k0 - l.kbar) / l.sxx);
+    double sk =
+        l.sigma / std::fabs(l.b) * std::sqrt(1.0 / l.n + (k0 - l.kbar) * (k0 - l.kbar) / l.sxx);
     sk = std::hypot(sk, geometryPx(k0) / std::fabs(l.b));
     // The fit's own error misses what is common to all groups (JPEG colour smear, a slightly
     // wrong angle): never claim better than a twelfth of a group.
@@ -614,8 +627,8 @@ void verdict(VernierReading* r, const Line& l, const FamilyShape& shape, const s
     r->family = shape.family;
     if (r->sigma > 0.3) {
         r->status = VERNIER_TOO_BLURRED;
-        r->reason = std::string(TOO_BLURRED) + " (the groups' offsets scatter by " + std::to_string(int(r->sigma * 100)) +
-                    "% of a group)";
+        r->reason = std::string(TOO_BLURRED) + " (the groups' offsets scatter by " +
+                    std::to_string(int(r->sigma * 100)) + "% of a group)";
         return;
     }
     r->group = int(std::lround(r->estimate));
@@ -629,13 +642,15 @@ void verdict(VernierReading* r, const Line& l, const FamilyShape& shape, const s
     // across a group centre and a half-way point at once could be either answer.
     double lo = r->estimate - 3 * r->sigma, hi = r->estimate + 3 * r->sigma;
     bool onGroup = lo > r->group - 0.5 && hi < r->group + 0.5;
-    bool betweenTwo = r->halfway && lo >= std::min(r->group, r->neighbour) && hi <= std::max(r->group, r->neighbour);
+    bool betweenTwo = r->halfway && lo >= std::min(r->group, r->neighbour) &&
+                      hi <= std::max(r->group, r->neighbour);
     r->certain = r->sigma < CERTAIN_SIGMA && (onGroup || betweenTwo) && geometryFits;
     r->highConfidence = r->highConfidence && geometryFits;
     if (r->estimate > 9.5 || r->estimate < -9.5) {
         r->status = VERNIER_OUT_OF_RANGE;
         char text[120];
-        std::snprintf(text, sizeof text, "no group lines up: the prints meet at %+.1f groups, beyond \"%s\"",
+        std::snprintf(text, sizeof text,
+                      "no group lines up: the prints meet at %+.1f groups, beyond \"%s\"",
                       r->estimate, r->estimate > 0 ? "09" : "-9");
         r->reason = text;
         r->highConfidence = false;
@@ -650,7 +665,9 @@ Measured measure(const InkMap& ink, BarPair pair) {
     VernierReading& r = m.reading;
     double vt = 0, vb = 0;
     if (!straighten(ink, &pair, &vt, &vb)) {
-        r.reason = "pattern not found: the bars could not be traced: lay the print flat and light it evenly";
+        r.reason =
+            "pattern not found: the bars could not be traced: lay the print flat and light it "
+            "evenly";
         return m;
     }
     double rowPx = (vb - vt) / BAR_ROWS, pitch = pair.top.pitch;
@@ -667,8 +684,8 @@ Measured measure(const InkMap& ink, BarPair pair) {
     Rails rails{vt, 0, vb, 0};
     {
         double st = 0, ct = 0, sb = 0, cb = 0;
-        if (barLine(ink, pair.frame, pair.top, vt, rowPx, &st, &ct) && barLine(ink, pair.frame, pair.bottom, vb, rowPx, &sb, &cb) &&
-            cb > ct)
+        if (barLine(ink, pair.frame, pair.top, vt, rowPx, &st, &ct) &&
+            barLine(ink, pair.frame, pair.bottom, vb, rowPx, &sb, &cb) && cb > ct)
             rails = Rails{ct, st, cb, sb};
     }
     Profile up = profile(ink, pair.frame, rails, u0, u1, UPPER_BAND[0], UPPER_BAND[1], pitch);
@@ -695,15 +712,20 @@ Measured measure(const InkMap& ink, BarPair pair) {
         ok = ok && std::fabs(maps[print].c) * (VERNIER_GROUPS - 1) / 2 > 0.01;
         for (int i = 0; i < VERNIER_GROUPS; ++i) {
             double p = ok ? maps[print].pitch(i) : row.pitch;
-            starts[print].push_back(ok ? maps[print].at(i) - 0.4 * p : row.start + i * row.pitch + (row.length - 0.8 * row.pitch) / 2);
+            starts[print].push_back(ok ? maps[print].at(i) - 0.4 * p
+                                       : row.start + i * row.pitch +
+                                             (row.length - 0.8 * row.pitch) / 2);
             pitches[print].push_back(p);
         }
     }
     // The offsets are taken in the pitch at the middle of the pattern: a group where the
     // picture is foreshortened shows its offset smaller by as much as its pitch.
     double midPitch = (pitches[0][VERNIER_GROUPS / 2] + pitches[1][VERNIER_GROUPS / 2]) / 2;
-    auto scaleAt = [&](int i) { return midPitch * 2 / (pitches[0][size_t(i)] + pitches[1][size_t(i)]); };
-    Lean lean = adjustment ? measureLean(ink, pair.frame, rails, u0, u1, pitch, starts, pitches) : Lean{};
+    auto scaleAt = [&](int i) {
+        return midPitch * 2 / (pitches[0][size_t(i)] + pitches[1][size_t(i)]);
+    };
+    Lean lean =
+        adjustment ? measureLean(ink, pair.frame, rails, u0, u1, pitch, starts, pitches) : Lean{};
     // The offset a lean alone would show between the two bands, at a group's ticks.
     auto leanOffset = [&](double u) { return lean.at(u) * BAND_DISTANCE * rails.rowPx(u); };
     if (lean.known) {
@@ -719,7 +741,8 @@ Measured measure(const InkMap& ink, BarPair pair) {
     for (int i = 0; i < VERNIER_GROUPS && i < pair.top.count && i < pair.bottom.count; ++i) {
         VernierGroup g;
         g.label = 9 - i;
-        double st = starts[0][size_t(i)], sb = starts[1][size_t(i)], pt = pitches[0][size_t(i)], pb = pitches[1][size_t(i)];
+        double st = starts[0][size_t(i)], sb = starts[1][size_t(i)], pt = pitches[0][size_t(i)],
+               pb = pitches[1][size_t(i)];
         g.u = st;
         g.x = pair.frame.x(st + 0.4 * pt, rails.v(st + 0.4 * pt, 17));
         g.y = pair.frame.y(st + 0.4 * pt, rails.v(st + 0.4 * pt, 17));
@@ -727,7 +750,9 @@ Measured measure(const InkMap& ink, BarPair pair) {
         double t[3], b[3];
         if (ticks(up, st, 0.8 * pt, pt, t) && ticks(low, sb, 0.8 * pb, pb, b)) {
             g.measured = true;
-            g.offsetPx = (((b[0] - t[0]) + (b[1] - t[1]) + (b[2] - t[2])) / 3 - leanOffset(st + 0.4 * pt)) * scaleAt(i);
+            g.offsetPx =
+                (((b[0] - t[0]) + (b[1] - t[1]) + (b[2] - t[2])) / 3 - leanOffset(st + 0.4 * pt)) *
+                scaleAt(i);
             ks.push_back(i + 1);
             ds.push_back(g.offsetPx);
             use.push_back(true);
@@ -740,8 +765,10 @@ Measured measure(const InkMap& ink, BarPair pair) {
     r.angleDeg = std::atan2(pair.frame.sn, pair.frame.cs) * 180 / 3.14159265358979323846;
     if (labels < VERNIER_GROUPS / 2) {
         m.located = false;
-        r.reason = "pattern not found: bars like a vernier's, but without group labels above them: place the "
-                   "adjustment print itself in the picture";
+        r.reason =
+            "pattern not found: bars like a vernier's, but without group labels above them: place "
+            "the "
+            "adjustment print itself in the picture";
         return m;
     }
     if (int(ks.size()) < VERNIER_GROUPS / 2) {
@@ -749,7 +776,8 @@ Measured measure(const InkMap& ink, BarPair pair) {
         measureCombs(up, low, r.groups, 0.8 * pitch, pitch, shape->stepOverPitch * pitch, &ks, &ds);
         for (size_t j = 0; j < ks.size(); ++j) {
             int i = int(ks[j]) - 1;
-            ds[j] = (ds[j] - leanOffset(r.groups[size_t(i)].u + 0.4 * pitches[0][size_t(i)])) * scaleAt(i);
+            ds[j] = (ds[j] - leanOffset(r.groups[size_t(i)].u + 0.4 * pitches[0][size_t(i)])) *
+                    scaleAt(i);
         }
         use.assign(ks.size(), true);
         for (VernierGroup& g : r.groups) g.measured = false;
@@ -761,20 +789,24 @@ Measured measure(const InkMap& ink, BarPair pair) {
     }
     if (int(ks.size()) < VERNIER_GROUPS / 2) {
         r.status = VERNIER_TOO_BLURRED;
-        r.reason = std::string(TOO_BLURRED) + " (the ticks of only " + std::to_string(ks.size()) + " of 19 groups can be told apart)";
+        r.reason = std::string(TOO_BLURRED) + " (the ticks of only " + std::to_string(ks.size()) +
+                   " of 19 groups can be told apart)";
         return m;
     }
     Line l = fitLine(ks, ds, use);
     for (size_t i = 0; i < ks.size(); ++i)
-        if (std::fabs(ds[i] - l.a - l.b * ks[i]) > std::max(4 * l.sigma, 0.15 * std::fabs(l.b))) use[i] = false;
+        if (std::fabs(ds[i] - l.a - l.b * ks[i]) > std::max(4 * l.sigma, 0.15 * std::fabs(l.b)))
+            use[i] = false;
     l = fitLine(ks, ds, use);
     for (size_t i = 0, j = 0; i < r.groups.size(); ++i)
         if (r.groups[i].measured && !use[j++]) r.groups[i].measured = false;
     double step = std::fabs(l.b) / pitch;
-    if (l.n < VERNIER_GROUPS / 2 || step < 0.6 * shape->stepOverPitch || step > 1.5 * shape->stepOverPitch) {
+    if (l.n < VERNIER_GROUPS / 2 || step < 0.6 * shape->stepOverPitch ||
+        step > 1.5 * shape->stepOverPitch) {
         r.status = l.sigma > 0.3 * std::fabs(l.b) ? VERNIER_TOO_BLURRED : VERNIER_NOT_FOUND;
-        r.reason = r.status == VERNIER_TOO_BLURRED ? std::string(TOO_BLURRED) + " (the offsets do not follow the groups)"
-                                                   : "pattern not found: the groups do not shift like a vernier's";
+        r.reason = r.status == VERNIER_TOO_BLURRED
+                       ? std::string(TOO_BLURRED) + " (the offsets do not follow the groups)"
+                       : "pattern not found: the groups do not shift like a vernier's";
         m.located = r.status == VERNIER_TOO_BLURRED;
         return m;
     }
@@ -784,27 +816,37 @@ Measured measure(const InkMap& ink, BarPair pair) {
     // group: such a reading is never certain, whatever its spread.
     bool geometryFits =
         mapped && std::max(maps[0].rms, maps[1].rms) < 0.05 * midPitch && !lean.merged;
-    verdict(&r, l, *shape, [&](double k) { double u = firstU + (k - 1) * pitch;
-                return lean.error(u) * BAND_DISTANCE * rails.rowPx(u); },
-            geometryFits);
+    verdict(
+        &r, l, *shape,
+        [&](double k) {
+            double u = firstU + (k - 1) * pitch;
+            return lean.error(u) * BAND_DISTANCE * rails.rowPx(u);
+        },
+        geometryFits);
     return m;
 }
 
 }  // namespace
 
 const FamilyShape VERNIER_FAMILIES[] = {
-    {FAMILY_ADJUST_540, (100.0 / 540) / (35.0 / 180), 2.0 / 100, "bidirectional adjustment, 540 dpi"},
-    {FAMILY_ADJUST_720, (100.0 / 720) / (35.0 / 180), 2.0 / 100, "bidirectional adjustment, 720 dpi"},
-    {FAMILY_ADJUST_1440, (100.0 / 1440) / (35.0 / 180), 2.0 / 100, "bidirectional adjustment, 1440 dpi"},
-    {FAMILY_PATTERN_200, (200.0 / 720) / (35.0 / 180), 1.0 / 200, "calibration pattern, 200-dot groups"},
-    {FAMILY_PATTERN_300, (300.0 / 720) / (35.0 / 180), 1.0 / 300, "calibration pattern, 300-dot groups"},
+    {FAMILY_ADJUST_540, (100.0 / 540) / (35.0 / 180), 2.0 / 100,
+     "bidirectional adjustment, 540 dpi"},
+    {FAMILY_ADJUST_720, (100.0 / 720) / (35.0 / 180), 2.0 / 100,
+     "bidirectional adjustment, 720 dpi"},
+    {FAMILY_ADJUST_1440, (100.0 / 1440) / (35.0 / 180), 2.0 / 100,
+     "bidirectional adjustment, 1440 dpi"},
+    {FAMILY_PATTERN_200, (200.0 / 720) / (35.0 / 180), 1.0 / 200,
+     "calibration pattern, 200-dot groups"},
+    {FAMILY_PATTERN_300, (300.0 / 720) / (35.0 / 180), 1.0 / 300,
+     "calibration pattern, 300-dot groups"},
 };
 
 const FamilyShape* Vernier_FamilyOf(double pitchOverBars, double tolerance) {
     const FamilyShape* best = nullptr;
     for (const FamilyShape& f : VERNIER_FAMILIES) {
         double off = std::fabs(pitchOverBars / f.pitchOverBars - 1);
-        if (off < tolerance && (!best || off < std::fabs(pitchOverBars / best->pitchOverBars - 1))) best = &f;
+        if (off < tolerance && (!best || off < std::fabs(pitchOverBars / best->pitchOverBars - 1)))
+            best = &f;
     }
     return best;
 }
@@ -848,9 +890,12 @@ InkMap turned(const InkMap& ink, int quarters) {
 
 void backToPicture(const InkMap& ink, int quarters, double* x, double* y) {
     double tx = *x, ty = *y;
-    if (quarters == 1) *x = ty, *y = ink.h - 1 - tx;
-    else if (quarters == 2) *x = ink.w - 1 - tx, *y = ink.h - 1 - ty;
-    else if (quarters == 3) *x = ink.w - 1 - ty, *y = tx;
+    if (quarters == 1)
+        *x = ty, *y = ink.h - 1 - tx;
+    else if (quarters == 2)
+        *x = ink.w - 1 - tx, *y = ink.h - 1 - ty;
+    else if (quarters == 3)
+        *x = ink.w - 1 - ty, *y = tx;
 }
 
 VernierReading readInk(const InkMap& ink, VernierFamily wanted, int mode) {
@@ -866,29 +911,39 @@ VernierReading readInk(const InkMap& ink, VernierFamily wanted, int mode) {
     constexpr size_t MAX_PAIRS = 10;
     for (size_t i = 0; i < pairs.size() && i < MAX_PAIRS; ++i) {
         Measured m = measure(ink, pairs[i]);
-        if (m.located) found.push_back(m.reading);
-        else if (why.empty()) why = m.reading.reason;
+        if (m.located)
+            found.push_back(m.reading);
+        else if (why.empty())
+            why = m.reading.reason;
     }
     // A crowded sheet: other patterns and other modes' prints are not the one asked for.
     if (wanted != FAMILY_UNKNOWN) {
-        bool have = std::any_of(found.begin(), found.end(), [&](const VernierReading& r) { return r.family == wanted; });
+        bool have = std::any_of(found.begin(), found.end(),
+                                [&](const VernierReading& r) { return r.family == wanted; });
         if (have)
-            found.erase(std::remove_if(found.begin(), found.end(), [&](const VernierReading& r) { return r.family != wanted; }),
+            found.erase(std::remove_if(found.begin(), found.end(),
+                                       [&](const VernierReading& r) { return r.family != wanted; }),
                         found.end());
     }
-    auto rank = [](const VernierReading& r) { return r.status == VERNIER_READ || r.status == VERNIER_OUT_OF_RANGE ? 0 : 1; };
-    std::stable_sort(found.begin(), found.end(), [&](const VernierReading& a, const VernierReading& b) { return rank(a) < rank(b); });
+    auto rank = [](const VernierReading& r) {
+        return r.status == VERNIER_READ || r.status == VERNIER_OUT_OF_RANGE ? 0 : 1;
+    };
+    std::stable_sort(
+        found.begin(), found.end(),
+        [&](const VernierReading& a, const VernierReading& b) { return rank(a) < rank(b); });
     if (found.empty()) {
         none.angleDeg = angle;
-        none.reason = !cut.empty() ? "the print is cut off on the " + cut + ": place the whole print in the picture"
+        none.reason = !cut.empty() ? "the print is cut off on the " + cut +
+                                         ": place the whole print in the picture"
                       : !why.empty() ? why
-                      : longest == 0
-                          ? "pattern not found: no dashed bars on the picture: place the adjustment print in the picture"
-                      : longest < VERNIER_GROUPS
-                          ? "pattern not found: only part of a print's bars is seen: place the whole print in the picture, "
-                            "flat and evenly lit"
-                          : "pattern not found: dashed rows, but no two that pair up like a vernier's bars: place the "
-                            "whole adjustment print in the picture";
+                      : longest == 0 ? "pattern not found: no dashed bars on the picture: place "
+                                       "the adjustment print in the picture"
+                      : longest < VERNIER_GROUPS ? "pattern not found: only part of a print's bars "
+                                                   "is seen: place the whole print in the picture, "
+                                                   "flat and evenly lit"
+                                                 : "pattern not found: dashed rows, but no two "
+                                                   "that pair up like a vernier's bars: place the "
+                                                   "whole adjustment print in the picture";
         return none;
     }
     VernierReading& best = found[0];
@@ -908,8 +963,11 @@ VernierReading readInk(const InkMap& ink, VernierFamily wanted, int mode) {
                               Vernier_LabelText(best.group).c_str(),
                               Vernier_LabelText(o.group).c_str());
             else
-                std::snprintf(text, sizeof text, "two prints on the picture: cover one (one lines up at \"%s\", the other at "
-                              "\"%s\")", Vernier_LabelText(best.group).c_str(), Vernier_LabelText(o.group).c_str());
+                std::snprintf(
+                    text, sizeof text,
+                    "two prints on the picture: cover one (one lines up at \"%s\", the other at "
+                    "\"%s\")",
+                    Vernier_LabelText(best.group).c_str(), Vernier_LabelText(o.group).c_str());
             best.status = VERNIER_TWO_CANDIDATES;
             best.reason = text;
             best.highConfidence = false;
@@ -922,18 +980,22 @@ VernierReading readInk(const InkMap& ink, VernierFamily wanted, int mode) {
 
 }  // namespace
 
-VernierReading Vernier_Read(const VernierImage& image) { return Vernier_ReadAs(image, FAMILY_UNKNOWN); }
+VernierReading Vernier_Read(const VernierImage& image) {
+    return Vernier_ReadAs(image, FAMILY_UNKNOWN);
+}
 
 VernierReading Vernier_ReadAs(const VernierImage& image, VernierFamily wanted, int mode) {
     VernierReading none;
-    if (image.width == 0 || image.height == 0 || image.rgb.size() < size_t(image.width) * image.height * 3) {
+    if (image.width == 0 || image.height == 0 ||
+        image.rgb.size() < size_t(image.width) * image.height * 3) {
         none.reason = "pattern not found: empty picture";
         return none;
     }
     InkMap ink = Vernier_InkMap(image);
     VernierReading first = readInk(ink, wanted, mode);
     auto answers = [](const VernierReading& r) {
-        return r.status == VERNIER_READ || r.status == VERNIER_OUT_OF_RANGE || r.status == VERNIER_TWO_CANDIDATES;
+        return r.status == VERNIER_READ || r.status == VERNIER_OUT_OF_RANGE ||
+               r.status == VERNIER_TWO_CANDIDATES;
     };
     if (answers(first)) return first;
     // A photo may hold the sheet any way round. Upside down the labels stand below the lower
@@ -955,7 +1017,8 @@ VernierReading Vernier_ReadAs(const VernierImage& image, VernierFamily wanted, i
 
 int Vernier_GroupToEnter(const VernierReading& reading) {
     if (!reading.halfway) return reading.group;
-    return std::abs(reading.neighbour) < std::abs(reading.group) ? reading.neighbour : reading.group;
+    return std::abs(reading.neighbour) < std::abs(reading.group) ? reading.neighbour
+                                                                 : reading.group;
 }
 
 void Vernier_MarkGroups(VernierImage* image, const VernierReading& reading) {

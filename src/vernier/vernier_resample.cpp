@@ -48,7 +48,8 @@ VernierImage Vernier_Resample(const VernierImage& image, double sx, double sy) {
                 float s = 0;
                 for (size_t k = 0; k < ty[y].w.size(); ++k)
                     s += ty[y].w[k] * image.rgb[(size_t(ty[y].first + k) * image.width) * 3 + i];
-                out.rgb[size_t(y) * out.width * 3 + i] = uint8_t(std::clamp(std::lround(s), 0L, 255L));
+                out.rgb[size_t(y) * out.width * 3 + i] =
+                    uint8_t(std::clamp(std::lround(s), 0L, 255L));
             }
         return out;
     }
@@ -58,7 +59,8 @@ VernierImage Vernier_Resample(const VernierImage& image, double sx, double sy) {
             for (uint32_t x = 0; x < out.width; ++x)
                 for (int c = 0; c < 3; ++c) {
                     float s = 0;
-                    for (size_t k = 0; k < tx[x].w.size(); ++k) s += tx[x].w[k] * image.at(tx[x].first + uint32_t(k), y)[c];
+                    for (size_t k = 0; k < tx[x].w.size(); ++k)
+                        s += tx[x].w[k] * image.at(tx[x].first + uint32_t(k), y)[c];
                     out.at(x, y)[c] = uint8_t(std::clamp(std::lround(s), 0L, 255L));
                 }
         return out;
@@ -69,7 +71,8 @@ VernierImage Vernier_Resample(const VernierImage& image, double sx, double sy) {
         for (uint32_t x = 0; x < out.width; ++x)
             for (int c = 0; c < 3; ++c) {
                 float s = 0;
-                for (size_t k = 0; k < tx[x].w.size(); ++k) s += tx[x].w[k] * image.at(tx[x].first + uint32_t(k), y)[c];
+                for (size_t k = 0; k < tx[x].w.size(); ++k)
+                    s += tx[x].w[k] * image.at(tx[x].first + uint32_t(k), y)[c];
                 mid[(size_t(y) * out.width + x) * 3 + size_t(c)] = s;
             }
     out.rgb.assign(size_t(out.width) * out.height * 3, 0);
@@ -78,7 +81,8 @@ VernierImage Vernier_Resample(const VernierImage& image, double sx, double sy) {
             for (int c = 0; c < 3; ++c) {
                 float s = 0;
                 for (size_t k = 0; k < ty[y].w.size(); ++k)
-                    s += ty[y].w[k] * mid[(size_t(ty[y].first + k) * out.width + x) * 3 + size_t(c)];
+                    s +=
+                        ty[y].w[k] * mid[(size_t(ty[y].first + k) * out.width + x) * 3 + size_t(c)];
                 out.at(x, y)[c] = uint8_t(std::clamp(std::lround(s), 0L, 255L));
             }
     return out;

@@ -66,15 +66,17 @@ bool runStep(const Step& s) {
     if (s.verb == "shot" && n == 1) return WxUi_Screenshot(s.args[0], WxUi_PictureWindow());
     if (s.verb == "layout" && n == 0) {
         for (const WxLabelAdjustment& a : WxDialog_Adjustments())
-            std::printf("layout: %d \"%s\" width %d -> %d, moved %d\n", a.id, a.text.c_str(), a.layoutWidth,
-                        a.neededWidth, a.movedX);
+            std::printf("layout: %d \"%s\" width %d -> %d, moved %d\n", a.id, a.text.c_str(),
+                        a.layoutWidth, a.neededWidth, a.movedX);
         std::fflush(stdout);
         return true;
     }
     if (s.verb == "answer" && n == 1) {
         const std::string& a = s.args[0];
-        boxAnswer = a == "cancel" ? MSGBOX_RESULT_CANCEL : a == "yes" ? MSGBOX_RESULT_YES
-                  : a == "no"     ? MSGBOX_RESULT_NO     : MSGBOX_RESULT_OK;
+        boxAnswer = a == "cancel" ? MSGBOX_RESULT_CANCEL
+                    : a == "yes"  ? MSGBOX_RESULT_YES
+                    : a == "no"   ? MSGBOX_RESULT_NO
+                                  : MSGBOX_RESULT_OK;
         return true;
     }
     if (s.verb == "file" && n == 1) {

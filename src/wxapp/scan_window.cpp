@@ -22,7 +22,9 @@ void chooseAndRead(int row) {
     FileDialogRequest request{"Read scan...", FILTERS, 1, "", ""};
     std::string path, message;
     auto dialog = reinterpret_cast<DialogHandle>(WxDialog_Frame());
-    if (!Dialog_Backend() || !Dialog_Backend()->fileDialog(dialog, FILE_DIALOG_OPEN, request, &path)) return;
+    if (!Dialog_Backend() ||
+        !Dialog_Backend()->fileDialog(dialog, FILE_DIALOG_OPEN, request, &path))
+        return;
     if (!WxVernier_ReadInto(row, path, &message))
         MsgBox_Show(message.c_str(), "Read scan...", MSGBOX_OK, MSGBOX_ICON_INFORMATION);
 }
@@ -56,9 +58,10 @@ bool WxVernier_Install() {
         wxWindow* parent = entry->GetParent();
         if (parent->FindWindow(wxString(BUTTON_NAME) + wxString::Format("%d", i))) continue;
         wxRect at = entry->GetRect();
-        auto* button = new wxButton(parent, wxID_ANY, "...", wxPoint(at.GetRight() + 2, at.y),
-                                    wxSize(at.height + 6, at.height), wxBU_EXACTFIT, wxDefaultValidator,
-                                    wxString(BUTTON_NAME) + wxString::Format("%d", i));
+        auto* button =
+            new wxButton(parent, wxID_ANY, "...", wxPoint(at.GetRight() + 2, at.y),
+                         wxSize(at.height + 6, at.height), wxBU_EXACTFIT, wxDefaultValidator,
+                         wxString(BUTTON_NAME) + wxString::Format("%d", i));
         button->SetToolTip("Read scan...");
         button->Bind(wxEVT_BUTTON, [i](wxCommandEvent&) { chooseAndRead(i); });
     }

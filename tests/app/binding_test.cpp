@@ -25,7 +25,7 @@ const char* const NEGATIVE_ZH = "设定值不能为负";
 const char* const INK_ORDER_ZH = "墨囊顺序值不正确，请不要重复设置相同值";
 
 class SaveTest : public ConsoleTest {
-protected:
+  protected:
     void SetUp() override {
         ConsoleTest::SetUp();
         storePrinterRecord(sampleRecord().data());
@@ -80,9 +80,9 @@ TEST_F(SaveTest, StepEntriesSetTheirFieldsAndEmpty) {
     EXPECT_EQ(r[0x30] | r[0x31] << 8, 65535);
 }
 
-// The measure button ("...") asks for the distance between the crosses and types the proposal into its own row's
-// entry only; a refused or cancelled measurement leaves the entry, and nothing reaches the
-// printer before SAVE.
+// The measure button ("...") asks for the distance between the crosses and types the proposal into
+// its own row's entry only; a refused or cancelled measurement leaves the entry, and nothing
+// reaches the printer before SAVE.
 TEST_F(SaveTest, MeasureButtonsTypeTheProposalIntoTheirRowForSave) {
     struct Row {
         int button;
@@ -92,7 +92,8 @@ TEST_F(SaveTest, MeasureButtonsTypeTheProposalIntoTheirRowForSave) {
         const char* says;  // in the box afterwards; "" = no box
     };
     const Row rows[] = {
-        {ID_MEASURE_PASS4, "998.5", 1059, "9985", "nominal 1000.0 mm, measured 998.5 mm: stepPass4 = 10000 x 998.5 / 1000.0 = 9985"},
+        {ID_MEASURE_PASS4, "998.5", 1059, "9985",
+         "nominal 1000.0 mm, measured 998.5 mm: stepPass4 = 10000 x 998.5 / 1000.0 = 9985"},
         {ID_MEASURE_PASS2, " 1012 ", 1238, "10120", "stepPass2 = 10000 x 1012.0 / 1000.0 = 10120"},
         {ID_MEASURE_PASS8, nullptr, 1069, "", ""},
         {ID_MEASURE_PASS6, "abc", 1068, "", "'abc' is not a distance in millimetres"},
@@ -102,8 +103,10 @@ TEST_F(SaveTest, MeasureButtonsTypeTheProposalIntoTheirRowForSave) {
     for (const Row& row : rows) {
         SCOPED_TRACE(row.button);
         DialogModel_ClearBoxes();
-        if (row.answer) DialogModel_QueuePromptAnswer(row.answer);
-        else DialogModel_QueuePromptCancel();
+        if (row.answer)
+            DialogModel_QueuePromptAnswer(row.answer);
+        else
+            DialogModel_QueuePromptCancel();
         EXPECT_TRUE(DialogModel_Click(row.button));
         EXPECT_EQ(DialogModel_Text(row.entry), row.entered);
         std::vector<std::string> boxes = boxTexts();
@@ -236,8 +239,8 @@ TEST_F(SaveTest, DuplicateInksGiveTheOrderMessageOnlyWhileTheBoxIsChecked) {
 
 TEST_F(SaveTest, SwappedInksAreSavedAndSurviveALaterSaveWithTheBoxOff) {
     DialogModel_Click(ID_INK_ORDER_BOX);
-    DialogModel_Select(1109, 1);  // slot 1: K1
-    DialogModel_Select(1122, 0);  // slot 2: K2
+    DialogModel_Select(1109, 1);   // slot 1: K1
+    DialogModel_Select(1122, 0);   // slot 2: K2
     DialogModel_Type(1117, "xx");  // an edited field names no ink
     EXPECT_EQ(save(), (Boxes{INK_ORDER_ZH, SAVE_FAIL}));
     DialogModel_Select(1117, 7);

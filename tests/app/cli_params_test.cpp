@@ -12,7 +12,7 @@
 namespace {
 
 class CliParamsTest : public ConsoleTest {
-protected:
+  protected:
     void SetUp() override {
         ConsoleTest::SetUp();
         storePrinterRecord(sampleRecord().data());
@@ -66,8 +66,11 @@ TEST_F(CliParamsTest, RefusalsOfTheDialogFailTheCommandAndDeliverNothing) {
     EXPECT_EQ(params({"set", "stepPass4=0"}), 1);
     EXPECT_EQ(params({"add", "stepPass3=-150"}), 1);
     std::string err = testing::internal::GetCapturedStderr();
-    EXPECT_NE(err.find("not applied: the console refused the entry stepPass4=0"), std::string::npos) << err;
-    EXPECT_NE(err.find("not applied: the console refused the entry stepPass3=-150"), std::string::npos) << err;
+    EXPECT_NE(err.find("not applied: the console refused the entry stepPass4=0"), std::string::npos)
+        << err;
+    EXPECT_NE(err.find("not applied: the console refused the entry stepPass3=-150"),
+              std::string::npos)
+        << err;
     EXPECT_EQ(err.find("save successful"), std::string::npos) << err;
     std::vector<uint8_t> r = reattachedRecord();
     EXPECT_EQ(r, sampleRecord());
@@ -77,8 +80,9 @@ TEST_F(CliParamsTest, RefusalsOfTheDialogFailTheCommandAndDeliverNothing) {
 }
 
 TEST_F(CliParamsTest, InkOrderSkipBlankAndColourBand) {
-    ASSERT_EQ(params({"set", "inkOrder=C1,K1,Y2,Y1,M2,M1,C2,K2", "skipLrBlank=1", "colorBandSides=2",
-                      "colorBandWidth=9"}), 0);
+    ASSERT_EQ(params({"set", "inkOrder=C1,K1,Y2,Y1,M2,M1,C2,K2", "skipLrBlank=1",
+                      "colorBandSides=2", "colorBandWidth=9"}),
+              0);
     std::vector<uint8_t> r = reattachedRecord();
     EXPECT_EQ(r[0x16], 0);  // K2 in the rightmost slot
     EXPECT_EQ(r[0x1d], 7);  // C1 in the leftmost slot
@@ -95,7 +99,8 @@ TEST_F(CliParamsTest, ExportImportAndTheConfigFolder) {
     testing::internal::CaptureStderr();
     ASSERT_EQ(params({"import", file, "--yes"}), 0);
     std::string err = testing::internal::GetCapturedStderr();
-    EXPECT_NE(err.find("The file changes:\n  bidirTextHigh     50 -> 10\n"), std::string::npos) << err;
+    EXPECT_NE(err.find("The file changes:\n  bidirTextHigh     50 -> 10\n"), std::string::npos)
+        << err;
     EXPECT_EQ(reattachedRecord()[0x03], 10);
     // --yes skips the question, not the checks: a file of zeros is refused, saying why, once.
     std::string zeros = work.path + "/zeros.dat";
@@ -143,7 +148,9 @@ struct ProgramRun {
 ProgramRun runProgram(const std::string& args, const std::string& folder) {
     ProgramRun r;
     std::string out = folder + "/stdout", err = folder + "/stderr";
-    int st = std::system((std::string(HEADALIGN_BIN) + " " + args + " >" + out + " 2>" + err + " </dev/null").c_str());
+    int st = std::system(
+        (std::string(HEADALIGN_BIN) + " " + args + " >" + out + " 2>" + err + " </dev/null")
+            .c_str());
     r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
     r.out = readFileBytes(out);
     r.err = readFileBytes(err);
@@ -159,7 +166,8 @@ size_t occurrences(const std::string& text, const std::string& what) {
 TEST(CliProgram, ExitStatusAndMessageTellWhatHappened) {
     TempDir work;
     std::filesystem::create_directories(work.path + "/logs");
-    const std::string vp = "--virtual-printer " + work.path + "/printer --log-dir " + work.path + "/logs --fast-clock ";
+    const std::string vp = "--virtual-printer " + work.path + "/printer --log-dir " + work.path +
+                           "/logs --fast-clock ";
     // A board whose version the driver refuses: the job ends with error 3.
     std::filesystem::create_directories(work.path + "/old-board");
     std::ofstream(work.path + "/old-board/printer.cfg") << "main_board_version = 0\n";
@@ -223,7 +231,8 @@ TEST(CliProgram, ExitStatusAndMessageTellWhatHappened) {
     ASSERT_EQ(runProgram(vp + "pattern 255", work.path).status, 1);
     bool traced = false;
     for (const auto& e : std::filesystem::directory_iterator(work.path + "/logs"))
-        traced = traced || readFileBytes(e.path().string()).find("未定义pattern:255") != std::string::npos;
+        traced = traced ||
+                 readFileBytes(e.path().string()).find("未定义pattern:255") != std::string::npos;
     EXPECT_TRUE(traced);
 }
 

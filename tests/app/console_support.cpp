@@ -123,7 +123,9 @@ void ConsoleTest::TearDown() {
 
 void ConsoleTest::startConsole() { ASSERT_EQ(runConsole(0, 5), 0); }
 
-void ConsoleTest::storePrinterRecord(const uint8_t* record56) { VPrinter_SetStoredRecord(record56); }
+void ConsoleTest::storePrinterRecord(const uint8_t* record56) {
+    VPrinter_SetStoredRecord(record56);
+}
 
 std::vector<uint8_t> ConsoleTest::printerRecord() {
     uint8_t r[56];
@@ -158,7 +160,8 @@ int ConsoleTest::printerTransactions(int sub) {
     std::string needle = "\"sub\":" + std::to_string(sub) + ",";
     int n = 0;
     for (const std::string& e : VPrinter_LooseEvents())
-        if (e.find("\"transaction\"") != std::string::npos && e.find(needle) != std::string::npos) ++n;
+        if (e.find("\"transaction\"") != std::string::npos && e.find(needle) != std::string::npos)
+            ++n;
     return n;
 }
 

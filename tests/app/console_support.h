@@ -14,7 +14,7 @@
 
 // The stand-in program (tools/shared_area_host) run as a child process and driven by lines.
 class SharedHost {
-public:
+  public:
     // Starts it with the fixture's names plus `extra` arguments; waits for "ready".
     bool start(const std::string& areaName, const std::string& lockName,
                const std::vector<std::string>& extra = {});
@@ -25,7 +25,7 @@ public:
     void kill();
     ~SharedHost() { stop(); }
 
-private:
+  private:
     std::string readLine();
     pid_t pid_ = -1;
     int toChild_ = -1, fromChild_ = -1;
@@ -33,7 +33,7 @@ private:
 };
 
 class ConsoleTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override;
     void TearDown() override;
 

@@ -12,7 +12,7 @@ namespace {
 using namespace hostile;
 
 class HostileFiles : public ConsoleTest {
-protected:
+  protected:
     void SetUp() override {
         ConsoleTest::SetUp();
         storePrinterRecord(sampleRecord().data());
@@ -23,8 +23,10 @@ protected:
         CliOptions o = options;
         std::vector<std::string> args;
         for (size_t i = 0; i < words.size(); ++i) {
-            if (words[i] == "--virtual-printer" && i + 1 < words.size()) o.virtualPrinterDir = words[++i];
-            else args.push_back(words[i]);
+            if (words[i] == "--virtual-printer" && i + 1 < words.size())
+                o.virtualPrinterDir = words[++i];
+            else
+                args.push_back(words[i]);
         }
         std::string command = args.front();
         args.erase(args.begin());
@@ -47,18 +49,35 @@ TEST_F(HostileFiles, NotARegularFileOrTooLarge) {
     const std::vector<std::string> import = {"params", "import", "--yes", "@in.dat"};
     const std::vector<std::string> load = {"config", "load", "x.dat"};
     run({
-        {"import a folder", [](auto d) { folder(d + "in.dat"); }, import, 1, "in.dat: is a folder, not a file"},
-        {"import a pipe", [](auto d) { fifo(d + "in.dat"); }, import, 1, "in.dat: is a pipe (FIFO)"},
-        {"import a link to a pipe", [](auto d) { fifo(d + "p"); link(d + "in.dat", d + "p"); }, import, 1, "is a pipe"},
+        {"import a folder", [](auto d) { folder(d + "in.dat"); }, import, 1,
+         "in.dat: is a folder, not a file"},
+        {"import a pipe", [](auto d) { fifo(d + "in.dat"); }, import, 1,
+         "in.dat: is a pipe (FIFO)"},
+        {"import a link to a pipe",
+         [](auto d) {
+             fifo(d + "p");
+             link(d + "in.dat", d + "p");
+         },
+         import, 1, "is a pipe"},
         {"import a socket", [](auto d) { socket(d + "in.dat"); }, import, 1, "in.dat: is a socket"},
-        {"import a device", nullptr, {"params", "import", "--yes", "/dev/zero"}, 1, "/dev/zero: is a device"},
-        {"import a link to a device", [](auto d) { link(d + "in.dat", "/dev/zero"); }, import, 1, "is a device"},
+        {"import a device",
+         nullptr,
+         {"params", "import", "--yes", "/dev/zero"},
+         1,
+         "/dev/zero: is a device"},
+        {"import a link to a device", [](auto d) { link(d + "in.dat", "/dev/zero"); }, import, 1,
+         "is a device"},
         {"import a missing file", nullptr, import, 1, "in.dat: cannot open"},
-        {"import 1 GB", [](auto d) { sparse(d + "in.dat", 1ull << 30); }, import, 1, "more than the 60 this kind"},
-        {"load a pipe", [](auto d) { fifo(d + "Config/x.dat"); }, load, 1, "x.dat: is a pipe (FIFO)"},
-        {"load a link to a device", [](auto d) { link(d + "Config/x.dat", "/dev/zero"); }, load, 1, "is a device"},
-        {"load a folder (never listed)", [](auto d) { folder(d + "Config/x.dat"); }, load, 1, "no Config file named x.dat"},
-        {"load 1 GB", [](auto d) { sparse(d + "Config/x.dat", 1ull << 30); }, load, 1, "more than the 60 this kind"},
+        {"import 1 GB", [](auto d) { sparse(d + "in.dat", 1ull << 30); }, import, 1,
+         "more than the 60 this kind"},
+        {"load a pipe", [](auto d) { fifo(d + "Config/x.dat"); }, load, 1,
+         "x.dat: is a pipe (FIFO)"},
+        {"load a link to a device", [](auto d) { link(d + "Config/x.dat", "/dev/zero"); }, load, 1,
+         "is a device"},
+        {"load a folder (never listed)", [](auto d) { folder(d + "Config/x.dat"); }, load, 1,
+         "no Config file named x.dat"},
+        {"load 1 GB", [](auto d) { sparse(d + "Config/x.dat", 1ull << 30); }, load, 1,
+         "more than the 60 this kind"},
     });
 }
 
@@ -67,10 +86,13 @@ TEST_F(HostileFiles, RecordFiles) {
     const std::vector<std::string> import = {"params", "import", "--yes", "@in.dat"};
     const std::vector<std::string> load = {"config", "load", "x.dat"};
     run({
-        {"import 10 bytes", [](auto d) { bytes(d + "in.dat", zeros(10)); }, import, 1, "is 10 bytes; a parameter file to import has 60"},
+        {"import 10 bytes", [](auto d) { bytes(d + "in.dat", zeros(10)); }, import, 1,
+         "is 10 bytes; a parameter file to import has 60"},
         {"import an empty file", [](auto d) { bytes(d + "in.dat", {}); }, import, 1, "is 0 bytes"},
-        {"import 4097 bytes", [](auto d) { bytes(d + "in.dat", zeros(4097)); }, import, 1, "4097 bytes, more than"},
-        {"load 55 bytes", [](auto d) { bytes(d + "Config/x.dat", zeros(55)); }, load, 1, "is 55 bytes; a parameter file has 56 or 60"},
+        {"import 4097 bytes", [](auto d) { bytes(d + "in.dat", zeros(4097)); }, import, 1,
+         "4097 bytes, more than"},
+        {"load 55 bytes", [](auto d) { bytes(d + "Config/x.dat", zeros(55)); }, load, 1,
+         "is 55 bytes; a parameter file has 56 or 60"},
     });
 }
 
@@ -81,21 +103,37 @@ TEST_F(HostileFiles, VirtualPrinterStateFolder) {
     const std::vector<std::string> show = {"--virtual-printer", "@vp", "params", "show"};
     const std::vector<std::string> job = {"--virtual-printer", "@vp", "pattern", "nozzle"};
     run({
-        {"record a folder", [](auto d) { folder(d + "vp/record.bin"); }, show, 1, "vp/record.bin: is a folder, not a file"},
-        {"record a folder, job", [](auto d) { folder(d + "vp/record.bin"); }, job, 1, "vp/record.bin: is a folder"},
-        {"record a pipe", [](auto d) { fifo(d + "vp/record.bin"); }, show, 1, "vp/record.bin: is a pipe"},
-        {"record a device", [](auto d) { link(d + "vp/record.bin", "/dev/zero"); }, show, 1, "is a device"},
-        {"record short", [](auto d) { bytes(d + "vp/record.bin", zeros(30)); }, show, 1, "has 30 bytes; a stored record has 56"},
-        {"record long", [](auto d) { bytes(d + "vp/record.bin", zeros(57)); }, job, 1, "57 bytes, more than the 56"},
-        {"model a folder", [](auto d) { folder(d + "vp/printer.cfg"); }, show, 1, "vp/printer.cfg: is a folder"},
-        {"model a pipe", [](auto d) { fifo(d + "vp/printer.cfg"); }, job, 1, "vp/printer.cfg: is a pipe"},
-        {"model 2 MB", [](auto d) { sparse(d + "vp/printer.cfg", 2 << 20); }, show, 1, "more than the 1048576"},
+        {"record a folder", [](auto d) { folder(d + "vp/record.bin"); }, show, 1,
+         "vp/record.bin: is a folder, not a file"},
+        {"record a folder, job", [](auto d) { folder(d + "vp/record.bin"); }, job, 1,
+         "vp/record.bin: is a folder"},
+        {"record a pipe", [](auto d) { fifo(d + "vp/record.bin"); }, show, 1,
+         "vp/record.bin: is a pipe"},
+        {"record a device", [](auto d) { link(d + "vp/record.bin", "/dev/zero"); }, show, 1,
+         "is a device"},
+        {"record short", [](auto d) { bytes(d + "vp/record.bin", zeros(30)); }, show, 1,
+         "has 30 bytes; a stored record has 56"},
+        {"record long", [](auto d) { bytes(d + "vp/record.bin", zeros(57)); }, job, 1,
+         "57 bytes, more than the 56"},
+        {"model a folder", [](auto d) { folder(d + "vp/printer.cfg"); }, show, 1,
+         "vp/printer.cfg: is a folder"},
+        {"model a pipe", [](auto d) { fifo(d + "vp/printer.cfg"); }, job, 1,
+         "vp/printer.cfg: is a pipe"},
+        {"model 2 MB", [](auto d) { sparse(d + "vp/printer.cfg", 2 << 20); }, show, 1,
+         "more than the 1048576"},
         {"model bad line", [](auto d) { text(d + "vp/printer.cfg", "head_flags = 9\n"); }, show, 1,
          "printer.cfg: line 1: bad entry \"head_flags = 9\""},
-        {"jobs a file", [](auto d) { text(d + "vp/jobs", "x"); }, job, 1, "vp/jobs: is not a folder"},
-        {"folder a file", [](auto d) { text(d + "vp", "x"); }, show, 1, "vp: cannot be made a folder"},
+        {"jobs a file", [](auto d) { text(d + "vp/jobs", "x"); }, job, 1,
+         "vp/jobs: is not a folder"},
+        {"folder a file", [](auto d) { text(d + "vp", "x"); }, show, 1,
+         "vp: cannot be made a folder"},
         {"fresh folder", nullptr, show, 0, "bidirTextHigh"},
-        {"record a dangling link", [](auto d) { folder(d + "vp"); link(d + "vp/record.bin", d + "gone"); }, show, 0, ""},
+        {"record a dangling link",
+         [](auto d) {
+             folder(d + "vp");
+             link(d + "vp/record.bin", d + "gone");
+         },
+         show, 0, ""},
     });
 }
 

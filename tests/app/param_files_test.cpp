@@ -14,11 +14,12 @@ using Boxes = std::vector<std::string>;
 
 void writeBytes(const std::string& path, const std::vector<uint8_t>& bytes) {
     std::ofstream out(path, std::ios::binary);
-    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    out.write(reinterpret_cast<const char*>(bytes.data()),
+              static_cast<std::streamsize>(bytes.size()));
 }
 
 class FilesTest : public ConsoleTest {
-protected:
+  protected:
     void start(bool withConfig) {
         if (withConfig) {
             fs::create_directories(work.path + "/Config");
@@ -69,8 +70,9 @@ TEST_F(FilesTest, ExportCancelledOrTooLongWritesNothing) {
     longPath += "/x.dat";
     DialogModel_QueueFile(longPath);
     DialogModel_Command(ID_EXPORT);
-    EXPECT_EQ(boxTexts(), Boxes{"Parameters Save(" + longPath + ") Fail!\n" + longPath + ": the path is " +
-                                std::to_string(longPath.size()) + " characters, more than the 255 this route holds"});
+    EXPECT_EQ(boxTexts(), Boxes{"Parameters Save(" + longPath + ") Fail!\n" + longPath +
+                                ": the path is " + std::to_string(longPath.size()) +
+                                " characters, more than the 255 this route holds"});
     EXPECT_FALSE(fileExists(longPath));
 }
 
@@ -102,7 +104,8 @@ TEST_F(FilesTest, ExportNeverFollowsAPlantedTemporaryAndKeepsModeAndLinks) {
     EXPECT_EQ(boxTexts(), Boxes{"Parameters Save(" + path + ") OK!"});
     EXPECT_EQ(readFileBytes(path).substr(0, 56), record56());
     EXPECT_EQ(readFileBytes(victim), "v");
-    EXPECT_EQ(fs::status(path).permissions() & fs::perms::all, fs::perms::owner_read | fs::perms::owner_write);
+    EXPECT_EQ(fs::status(path).permissions() & fs::perms::all,
+              fs::perms::owner_read | fs::perms::owner_write);
     // Exported onto a link: the file it names gets the record, the link stays a link.
     std::string link = work.path + "/link.dat";
     fs::create_symlink(path, link);
@@ -157,15 +160,16 @@ TEST_F(FilesTest, ImportOfA56ByteFileFailsAndChangesNothing) {
     writeBytes(path, r);
     DialogModel_QueueFile(path);
     DialogModel_Command(ID_IMPORT);
-    EXPECT_EQ(boxTexts().back(),
-              "Parameters'file(" + path + ") import Fail!\n" + path + ": is 56 bytes; a parameter file to import has 60");
+    EXPECT_EQ(boxTexts().back(), "Parameters'file(" + path + ") import Fail!\n" + path +
+                                     ": is 56 bytes; a parameter file to import has 60");
     EXPECT_EQ(DialogModel_Text(1056), "10");
     EXPECT_EQ(consoleState()->currentRecord[3], 10);
     // A folder (what a multiple selection yields) fails the same way.
     DialogModel_ClearBoxes();
     DialogModel_QueueFile(work.path);
     DialogModel_Command(ID_IMPORT);
-    EXPECT_EQ(boxTexts().back(), "Parameters'file(" + work.path + ") import Fail!\n" + work.path + ": is a folder, not a file");
+    EXPECT_EQ(boxTexts().back(), "Parameters'file(" + work.path + ") import Fail!\n" + work.path +
+                                     ": is a folder, not a file");
 }
 
 // Files that are not parameter files: refused with the first reason, nothing taken or shown.
@@ -184,8 +188,10 @@ TEST_F(FilesTest, ImportRefusesWhatNoSaveCouldHaveWritten) {
         return r;
     };
     const Row rows[] = {
-        {"zeros", -1, std::vector<uint8_t>(60, 0), "stepPass4 is 0; a feed-step correction is 1 to 65535"},
-        {"61 bytes", -1, std::vector<uint8_t>(61, 1), "is 61 bytes, more than the 60 this kind of file may have"},
+        {"zeros", -1, std::vector<uint8_t>(60, 0),
+         "stepPass4 is 0; a feed-step correction is 1 to 65535"},
+        {"61 bytes", -1, std::vector<uint8_t>(61, 1),
+         "is 61 bytes, more than the 60 this kind of file may have"},
         {"step 3 zero", -1, with(0x10, {0, 0}), "stepPass3 is 0"},
         {"step 2 zero", -1, with(0x30, {0, 0}), "stepPass2 is 0"},
         {"ink twice", -1, with(0x16, {6}), "inkOrder names slot 6 twice"},
@@ -213,7 +219,9 @@ TEST_F(FilesTest, ImportRefusesWhatNoSaveCouldHaveWritten) {
     DialogModel_ClearBoxes();
     DialogModel_QueueFile("/dev/zero");
     DialogModel_Command(ID_IMPORT);
-    EXPECT_EQ(boxTexts().back(), "Parameters'file(/dev/zero) import Fail!\n/dev/zero: is a device, not a regular file");
+    EXPECT_EQ(
+        boxTexts().back(),
+        "Parameters'file(/dev/zero) import Fail!\n/dev/zero: is a device, not a regular file");
     // The bytes without an entry are not judged: mark, head flags, free bytes, the tail.
     std::vector<uint8_t> odd = with(0x00, {0x00, 0x09, 0xFF});
     odd[0x23] = odd[0x3b] = 0xEE;
@@ -227,7 +235,8 @@ TEST_F(FilesTest, ImportRefusesWhatNoSaveCouldHaveWritten) {
 TEST_F(FilesTest, EmptyConfigFolderHidesListLabelAndStoreButton) {
     fs::create_directories(work.path + "/Config");
     start(false);
-    for (int id : {ID_CONFIG_LIST, ID_CONFIG_LABEL, ID_CONFIG_STORE}) EXPECT_FALSE(DialogModel_Visible(id)) << id;
+    for (int id : {ID_CONFIG_LIST, ID_CONFIG_LABEL, ID_CONFIG_STORE})
+        EXPECT_FALSE(DialogModel_Visible(id)) << id;
     EXPECT_FALSE(DialogModel_Click(ID_CONFIG_STORE));
 }
 
@@ -263,7 +272,8 @@ TEST_F(FilesTest, ConfigListLoadsA60ByteFileAndNoQuestionIsAsked) {
 
 TEST_F(FilesTest, ConfigListShowsEveryFileAndTakesOnlyDatFiles) {
     fs::create_directories(work.path + "/Config/folder.dat");
-    for (int i = 0; i < 20; ++i) writeBytes(work.path + "/Config/Para_" + std::to_string(100 + i) + ".dat", sampleRecord());
+    for (int i = 0; i < 20; ++i)
+        writeBytes(work.path + "/Config/Para_" + std::to_string(100 + i) + ".dat", sampleRecord());
     writeBytes(work.path + "/Config/notes.txt", {1, 2});
     start(false);
     std::vector<std::string> entries = DialogModel_ListEntries(ID_CONFIG_LIST);
@@ -287,8 +297,10 @@ TEST_F(FilesTest, ShortConfigFileFailsAndKeepsTheRecord) {
                                 "short.dat: is 20 bytes; a parameter file has 56 or 60"});
     DialogModel_ClearBoxes();
     DialogModel_Select(ID_CONFIG_LIST, 1);
-    EXPECT_EQ(boxTexts(), Boxes{"Parameters'file(twice.dat) import Fail!\n" + dir +
-                                "twice.dat: inkOrder names slot 7 twice; it must place each of the eight inks once"});
+    EXPECT_EQ(
+        boxTexts(),
+        Boxes{"Parameters'file(twice.dat) import Fail!\n" + dir +
+              "twice.dat: inkOrder names slot 7 twice; it must place each of the eight inks once"});
     EXPECT_EQ(consoleState()->currentRecord[3], 10);
 }
 

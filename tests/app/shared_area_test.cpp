@@ -12,7 +12,7 @@ const char* const SAVE_FAIL = "Parameter save fail!";
 const char* const BUSY = "Printer busy, please SAVE again";
 
 class AreaSaveTest : public ConsoleTest {
-protected:
+  protected:
     void SetUp() override {
         ConsoleTest::SetUp();
         std::vector<uint8_t> r = sampleRecord();

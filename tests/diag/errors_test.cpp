@@ -87,7 +87,8 @@ TEST_F(ErrorsTest, StopWithoutCodeAndClear) {
 
 TEST_F(ErrorsTest, IpAddressTextCarriesTheFixedAddress) {
     char buf[96];
-    EXPECT_EQ(std::string(errorText(1, buf, sizeof buf)), "IP error, please set as:" PRINTER_FIXED_IP);
+    EXPECT_EQ(std::string(errorText(1, buf, sizeof buf)),
+              "IP error, please set as:" PRINTER_FIXED_IP);
 }
 
 }  // namespace

@@ -68,5 +68,4 @@ TEST_F(AlignmentTest, IdealPrinterLinesUpGroupZeroWithinAGroupStepInEveryMode) {
     }
 }
 
-
 }  // namespace

@@ -29,7 +29,8 @@ long jsonNumber(const std::string& line, const std::string& key) {
 
 std::vector<PrinterEvent> jobEvents() {
     std::vector<PrinterEvent> out;
-    for (const std::string& line : VPrinter_JobEvents()) out.push_back({line, jsonField(line, "event")});
+    for (const std::string& line : VPrinter_JobEvents())
+        out.push_back({line, jsonField(line, "event")});
     return out;
 }
 

@@ -33,9 +33,8 @@ TEST_F(JobsTest, EveryPatternNumberCreatesStartsAndEndsTheJob) {
         }
         EXPECT_NE(traceText().find("校准测试结束"), std::string::npos);
         EXPECT_TRUE(Job_Succeeded(Job_LastOutcome()));
-        EXPECT_EQ(VPrinter_ProtocolErrorCount(), 0u) << (VPrinter_ProtocolErrors().empty()
-                                                            ? ""
-                                                            : VPrinter_ProtocolErrors().back());
+        EXPECT_EQ(VPrinter_ProtocolErrorCount(), 0u)
+            << (VPrinter_ProtocolErrors().empty() ? "" : VPrinter_ProtocolErrors().back());
     }
 }
 

@@ -30,7 +30,9 @@ struct Reference {
         const bool rtl = c->swathDirection == 1, second = c->secondHeadPass == 1;
         const uint8_t mask = static_cast<uint8_t>(1 << channel);
         uint16_t off = static_cast<uint16_t>(channelRowOffset(c, channel));
-        if (second) off = static_cast<uint16_t>(rtl ? off - c->printParams.headDistance : off + c->printParams.headDistance);
+        if (second)
+            off = static_cast<uint16_t>(rtl ? off - c->printParams.headDistance
+                                            : off + c->printParams.headDistance);
         int64_t p = off * COL + (second ? 2 : 0) + ((off & 1) ? (rtl ? -COL : COL) : 0);
         const uint32_t stride = (c->rowBits + 7) / 8;
         const int64_t e = int64_t(c->rowBits) * 180;
@@ -41,7 +43,8 @@ struct Reference {
                 if (!b) continue;
                 for (int k = 0; k < 4; ++k)
                     if (b & (0xC0 >> (2 * k))) {
-                        const int64_t at = rtl ? p + r2l[k] - 1440 * int64_t(j) : p + 1440 * int64_t(j) + ltr[k];
+                        const int64_t at =
+                            rtl ? p + r2l[k] - 1440 * int64_t(j) : p + 1440 * int64_t(j) + ltr[k];
                         orIn(at, mask);
                         orIn(at + 180, mask);
                     }

@@ -18,15 +18,20 @@ constexpr uint32_t COL = 180;
 using SingleChannel = FormatFixture;
 
 TEST_F(SingleChannel, LeftToRightBitPairsAndNozzles) {
-    srcRow(canvasBuffer(), 0)[0] = 0x80;  // pair 0 (one bit is enough for both columns)
-    srcRow(canvasBuffer(), 0)[1] = 0x01;  // pair 3 of the second byte
-    srcRow(canvasBuffer(), 5)[2] = 0x30;  // pair 1, nozzle 5
+    srcRow(canvasBuffer(), 0)[0] = 0x80;    // pair 0 (one bit is enough for both columns)
+    srcRow(canvasBuffer(), 0)[1] = 0x01;    // pair 3 of the second byte
+    srcRow(canvasBuffer(), 5)[2] = 0x30;    // pair 1, nozzle 5
     srcRow(canvasBuffer(), 179)[0] = 0x0C;  // pair 2, the last nozzle
     formatChannel(ctx, 7);
     EXPECT_EQ(ctx->formatChannel, 7);
-    EXPECT_EQ(written(), (Map{{0, 0x80}, {180, 0x80}, {720 + 179, 0x80}, {900 + 179, 0x80},
-                              {1440 + 1080, 0x80}, {1440 + 1260, 0x80},
-                              {2880 + 360 + 5, 0x80}, {2880 + 540 + 5, 0x80}}));
+    EXPECT_EQ(written(), (Map{{0, 0x80},
+                              {180, 0x80},
+                              {720 + 179, 0x80},
+                              {900 + 179, 0x80},
+                              {1440 + 1080, 0x80},
+                              {1440 + 1260, 0x80},
+                              {2880 + 360 + 5, 0x80},
+                              {2880 + 540 + 5, 0x80}}));
 }
 
 TEST_F(SingleChannel, ChannelsShareBytesByOr) {
@@ -34,8 +39,12 @@ TEST_F(SingleChannel, ChannelsShareBytesByOr) {
     formatChannel(ctx, 7);
     formatChannel(ctx, 6);  // offset 64 columns
     formatChannel(ctx, 0);  // offset 906 columns
-    EXPECT_EQ(written(), (Map{{0, 0x80}, {180, 0x80}, {64 * COL, 0x40}, {65 * COL, 0x40},
-                              {906 * COL, 0x01}, {907 * COL, 0x01}}));
+    EXPECT_EQ(written(), (Map{{0, 0x80},
+                              {180, 0x80},
+                              {64 * COL, 0x40},
+                              {65 * COL, 0x40},
+                              {906 * COL, 0x01},
+                              {907 * COL, 0x01}}));
 }
 
 TEST_F(SingleChannel, RightToLeftMirrorsFromTheImageEnd) {
@@ -46,11 +55,16 @@ TEST_F(SingleChannel, RightToLeftMirrorsFromTheImageEnd) {
     srcRow(canvasBuffer(), 1)[1] = 0x40;
     formatChannel(ctx, 7);
     const Map first = written();
-    EXPECT_EQ(first, (Map{{start + e - 360, 0x80}, {start + e - 180, 0x80},
-                              {start + e, 0x80}, {start + e + 180, 0x80},
-                              {start + e - 1080, 0x80}, {start + e - 900, 0x80},
-                              {start + e - 720, 0x80}, {start + e - 540, 0x80},
-                              {start + 1 + e - 360 - 1440, 0x80}, {start + 1 + e - 180 - 1440, 0x80}}));
+    EXPECT_EQ(first, (Map{{start + e - 360, 0x80},
+                          {start + e - 180, 0x80},
+                          {start + e, 0x80},
+                          {start + e + 180, 0x80},
+                          {start + e - 1080, 0x80},
+                          {start + e - 900, 0x80},
+                          {start + e - 720, 0x80},
+                          {start + e - 540, 0x80},
+                          {start + 1 + e - 360 - 1440, 0x80},
+                          {start + 1 + e - 180 - 1440, 0x80}}));
     // One unit of bidirectional correction moves the swath by two columns.
     std::memset(formatBufferStorage(), 0, CLEARED);
     params->bidirTextHigh = 1;
@@ -101,9 +115,16 @@ TEST_F(ChannelPair, LeftToRightSplitsTheNibblesBetweenTwoChannels) {
     srcRow(canvasBuffer(), 3)[1] = 0x21;  // A of column 4 and 7 (byte 1), nozzle 3
     formatChannelPair(ctx, 0);
     const uint32_t a = 344 * COL, b = 280 * COL;
-    EXPECT_EQ(written(), (Map{{a, 0x10}, {a + 180, 0x10}, {a + 360, 0x10}, {a + 540, 0x10},
-                              {b, 0x20}, {b + 180, 0x20}, {b + 360, 0x20}, {b + 540, 0x20},
-                              {a + 720 + 3, 0x10}, {a + 720 + 540 + 3, 0x10}}));
+    EXPECT_EQ(written(), (Map{{a, 0x10},
+                              {a + 180, 0x10},
+                              {a + 360, 0x10},
+                              {a + 540, 0x10},
+                              {b, 0x20},
+                              {b + 180, 0x20},
+                              {b + 360, 0x20},
+                              {b + 540, 0x20},
+                              {a + 720 + 3, 0x10},
+                              {a + 720 + 540 + 3, 0x10}}));
     EXPECT_EQ(ctx->formatChannel, 0);
     EXPECT_EQ(ctx->maskA, 0x10);
     EXPECT_EQ(ctx->maskB, 0x20);
@@ -116,10 +137,12 @@ TEST_F(ChannelPair, RightToLeftSwapsTheBitGroupsAndMirrorsByColumnPairs) {
     srcRow(canvasBuffer(), 0)[0] = 0x20;  // A-group bit 5 -> channel B's row
     srcRow(canvasBuffer(), 0)[1] = 0x80;  // B-group bit 7 -> channel A's row
     srcRow(canvasBuffer(), 2)[0] = 0x06;  // bit 2 -> A at E - 540, bit 1 -> B at E - 720
-    formatChannelPair(ctx, 0);  // A = 7 (1088), B = 6 (raw 96 -> 1024)
+    formatChannelPair(ctx, 0);            // A = 7 (1088), B = 6 (raw 96 -> 1024)
     const uint32_t a = 1088 * COL, b = 1024 * COL, e = 4000 * 90;
-    EXPECT_EQ(written(), (Map{{b + e - 360, 0x40}, {a + e - 360 - 720, 0x80},
-                              {a + e - 540 + 2, 0x80}, {b + e - 720 + 2, 0x40}}));
+    EXPECT_EQ(written(), (Map{{b + e - 360, 0x40},
+                              {a + e - 360 - 720, 0x80},
+                              {a + e - 540 + 2, 0x80},
+                              {b + e - 720 + 2, 0x40}}));
 }
 
 TEST_F(ChannelPair, LastNozzleIsNeverWritten) {

@@ -54,7 +54,8 @@ void noteWrite(const uint8_t* bytes, uint32_t length) {
     // A CMM transfer's first packet carries the command number in its first body word.
     if (length < USB_HEADER_BYTES + 4 || le::getU16(bytes, 14) != USB_STREAM_CMM) return;
     uint16_t kind = le::getU16(bytes, 16);
-    if (kind == USB_PACKET_FIRST || kind == USB_PACKET_ONLY) lastCommand = le::getU32(bytes, USB_HEADER_BYTES);
+    if (kind == USB_PACKET_FIRST || kind == USB_PACKET_ONLY)
+        lastCommand = le::getU32(bytes, USB_HEADER_BYTES);
 }
 
 void noteRead(const uint8_t* pkt, uint32_t got) {
@@ -74,8 +75,8 @@ void noteRead(const uint8_t* pkt, uint32_t got) {
     }
 }
 
-bool recIoctl(UsbHandle h, uint32_t code, const void* in, uint32_t inLen, void* out, uint32_t outLen,
-              uint32_t* returned) {
+bool recIoctl(UsbHandle h, uint32_t code, const void* in, uint32_t inLen, void* out,
+              uint32_t outLen, uint32_t* returned) {
     bool ok = inner->ioctl(h, code, in, inLen, out, outLen, returned);
     std::lock_guard<std::mutex> lock(recordMutex);
     if (ok && code == USB_IOCTL_WRITE_PACKETS) noteWrite(static_cast<const uint8_t*>(out), outLen);
@@ -146,9 +147,11 @@ class LiveTraffic : public PrinterTest {
             if (r.command == static_cast<uint32_t>(CMD_JOB_CREATE) &&
                 r.body.size() >= REPLY_INFO_OFFSET + PRINTER_INFO_SHORT_SIZE) {
                 size_t bytes = std::min(r.body.size() - REPLY_INFO_OFFSET, PRINTER_INFO_SIZE);
-                Bytes info(r.body.begin() + REPLY_INFO_OFFSET, r.body.begin() + REPLY_INFO_OFFSET + bytes);
+                Bytes info(r.body.begin() + REPLY_INFO_OFFSET,
+                           r.body.begin() + REPLY_INFO_OFFSET + bytes);
                 bool shortLayout = le::getU16(info.data(), 0x7e) == 0x1154;
-                inputs["printer_info"].insert(cat({{static_cast<uint8_t>(shortLayout ? 1 : 0), 0x09}, info}));
+                inputs["printer_info"].insert(
+                    cat({{static_cast<uint8_t>(shortLayout ? 1 : 0), 0x09}, info}));
                 addGeometryInputs(info, shortLayout);
             }
             if (!kinds.insert({r.command, r.packets.size(), r.body.size()}).second) continue;
@@ -171,9 +174,11 @@ class LiveTraffic : public PrinterTest {
 
     // Every pattern and adjustment on one information record as the printer sent it.
     void addGeometryInputs(const Bytes& info, bool shortLayout) {
-        const Bytes record(info.begin(), info.begin() + (shortLayout ? PRINTER_INFO_SHORT_SIZE : PRINTER_INFO_SIZE));
+        const Bytes record(info.begin(), info.begin() + (shortLayout ? PRINTER_INFO_SHORT_SIZE
+                                                                     : PRINTER_INFO_SIZE));
         for (uint8_t job = 0; job < FUZZ_GEOMETRY_JOBS; ++job)
-            inputs["geometry"].insert(cat({{job, static_cast<uint8_t>(shortLayout ? 1 : 0), 0}, record}));
+            inputs["geometry"].insert(
+                cat({{job, static_cast<uint8_t>(shortLayout ? 1 : 0), 0}, record}));
     }
 
     // The information records of stored records with other head geometries (as an import of a
@@ -214,9 +219,12 @@ class LiveTraffic : public PrinterTest {
         inputs["shared_area"].insert(cat({{1, 0x00, 0x01}, area, Bytes(196, 0xAB), changed}));
         // SAVE: connected, the area free; then entries typed into steps, rows, offsets, lists.
         inputs["save_params"].insert(cat({{0x20, 0x01}, record}));
-        inputs["save_params"].insert(cat({{0x20 | 0x01, 0x01}, record, {6, 2, '1', '0', 1, 3, '-', '4', '0'}}));
-        inputs["save_params"].insert(cat({{0x20 | 0x02, 0x01}, record, {0x80, 3, 0x81, 2, 15, 2, 'C', 'y'}}));
-        inputs["save_params"].insert(cat({{0x20 | 0x04 | 0x08, 0x01}, record, {13, 3, '2', '5', '5', 14, 2, '1', '0'}}));
+        inputs["save_params"].insert(
+            cat({{0x20 | 0x01, 0x01}, record, {6, 2, '1', '0', 1, 3, '-', '4', '0'}}));
+        inputs["save_params"].insert(
+            cat({{0x20 | 0x02, 0x01}, record, {0x80, 3, 0x81, 2, 15, 2, 'C', 'y'}}));
+        inputs["save_params"].insert(
+            cat({{0x20 | 0x04 | 0x08, 0x01}, record, {13, 3, '2', '5', '5', 14, 2, '1', '0'}}));
         inputs["save_params"].insert(cat({{0x20, 0x02}, record, {12, 3, '+', '1', '2'}}));
         inputs["save_params"].insert(cat({{0x20, 0x04}, record, {0, 2, '5', '0'}}));
     }
@@ -260,8 +268,9 @@ class LiveTraffic : public PrinterTest {
         fs::create_directories(dir);
         char name[32];
         std::snprintf(name, sizeof name, "vp_%016llx", static_cast<unsigned long long>(h));
-        std::ofstream(dir / name, std::ios::binary).write(reinterpret_cast<const char*>(in.data()),
-                                                          static_cast<std::streamsize>(in.size()));
+        std::ofstream(dir / name, std::ios::binary)
+            .write(reinterpret_cast<const char*>(in.data()),
+                   static_cast<std::streamsize>(in.size()));
     }
 };
 

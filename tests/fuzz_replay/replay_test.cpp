@@ -17,14 +17,16 @@ namespace {
 
 std::vector<uint8_t> readAll(const fs::path& path) {
     std::ifstream f(path, std::ios::binary);
-    return std::vector<uint8_t>(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
+    return std::vector<uint8_t>(std::istreambuf_iterator<char>(f),
+                                std::istreambuf_iterator<char>());
 }
 
 std::vector<fs::path> filesIn(const fs::path& dir) {
     std::vector<fs::path> files;
     std::error_code ec;
     for (fs::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec))
-        if (it->is_regular_file() && it->path().filename().string()[0] != '.') files.push_back(it->path());
+        if (it->is_regular_file() && it->path().filename().string()[0] != '.')
+            files.push_back(it->path());
     std::sort(files.begin(), files.end());
     return files;
 }
@@ -37,7 +39,7 @@ void PrintTo(const FuzzTarget& t, std::ostream* os) { *os << t.name; }
 namespace {
 
 class FuzzReplay : public ::testing::TestWithParam<FuzzTarget> {
-protected:
+  protected:
     PlatformFixture platform;
     // Runs every file of one folder; a failed check or a sanitizer finding ends the program
     // with the file's name in the output.
@@ -63,10 +65,13 @@ TEST_P(FuzzReplay, EveryCrashInputEverFoundRunsClean) { replay("regressions"); }
 
 TEST_P(FuzzReplay, EmptyAndTinyInputsRunClean) {
     const uint8_t bytes[4] = {0xFF, 0xFF, 0xFF, 0xFF};
-    for (size_t n = 0; n <= sizeof bytes; ++n) EXPECT_EQ(GetParam().entry(n ? bytes : nullptr, n), 0);
+    for (size_t n = 0; n <= sizeof bytes; ++n)
+        EXPECT_EQ(GetParam().entry(n ? bytes : nullptr, n), 0);
 }
 
 INSTANTIATE_TEST_SUITE_P(Targets, FuzzReplay, ::testing::ValuesIn(fuzzTargets()),
-                         [](const ::testing::TestParamInfo<FuzzTarget>& info) { return std::string(info.param.name); });
+                         [](const ::testing::TestParamInfo<FuzzTarget>& info) {
+                             return std::string(info.param.name);
+                         });
 
 }  // namespace

@@ -62,9 +62,9 @@ TEST_F(ReplyTest, JobCreateRecordLengthByLayout) {
         const char* trace;
     };
     const Row rows[] = {
-        {false, 136, RX_DONE, "Rx 作业开始 136"},  {false, 135, RX_FATAL, "应答过短:143"},
-        {false, 128, RX_FATAL, "应答过短:136"},     {true, 136, RX_DONE, "Rx 作业开始 136"},
-        {true, 128, RX_DONE, "Rx 作业开始 128"},    {true, 127, RX_FATAL, "应答过短:135"},
+        {false, 136, RX_DONE, "Rx 作业开始 136"}, {false, 135, RX_FATAL, "应答过短:143"},
+        {false, 128, RX_FATAL, "应答过短:136"},   {true, 136, RX_DONE, "Rx 作业开始 136"},
+        {true, 128, RX_DONE, "Rx 作业开始 128"},  {true, 127, RX_FATAL, "应答过短:135"},
         {true, 0, RX_FATAL, "应答过短:8"},
     };
     for (const Row& row : rows) {

@@ -69,9 +69,9 @@ TEST_F(CanvasTest, RunsReplaceWholeBytes) {
 }
 
 TEST_F(CanvasTest, VerticalLinesAtOddAndEvenDots) {
-    Canvas_VLine(c, 7, 0, 3, 10);  // only dot 7
+    Canvas_VLine(c, 7, 0, 3, 10);       // only dot 7
     Canvas_VLineEven(c, 15, 0, 3, 10);  // dots 14 and 15
-    Canvas_VLine(c, 18, 0, 3, 10);  // dots 18 and 19
+    Canvas_VLine(c, 18, 0, 3, 10);      // dots 18 and 19
     Canvas_VLineEven(c, 29, 0, 3, 10);  // dots 28 and 29
     for (int r = 0; r < 3; ++r) {
         EXPECT_EQ(c[r * 10 + 0], 0x01) << r;
@@ -110,7 +110,8 @@ TEST_F(CanvasTest, WritesPastTheCanvasEndAreDroppedAndTraced) {
     EXPECT_NE(out.find("Canvas_VLineEven: 画布越界"), std::string::npos);
     // One line per primitive call, however many bytes it dropped.
     size_t lines = 0;
-    for (size_t at = out.find("画布越界"); at != std::string::npos; at = out.find("画布越界", at + 1))
+    for (size_t at = out.find("画布越界"); at != std::string::npos;
+         at = out.find("画布越界", at + 1))
         ++lines;
     EXPECT_EQ(lines, 3u);
 }

@@ -108,7 +108,8 @@ TEST_F(GlyphDraw, BlitReplacesTheBytesUnderTheCell) {
         const bool covered = row >= 2 && row < 34;
         EXPECT_EQ(c[row * STRIDE + 7], 0xFF) << row;
         EXPECT_EQ(c[row * STRIDE + 16], 0xFF) << row;
-        for (uint32_t b = 8; b < 16; ++b) ASSERT_EQ(c[row * STRIDE + b], covered ? 0x00 : 0xFF) << b << "," << row;
+        for (uint32_t b = 8; b < 16; ++b)
+            ASSERT_EQ(c[row * STRIDE + b], covered ? 0x00 : 0xFF) << b << "," << row;
     }
 }
 
@@ -177,7 +178,8 @@ TEST_F(GlyphDraw, GlyphsLeavingTheCanvasAreClipped) {
     EXPECT_EQ(count(out, "Glyph_Blit: 画布越界"), 1u) << out;
     for (uint32_t dy = 0; lastRows + dy < MAX_SRC_DATA_SIZE / STRIDE; ++dy)
         for (uint32_t dx = 0; dx < 64; ++dx)
-            ASSERT_EQ(canvasDot(c + lastRows * STRIDE, STRIDE, dx, dy), fontDot('8', 15 - dy / 2, 7 - dx / 8));
+            ASSERT_EQ(canvasDot(c + lastRows * STRIDE, STRIDE, dx, dy),
+                      fontDot('8', 15 - dy / 2, 7 - dx / 8));
 }
 
 }  // namespace

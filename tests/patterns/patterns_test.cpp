@@ -417,8 +417,10 @@ class WorstGeometryTest : public PlanFixture {
         info[REC_HEAD_OFFSET_A] = g.offsetA;
         le::putU16(info.data(), REC_HEAD_DISTANCE, g.distance);
         le::putU16(info.data(), REC_START_OFFSET, g.startOffsetMm);
-        for (size_t at : {0x0a, 0x0c, 0x0e, 0x10, 0x30}) le::putU16(info.data(), at, g.stepCorrection);
-        for (size_t at : {0x03, 0x04, 0x05, 0x1e, 0x1f, 0x20, 0x2a, 0x2b, 0x2c, 0x2d, 0x2e}) info[at] = 255;
+        for (size_t at : {0x0a, 0x0c, 0x0e, 0x10, 0x30})
+            le::putU16(info.data(), at, g.stepCorrection);
+        for (size_t at : {0x03, 0x04, 0x05, 0x1e, 0x1f, 0x20, 0x2a, 0x2b, 0x2c, 0x2d, 0x2e})
+            info[at] = 255;
         for (int i = 0; i < 8; ++i) info[REC_INK_ORDER + i] = static_cast<uint8_t>(7 - i);
         info[0x3b] = 1;
         le::putU16(info.data(), 0x66, g.carriageMm);
@@ -458,8 +460,10 @@ class WorstGeometryTest : public PlanFixture {
         }
         EXPECT_TRUE(acceptPrinterInfo(info.data(), info.size()));
         ctx->txReleased = 1;
-        if (job.adjustment) printAdjustment(ctx, job.no);
-        else Pattern_Dispatch(job.no);
+        if (job.adjustment)
+            printAdjustment(ctx, job.no);
+        else
+            Pattern_Dispatch(job.no);
         flushPendingSwath();
         takeFullRecords();
         EXPECT_EQ(Ring_CountState(SWATH_EMPTY), SWATH_RING_SIZE);
@@ -510,8 +514,10 @@ TEST_F(WorstGeometryTest, EveryJobStaysInsideItsBuffersOrEndsWithTheSizeError) {
                 EXPECT_EQ(ctx->swathCounter, 0u);
                 const uint8_t* c = canvasBuffer();
                 const uint8_t* f = formatBufferStorage();
-                EXPECT_TRUE(std::all_of(c, c + MAX_SRC_DATA_SIZE, [](uint8_t b) { return b == 0x5A; }));
-                EXPECT_TRUE(std::all_of(f, f + MAX_FORMAT_DATA_SIZE, [](uint8_t b) { return b == 0xA5; }));
+                EXPECT_TRUE(
+                    std::all_of(c, c + MAX_SRC_DATA_SIZE, [](uint8_t b) { return b == 0x5A; }));
+                EXPECT_TRUE(
+                    std::all_of(f, f + MAX_FORMAT_DATA_SIZE, [](uint8_t b) { return b == 0xA5; }));
             } else {
                 EXPECT_EQ(programError(), ERR_NONE);
                 // Pattern 15 does not exist; the bidirectional adjustments format the second

@@ -15,7 +15,7 @@ namespace fs = std::filesystem;
 namespace {
 
 class FilesTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         dir = fs::temp_directory_path() / ("headalign_files_" + std::to_string(getpid()));
         fs::remove_all(dir);
@@ -100,7 +100,8 @@ TEST_F(FilesTest, ReplacementKeepsModeAndLinksAndNeverFollowsAPlantedName) {
     EXPECT_EQ(File_WriteReplace((dir / "no" / "x.dat").string(), record, 4).status, FILE_MISSING);
     EXPECT_EQ(File_WriteReplace(dir.string(), record, 4).status, FILE_NOT_REGULAR);
     size_t files = 0;
-    for (auto& e : fs::directory_iterator(dir)) files += e.path().filename().string()[0] == '.' ? 100 : 1;
+    for (auto& e : fs::directory_iterator(dir))
+        files += e.path().filename().string()[0] == '.' ? 100 : 1;
     EXPECT_EQ(files, 4u);  // t.dat, victim.txt, t.dat.part, link.dat
 }
 

@@ -26,8 +26,18 @@
 
 namespace {
 
-enum Verdict { V_OK, V_PRINTER_CANCEL, V_PC_CANCEL, V_RECONNECT_FAILED, V_NO_PARAMS, V_END_UNANSWERED, V_OTHER, V_COUNT };
-const char* const VERDICT_NAMES[V_COUNT] = {"ok", "panel-cancel", "pc-cancel", "error17", "no-params", "end-unanswered", "other"};
+enum Verdict {
+    V_OK,
+    V_PRINTER_CANCEL,
+    V_PC_CANCEL,
+    V_RECONNECT_FAILED,
+    V_NO_PARAMS,
+    V_END_UNANSWERED,
+    V_OTHER,
+    V_COUNT
+};
+const char* const VERDICT_NAMES[V_COUNT] = {"ok",        "panel-cancel",   "pc-cancel", "error17",
+                                            "no-params", "end-unanswered", "other"};
 
 // When a fault is armed: before the job, or once the printer has the job's PRINT_START (so
 // it meets the swaths rather than the parameter read at the job's start).
@@ -47,23 +57,41 @@ uint32_t pick(std::mt19937& rng, uint32_t lo, uint32_t hi) {
 // The catalogue: one row per fault, with what the operator must be told afterwards.
 const FaultKind FAULTS[] = {
     {"none", BEFORE_JOB, V_OK, [](std::mt19937&, VPrinterFaults&) {}},
-    {"busy storm", AFTER_PRINT_START, V_OK, [](std::mt19937& r, VPrinterFaults& f) { f.busyCount = pick(r, 1, 40); }},
-    {"not ready", BEFORE_JOB, V_OK, [](std::mt19937& r, VPrinterFaults& f) { f.notReadyCount = pick(r, 1, 5); }},
-    {"failed writes", AFTER_PRINT_START, V_OK, [](std::mt19937& r, VPrinterFaults& f) { f.failWrites = pick(r, 1, 3); }},
-    {"failed reads", AFTER_PRINT_START, V_OK, [](std::mt19937& r, VPrinterFaults& f) { f.failReads = pick(r, 1, 2); }},
+    {"busy storm", AFTER_PRINT_START, V_OK,
+     [](std::mt19937& r, VPrinterFaults& f) { f.busyCount = pick(r, 1, 40); }},
+    {"not ready", BEFORE_JOB, V_OK,
+     [](std::mt19937& r, VPrinterFaults& f) { f.notReadyCount = pick(r, 1, 5); }},
+    {"failed writes", AFTER_PRINT_START, V_OK,
+     [](std::mt19937& r, VPrinterFaults& f) { f.failWrites = pick(r, 1, 3); }},
+    {"failed reads", AFTER_PRINT_START, V_OK,
+     [](std::mt19937& r, VPrinterFaults& f) { f.failReads = pick(r, 1, 2); }},
     {"short disconnect", AFTER_PRINT_START, V_OK,
-     [](std::mt19937& r, VPrinterFaults& f) { f.failWrites = 1; f.disappearOpens = pick(r, 1, 8); }},
+     [](std::mt19937& r, VPrinterFaults& f) {
+         f.failWrites = 1;
+         f.disappearOpens = pick(r, 1, 8);
+     }},
     {"printer gone", AFTER_PRINT_START, V_RECONNECT_FAILED,
-     [](std::mt19937&, VPrinterFaults& f) { f.failWrites = 1; f.disappearOpens = 100000; }},
-    {"garbage packets", BEFORE_JOB, V_OK, [](std::mt19937& r, VPrinterFaults& f) { f.unknownKindReplies = pick(r, 1, 4); }},
-    {"other replies", AFTER_PRINT_START, V_OK, [](std::mt19937& r, VPrinterFaults& f) { f.otherCommandFirst = pick(r, 1, 4); }},
-    {"wrong acks", AFTER_PRINT_START, V_OK, [](std::mt19937& r, VPrinterFaults& f) { f.wrongSwathAck = pick(r, 1, 3); }},
-    {"panel cancel", BEFORE_JOB, V_PRINTER_CANCEL, [](std::mt19937&, VPrinterFaults& f) { f.panelCancelAtSwath = 1; }},
-    {"hung call", AFTER_PRINT_START, V_OK, [](std::mt19937& r, VPrinterFaults& f) { f.hangMs = pick(r, 2500, 60000); }},
-    {"cut replies", AFTER_PRINT_START, V_OK, [](std::mt19937& r, VPrinterFaults& f) { f.cutReplies = pick(r, 1, 2); }},
+     [](std::mt19937&, VPrinterFaults& f) {
+         f.failWrites = 1;
+         f.disappearOpens = 100000;
+     }},
+    {"garbage packets", BEFORE_JOB, V_OK,
+     [](std::mt19937& r, VPrinterFaults& f) { f.unknownKindReplies = pick(r, 1, 4); }},
+    {"other replies", AFTER_PRINT_START, V_OK,
+     [](std::mt19937& r, VPrinterFaults& f) { f.otherCommandFirst = pick(r, 1, 4); }},
+    {"wrong acks", AFTER_PRINT_START, V_OK,
+     [](std::mt19937& r, VPrinterFaults& f) { f.wrongSwathAck = pick(r, 1, 3); }},
+    {"panel cancel", BEFORE_JOB, V_PRINTER_CANCEL,
+     [](std::mt19937&, VPrinterFaults& f) { f.panelCancelAtSwath = 1; }},
+    {"hung call", AFTER_PRINT_START, V_OK,
+     [](std::mt19937& r, VPrinterFaults& f) { f.hangMs = pick(r, 2500, 60000); }},
+    {"cut replies", AFTER_PRINT_START, V_OK,
+     [](std::mt19937& r, VPrinterFaults& f) { f.cutReplies = pick(r, 1, 2); }},
     {"pc cancel", AFTER_PRINT_START, V_PC_CANCEL, [](std::mt19937&, VPrinterFaults&) {}},
-    {"mute printer", BEFORE_JOB, V_NO_PARAMS, [](std::mt19937&, VPrinterFaults& f) { f.failReads = 100000; }},
-    {"mixed", AFTER_PRINT_START, V_OK, [](std::mt19937& r, VPrinterFaults& f) {
+    {"mute printer", BEFORE_JOB, V_NO_PARAMS,
+     [](std::mt19937&, VPrinterFaults& f) { f.failReads = 100000; }},
+    {"mixed", AFTER_PRINT_START, V_OK,
+     [](std::mt19937& r, VPrinterFaults& f) {
          f.busyCount = pick(r, 0, 10);
          f.unknownKindReplies = pick(r, 0, 2);
          f.otherCommandFirst = pick(r, 0, 2);
@@ -106,7 +134,8 @@ Verdict verdictOf(const JobOutcome& o) {
 // it, and the waiter gives up after its 20 s without an acknowledgement.
 bool jobEndAnsweredBusy() {
     for (const std::string& line : VPrinter_JobEvents())
-        if (line.find("\"command\":18,") != std::string::npos && line.find("\"status\":1}") == std::string::npos)
+        if (line.find("\"command\":18,") != std::string::npos &&
+            line.find("\"status\":1}") == std::string::npos)
             return true;
     return false;
 }
@@ -131,9 +160,12 @@ std::string describe(const JobOutcome& o) {
 }
 std::string describe(const VPrinterFaults& f) {
     char text[200];
-    std::snprintf(text, sizeof text, "busy %u notReady %u failW %u failR %u gone %u unknown %u other %u ack %u panel %d hang %u cut %u",
-                  f.busyCount, f.notReadyCount, f.failWrites, f.failReads, f.disappearOpens, f.unknownKindReplies,
-                  f.otherCommandFirst, f.wrongSwathAck, f.panelCancelAtSwath, f.hangMs, f.cutReplies);
+    std::snprintf(text, sizeof text,
+                  "busy %u notReady %u failW %u failR %u gone %u unknown %u other %u ack %u panel "
+                  "%d hang %u cut %u",
+                  f.busyCount, f.notReadyCount, f.failWrites, f.failReads, f.disappearOpens,
+                  f.unknownKindReplies, f.otherCommandFirst, f.wrongSwathAck, f.panelCancelAtSwath,
+                  f.hangMs, f.cutReplies);
     return text;
 }
 
@@ -178,7 +210,8 @@ TEST_F(FaultSoak, EveryJobEndsInTimeWithTheVerdictItsFaultImplies) {
         ASSERT_EQ(run.wait_for(REAL_BOUND), std::future_status::ready) << "job hangs";
         const uint32_t took = static_cast<uint32_t>(run.get());
         armed.stop();
-        const double realS = std::chrono::duration<double>(std::chrono::steady_clock::now() - realStart).count();
+        const double realS =
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - realStart).count();
         if (std::getenv("HEADALIGN_SOAK_VERBOSE"))
             std::printf("soak job %d: %s fault %s: %.1f s simulated, %.2f s real\n", n,
                         job.name().c_str(), fault.name, took / 1000.0, realS);
@@ -186,7 +219,9 @@ TEST_F(FaultSoak, EveryJobEndsInTimeWithTheVerdictItsFaultImplies) {
         VPrinter_SetFaults(VPrinterFaults{});
 
         // "met": the fault reached the job (armed in time and, for counted faults, used up).
-        const bool met = fault.phase == BEFORE_JOB || k == PC_CANCEL ? armed.fired() : armed.fired() && consumed(f, left);
+        const bool met = fault.phase == BEFORE_JOB || k == PC_CANCEL
+                             ? armed.fired()
+                             : armed.fired() && consumed(f, left);
         Verdict expected = met ? fault.expected : V_OK;
         if (expected == V_OK && jobEndAnsweredBusy()) expected = V_END_UNANSWERED;
         const Verdict seen = verdictOf(Job_LastOutcome());
@@ -208,7 +243,8 @@ TEST_F(FaultSoak, EveryJobEndsInTimeWithTheVerdictItsFaultImplies) {
         if (HasFailure()) break;
     }
 
-    std::printf("\nfault soak: %d jobs, seed %u\n%-17s %8s %5s", jobs, seed, "fault", "injected", "met");
+    std::printf("\nfault soak: %d jobs, seed %u\n%-17s %8s %5s", jobs, seed, "fault", "injected",
+                "met");
     for (const char* v : VERDICT_NAMES) std::printf(" %12s", v);
     std::printf(" %10s\n", "longest s");
     for (size_t k = 0; k < FAULT_COUNT; ++k) {
@@ -245,9 +281,12 @@ TEST(FastClockSoak, BackToBackJobsOnABusyMachineAllSucceed) {
         }
         clearProgramError();
     }
-    const double realS = std::chrono::duration<double>(std::chrono::steady_clock::now() - realStart).count();
-    std::printf("\nfast clock soak: %d jobs beside %d busy processes, %d failed, %.1f s real, %.1f s simulated\n",
-                jobs, load.count(), failed, realS, (Clock_Tick() - tickStart) / 1000.0);
+    const double realS =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - realStart).count();
+    std::printf(
+        "\nfast clock soak: %d jobs beside %d busy processes, %d failed, %.1f s real, %.1f s "
+        "simulated\n",
+        jobs, load.count(), failed, realS, (Clock_Tick() - tickStart) / 1000.0);
     printer.detach();
     EXPECT_EQ(failed, 0);
 }

@@ -37,11 +37,12 @@ using Bytes = std::vector<uint8_t>;
 const char* const SAVE_OK = "Parameter save successful!";
 const char* const SAVE_FAIL = "Parameter save fail!";
 const char* const SAVE_UNKNOWN =
-    "The printer did not answer: whether the parameters were saved is unknown. SAVE again sends the same values.";
+    "The printer did not answer: whether the parameters were saved is unknown. SAVE again sends "
+    "the same values.";
 constexpr int BIDIR_HIGH_ADD = 1058;  // add entry of the first bidirectional row
 
 class SaveSoak : public ::testing::Test {
-protected:
+  protected:
     PlatformFixture platform;
     TempDir work;
     std::string oldDir;
@@ -85,11 +86,14 @@ protected:
         VPrinter_StoredRecord(r);
         return Bytes(r, r + 56);
     }
-    static Bytes currentRecord() { return Bytes(consoleState()->currentRecord, consoleState()->currentRecord + 56); }
+    static Bytes currentRecord() {
+        return Bytes(consoleState()->currentRecord, consoleState()->currentRecord + 56);
+    }
     // Boxes whose message (the first line; a reason may follow on the next) is `text`.
     static int boxCount(const char* text) {
         int n = 0;
-        for (const DialogModelBox& b : DialogModel_Boxes()) n += b.text.substr(0, b.text.find('\n')) == text ? 1 : 0;
+        for (const DialogModelBox& b : DialogModel_Boxes())
+            n += b.text.substr(0, b.text.find('\n')) == text ? 1 : 0;
         return n;
     }
 };
@@ -97,7 +101,8 @@ protected:
 TEST_F(SaveSoak, SaveToThePrinterUnderTransactionFaultsNeverMixesOrLies) {
     const int rounds = soakEnv("HEADALIGN_SOAK_SAVES", 60);
     std::mt19937 rng(static_cast<uint32_t>(soakEnv("HEADALIGN_SOAK_SEED", 1)));
-    int announced = 0, refused = 0, unknown = 0, deliveredDespiteFailure = 0, startupFailures = 0, staleAtFailure = 0;
+    int announced = 0, refused = 0, unknown = 0, deliveredDespiteFailure = 0, startupFailures = 0,
+        staleAtFailure = 0;
     for (int n = 0; n < rounds; ++n) {
         SCOPED_TRACE("save " + std::to_string(n));
         const bool stale = VPrinter_PendingReplyPackets() > 0;
@@ -116,19 +121,35 @@ TEST_F(SaveSoak, SaveToThePrinterUnderTransactionFaultsNeverMixesOrLies) {
         }
         // Moves the first row up or down by a little, so every save changes the record.
         int32_t current = std::stoi(DialogModel_Text(1056));
-        int32_t step = current < 200 ? 1 + static_cast<int>(rng() % 20) : -1 - static_cast<int>(rng() % 20);
+        int32_t step =
+            current < 200 ? 1 + static_cast<int>(rng() % 20) : -1 - static_cast<int>(rng() % 20);
         DialogModel_Type(BIDIR_HIGH_ADD, std::to_string(step));
         VPrinterFaults f;
         f.seed = rng();
         switch (rng() % 8) {
-        case 0: break;
-        case 1: f.failWrites = 1 + rng() % 3; break;
-        case 2: f.failReads = 1 + rng() % 3; break;
-        case 3: f.cutReplies = 1; break;
-        case 4: f.hangMs = 1000 + rng() % 60000; break;
-        case 5: f.disappearOpens = 1 + rng() % 3; break;
-        case 6: f.unknownKindReplies = 1 + rng() % 3; break;
-        default: f.otherCommandFirst = 1 + rng() % 3; break;
+            case 0:
+                break;
+            case 1:
+                f.failWrites = 1 + rng() % 3;
+                break;
+            case 2:
+                f.failReads = 1 + rng() % 3;
+                break;
+            case 3:
+                f.cutReplies = 1;
+                break;
+            case 4:
+                f.hangMs = 1000 + rng() % 60000;
+                break;
+            case 5:
+                f.disappearOpens = 1 + rng() % 3;
+                break;
+            case 6:
+                f.unknownKindReplies = 1 + rng() % 3;
+                break;
+            default:
+                f.otherCommandFirst = 1 + rng() % 3;
+                break;
         }
         DialogModel_ClearBoxes();
         VPrinter_SetFaults(f);
@@ -144,7 +165,8 @@ TEST_F(SaveSoak, SaveToThePrinterUnderTransactionFaultsNeverMixesOrLies) {
             EXPECT_EQ(after, wanted) << "success announced but not delivered";
         }
         if (failed) {
-            // A lost answer is followed by a read-back: "fail" only when the printer kept the old record.
+            // A lost answer is followed by a read-back: "fail" only when the printer kept the old
+            // record.
             EXPECT_EQ(after, before) << "failure announced for a record the printer holds";
         }
         // The stored file is replaced whole: it holds exactly the board's record.
@@ -156,9 +178,11 @@ TEST_F(SaveSoak, SaveToThePrinterUnderTransactionFaultsNeverMixesOrLies) {
         deliveredDespiteFailure += (!ok && after == wanted && after != before) ? 1 : 0;
         if (HasFailure()) break;
     }
-    std::printf("\nsave soak: %d rounds, %d saves announced, %d refused, %d unknown (%d not announced but "
-                "reached the printer), %d start-up reads failed (%d with a stale reply pending)\n",
-                rounds, announced, refused, unknown, deliveredDespiteFailure, startupFailures, staleAtFailure);
+    std::printf(
+        "\nsave soak: %d rounds, %d saves announced, %d refused, %d unknown (%d not announced but "
+        "reached the printer), %d start-up reads failed (%d with a stale reply pending)\n",
+        rounds, announced, refused, unknown, deliveredDespiteFailure, startupFailures,
+        staleAtFailure);
 }
 
 // The printer carries out the write but its answer is lost: with the record read back the
@@ -212,7 +236,8 @@ struct FrontEndArea {
     std::string area, lock;
     uint8_t* view = nullptr;
     int lockFd = -1;
-    FrontEndArea(const std::string& a, const std::string& l, const Bytes& record) : area("/" + a), lock("/" + l) {
+    FrontEndArea(const std::string& a, const std::string& l, const Bytes& record)
+        : area("/" + a), lock("/" + l) {
         int fd = shm_open(area.c_str(), O_CREAT | O_RDWR, 0600);
         if (fd < 0 || ftruncate(fd, 64) != 0) return;
         void* p = mmap(nullptr, 64, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
@@ -258,7 +283,8 @@ struct DoomedChild {
         int status = 0;
         ::kill(pid, SIGKILL);
         close(ready[0]);
-        return waitpid(pid, &status, 0) == pid && WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL;
+        return waitpid(pid, &status, 0) == pid && WIFSIGNALED(status) &&
+               WTERMSIG(status) == SIGKILL;
     }
 };
 
@@ -342,10 +368,14 @@ TEST_F(SaveSoak, ExportCutOffHalfWayKeepsTheOldFileWhole) {
     startConsole();
     const std::string path = work.path + "/export.dat";
     const std::string oldContent(60, 'O');
-    { FILE* f = std::fopen(path.c_str(), "wb"); std::fwrite(oldContent.data(), 1, 60, f); std::fclose(f); }
+    {
+        FILE* f = std::fopen(path.c_str(), "wb");
+        std::fwrite(oldContent.data(), 1, 60, f);
+        std::fclose(f);
+    }
 
     // The disk takes only 30 of the 60 bytes.
-    struct rlimit saved{};
+    struct rlimit saved {};
     getrlimit(RLIMIT_FSIZE, &saved);
     signal(SIGXFSZ, SIG_IGN);
     struct rlimit small = saved;

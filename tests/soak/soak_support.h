@@ -11,7 +11,7 @@
 // with a token real pause), but it also counts each thread's own simulated sleep, so a job's
 // time is what its own waits add up to, not what other threads slept meanwhile.
 namespace soak_clock {
-void install();    // after the platform fixture; the fixture's end restores the default
+void install();  // after the platform fixture; the fixture's end restores the default
 uint64_t threadSleptMs();
 }  // namespace soak_clock
 
@@ -21,12 +21,12 @@ int soakEnv(const char* name, int fallback);
 // Other processes that keep the cores busy for as long as this object lives (each also ends
 // by itself once this process is gone).
 class BusyProcesses {
-public:
+  public:
     explicit BusyProcesses(int count);
     ~BusyProcesses();
     int count() const { return static_cast<int>(pids_.size()); }
 
-private:
+  private:
     std::vector<int> pids_;
 };
 
@@ -34,13 +34,13 @@ private:
 // as soon as the printer holds the PRINT_START of a job newer than the last one; with
 // pcCancel the watcher asks the job to stop instead, at that moment.
 class ArmedFaults {
-public:
+  public:
     ArmedFaults(const VPrinterFaults& faults, bool afterPrintStart, bool pcCancel);
     ~ArmedFaults() { stop(); }
     void stop();
     bool fired() const { return fired_.load(); }
 
-private:
+  private:
     void watch();
     VPrinterFaults faults_;
     bool pcCancel_;

@@ -5,8 +5,8 @@
 #include <cstdlib>
 #include <deque>
 #include <filesystem>
-#include <random>
 #include <fstream>
+#include <random>
 #include <sstream>
 #include <thread>
 
@@ -123,7 +123,8 @@ TempDir::TempDir() {
     // No mkdtemp: random names until one is created by this call.
     std::random_device random;
     for (int attempt = 0; attempt < 100 && path.empty(); ++attempt) {
-        auto candidate = std::filesystem::temp_directory_path() / ("headalign-" + std::to_string(random()));
+        auto candidate =
+            std::filesystem::temp_directory_path() / ("headalign-" + std::to_string(random()));
         std::error_code ec;
         if (std::filesystem::create_directory(candidate, ec)) path = candidate.string();
     }

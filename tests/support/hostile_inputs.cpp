@@ -18,9 +18,12 @@
 namespace hostile {
 void bytes(const std::string& path, const std::vector<uint8_t>& data) {
     std::filesystem::create_directories(std::filesystem::path(path).parent_path());
-    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(data.data()), long(data.size()));
+    std::ofstream(path, std::ios::binary)
+        .write(reinterpret_cast<const char*>(data.data()), long(data.size()));
 }
-void text(const std::string& path, const std::string& data) { bytes(path, std::vector<uint8_t>(data.begin(), data.end())); }
+void text(const std::string& path, const std::string& data) {
+    bytes(path, std::vector<uint8_t>(data.begin(), data.end()));
+}
 void folder(const std::string& path) { std::filesystem::create_directories(path); }
 void fifo(const std::string& path) {
     std::filesystem::create_directories(std::filesystem::path(path).parent_path());
@@ -60,7 +63,8 @@ void Hostile_RunTable(const std::vector<HostileRow>& rows,
         std::string oldDir = std::filesystem::current_path().string();
         std::filesystem::current_path(dir.path);
         std::vector<std::string> words;
-        for (const std::string& w : row.command) words.push_back(!w.empty() && w[0] == '@' ? base + w.substr(1) : w);
+        for (const std::string& w : row.command)
+            words.push_back(!w.empty() && w[0] == '@' ? base + w.substr(1) : w);
         testing::internal::CaptureStdout();
         testing::internal::CaptureStderr();
         // A hang is the fault some rows look for: the default action of SIGALRM ends the run.
@@ -68,9 +72,12 @@ void Hostile_RunTable(const std::vector<HostileRow>& rows,
         int status = cli(words);
         ::alarm(0);
         std::filesystem::current_path(oldDir);
-        std::string out = testing::internal::GetCapturedStdout() + testing::internal::GetCapturedStderr();
+        std::string out =
+            testing::internal::GetCapturedStdout() + testing::internal::GetCapturedStderr();
         EXPECT_EQ(status, row.status) << out;
-        EXPECT_NE(out.find(row.message), std::string::npos) << "expected \"" << row.message << "\" in:\n" << out;
+        EXPECT_NE(out.find(row.message), std::string::npos)
+            << "expected \"" << row.message << "\" in:\n"
+            << out;
     }
 }
 #endif

@@ -44,19 +44,21 @@ bool jobEndedOk(const CommandRun& r) {
 }
 
 class EmulatedUsb : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
 #ifndef VPRINTER_USB_HOST
         GTEST_SKIP() << "built without libusb or umockdev: no emulated USB device";
 #else
-        CommandRun probe = runShell(std::string(VPRINTER_USB_HOST) + " " + state.path + "/probe -- true");
+        CommandRun probe =
+            runShell(std::string(VPRINTER_USB_HOST) + " " + state.path + "/probe -- true");
         if (probe.status == 77) GTEST_SKIP() << "umockdev cannot run here: " << probe.output;
         ASSERT_EQ(probe.status, 0) << probe.output;
 #endif
     }
 
     // headalign ARGS run against the emulated printer with state folder SUBDIR.
-    CommandRun emulated(const std::string& options, const std::string& args, const std::string& subdir = "board") {
+    CommandRun emulated(const std::string& options, const std::string& args,
+                        const std::string& subdir = "board") {
 #ifdef VPRINTER_USB_HOST
         return runShell(std::string("timeout 200 ") + VPRINTER_USB_HOST + " " + state.path + "/" +
                         subdir + " " + options + " -- " + HEADALIGN_BIN + " " + args);
@@ -129,19 +131,26 @@ TEST_F(EmulatedUsb, StateFolderIsOneProgramsAtATime) {
     const std::string dir = state.path + "/board";
     CommandRun inner = emulated("", "--virtual-printer " + dir + " params show");
     EXPECT_NE(inner.status, 0) << inner.output;
-    EXPECT_NE(inner.output.find("headalign: virtual printer busy: " + dir + " is in use by process "),
-              std::string::npos) << inner.output;
+    EXPECT_NE(
+        inner.output.find("headalign: virtual printer busy: " + dir + " is in use by process "),
+        std::string::npos)
+        << inner.output;
     EXPECT_EQ(inner.output.find("in use by another process"), std::string::npos) << inner.output;
     // Ten programs at once on one folder: each either adds its 1 or is turned away, none lost.
     CommandRun adds = runShell("for i in 1 2 3 4 5 6 7 8 9 10; do (" + std::string(HEADALIGN_BIN) +
-                               " --virtual-printer " + dir + " params add bidirTextHigh=1 >/dev/null 2>&1;"
+                               " --virtual-printer " + dir +
+                               " params add bidirTextHigh=1 >/dev/null 2>&1;"
                                " echo \"rc=$?\") & done; wait");
     int succeeded = 0;
-    for (size_t p = adds.output.find("rc=0"); p != std::string::npos; p = adds.output.find("rc=0", p + 1)) ++succeeded;
+    for (size_t p = adds.output.find("rc=0"); p != std::string::npos;
+         p = adds.output.find("rc=0", p + 1))
+        ++succeeded;
     ASSERT_GE(succeeded, 1) << adds.output;
     CommandRun show = inProcess("params show", "board");
-    EXPECT_NE(show.output.find("bidirTextHigh     " + std::to_string(succeeded) + "\n"), std::string::npos)
-        << succeeded << " succeeded\n" << show.output;
+    EXPECT_NE(show.output.find("bidirTextHigh     " + std::to_string(succeeded) + "\n"),
+              std::string::npos)
+        << succeeded << " succeeded\n"
+        << show.output;
 }
 
 // ---- Enumeration --------------------------------------------------------------------------
@@ -157,9 +166,9 @@ TEST_F(EmulatedUsb, DevicesOfTheSameVendorWithAnotherProductAreSkipped) {
 
 TEST_F(EmulatedUsb, SeveralHandlesShareTheBoardAndBothResetsKeepTheLinkUsable) {
 #ifdef USB_PROBE_BIN
-    CommandRun r = runShell(std::string("timeout 100 ") + VPRINTER_USB_HOST + " " + state.path +
-                            "/board --decoys -- " + USB_PROBE_BIN +
-                            " --handles 3 --pipe-reset --soft-reset");
+    CommandRun r =
+        runShell(std::string("timeout 100 ") + VPRINTER_USB_HOST + " " + state.path +
+                 "/board --decoys -- " + USB_PROBE_BIN + " --handles 3 --pipe-reset --soft-reset");
     ASSERT_EQ(r.status, 0) << r.output;
     // Paths carry the identity; the list shows both decoys and the printer.
     EXPECT_NE(r.output.find("usb#vid_2408&pid_0003#"), std::string::npos) << r.output;
@@ -219,7 +228,9 @@ TEST_F(EmulatedUsb, SwathWhoseReplyIsLostIsResentAndPrintedOnce) {
     EXPECT_EQ(counter(r.output, "protocol-errors"), 0) << r.output;
     std::string record = readFileBytes(state.path + "/board/jobs/0001.jsonl");
     size_t repeats = 0;
-    for (size_t p = record.find("\"repeat\":1"); p != std::string::npos; p = record.find("\"repeat\":1", p + 1)) ++repeats;
+    for (size_t p = record.find("\"repeat\":1"); p != std::string::npos;
+         p = record.find("\"repeat\":1", p + 1))
+        ++repeats;
     EXPECT_EQ(repeats, 1u) << record;
     CommandRun seam = inProcess("adjust text-high", "seam");
     ASSERT_EQ(seam.status, 0) << seam.output;
@@ -242,7 +253,8 @@ TEST_F(EmulatedUsb, AShortBulkWriteFailsTheWriteAndTheCommandIsSentAgain) {
     // Write 3 is a 128-byte command packet; only half of it goes out.
     CommandRun r = emulated("--short-write 3", "pattern nozzle");
     EXPECT_EQ(counter(r.output, "short-writes"), 1) << r.output;
-    EXPECT_NE(r.output.find("libusb bulk OUT: 64 of 128 bytes sent"), std::string::npos) << r.output;
+    EXPECT_NE(r.output.find("libusb bulk OUT: 64 of 128 bytes sent"), std::string::npos)
+        << r.output;
     EXPECT_NE(r.output.find("Tx error:31"), std::string::npos);
     EXPECT_TRUE(jobEndedOk(r)) << r.output;
     EXPECT_EQ(counter(r.output, "protocol-errors"), 0) << r.output;
@@ -267,8 +279,9 @@ TEST_F(EmulatedUsb, SaveWhoseAnswerIsLostOrStalledIsReadBackAndReportedSaved) {
 TEST_F(EmulatedUsb, HostRefusesBadUsage) {
 #ifdef VPRINTER_USB_HOST
     EXPECT_EQ(runShell(std::string(VPRINTER_USB_HOST) + " " + state.path + " true").status, 2);
-    EXPECT_EQ(runShell(std::string(VPRINTER_USB_HOST) + " " + state.path +
-                       " --stall-in x -- true").status, 2);
+    EXPECT_EQ(runShell(std::string(VPRINTER_USB_HOST) + " " + state.path + " --stall-in x -- true")
+                  .status,
+              2);
 #endif
 }
 

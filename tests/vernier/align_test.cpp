@@ -3,8 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <cstring>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 
@@ -30,14 +30,18 @@ class AlignLoop : public ::testing::Test {
     }
     void configure(int ips, int error1440) {
         std::ofstream(printer.path + "/printer.cfg")
-            << "max_picture_width = 40000\nmax_picture_height = 40000\nbidir_error = " << ips << ":" << error1440 << "\n";
+            << "max_picture_width = 40000\nmax_picture_height = 40000\nbidir_error = " << ips << ":"
+            << error1440 << "\n";
     }
     // A printer whose paper moves `ppm` further per feed step than the steps say.
     void configureFeed(int ppm) {
         std::ofstream(printer.path + "/printer.cfg")
-            << "max_picture_width = 40000\nmax_picture_height = 40000\nfeed_error_ppm = " << ppm << "\n";
+            << "max_picture_width = 40000\nmax_picture_height = 40000\nfeed_error_ppm = " << ppm
+            << "\n";
     }
-    uint16_t storedWord(uint8_t offset) { return uint16_t(stored(offset) | stored(uint8_t(offset + 1)) << 8); }
+    uint16_t storedWord(uint8_t offset) {
+        return uint16_t(stored(offset) | stored(uint8_t(offset + 1)) << 8);
+    }
     // The record of the last job the virtual printer kept.
     std::string lastJobEvents() {
         std::filesystem::path last;
@@ -72,8 +76,10 @@ class AlignLoop : public ::testing::Test {
         VernierImage scan = Scan_Simulate(paper, paper.dpi, paper.dpi, s);
         std::vector<uint8_t> jpeg;
         EXPECT_TRUE(Vernier_EncodeJpeg(scan, 92, &jpeg));
-        std::string file = scans.path + "/scan" + std::to_string(type) + "_" + std::to_string(++scanCount) + ".jpg";
-        std::ofstream(file, std::ios::binary).write(reinterpret_cast<const char*>(jpeg.data()), long(jpeg.size()));
+        std::string file = scans.path + "/scan" + std::to_string(type) + "_" +
+                           std::to_string(++scanCount) + ".jpg";
+        std::ofstream(file, std::ios::binary)
+            .write(reinterpret_cast<const char*>(jpeg.data()), long(jpeg.size()));
         return file;
     }
 };
@@ -101,10 +107,14 @@ TEST_F(AlignLoop, OneCorrectionLinesUpGroupZero) {
         VernierReading before = readFile(scan);
         ASSERT_EQ(before.status, VERNIER_READ) << before.reason;
         EXPECT_GE(std::fabs(before.estimate), 1.0) << "type " << c.type;
-        EXPECT_EQ(Cli_AlignCommand({std::to_string(c.type), "--verify"}, options), 1) << "type " << c.type;
-        EXPECT_EQ(Cli_AlignCommand({std::to_string(c.type), "--scan", scan, "--apply"}, options), 0);
-        EXPECT_EQ(stored(uint8_t(c.offset)), 10 + Vernier_GroupToEnter(before)) << "type " << c.type;
-        EXPECT_EQ(Cli_AlignCommand({std::to_string(c.type), "--verify"}, options), 0) << "type " << c.type;
+        EXPECT_EQ(Cli_AlignCommand({std::to_string(c.type), "--verify"}, options), 1)
+            << "type " << c.type;
+        EXPECT_EQ(Cli_AlignCommand({std::to_string(c.type), "--scan", scan, "--apply"}, options),
+                  0);
+        EXPECT_EQ(stored(uint8_t(c.offset)), 10 + Vernier_GroupToEnter(before))
+            << "type " << c.type;
+        EXPECT_EQ(Cli_AlignCommand({std::to_string(c.type), "--verify"}, options), 0)
+            << "type " << c.type;
     }
 }
 
@@ -117,11 +127,12 @@ TEST_F(AlignLoop, ThePrintersOwnPictureReadsAsItIs) {
         std::vector<double> targets;
     };
     const Row rows[] = {
-        {5, -0.5, {-9, 4.5}}, {6, 0.5, {9, -2.5}},  {7, 0.5, {-6, 0}},
-        {8, 0.5, {7.5, -4}},  {9, 0.5, {2, -8.5}},   {10, 0.5, {-9, 3.5, 9}},
+        {5, -0.5, {-9, 4.5}}, {6, 0.5, {9, -2.5}}, {7, 0.5, {-6, 0}},
+        {8, 0.5, {7.5, -4}},  {9, 0.5, {2, -8.5}}, {10, 0.5, {-9, 3.5, 9}},
     };
     for (const Row& row : rows) {
-        const ModeInfo& m = *std::find_if(MODES, MODES + 6, [&](const ModeInfo& i) { return i.type == row.mode; });
+        const ModeInfo& m =
+            *std::find_if(MODES, MODES + 6, [&](const ModeInfo& i) { return i.type == row.mode; });
         for (double target : row.targets) {
             SCOPED_TRACE("mode " + std::to_string(row.mode) + " target " + std::to_string(target));
             int columns = int(std::lround(2 * (row.zero - target)));
@@ -132,10 +143,11 @@ TEST_F(AlignLoop, ThePrintersOwnPictureReadsAsItIs) {
             std::string out = testing::internal::GetCapturedStdout();
             EXPECT_EQ(status, 0) << out;
             double expected = row.zero - columns / 2.0;
-            std::string says = std::fabs(expected - std::round(expected)) < 0.25
-                                   ? "lines up at: \"" + Vernier_LabelText(int(std::lround(expected))) + "\""
-                                   : "lines up between \"" + Vernier_LabelText(int(std::ceil(expected))) + "\" and \"" +
-                                         Vernier_LabelText(int(std::floor(expected))) + "\"";
+            std::string says =
+                std::fabs(expected - std::round(expected)) < 0.25
+                    ? "lines up at: \"" + Vernier_LabelText(int(std::lround(expected))) + "\""
+                    : "lines up between \"" + Vernier_LabelText(int(std::ceil(expected))) +
+                          "\" and \"" + Vernier_LabelText(int(std::floor(expected))) + "\"";
             EXPECT_NE(out.find(says), std::string::npos) << out;
         }
     }
@@ -216,22 +228,45 @@ TEST_F(AlignLoop, ApplyOutcomesAndTheirMessages) {
         std::vector<std::string> args;
         bool printer;
         int status;
-        const char* says;  // on standard output
+        const char* says;         // on standard output
         uint8_t textHigh, photo;  // stored afterwards
     };
     const Row rows[] = {
         {{"5", "--scan", halfway}, true, 0, "; certain", 10, 10},
-        {{"5", "--scan", halfway, "--apply"}, true, 0, "nothing to apply: \"00\" lines up to half a group", 10, 10},
+        {{"5", "--scan", halfway, "--apply"},
+         true,
+         0,
+         "nothing to apply: \"00\" lines up to half a group",
+         10,
+         10},
         {{"5", "--scan", halfway, "--marked", missing}, true, 1, "entry: bidirTextHigh", 10, 10},
-        {{"5", "--scan", off, "--apply", "--marked", missing}, true, 1, "not applied: the marked scan could not be written", 10, 10},
+        {{"5", "--scan", off, "--apply", "--marked", missing},
+         true,
+         1,
+         "not applied: the marked scan could not be written",
+         10,
+         10},
         {{"5", "--scan", off, "--force"}, true, 2, "", 10, 10},
         {{"5", "--scan", off, "--apply", "--frob"}, true, 2, "", 10, 10},
         {{"5", "--scan", off, "--apply"}, false, 1, "not applied: no printer is connected", 10, 10},
-        {{"10", "--scan", blurred, "--apply"}, true, 1, "not applied: the reading is not certain", 10, 10},
+        {{"10", "--scan", blurred, "--apply"},
+         true,
+         1,
+         "not applied: the reading is not certain",
+         10,
+         10},
         {{"10", "--scan", blurred}, true, 0, "not certain", 10, 10},
-        {{"10", "--scan", blurred, "--apply", "--force"}, true, unsureAmount < -10 ? 1 : 0, "", 10,
+        {{"10", "--scan", blurred, "--apply", "--force"},
+         true,
+         unsureAmount < -10 ? 1 : 0,
+         "",
+         10,
          uint8_t(unsureAmount < -10 ? 10 : 10 + unsureAmount)},
-        {{"5", "--scan", off, "--apply"}, true, 0, "applied and saved", uint8_t(10 + Vernier_GroupToEnter(offReading)),
+        {{"5", "--scan", off, "--apply"},
+         true,
+         0,
+         "applied and saved",
+         uint8_t(10 + Vernier_GroupToEnter(offReading)),
          uint8_t(unsureAmount < -10 ? 10 : 10 + unsureAmount)},
     };
     for (const Row& row : rows) {
@@ -255,7 +290,8 @@ double crossesApartMm(const std::string& events) {
     size_t origin = events.find("\"origin_row\":", pic), cut = events.find("\"at_row\":", pic);
     size_t dpi = events.find("\"y_dpi\":", pic);
     if (pic == std::string::npos || cut == std::string::npos) return 0;
-    double first = std::atof(events.c_str() + origin + 13), second = std::atof(events.c_str() + cut + 9);
+    double first = std::atof(events.c_str() + origin + 13),
+           second = std::atof(events.c_str() + cut + 9);
     return (second - first) * 25.4 / std::atof(events.c_str() + dpi + 8);
 }
 
@@ -263,7 +299,9 @@ double crossesApartMm(const std::string& events) {
 // steps, on a printer that moves `ppm` further per step.
 double lastFeedMetres(const std::string& events, int ppm) {
     size_t at = events.rfind("\"feed\":");
-    return at == std::string::npos ? 0 : std::atof(events.c_str() + at + 7) / 409600.0 * (1 + ppm / 1e6);
+    return at == std::string::npos
+               ? 0
+               : std::atof(events.c_str() + at + 7) / 409600.0 * (1 + ppm / 1e6);
 }
 
 // The operator measures the crosses of a printer that feeds 1.5 % short and enters the proposal;
@@ -288,7 +326,10 @@ TEST_F(AlignLoop, FeedStepFromTheMeasuredDistance) {
     testing::internal::CaptureStdout();
     EXPECT_EQ(Cli_AlignCommand({"pass4", "--measured", typed, "--apply"}, options), 0);
     std::string out = testing::internal::GetCapturedStdout();
-    EXPECT_NE(out.find("nominal 1000.0 mm, measured " + std::string(typed) + " mm: stepPass4 = 10000 x"), std::string::npos) << out;
+    EXPECT_NE(
+        out.find("nominal 1000.0 mm, measured " + std::string(typed) + " mm: stepPass4 = 10000 x"),
+        std::string::npos)
+        << out;
     EXPECT_NE(out.find("(now 10000)\nentry: stepPass4 \"设为:\" 98"), std::string::npos) << out;
     EXPECT_NE(out.find("applied and saved"), std::string::npos) << out;
     EXPECT_EQ(storedWord(0x0a), std::lround(std::atof(typed) * 10));
@@ -311,7 +352,11 @@ TEST_F(AlignLoop, FeedStepFromTheMeasuredDistance) {
     const Row rows[] = {
         {{"pass2", "--measured", "0"}, true, 1, "0 mm is out of reason", 10000},
         {{"pass2", "--measured", "-998"}, true, 1, "out of reason", 10000},
-        {{"15", "--measured", "1100.1", "--apply"}, true, 1, "(accepted 900.0 .. 1100.0 mm)", 10000},
+        {{"15", "--measured", "1100.1", "--apply"},
+         true,
+         1,
+         "(accepted 900.0 .. 1100.0 mm)",
+         10000},
         {{"15", "--measured", "899.9"}, true, 1, "out of reason", 10000},
         {{"pass2", "--measured", "nan"}, true, 1, "'nan' is not a distance in millimetres", 10000},
         {{"pass2", "--measured", "998,5"}, true, 1, "is not a distance", 10000},
@@ -319,20 +364,37 @@ TEST_F(AlignLoop, FeedStepFromTheMeasuredDistance) {
         {{"pass2", "--measured", ""}, true, 1, "is not a distance", 10000},
         {{"pass2", "--measured"}, true, 2, "needs the distance", 10000},
         {{"pass2"}, true, 2, "takes --measured MM", 10000},
-        {{"pass2", "--measured", "999", "--hd"}, true, 2, "takes only --measured MM and --apply", 10000},
+        {{"pass2", "--measured", "999", "--hd"},
+         true,
+         2,
+         "takes only --measured MM and --apply",
+         10000},
         {{"pass2", "--verify"}, true, 2, "", 10000},
         {{"text-high", "--measured", "999"}, true, 2, "goes with a feed step", 10000},
-        {{"pass2", "--measured", "1010.04"}, true, 0, "stepPass2 = 10000 x 1010.04 / 1000.0 = 10100 (now 10000)", 10000},
-        {{"pass2", "--measured", "1010.04", "--apply"}, false, 1, "not applied: no printer is connected", 10000},
+        {{"pass2", "--measured", "1010.04"},
+         true,
+         0,
+         "stepPass2 = 10000 x 1010.04 / 1000.0 = 10100 (now 10000)",
+         10000},
+        {{"pass2", "--measured", "1010.04", "--apply"},
+         false,
+         1,
+         "not applied: no printer is connected",
+         10000},
         {{"15", "--measured", "1010.04", "--apply"}, true, 0, "applied and saved", 10100},
-        {{"15", "--measured", "1010.0", "--apply"}, true, 0, "nothing to apply: stepPass2 is already 10100", 10100},
+        {{"15", "--measured", "1010.0", "--apply"},
+         true,
+         0,
+         "nothing to apply: stepPass2 is already 10100",
+         10100},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.args[0] + " " + row.args.back() + (row.printer ? "" : " (no printer)"));
         testing::internal::CaptureStdout();
         testing::internal::CaptureStderr();
         int status = Cli_AlignCommand(row.args, row.printer ? options : noPrinter);
-        std::string said = testing::internal::GetCapturedStdout() + testing::internal::GetCapturedStderr();
+        std::string said =
+            testing::internal::GetCapturedStdout() + testing::internal::GetCapturedStderr();
         EXPECT_EQ(status, row.status) << said;
         EXPECT_NE(said.find(row.says), std::string::npos) << said;
         EXPECT_EQ(storedWord(0x30), row.pass2);

@@ -22,16 +22,24 @@ Mat mul(const Mat& a, const Mat& b) {
     return m;
 }
 Vec apply(const Mat& m, const Vec& v) {
-    return {m[0][0] * v[0] + m[0][1] * v[1] + m[0][2] * v[2], m[1][0] * v[0] + m[1][1] * v[1] + m[1][2] * v[2],
+    return {m[0][0] * v[0] + m[0][1] * v[1] + m[0][2] * v[2],
+            m[1][0] * v[0] + m[1][1] * v[1] + m[1][2] * v[2],
             m[2][0] * v[0] + m[2][1] * v[1] + m[2][2] * v[2]};
 }
 Vec applyT(const Mat& m, const Vec& v) {
-    return {m[0][0] * v[0] + m[1][0] * v[1] + m[2][0] * v[2], m[0][1] * v[0] + m[1][1] * v[1] + m[2][1] * v[2],
+    return {m[0][0] * v[0] + m[1][0] * v[1] + m[2][0] * v[2],
+            m[0][1] * v[0] + m[1][1] * v[1] + m[2][1] * v[2],
             m[0][2] * v[0] + m[1][2] * v[1] + m[2][2] * v[2]};
 }
-Mat rotX(double a) { return {{{1, 0, 0}, {0, std::cos(a), -std::sin(a)}, {0, std::sin(a), std::cos(a)}}}; }
-Mat rotY(double a) { return {{{std::cos(a), 0, std::sin(a)}, {0, 1, 0}, {-std::sin(a), 0, std::cos(a)}}}; }
-Mat rotZ(double a) { return {{{std::cos(a), -std::sin(a), 0}, {std::sin(a), std::cos(a), 0}, {0, 0, 1}}}; }
+Mat rotX(double a) {
+    return {{{1, 0, 0}, {0, std::cos(a), -std::sin(a)}, {0, std::sin(a), std::cos(a)}}};
+}
+Mat rotY(double a) {
+    return {{{std::cos(a), 0, std::sin(a)}, {0, 1, 0}, {-std::sin(a), 0, std::cos(a)}}};
+}
+Mat rotZ(double a) {
+    return {{{std::cos(a), -std::sin(a), 0}, {std::sin(a), std::cos(a), 0}, {0, 0, 1}}};
+}
 
 // Background at a picture pixel (0..255 per channel).
 void background(PhotoBackground kind, double x, double y, std::mt19937& rng, float out[3]) {
@@ -39,16 +47,21 @@ void background(PhotoBackground kind, double x, double y, std::mt19937& rng, flo
     switch (kind) {
         case BACKGROUND_TABLE: {  // wood: brown with a grain
             double grain = 0.5 + 0.5 * std::sin(x * 0.05 + 3 * std::sin(y * 0.01));
-            out[0] = float(150 + 40 * grain), out[1] = float(100 + 30 * grain), out[2] = float(60 + 20 * grain);
+            out[0] = float(150 + 40 * grain), out[1] = float(100 + 30 * grain),
+            out[2] = float(60 + 20 * grain);
             break;
         }
-        case BACKGROUND_DARK: out[0] = out[1] = out[2] = 25; break;
+        case BACKGROUND_DARK:
+            out[0] = out[1] = out[2] = 25;
+            break;
         case BACKGROUND_PRINTER: {  // grey plastic with vents
             bool vent = int(y / 12) % 3 == 0 && int(x / 200) % 2 == 0;
             out[0] = out[1] = out[2] = vent ? 40.0f : 170.0f;
             break;
         }
-        default: out[0] = out[1] = out[2] = 235; break;
+        default:
+            out[0] = out[1] = out[2] = 235;
+            break;
     }
     for (int c = 0; c < 3; ++c) out[c] += jitter(rng);
 }
@@ -61,7 +74,8 @@ void boxBlur(std::vector<float>& img, uint32_t w, uint32_t h, int len, bool acro
         for (int c = 0; c < 3; ++c) {
             auto idx = [&](long i) {
                 i = std::clamp(i, 0L, long(n) - 1);
-                return across ? (size_t(l) * w + size_t(i)) * 3 + size_t(c) : (size_t(i) * w + l) * 3 + size_t(c);
+                return across ? (size_t(l) * w + size_t(i)) * 3 + size_t(c)
+                              : (size_t(i) * w + l) * 3 + size_t(c);
             };
             line.resize(n);
             for (uint32_t i = 0; i < n; ++i) {
@@ -75,7 +89,8 @@ void boxBlur(std::vector<float>& img, uint32_t w, uint32_t h, int len, bool acro
 
 }  // namespace
 
-VernierImage Photo_Simulate(const VernierImage& paper, double xDpi, double yDpi, const PhotoSettings& s) {
+VernierImage Photo_Simulate(const VernierImage& paper, double xDpi, double yDpi,
+                            const PhotoSettings& s) {
     // The flat sheet at twice the camera's resolution, sharp and clean: the camera adds its own.
     ScanSettings flat;
     flat.dpi = 2 * s.ppi;
@@ -86,7 +101,8 @@ VernierImage Photo_Simulate(const VernierImage& paper, double xDpi, double yDpi,
     static VernierImage lastPaper, sheet;
     static double lastKey[4] = {0, 0, 0, 0};
     double key[4] = {xDpi, yDpi, flat.dpi, flat.marginInch};
-    if (!std::equal(key, key + 4, lastKey) || lastPaper.width != paper.width || lastPaper.rgb != paper.rgb) {
+    if (!std::equal(key, key + 4, lastKey) || lastPaper.width != paper.width ||
+        lastPaper.rgb != paper.rgb) {
         sheet = Scan_Simulate(paper, xDpi, yDpi, flat);
         lastPaper = paper;
         std::copy(key, key + 4, lastKey);
@@ -95,9 +111,12 @@ VernierImage Photo_Simulate(const VernierImage& paper, double xDpi, double yDpi,
 
     // Camera: x right, y down, z forward; looking straight down it sees the sheet's x and y.
     Mat base{{{1, 0, 0}, {0, 1, 0}, {0, 0, -1}}};
-    Mat r = mul(mul(mul(rotX(s.tiltXDeg * PI / 180), rotY(s.tiltYDeg * PI / 180)), rotZ(s.rollDeg * PI / 180)), base);
+    Mat r = mul(mul(mul(rotX(s.tiltXDeg * PI / 180), rotY(s.tiltYDeg * PI / 180)),
+                    rotZ(s.rollDeg * PI / 180)),
+                base);
     Vec forward = applyT(r, {0, 0, 1});
-    Vec cam = {-s.distanceInch * forward[0], -s.distanceInch * forward[1], -s.distanceInch * forward[2]};
+    Vec cam = {-s.distanceInch * forward[0], -s.distanceInch * forward[1],
+               -s.distanceInch * forward[2]};
     double f = s.ppi * s.distanceInch;
     auto project = [&](double X, double Y) {
         Vec c = apply(r, {X - cam[0], Y - cam[1], -cam[2]});
@@ -107,7 +126,8 @@ VernierImage Photo_Simulate(const VernierImage& paper, double xDpi, double yDpi,
     for (double X : {-sw / 2, sw / 2})
         for (double Y : {-sh / 2, sh / 2}) {
             auto [u, v] = project(X, Y);
-            minX = std::min(minX, u), maxX = std::max(maxX, u), minY = std::min(minY, v), maxY = std::max(maxY, v);
+            minX = std::min(minX, u), maxX = std::max(maxX, u), minY = std::min(minY, v),
+            maxY = std::max(maxY, v);
         }
     double border = s.backgroundFrac * std::max(maxX - minX, maxY - minY);
     VernierImage out;
@@ -119,7 +139,8 @@ VernierImage Photo_Simulate(const VernierImage& paper, double xDpi, double yDpi,
     std::mt19937 rng(s.seed);
     std::uniform_real_distribution<double> u01(0, 1);
     double gradAngle = u01(rng) * 2 * PI, shadowAngle = u01(rng) * 2 * PI;
-    double glareX = (0.3 + 0.4 * u01(rng)) * out.width, glareY = (0.3 + 0.4 * u01(rng)) * out.height;
+    double glareX = (0.3 + 0.4 * u01(rng)) * out.width,
+           glareY = (0.3 + 0.4 * u01(rng)) * out.height;
     double glareR = 0.12 * std::max(out.width, out.height);
 
     std::vector<float> img(size_t(out.width) * out.height * 3);
@@ -148,8 +169,10 @@ VernierImage Photo_Simulate(const VernierImage& paper, double xDpi, double yDpi,
                 int x0 = int(sx), y0 = int(sy);
                 double fx = sx - x0, fy = sy - y0;
                 for (int c = 0; c < 3; ++c)
-                    acc[c] += float((sheet.at(x0, y0)[c] * (1 - fx) + sheet.at(x0 + 1, y0)[c] * fx) * (1 - fy) +
-                                    (sheet.at(x0, y0 + 1)[c] * (1 - fx) + sheet.at(x0 + 1, y0 + 1)[c] * fx) * fy);
+                    acc[c] += float(
+                        (sheet.at(x0, y0)[c] * (1 - fx) + sheet.at(x0 + 1, y0)[c] * fx) * (1 - fy) +
+                        (sheet.at(x0, y0 + 1)[c] * (1 - fx) + sheet.at(x0 + 1, y0 + 1)[c] * fx) *
+                            fy);
             }
             float bg[3];
             if (onSheet < 4) background(s.background, px, py, rng, bg);
@@ -157,26 +180,32 @@ VernierImage Photo_Simulate(const VernierImage& paper, double xDpi, double yDpi,
             for (int c = 0; c < 3; ++c) o[c] = (acc[c] + (4 - onSheet) * bg[c]) / 4;
             // Light: a gradient, a soft shadow edge and a glare spot.
             double nx = double(px) / out.width - 0.5, ny = double(py) / out.height - 0.5;
-            double light = 1 - s.gradient * (0.5 + nx * std::cos(gradAngle) + ny * std::sin(gradAngle));
+            double light =
+                1 - s.gradient * (0.5 + nx * std::cos(gradAngle) + ny * std::sin(gradAngle));
             double side = nx * std::cos(shadowAngle) + ny * std::sin(shadowAngle);
             light *= 1 - s.shadow / (1 + std::exp(-side * 40));
-            double g = s.glare * std::exp(-(std::pow(px - glareX, 2) + std::pow(py - glareY, 2)) / (2 * glareR * glareR));
+            double g = s.glare * std::exp(-(std::pow(px - glareX, 2) + std::pow(py - glareY, 2)) /
+                                          (2 * glareR * glareR));
             for (int c = 0; c < 3; ++c) o[c] = float(o[c] * light + g * (255 - o[c] * light));
         }
     // Lens and hand: defocus as Gaussian (three boxes), shake as a box along x.
     if (s.defocusPx > 0.3) {
         int len = std::max(2, int(std::lround(std::sqrt(12 * s.defocusPx * s.defocusPx / 3 + 1))));
-        for (int pass = 0; pass < 3; ++pass) boxBlur(img, out.width, out.height, len, true), boxBlur(img, out.width, out.height, len, false);
+        for (int pass = 0; pass < 3; ++pass)
+            boxBlur(img, out.width, out.height, len, true),
+                boxBlur(img, out.width, out.height, len, false);
     }
     boxBlur(img, out.width, out.height, int(std::lround(s.shakePx)), true);
     std::normal_distribution<float> noise(0, float(s.noise));
     out.rgb.resize(img.size());
     for (size_t i = 0; i < img.size(); ++i)
-        out.rgb[i] = uint8_t(std::clamp(std::lround(img[i] + (s.noise > 0 ? noise(rng) : 0)), 0L, 255L));
+        out.rgb[i] =
+            uint8_t(std::clamp(std::lround(img[i] + (s.noise > 0 ? noise(rng) : 0)), 0L, 255L));
     if (s.jpegQuality > 0) {
         std::vector<uint8_t> bytes;
         VernierImage decoded;
-        if (Vernier_EncodeJpeg(out, s.jpegQuality, &bytes) && Vernier_DecodeJpeg(bytes.data(), bytes.size(), &decoded, nullptr))
+        if (Vernier_EncodeJpeg(out, s.jpegQuality, &bytes) &&
+            Vernier_DecodeJpeg(bytes.data(), bytes.size(), &decoded, nullptr))
             out = decoded;
     }
     out.dpi = 0;
@@ -193,22 +222,34 @@ double sign(uint32_t draw) { return draw & 1 ? 1 : -1; }
 
 const PhotoCondition PHOTO_CONDITIONS[] = {
     {"straight", [](PhotoSettings* s, uint32_t d) { s->rollDeg = pick(d, -3, 3); }},
-    {"tilt 5", [](PhotoSettings* s, uint32_t d) { s->tiltXDeg = 5 * sign(d), s->tiltYDeg = pick(d, -5, 5); }},
+    {"tilt 5",
+     [](PhotoSettings* s, uint32_t d) { s->tiltXDeg = 5 * sign(d), s->tiltYDeg = pick(d, -5, 5); }},
     {"tilt 10 top", [](PhotoSettings* s, uint32_t d) { s->tiltXDeg = 10 * sign(d); }},
     {"tilt 10 side", [](PhotoSettings* s, uint32_t d) { s->tiltYDeg = 10 * sign(d); }},
-    {"tilt 15 both", [](PhotoSettings* s, uint32_t d) { s->tiltXDeg = 15 * sign(d), s->tiltYDeg = 15 * sign(d >> 1); }},
-    {"tilt 20", [](PhotoSettings* s, uint32_t d) { s->tiltXDeg = 20 * sign(d), s->tiltYDeg = pick(d, -10, 10); }},
-    {"barrel", [](PhotoSettings* s, uint32_t d) { s->barrel = pick(d, 0.02, 0.06), s->backgroundFrac = 0.05; }},
-    {"defocus and shake", [](PhotoSettings* s, uint32_t d) { s->defocusPx = pick(d, 0.8, 1.3), s->shakePx = 2; }},
+    {"tilt 15 both",
+     [](PhotoSettings* s, uint32_t d) {
+         s->tiltXDeg = 15 * sign(d), s->tiltYDeg = 15 * sign(d >> 1);
+     }},
+    {"tilt 20", [](PhotoSettings* s,
+                   uint32_t d) { s->tiltXDeg = 20 * sign(d), s->tiltYDeg = pick(d, -10, 10); }},
+    {"barrel", [](PhotoSettings* s,
+                  uint32_t d) { s->barrel = pick(d, 0.02, 0.06), s->backgroundFrac = 0.05; }},
+    {"defocus and shake",
+     [](PhotoSettings* s, uint32_t d) { s->defocusPx = pick(d, 0.8, 1.3), s->shakePx = 2; }},
     {"gradient", [](PhotoSettings* s, uint32_t d) { s->gradient = pick(d, 0.3, 0.6); }},
     {"shadow", [](PhotoSettings* s, uint32_t d) { s->shadow = pick(d, 0.3, 0.5); }},
     {"glare", [](PhotoSettings* s, uint32_t d) { s->glare = pick(d, 0.4, 0.8); }},
     {"curl", [](PhotoSettings* s, uint32_t d) { s->curlInch = pick(d, 0.2, 0.5); }},
-    {"table", [](PhotoSettings* s, uint32_t) { s->background = BACKGROUND_TABLE, s->backgroundFrac = 0.3; }},
-    {"dark lid", [](PhotoSettings* s, uint32_t) { s->background = BACKGROUND_DARK, s->backgroundFrac = 0.3; }},
-    {"printer", [](PhotoSettings* s, uint32_t) { s->background = BACKGROUND_PRINTER, s->backgroundFrac = 0.3; }},
-    {"quarter turn", [](PhotoSettings* s, uint32_t d) { s->rollDeg = 90 * (1 + d % 3) + pick(d, -3, 3); }},
-    {"turned 12", [](PhotoSettings* s, uint32_t d) { s->rollDeg = 90 * (d % 4) + 12 * sign(d >> 2); }},
+    {"table",
+     [](PhotoSettings* s, uint32_t) { s->background = BACKGROUND_TABLE, s->backgroundFrac = 0.3; }},
+    {"dark lid",
+     [](PhotoSettings* s, uint32_t) { s->background = BACKGROUND_DARK, s->backgroundFrac = 0.3; }},
+    {"printer", [](PhotoSettings* s,
+                   uint32_t) { s->background = BACKGROUND_PRINTER, s->backgroundFrac = 0.3; }},
+    {"quarter turn",
+     [](PhotoSettings* s, uint32_t d) { s->rollDeg = 90 * (1 + d % 3) + pick(d, -3, 3); }},
+    {"turned 12",
+     [](PhotoSettings* s, uint32_t d) { s->rollDeg = 90 * (d % 4) + 12 * sign(d >> 2); }},
     {"jpeg 40", [](PhotoSettings* s, uint32_t) { s->jpegQuality = 40; }},
     {"low resolution", [](PhotoSettings* s, uint32_t) { s->ppi = 120; }},
 };

@@ -8,7 +8,12 @@
 
 #include "scan_sim.h"
 
-enum PhotoBackground : uint8_t { BACKGROUND_NONE = 0, BACKGROUND_TABLE, BACKGROUND_DARK, BACKGROUND_PRINTER };
+enum PhotoBackground : uint8_t {
+    BACKGROUND_NONE = 0,
+    BACKGROUND_TABLE,
+    BACKGROUND_DARK,
+    BACKGROUND_PRINTER
+};
 
 struct PhotoSettings {
     double ppi = 200;          // camera pixels per inch of paper at the sheet's centre
@@ -23,8 +28,8 @@ struct PhotoSettings {
     double shadow = 0;         // depth of a soft shadow over part of the sheet (0..1)
     double glare = 0;          // strength of a bright glare spot (0..1)
     double curlInch = 0;       // the sheet lifted at its left and right edges
-    double sheetMarginInch = 0.5;   // white paper around the printed area
-    double backgroundFrac = 0.15;   // background around the sheet, fraction of the picture
+    double sheetMarginInch = 0.5;  // white paper around the printed area
+    double backgroundFrac = 0.15;  // background around the sheet, fraction of the picture
     PhotoBackground background = BACKGROUND_NONE;
     double noise = 3;
     int jpegQuality = 0;  // 0 = no JPEG step
@@ -32,7 +37,8 @@ struct PhotoSettings {
 };
 
 // paper: the rendered picture, xDpi across and yDpi down. The photo carries no resolution.
-VernierImage Photo_Simulate(const VernierImage& paper, double xDpi, double yDpi, const PhotoSettings& s);
+VernierImage Photo_Simulate(const VernierImage& paper, double xDpi, double yDpi,
+                            const PhotoSettings& s);
 
 // A named condition of the photo sweep and its settings for a given draw (seeded).
 struct PhotoCondition {

@@ -22,7 +22,8 @@ namespace {
 int columnsFor(double zero, double target) { return int(std::lround(2 * (zero - target))); }
 
 ScanSettings randomScan(std::mt19937& rng, double dpi) {
-    std::uniform_real_distribution<double> angle(-3, 3), blur(0.4, 1.2), noise(1, 5), gamma(0.7, 1.4), u(0, 1);
+    std::uniform_real_distribution<double> angle(-3, 3), blur(0.4, 1.2), noise(1, 5),
+        gamma(0.7, 1.4), u(0, 1);
     ScanSettings s;
     s.dpi = dpi;
     s.angleDeg = angle(rng);
@@ -49,20 +50,27 @@ struct Tally {
             double hi = r.halfway ? std::max(r.group, r.neighbour) : r.group + 0.5;
             if (expected < lo - 0.05 || expected > hi + 0.05) ++certainWrong;
         }
-        if (r.status != VERNIER_READ) ++refused;
-        else if (rightGroup(expected, r.group)) ++right;
-        else ++wrong, wrongSure += r.highConfidence ? 1 : 0;
+        if (r.status != VERNIER_READ)
+            ++refused;
+        else if (rightGroup(expected, r.group))
+            ++right;
+        else
+            ++wrong, wrongSure += r.highConfidence ? 1 : 0;
     }
     int total() const { return right + wrong + refused; }
     void print() const {
-        std::printf("right %d, wrong %d (sure %d), cannot read %d of %d; uncertain %d, certain but wrong %d\n", right,
-                    wrong, wrongSure, refused, total(), uncertain, certainWrong);
+        std::printf(
+            "right %d, wrong %d (sure %d), cannot read %d of %d; uncertain %d, certain but wrong "
+            "%d\n",
+            right, wrong, wrongSure, refused, total(), uncertain, certainWrong);
         int lastExpected = 1000;
         for (const auto& [k, n] : table) {
             if (k.first != lastExpected) std::printf("\n  expected %+5.1f:", k.first / 2.0);
             lastExpected = k.first;
-            if (k.second == 99) std::printf("  cannot read x%d", n);
-            else std::printf("  %s x%d", Vernier_LabelText(k.second / 2).c_str(), n);
+            if (k.second == 99)
+                std::printf("  cannot read x%d", n);
+            else
+                std::printf("  %s x%d", Vernier_LabelText(k.second / 2).c_str(), n);
         }
         std::printf("\n");
     }
@@ -82,9 +90,11 @@ TEST_F(ReaderTest, ExactPaperOfEveryModeAcrossTheRange) {
         for (double target : {-9.0, -4.5, 9.0}) {
             int cols = columnsFor(zero, target);
             VernierReading r = Vernier_Read(bench.print(m.type, errorForColumns(m, cols)).square());
-            ASSERT_EQ(r.status, VERNIER_READ) << "mode " << m.type << " target " << target << ": " << r.reason;
+            ASSERT_EQ(r.status, VERNIER_READ)
+                << "mode " << m.type << " target " << target << ": " << r.reason;
             EXPECT_NEAR(r.estimate, zero - cols / 2.0, 0.08) << "mode " << m.type;
-            EXPECT_EQ(r.highConfidence, std::fabs(target - std::round(target)) < 0.1) << "mode " << m.type;
+            EXPECT_EQ(r.highConfidence, std::fabs(target - std::round(target)) < 0.1)
+                << "mode " << m.type;
             // Half-way is an answer, not a doubt: the exact paper is certain either way.
             EXPECT_EQ(r.halfway, std::fabs(target - std::round(target)) > 0.4) << "mode " << m.type;
             EXPECT_TRUE(r.certain) << "mode " << m.type << " target " << target;
@@ -114,8 +124,11 @@ TEST_F(ReaderTest, UnequalDensitiesStatedInTheFileAreMadeSquare) {
     // The densities across and down written into the header, its CRC made right again.
     auto pngStating = [&](uint32_t across, uint32_t down, uint8_t unit) {
         std::vector<uint8_t> b = png;
-        size_t at = std::search(b.begin(), b.end(), std::begin("pHYs"), std::end("pHYs") - 1) - b.begin();
-        for (int i = 0; i < 4; ++i) b[at + 4 + size_t(i)] = uint8_t(across >> (24 - 8 * i)), b[at + 8 + size_t(i)] = uint8_t(down >> (24 - 8 * i));
+        size_t at =
+            std::search(b.begin(), b.end(), std::begin("pHYs"), std::end("pHYs") - 1) - b.begin();
+        for (int i = 0; i < 4; ++i)
+            b[at + 4 + size_t(i)] = uint8_t(across >> (24 - 8 * i)),
+                       b[at + 8 + size_t(i)] = uint8_t(down >> (24 - 8 * i));
         b[at + 12] = unit;
         uLong crc = crc32(0, b.data() + at, 13);
         for (int i = 0; i < 4; ++i) b[at + 13 + size_t(i)] = uint8_t(crc >> (24 - 8 * i));
@@ -123,7 +136,8 @@ TEST_F(ReaderTest, UnequalDensitiesStatedInTheFileAreMadeSquare) {
     };
     auto jpegStating = [&](uint16_t across, uint16_t down, uint8_t unit) {
         std::vector<uint8_t> b = jpeg;
-        b[13] = unit, b[14] = uint8_t(across >> 8), b[15] = uint8_t(across), b[16] = uint8_t(down >> 8), b[17] = uint8_t(down);
+        b[13] = unit, b[14] = uint8_t(across >> 8), b[15] = uint8_t(across),
+        b[16] = uint8_t(down >> 8), b[17] = uint8_t(down);
         return b;
     };
     struct Row {
@@ -139,20 +153,24 @@ TEST_F(ReaderTest, UnequalDensitiesStatedInTheFileAreMadeSquare) {
         {"PNG ratio 1:8", pngStating(1, 8, 0), false, false, "pixels are 8 times as wide as tall"},
         {"JPEG 540 x 720 dpi", jpegStating(540, 720, 1), true, true, ""},
         {"JPEG ratio 3:4, no unit", jpegStating(3, 4, 0), true, true, ""},
-        {"JPEG ratio 5:1", jpegStating(5, 1, 0), false, false, "pixels are 5 times as tall as wide"},
+        {"JPEG ratio 5:1", jpegStating(5, 1, 0), false, false,
+         "pixels are 5 times as tall as wide"},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.what);
         VernierImage image;
         std::string error;
-        ASSERT_EQ(Vernier_DecodeImage(row.file.data(), row.file.size(), &image, &error), row.loads) << error;
+        ASSERT_EQ(Vernier_DecodeImage(row.file.data(), row.file.size(), &image, &error), row.loads)
+            << error;
         if (!row.loads) {
             EXPECT_NE(error.find(row.says), std::string::npos) << error;
             continue;
         }
         VernierReading r = Vernier_Read(image);
-        bool right = r.status == VERNIER_READ && r.family == FAMILY_ADJUST_540 && rightGroup(target, r.group);
-        EXPECT_EQ(right, row.readsRight) << Vernier_FamilyName(r.family) << " " << r.estimate << " " << r.reason;
+        bool right = r.status == VERNIER_READ && r.family == FAMILY_ADJUST_540 &&
+                     rightGroup(target, r.group);
+        EXPECT_EQ(right, row.readsRight)
+            << Vernier_FamilyName(r.family) << " " << r.estimate << " " << r.reason;
         if (row.readsRight) {
             EXPECT_NEAR(image.height, paper.image.height, 1.0);
         }
@@ -164,7 +182,8 @@ TEST_F(ReaderTest, BeyondTheRangeIsNotReadAsTheLastGroup) {
     const ModeInfo& m = MODES[3];
     double zero = zeroErrorEstimate(bench, m);
     for (double target : {-11.0, 11.5}) {
-        VernierReading r = Vernier_Read(bench.print(m.type, errorForColumns(m, columnsFor(zero, target))).square());
+        VernierReading r = Vernier_Read(
+            bench.print(m.type, errorForColumns(m, columnsFor(zero, target))).square());
         EXPECT_EQ(r.status, VERNIER_OUT_OF_RANGE) << r.reason;
         EXPECT_FALSE(r.highConfidence);
         EXPECT_FALSE(r.certain);
@@ -181,7 +200,8 @@ TEST_F(ReaderTest, ScannedSweep) {
     const char* onlyMode = std::getenv("VERNIER_SWEEP_MODE");
     const char* onlyDpi = std::getenv("VERNIER_SWEEP_DPI");
     std::vector<double> resolutions = {150, 300, 600};
-    if (onlyDpi && std::find(resolutions.begin(), resolutions.end(), std::atof(onlyDpi)) == resolutions.end())
+    if (onlyDpi &&
+        std::find(resolutions.begin(), resolutions.end(), std::atof(onlyDpi)) == resolutions.end())
         resolutions = {std::atof(onlyDpi)};
     auto only = [](const char* wanted, int value) { return !wanted || std::atoi(wanted) == value; };
     std::mt19937 rng(12345);
@@ -201,19 +221,26 @@ TEST_F(ReaderTest, ScannedSweep) {
             PrintedPaper paper;
             if (only(onlyMode, m.type)) paper = bench.print(m.type, errorForColumns(m, cols));
             for (double dpi : resolutions) {
-                if (!full && dpi == 600 && m.type % 3 != 0) continue;  // 600 dpi costs four times 300
-                ScanSettings settings = randomScan(rng, dpi);  // drawn always, so a part of the sweep sees the same scans
+                if (!full && dpi == 600 && m.type % 3 != 0)
+                    continue;  // 600 dpi costs four times 300
+                ScanSettings settings = randomScan(
+                    rng, dpi);  // drawn always, so a part of the sweep sees the same scans
                 if (!only(onlyMode, m.type) || !only(onlyDpi, int(dpi))) continue;
                 VernierImage scan = Scan_Simulate(paper.image, paper.xDpi, paper.yDpi, settings);
                 VernierReading r = Vernier_Read(scan);
                 double expected = zero - cols / 2.0;
                 tally.add(expected, r);
-                if (const char* dump = std::getenv("VERNIER_DUMP"); dump && (r.status != VERNIER_READ || !rightGroup(expected, r.group)))
-                    Vernier_SavePng(std::string(dump) + "/m" + std::to_string(m.type) + "_" + std::to_string(int(dpi)) + "_" +
-                                        std::to_string(int(std::lround(expected * 2))) + ".png", scan);
+                if (const char* dump = std::getenv("VERNIER_DUMP");
+                    dump && (r.status != VERNIER_READ || !rightGroup(expected, r.group)))
+                    Vernier_SavePng(std::string(dump) + "/m" + std::to_string(m.type) + "_" +
+                                        std::to_string(int(dpi)) + "_" +
+                                        std::to_string(int(std::lround(expected * 2))) + ".png",
+                                    scan);
                 if (r.status != VERNIER_READ || !rightGroup(expected, r.group))
-                    std::printf("mode %d dpi %.0f expected %+.1f: %s %s est %+.2f sigma %.2f\n", m.type, dpi, expected,
-                                r.status == VERNIER_READ ? "named" : "cannot read", r.reason.c_str(), r.estimate, r.sigma);
+                    std::printf("mode %d dpi %.0f expected %+.1f: %s %s est %+.2f sigma %.2f\n",
+                                m.type, dpi, expected,
+                                r.status == VERNIER_READ ? "named" : "cannot read",
+                                r.reason.c_str(), r.estimate, r.sigma);
             }
         }
     }
@@ -241,7 +268,9 @@ TEST_F(ReaderTest, PhotoSweep) {
         double zero = zeroErrorEstimate(bench, m);
         std::vector<double> targets;
         // VERNIER_SWEEP_STRIDE=5 takes every fifth half step of the full sweep.
-        int stride = std::max(1, std::getenv("VERNIER_SWEEP_STRIDE") ? std::atoi(std::getenv("VERNIER_SWEEP_STRIDE")) : 1);
+        int stride = std::max(1, std::getenv("VERNIER_SWEEP_STRIDE")
+                                     ? std::atoi(std::getenv("VERNIER_SWEEP_STRIDE"))
+                                     : 1);
         if (full)
             for (int t = -18 + (m.type % stride); t <= 18; t += stride) targets.push_back(t / 2.0);
         else
@@ -275,19 +304,25 @@ TEST_F(ReaderTest, PhotoSweep) {
                     EXPECT_TRUE(right) << "mode " << m.type << " at low resolution: " << r.reason;
                 }
                 if (const char* dump = std::getenv("VERNIER_DUMP"); dump && !right)
-                    Vernier_SavePng(std::string(dump) + "/photo_m" + std::to_string(m.type) + "_" + std::to_string(c) + "_" +
-                                        std::to_string(int(std::lround(expected * 2))) + ".png", photo);
+                    Vernier_SavePng(std::string(dump) + "/photo_m" + std::to_string(m.type) + "_" +
+                                        std::to_string(c) + "_" +
+                                        std::to_string(int(std::lround(expected * 2))) + ".png",
+                                    photo);
                 if (!right)
-                    std::printf("mode %d %s expected %+.1f: %s %s est %+.2f sigma %.2f%s\n", m.type, cond.name, expected,
-                                r.status == VERNIER_READ ? "named" : "cannot read", r.reason.c_str(), r.estimate, r.sigma,
-                                r.certain ? " CERTAIN" : "");
+                    std::printf("mode %d %s expected %+.1f: %s %s est %+.2f sigma %.2f%s\n", m.type,
+                                cond.name, expected,
+                                r.status == VERNIER_READ ? "named" : "cannot read",
+                                r.reason.c_str(), r.estimate, r.sigma, r.certain ? " CERTAIN" : "");
             }
         }
     }
     for (auto& [name, t] : byCondition) {
         std::printf("%-18s ", name.c_str());
-        if (full) t.print();
-        else std::printf("right %d, wrong %d, cannot read %d, certain but wrong %d\n", t.right, t.wrong, t.refused, t.certainWrong);
+        if (full)
+            t.print();
+        else
+            std::printf("right %d, wrong %d, cannot read %d, certain but wrong %d\n", t.right,
+                        t.wrong, t.refused, t.certainWrong);
     }
     std::printf("all photos: ");
     all.print();
@@ -314,7 +349,8 @@ TEST_F(ReaderTest, TiltDoesNotMoveTheReading) {
     } else {
         tilts = {{0, 0}, {10, 0}, {-10, 0}, {0, 10}, {0, -15}, {15, -15}, {-15, -15}};
     }
-    if (const char* t = std::getenv("VERNIER_TILT")) tilts = {{std::atof(t), std::atof(std::strchr(t, ',') + 1)}};
+    if (const char* t = std::getenv("VERNIER_TILT"))
+        tilts = {{std::atof(t), std::atof(std::strchr(t, ',') + 1)}};
     double worst = 0;
     for (const ModeInfo& m : MODES) {
         if (!full && m.type != 8) continue;
@@ -366,27 +402,33 @@ TEST_F(ReaderTest, BlankPageNozzleCheckAndOtherPatternsCannotBeRead) {
         EXPECT_NE(r.status, VERNIER_READ) << "pattern " << pattern;
     }
     // A print cut off by the picture's edge is refused saying which side to bring in.
-    VernierImage scan = Scan_Simulate(bench.print(5, 0).image, bench.print(5, 0).xDpi, bench.print(5, 0).yDpi, ScanSettings{});
+    VernierImage scan = Scan_Simulate(bench.print(5, 0).image, bench.print(5, 0).xDpi,
+                                      bench.print(5, 0).yDpi, ScanSettings{});
     VernierReading whole = Vernier_Read(scan);
     ASSERT_EQ(whole.status, VERNIER_READ) << whole.reason;
-    double top = whole.groups[0].y - whole.barDistancePx * 0.6, bottom = whole.groups[0].y + whole.barDistancePx * 0.3;
+    double top = whole.groups[0].y - whole.barDistancePx * 0.6,
+           bottom = whole.groups[0].y + whole.barDistancePx * 0.3;
     double left = whole.groups[0].x, right = whole.groups[18].x;
     struct Crop {
         const char* side;
         double x0, y0, x1, y1;
     };
-    for (const Crop& c : {Crop{"left", (left + right) / 2, 0, 1e9, 1e9}, Crop{"right", 0, 0, (left + right) / 2, 1e9},
+    for (const Crop& c : {Crop{"left", (left + right) / 2, 0, 1e9, 1e9},
+                          Crop{"right", 0, 0, (left + right) / 2, 1e9},
                           Crop{"top", 0, top, 1e9, 1e9}, Crop{"bottom", 0, 0, 1e9, bottom}}) {
         VernierImage part;
         uint32_t x0 = uint32_t(c.x0), y0 = uint32_t(c.y0);
         part.width = std::min(scan.width, uint32_t(std::min(c.x1, 1e6))) - x0;
         part.height = std::min(scan.height, uint32_t(std::min(c.y1, 1e6))) - y0;
         for (uint32_t y = 0; y < part.height; ++y)
-            part.rgb.insert(part.rgb.end(), scan.at(x0, y0 + y), scan.at(x0, y0 + y) + size_t(part.width) * 3);
+            part.rgb.insert(part.rgb.end(), scan.at(x0, y0 + y),
+                            scan.at(x0, y0 + y) + size_t(part.width) * 3);
         r = Vernier_Read(part);
         EXPECT_EQ(r.status, VERNIER_NOT_FOUND) << c.side;
-        EXPECT_NE(r.reason.find(std::string("the print is cut off on the ") + c.side + ": place the whole print in the picture"),
-                  std::string::npos) << r.reason;
+        EXPECT_NE(r.reason.find(std::string("the print is cut off on the ") + c.side +
+                                ": place the whole print in the picture"),
+                  std::string::npos)
+            << r.reason;
     }
     PrintedPaper feed = bench.print(11, 0);
     ScanSettings low;
@@ -432,7 +474,8 @@ TEST_F(ReaderTest, TwoVerniersThatDisagreeAreTwoCandidates) {
     // passed over; asked for the mode of two disagreeing prints, they stay two candidates.
     const ModeInfo& other = MODES[3];
     double otherZero = zeroErrorEstimate(bench, other);
-    VernierImage c = bench.print(other.type, errorForColumns(other, columnsFor(otherZero, -6))).square();
+    VernierImage c =
+        bench.print(other.type, errorForColumns(other, columnsFor(otherZero, -6))).square();
     VernierImage mixed = stack(a, c);
     r = Vernier_ReadAs(mixed, Vernier_FamilyOfAdjustment(other.type));
     EXPECT_EQ(r.status, VERNIER_READ) << r.reason;
@@ -440,7 +483,10 @@ TEST_F(ReaderTest, TwoVerniersThatDisagreeAreTwoCandidates) {
     r = Vernier_ReadAs(mixed, Vernier_FamilyOfAdjustment(m.type));
     EXPECT_EQ(r.status, VERNIER_READ) << r.reason;
     EXPECT_EQ(r.group, 4);
-    EXPECT_EQ(Vernier_ReadAs(stack(bench.print(0, 0, 17).square(), a), Vernier_FamilyOfAdjustment(m.type)).group, 4);
+    EXPECT_EQ(
+        Vernier_ReadAs(stack(bench.print(0, 0, 17).square(), a), Vernier_FamilyOfAdjustment(m.type))
+            .group,
+        4);
     r = Vernier_ReadAs(both, Vernier_FamilyOfAdjustment(m.type), m.type);
     EXPECT_EQ(r.status, VERNIER_TWO_CANDIDATES);
     EXPECT_NE(r.reason.find("two prints of mode " + std::to_string(m.type) +
@@ -462,7 +508,8 @@ TEST_F(ReaderTest, HeavyBlurIsTooBlurredNeverAGuess) {
     s.blurPx = 3.5;
     s.noise = 6;
     VernierReading r = Vernier_Read(Scan_Simulate(p.image, p.xDpi, p.yDpi, s));
-    EXPECT_NE(r.status, VERNIER_READ) << "named " << r.group << " est " << r.estimate << " sigma " << r.sigma;
+    EXPECT_NE(r.status, VERNIER_READ)
+        << "named " << r.group << " est " << r.estimate << " sigma " << r.sigma;
     EXPECT_FALSE(r.highConfidence);
     EXPECT_FALSE(r.certain);
 }
@@ -484,7 +531,8 @@ TEST(VernierImageFiles, PngAndJpegRoundTripsAndBadFiles) {
     std::vector<uint8_t> jpeg;
     ASSERT_TRUE(Vernier_EncodeJpeg(img, 90, &jpeg));
     std::string jpg = dir.path + "/a.jpg";
-    std::ofstream(jpg, std::ios::binary).write(reinterpret_cast<const char*>(jpeg.data()), long(jpeg.size()));
+    std::ofstream(jpg, std::ios::binary)
+        .write(reinterpret_cast<const char*>(jpeg.data()), long(jpeg.size()));
     ASSERT_TRUE(Vernier_LoadImage(jpg, &back, &error)) << error;
     EXPECT_EQ(back.width, 40u);
     EXPECT_NEAR(back.dpi, 300, 0.1);
@@ -514,8 +562,8 @@ TEST_F(ReaderTest, CalibrationPatternsOnThePaperAndThroughScans) {
         VernierFamily family;
         double estimate;
     };
-    for (const Case c : {Case{17, FAMILY_PATTERN_200, 0}, Case{18, FAMILY_PATTERN_200, 0}, Case{1, FAMILY_PATTERN_300, 0},
-                         Case{5, FAMILY_PATTERN_200, -9}}) {
+    for (const Case c : {Case{17, FAMILY_PATTERN_200, 0}, Case{18, FAMILY_PATTERN_200, 0},
+                         Case{1, FAMILY_PATTERN_300, 0}, Case{5, FAMILY_PATTERN_200, -9}}) {
         PrintedPaper paper = bench.print(0, 0, c.pattern);
         VernierReading r = Vernier_Read(paper.square());
         ASSERT_EQ(r.status, VERNIER_READ) << "pattern " << c.pattern << ": " << r.reason;
@@ -527,8 +575,10 @@ TEST_F(ReaderTest, CalibrationPatternsOnThePaperAndThroughScans) {
             s.dpi = dpi;
             s.angleDeg = -2;
             s.jpegQuality = 85;
-            VernierReading scanned = Vernier_Read(Scan_Simulate(paper.image, paper.xDpi, paper.yDpi, s));
-            ASSERT_EQ(scanned.status, VERNIER_READ) << "pattern " << c.pattern << " at " << dpi << " dpi: " << scanned.reason;
+            VernierReading scanned =
+                Vernier_Read(Scan_Simulate(paper.image, paper.xDpi, paper.yDpi, s));
+            ASSERT_EQ(scanned.status, VERNIER_READ)
+                << "pattern " << c.pattern << " at " << dpi << " dpi: " << scanned.reason;
             EXPECT_EQ(scanned.group, r.group) << "pattern " << c.pattern << " at " << dpi << " dpi";
         }
     }

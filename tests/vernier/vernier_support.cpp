@@ -13,7 +13,8 @@
 #include "job/print_job.h"
 #include "vprinter.h"
 
-const ModeInfo MODES[6] = {{5, 50, 540}, {6, 40, 540}, {7, 30, 540}, {8, 42, 720}, {9, 26, 720}, {10, 26, 1440}};
+const ModeInfo MODES[6] = {{5, 50, 540}, {6, 40, 540}, {7, 30, 540},
+                           {8, 42, 720}, {9, 26, 720}, {10, 26, 1440}};
 
 VernierImage PrintedPaper::square() const {
     return xDpi == yDpi ? image : Vernier_Resample(image, yDpi / xDpi, 1.0);
@@ -64,6 +65,4 @@ double zeroErrorEstimate(VernierBench& bench, const ModeInfo& m) {
     return cache[m.type] = r.estimate;
 }
 
-bool rightGroup(double expected, int group) {
-    return std::fabs(group - expected) < 0.51;
-}
+bool rightGroup(double expected, int group) { return std::fabs(group - expected) < 0.51; }

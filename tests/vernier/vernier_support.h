@@ -9,15 +9,16 @@
 
 struct ModeInfo {
     int type;
-    int ips;   // carriage speed of the adjustment print (second-pass box off)
-    int dpi;   // its resolution across
+    int ips;  // carriage speed of the adjustment print (second-pass box off)
+    int dpi;  // its resolution across
 };
 extern const ModeInfo MODES[6];
 
 struct PrintedPaper {
     // The printer's picture turned back half a turn: the paper as the canvas lies, labels upside
     // down, which is how the sweeps lay it on their scanner (their quarter-turn condition turns
-    // it further). xDpi across, yDpi down: square, or the board's 720-row grid for a 1440-dpi print.
+    // it further). xDpi across, yDpi down: square, or the board's 720-row grid for a 1440-dpi
+    // print.
     VernierImage image;
     double xDpi = 0, yDpi = 0;
     VernierImage square() const;  // the same made square at yDpi

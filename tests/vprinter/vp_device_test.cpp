@@ -241,8 +241,10 @@ TEST_F(VPrinterTest, JobNumbersCarryOnAcrossRestarts) {
     VPrinter_WaitPaper();
     EXPECT_EQ(readFileBytes(state.path + "/jobs/9999.jsonl"), "job 9999\n");
     EXPECT_EQ(readFileBytes(state.path + "/jobs/10001.png"), "not ours");
-    EXPECT_NE(readFileBytes(VPrinter_JobPath(10000, ".jsonl")).find("end of job"), std::string::npos);
-    EXPECT_NE(readFileBytes(VPrinter_JobPath(10002, ".jsonl")).find("end of job"), std::string::npos);
+    EXPECT_NE(readFileBytes(VPrinter_JobPath(10000, ".jsonl")).find("end of job"),
+              std::string::npos);
+    EXPECT_NE(readFileBytes(VPrinter_JobPath(10002, ".jsonl")).find("end of job"),
+              std::string::npos);
 }
 
 TEST_F(VPrinterTest, StateFolderIsOneTakersAtATime) {

@@ -248,7 +248,8 @@ TEST_F(Paper, ThePictureShowsEachInkWhereTheDropsLandedScaledToFit) {
     int64_t margin = jsonInt(picture, "margin"), orow = jsonInt(picture, "origin_row");
     EXPECT_LE(image.width, 600u);
     EXPECT_GE(sx, 2);
-    EXPECT_NEAR(std::atof(picture.c_str() + picture.find("\"dpi\":") + 6), 720.0 / double(sx), 1e-3);
+    EXPECT_NEAR(std::atof(picture.c_str() + picture.find("\"dpi\":") + 6), 720.0 / double(sx),
+                1e-3);
     png_uint_32 xppm = 0, yppm = 0;
     int unit = -1;
     {
@@ -270,7 +271,8 @@ TEST_F(Paper, ThePictureShowsEachInkWhereTheDropsLandedScaledToFit) {
     auto at = [&](int64_t x, int64_t row) {
         int64_t top = std::max<int64_t>(1, margin / sx);
         int64_t px0 = (x - ox + margin) / sx, py0 = top + (row - orow) / sx;
-        size_t i = (size_t(image.height - 1 - py0) * image.width + size_t(image.width - 1 - px0)) * 3;
+        size_t i =
+            (size_t(image.height - 1 - py0) * image.width + size_t(image.width - 1 - px0)) * 3;
         return std::vector<uint8_t>(px.begin() + i, px.begin() + i + 3);
     };
     int64_t row = rowOf(20 / 180.0);

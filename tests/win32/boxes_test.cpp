@@ -67,12 +67,14 @@ TEST(RealTextPrompt, GivesTheTypedLineOnOkAndNothingOnCancel) {
             HWND box = waitForWindow("测量走纸 4PASS");
             if (!box) return;
             op.found = true;
-            op.text = windowTextUtf8(GetDlgItem(box, 100)) + "|" + windowTextUtf8(GetDlgItem(box, 101));
+            op.text =
+                windowTextUtf8(GetDlgItem(box, 100)) + "|" + windowTextUtf8(GetDlgItem(box, 101));
             SetWindowTextW(GetDlgItem(box, 101), Win32_ToWide("998.5 毫米").c_str());
             PostMessageW(box, WM_COMMAND, confirm ? IDOK : IDCANCEL, 0);
         });
         std::string text = "1000";
-        bool ok = Win32Dialog_Backend()->promptText(DIALOG_NONE, "测量走纸 4PASS", "两个十字之间的距离:", &text);
+        bool ok = Win32Dialog_Backend()->promptText(DIALOG_NONE, "测量走纸 4PASS",
+                                                    "两个十字之间的距离:", &text);
         op.thread.join();
         ASSERT_TRUE(op.found);
         EXPECT_EQ(op.text, "两个十字之间的距离:|1000");

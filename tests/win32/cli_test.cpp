@@ -96,9 +96,12 @@ TEST(WidePaths, JobScanTraceAndParameterFilesInAChineseFolder) {
     std::error_code ec;
     for (const std::string& dir : {logs, base + "\\Config"})
         ASSERT_TRUE(std::filesystem::create_directories(Path_FromUtf8(dir), ec)) << ec.message();
-    auto exists = [](const std::string& path) { return std::filesystem::exists(Path_FromUtf8(path)); };
+    auto exists = [](const std::string& path) {
+        return std::filesystem::exists(Path_FromUtf8(path));
+    };
     auto run = [&](const std::string& words) {
-        return runChild(HEADALIGN_EXE, "--virtual-printer \"" + vp + "\" --log-dir \"" + logs + "\" " + words,
+        return runChild(HEADALIGN_EXE,
+                        "--virtual-printer \"" + vp + "\" --log-dir \"" + logs + "\" " + words,
                         120000, base);
     };
 
@@ -111,14 +114,16 @@ TEST(WidePaths, JobScanTraceAndParameterFilesInAChineseFolder) {
         if (Path_ToUtf8(e.path().filename())[0] == 'Y') trace = Path_ToUtf8(e.path());
     std::vector<uint8_t> text;
     ASSERT_TRUE(File_ReadRegular(trace, 1 << 20, &text).ok()) << trace;
-    EXPECT_NE(std::string(text.begin(), text.end()).find(Win32_ToGbk("连接成功")), std::string::npos);
+    EXPECT_NE(std::string(text.begin(), text.end()).find(Win32_ToGbk("连接成功")),
+              std::string::npos);
 
     // The paper the virtual printer drew (through WIC here) read back through WIC: the ideal
     // printer's prints meet half-way between "00" and "-1".
     const std::string marked = base + "\\标记 图.png";
     r = run("align text-high --scan \"" + scan + "\" --marked \"" + marked + "\"");
     EXPECT_EQ(r.exitCode, 0u) << r.output;
-    EXPECT_NE(r.output.find("found: bidirectional adjustment, 540 dpi"), std::string::npos) << r.output;
+    EXPECT_NE(r.output.find("found: bidirectional adjustment, 540 dpi"), std::string::npos)
+        << r.output;
     EXPECT_NE(r.output.find("lines up between \"00\" and \"-1\""), std::string::npos) << r.output;
     EXPECT_TRUE(exists(marked));
 
@@ -173,7 +178,8 @@ void chooseScan(HWND dialog, int row, const std::string& path) {
 TEST_F(CommandLine, ReadScanButtonsOfTheNativeConsole) {
     const std::string notAScan = logs.path + "\\扫描 图.png";
     const char junk[] = "not a picture";
-    ASSERT_TRUE(File_WriteReplace(notAScan, reinterpret_cast<const uint8_t*>(junk), sizeof junk).ok());
+    ASSERT_TRUE(
+        File_WriteReplace(notAScan, reinterpret_cast<const uint8_t*>(junk), sizeof junk).ok());
     ChildResult printed = job("adjust text-high");
     ASSERT_EQ(printed.exitCode, 0u) << printed.output;
     const std::string paper = printer.path + "\\jobs\\0001.png";
@@ -197,12 +203,14 @@ TEST_F(CommandLine, ReadScanButtonsOfTheNativeConsole) {
     std::string shot = envText("HEADALIGN_SCREENSHOT_DIR");
     if (!shot.empty()) {
         Sleep(300);
-        EXPECT_TRUE(saveWindowPng(dialog, windowsPath(shot) + "/console_read_scan_" + testLanguage() + ".png"));
+        EXPECT_TRUE(saveWindowPng(
+            dialog, windowsPath(shot) + "/console_read_scan_" + testLanguage() + ".png"));
     }
     chooseScan(dialog, 0, notAScan);
     HWND box = waitForDialog(L"Read scan...");
     ASSERT_NE(box, nullptr);
-    EXPECT_NE(windowTextUtf8(GetDlgItem(box, 0xFFFF)).find("neither a PNG nor a JPEG"), std::string::npos)
+    EXPECT_NE(windowTextUtf8(GetDlgItem(box, 0xFFFF)).find("neither a PNG nor a JPEG"),
+              std::string::npos)
         << windowTextUtf8(GetDlgItem(box, 0xFFFF));
     EXPECT_EQ(FindWindowW(L"HeadalignMarkedScan", nullptr), nullptr);  // nothing to show
     PostMessageW(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
@@ -269,9 +277,9 @@ TEST(Executable, ImportsOnlySystemLibraries) {
     EXPECT_EQ(nt->FileHeader.Machine, IMAGE_FILE_MACHINE_AMD64);
     const auto& dir = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
     auto* imp = reinterpret_cast<const IMAGE_IMPORT_DESCRIPTOR*>(base + dir.VirtualAddress);
-    const char* allowed[] = {"kernel32.dll", "msvcrt.dll",   "user32.dll",   "gdi32.dll",
-                             "comdlg32.dll", "setupapi.dll", "advapi32.dll", "shell32.dll",
-                             "ole32.dll"};
+    const char* allowed[] = {"kernel32.dll", "msvcrt.dll",   "user32.dll",
+                             "gdi32.dll",    "comdlg32.dll", "setupapi.dll",
+                             "advapi32.dll", "shell32.dll",  "ole32.dll"};
     int count = 0;
     for (; imp->Name; ++imp, ++count) {
         std::string name = reinterpret_cast<const char*>(base + imp->Name);

@@ -25,7 +25,9 @@ ImagePixels corners() {
         }
     return p;
 }
-const uint8_t* at(const ImagePixels& p, uint32_t x, uint32_t y) { return &p.rgb[(size_t(y) * p.width + x) * 3]; }
+const uint8_t* at(const ImagePixels& p, uint32_t x, uint32_t y) {
+    return &p.rgb[(size_t(y) * p.width + x) * 3];
+}
 
 TEST(WicCodec, PngRoundTripKeepsPixelsAndResolution) {
     const ImageCodecBackend* codec = ImageCodec_Backend();
@@ -38,7 +40,9 @@ TEST(WicCodec, PngRoundTripKeepsPixelsAndResolution) {
     EXPECT_EQ(out.rgb, in.rgb);
     EXPECT_NEAR(out.dpi, 300, 1);
     // Over the decoding budget: reduced by two, the dpi with it.
-    ASSERT_TRUE(codec->decodePng(png.data(), png.size(), ImageLimits{30000, 150000000, 600}, &out, &error)) << error;
+    ASSERT_TRUE(
+        codec->decodePng(png.data(), png.size(), ImageLimits{30000, 150000000, 600}, &out, &error))
+        << error;
     EXPECT_EQ(out.width, 32u);
     EXPECT_EQ(out.height, 16u);
     EXPECT_NEAR(out.dpi, 150, 1);
@@ -50,8 +54,9 @@ TEST(WicCodec, PortraitPhoneJpegComesOutUpright) {
     Bytes jpeg;
     ASSERT_TRUE(codec->encodeJpeg(corners(), 95, &jpeg));
     // Orientation 6 (the camera held upright): red goes to the top-right, green bottom-right.
-    const Bytes app1 = {0xFF, 0xE1, 0, 34, 'E', 'x', 'i', 'f', 0, 0, 'M', 'M', 0, 42, 0, 0, 0, 8, 0, 1,
-                        0x01, 0x12, 0, 3, 0, 0, 0, 1, 0, 6, 0, 0, 0, 0, 0, 0};
+    const Bytes app1 = {0xFF, 0xE1, 0, 34, 'E', 'x', 'i', 'f', 0,    0,    'M', 'M',
+                        0,    42,   0, 0,  0,   8,   0,   1,   0x01, 0x12, 0,   3,
+                        0,    0,    0, 1,  0,   6,   0,   0,   0,    0,    0,   0};
     jpeg.insert(jpeg.begin() + 2, app1.begin(), app1.end());
     EXPECT_EQ(Image_ExifOrientation(jpeg.data(), jpeg.size()), 6);
     ImagePixels out;

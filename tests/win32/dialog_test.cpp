@@ -289,8 +289,10 @@ void expectLabelsFit(HWND d) {
         DrawTextW(dc, label.c_str(), -1, &need, DT_CALCRECT | DT_WORDBREAK | DT_EXPANDTABS);
         SelectObject(dc, old);
         ReleaseDC(w, dc);
-        EXPECT_LE(need.right, width) << s.id << " \"" << windowTextUtf8(w) << "\" is cut at the right";
-        EXPECT_LE(need.bottom, box.bottom) << s.id << " \"" << windowTextUtf8(w) << "\" wraps below its height";
+        EXPECT_LE(need.right, width)
+            << s.id << " \"" << windowTextUtf8(w) << "\" is cut at the right";
+        EXPECT_LE(need.bottom, box.bottom)
+            << s.id << " \"" << windowTextUtf8(w) << "\" wraps below its height";
     }
 }
 

@@ -22,7 +22,7 @@
 namespace {
 
 class WxConsoleBehaviour : public WxConsoleTest {
-protected:
+  protected:
     void storeSample() {
         std::vector<uint8_t> r = wxSampleRecord();
         VPrinter_SetStoredRecord(r.data());
@@ -33,7 +33,9 @@ protected:
         return std::vector<uint8_t>(r, r + 56);
     }
     bool enabled(int id) { return control(id) && control(id)->IsEnabled(); }
-    bool checked(int id) { return WxDialog_Backend()->isChecked(reinterpret_cast<DialogHandle>(WxDialog_Frame()), id); }
+    bool checked(int id) {
+        return WxDialog_Backend()->isChecked(reinterpret_cast<DialogHandle>(WxDialog_Frame()), id);
+    }
     std::vector<std::string> captions() {
         std::vector<std::string> c;
         for (const WxShownBox& b : boxes) c.push_back(b.caption);
@@ -46,9 +48,9 @@ TEST_F(WxConsoleBehaviour, StartUpOnTheVirtualPrinterShowsItsRecord) {
     startConsole();
     EXPECT_TRUE(boxes.empty());
     const std::pair<int, const char*> shown[] = {
-        {1056, "10"}, {1051, "11"}, {1047, "5"},   {1180, "20"}, {1181, "21"}, {1182, "22"},
-        {1057, "100"}, {1065, "300"}, {1066, "200"}, {1064, "150"}, {1236, "90"}, {1085, "12"},
-        {1189, "40"}, {1221, "3"},   {1229, "4"},
+        {1056, "10"}, {1051, "11"},  {1047, "5"},   {1180, "20"},  {1181, "21"},
+        {1182, "22"}, {1057, "100"}, {1065, "300"}, {1066, "200"}, {1064, "150"},
+        {1236, "90"}, {1085, "12"},  {1189, "40"},  {1221, "3"},   {1229, "4"},
     };
     for (const auto& [id, value] : shown) EXPECT_EQ(text(id), value) << id;
     EXPECT_EQ(text(1186), "Mode3");
@@ -129,7 +131,8 @@ TEST_F(WxConsoleBehaviour, PrintButtonRunsItsJobWithProgressAndShowsThePaper) {
     startConsole();
     WxUi_SetAfterCommand([](int) {
         VPrinter_WaitPaper();
-        if (VPrinter_LastJobNumber()) WxUi_ShowPicture(VPrinter_JobPath(VPrinter_LastJobNumber(), ".png"), "paper");
+        if (VPrinter_LastJobNumber())
+            WxUi_ShowPicture(VPrinter_JobPath(VPrinter_LastJobNumber(), ".png"), "paper");
     });
     // Looks for the progress window until it is seen or the job is over (static: the steps
     // may outlive this test).
@@ -189,7 +192,9 @@ TEST_F(WxConsoleBehaviour, BoxesOfAnotherThreadAreShownByTheDialogThread) {
     startConsole();
     answers = {MSGBOX_RESULT_CANCEL};
     std::atomic<int> result{0};
-    std::thread reporter([&] { result = MsgBox_Show("from the transmit thread", "T", MSGBOX_OKCANCEL, MSGBOX_ICON_WARNING); });
+    std::thread reporter([&] {
+        result = MsgBox_Show("from the transmit thread", "T", MSGBOX_OKCANCEL, MSGBOX_ICON_WARNING);
+    });
     for (int i = 0; i < 500 && result == 0; ++i) {
         WxUi_Pump();
         settle(10);
@@ -219,7 +224,8 @@ TEST_F(WxConsoleBehaviour, MeasureButtonPromptsAndFillsItsRow) {
     EXPECT_NE(titles[0].find("6PASS"), std::string::npos) << titles[0];
     EXPECT_EQ(text(1068), "10035");
     ASSERT_EQ(boxes.size(), 1u);
-    EXPECT_NE(boxes[0].text.find("stepPass6 = 10000 x 1003.5 / 1000.0 = 10035"), std::string::npos) << boxes[0].text;
+    EXPECT_NE(boxes[0].text.find("stepPass6 = 10000 x 1003.5 / 1000.0 = 10035"), std::string::npos)
+        << boxes[0].text;
     boxes.clear();
     WxDialog_Command(ID_SAVE);
     std::vector<uint8_t> r = printerRecord();
@@ -237,10 +243,12 @@ TEST_F(WxConsoleBehaviour, ExportAndImportThroughTheFileDialogs) {
         titles.emplace_back(d.GetMessage().utf8_str());
         wildcards.emplace_back(d.GetWildcard().utf8_str());
         // A dialog that takes several files has no single name to ask for.
-        names.emplace_back(d.HasFlag(wxFD_MULTIPLE) ? std::string() : std::string(d.GetFilename().utf8_str()));
+        names.emplace_back(d.HasFlag(wxFD_MULTIPLE) ? std::string()
+                                                    : std::string(d.GetFilename().utf8_str()));
         styles.push_back(d.GetWindowStyle());
         EXPECT_EQ(d.GetFilterIndex(), 0);
-        EXPECT_EQ(std::string(d.GetDirectory().utf8_str()), std::filesystem::current_path().string());
+        EXPECT_EQ(std::string(d.GetDirectory().utf8_str()),
+                  std::filesystem::current_path().string());
         *chosen = path;
         return true;
     });
@@ -248,7 +256,9 @@ TEST_F(WxConsoleBehaviour, ExportAndImportThroughTheFileDialogs) {
     ASSERT_EQ(titles.size(), 1u);
     EXPECT_EQ(titles[0], "选择保存文件位置```");
     EXPECT_EQ(names[0], "Para_126_95.dat");
-    EXPECT_EQ(wildcards[0], "数据文件(*.dat)|*.dat|文本文件(*.txt)|*.txt|C/C++源文件(*.cpp;*.c;*.h)|*.cpp;*.c;*.h|All Files(*.*)|*.*");
+    EXPECT_EQ(wildcards[0],
+              "数据文件(*.dat)|*.dat|文本文件(*.txt)|*.txt|C/"
+              "C++源文件(*.cpp;*.c;*.h)|*.cpp;*.c;*.h|All Files(*.*)|*.*");
     EXPECT_TRUE(styles[0] & wxFD_SAVE);
     EXPECT_EQ(readFileBytes(path).size(), 60u);
     ASSERT_EQ(boxes.size(), 1u);
@@ -275,7 +285,8 @@ TEST_F(WxConsoleBehaviour, ConfigListLoadsTheSelectedFile) {
     std::filesystem::create_directories(work.path + "/Config");
     std::vector<uint8_t> r = wxSampleRecord();
     r[3] = 33;
-    std::ofstream(work.path + "/Config/Para_1206_0905.dat", std::ios::binary).write(reinterpret_cast<const char*>(r.data()), 56);
+    std::ofstream(work.path + "/Config/Para_1206_0905.dat", std::ios::binary)
+        .write(reinterpret_cast<const char*>(r.data()), 56);
     startConsole();
     ASSERT_TRUE(control(1197)->IsShown());
     EXPECT_TRUE(control(1199)->IsShown());

@@ -15,7 +15,8 @@ struct DesktopRun {
     std::string output;
 };
 
-DesktopRun runDesktop(const std::string& lang, const std::string& script, const std::string& stateDir, const std::string& logDir) {
+DesktopRun runDesktop(const std::string& lang, const std::string& script,
+                      const std::string& stateDir, const std::string& logDir) {
     std::string command = "cd '" + stateDir + "' && DISPLAY=" + wxTestDisplay() + " LANG=" + lang +
                           " HEADALIGN_CONSOLE_SCRIPT='" + script + "' '" + HEADALIGN_EXE +
                           "' --virtual-printer vp --fast-clock --log-dir '" + logDir + "' 2>&1";
@@ -36,11 +37,14 @@ TEST_P(WxDesktopTest, TheProgramOpensTheConsolePrintsAndExits) {
     const std::string lang = GetParam();
     const std::string shot = WxConsoleTest_BuildFile("desktop-" + lang.substr(0, 5) + ".png");
     std::filesystem::remove(shot);
-    DesktopRun run = runDesktop(lang, "type 1059 120; click 11; shot " + shot + "; click 1071; click 1076", work.path, work.path);
+    DesktopRun run =
+        runDesktop(lang, "type 1059 120; click 11; shot " + shot + "; click 1071; click 1076",
+                   work.path, work.path);
     EXPECT_EQ(run.status, 0) << run.output;
     EXPECT_TRUE(std::filesystem::exists(work.path + "/vp/jobs/0001.png")) << run.output;
     EXPECT_TRUE(std::filesystem::exists(shot));
-    const std::string saved = lang.rfind("zh", 0) == 0 ? "box: OK: 参数保存成功" : "box: OK: Parameter save successful!";
+    const std::string saved =
+        lang.rfind("zh", 0) == 0 ? "box: OK: 参数保存成功" : "box: OK: Parameter save successful!";
     EXPECT_NE(run.output.find(saved), std::string::npos) << run.output;
 }
 

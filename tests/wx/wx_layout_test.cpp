@@ -30,78 +30,81 @@ std::map<int, WxLabelAdjustment> adjustmentsById() {
 
 bool kindMatches(wxWindow* w, DialogControlKind kind) {
     switch (kind) {
-    case CTL_STATIC: return dynamic_cast<wxStaticText*>(w) != nullptr;
-    case CTL_BUTTON: return dynamic_cast<wxButton*>(w) != nullptr;
-    case CTL_CHECK: return dynamic_cast<wxCheckBox*>(w) != nullptr;
-    case CTL_EDIT: {
-        auto* t = dynamic_cast<wxTextCtrl*>(w);
-        return t && t->IsEditable();
-    }
-    case CTL_READONLY_EDIT: {
-        auto* t = dynamic_cast<wxTextCtrl*>(w);
-        return t && !t->IsEditable();
-    }
-    case CTL_LIST: {
-        auto* l = dynamic_cast<wxComboBox*>(w);
-        return l && !l->HasFlag(wxCB_READONLY);  // a drop-down list with an editable field
-    }
+        case CTL_STATIC:
+            return dynamic_cast<wxStaticText*>(w) != nullptr;
+        case CTL_BUTTON:
+            return dynamic_cast<wxButton*>(w) != nullptr;
+        case CTL_CHECK:
+            return dynamic_cast<wxCheckBox*>(w) != nullptr;
+        case CTL_EDIT: {
+            auto* t = dynamic_cast<wxTextCtrl*>(w);
+            return t && t->IsEditable();
+        }
+        case CTL_READONLY_EDIT: {
+            auto* t = dynamic_cast<wxTextCtrl*>(w);
+            return t && !t->IsEditable();
+        }
+        case CTL_LIST: {
+            auto* l = dynamic_cast<wxComboBox*>(w);
+            return l && !l->HasFlag(wxCB_READONLY);  // a drop-down list with an editable field
+        }
     }
     return false;
 }
 
 class WxLayoutTest : public WxConsoleTest {
-protected:
-  // The console as an operator has it: a parameter file in the Config folder (so the
-  // parameter-file row is shown) and the "Read scan..." buttons.
-  void startFullConsole() {
-      std::filesystem::create_directories(work.path + "/Config");
-      std::ofstream(work.path + "/Config/Para_1206_905.dat", std::ios::binary)
-          << '\xAC' << std::string(55, '\0');
-      startConsole();
-      EXPECT_TRUE(control(ID_CONFIG_LABEL)->IsShown());
+  protected:
+    // The console as an operator has it: a parameter file in the Config folder (so the
+    // parameter-file row is shown) and the "Read scan..." buttons.
+    void startFullConsole() {
+        std::filesystem::create_directories(work.path + "/Config");
+        std::ofstream(work.path + "/Config/Para_1206_905.dat", std::ios::binary)
+            << '\xAC' << std::string(55, '\0');
+        startConsole();
+        EXPECT_TRUE(control(ID_CONFIG_LABEL)->IsShown());
 #ifdef HEADALIGN_HAVE_VERNIER
-      EXPECT_TRUE(WxVernier_Install());
+        EXPECT_TRUE(WxVernier_Install());
 #endif
-      settle();
-  }
-  // Every visible control shows its whole text and no two controls cover each other.
-  void expectNothingClipped(const char* language) {
-      std::vector<std::pair<int, wxRect>> placed;
-      const DialogLayout* l = consoleLayout();
-      for (size_t i = 0; i < l->count; ++i) {
-          const DialogControlSpec& s = l->controls[i];
-          wxWindow* w = control(s.id);
-          if (!w || !w->IsShown()) continue;
-          wxRect r = w->GetRect();
-          // A list's best width is that of its widest entry beside the drop-down button.
-          if (s.kind == CTL_LIST && !dynamic_cast<wxComboBox*>(w)->IsListEmpty()) {
-              EXPECT_LE(w->GetBestSize().x, r.width)
-                  << language << ": entries of " << s.id << " clipped";
-          }
-          if (s.kind == CTL_STATIC || s.kind == CTL_CHECK || s.kind == CTL_BUTTON) {
-              wxSize best = w->GetBestSize();
-              EXPECT_LE(best.x, r.width)
-                  << language << ": text of " << s.id << " clipped: " << text(s.id);
-              EXPECT_LE(best.y, r.height)
-                  << language << ": text of " << s.id << " clipped in height";
-          }
-          // Neighbours that touch in the layout itself may share a pixel of rounding; those
-          // that overlap there (an "mm" over its edit's last units) may overlap here.
-          const wxRect inner = r.Deflate(1, 1);
-          for (const auto& [other, rect] : placed) {
-              const DialogControlSpec& o = *specOf(other);
-              wxRect a(s.x, s.y, s.width, s.kind == CTL_LIST ? 12 : s.height);
-              wxRect b(o.x, o.y, o.width, o.kind == CTL_LIST ? 12 : o.height);
-              if (a.Intersects(b)) continue;
-              EXPECT_FALSE(rect.Intersects(inner))
-                  << language << ": " << s.id << " covers " << other;
-          }
-          placed.emplace_back(s.id, r);
-      }
-      for (const WxLabelAdjustment& a : WxDialog_Adjustments())
-          std::printf("[%s] %d \"%s\": width %d -> %d dialog units, moved %d\n", language, a.id,
-                      a.text.c_str(), a.layoutWidth, a.neededWidth, a.movedX);
-  }
+        settle();
+    }
+    // Every visible control shows its whole text and no two controls cover each other.
+    void expectNothingClipped(const char* language) {
+        std::vector<std::pair<int, wxRect>> placed;
+        const DialogLayout* l = consoleLayout();
+        for (size_t i = 0; i < l->count; ++i) {
+            const DialogControlSpec& s = l->controls[i];
+            wxWindow* w = control(s.id);
+            if (!w || !w->IsShown()) continue;
+            wxRect r = w->GetRect();
+            // A list's best width is that of its widest entry beside the drop-down button.
+            if (s.kind == CTL_LIST && !dynamic_cast<wxComboBox*>(w)->IsListEmpty()) {
+                EXPECT_LE(w->GetBestSize().x, r.width)
+                    << language << ": entries of " << s.id << " clipped";
+            }
+            if (s.kind == CTL_STATIC || s.kind == CTL_CHECK || s.kind == CTL_BUTTON) {
+                wxSize best = w->GetBestSize();
+                EXPECT_LE(best.x, r.width)
+                    << language << ": text of " << s.id << " clipped: " << text(s.id);
+                EXPECT_LE(best.y, r.height)
+                    << language << ": text of " << s.id << " clipped in height";
+            }
+            // Neighbours that touch in the layout itself may share a pixel of rounding; those
+            // that overlap there (an "mm" over its edit's last units) may overlap here.
+            const wxRect inner = r.Deflate(1, 1);
+            for (const auto& [other, rect] : placed) {
+                const DialogControlSpec& o = *specOf(other);
+                wxRect a(s.x, s.y, s.width, s.kind == CTL_LIST ? 12 : s.height);
+                wxRect b(o.x, o.y, o.width, o.kind == CTL_LIST ? 12 : o.height);
+                if (a.Intersects(b)) continue;
+                EXPECT_FALSE(rect.Intersects(inner))
+                    << language << ": " << s.id << " covers " << other;
+            }
+            placed.emplace_back(s.id, r);
+        }
+        for (const WxLabelAdjustment& a : WxDialog_Adjustments())
+            std::printf("[%s] %d \"%s\": width %d -> %d dialog units, moved %d\n", language, a.id,
+                        a.text.c_str(), a.layoutWidth, a.neededWidth, a.movedX);
+    }
 };
 
 TEST_F(WxLayoutTest, EveryControlHasItsIdKindTextAndPlaceInDialogUnits) {
@@ -125,7 +128,8 @@ TEST_F(WxLayoutTest, EveryControlHasItsIdKindTextAndPlaceInDialogUnits) {
         wxPoint at = f->ConvertDialogToPixels(wxPoint(s.x, s.y));
         wxSize size = f->ConvertDialogToPixels(wxSize(s.width, s.height));
         wxRect r = w->GetRect();
-        int moved = adjusted.count(s.id) ? f->ConvertDialogToPixels(wxSize(adjusted[s.id].movedX, 0)).x : 0;
+        int moved =
+            adjusted.count(s.id) ? f->ConvertDialogToPixels(wxSize(adjusted[s.id].movedX, 0)).x : 0;
         EXPECT_NEAR(r.x, at.x + moved, 2) << s.id;
         if (s.kind != CTL_LIST) {
             EXPECT_NEAR(r.y + r.height / 2, at.y + size.y / 2, 1) << s.id;
@@ -172,7 +176,8 @@ TEST_F(WxLayoutTest, ChineseLabelsFitAndTheScreenshotIsWritten) {
 TEST_F(WxLayoutTest, EnglishLabelsFitAndTheScreenshotIsWritten) {
     useLanguage("en_US.UTF-8");
     startFullConsole();
-    EXPECT_EQ(std::string(WxDialog_Frame()->GetTitle().utf8_str()), "Print Head Alignment Tool V1.72a(180-0501)");
+    EXPECT_EQ(std::string(WxDialog_Frame()->GetTitle().utf8_str()),
+              "Print Head Alignment Tool V1.72a(180-0501)");
     EXPECT_EQ(text(1071), "SAVE");
     EXPECT_EQ(text(1137), "LOW  SPEED");
     EXPECT_EQ(text(1141), "ADJUST THE CAR \nSCREW, MAKE THE \nLINES OVERLAPPED:");

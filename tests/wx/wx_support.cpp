@@ -47,8 +47,8 @@ bool startXvfb() {
         dup2(null, 1);
         dup2(null, 2);
         std::string fd = std::to_string(fds[1]);
-        execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "1600x1000x24", "-nolisten", "tcp",
-               static_cast<char*>(nullptr));
+        execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "1600x1000x24",
+               "-nolisten", "tcp", static_cast<char*>(nullptr));
         _exit(127);
     }
     close(fds[1]);
@@ -62,7 +62,7 @@ bool startXvfb() {
 }
 
 class WxEnvironment : public ::testing::Environment {
-public:
+  public:
     void SetUp() override {
         if (const char* given = std::getenv("HEADALIGN_WX_DISPLAY")) {
             display = given;
@@ -76,9 +76,10 @@ public:
         ASSERT_TRUE(WxUi_Start(1, argv)) << "wxWidgets cannot open " << display;
         WxUi_SetProgressSource(Desktop_ProgressSource());
         // A failed wxWidgets check fails the test instead of waiting for someone to answer.
-        wxSetAssertHandler([](const wxString& file, int line, const wxString& func, const wxString& cond, const wxString& msg) {
-            ADD_FAILURE() << "wxWidgets: " << file.utf8_str() << ":" << line << " " << func.utf8_str() << ": "
-                          << cond.utf8_str() << " " << msg.utf8_str();
+        wxSetAssertHandler([](const wxString& file, int line, const wxString& func,
+                              const wxString& cond, const wxString& msg) {
+            ADD_FAILURE() << "wxWidgets: " << file.utf8_str() << ":" << line << " "
+                          << func.utf8_str() << ": " << cond.utf8_str() << " " << msg.utf8_str();
         });
     }
     void TearDown() override {
@@ -184,7 +185,9 @@ wxWindow* WxConsoleTest::control(int id) {
     return w;
 }
 
-std::string WxConsoleTest::text(int id) { return WxDialog_Backend()->getText(reinterpret_cast<DialogHandle>(WxDialog_Frame()), id); }
+std::string WxConsoleTest::text(int id) {
+    return WxDialog_Backend()->getText(reinterpret_cast<DialogHandle>(WxDialog_Frame()), id);
+}
 
 void WxConsoleTest::mouseClick(int id) {
     wxWindow* w = control(id);
@@ -192,12 +195,17 @@ void WxConsoleTest::mouseClick(int id) {
     wxRect r = w->GetScreenRect();
     wxUIActionSimulator mouse;
     // A check box reacts to its indicator; a button anywhere inside.
-    wxPoint at = dynamic_cast<wxCheckBox*>(w) ? wxPoint(r.x + 7, r.y + r.height / 2) : wxPoint(r.x + r.width / 2, r.y + r.height / 2);
+    wxPoint at = dynamic_cast<wxCheckBox*>(w) ? wxPoint(r.x + 7, r.y + r.height / 2)
+                                              : wxPoint(r.x + r.width / 2, r.y + r.height / 2);
     mouse.MouseMove(at);
     settle(50);
     mouse.MouseClick();
     settle(150);
 }
 
-std::string WxConsoleTest_BuildFile(const std::string& name) { return std::string(HEADALIGN_BUILD_DIR) + "/" + name; }
-std::string WxConsoleTest::buildFile(const std::string& name) { return WxConsoleTest_BuildFile(name); }
+std::string WxConsoleTest_BuildFile(const std::string& name) {
+    return std::string(HEADALIGN_BUILD_DIR) + "/" + name;
+}
+std::string WxConsoleTest::buildFile(const std::string& name) {
+    return WxConsoleTest_BuildFile(name);
+}

@@ -13,7 +13,7 @@
 std::string wxTestDisplay();
 
 class WxConsoleTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override;
     void TearDown() override;
 
@@ -32,8 +32,8 @@ protected:
     // A file inside the build folder for pictures the tests leave behind.
     static std::string buildFile(const std::string& name);
 
-    std::vector<WxShownBox> boxes;   // every box, as it stood on screen
-    std::vector<int> answers;        // answers for the next boxes, OK after them
+    std::vector<WxShownBox> boxes;  // every box, as it stood on screen
+    std::vector<int> answers;       // answers for the next boxes, OK after them
     TempDir work;
     std::string oldDir;
     std::string stateDir;

@@ -1,8 +1,8 @@
 // headalign-vprinter: runs a command with the virtual printer plugged in as an emulated USB
 // device, so the command's own USB stack (libusb) talks to the board; prints a summary after.
 #include <spawn.h>
-#include <unistd.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <glib.h>
 
@@ -122,7 +122,8 @@ int runChild(char** command, const std::string& root) {
     pid_t pid = 0;
     int rc = posix_spawnp(&pid, command[0], nullptr, nullptr, command, envp.data());
     if (rc != 0) {
-        std::fprintf(stderr, "headalign-vprinter: cannot run %s: %s\n", command[0], std::strerror(rc));
+        std::fprintf(stderr, "headalign-vprinter: cannot run %s: %s\n", command[0],
+                     std::strerror(rc));
         return 127;
     }
     int status = 0;
@@ -142,7 +143,8 @@ void printSummary() {
     std::vector<std::string> errors = VPrinter_ProtocolErrors();
     std::fprintf(stderr, "headalign-vprinter: protocol-errors=%zu %s\n", errors.size(),
                  VpUsb_CountersLine().c_str());
-    for (const std::string& e : errors) std::fprintf(stderr, "headalign-vprinter: protocol error: %s\n", e.c_str());
+    for (const std::string& e : errors)
+        std::fprintf(stderr, "headalign-vprinter: protocol error: %s\n", e.c_str());
 }
 
 }  // namespace
@@ -162,7 +164,8 @@ int run(int argc, char** argv) {
     }
     std::string error;
     if (!VpUsb_Start(options, &error)) {
-        std::fprintf(stderr, "headalign-vprinter: USB emulation cannot run here: %s\n", error.c_str());
+        std::fprintf(stderr, "headalign-vprinter: USB emulation cannot run here: %s\n",
+                     error.c_str());
         VPrinter_Detach();
         return EXIT_CANNOT_EMULATE;
     }

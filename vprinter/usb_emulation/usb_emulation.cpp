@@ -25,18 +25,21 @@ namespace {
 
 constexpr uint8_t ENDPOINT_OUT = 0x01, ENDPOINT_IN = 0x81;
 constexpr uint16_t STREAM_DATA = 0x85B5;
-constexpr uint32_t CAPABILITIES = USBDEVFS_CAP_BULK_SCATTER_GATHER | USBDEVFS_CAP_NO_PACKET_SIZE_LIM |
+constexpr uint32_t CAPABILITIES = USBDEVFS_CAP_BULK_SCATTER_GATHER |
+                                  USBDEVFS_CAP_NO_PACKET_SIZE_LIM |
                                   USBDEVFS_CAP_REAP_AFTER_DISCONNECT | USBDEVFS_CAP_ZERO_PACKET;
 
 // Descriptors: device (vendor 2408, product filled in), one configuration with one vendor
 // interface holding a bulk OUT and a bulk IN endpoint of 512 bytes.
-const char* const DEVICE_DESCRIPTOR_HEAD = "1201000200000040"  // USB 2.0, class 0, ep0 64
-                                           "0824";             // vendor 2408
-const char* const DEVICE_DESCRIPTOR_TAIL = "000100000001"      // bcdDevice, no strings, 1 config
-                                           "09022000010100c032"  // configuration, 32 bytes
-                                           "0904000002ff000000"  // interface 0, vendor class
-                                           "07050102000200"      // bulk OUT 0x01
-                                           "07058102000200";     // bulk IN 0x81
+const char* const DEVICE_DESCRIPTOR_HEAD =
+    "1201000200000040"  // USB 2.0, class 0, ep0 64
+    "0824";             // vendor 2408
+const char* const DEVICE_DESCRIPTOR_TAIL =
+    "000100000001"        // bcdDevice, no strings, 1 config
+    "09022000010100c032"  // configuration, 32 bytes
+    "0904000002ff000000"  // interface 0, vendor class
+    "07050102000200"      // bulk OUT 0x01
+    "07058102000200";     // bulk IN 0x81
 
 struct EmuDevice {
     uint16_t product = 0;
@@ -58,7 +61,7 @@ struct EmuUrb {
 };
 
 struct EmuClient {
-    int device = -1;  // index into devices
+    int device = -1;      // index into devices
     unsigned devnum = 0;  // the device's address when opened: a replugged device is another
     UsbHandle board = USB_INVALID_HANDLE;
     std::deque<EmuUrb> waitingIn;  // bulk IN requests waiting for a reply packet
@@ -175,7 +178,8 @@ void submitOut(EmuClient& c, EmuUrb u, UMockdevIoctlClient* client) {
     EmuDevice& d = e.devices[c.device];
     usbdevfs_urb* f = u.fields();
     const uint8_t* bytes = static_cast<const uint8_t*>(f->buffer);
-    if (startsDataTransfer(bytes, f->buffer_length) && ++e.dataTransfers == e.options.unplugAtData) {
+    if (startsDataTransfer(bytes, f->buffer_length) &&
+        ++e.dataTransfers == e.options.unplugAtData) {
         g_object_unref(u.urb);
         markUnplugged(c.device);
         umockdev_ioctl_client_complete(client, -1, ENODEV);
@@ -283,7 +287,8 @@ void clearHalt(EmuClient& c, UMockdevIoctlClient* client, UMockdevIoctlData* arg
         uint8_t in[2] = {0xFF, 0};
         uint8_t out[128];
         uint32_t unused = 0;
-        if (d.printer) e.board->ioctl(c.board, USB_IOCTL_PIPE_RESET, in, 2, out, sizeof out, &unused);
+        if (d.printer)
+            e.board->ioctl(c.board, USB_IOCTL_PIPE_RESET, in, 2, out, sizeof out, &unused);
     }
     umockdev_ioctl_client_complete(client, 0, 0);
 }
@@ -344,28 +349,36 @@ gboolean onIoctl(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer) {
     gulong request = umockdev_ioctl_client_get_request(client);
     bool present = alive(c);
     switch (request) {
-    case USBDEVFS_GET_CAPABILITIES: answerCapabilities(client, arg); break;
-    case USBDEVFS_SUBMITURB: submitUrb(c, client, arg); break;
-    case USBDEVFS_REAPURB:
-    case USBDEVFS_REAPURBNDELAY: reapUrb(c, client, arg); break;
-    case USBDEVFS_DISCARDURB: discardUrb(c, client, arg); break;
-    default:
-        if (!present) {
-            umockdev_ioctl_client_complete(client, -1, ENODEV);
-        } else if (request == USBDEVFS_CLAIMINTERFACE || request == USBDEVFS_DISCONNECT_CLAIM) {
-            ++e.counters.claims;
-            umockdev_ioctl_client_complete(client, 0, 0);
-        } else if (request == USBDEVFS_RELEASEINTERFACE || request == USBDEVFS_SETINTERFACE) {
-            umockdev_ioctl_client_complete(client, 0, 0);
-        } else if (request == USBDEVFS_GETDRIVER || request == USBDEVFS_IOCTL) {
-            umockdev_ioctl_client_complete(client, -1, ENODATA);  // no kernel driver bound
-        } else if (request == USBDEVFS_CLEAR_HALT) {
-            clearHalt(c, client, arg);
-        } else if (request == USBDEVFS_RESET) {
-            resetDevice(c, client);
-        } else {
-            umockdev_ioctl_client_complete(client, -1, ENOTTY);
-        }
+        case USBDEVFS_GET_CAPABILITIES:
+            answerCapabilities(client, arg);
+            break;
+        case USBDEVFS_SUBMITURB:
+            submitUrb(c, client, arg);
+            break;
+        case USBDEVFS_REAPURB:
+        case USBDEVFS_REAPURBNDELAY:
+            reapUrb(c, client, arg);
+            break;
+        case USBDEVFS_DISCARDURB:
+            discardUrb(c, client, arg);
+            break;
+        default:
+            if (!present) {
+                umockdev_ioctl_client_complete(client, -1, ENODEV);
+            } else if (request == USBDEVFS_CLAIMINTERFACE || request == USBDEVFS_DISCONNECT_CLAIM) {
+                ++e.counters.claims;
+                umockdev_ioctl_client_complete(client, 0, 0);
+            } else if (request == USBDEVFS_RELEASEINTERFACE || request == USBDEVFS_SETINTERFACE) {
+                umockdev_ioctl_client_complete(client, 0, 0);
+            } else if (request == USBDEVFS_GETDRIVER || request == USBDEVFS_IOCTL) {
+                umockdev_ioctl_client_complete(client, -1, ENODATA);  // no kernel driver bound
+            } else if (request == USBDEVFS_CLEAR_HALT) {
+                clearHalt(c, client, arg);
+            } else if (request == USBDEVFS_RESET) {
+                resetDevice(c, client);
+            } else {
+                umockdev_ioctl_client_complete(client, -1, ENOTTY);
+            }
     }
     return TRUE;
 }
@@ -388,7 +401,8 @@ void forgetClient(UMockdevIoctlClient* client) {
     if (it->second.device >= 0 && e.devices[it->second.device].printer) ++e.counters.closes;
     dropClient(it->second);
     e.clients.erase(it);
-    g_signal_handlers_disconnect_by_func(client, reinterpret_cast<gpointer>(onConnectedChanged), nullptr);
+    g_signal_handlers_disconnect_by_func(client, reinterpret_cast<gpointer>(onConnectedChanged),
+                                         nullptr);
     g_object_unref(client);
 }
 
@@ -406,9 +420,8 @@ std::string deviceRecord(const EmuDevice& d) {
                   "E: BUSNUM=%03u\nE: DEVNUM=%03u\nE: DEVNAME=%s\nE: DEVTYPE=usb_device\n"
                   "A: busnum=%u\\n\nA: devnum=%u\\n\nA: idVendor=2408\\n\nA: idProduct=%04x\\n\n"
                   "A: bConfigurationValue=1\\n\nA: speed=480\\n\nH: descriptors=%s%s%s\n",
-                  d.syspath().c_str(), d.bus, d.devnum, d.bus, d.devnum, d.devnode().c_str(),
-                  d.bus, d.devnum, d.product, DEVICE_DESCRIPTOR_HEAD, product,
-                  DEVICE_DESCRIPTOR_TAIL);
+                  d.syspath().c_str(), d.bus, d.devnum, d.bus, d.devnum, d.devnode().c_str(), d.bus,
+                  d.devnum, d.product, DEVICE_DESCRIPTOR_HEAD, product, DEVICE_DESCRIPTOR_TAIL);
     return text;
 }
 
@@ -540,13 +553,13 @@ VpUsbCounters VpUsb_Counters() {
 std::string VpUsb_CountersLine() {
     VpUsbCounters c = VpUsb_Counters();
     char line[512];
-    std::snprintf(line, sizeof line,
-                  "opens=%u closes=%u decoy-opens=%u claims=%u bulk-out=%u bulk-out-bytes=%llu bulk-in=%u "
-                  "replies=%u discards=%u clear-halts=%u resets=%u unplugs=%u replugs=%u stalls=%u "
-                  "short-writes=%u",
-                  c.opens, c.closes, c.decoyOpens, c.claims, c.bulkOutUrbs,
-                  static_cast<unsigned long long>(c.bulkOutBytes), c.bulkInUrbs,
-                  c.repliesDelivered, c.discards, c.clearHalts, c.resets, c.unplugs, c.replugs,
-                  c.stalls, c.shortWrites);
+    std::snprintf(
+        line, sizeof line,
+        "opens=%u closes=%u decoy-opens=%u claims=%u bulk-out=%u bulk-out-bytes=%llu bulk-in=%u "
+        "replies=%u discards=%u clear-halts=%u resets=%u unplugs=%u replugs=%u stalls=%u "
+        "short-writes=%u",
+        c.opens, c.closes, c.decoyOpens, c.claims, c.bulkOutUrbs,
+        static_cast<unsigned long long>(c.bulkOutBytes), c.bulkInUrbs, c.repliesDelivered,
+        c.discards, c.clearHalts, c.resets, c.unplugs, c.replugs, c.stalls, c.shortWrites);
     return line;
 }

@@ -5,20 +5,20 @@
 #include <string>
 
 struct VpUsbOptions {
-    bool decoys = false;          // two more devices of vendor 2408 with other products
-    uint32_t unplugAtData = 0;    // unplug when the Nth DATA transfer starts (0 = never)
-    uint32_t replugAfterMs = 0;   // plug back in this long after the unplug (0 = stay out)
-    uint32_t stallInAt = 0;       // the Nth bulk IN request stalls the IN endpoint (0 = never)
-    uint32_t loseReplyAt = 0;     // the Nth reply packet is never delivered (0 = never)
-    uint32_t shortWriteAt = 0;    // the Nth bulk OUT request ends after half its bytes, which
-                                  // the board never sees (0 = never)
+    bool decoys = false;         // two more devices of vendor 2408 with other products
+    uint32_t unplugAtData = 0;   // unplug when the Nth DATA transfer starts (0 = never)
+    uint32_t replugAfterMs = 0;  // plug back in this long after the unplug (0 = stay out)
+    uint32_t stallInAt = 0;      // the Nth bulk IN request stalls the IN endpoint (0 = never)
+    uint32_t loseReplyAt = 0;    // the Nth reply packet is never delivered (0 = never)
+    uint32_t shortWriteAt = 0;   // the Nth bulk OUT request ends after half its bytes, which
+                                 // the board never sees (0 = never)
 };
 
 // What the emulated device saw (counts since the start).
 struct VpUsbCounters {
-    uint32_t opens = 0;          // usbfs opens of the printer node
-    uint32_t closes = 0;         // ... and their closes
-    uint32_t decoyOpens = 0;     // usbfs opens of a decoy node
+    uint32_t opens = 0;       // usbfs opens of the printer node
+    uint32_t closes = 0;      // ... and their closes
+    uint32_t decoyOpens = 0;  // usbfs opens of a decoy node
     uint32_t claims = 0;
     uint64_t bulkOutBytes = 0;
     uint32_t bulkOutUrbs = 0;

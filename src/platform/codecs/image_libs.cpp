@@ -10,8 +10,8 @@
 #include <new>
 
 // jpeglib.h needs FILE and size_t declared before it.
-#include <jpeglib.h>
 #include <jerror.h>
+#include <jpeglib.h>
 
 #include "platform/image_codec.h"
 
@@ -22,7 +22,9 @@ namespace {
 constexpr long JPEG_WORK_BYTES = 512L << 20;
 
 uint32_t reduced(uint32_t side, uint32_t factor) { return (side + factor - 1) / factor; }
-uint8_t* pixelAt(ImagePixels& image, uint32_t x, uint32_t y) { return &image.rgb[(size_t(y) * image.width + x) * 3]; }
+uint8_t* pixelAt(ImagePixels& image, uint32_t x, uint32_t y) {
+    return &image.rgb[(size_t(y) * image.width + x) * 3];
+}
 
 // ---- PNG ----
 
@@ -57,7 +59,8 @@ void pngError(png_structp png, png_const_charp message) {
     auto* job = static_cast<PngJob*>(png_get_error_ptr(png));
     {
         // Nothing with a destructor may be alive at the jump below.
-        bool endsEarly = std::strcmp(message, PNG_ENDS_EARLY) == 0 || std::strcmp(message, "Not enough image data") == 0;
+        bool endsEarly = std::strcmp(message, PNG_ENDS_EARLY) == 0 ||
+                         std::strcmp(message, "Not enough image data") == 0;
         if (endsEarly)
             job->message = std::string("PNG: ") + PNG_ENDS_EARLY;
         else if (std::strcmp(message, PNG_NO_IMAGE_DATA) == 0)
@@ -103,13 +106,15 @@ bool decodePng(PngJob* job) {
     if (setjmp(png_jmpbuf(job->png))) return false;
     png_set_read_fn(job->png, job, pngRead);
     png_read_info(job->png, job->info);
-    uint32_t w = png_get_image_width(job->png, job->info), h = png_get_image_height(job->png, job->info);
+    uint32_t w = png_get_image_width(job->png, job->info),
+             h = png_get_image_height(job->png, job->info);
     if (!Image_Admitted(w, h, *job->limits, &job->message)) return false;
     uint32_t f = Image_ReductionFor(w, h, *job->limits);
     bool interlaced = png_get_interlace_type(job->png, job->info) != PNG_INTERLACE_NONE;
     if (interlaced && f > 1) {
         // Its rows come in seven passes over the whole picture, so it cannot be reduced as read.
-        job->message = "PNG: an interlaced picture of " + std::to_string(w) + " x " + std::to_string(h) +
+        job->message = "PNG: an interlaced picture of " + std::to_string(w) + " x " +
+                       std::to_string(h) +
                        " is too large to read; save the scan without interlacing";
         return false;
     }
@@ -119,7 +124,8 @@ bool decodePng(PngJob* job) {
     png_set_gray_to_rgb(job->png);
     png_set_interlace_handling(job->png);
     png_read_update_info(job->png, job->info);
-    if (png_get_rowbytes(job->png, job->info) != size_t(w) * 3) png_error(job->png, "unexpected pixel layout");
+    if (png_get_rowbytes(job->png, job->info) != size_t(w) * 3)
+        png_error(job->png, "unexpected pixel layout");
     ImagePixels& out = *job->out;
     out.width = reduced(w, f);
     out.height = reduced(h, f);
@@ -164,14 +170,19 @@ void jpegWarning(j_common_ptr info, int level) {
     if (level >= 0) return;
     auto* e = reinterpret_cast<JpegError*>(info->err);
     switch (info->err->msg_code) {
-        case JWRN_JPEG_EOF: e->endsEarly = true; break;
+        case JWRN_JPEG_EOF:
+            e->endsEarly = true;
+            break;
         case JWRN_HIT_MARKER:
         case JWRN_HUFF_BAD_CODE:
         case JWRN_ARITH_BAD_CODE:
         case JWRN_MUST_RESYNC:
         case JWRN_NOT_SEQUENTIAL:
-        case JWRN_BOGUS_PROGRESSION: e->corrupt = true; break;
-        default: return;
+        case JWRN_BOGUS_PROGRESSION:
+            e->corrupt = true;
+            break;
+        default:
+            return;
     }
     (*info->err->format_message)(info, e->message);
     longjmp(e->jump, 1);
@@ -207,12 +218,13 @@ bool decodeJpeg(JpegJob* job) {
     info->mem->max_memory_to_use = JPEG_WORK_BYTES;
     jpeg_mem_src(info, job->data, static_cast<unsigned long>(job->size));
     jpeg_read_header(info, TRUE);
-    if (!Image_Admitted(info->image_width, info->image_height, *job->limits, &job->message)) return false;
+    if (!Image_Admitted(info->image_width, info->image_height, *job->limits, &job->message))
+        return false;
     bool fourChannels = info->jpeg_color_space == JCS_CMYK || info->jpeg_color_space == JCS_YCCK;
-    if (!fourChannels && info->jpeg_color_space != JCS_GRAYSCALE && info->jpeg_color_space != JCS_YCbCr &&
-        info->jpeg_color_space != JCS_RGB) {
-        job->message = "JPEG: colour space " + std::to_string(int(info->jpeg_color_space)) + " with " +
-                       std::to_string(info->num_components) + " channels not supported";
+    if (!fourChannels && info->jpeg_color_space != JCS_GRAYSCALE &&
+        info->jpeg_color_space != JCS_YCbCr && info->jpeg_color_space != JCS_RGB) {
+        job->message = "JPEG: colour space " + std::to_string(int(info->jpeg_color_space)) +
+                       " with " + std::to_string(info->num_components) + " channels not supported";
         return false;
     }
     info->out_color_space = fourChannels ? JCS_CMYK : JCS_RGB;
@@ -222,7 +234,9 @@ bool decodeJpeg(JpegJob* job) {
         info->scale_num = 1;
         info->scale_denom = f;
         jpeg_calc_output_dimensions(info);
-        if (uint64_t(info->output_width) * info->output_height <= job->limits->decodePixels || f >= 8) break;
+        if (uint64_t(info->output_width) * info->output_height <= job->limits->decodePixels ||
+            f >= 8)
+            break;
     }
     ImagePixels& out = *job->out;
     out.width = info->output_width;
@@ -248,13 +262,14 @@ bool decodeJpeg(JpegJob* job) {
     out.dpi = 0;
     if (info->density_unit == 1 && info->X_density > 1) out.dpi = info->X_density * scale;
     if (info->density_unit == 2 && info->X_density > 1) out.dpi = info->X_density * 2.54 * scale;
-    out.aspect = info->X_density > 0 && info->Y_density > 0 ? double(info->X_density) / info->Y_density : 1;
+    out.aspect =
+        info->X_density > 0 && info->Y_density > 0 ? double(info->X_density) / info->Y_density : 1;
     // Every pixel is in; what follows the last scan (even a missing end marker) does not matter.
     return true;
 }
 
-
-bool libsDecodePng(const uint8_t* data, size_t size, const ImageLimits& limits, ImagePixels* out, std::string* error) {
+bool libsDecodePng(const uint8_t* data, size_t size, const ImageLimits& limits, ImagePixels* out,
+                   std::string* error) {
     PngJob job;
     job.data = data;
     job.size = size;
@@ -277,7 +292,8 @@ bool libsDecodePng(const uint8_t* data, size_t size, const ImageLimits& limits, 
     return ok;
 }
 
-bool libsDecodeJpeg(const uint8_t* data, size_t size, const ImageLimits& limits, ImagePixels* out, std::string* error) {
+bool libsDecodeJpeg(const uint8_t* data, size_t size, const ImageLimits& limits, ImagePixels* out,
+                    std::string* error) {
     JpegJob job;
     job.data = data;
     job.size = size;
@@ -308,7 +324,8 @@ bool libsDecodeJpeg(const uint8_t* data, size_t size, const ImageLimits& limits,
         if (job.message.empty()) {
             if (job.e.endsEarly)
                 job.message = "JPEG: image data ends early";
-            else if (job.e.mgr.msg_code == JERR_NO_BACKING_STORE || job.e.mgr.msg_code == JERR_OUT_OF_MEMORY)
+            else if (job.e.mgr.msg_code == JERR_NO_BACKING_STORE ||
+                     job.e.mgr.msg_code == JERR_OUT_OF_MEMORY)
                 job.message = "JPEG: the picture needs more memory than a scan may use";
             else if (job.e.mgr.msg_code == JERR_CONVERSION_NOTIMPL)
                 job.message = std::string("JPEG: ") + job.e.message;
@@ -336,7 +353,8 @@ void pngWrite(png_structp png, png_bytep data, png_size_t length) {
 }
 void pngFlush(png_structp) {}
 
-bool writePng(png_structp png, png_infop info, const ImagePixels& image, std::vector<uint8_t>* out) {
+bool writePng(png_structp png, png_infop info, const ImagePixels& image,
+              std::vector<uint8_t>* out) {
     if (setjmp(png_jmpbuf(png))) return false;
     png_set_write_fn(png, out, pngWrite, pngFlush);
     png_set_compression_level(png, 3);
@@ -355,7 +373,8 @@ bool writePng(png_structp png, png_infop info, const ImagePixels& image, std::ve
 
 bool libsEncodePng(const ImagePixels& image, std::vector<uint8_t>* out) {
     out->clear();
-    if (image.width == 0 || image.height == 0 || image.rgb.size() < size_t(image.width) * image.height * 3)
+    if (image.width == 0 || image.height == 0 ||
+        image.rgb.size() < size_t(image.width) * image.height * 3)
         return false;
     png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
     png_infop info = png ? png_create_info_struct(png) : nullptr;
@@ -392,7 +411,8 @@ bool libsEncodeJpeg(const ImagePixels& image, int quality, std::vector<uint8_t>*
     }
     jpeg_start_compress(&info, TRUE);
     while (info.next_scanline < info.image_height) {
-        JSAMPROW row = const_cast<JSAMPROW>(image.rgb.data() + size_t(info.next_scanline) * image.width * 3);
+        JSAMPROW row =
+            const_cast<JSAMPROW>(image.rgb.data() + size_t(info.next_scanline) * image.width * 3);
         jpeg_write_scanlines(&info, &row, 1);
     }
     jpeg_finish_compress(&info);

@@ -79,15 +79,19 @@ void Image_ApplyOrientation(ImagePixels* image, int orientation) {
     if (orientation < 2 || orientation > 8 || image->width == 0 || image->height == 0) return;
     const uint32_t w = image->width, h = image->height;
     auto swapPixels = [](uint8_t* a, uint8_t* b) { std::swap_ranges(a, a + 3, b); };
-    auto px = [image](uint32_t x, uint32_t y) { return &image->rgb[(size_t(y) * image->width + x) * 3]; };
+    auto px = [image](uint32_t x, uint32_t y) {
+        return &image->rgb[(size_t(y) * image->width + x) * 3];
+    };
     if (orientation <= 4) {
         // Mirrors and the half turn stay in place.
-        bool mirrorX = orientation == 2 || orientation == 3, mirrorY = orientation == 3 || orientation == 4;
+        bool mirrorX = orientation == 2 || orientation == 3,
+             mirrorY = orientation == 3 || orientation == 4;
         if (mirrorX)
             for (uint32_t y = 0; y < h; ++y)
                 for (uint32_t x = 0; x < w / 2; ++x) swapPixels(px(x, y), px(w - 1 - x, y));
         if (mirrorY)
-            for (uint32_t y = 0; y < h / 2; ++y) std::swap_ranges(px(0, y), px(0, y) + size_t(w) * 3, px(0, h - 1 - y));
+            for (uint32_t y = 0; y < h / 2; ++y)
+                std::swap_ranges(px(0, y), px(0, y) + size_t(w) * 3, px(0, h - 1 - y));
         return;
     }
     // Quarter turns: the picture stands on its side, width and height swap.
@@ -96,10 +100,18 @@ void Image_ApplyOrientation(ImagePixels* image, int orientation) {
         for (uint32_t nx = 0; nx < h; ++nx) {
             uint32_t x = 0, y = 0;
             switch (orientation) {
-                case 5: x = ny, y = nx; break;                  // transposed
-                case 6: x = ny, y = h - 1 - nx; break;          // turned a quarter clockwise to view
-                case 7: x = w - 1 - ny, y = h - 1 - nx; break;  // transversed
-                case 8: x = w - 1 - ny, y = nx; break;          // a quarter anticlockwise
+                case 5:
+                    x = ny, y = nx;
+                    break;  // transposed
+                case 6:
+                    x = ny, y = h - 1 - nx;
+                    break;  // turned a quarter clockwise to view
+                case 7:
+                    x = w - 1 - ny, y = h - 1 - nx;
+                    break;  // transversed
+                case 8:
+                    x = w - 1 - ny, y = nx;
+                    break;  // a quarter anticlockwise
             }
             const uint8_t* src = px(x, y);
             uint8_t* dst = &turned[(size_t(ny) * h + nx) * 3];
@@ -170,12 +182,15 @@ double Image_HeaderAspect(const uint8_t* d, size_t size) {
 uint32_t Image_ReductionFor(uint32_t w, uint32_t h, const ImageLimits& limits) {
     auto reduced = [](uint32_t side, uint32_t f) { return (side + f - 1) / f; };
     uint32_t f = 1;
-    while (uint64_t(reduced(w, f)) * reduced(h, f) > std::max<uint64_t>(limits.decodePixels, 1) && f < std::max(w, h)) ++f;
+    while (uint64_t(reduced(w, f)) * reduced(h, f) > std::max<uint64_t>(limits.decodePixels, 1) &&
+           f < std::max(w, h))
+        ++f;
     return f;
 }
 
 bool Image_Admitted(uint32_t w, uint32_t h, const ImageLimits& limits, std::string* error) {
-    if (w == 0 || h == 0 || w > limits.maxSide || h > limits.maxSide || uint64_t(w) * h > limits.maxPixels) {
+    if (w == 0 || h == 0 || w > limits.maxSide || h > limits.maxSide ||
+        uint64_t(w) * h > limits.maxPixels) {
         *error = "picture size " + std::to_string(w) + " x " + std::to_string(h) +
                  " not supported (at most " + std::to_string(limits.maxSide) + " on a side and " +
                  std::to_string(limits.maxPixels / 1000000) + " megapixels)";

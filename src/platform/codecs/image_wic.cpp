@@ -3,6 +3,7 @@
 // orientation) and encoded from RGB. The picture's size is checked from the file's own header
 // before WIC sees the data, so nothing over the limits is ever allocated.
 #include <windows.h>
+
 #include <objbase.h>
 #include <wincodec.h>
 
@@ -97,8 +98,11 @@ bool wicDecode(const uint8_t* data, size_t size, const ImageLimits& limits, Imag
     Ref<IWICBitmapDecoder> decoder;
     Ref<IWICBitmapFrameDecode> frame;
     HRESULT hr = factory->CreateStream(&stream.p);
-    if (SUCCEEDED(hr)) hr = stream->InitializeFromMemory(const_cast<BYTE*>(data), static_cast<DWORD>(size));
-    if (SUCCEEDED(hr)) hr = factory->CreateDecoderFromStream(stream.p, nullptr, WICDecodeMetadataCacheOnDemand, &decoder.p);
+    if (SUCCEEDED(hr))
+        hr = stream->InitializeFromMemory(const_cast<BYTE*>(data), static_cast<DWORD>(size));
+    if (SUCCEEDED(hr))
+        hr = factory->CreateDecoderFromStream(stream.p, nullptr, WICDecodeMetadataCacheOnDemand,
+                                              &decoder.p);
     if (SUCCEEDED(hr)) hr = decoder->GetFrame(0, &frame.p);
     UINT fw = 0, fh = 0;
     if (SUCCEEDED(hr)) hr = frame->GetSize(&fw, &fh);
@@ -122,8 +126,8 @@ bool wicDecode(const uint8_t* data, size_t size, const ImageLimits& limits, Imag
     Ref<IWICFormatConverter> converter;
     if (SUCCEEDED(hr)) hr = factory->CreateFormatConverter(&converter.p);
     if (SUCCEEDED(hr))
-        hr = converter->Initialize(source, GUID_WICPixelFormat24bppBGR, WICBitmapDitherTypeNone, nullptr, 0.0,
-                                   WICBitmapPaletteTypeCustom);
+        hr = converter->Initialize(source, GUID_WICPixelFormat24bppBGR, WICBitmapDitherTypeNone,
+                                   nullptr, 0.0, WICBitmapPaletteTypeCustom);
     if (FAILED(hr)) {
         *error = kind + ": its pixel format cannot be turned into RGB (error " + hex(hr) + ")";
         return false;
@@ -140,8 +144,10 @@ bool wicDecode(const uint8_t* data, size_t size, const ImageLimits& limits, Imag
     const UINT stride = ow * 3;
     const uint32_t BAND = 256;
     for (uint32_t y = 0; y < oh && SUCCEEDED(hr); y += BAND) {
-        WICRect rect{0, static_cast<INT>(y), static_cast<INT>(ow), static_cast<INT>(std::min(BAND, oh - y))};
-        hr = converter->CopyPixels(&rect, stride, stride * rect.Height, out->rgb.data() + size_t(y) * stride);
+        WICRect rect{0, static_cast<INT>(y), static_cast<INT>(ow),
+                     static_cast<INT>(std::min(BAND, oh - y))};
+        hr = converter->CopyPixels(&rect, stride, stride * rect.Height,
+                                   out->rgb.data() + size_t(y) * stride);
     }
     if (FAILED(hr)) {
         *out = ImagePixels{};
@@ -164,17 +170,20 @@ bool wicDecode(const uint8_t* data, size_t size, const ImageLimits& limits, Imag
     return true;
 }
 
-bool wicDecodePng(const uint8_t* data, size_t size, const ImageLimits& limits, ImagePixels* out, std::string* error) {
+bool wicDecodePng(const uint8_t* data, size_t size, const ImageLimits& limits, ImagePixels* out,
+                  std::string* error) {
     return wicDecode(data, size, limits, out, error, false);
 }
-bool wicDecodeJpeg(const uint8_t* data, size_t size, const ImageLimits& limits, ImagePixels* out, std::string* error) {
+bool wicDecodeJpeg(const uint8_t* data, size_t size, const ImageLimits& limits, ImagePixels* out,
+                   std::string* error) {
     return wicDecode(data, size, limits, out, error, true);
 }
 
 // quality < 0: PNG; 1..100: JPEG at that quality.
 bool wicEncode(const ImagePixels& image, int quality, std::vector<uint8_t>* out) {
     out->clear();
-    if (image.width == 0 || image.height == 0 || image.rgb.size() < size_t(image.width) * image.height * 3)
+    if (image.width == 0 || image.height == 0 ||
+        image.rgb.size() < size_t(image.width) * image.height * 3)
         return false;
     ComScope com;
     Ref<IWICImagingFactory> factory;
@@ -185,7 +194,8 @@ bool wicEncode(const ImagePixels& image, int quality, std::vector<uint8_t>* out)
     Ref<IPropertyBag2> options;
     HRESULT hr = CreateStreamOnHGlobal(nullptr, TRUE, &memory.p);
     if (SUCCEEDED(hr))
-        hr = factory->CreateEncoder(quality < 0 ? GUID_ContainerFormatPng : GUID_ContainerFormatJpeg, nullptr, &encoder.p);
+        hr = factory->CreateEncoder(
+            quality < 0 ? GUID_ContainerFormatPng : GUID_ContainerFormatJpeg, nullptr, &encoder.p);
     if (SUCCEEDED(hr)) hr = encoder->Initialize(memory.p, WICBitmapEncoderNoCache);
     if (SUCCEEDED(hr)) hr = encoder->CreateNewFrame(&frame.p, &options.p);
     if (SUCCEEDED(hr) && quality >= 0 && options.p) {
@@ -233,7 +243,9 @@ bool wicEncode(const ImagePixels& image, int quality, std::vector<uint8_t>* out)
     return true;
 }
 
-bool wicEncodePng(const ImagePixels& image, std::vector<uint8_t>* out) { return wicEncode(image, -1, out); }
+bool wicEncodePng(const ImagePixels& image, std::vector<uint8_t>* out) {
+    return wicEncode(image, -1, out);
+}
 bool wicEncodeJpeg(const ImagePixels& image, int quality, std::vector<uint8_t>* out) {
     return wicEncode(image, std::clamp(quality, 1, 100), out);
 }

@@ -136,8 +136,8 @@ thread_local std::vector<std::string> snapshot;
 
 std::string devicePath(libusb_device* dev, const libusb_device_descriptor& d) {
     char path[128];
-    std::snprintf(path, sizeof path, "usb#vid_%04x&pid_%04x#%03u.%03u#%s", d.idVendor,
-                  d.idProduct, libusb_get_bus_number(dev), libusb_get_device_address(dev),
+    std::snprintf(path, sizeof path, "usb#vid_%04x&pid_%04x#%03u.%03u#%s", d.idVendor, d.idProduct,
+                  libusb_get_bus_number(dev), libusb_get_device_address(dev),
                   DEVICE_INTERFACE_CLASS);
     return path;
 }
@@ -153,7 +153,7 @@ bool enumBegin() {
         libusb_device_descriptor d{};
         // An empty entry stands for a device whose identity cannot be read.
         snapshot.push_back(libusb_get_device_descriptor(list[i], &d) == 0 ? devicePath(list[i], d)
-                                                                        : std::string());
+                                                                          : std::string());
     }
     libusb_free_device_list(list, 1);
     return true;
@@ -181,8 +181,8 @@ struct PathIdentity {
 bool parsePath(const char* path, PathIdentity* id) {
     if (!path) return false;
     int consumed = 0;
-    int n = std::sscanf(path, "usb#vid_%4x&pid_%4x#%3u.%3u#%n", &id->vendor, &id->product,
-                        &id->bus, &id->address, &consumed);
+    int n = std::sscanf(path, "usb#vid_%4x&pid_%4x#%3u.%3u#%n", &id->vendor, &id->product, &id->bus,
+                        &id->address, &consumed);
     return n == 4 && consumed > 0 && id->bus <= 255 && id->address <= 255;
 }
 
@@ -229,7 +229,8 @@ bool findBulkInterface(libusb_device* dev, SharedDevice* d) {
 bool claimInterface(libusb_device* dev, SharedDevice* d) {
     if (!findBulkInterface(dev, d)) return false;
     int r = libusb_set_auto_detach_kernel_driver(d->handle, 1);
-    if (r != 0 && r != LIBUSB_ERROR_NOT_SUPPORTED) return failLibusb("auto_detach_kernel_driver", r);
+    if (r != 0 && r != LIBUSB_ERROR_NOT_SUPPORTED)
+        return failLibusb("auto_detach_kernel_driver", r);
     r = libusb_claim_interface(d->handle, d->interfaceNumber);
     if (r != 0) {
         d->interfaceNumber = -1;
@@ -340,12 +341,18 @@ extern "C" void LIBUSB_CALL transferDone(libusb_transfer* t) {
 // A finished transfer's status as the libusb error it stands for.
 int transferStatusError(libusb_transfer_status s) {
     switch (s) {
-    case LIBUSB_TRANSFER_TIMED_OUT: return LIBUSB_ERROR_TIMEOUT;
-    case LIBUSB_TRANSFER_CANCELLED: return LIBUSB_ERROR_INTERRUPTED;
-    case LIBUSB_TRANSFER_STALL: return LIBUSB_ERROR_PIPE;
-    case LIBUSB_TRANSFER_NO_DEVICE: return LIBUSB_ERROR_NO_DEVICE;
-    case LIBUSB_TRANSFER_OVERFLOW: return LIBUSB_ERROR_OVERFLOW;
-    default: return LIBUSB_ERROR_IO;
+        case LIBUSB_TRANSFER_TIMED_OUT:
+            return LIBUSB_ERROR_TIMEOUT;
+        case LIBUSB_TRANSFER_CANCELLED:
+            return LIBUSB_ERROR_INTERRUPTED;
+        case LIBUSB_TRANSFER_STALL:
+            return LIBUSB_ERROR_PIPE;
+        case LIBUSB_TRANSFER_NO_DEVICE:
+            return LIBUSB_ERROR_NO_DEVICE;
+        case LIBUSB_TRANSFER_OVERFLOW:
+            return LIBUSB_ERROR_OVERFLOW;
+        default:
+            return LIBUSB_ERROR_IO;
     }
 }
 
@@ -357,8 +364,8 @@ bool bulkTransfer(SharedDevice& d, UsbHandle h, uint8_t endpoint, uint8_t* buffe
     libusb_transfer* t = libusb_alloc_transfer(0);
     if (!t) return failWith(ERROR_NOT_ENOUGH_MEMORY_CODE);
     int completed = 0;
-    libusb_fill_bulk_transfer(t, d.handle, endpoint, buffer, static_cast<int>(length),
-                              transferDone, &completed, timeoutMs);
+    libusb_fill_bulk_transfer(t, d.handle, endpoint, buffer, static_cast<int>(length), transferDone,
+                              &completed, timeoutMs);
     int r;
     {
         std::lock_guard<std::mutex> lock(d.mu);
@@ -405,7 +412,8 @@ bool writePackets(SharedDevice& d, UsbHandle h, const void* out, uint32_t outLen
 
 bool readPacket(SharedDevice& d, UsbHandle h, void* out, uint32_t outLen, uint32_t* returned) {
     if (!out || outLen == 0) return failWith(ERROR_INVALID_PARAMETER_CODE);
-    uint32_t want = outLen < USB_READ_PACKET_SIZE ? outLen : static_cast<uint32_t>(USB_READ_PACKET_SIZE);
+    uint32_t want =
+        outLen < USB_READ_PACKET_SIZE ? outLen : static_cast<uint32_t>(USB_READ_PACKET_SIZE);
     uint8_t* bytes = static_cast<uint8_t*>(out);
     uint32_t got = 0;
     if (!bulkTransfer(d, h, d.endpointIn, bytes, want, READ_TIMEOUT_MS, &got)) return false;
@@ -437,18 +445,23 @@ bool deviceReset(SharedDevice& d) {
     return failLibusb("reset_device", r);
 }
 
-bool ioctl(UsbHandle h, uint32_t code, const void* in, uint32_t inLen, void* out,
-           uint32_t outLen, uint32_t* returned) {
+bool ioctl(UsbHandle h, uint32_t code, const void* in, uint32_t inLen, void* out, uint32_t outLen,
+           uint32_t* returned) {
     if (returned) *returned = 0;
     std::shared_ptr<SharedDevice> d = deviceOf(h);
     if (!d) return failWith(ERROR_INVALID_HANDLE_CODE);
     if (!d->served) return failWith(ERROR_INVALID_FUNCTION_CODE);
     switch (code) {
-    case USB_IOCTL_WRITE_PACKETS: return writePackets(*d, h, out, outLen);
-    case USB_IOCTL_READ_PACKET: return readPacket(*d, h, out, outLen, returned);
-    case USB_IOCTL_PIPE_RESET: return pipeReset(*d, in, inLen, out, outLen);
-    case USB_IOCTL_DEVICE_RESET: return deviceReset(*d);
-    default: return failWith(ERROR_INVALID_FUNCTION_CODE);
+        case USB_IOCTL_WRITE_PACKETS:
+            return writePackets(*d, h, out, outLen);
+        case USB_IOCTL_READ_PACKET:
+            return readPacket(*d, h, out, outLen, returned);
+        case USB_IOCTL_PIPE_RESET:
+            return pipeReset(*d, in, inLen, out, outLen);
+        case USB_IOCTL_DEVICE_RESET:
+            return deviceReset(*d);
+        default:
+            return failWith(ERROR_INVALID_FUNCTION_CODE);
     }
 }
 

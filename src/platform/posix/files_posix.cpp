@@ -63,7 +63,8 @@ FileResult File_CheckPath(const std::string& path) {
     while (start <= path.size()) {
         size_t end = path.find('/', start);
         if (end == std::string::npos) end = path.size();
-        if (end - start > NAME_MAX) return fail(FILE_IO_ERROR, path, "a name in the path is too long");
+        if (end - start > NAME_MAX)
+            return fail(FILE_IO_ERROR, path, "a name in the path is too long");
         start = end + 1;
     }
     return {};
@@ -116,8 +117,9 @@ FileResult File_ReadRegular(const std::string& path, size_t maxBytes, std::vecto
     }
     ::close(fd);
     if (got > maxBytes)
-        return fail(FILE_TOO_LARGE, path,
-                    "grew past the " + std::to_string(maxBytes) + " bytes this kind of file may have");
+        return fail(
+            FILE_TOO_LARGE, path,
+            "grew past the " + std::to_string(maxBytes) + " bytes this kind of file may have");
     data.resize(got);
     *out = std::move(data);
     return {};

@@ -28,7 +28,8 @@ uint32_t readOwner(int fd) {
 
 }  // namespace
 
-FolderLockResult FolderLock_Take(const std::string& folder, const char* fileName, FolderLock* lock) {
+FolderLockResult FolderLock_Take(const std::string& folder, const char* fileName,
+                                 FolderLock* lock) {
     FolderLockResult result;
     std::string path = folder + "/" + fileName;
     // No link planted in the folder is followed, and a FIFO there never blocks the open.

@@ -8,7 +8,7 @@ namespace {
 int stderrShow(const char* text, const char* caption, int buttons, int) {
     std::fprintf(stderr, "[%s] %s\n", caption ? caption : "", text ? text : "");
     return buttons == MSGBOX_YESNO || buttons == MSGBOX_YESNOCANCEL ? MSGBOX_RESULT_YES
-                                                                     : MSGBOX_RESULT_OK;
+                                                                    : MSGBOX_RESULT_OK;
 }
 const MsgBoxBackend stderrBox{
     .show = stderrShow,

@@ -1,7 +1,9 @@
 // POSIX paths are bytes: UTF-8 passes through unchanged.
 #include "platform/paths.h"
 
-FILE* Path_OpenFile(const std::string& utf8, const char* mode) { return std::fopen(utf8.c_str(), mode); }
+FILE* Path_OpenFile(const std::string& utf8, const char* mode) {
+    return std::fopen(utf8.c_str(), mode);
+}
 
 std::vector<std::string> Path_Arguments(int argc, char** argv) {
     std::vector<std::string> args;

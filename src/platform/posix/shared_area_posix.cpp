@@ -28,10 +28,11 @@ std::string posixName(const char* name) { return std::string("/") + (name ? name
 SharedHandle openArea(const char* name, uint8_t** base, size_t* size) {
     int fd = shm_open(posixName(name).c_str(), O_RDWR, 0);
     if (fd < 0) return SHARED_INVALID;
-    struct stat st{};
+    struct stat st {};
     void* view = MAP_FAILED;
     if (fstat(fd, &st) == 0 && st.st_size > 0)
-        view = mmap(nullptr, static_cast<size_t>(st.st_size), PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
+        view = mmap(nullptr, static_cast<size_t>(st.st_size), PROT_READ | PROT_WRITE, MAP_SHARED,
+                    fd, 0);
     if (view == MAP_FAILED) {
         // An object of size 0 cannot be mapped: present, but with an empty view.
         *base = nullptr;

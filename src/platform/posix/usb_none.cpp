@@ -7,7 +7,9 @@ int nonePath(uint32_t, char*, size_t) { return 0; }
 void noneEnd() {}
 UsbHandle noneOpen(const char*) { return USB_INVALID_HANDLE; }
 void noneClose(UsbHandle) {}
-bool noneIoctl(UsbHandle, uint32_t, const void*, uint32_t, void*, uint32_t, uint32_t*) { return false; }
+bool noneIoctl(UsbHandle, uint32_t, const void*, uint32_t, void*, uint32_t, uint32_t*) {
+    return false;
+}
 uint32_t noneLastError() { return 2; }  // file not found, as the system reports a missing device
 const UsbDriverBackend noneDriver{
     .enumBegin = noneBegin,

@@ -5,6 +5,7 @@
 // show as Chinese instead of question marks; the file dialogs' titles and filters alike.
 // clang-format off
 #include <windows.h>
+
 #include <commdlg.h>
 // clang-format on
 
@@ -171,7 +172,8 @@ INT_PTR CALLBACK promptProc(HWND h, UINT message, WPARAM wParam, LPARAM lParam) 
         SendDlgItemMessageW(h, PROMPT_FIELD, EM_SETSEL, 0, -1);
         return TRUE;  // the focus goes to the field, the first tab stop
     }
-    if (message != WM_COMMAND || (LOWORD(wParam) != IDOK && LOWORD(wParam) != IDCANCEL)) return FALSE;
+    if (message != WM_COMMAND || (LOWORD(wParam) != IDOK && LOWORD(wParam) != IDCANCEL))
+        return FALSE;
     if (LOWORD(wParam) == IDOK) {
         auto* s = reinterpret_cast<PromptState*>(GetWindowLongPtrW(h, DWLP_USER));
         wchar_t typed[PROMPT_CHARS] = {};
@@ -222,12 +224,14 @@ bool promptText(DialogHandle d, const char* title, const char* prompt, std::stri
     t.w.push_back(9);
     t.text(L"MS Shell Dlg");
     t.control(SS_LEFT, 7, 7, 186, 18, PROMPT_LABEL, STATIC);
-    t.control(ES_LEFT | ES_AUTOHSCROLL | WS_BORDER | WS_TABSTOP, 7, 26, 186, 12, PROMPT_FIELD, EDIT);
+    t.control(ES_LEFT | ES_AUTOHSCROLL | WS_BORDER | WS_TABSTOP, 7, 26, 186, 12, PROMPT_FIELD,
+              EDIT);
     t.control(BS_DEFPUSHBUTTON | WS_TABSTOP, 89, 43, 50, 14, IDOK, BUTTON);
     t.control(BS_PUSHBUTTON | WS_TABSTOP, 143, 43, 50, 14, IDCANCEL, BUTTON);
     PromptState state{wide(title), wide(prompt), wide(text->c_str())};
-    INT_PTR r = DialogBoxIndirectParamW(GetModuleHandleW(nullptr), reinterpret_cast<LPCDLGTEMPLATEW>(t.w.data()),
-                                        hwnd(d), promptProc, reinterpret_cast<LPARAM>(&state));
+    INT_PTR r = DialogBoxIndirectParamW(GetModuleHandleW(nullptr),
+                                        reinterpret_cast<LPCDLGTEMPLATEW>(t.w.data()), hwnd(d),
+                                        promptProc, reinterpret_cast<LPARAM>(&state));
     if (r != IDOK) return false;
     *text = Win32_FromWide(state.text);
     return true;

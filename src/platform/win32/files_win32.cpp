@@ -17,8 +17,9 @@ FileResult fail(FileStatus status, const std::string& path, const std::string& r
 }
 
 FileResult failCode(const std::string& path, const char* what, DWORD code) {
-    FileStatus status = (code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND) ? FILE_MISSING
-                                                                                       : FILE_IO_ERROR;
+    FileStatus status = (code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND)
+                            ? FILE_MISSING
+                            : FILE_IO_ERROR;
     return fail(status, path, std::string(what) + " (error " + std::to_string(code) + ")");
 }
 
@@ -53,7 +54,8 @@ FileResult File_ReadRegular(const std::string& path, size_t maxBytes, std::vecto
     if (isDeviceName(wide)) return fail(FILE_NOT_REGULAR, path, "is a device, not a regular file");
     DWORD attributes = GetFileAttributesW(wide.c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES) return failCode(path, "cannot open", GetLastError());
-    if (attributes & FILE_ATTRIBUTE_DIRECTORY) return fail(FILE_NOT_REGULAR, path, "is a folder, not a file");
+    if (attributes & FILE_ATTRIBUTE_DIRECTORY)
+        return fail(FILE_NOT_REGULAR, path, "is a folder, not a file");
     HANDLE h = CreateFileW(wide.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (h == INVALID_HANDLE_VALUE) return failCode(path, "cannot open", GetLastError());
@@ -90,8 +92,9 @@ FileResult File_ReadRegular(const std::string& path, size_t maxBytes, std::vecto
     }
     CloseHandle(h);
     if (got > maxBytes)
-        return fail(FILE_TOO_LARGE, path,
-                    "grew past the " + std::to_string(maxBytes) + " bytes this kind of file may have");
+        return fail(
+            FILE_TOO_LARGE, path,
+            "grew past the " + std::to_string(maxBytes) + " bytes this kind of file may have");
     data.resize(got);
     *out = std::move(data);
     return {};
@@ -101,7 +104,8 @@ FileResult File_WriteReplace(const std::string& path, const uint8_t* data, size_
     FileResult checked = File_CheckPath(path);
     if (!checked.ok()) return checked;
     std::wstring target = Win32_ToWide(path);
-    if (isDeviceName(target)) return fail(FILE_NOT_REGULAR, path, "is a device, not a regular file");
+    if (isDeviceName(target))
+        return fail(FILE_NOT_REGULAR, path, "is a device, not a regular file");
     DWORD attributes = GetFileAttributesW(target.c_str());
     bool exists = attributes != INVALID_FILE_ATTRIBUTES;
     if (exists && (attributes & FILE_ATTRIBUTE_DIRECTORY))
@@ -117,10 +121,12 @@ FileResult File_WriteReplace(const std::string& path, const uint8_t* data, size_
         std::swprintf(suffix, 16, L".%08x", static_cast<unsigned>(rd()));
         temp = folder + L"\\~" + base + suffix;
         // CREATE_NEW fails on anything already there, a planted link included.
-        h = CreateFileW(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+        h = CreateFileW(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL,
+                        nullptr);
         if (h == INVALID_HANDLE_VALUE && GetLastError() != ERROR_FILE_EXISTS) break;
     }
-    if (h == INVALID_HANDLE_VALUE) return failCode(path, "cannot create a file beside it", GetLastError());
+    if (h == INVALID_HANDLE_VALUE)
+        return failCode(path, "cannot create a file beside it", GetLastError());
     bool ok = true;
     size_t done = 0;
     while (ok && done < size) {
@@ -134,8 +140,8 @@ FileResult File_WriteReplace(const std::string& path, const uint8_t* data, size_
     CloseHandle(h);
     if (ok) {
         // ReplaceFileW keeps the old file's attributes and access rights.
-        ok = exists ? ReplaceFileW(target.c_str(), temp.c_str(), nullptr, REPLACEFILE_IGNORE_MERGE_ERRORS,
-                                   nullptr, nullptr) != 0
+        ok = exists ? ReplaceFileW(target.c_str(), temp.c_str(), nullptr,
+                                   REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr, nullptr) != 0
                     : MoveFileExW(temp.c_str(), target.c_str(), MOVEFILE_WRITE_THROUGH) != 0;
         if (!ok) code = GetLastError();
     }

@@ -24,7 +24,8 @@ uint32_t readOwner(HANDLE h) {
 
 }  // namespace
 
-FolderLockResult FolderLock_Take(const std::string& folder, const char* fileName, FolderLock* lock) {
+FolderLockResult FolderLock_Take(const std::string& folder, const char* fileName,
+                                 FolderLock* lock) {
     FolderLockResult result;
     std::string path = folder + "\\" + fileName;
     HANDLE h = CreateFileW(Win32_ToWide(path).c_str(), GENERIC_READ | GENERIC_WRITE,

@@ -1,5 +1,6 @@
 // Windows paths: opened through the wide functions, arguments taken from the wide command line.
 #include <windows.h>
+
 #include <shellapi.h>
 
 #include "platform/paths.h"

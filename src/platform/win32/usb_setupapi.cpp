@@ -2,6 +2,7 @@
 // driver through CreateFileA and DeviceIoControl.
 // clang-format off
 #include <windows.h>
+
 #include <setupapi.h>
 // clang-format on
 

@@ -32,41 +32,62 @@ std::deque<PendingBox*> pending;
 long styleOf(int buttons, int icon) {
     long style = wxCENTRE;
     switch (buttons) {
-    case MSGBOX_OKCANCEL: style |= wxOK | wxCANCEL; break;
-    case MSGBOX_YESNO: style |= wxYES_NO; break;
-    case MSGBOX_YESNOCANCEL: style |= wxYES_NO | wxCANCEL; break;
-    default: style |= wxOK; break;
+        case MSGBOX_OKCANCEL:
+            style |= wxOK | wxCANCEL;
+            break;
+        case MSGBOX_YESNO:
+            style |= wxYES_NO;
+            break;
+        case MSGBOX_YESNOCANCEL:
+            style |= wxYES_NO | wxCANCEL;
+            break;
+        default:
+            style |= wxOK;
+            break;
     }
     switch (icon) {
-    case MSGBOX_ICON_ERROR: return style | wxICON_ERROR;
-    case MSGBOX_ICON_QUESTION: return style | wxICON_QUESTION;
-    case MSGBOX_ICON_WARNING: return style | wxICON_WARNING;
-    case MSGBOX_ICON_INFORMATION: return style | wxICON_INFORMATION;
-    default: return style | wxICON_NONE;
+        case MSGBOX_ICON_ERROR:
+            return style | wxICON_ERROR;
+        case MSGBOX_ICON_QUESTION:
+            return style | wxICON_QUESTION;
+        case MSGBOX_ICON_WARNING:
+            return style | wxICON_WARNING;
+        case MSGBOX_ICON_INFORMATION:
+            return style | wxICON_INFORMATION;
+        default:
+            return style | wxICON_NONE;
     }
 }
 
 int resultOf(int wxAnswer) {
     switch (wxAnswer) {
-    case wxID_OK: return MSGBOX_RESULT_OK;
-    case wxID_YES: return MSGBOX_RESULT_YES;
-    case wxID_NO: return MSGBOX_RESULT_NO;
-    default: return MSGBOX_RESULT_CANCEL;
+        case wxID_OK:
+            return MSGBOX_RESULT_OK;
+        case wxID_YES:
+            return MSGBOX_RESULT_YES;
+        case wxID_NO:
+            return MSGBOX_RESULT_NO;
+        default:
+            return MSGBOX_RESULT_CANCEL;
     }
 }
 
 int wxAnswerOf(int result) {
     switch (result) {
-    case MSGBOX_RESULT_OK: return wxID_OK;
-    case MSGBOX_RESULT_YES: return wxID_YES;
-    case MSGBOX_RESULT_NO: return wxID_NO;
-    default: return wxID_CANCEL;
+        case MSGBOX_RESULT_OK:
+            return wxID_OK;
+        case MSGBOX_RESULT_YES:
+            return wxID_YES;
+        case MSGBOX_RESULT_NO:
+            return wxID_NO;
+        default:
+            return wxID_CANCEL;
     }
 }
 
 // Answers a box for the installed answerer once the box has been on screen for a moment.
 class BoxAnswerTimer : public wxTimer {
-public:
+  public:
     BoxAnswerTimer(wxWindow* dialog, const WxShownBox& box) : dialog_(dialog), box_(box) {}
     void Notify() override {
         if (!gtkIsMapped(dialog_) || ++mappedTicks_ < 3) return;
@@ -75,7 +96,7 @@ public:
             std::fprintf(stderr, "headalign: cannot answer the box \"%s\"\n", box_.caption.c_str());
     }
 
-private:
+  private:
     wxWindow* dialog_;
     WxShownBox box_;
     int mappedTicks_ = 0;
@@ -134,8 +155,10 @@ int showBoxOnDialogThread(const WxShownBox& box) {
     return resultOf(dialog.ShowModal());
 }
 
-bool fileDialog(DialogHandle, FileDialogKind kind, const FileDialogRequest& request, std::string* path) {
-    const long style = kind == FILE_DIALOG_OPEN ? (wxFD_OPEN | wxFD_FILE_MUST_EXIST | wxFD_MULTIPLE) : wxFD_SAVE;
+bool fileDialog(DialogHandle, FileDialogKind kind, const FileDialogRequest& request,
+                std::string* path) {
+    const long style =
+        kind == FILE_DIALOG_OPEN ? (wxFD_OPEN | wxFD_FILE_MUST_EXIST | wxFD_MULTIPLE) : wxFD_SAVE;
     wxFileDialog dialog(dialogWindow().frame, fromUtf8(request.title), fromUtf8(request.initialDir),
                         fromUtf8(request.initialName), fromUtf8(WxBoxes_Wildcard(request)), style);
     dialog.SetFilterIndex(0);
@@ -159,8 +182,8 @@ bool fileDialog(DialogHandle, FileDialogKind kind, const FileDialogRequest& requ
 }
 
 bool promptText(DialogHandle, const char* title, const char* prompt, std::string* text) {
-    wxTextEntryDialog dialog(dialogWindow().frame, fromUtf8(prompt ? prompt : ""), fromUtf8(title ? title : ""),
-                             fromUtf8(*text));
+    wxTextEntryDialog dialog(dialogWindow().frame, fromUtf8(prompt ? prompt : ""),
+                             fromUtf8(title ? title : ""), fromUtf8(*text));
     std::string typed;
     bool ok = false;
     if (promptAnswerer) {

@@ -36,12 +36,15 @@ Control* find(int id) {
     auto it = window.controls.find(id);
     return it == window.controls.end() ? nullptr : &it->second;
 }
-template <class T> T* as(int id) {
+template <class T>
+T* as(int id) {
     Control* c = find(id);
     return c ? dynamic_cast<T*>(c->window) : nullptr;
 }
 
-bool isLabelKind(DialogControlKind k) { return k == CTL_STATIC || k == CTL_BUTTON || k == CTL_CHECK; }
+bool isLabelKind(DialogControlKind k) {
+    return k == CTL_STATIC || k == CTL_BUTTON || k == CTL_CHECK;
+}
 // A static whose layout height holds more than one line wraps its text like a Windows static.
 bool wrapsText(const DialogControlSpec& s) { return s.kind == CTL_STATIC && s.height >= 16; }
 
@@ -58,7 +61,8 @@ wxString wrapText(const wxString& text, int widthPx, wxWindow* measure) {
             size_t cut = 0;
             for (size_t i = 1; i < line.size(); ++i) {
                 if (measure->GetTextExtent(line.Left(i)).x > widthPx) break;
-                if (line[i - 1] == ' ' || breaksAnywhere(line[i - 1]) || breaksAnywhere(line[i])) cut = i;
+                if (line[i - 1] == ' ' || breaksAnywhere(line[i - 1]) || breaksAnywhere(line[i]))
+                    cut = i;
             }
             if (cut == 0) break;  // one word wider than the control: leave it to the fit below
             out += line.Left(cut) + '\n';
@@ -167,7 +171,8 @@ void resolveOverlap(Control& label) {
     overlap -= shrink;
     if (overlap <= 0 || rowRight + overlap > area.GetRight() - gap) return;
     for (auto& [id, c] : window.controls)
-        if (&c != &label && sameRow(r, c.rect) && area.Contains(centre(c.rect)) && c.rect.x >= neighbourLeft)
+        if (&c != &label && sameRow(r, c.rect) && area.Contains(centre(c.rect)) &&
+            c.rect.x >= neighbourLeft)
             c.rect.x += overlap;
 }
 
@@ -176,14 +181,17 @@ int toDialogUnits(int px) { return px >= 0 ? toDialogUnitsX(px) : -toDialogUnits
 // Places every control: fitted, overlaps resolved, each departure from the layout listed.
 void relayout() {
     for (auto& [id, c] : window.controls) c.rect = c.fitted;
-    for (const DialogControlSpec* s = window.layout->controls; s != window.layout->controls + window.layout->count; ++s) {
+    for (const DialogControlSpec* s = window.layout->controls;
+         s != window.layout->controls + window.layout->count; ++s) {
         Control& c = window.controls[s->id];
         if (isLabelKind(s->kind) && c.neededWidth) resolveOverlap(c);
     }
     window.adjustments.clear();
     for (auto& [id, c] : window.controls) {
         const int moved = toDialogUnits(c.rect.x - c.fitted.x);
-        const int width = c.rect.width == c.fitted.width && !c.neededWidth ? c.def.width : toDialogUnitsX(c.rect.width);
+        const int width = c.rect.width == c.fitted.width && !c.neededWidth
+                              ? c.def.width
+                              : toDialogUnitsX(c.rect.width);
         if (c.neededWidth || moved || width != c.def.width)
             window.adjustments[id] = WxLabelAdjustment{id, c.text, c.def.width, width, moved};
         if (c.window->GetRect() != c.rect) c.window->SetSize(c.rect);
@@ -201,12 +209,20 @@ wxWindow* createControl(const DialogControlSpec& s) {
     const int wid = wxIdOf(s.id);
     const wxString text = fromUtf8(s.text);
     switch (s.kind) {
-    case CTL_STATIC: return new wxStaticText(p, wid, text, wxDefaultPosition, wxDefaultSize, wxST_NO_AUTORESIZE);
-    case CTL_BUTTON: return new wxButton(p, wid, text, wxDefaultPosition, wxDefaultSize, wxBU_EXACTFIT);
-    case CTL_CHECK: return new wxCheckBox(p, wid, text);
-    case CTL_EDIT: return new wxTextCtrl(p, wid, text);
-    case CTL_READONLY_EDIT: return new wxTextCtrl(p, wid, text, wxDefaultPosition, wxDefaultSize, wxTE_READONLY);
-    case CTL_LIST: return new wxComboBox(p, wid, text, wxDefaultPosition, wxDefaultSize, 0, nullptr, wxCB_DROPDOWN);
+        case CTL_STATIC:
+            return new wxStaticText(p, wid, text, wxDefaultPosition, wxDefaultSize,
+                                    wxST_NO_AUTORESIZE);
+        case CTL_BUTTON:
+            return new wxButton(p, wid, text, wxDefaultPosition, wxDefaultSize, wxBU_EXACTFIT);
+        case CTL_CHECK:
+            return new wxCheckBox(p, wid, text);
+        case CTL_EDIT:
+            return new wxTextCtrl(p, wid, text);
+        case CTL_READONLY_EDIT:
+            return new wxTextCtrl(p, wid, text, wxDefaultPosition, wxDefaultSize, wxTE_READONLY);
+        case CTL_LIST:
+            return new wxComboBox(p, wid, text, wxDefaultPosition, wxDefaultSize, 0, nullptr,
+                                  wxCB_DROPDOWN);
     }
     return nullptr;
 }
@@ -220,8 +236,10 @@ intptr_t deliver(uint32_t message, uintptr_t wParam) {
 
 void command(int id, int notification) {
     if (!window.frame) return;
-    if (window.commandDepth++ == 0) window.commandStartMs = static_cast<long>(wxGetLocalTimeMillis().GetValue());
-    intptr_t handled = window.proc(handleOf(window.frame), DLGMSG_COMMAND, Dialog_CommandParam(id, notification), 0);
+    if (window.commandDepth++ == 0)
+        window.commandStartMs = static_cast<long>(wxGetLocalTimeMillis().GetValue());
+    intptr_t handled = window.proc(handleOf(window.frame), DLGMSG_COMMAND,
+                                   Dialog_CommandParam(id, notification), 0);
     if (--window.commandDepth == 0) closeProgress();
     if (handled && afterCommand) afterCommand(id);
 }
@@ -249,7 +267,7 @@ void onTextChanged(wxCommandEvent& e) {
 }
 void onMenu(wxCommandEvent& e) { command(e.GetId(), NOTIFY_CLICKED); }
 void onClose(wxCloseEvent& e) {
-    if (e.CanVeto()) e.Veto();  // the procedure decides; it destroys the dialog itself
+    if (e.CanVeto()) e.Veto();            // the procedure decides; it destroys the dialog itself
     if (window.commandDepth > 0) return;  // no exit in the middle of a print job
     deliver(DLGMSG_CLOSE, 0);
 }
@@ -259,7 +277,8 @@ void buildMenuBar(wxFrame* f, bool chinese) {
     auto* file = new wxMenu;
     file->Append(1074, chinese ? wxString::FromUTF8("导出参数文件...") : wxString("Export..."));
     file->Append(1075, chinese ? wxString::FromUTF8("导入参数文件...") : wxString("Import..."));
-    file->Append(1199, chinese ? wxString::FromUTF8("存入 Config 文件夹") : wxString("Store in Config folder"));
+    file->Append(1199, chinese ? wxString::FromUTF8("存入 Config 文件夹")
+                               : wxString("Store in Config folder"));
     file->AppendSeparator();
     file->Append(8, chinese ? wxString::FromUTF8("退出") : wxString("Exit"));
     auto* edit = new wxMenu;
@@ -270,7 +289,6 @@ void buildMenuBar(wxFrame* f, bool chinese) {
     f->SetMenuBar(bar);
     f->Bind(wxEVT_MENU, onMenu);
 }
-
 
 void bindEvents() {
     wxPanel* p = window.panel;
@@ -308,7 +326,8 @@ DialogHandle create(const DialogLayout* layout, DialogProc proc) {
     f->SetPosition(f->ConvertDialogToPixels(wxPoint(layout->x, layout->y)));
     for (size_t i = 0; i < layout->frameCount; ++i) {
         const DialogFrame& r = layout->frames[i];
-        wxRect box(f->ConvertDialogToPixels(wxPoint(r.x, r.y)), f->ConvertDialogToPixels(wxSize(r.width, r.height)));
+        wxRect box(f->ConvertDialogToPixels(wxPoint(r.x, r.y)),
+                   f->ConvertDialogToPixels(wxSize(r.width, r.height)));
         new wxStaticBox(window.panel, wxID_ANY, wxString(), box.GetPosition(), box.GetSize());
         window.frames.push_back(box);
     }
@@ -378,7 +397,8 @@ void show(DialogHandle, int showCommand) {
         return;
     }
     window.frame->Show();
-    if (showCommand == 2 || showCommand == 6 || showCommand == 7 || showCommand == 11) window.frame->Iconize();
+    if (showCommand == 2 || showCommand == 6 || showCommand == 7 || showCommand == 11)
+        window.frame->Iconize();
 }
 
 void setTitle(DialogHandle, const char* title) {
@@ -450,7 +470,8 @@ int listCount(DialogHandle, int id) {
 }
 
 int messageBox(DialogHandle, const char* text, const char* caption, int buttons, int icon) {
-    return showBoxOnDialogThread(WxShownBox{text ? text : "", caption ? caption : "", buttons, icon, false});
+    return showBoxOnDialogThread(
+        WxShownBox{text ? text : "", caption ? caption : "", buttons, icon, false});
 }
 
 const DialogBackend BACKEND{
@@ -486,7 +507,9 @@ void setAfterCommand(std::function<void(int)> hook) { afterCommand = std::move(h
 }  // namespace wxui
 
 const DialogBackend* WxDialog_Backend() { return &wxui::BACKEND; }
-void WxUi_SetAfterCommand(std::function<void(int id)> hook) { wxui::setAfterCommand(std::move(hook)); }
+void WxUi_SetAfterCommand(std::function<void(int id)> hook) {
+    wxui::setAfterCommand(std::move(hook));
+}
 wxFrame* WxDialog_Frame() { return wxui::dialogWindow().frame; }
 wxWindow* WxDialog_Control(int id) {
     auto& w = wxui::dialogWindow();
@@ -519,7 +542,9 @@ bool WxDialog_Click(int id) {
 
 bool WxDialog_Select(int id, int index) {
     auto* l = dynamic_cast<wxComboBox*>(WxDialog_Control(id));
-    if (!l || !l->IsEnabled() || !l->IsShown() || index < 0 || index >= static_cast<int>(l->GetCount())) return false;
+    if (!l || !l->IsEnabled() || !l->IsShown() || index < 0 ||
+        index >= static_cast<int>(l->GetCount()))
+        return false;
     l->SetSelection(index);
     wxCommandEvent e(wxEVT_COMBOBOX, l->GetId());
     e.SetEventObject(l);

@@ -7,10 +7,14 @@
 namespace wxui {
 namespace {
 
-template <class Fn> Fn gtkFunction(const char* name) { return reinterpret_cast<Fn>(dlsym(RTLD_DEFAULT, name)); }
+template <class Fn>
+Fn gtkFunction(const char* name) {
+    return reinterpret_cast<Fn>(dlsym(RTLD_DEFAULT, name));
+}
 
 // GTK's response codes for the buttons wxWidgets puts into its native boxes.
-constexpr int GTK_RESPONSE_OK = -5, GTK_RESPONSE_CANCEL = -6, GTK_RESPONSE_YES = -8, GTK_RESPONSE_NO = -9;
+constexpr int GTK_RESPONSE_OK = -5, GTK_RESPONSE_CANCEL = -6, GTK_RESPONSE_YES = -8,
+              GTK_RESPONSE_NO = -9;
 constexpr unsigned STYLE_PRIORITY_APPLICATION = 600;
 
 }  // namespace
@@ -35,9 +39,11 @@ bool gtkAnswerDialog(wxWindow* nativeDialog, int wxAnswer) {
 
 void gtkLoadCss(const char* css) {
     auto newProvider = gtkFunction<void* (*)()>("gtk_css_provider_new");
-    auto load = gtkFunction<int (*)(void*, const char*, long, void**)>("gtk_css_provider_load_from_data");
+    auto load =
+        gtkFunction<int (*)(void*, const char*, long, void**)>("gtk_css_provider_load_from_data");
     auto screen = gtkFunction<void* (*)()>("gdk_screen_get_default");
-    auto add = gtkFunction<void (*)(void*, void*, unsigned)>("gtk_style_context_add_provider_for_screen");
+    auto add =
+        gtkFunction<void (*)(void*, void*, unsigned)>("gtk_style_context_add_provider_for_screen");
     if (!newProvider || !load || !screen || !add || !screen()) return;
     void* provider = newProvider();
     if (load(provider, css, -1, nullptr)) add(screen(), provider, STYLE_PRIORITY_APPLICATION);

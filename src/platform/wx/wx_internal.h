@@ -15,9 +15,9 @@ namespace wxui {
 struct Control {
     DialogControlSpec def;
     wxWindow* window = nullptr;
-    std::string text;  // as set, before any wrapping for display
-    wxRect fitted;     // layout rectangle grown to what the text and the toolkit need
-    wxRect rect;       // where it stands after overlaps were resolved
+    std::string text;     // as set, before any wrapping for display
+    wxRect fitted;        // layout rectangle grown to what the text and the toolkit need
+    wxRect rect;          // where it stands after overlaps were resolved
     int neededWidth = 0;  // pixels, when the text needed more than the layout width
 };
 
@@ -26,12 +26,12 @@ struct DialogWindow {
     wxPanel* panel = nullptr;
     DialogProc proc = nullptr;
     const DialogLayout* layout = nullptr;
-    std::map<int, Control> controls;     // by console ID
+    std::map<int, Control> controls;       // by console ID
     std::map<int, int> consoleIdOfWindow;  // wx window ID -> console ID
     std::map<int, WxLabelAdjustment> adjustments;
     std::vector<wxRect> frames;  // group boxes, pixels
-    int commandDepth = 0;       // > 0 while the procedure handles a command
-    long commandStartMs = 0;    // wall time when the outermost command began
+    int commandDepth = 0;        // > 0 while the procedure handles a command
+    long commandStartMs = 0;     // wall time when the outermost command began
 };
 
 DialogWindow& dialogWindow();
@@ -56,7 +56,8 @@ void closeProgress();
 int showBoxOnDialogThread(const WxShownBox& box);
 // Shows the boxes that other threads queued for the dialog thread.
 void serveBoxesFromOtherThreads();
-bool fileDialog(DialogHandle dialog, FileDialogKind kind, const FileDialogRequest& request, std::string* path);
+bool fileDialog(DialogHandle dialog, FileDialogKind kind, const FileDialogRequest& request,
+                std::string* path);
 bool promptText(DialogHandle dialog, const char* title, const char* prompt, std::string* text);
 // Calls into the toolkit under wxWidgets, found in the running process.
 bool gtkAnswerDialog(wxWindow* nativeDialog, int wxAnswer);

@@ -37,18 +37,23 @@ wxString swathText() {
 void onCancel(wxCommandEvent& e) {
     if (progressSource) progressSource->requestCancel();
     if (auto* b = dynamic_cast<wxButton*>(e.GetEventObject())) b->Disable();
-    if (progressLine) progressLine->SetLabelText(chinese() ? wxString::FromUTF8("正在取消…") : wxString("Cancelling..."));
+    if (progressLine)
+        progressLine->SetLabelText(chinese() ? wxString::FromUTF8("正在取消…")
+                                             : wxString("Cancelling..."));
 }
 
 void openProgress() {
     wxFrame* owner = dialogWindow().frame;
-    progress = new wxFrame(owner, wxID_ANY, chinese() ? wxString::FromUTF8("正在打印") : wxString("Printing"),
-                           wxDefaultPosition, wxDefaultSize, wxCAPTION | wxFRAME_FLOAT_ON_PARENT | wxFRAME_TOOL_WINDOW);
+    progress = new wxFrame(owner, wxID_ANY,
+                           chinese() ? wxString::FromUTF8("正在打印") : wxString("Printing"),
+                           wxDefaultPosition, wxDefaultSize,
+                           wxCAPTION | wxFRAME_FLOAT_ON_PARENT | wxFRAME_TOOL_WINDOW);
     progress->SetFont(dialogFont());
     auto* panel = new wxPanel(progress);
     auto* sizer = new wxBoxSizer(wxVERTICAL);
     progressLine = new wxStaticText(panel, wxID_ANY, swathText());
-    auto* cancel = new wxButton(panel, wxID_CANCEL, chinese() ? wxString::FromUTF8("取消") : wxString("Cancel"));
+    auto* cancel = new wxButton(panel, wxID_CANCEL,
+                                chinese() ? wxString::FromUTF8("取消") : wxString("Cancel"));
     cancel->Bind(wxEVT_BUTTON, onCancel);
     sizer->Add(progressLine, 0, wxALL, 12);
     sizer->Add(cancel, 0, wxALIGN_CENTER | wxLEFT | wxRIGHT | wxBOTTOM, 12);
@@ -117,14 +122,16 @@ wxFrame* WxUi_PictureWindow() { return wxui::picture; }
 void WxUi_ShowPicture(const std::string& pngPath, const std::string& caption) {
     using namespace wxui;
     wxImage image;
-    if (!wxFileExists(fromUtf8(pngPath)) || !image.LoadFile(fromUtf8(pngPath), wxBITMAP_TYPE_PNG)) return;
+    if (!wxFileExists(fromUtf8(pngPath)) || !image.LoadFile(fromUtf8(pngPath), wxBITMAP_TYPE_PNG))
+        return;
     if (picture) picture->Destroy();
     wxFrame* owner = dialogWindow().frame;
     const wxSize limit(520, 760);
-    double scale = std::min(1.0, std::min(double(limit.x) / image.GetWidth(), double(limit.y) / image.GetHeight()));
+    double scale = std::min(
+        1.0, std::min(double(limit.x) / image.GetWidth(), double(limit.y) / image.GetHeight()));
     if (scale < 1.0)
-        image = image.Scale(std::max(1, int(image.GetWidth() * scale)), std::max(1, int(image.GetHeight() * scale)),
-                            wxIMAGE_QUALITY_HIGH);
+        image = image.Scale(std::max(1, int(image.GetWidth() * scale)),
+                            std::max(1, int(image.GetHeight() * scale)), wxIMAGE_QUALITY_HIGH);
     picture = new wxFrame(owner, wxID_ANY, fromUtf8(caption), wxDefaultPosition, wxDefaultSize,
                           wxCAPTION | wxSYSTEM_MENU | wxCLOSE_BOX | wxMINIMIZE_BOX);
     // Closed by the operator or destroyed with the dialog, its owner.
@@ -134,7 +141,9 @@ void WxUi_ShowPicture(const std::string& pngPath, const std::string& caption) {
     });
     new wxStaticBitmap(picture, wxID_ANY, wxBitmap(image));
     picture->SetClientSize(image.GetWidth(), image.GetHeight());
-    if (owner) picture->SetPosition(wxPoint(owner->GetScreenRect().GetRight() + 8, owner->GetScreenPosition().y));
+    if (owner)
+        picture->SetPosition(
+            wxPoint(owner->GetScreenRect().GetRight() + 8, owner->GetScreenPosition().y));
     picture->Show();
 }
 

@@ -37,15 +37,14 @@ void loadFontAlias() {
     if (loaded) return;
     loaded = true;
     FcConfig* config = FcConfigGetCurrent();
-    if (!config || !FcConfigParseAndLoadFromMemory(config, reinterpret_cast<const FcChar8*>(HEADALIGN_FONTS_CONF), FcTrue))
+    if (!config || !FcConfigParseAndLoadFromMemory(
+                       config, reinterpret_cast<const FcChar8*>(HEADALIGN_FONTS_CONF), FcTrue))
         std::fprintf(stderr, "headalign: the font alias for 宋体 could not be loaded\n");
 }
 
 void loadCompactStyle() { gtkLoadCss(COMPACT_CSS); }
 
-wxFont dialogFont() {
-    return wxFont(wxFontInfo(11).FaceName(wxString::FromUTF8("宋体")));
-}
+wxFont dialogFont() { return wxFont(wxFontInfo(11).FaceName(wxString::FromUTF8("宋体"))); }
 
 wxIcon consoleIcon() {
     wxIcon icon;
@@ -86,7 +85,8 @@ void WxUi_Stop() {
     if (!wxui::started) return;
     wxui::closeProgress();
     if (wxFrame* p = WxUi_PictureWindow()) p->Destroy();
-    if (wxFrame* f = WxDialog_Frame()) WxDialog_Backend()->destroy(reinterpret_cast<DialogHandle>(f));
+    if (wxFrame* f = WxDialog_Frame())
+        WxDialog_Backend()->destroy(reinterpret_cast<DialogHandle>(f));
     wxTheApp->ProcessPendingEvents();
     wxTheApp->ProcessIdle();  // deletes the windows destroyed above
     wxTheApp->OnExit();

@@ -50,9 +50,9 @@ wxFrame* WxUi_PictureWindow();
 
 // Inspection (dialog thread).
 wxFrame* WxDialog_Frame();
-wxWindow* WxDialog_Control(int id);  // nullptr when the dialog has no such control
-int WxDialog_WindowId(int id);       // the wx window ID that carries console ID `id`
-wxWindow* WxDialog_ProgressWindow(); // the job's progress window while it is shown
+wxWindow* WxDialog_Control(int id);   // nullptr when the dialog has no such control
+int WxDialog_WindowId(int id);        // the wx window ID that carries console ID `id`
+wxWindow* WxDialog_ProgressWindow();  // the job's progress window while it is shown
 
 // The operator, by console ID: a click (a check box toggles first), a list selection, typing
 // into an entry, a command without a control, closing the window. Clicks and selections on a
