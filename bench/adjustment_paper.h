@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The paper both reader benchmarks read: the bidirectional adjustment print (text high, an
 // error of 13/1440 inch) from the virtual printer, laid the way the canvas lies.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Shared pieces of the benchmark programs: trace lines kept off the report, a clock whose waits
 // cost nothing, silent message boxes, a null transmit side for the swath ring, and the job
 // set-up the patterns and adjustment prints expect (shared with the tests).

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Head formatter throughput: all eight channels of a full swath (a vernier pattern and a dense
 // image), each head and each direction, beside a memcpy of the same format-buffer span out of
 // the cache.

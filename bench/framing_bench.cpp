@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Framing throughput: one largest swath sent as a DATA transfer into a driver that accepts
 // every write at once, beside a plain memcpy of the same size out of the cache.
 #include <benchmark/benchmark.h>

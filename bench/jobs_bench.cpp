@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Whole prints without a printer: every calibration pattern from Pattern_Dispatch, and every
 // adjustment print from the runner's drawing, to the last swath taken from the ring by a null
 // transmit side. Waits cost nothing (the real-clock run is bench/run's end-to-end part).

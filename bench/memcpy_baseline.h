@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The baseline beside each benchmark: a memcpy of as many bytes as the benchmark's work, from
 // and to memory that is not in the cache. A buffer that fits the cache copies at cache speed
 // and one that does not at memory speed, which made the "memcpy" figures of one run range over

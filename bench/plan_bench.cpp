@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Swath planner throughput: the extent scan of a full format buffer (blank, and inked in the
 // middle so both scans cross half of it) and the record fill of a full-width swath, beside a
 // memcpy of the same bytes out of the cache.

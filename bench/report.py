@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: Apache-2.0
 """Table of the benchmark results and the end-to-end real-clock jobs, and the target verdicts."""
 import argparse
 import glob

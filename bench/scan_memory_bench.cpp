@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Benchmark: peak memory and time of loading and reading the largest scans the reader admits
 // (a 1200-dpi page as JPEG, progressive JPEG and PNG, the largest picture decoded whole, a
 // 50-megapixel photo), beside a 600-dpi page. Each file is made once in a child process and

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Benchmark: reading a 600-dpi A4 scan of a bidirectional adjustment print (the virtual
 // printer's paper through the scanner simulator, turned 1.5 degrees, JPEG).
 #include <benchmark/benchmark.h>

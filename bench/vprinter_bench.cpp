@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // How fast the virtual printer consumes swath DATA transfers (checks, acknowledgement and the
 // rendering of the paper), beside a plain memcpy of the same bytes out of the cache.
 #include <benchmark/benchmark.h>

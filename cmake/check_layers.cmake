@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 # Include graph of src/: every `#include "..."` that names a file under src/ is an edge from
 # the including file's module to the included file's module. A module may include only the
 # modules on levels below its own (and the narrower lists of RESTRICTED). Fails naming each

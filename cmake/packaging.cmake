@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 # Installation and the Debian package (CPack, generator DEB):
 #   cmake --build build/release --target package   ->  build/release/headalign_<version>_<arch>.deb
 # The manual page and the bash completion are generated from the command line's --help table
@@ -25,8 +26,8 @@ if(WIN32)
     add_custom_command(OUTPUT ${HEADALIGN_SETUP_EXE}
       COMMAND ${MAKENSIS_PROGRAM} -V2 -NOCD -DVERSION=${PROJECT_VERSION} -DVERSION_QUAD=${version_quad}
               -DEXE=$<TARGET_FILE:headalign> -DICON=${CMAKE_SOURCE_DIR}/src/platform/win32/headalign.ico
-              -DOUTFILE=${HEADALIGN_SETUP_EXE} ${nsi}
-      DEPENDS headalign ${nsi} ${CMAKE_SOURCE_DIR}/src/platform/win32/headalign.ico
+              -DOUTFILE=${HEADALIGN_SETUP_EXE} -DLICENSE=${CMAKE_SOURCE_DIR}/LICENSE ${nsi}
+      DEPENDS headalign ${nsi} ${CMAKE_SOURCE_DIR}/LICENSE ${CMAKE_SOURCE_DIR}/src/platform/win32/headalign.ico
       COMMENT "Windows installer headalign-${PROJECT_VERSION}-setup.exe" VERBATIM)
     # Built with the tests, which install it under Wine.
     if(HEADALIGN_TESTS)

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 # Cross toolchain for the operator's platform: 64-bit Windows through Debian's mingw-w64.
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR x86_64)

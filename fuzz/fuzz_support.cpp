@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Shared scaffolding of the fuzz targets: silent fast clock, quiet message boxes, checks.
 #include "fuzz_support.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Shared scaffolding of the fuzz targets: a silent fast clock, quiet message boxes, a check
 // that stops the run on a broken promise, and the entry function of every target.
 #pragma once

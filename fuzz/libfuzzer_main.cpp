@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // libFuzzer entry of one target; FUZZ_ENTRY names its fuzzOne_ function (set by CMake).
 #include <cstddef>
 #include <cstdint>

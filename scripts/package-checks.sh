@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: Apache-2.0
 # What a user checks after installing the headalign package (run by scripts/test-package.sh
 # inside the clean root):  package-checks.sh installed VERSION  |  package-checks.sh purged
 set -euo pipefail

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: Apache-2.0
 # Sets everything up, builds headalign and runs the demonstration on the virtual printer:
 # nozzle check, line check, vertical alignment, one bidirectional and one feed-step
 # adjustment, lists the pictures of the printed paper, then opens the console on the same

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: Apache-2.0
 # Installs the Debian packages the project needs (only those missing), quietly when all are there.
 set -euo pipefail
 here="$(cd "$(dirname "$0")" && pwd)"

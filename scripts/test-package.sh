@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: Apache-2.0
 # Builds the Debian package (release build, build/release), checks it with lintian and tests it
 # as a user gets it: installed with apt into a clean Debian 12 root (mmdebstrap, chroot), where
 # the installed programs run a nozzle check on the virtual printer, the manual pages are found,

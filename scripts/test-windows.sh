@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: Apache-2.0
 # Cross-builds headalign.exe and the Windows tests (CMake preset "windows", its own build
 # folder) and runs them under Wine in a virtual X display. Exits non-zero on any failure.
 set -euo pipefail

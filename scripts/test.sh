@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: Apache-2.0
 # Sets everything up, builds the tests with AddressSanitizer and UndefinedBehaviorSanitizer
 # and runs all of them. Exits non-zero on any failure.
 set -euo pipefail

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: Apache-2.0
 # Builds the threaded tests (ring, link, planner, jobs end to end, fault soak) with
 # ThreadSanitizer and runs them, each test case in a process of its own as ctest runs them in
 # the ordinary build; any data race or failure fails the run.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Writes the manual page headalign(1) and the bash completion from the command line's own
 // tables (cli/usage.cpp, the job names, the parameter record's fields), so that neither can
 // fall behind --help. Build-time tool; not installed.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Stand-in for the printing front end: creates the shared parameter area and its lock, shows
 // them and holds them until told to quit; driven by lines on standard input.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Internal state of the virtual printer's board, shared by its files (not a public header).
 #pragma once
 #include <cstdint>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The board's command layer: transactions, job commands and swaths, their replies and the
 // faults injected into those replies.
 #include <cstdio>

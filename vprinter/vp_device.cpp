@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The virtual printer as a USB driver back end: enumeration, handles and the four I/O controls.
 #include <cstdio>
 #include <cstring>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The state folder as one program's own: its lock, and job numbers that go on past 9999
 // without ever writing over an earlier job's files.
 #include <cstdio>

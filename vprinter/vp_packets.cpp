@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The board's packet layer: strict checks of every CMM and DATA packet the host writes, and
 // the framing of the board's replies (one packet of at most 128 bytes per read).
 #include <cstdarg>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The PNG of a job's paper: drops coloured by ink, scaled down to a viewable size, long blank
 // stretches cut out and marked with their length in millimetres.
 #include <algorithm>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The printed paper: drops placed by the physics of the carriage (positions, direction,
 // nozzle rows at their places on the head, feeds at the board's true steps per metre).
 #include <algorithm>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The printer's state folder: stored parameter record (replaced atomically), printer model
 // file, event records of jobs and of the time between jobs, and the test inspection API.
 #include <cstdio>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The paper worker: one thread that renders swaths and writes job pictures in the order the
 // board received them, so the device's I/O calls never wait for rendering.
 #include <condition_variable>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The virtual printer: an emulated main board behind the USB driver seam, with its state
 // folder (stored parameter record, printer model, job records and rendered paper).
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Fuzz target: one calibration pattern or adjustment print, from its set-up to the ring, for
 // a fuzzed parameter record and printer information record (head flags, head distance and
 // offsets, corrections, pass geometry, printable width, both layouts). The transmit side is

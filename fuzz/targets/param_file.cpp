@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Fuzz target: a parameter file of any content, read as the import command and a Config
 // entry read it, then shown on the console.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Fuzz target: acceptPrinterInfo on fuzzed information records of both layouts.
 //
 // Input: length byte (0: the long 136-byte layout; 1: the short 128-byte layout; 2: the short

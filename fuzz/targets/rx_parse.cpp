@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Fuzz target: the reply parser's verdict on fuzzed replies for every command the link sends.
 //
 // Input: command byte (below 0xF0: one of the link's commands by index; else the raw low

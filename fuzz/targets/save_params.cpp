@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Fuzz target: SAVE with fuzzed entries, selections and boxes, delivering to a shared area
 // (present or not, its lock free, timing out or failing) or to a printer that is absent.
 //

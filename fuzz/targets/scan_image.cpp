@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Fuzz target: a scan or photo file of any content, decoded as the align command and the
 // console's "Read scan..." decode it (PNG or JPEG by the first bytes) and, when it decodes to
 // a picture of modest size, read as a vernier.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Fuzz target: the console's start-up read and SAVE write of a shared area of any size and
 // content, behind a lock that is free, missing, timing out or failing.
 //

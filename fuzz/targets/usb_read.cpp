@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Fuzz target: reply reassembly of Usb_Read and the transaction reader, fed by a driver that
 // returns fuzzed packets.
 //

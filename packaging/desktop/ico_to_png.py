@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: Apache-2.0
 """Writes the desktop icons (hicolor PNGs) from the Windows icon, so both systems show one picture.
 
 ico_to_png.py ICON OUTDIR  ->  OUTDIR/<w>x<h>/headalign.png for each 32-bit image of ICON.

@@ -1,6 +1,7 @@
+; SPDX-License-Identifier: Apache-2.0
 ; Windows installer of headalign.exe (NSIS 3, built by `cmake --build build/windows --target installer`).
 ; makensis is given: -DVERSION=1.72 -DVERSION_QUAD=1.72.0.0 -DEXE=<headalign.exe> -DICON=<.ico>
-; -DOUTFILE=<setup.exe>.
+; -DOUTFILE=<setup.exe> -DLICENSE=<LICENSE>.
 ;
 ; Installs for the current user without administrator rights (FOLDERID_UserProgramFiles,
 ; %LOCALAPPDATA%\Programs\headalign, uninstall entry under HKCU) or, run as administrator, for
@@ -50,6 +51,7 @@ VIAddVersionKey /LANG=0 "LegalCopyright" "headalign developers"
 !define MUI_FINISHPAGE_RUN "$INSTDIR\headalign.exe"
 !define MUI_FINISHPAGE_NOAUTOCLOSE
 
+!insertmacro MUI_PAGE_LICENSE "${LICENSE}"
 !insertmacro MULTIUSER_PAGE_INSTALLMODE
 !insertmacro MUI_PAGE_DIRECTORY
 !insertmacro MUI_PAGE_INSTFILES
@@ -84,6 +86,7 @@ FunctionEnd
 Section "headalign"
   SetOutPath "$INSTDIR"
   File "/oname=headalign.exe" "${EXE}"
+  File "/oname=LICENSE.txt" "${LICENSE}"
   WriteUninstaller "$INSTDIR\uninstall.exe"
   ; SetShellVarContext (chosen by MultiUser) picks the user's or everyone's Start menu.
   CreateShortcut "$SMPROGRAMS\headalign.lnk" "$INSTDIR\headalign.exe" "" "$INSTDIR\headalign.exe" 0
@@ -108,6 +111,7 @@ Section "Uninstall"
   ; the operator's log folder (C:\PrinterLog) is theirs to keep.
   Delete "$SMPROGRAMS\headalign.lnk"
   Delete "$INSTDIR\headalign.exe"
+  Delete "$INSTDIR\LICENSE.txt"
   Delete "$INSTDIR\uninstall.exe"
   RMDir "$INSTDIR"
   DeleteRegKey SHCTX "${UNINSTALL_KEY}"

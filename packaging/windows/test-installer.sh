@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: Apache-2.0
 # The Windows installer under Wine, as an operator would use it silently: installs for the
 # current user (default folder) and for all users (a folder given with /D=), runs the installed
 # headalign.exe (--version, a nozzle check on the virtual printer, and a bidirectional

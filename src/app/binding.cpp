@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Binding of the console's controls: show a record, validate and commit entries, pack, deliver.
 #include "app/binding.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Binding of the console's controls to CalibrationParams and the packed record: showing a
 // record, validating and committing the operator's entries, packing and delivering at SAVE.
 #pragma once

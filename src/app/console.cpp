@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The console's dialog procedure, start-up and entry.
 #include "app/console.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The calibration console: its state, control IDs, dialog procedure and entry.
 #pragma once
 #include <atomic>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Layout 103 of the console: every control with its ID, kind, Chinese text and place in
 // dialog units.
 #include <iterator>

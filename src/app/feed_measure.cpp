@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The feed step from the distance measured between the crosses of the feed-step print.
 #include "app/feed_measure.h"
 

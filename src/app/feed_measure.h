@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The feed step from a measurement: the operator measures with a rule the distance between the
 // two crosses of a feed-step print and the console proposes the step value for its "设为:" entry.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Parameter files: names from the local time, checked reads, replacing writes, the Config folder.
 #include "app/param_files.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Parameter files: export and import of the 60-byte current record through the file dialogs,
 // and the Config folder of 56-byte records listed in list 1197.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The one way a reading becomes the dialog's entry, for every front end.
 #include "app/scan_entry.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // "Read scan..." of the console's bidirectional rows: a scan of a row's adjustment print read
 // into that row's "加减:" entry. Every front end calls this; each shows the marked scan its
 // own way.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // One program run: the owner of every module's mutable state. Each program creates one
 // session before it does anything else and keeps it until it ends; a second session created
 // while one is alive takes over until it is destroyed (tests give every case a fresh one).

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The console's accesses to the shared parameter area: each one opens, locks, copies and
 // closes everything again, so nothing stays open while the operator thinks.
 #include "app/shared_record.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The console's side of the shared parameter area published by the printing front end:
 // bytes 0..3 the update flag and three reserved bytes, bytes 4..59 the parameter record.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Texts of the console: one table per kind, chosen by isChineseUi() when used.
 #include "app/texts.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The console's messages, captions, English labels, list entries and window title in both
 // languages; each text is chosen for the user-interface language at the moment it is used.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // `headalign align`: the loop print, read, apply, verify for the bidirectional corrections.
 #include "cli/align_cmd.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // `headalign align`: read a scanned bidirectional vernier, propose or enter the correction, and
 // check it by printing again.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The command line: options shared by every subcommand and the subcommand entries.
 #pragma once
 #include <string>

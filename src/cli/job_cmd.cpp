@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // `headalign pattern` and `headalign adjust`: one print job with an exit status that tells
 // whether it ran to its end.
 #include <cstdio>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // headalign: the command line for technicians and scripts, and the entry of the console.
 #include <cstdio>
 #include <cstring>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The params and config subcommands over the console and the in-memory dialog.
 #include "cli/params_cmd.h"
 

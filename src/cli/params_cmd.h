@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // `headalign params ...` and `headalign config ...`: the console's start-up, entries, SAVE and
 // parameter-file commands driven through the in-memory dialog, so the command line validates
 // and delivers exactly as the dialog does.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The command line's reference: commands, options and exit statuses with the wording of --help.
 // tools/make_docs.cpp turns the same rows into the manual page and the bash completion.
 #include "cli/usage.h"

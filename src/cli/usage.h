@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The command line's reference in one table: `headalign --help` prints it, and the manual page
 // and the bash completion are generated from it at build time, so the three cannot disagree.
 #pragma once

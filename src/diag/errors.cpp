@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Program error state and the error-text tables.
 #include "diag/errors.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Program error code, job-stop flag, error texts in two languages and the language rule.
 #pragma once
 #include <cstdint>

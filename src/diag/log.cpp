@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Trace files and the error log, written by open-append-close per line.
 #include "diag/log.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Trace files and the error log: one trace file per job, one error log for all jobs and runs.
 #pragma once
 #include <atomic>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The job command slot and the operations on it that neither log nor wait.
 #include "handover/command_slot.h"
 

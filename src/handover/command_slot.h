@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The job command slot: the one 64-byte command block handed from the job's thread to the
 // transmit thread, and its state byte, the only hand-over between them for job commands.
 #pragma once

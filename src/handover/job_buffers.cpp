@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The job's three image buffers: the canvas (first head's source image), the second head's
 // source image and the format buffer.
 #include "handover/job_buffers.h"

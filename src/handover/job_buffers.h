@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The job's image buffers, drawn by the patterns and read by the formatter and the planner:
 // the one-bit canvas, the second head's source image and the format buffer.
 #pragma once

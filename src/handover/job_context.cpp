@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The one job context and its two job flags.
 #include "handover/job_context.h"
 

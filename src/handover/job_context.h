@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The one record of the print job in progress, shared by the job's thread and the transmit thread.
 #pragma once
 #include <atomic>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The planner's held-back swath and its buffer-freed flag, shared with the transmit side.
 #include "handover/plan_handover.h"
 

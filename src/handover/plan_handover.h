@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // What the swath planner shares with the transmit side: the swath it holds back until the next
 // printed swath's start is known, and the flag that tells its buffer wait the printer was busy.
 #pragma once

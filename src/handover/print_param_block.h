@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The job's print parameters taken from the printer information record (28-byte block).
 #pragma once
 #include <cstdint>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // One of the four swath records handed from the planner to the transmit thread.
 #pragma once
 #include <atomic>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The ring of four swath records: the lock-free hand-over from the planner to the transmit
 // thread. The planner only moves records 0 -> 1 -> 2 and the put index; the transmit thread
 // only 2 -> 3 -> 0 and the take index.

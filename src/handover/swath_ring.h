@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The ring of four swath records handed from the swath planner to the transmit thread.
 #pragma once
 #include <cstdint>

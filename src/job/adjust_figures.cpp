@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The figures of the adjustment prints: bidirectional vernier and feed-step frame.
 #include <algorithm>
 #include <cstdio>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The calibration print job: one pattern from job creation to job end.
 #include "diag/errors.h"
 #include "diag/log.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // What both kinds of job share: the parameter read at set-up, the PC cancel, the outcome.
 #include <atomic>
 #include <cstring>

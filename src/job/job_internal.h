@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Pieces shared by the calibration job and the adjustment runner.
 // Threads and contract words: docs/ARCHITECTURE.md.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The adjustment job runner: mode set-up, image sizing and the verdict of one run.
 #include <cstdio>
 

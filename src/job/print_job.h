@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The two kinds of print job: calibration patterns and the adjustment prints.
 #pragma once
 #include <atomic>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The job command slot: command blocks of JOB_CREATE, PRINT_START and end of job, and the
 // job thread's wait for the transmit thread to get them answered.
 #include "link/command.h"

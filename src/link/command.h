@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The job command slot: JOB_CREATE, PRINT_START and end of job, queued by the job's thread,
 // sent by the transmit thread, and the wait for their answers.
 // Threads and contract words: docs/ARCHITECTURE.md.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The reply parser: judges the printer's answer to the block just sent and turns it into job
 // state (printer information, not ready, panel cancel, end of job, swath acknowledgement).
 #include "link/reply.h"

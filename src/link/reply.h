@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Judging the printer's reply to the block just sent: job accepted, not ready, panel cancel,
 // end of job, swath acknowledgement. Threads and contract words: docs/ARCHITECTURE.md.
 #pragma once

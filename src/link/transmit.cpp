@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The transmit thread and the link's life: job commands and swaths to the printer, busy
 // resends, reconnection, spit requests, the wait for the last swath and the stop.
 #include "link/transmit.h"

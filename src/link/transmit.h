@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The link's life: start and stop, the transmit thread sending job commands and swaths, busy
 // resends and reconnection, spit requests, and the wait until all swaths are printed.
 // Threads and contract words: docs/ARCHITECTURE.md.

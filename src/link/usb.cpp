@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Printer USB access: device lookup, CMM/DATA framing, reply reassembly, resets, reconnection,
 // the hung-call watchdog and the request/reply transaction.
 #include "link/usb.h"

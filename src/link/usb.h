@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Printer USB access: finding and opening the board, packet framing, reply reassembly, resets,
 // reconnection, the hung-call watchdog and the synchronous request/reply transaction.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The program's one calibration parameter set.
 #include "params/calibration_params.h"
 

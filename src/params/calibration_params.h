@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The one calibration parameter set of the program, shown and edited by the console.
 #pragma once
 #include <cstdint>

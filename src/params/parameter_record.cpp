@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Packing and unpacking of the 56-byte parameter record, shared by jobs and the console.
 #include "params/parameter_record.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The 56-byte parameter record: the packed calibration values exchanged with the printer,
 // the parameter files and the shared area, and the console's 28-byte block loaded from it.
 #pragma once

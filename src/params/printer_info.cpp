@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The printer information record of a job: checks, version report, pass geometry and the
 // print parameters derived from it.
 #include "params/printer_info.h"

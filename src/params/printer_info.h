@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The printer information record of a job: its checks, version report and the print
 // parameters and pass geometry derived from it.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Ring_Init: the ring's preparation and the resolution values of the calibration set, which
 // the ring's resolution table decides.
 #include "params/ring_setup.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Preparing the swath ring for a job, together with the calibration set's resolution values
 // that follow from the job's horizontal resolution.
 #pragma once

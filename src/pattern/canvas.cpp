@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The canvas line primitives.
 #include "pattern/canvas.h"
 

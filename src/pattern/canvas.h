@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The three line primitives that draw into the one-bit pattern canvas.
 #pragma once
 #include <cstdint>

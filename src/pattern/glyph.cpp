@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Drawing glyphs, texts and group labels into the canvas, turned by 180 degrees.
 #include "pattern/glyph.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The built-in 8 x 16 glyph font and the drawing of texts and group labels into the canvas.
 #pragma once
 #include <cstdint>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The built-in 8 x 16 font, drawn here as rows of '#' and '.', and packed into the 95 x 34-byte
 // column-band table at compile time.
 #include <array>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The one pattern layout of the program.
 #include "pattern/pattern_layout.h"
 

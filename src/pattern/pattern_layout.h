@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The group layout of the calibration pattern being drawn (one instance, cleared per pattern).
 #pragma once
 #include <cstdint>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The pattern dispatcher and the drawing helpers the patterns share.
 #include "pattern/patterns.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The calibration pattern catalogue: job geometry, line art and swaths for each pattern number.
 #pragma once
 #include <atomic>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Patterns drawn as plain bars or written straight into the format buffer, and the feed-step
 // frames: patterns 3, 4, 19 and 11..14.
 #include <algorithm>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Shared helpers of the pattern catalogue: job geometry, buffer clearing and bounded drawing.
 #pragma once
 #include <cstdint>

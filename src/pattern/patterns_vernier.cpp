@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The vernier patterns: two prints of the same group figures shifted against each other, read
 // by the operator at the group that lines up (patterns 1, 2, 5..10, 16, 17, 18).
 #include "diag/log.h"

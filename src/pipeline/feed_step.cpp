@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Feed step: steps per row from the step correction, and rows to whole steps with a carry.
 #include "pipeline/feed_step.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Paper feed: motor steps per dot row from the calibrated step correction, and row counts
 // turned into whole steps with the fraction carried across swaths and jobs.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Head data formatting: channel offsets, the channel-pair and single-channel writers for both
 // heads and both directions, with every format buffer write kept inside the buffer.
 #include "pipeline/head_format.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Conversion of a drawn swath into the heads' nozzle format: channel offsets across the head,
 // mirroring and bidirectional correction for right-to-left swaths.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Swath planning: job size checks, inked extent, carriage positions and the hand-over of
 // formatted swaths to the transmit ring.
 #include "pipeline/swath_plan.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Swath planning: size checks, inked extent, carriage positions and hand-over of swaths to the
 // ring.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Byte access for every wire and file format (little-endian unless the format says otherwise):
 // records are never cast onto bytes.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Clock seam: every sleep, poll, tick and local-time read of the program goes through here.
 #pragma once
 #include <cstdint>

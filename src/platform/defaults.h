@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Platform defaults of the seams, filled by the back end that CMake picks for the target.
 #pragma once
 #include "platform/clock.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Dialog seam: everything the console needs from a window system, keyed by control ID.
 #pragma once
 #include <cstddef>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // In-memory dialog model: control state by ID, recorded boxes, scripted answers.
 #include "platform/dialog_model.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // In-memory dialog: the dialog back end of the command line and the tests. It keeps every
 // control's state by ID, records message boxes and answers questions and file dialogs as
 // scripted. Dialog thread only, except that captured system boxes may arrive from any thread.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Installation of the dialog back end; the in-memory model serves when none is installed.
 #include <atomic>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Files from outside and files we replace: the one way every parameter file, Config file,
 // scan and virtual-printer state file is read, and the one way a file we own is replaced.
 // Any thread; both block on the file system only (a FIFO or device never blocks a reader).

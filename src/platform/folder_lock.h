@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // One program at a time in a folder: an advisory lock on a file inside it, held until it is
 // released or the process ends (a crashed holder never leaves the folder locked). Any thread.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Picture codec seam: PNG and JPEG bytes decoded into 8-bit RGB, and RGB encoded as PNG or
 // JPEG. libpng and libjpeg on Linux, the Windows Imaging Component on Windows. Every decoder
 // keeps within the caller's limits, decided from the header before the picture is allocated,

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Locale seam: the system default locale identifier in the Windows manner (0x0804 = zh-CN).
 #pragma once
 #include <cstdint>

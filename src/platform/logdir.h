@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Log-directory seam: where trace files and the error log live, and the bytes a log line is
 // written as. Never created by the program.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Message-box seam: modal boxes shown to the operator on the calling thread.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The one way module state without a session ends: a clear line, then a stop.
 #include "platform/owned_state.h"
 

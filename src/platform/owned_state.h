@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Module state with an owner. A module keeps its mutable state in one plain struct; the
 // program's session owns one of each and points the module at it, so a lower module reaches
 // its own state without knowing the session (which sits above every module), and a fresh

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Paths as the program holds them (UTF-8 text) and as the standard library opens them. On
 // Windows a std::filesystem::path made from a narrow string reads it in the ANSI code page, so
 // a folder named in Chinese on an English system (or any name outside GBK) would not open:

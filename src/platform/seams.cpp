@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Installation and dispatch of the platform back-end tables.
 #include <atomic>
 #include <cctype>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Shared-area seam: a named memory area and a named lock published by another process (the
 // printing front end). The console only opens them, never creates them.
 #pragma once

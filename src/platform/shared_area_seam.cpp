@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Installation of the shared-area back end and the names the console opens.
 #include <atomic>
 #include <string>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The simulated clock: a discrete-event clock over real threads. Every thread taking part is
 // either waiting (with its wake-up time) or running; time jumps to the earliest wake-up only
 // when none is running, none is announced but not yet begun, and none has stalled outside the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Simulated time for runs against the virtual printer (`--fast-clock`): a wait costs no real
 // time, yet time passes only while every thread that takes part waits on the clock. A poller
 // therefore never sees a time-out run out before the thread it waits for has had its turn,

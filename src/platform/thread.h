@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Thread seam: what a thread asks of the system scheduler for itself.
 #pragma once
 

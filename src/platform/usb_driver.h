@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // USB driver seam: enumeration of device interface paths and the driver's four I/O controls,
 // with their codes and buffers unchanged, so the host's framing runs the same on every back end.
 #pragma once

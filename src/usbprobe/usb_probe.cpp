@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // headalign-usb-probe: lists the USB devices as the printer's driver sees them and checks the
 // link to the board: finding it, reading its parameter record, several handles, both resets.
 #include <cctype>

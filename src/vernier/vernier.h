@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The vernier reader: finds a printed bidirectional vernier on a scan or photo, measures each
 // group's offset between the two prints and names the group that lines up, or says why not.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Loading scans and writing pictures, through the platform's picture codec.
 #include <cmath>
 #include <cstdio>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Shared between the reader's two halves: the ink map, the rotated frame, and the bar pairs the
 // locator hands to the measuring step.
 #pragma once

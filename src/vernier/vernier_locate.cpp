@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Finding a vernier on a picture: ink map, the bars' angle, and pairs of dashed bars with
 // equally spaced dashes, worked out on a reduced copy of the picture.
 #include <algorithm>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Reading a located vernier: straighten the frame on the bars, measure every group's ticks in
 // both prints, fit the offsets across the groups and name the group where they meet.
 #include <algorithm>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Area-averaging resampling of pictures: each output pixel is the mean of the input it covers.
 #include <algorithm>
 #include <cmath>

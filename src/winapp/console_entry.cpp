@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Entry of the Windows console: `headalign` without a command opens the native dialog.
 #include <windows.h>
 

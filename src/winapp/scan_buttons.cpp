@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // "Read scan..." buttons of the native console: the same buttons the desktop console on Linux
 // has, added to the dialog from the resource once it exists, so the resource script and the
 // console's own layout stay as they are. The scan is shown with the found groups marked in a

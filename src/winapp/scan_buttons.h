@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // "Read scan..." beside each bidirectional row of the native console.
 #pragma once
 #include "platform/dialog.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The console on the desktop: `headalign` without a subcommand opens the wxWidgets window on
 // the real or the virtual printer and shows the paper of each virtual job beside it.
 #include <wx/app.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Scripted operator for the desktop console: parses the steps and plays them in the window.
 #include "wxapp/console_script.h"
 

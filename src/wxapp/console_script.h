@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Scripted operator for the desktop console (HEADALIGN_CONSOLE_SCRIPT): demos and tests run
 // the real window without anybody at the keyboard.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The job's side of the desktop console's progress window.
 #include "wxapp/progress_source.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // What the desktop console's progress window shows of the job running: the swath being sent,
 // and Cancel, which asks the job to stop.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // "Read scan..." buttons of the desktop console's bidirectional rows.
 #include "wxapp/scan_window.h"
 

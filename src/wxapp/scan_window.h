@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // "Read scan..." beside each bidirectional row of the desktop console: reads a scan of the
 // row's adjustment print, fills the row's "加减:" entry and shows the scan with the groups marked.
 #pragma once

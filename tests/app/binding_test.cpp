@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // SAVE's validation, commit order, packing and delivery to the virtual printer.
 #include "app/binding.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The params and config subcommands: the dialog's validation and delivery from the command line.
 #include <sys/wait.h>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Test scaffolding for the console tests.
 #include "console_support.h"
 

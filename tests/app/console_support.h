@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Test scaffolding for the console: a fixture with the dialog model, the virtual printer, a
 // working folder, private shared-area names, and the front-end stand-in in another process.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Hostile files on the command line: what is not a regular file of a sensible size where a
 // parameter file, a Config file or a state file of the virtual printer is expected. Each ends
 // with status 1 and a message naming the file and what is wrong with it, never a hang or a

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Export, import and the Config folder: names, sizes, messages and refusals.
 #include <filesystem>
 #include <fstream>

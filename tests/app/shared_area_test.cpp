@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // SAVE into the shared area held by the front-end stand-in in another process.
 #include "app/console.h"
 #include "app/shared_record.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Console start-up and dialog procedure against the virtual printer and the shared area.
 #include <cstring>
 

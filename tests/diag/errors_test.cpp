@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Program error code, stop flag and the texts in both languages.
 #include <gtest/gtest.h>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Trace files and the error log: exact bytes on disk and the console copy.
 #include <gtest/gtest.h>
 

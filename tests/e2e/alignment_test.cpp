@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // On an ideal printer with stored corrections of 0 the bidirectional vernier lines up at "00":
 // its groups step by two columns, and the channel offsets, which the head data carries in whole
 // column pairs, leave less than a group step between the two prints at "00" (the ticks of the

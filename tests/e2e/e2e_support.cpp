@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // End-to-end helpers.
 #include <gtest/gtest.h>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // End-to-end helpers: readers for the printer's JSON Lines job record; the tests print on the
 // shared virtual printer (PrinterTest).
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Print jobs end to end: the real link against the virtual printer on the fast clock.
 #include <gtest/gtest.h>
 

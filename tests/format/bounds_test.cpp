@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Writes that the offset arithmetic puts outside the format buffer: dropped and traced once
 // per channel and swath, with everything inside formatted exactly as by the unbounded rules.
 #include <random>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Feed step: steps per row, the 0.6 carry across calls, and the uninitialised and zero cases.
 #include "pipeline/feed_step.h"
 

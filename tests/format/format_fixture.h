@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Shared set-up for the head formatter tests: a job at 720 dpi with one head, identity ink
 // order, the static canvas and format buffer, and a way to list the bytes a format wrote.
 #pragma once

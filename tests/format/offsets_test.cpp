@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Channel offsets across the head, the head margin and the ink-box order check.
 #include "format_fixture.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The single-channel and channel-pair writers: byte positions in both directions, both heads,
 // the odd-offset rule, the untouched last nozzle and zero bytes that never touch the buffer.
 #ifdef _WIN32

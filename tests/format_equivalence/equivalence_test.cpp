@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The head formatter against a plain, byte-at-a-time formatter kept here: random images of every
 // density, both directions, both heads, single channels and channel pairs, byte for byte.
 #include <gtest/gtest.h>

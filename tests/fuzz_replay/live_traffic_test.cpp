@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Real traffic of the virtual printer (jobs, transactions, faults) recorded at the USB driver
 // seam and turned into inputs of every fuzz target; each runs clean through its target. With
 // HEADALIGN_WRITE_SEEDS=1 the inputs are also written to fuzz/seeds/<target>/, where the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Replays every fuzz corpus file and every kept crash input through the targets' entry
 // functions, so the ordinary sanitizer build checks them on every test run.
 #include <gtest/gtest.h>

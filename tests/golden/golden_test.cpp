@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Golden job records: every pattern and adjustment job on the default virtual printer, its job
 // record (what the board saw, command by command and swath by swath, and the paper it printed)
 // compared line by line with the approved copy in tests/golden/records. A change on the wire

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The command slot's blocks and the job thread's wait for their answers.
 #include <thread>
 

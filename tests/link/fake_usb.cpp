@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // A scripted USB driver for the link tests.
 #include "fake_usb.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // A scripted USB driver for the link tests: records every write, answers reads from a queue
 // of packets (or from a responder that sees each complete CMM block), fails on request.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Shared set-up of the link tests: fast clock, message-box recorder, trace files, a clean
 // job context and command slot, and the scripted USB driver.
 #pragma once

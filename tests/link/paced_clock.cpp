@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // A fast clock with a real pause proportional to each sleep.
 #include "paced_clock.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The reply parser's verdicts and their effects on the job.
 #include "link/reply.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The transmit thread's own pieces with the scripted driver: swath block, spit requests,
 // start and stop of the link (also on a hung thread), and the wait for the last swath.
 #include "link/transmit.h"

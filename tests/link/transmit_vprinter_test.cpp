@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The transmit thread against the virtual printer: whole jobs, busy resends, not ready,
 // panel cancel, wrong acknowledgements, odd replies and reconnection.
 #include <gtest/gtest.h>

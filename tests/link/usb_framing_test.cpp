@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Packet framing of CMM and DATA transfers, serial numbers and the device lookup.
 #include <numeric>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Reply reassembly, reconnection policy, the hung-call watchdog and the transactions.
 #include <thread>
 

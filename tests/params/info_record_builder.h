@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Builds printer information records for the parameter tests.
 #pragma once
 #include <cstdint>

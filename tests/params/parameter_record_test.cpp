@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Packing and unpacking of the parameter record and the console's block copy.
 #include "params/parameter_record.h"
 

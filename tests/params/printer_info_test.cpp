@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Printer information record: version checks, pass geometry, print parameters and trace lines.
 #include "params/printer_info.h"
 

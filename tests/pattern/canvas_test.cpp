@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Canvas line primitives: exact byte writes, the odd cases, and nothing written outside.
 #include <gtest/gtest.h>
 

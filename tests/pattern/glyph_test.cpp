@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Glyph font table layout, the 180-degree blit, text drawing order and traces, group labels.
 #include "pattern/glyph.h"
 

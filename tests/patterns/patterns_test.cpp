@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Calibration patterns run on the job thread against the real ring; the assertions read what
 // the printer would receive (swath headers and head data).
 #include "pattern/patterns.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Job set-up shared by the planner and pattern tests: the shared single-head 720-dpi job with
 // its ring and an open trace file, the fast clock and recorded message boxes.
 #pragma once

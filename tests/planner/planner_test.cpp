@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Swath planner: size limits, extent scan, record contents, held-back hand-over, blank swaths,
 // feed-only records, the buffer wait and the job stamp, against the real ring.
 #include <thread>

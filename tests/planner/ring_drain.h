@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Test stand-in for the transmit side of the swath ring: takes full records, keeps what the
 // printer would receive (header and data), and frees them.
 #pragma once

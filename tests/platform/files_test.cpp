@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Files from outside and replaced files: what is refused, and what a replacement keeps.
 #include <gtest/gtest.h>
 #include <sys/socket.h>

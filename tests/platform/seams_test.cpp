@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Platform seams: locale names, the default log folder and the fast clocks.
 #include <gtest/gtest.h>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Swath ring: record headers, the three-ready release, wrap-around and the two-thread hand-over.
 #include "handover/swath_ring.h"
 

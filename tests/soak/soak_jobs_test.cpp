@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Fault soak: many jobs of every kind against the virtual printer with seeded random faults,
 // each of which must end in time with the verdict its fault implies and release the device.
 // HEADALIGN_SOAK_JOBS sets the number of jobs (default a short run), HEADALIGN_SOAK_SEED the seed.

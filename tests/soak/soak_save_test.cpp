@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Saving under faults: SAVE to the printer while transactions fail, hang or come back cut,
 // SAVE after the process holding the front end's lock died (a front end, or another console
 // killed in the middle of its SAVE), and parameter files whose

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Soak helpers: settings from the environment and faults armed once a job has really started.
 #include "soak_support.h"
 

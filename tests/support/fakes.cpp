@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Test doubles for the platform seams.
 #include "support/fakes.h"
 

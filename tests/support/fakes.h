@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Test doubles for the platform seams: fast clock, fixed local time, locale, message boxes,
 // and a temporary log folder.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #ifndef _WIN32
 #include "support/hostile_inputs.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Tables of hostile inputs: each row makes something in a fresh folder (a pipe where a file is
 // expected, a record of the wrong size, a picture that lies about its size), runs one command
 // line on it and names the exit status and a piece of the message it must end with. Adding a

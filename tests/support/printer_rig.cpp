@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The shared virtual printer and job builder.
 #include "support/printer_rig.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // One virtual printer and one job builder for the tests and the benchmarks: the printer in a
 // fresh folder of its own, attached as the USB device; print jobs named as the command line
 // names them; and the job context the planner expects after the parameter read, for prints

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The set-up of a test that prints: the platform doubles (fast clock, fixed local time, English
 // locale, recorded message boxes, a temporary log folder) and a fresh virtual printer attached
 // as the USB device; faults, the second-pass box and the program error cleared at the end.

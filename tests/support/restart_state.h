@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Puts one module's state of the live session back to its start, for a case (or benchmark) that
 // runs several rounds while the other modules keep theirs.
 #pragma once

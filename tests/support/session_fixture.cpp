@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The per-case session of every test program (linked into each as an object, so the listener
 // registers itself without being named).
 #include "support/session_fixture.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Every test case runs in a session of its own: a listener installed in every test program
 // creates a fresh Session before each case and ends it after, so cases see the program as it
 // is at start whatever ran before them in the same process. A case that needs module state

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The libusb back end against the virtual printer plugged in as an emulated USB device: the
 // unmodified headalign binary runs under headalign-vprinter, so every byte crosses libusb and
 // the usbfs requests, and the board checks each packet.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The loop on the command line: print, scan, read, apply, verify, against the virtual printer
 // with a configured bidirectional error.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Hostile scans: files that are not pictures, pictures that lie about their size, damaged and
 // truncated pictures, and the colour spaces a scanner or phone may write. Each is refused
 // with status 1 and a message saying what is wrong, within the memory a scan may use, or read.

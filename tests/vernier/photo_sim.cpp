@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The photo simulator: the flat sheet (from the scanner simulator at twice the camera's
 // resolution) seen through a pinhole camera at a slant, the ray of every picture pixel followed
 // back onto the (possibly curled) sheet; then lens, light, sensor and JPEG.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The photo simulator: the virtual printer's paper as a phone would see it, held over the
 // sheet at a slant (a pinhole camera), through a lens with barrel distortion, out of focus or
 // shaken, under uneven light, with the sheet curled, on a table or under a dark lid, and saved

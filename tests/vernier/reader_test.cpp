@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The vernier reader against the virtual printer's paper, straight and through the scanner
 // simulator, and against pages it must refuse.
 #include <gtest/gtest.h>

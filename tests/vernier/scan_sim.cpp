@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The scanner simulator: ink dots spread and saturated on the paper, lens blur, the paper
 // turned and sampled at the scan's pixels, gamma, noise and a JPEG round trip.
 #include "scan_sim.h"

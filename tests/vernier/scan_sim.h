@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The scanner simulator: from the virtual printer's rendered paper, what a flatbed scan or a
 // photo would give (resolution, turn, blur, noise, gamma, off-white paper, other ink, JPEG).
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Vernier test helpers: adjustment prints with configured errors on the virtual printer.
 #include "vernier_support.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Vernier test helpers: adjustment prints on the virtual printer with a configured
 // bidirectional error, their rendered paper, and the group each should show.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The virtual printer as a device: enumeration, handles, transactions, the job's command flow.
 #include <gtest/gtest.h>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Faults injected on request: each kind, as a host sees it on the wire and in the records.
 #include <gtest/gtest.h>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Hand-built host packets for driving the virtual printer, written apart from the host's own
 // framing so that a mistake in either shows up as a disagreement.
 #pragma once

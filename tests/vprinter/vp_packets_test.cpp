@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Packet rules of the link as the board checks them: accepted shapes and every violation.
 #include <gtest/gtest.h>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The printed paper: drops at the positions the carriage's physics gives, and the picture.
 #include <gtest/gtest.h>
 

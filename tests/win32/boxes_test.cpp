@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The real message boxes and file dialogs of the Win32 back ends: a helper thread finds the
 // window the test thread is blocked on, reads it as the operator would and answers it.
 #include <gtest/gtest.h>

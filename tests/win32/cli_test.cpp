@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // headalign.exe as a separate Windows process: a calibration job and an adjustment on the
 // virtual printer, with trace files in code page 936 in the log folder given.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The picture codec on the Windows Imaging Component: what it writes it reads back, a phone's
 // EXIF orientation is applied, the limits hold before anything is decoded, damage is refused.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The native console under Wine: resource 103 against the layout table, and the console's
 // procedure driven through the real dialog by BM_CLICK and WM_COMMAND, in the run's language.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The Win32 back ends under Wine: locale, clock, log folder and GBK log lines, and the USB
 // driver's enumeration with no printer present.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The transmit thread runs at THREAD_PRIORITY_HIGHEST during a job: seen from the job's own
 // waits, which look at every thread of the process.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The shared parameter area between two Windows processes: a stand-in front end creates the
 // mapping and the mutex; the console's accesses open them through the Win32 back end.
 #include "platform/shared_area.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Helpers of the Windows tests: Wine paths, child processes, window texts, PNG screenshots.
 #include "win32_support.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Helpers of the Windows tests: paths between Wine and the host, child processes, window
 // text in UTF-8, screenshots as PNG files.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The console in its real window: start-up on the virtual printer, clicks by ID and with the
 // mouse, message boxes answered on screen, print jobs with their progress and paper, file
 // dialogs through a chooser, the Config list, the message loop and boxes of other threads.

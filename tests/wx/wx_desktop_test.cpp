@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // `headalign` without a command on the virtual printer: the whole program opens its console
 // in the test display, plays a scripted operator, prints, and leaves a screenshot.
 #include <sys/wait.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The console's real window: every control of the layout with its ID, kind, text and place
 // in dialog units, the frames, title, icon and font, and nothing clipped in either language.
 #include <wx/combobox.h>

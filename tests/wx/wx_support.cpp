@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Virtual display and console fixture for the desktop console's tests.
 #include "wx_support.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Test scaffolding for the desktop console: a virtual display for the test program, and a
 // fixture that runs the console's real window on the virtual printer with a fast clock.
 #pragma once

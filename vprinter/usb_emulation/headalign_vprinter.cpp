@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // headalign-vprinter: runs a command with the virtual printer plugged in as an emulated USB
 // device, so the command's own USB stack (libusb) talks to the board; prints a summary after.
 #include <spawn.h>

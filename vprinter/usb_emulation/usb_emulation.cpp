@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Emulated USB device of the virtual printer: a umockdev testbed whose usbfs nodes answer the
 // requests libusb makes, with bulk OUT carried to the board and bulk IN served from its replies.
 #include "usb_emulation.h"

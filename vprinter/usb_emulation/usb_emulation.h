@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The virtual printer as an emulated USB device (umockdev): programs started under it reach
 // the board through their real USB stack (libusb, usbfs requests), not through the seam.
 #pragma once

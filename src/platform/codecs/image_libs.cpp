@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Picture codec on libpng and libjpeg: size caps before allocating, reduced decoding, CMYK,
 // EXIF orientation, and a message for every kind of damaged file.
 #include <png.h>

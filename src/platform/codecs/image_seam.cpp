@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Installation of the picture codec, and what every back end decides from the bytes alone:
 // the EXIF orientation, the header's resolution and the limits of a picture.
 #include <algorithm>

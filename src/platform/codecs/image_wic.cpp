@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Picture codec on the Windows Imaging Component: PNG and JPEG decoded to RGB (reduced by
 // WIC's area-averaging scaler when over the decoding budget, turned upright from the EXIF
 // orientation) and encoded from RGB. The picture's size is checked from the file's own header

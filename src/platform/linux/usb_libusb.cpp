@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // USB driver back end on libusb-1.0: device paths carrying the device identity, the printer's
 // bulk interface shared by every open handle, and the four I/O controls as bulk transfers.
 #include <libusb.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // POSIX clock back end: monotonic tick, nanosleep and localtime_r.
 #include <ctime>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // POSIX files: regular-file reads that never block on a FIFO or device, and replacements
 // through an exclusive temporary renamed into place.
 #include <fcntl.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // POSIX folder lock: flock on a file that stays in the folder, opened close-on-exec.
 #include <fcntl.h>
 #include <signal.h>

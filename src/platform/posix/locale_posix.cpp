@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // POSIX locale back end: the Windows-style identifier from LC_ALL, LC_MESSAGES or LANG.
 #include <cstdlib>
 #include <initializer_list>

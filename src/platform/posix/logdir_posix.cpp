@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // POSIX log folder: $XDG_STATE_HOME/headalign/PrinterLog, else ~/.local/state/headalign/PrinterLog.
 #include <cstdlib>
 #include <string>

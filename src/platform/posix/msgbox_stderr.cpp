@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Default message box for programs without a window: the text goes to standard error and the
 // box is answered with its default button, so a command line never blocks on an invisible box.
 #include <cstdio>

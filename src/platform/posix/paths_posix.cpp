@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // POSIX paths are bytes: UTF-8 passes through unchanged.
 #include "platform/paths.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // POSIX shared area: named shared memory "/<name>" for the area, and a second named shared
 // memory object "/<lock name>" whose only use is an flock() lock. Both are opened without
 // O_CREAT so the console never brings either into being.

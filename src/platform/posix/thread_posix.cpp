@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // POSIX thread priority: a lower nice value for the calling thread where Linux allows it.
 #include "platform/defaults.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Default USB driver until a real back end is installed: no devices present.
 #include "platform/defaults.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Win32 clock back end: Sleep, GetTickCount and GetLocalTime.
 #include <windows.h>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Win32 dialog back end: the modeless dialog from the resource script (GBK source, Unicode in
 // the image), its message loop, and the controls by ID. Texts cross as UTF-16: on a Chinese
 // system the controls then hold exactly what the ANSI functions would give them from GBK, and

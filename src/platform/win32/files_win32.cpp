@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Windows files: regular-file reads through the wide functions (names are Unicode), refusing
 // folders, pipes and devices, and replacements through an exclusive temporary in the same
 // folder moved into place.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Windows folder lock: LockFileEx on a byte far beyond the file's end, so the process id at
 // its start stays readable to a refused taker. The handle is not inheritable.
 #include <windows.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Win32 locale back end: the system default locale identifier.
 #include <windows.h>
 

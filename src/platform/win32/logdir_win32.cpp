@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Win32 log folder and log text: "C:/PrinterLog", lines written in code page 936.
 #include <atomic>
 #include <string>

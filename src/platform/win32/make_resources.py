@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: Apache-2.0
 """Writes the Windows resources of the console: headalign.rc (layout 103 in GBK) from the
 layout table in src/app/console_layout.cpp, and headalign.ico (icon 115).
 Run again after the layout table changes; the Windows tests compare the two."""
@@ -34,6 +35,7 @@ def layout():
 def rc_text():
     (x, y, w, h), controls, frames = layout()
     lines = [
+        "// SPDX-License-Identifier: Apache-2.0",
         "// Resources of the console: dialog layout 103 and icon 115 (written by make_resources.py,",
         "// GBK text).",
         "#pragma code_page(936)",

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Win32 message boxes. The console shows MessageBoxW boxes without an owner: the texts go to
 // the wide function, so on a Chinese system they read as MessageBoxA shows the GBK bytes, and
 // on any other the texts that stay Chinese (the negative-offset error, for one) still read as

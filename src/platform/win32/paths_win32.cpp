@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Windows paths: opened through the wide functions, arguments taken from the wide command line.
 #include <windows.h>
 

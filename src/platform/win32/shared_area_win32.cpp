@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Win32 shared area: the named file mapping and the named mutex of the printing front end,
 // opened (never created) with full access and without inheritance.
 #include <windows.h>

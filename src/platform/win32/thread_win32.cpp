@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Win32 thread priority: THREAD_PRIORITY_HIGHEST for the calling thread.
 #include <windows.h>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Win32 USB driver back end: present USB device interfaces through SetupAPI, the printer's
 // driver through CreateFileA and DeviceIoControl.
 // clang-format off

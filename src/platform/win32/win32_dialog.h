@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The native console: the dialog seam over the dialog from the resource script, and its boxes.
 #pragma once
 #include "platform/dialog.h"

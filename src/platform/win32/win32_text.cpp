@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // UTF-8 <-> code page 936 through UTF-16, with the system's conversion functions.
 #include "platform/win32/win32_text.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Text at the Windows boundary: the program's UTF-8 texts as code page 936 (GBK) and back.
 #pragma once
 #include <string>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Message boxes and file dialogs of the console on wxWidgets; a box raised on another thread
 // (the transmit thread) waits until the dialog thread has shown it and the operator answered.
 #include <wx/filedlg.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The console's window on wxWidgets: controls built from the layout in dialog units, their
 // state by control ID, commands delivered to the dialog procedure, and the message loop.
 #include <wx/combobox.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The few GTK calls the back end needs beyond wxWidgets (answering a native box, a compact
 // control style), looked up in the toolkit wxWidgets has already loaded.
 #include <dlfcn.h>

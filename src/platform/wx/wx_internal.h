@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Shared state of the wxWidgets back end's files (dialog window, boxes, style, pump).
 #pragma once
 #include <wx/wx.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // What the console's window does while a command holds the dialog thread (a print job):
 // paints, shows the job's progress with a Cancel button and serves boxes of other threads.
 // Also the picture window, screenshots and delayed steps of scripted runs.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Start-up of wxWidgets for the console: the application object, the font alias, the compact
 // control style, the icon, the frames of the layout and text conversion.
 #include <fontconfig/fontconfig.h>

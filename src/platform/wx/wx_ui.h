@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // wxWidgets (GTK) back end of the dialog and message-box seams: start-up, inspection and the
 // hooks through which tests and scripted runs answer boxes and file dialogs.
 #pragma once

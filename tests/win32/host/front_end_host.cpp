@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Stand-in for the printing front end on Windows: creates the named shared area and its mutex,
 // puts a record at offset 4, optionally holds the mutex for a while, then waits to be told to
 // end (a named event) and reports the area's first 60 bytes in hex on standard output.
