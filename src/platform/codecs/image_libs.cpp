@@ -11,8 +11,10 @@
 #include <new>
 
 // jpeglib.h needs FILE and size_t declared before it.
-#include <jerror.h>
 #include <jpeglib.h>
+
+// After jpeglib.h: which warnings exist depends on its configuration.
+#include <jerror.h>
 
 #include "platform/image_codec.h"
 
