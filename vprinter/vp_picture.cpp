@@ -184,6 +184,7 @@ bool savePng(const Picture& pic, const std::string& path) {
 bool savePng(const Picture&, const std::string&) { return false; }
 #endif
 
+
 }  // namespace
 
 // The picture shows the sheet as the operator holds it: the canvas is laid down upside down and
@@ -273,4 +274,12 @@ std::string vpWritePicture(const VpPaper& p, const VPrinterModel& m, const std::
                   static_cast<long long>(segs.empty() ? 0 : segs[0].firstRow),
                   static_cast<long long>(MARGIN), static_cast<unsigned long long>(p.drops));
     return text + cuts + "]}";
+}
+
+bool vpDrawsPictures() {
+#if defined(HEADALIGN_HAVE_PNG) || defined(HEADALIGN_VP_PNG_BY_CODEC)
+    return true;
+#else
+    return false;
+#endif
 }

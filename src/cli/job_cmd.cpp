@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <span>
 
+#include "app/record_store.h"
 #include "cli/cli.h"
 #include "diag/errors.h"
 #include "diag/log.h"
@@ -92,11 +93,16 @@ bool Cli_AttachPrinter(const CliOptions& options) {
                          options.virtualPrinterDir.c_str(), error.c_str());
         return false;
     }
+    // The virtual printer and nothing else: a front end's shared area is never read or written.
+    Record_UseOwnPrinter("virtual printer " + options.virtualPrinterDir);
     return true;
 }
 
 void Cli_DetachPrinter(const CliOptions& options) {
-    if (!options.virtualPrinterDir.empty()) VPrinter_Detach();
+    if (!options.virtualPrinterDir.empty()) {
+        Record_UseOwnPrinter("");
+        VPrinter_Detach();
+    }
     if (options.fastClock) Clock_Install(nullptr);
 }
 
@@ -128,17 +134,24 @@ int Cli_RunJob(const std::string& kind, const std::vector<std::string>& args,
     uint32_t jobNumber = options.virtualPrinterDir.empty() ? 0 : VPrinter_LastJobNumber();
     Cli_DetachPrinter(options);
     Cli_ReportLogProblem(options);
+    // What the virtual printer could not store (its disk full, say) makes the job not done.
+    std::vector<std::string> unstored;
+    if (!options.virtualPrinterDir.empty()) unstored = VPrinter_StorageErrors();
     // The printer is told about the job either way (the trace names the unknown number); only a
     // job that sent swaths put anything on the paper.
-    if (jobNumber && outcome.swaths > 0) {
+    if (jobNumber && outcome.swaths > 0 && unstored.empty()) {
         // A build without PNG support records the job but draws no picture.
         std::string png = VPrinter_JobPath(jobNumber, ".png");
         std::error_code ec;
         if (std::filesystem::exists(Path_FromUtf8(png), ec))
             std::printf("\nprinted: %s\n", png.c_str());
     }
-    const bool succeeded = Job_Succeeded(outcome);
-    if (!succeeded) Cli_ReportJobFailure(outcome);
+    const bool succeeded = Job_Succeeded(outcome) && unstored.empty();
+    if (!Job_Succeeded(outcome)) Cli_ReportJobFailure(outcome);
+    if (!unstored.empty()) std::fflush(stdout);
+    for (const std::string& what : unstored)
+        std::fprintf(stderr, "headalign: the virtual printer could not store the job: %s\n",
+                     what.c_str());
     if (!Cli_JobDefined(kind, number)) {
         std::fflush(stdout);
         if (kind == "pattern")
