@@ -124,6 +124,8 @@ Rgb colourOf(uint8_t mask) {
 bool savePng(const Picture& pic, const std::string& path) {
     FILE* f = std::fopen(path.c_str(), "wb");
     if (!f) return false;
+    // Made before setjmp: a write error longjmps out of the rows, past no destructor.
+    std::vector<uint8_t> line(size_t(pic.width) * 3);
     png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
     png_infop info = png ? png_create_info_struct(png) : nullptr;
     if (!png || !info || setjmp(png_jmpbuf(png))) {
@@ -145,7 +147,6 @@ bool savePng(const Picture& pic, const std::string& path) {
     // One colour per combination of channels, worked out once rather than per pixel.
     Rgb colours[256];
     for (int m = 0; m < 256; ++m) colours[m] = colourOf(uint8_t(m));
-    std::vector<uint8_t> line(size_t(pic.width) * 3);
     for (uint32_t y = 0; y < pic.height; ++y) {
         for (uint32_t x = 0; x < pic.width; ++x) {
             size_t i = size_t(y) * pic.width + x;
