@@ -185,7 +185,6 @@ bool savePng(const Picture& pic, const std::string& path) {
 bool savePng(const Picture&, const std::string&) { return false; }
 #endif
 
-
 }  // namespace
 
 // The picture shows the sheet as the operator holds it: the canvas is laid down upside down and

@@ -275,8 +275,8 @@ std::string VPrinter_AttachError() { return attachError; }
 bool vpStoreRecord(VpBoard& b, const uint8_t* record) {
     if (b.faults.failedStores > 0) {
         --b.faults.failedStores;
-        vpStorageFailed(b, path(b, RECORD_FILE) + ": cannot write: " +
-                               std::strerror(b.faults.storeError));
+        vpStorageFailed(
+            b, path(b, RECORD_FILE) + ": cannot write: " + std::strerror(b.faults.storeError));
         return false;
     }
     FileResult stored = File_WriteReplace(path(b, RECORD_FILE), record, VP_RECORD_SIZE);

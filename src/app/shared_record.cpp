@@ -25,8 +25,8 @@ OpenArea openArea;
 const SharedAreaBackend* backend() { return SharedArea_Backend(); }
 
 void refuse(const std::string& object, const SharedOpenResult& found) {
-    openArea.refusal = object + ": " + found.reason +
-                       (found.owner.empty() ? "" : " (" + found.owner + ")");
+    openArea.refusal =
+        object + ": " + found.reason + (found.owner.empty() ? "" : " (" + found.owner + ")");
     Log_Error("shared %s", openArea.refusal.c_str());
 }
 

@@ -258,10 +258,10 @@ int enterValue(const FieldRow& f, const std::string& text, bool add) {
     long current = fieldValue(f, consoleState()->currentRecord);
     // What the entry is to hold: the amount for an add row, the value for the others. Checked:
     // a number near the limits of long must not wrap into one the field takes.
-    std::optional<long> result = f.kind == F_ADD ? (add ? std::optional<long>(v)
-                                                        : Checked_Sub(v, current))
-                                 : add           ? Checked_Add(current, v)
-                                                 : std::optional<long>(v);
+    std::optional<long> result = f.kind == F_ADD
+                                     ? (add ? std::optional<long>(v) : Checked_Sub(v, current))
+                                 : add ? Checked_Add(current, v)
+                                       : std::optional<long>(v);
     if (f.kind != F_READONLY &&
         (!result || *result < -ENTRY_VALUE_LIMIT || *result > ENTRY_VALUE_LIMIT))
         return refuseEntry(f, text, "far beyond any value the field takes");

@@ -99,7 +99,8 @@ Bytes sample() { return ConsoleTest::sampleRecord(); }
 
 void writeBytes(const std::string& path, const Bytes& bytes) {
     std::ofstream(path, std::ios::binary)
-        .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+        .write(reinterpret_cast<const char*>(bytes.data()),
+               static_cast<std::streamsize>(bytes.size()));
 }
 
 // A command that changes one field of the record, as process i of PROCESSES runs it.
@@ -115,7 +116,8 @@ struct ChangingCommand {
 
 std::vector<ChangingCommand> changingCommands() {
     std::vector<ChangingCommand> rows = {
-        {"params add", 0x03, false, true, [](int) {
+        {"params add", 0x03, false, true,
+         [](int) {
              return std::vector<std::string>{"params", "add", "bidirTextHigh=1"};
          },
          nullptr, nullptr},
@@ -342,7 +344,8 @@ std::vector<BrokenField> brokenFields() {
 TEST_F(RecordTransactionTest, EveryRecordThatLeavesMeetsTheImportRules) {
     for (const BrokenField& row : brokenFields()) {
         for (bool throughArea : {true, false}) {
-            SCOPED_TRACE(std::string(row.name) + (throughArea ? " in the area" : " in the printer"));
+            SCOPED_TRACE(std::string(row.name) +
+                         (throughArea ? " in the area" : " in the printer"));
             Bytes broken = sample();
             row.breakIt(broken);
             Bytes printerBefore = throughArea ? sample() : broken;
@@ -545,7 +548,7 @@ TEST_F(RecordTransactionTest, PlantedOrOpenAreasAreNeverUsed) {
         bool lock;  // the lock is planted (the area is a good one of ours)
         mode_t mode;
         size_t size;
-        bool otherOwner;  // chown to another user: root only
+        bool otherOwner;   // chown to another user: root only
         const char* said;  // in the refusal box; nullptr: refused without a box
     };
     const Row rows[] = {
@@ -653,11 +656,18 @@ TEST_F(RecordTransactionTest, NumbersAtTheIntegerLimitsAreRefusedInEveryField) {
     storePrinterRecord(sample().data());
     const Bytes before = printerRecord();
     CliOptions options;  // the fixture's board
-    const std::vector<std::string> limits = {
-        std::to_string(LONG_MIN), std::to_string(LONG_MIN + 1), std::to_string(INT_MIN),
-        std::to_string(INT_MIN + 1), "-10000000", "10000000", std::to_string(INT_MAX),
-        std::to_string(LONG_MAX - 1), std::to_string(LONG_MAX), "9223372036854775808",
-        "-9223372036854775809", "99999999999999999999999"};
+    const std::vector<std::string> limits = {std::to_string(LONG_MIN),
+                                             std::to_string(LONG_MIN + 1),
+                                             std::to_string(INT_MIN),
+                                             std::to_string(INT_MIN + 1),
+                                             "-10000000",
+                                             "10000000",
+                                             std::to_string(INT_MAX),
+                                             std::to_string(LONG_MAX - 1),
+                                             std::to_string(LONG_MAX),
+                                             "9223372036854775808",
+                                             "-9223372036854775809",
+                                             "99999999999999999999999"};
     int rows = 0;
     for (const std::string& field : Cli_ParamFieldNames(true)) {
         if (field == "inkOrder") continue;

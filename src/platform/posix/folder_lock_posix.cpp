@@ -75,9 +75,10 @@ void FolderLock_Release(FolderLock* lock) {
 
 std::string FolderLock_RuntimeDir(std::string* error) {
     const char* runtime = std::getenv("XDG_RUNTIME_DIR");
-    std::string dir = runtime && *runtime == '/'
-                          ? std::string(runtime) + "/headalign"
-                          : "/tmp/headalign-" + std::to_string(static_cast<unsigned long>(geteuid()));
+    std::string dir =
+        runtime && *runtime == '/'
+            ? std::string(runtime) + "/headalign"
+            : "/tmp/headalign-" + std::to_string(static_cast<unsigned long>(geteuid()));
     if (mkdir(dir.c_str(), 0700) != 0 && errno != EEXIST) {
         *error = dir + ": cannot be made: " + std::strerror(errno);
         return "";
