@@ -12,6 +12,8 @@
 
 // jpeglib.h needs FILE and size_t declared before it.
 #include <jpeglib.h>
+// jerror.h after jpeglib.h: its list of messages depends on the library version jpeglib.h sets.
+#include <jerror.h>
 
 // After jpeglib.h: which warnings exist depends on its configuration.
 #include <jerror.h>
