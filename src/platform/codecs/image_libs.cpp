@@ -15,9 +15,6 @@
 // jerror.h after jpeglib.h: its list of messages depends on the library version jpeglib.h sets.
 #include <jerror.h>
 
-// After jpeglib.h: which warnings exist depends on its configuration.
-#include <jerror.h>
-
 #include "platform/image_codec.h"
 
 namespace {
