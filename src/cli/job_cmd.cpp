@@ -31,6 +31,9 @@ const JobName ADJUST_NAMES[] = {
     {"pass8", 13},    {"pass3", 14},   {"pass2", 15},
 };
 
+constexpr uint32_t VPRINTER_FOLDER_WAIT_MS = 10000;
+constexpr uint32_t VPRINTER_FOLDER_POLL_MS = 50;
+
 }  // namespace
 
 void Cli_ReportJobFailure(const JobOutcome& o) {
@@ -79,12 +82,25 @@ std::vector<std::string> Cli_JobNames(const std::string& kind) {
 
 bool Cli_AttachPrinter(const CliOptions& options) {
     if (!options.logDir.empty()) LogDir_Set(options.logDir);
-    if (options.fastClock) SimClock_Install();
-    if (options.virtualPrinterDir.empty()) return true;
+    if (options.virtualPrinterDir.empty()) {
+        if (options.fastClock) SimClock_Install();
+        return true;
+    }
     std::error_code ec;
     std::filesystem::create_directories(Path_FromUtf8(options.virtualPrinterDir), ec);
     std::string error;
-    if (!VPrinter_Attach(options.virtualPrinterDir, &error)) {
+    // The folder is its printer's lock: a command started while another program holds it waits
+    // for it (on the real clock, before a simulated one takes over) rather than being turned
+    // away at once.
+    bool attached = VPrinter_Attach(options.virtualPrinterDir, &error);
+    for (uint32_t start = Clock_Tick();
+         !attached && error.rfind("virtual printer busy", 0) == 0 &&
+         static_cast<uint32_t>(Clock_Tick() - start) < VPRINTER_FOLDER_WAIT_MS;) {
+        Clock_Sleep(VPRINTER_FOLDER_POLL_MS);
+        attached = VPrinter_Attach(options.virtualPrinterDir, &error);
+    }
+    if (options.fastClock) SimClock_Install();
+    if (!attached) {
         // "virtual printer busy: ..." says it all; a state file names itself after the folder.
         if (error.rfind("virtual printer busy", 0) == 0)
             std::fprintf(stderr, "headalign: %s\n", error.c_str());

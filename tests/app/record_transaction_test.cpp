@@ -261,6 +261,8 @@ TEST_F(RecordTransactionTest, CommandsAtOnceLoseNoSuccessOnAnyChannel) {
                 if (!command.adds) asked.insert(command.asks(i));
             }
             EXPECT_GE(succeeded, 1);
+            std::printf("%s on the %s: %d of %d reported success; %d -> %d\n", command.name,
+                        CHANNEL_NAMES[channel], succeeded, PROCESSES, before, now);
             if (command.adds) {
                 EXPECT_EQ(now, before + succeeded) << succeeded << " reported success";
             } else if (succeeded) {
