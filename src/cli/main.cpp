@@ -11,21 +11,10 @@
 #include "cli/cli.h"
 #include "cli/params_cmd.h"
 #include "cli/usage.h"
-#include "job/print_job.h"
 #include "platform/interrupt.h"
 #include "platform/paths.h"
 
 namespace {
-// The operator's interrupt (Ctrl-C, SIGTERM, the console closed) during a job ends the job as
-// the console's Cancel does, so the printer, the link and the job's records are left in order;
-// outside a job it ends the program at once, as before.
-bool onInterrupt() {
-    if (!Job_CancelIfRunning()) return false;
-    std::fputs("\nheadalign: interrupted: cancelling the job (interrupt again to stop at once)\n",
-               stderr);
-    return true;
-}
-
 bool takesValue(const char* option) {
     return std::strcmp(option, "--virtual-printer") == 0 || std::strcmp(option, "--log-dir") == 0;
 }
@@ -93,7 +82,7 @@ int run(int argc, char** argv) {
 int main(int argc, char** argv) {
     // The one session of this run: every module's state, for the desktop console too.
     Session session;
-    Interrupt_Watch(onInterrupt, Job_IsRunning);
+    Interrupt_Watch(Cli_OnInterrupt, Cli_JobInHand);
     try {
         // Paths on the command line as UTF-8, whatever the system's code page.
         std::vector<std::string> args = Path_Arguments(argc, argv);

@@ -79,6 +79,7 @@ void Hostile_RunTable(const std::vector<HostileRow>& rows,
         EXPECT_NE(out.find(row.message), std::string::npos)
             << "expected \"" << row.message << "\" in:\n"
             << out;
+        if (row.after) row.after(base);
     }
 }
 #endif

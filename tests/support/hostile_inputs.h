@@ -18,6 +18,8 @@ struct HostileRow {
     std::vector<std::string> command;
     int status;
     const char* message;  // found in standard output or standard error ("" for any)
+    // Checks the folder afterwards (what must be left as it was, what must have been made).
+    std::function<void(const std::string& dir)> after = nullptr;
 };
 
 // Runs every row in its own fresh folder with both outputs captured; `cli` is the command

@@ -58,15 +58,18 @@ FileResult keepRegular(const std::string& path, HANDLE h) {
     return fail(FILE_NOT_REGULAR, path, what);
 }
 
-FileResult writeAndClose(const std::string& path, HANDLE h, const uint8_t* data, size_t size) {
-    bool ok = true;
-    size_t done = 0;
-    while (ok && done < size) {
+bool writeAll(HANDLE h, const uint8_t* data, size_t size) {
+    for (size_t done = 0; done < size;) {
         DWORD n = 0;
         DWORD chunk = static_cast<DWORD>(std::min<size_t>(size - done, 1u << 30));
-        ok = WriteFile(h, data + done, chunk, &n, nullptr) && n > 0;
+        if (!WriteFile(h, data + done, chunk, &n, nullptr) || n == 0) return false;
         done += n;
     }
+    return true;
+}
+
+FileResult writeAndClose(const std::string& path, HANDLE h, const uint8_t* data, size_t size) {
+    bool ok = writeAll(h, data, size);
     DWORD code = ok ? 0 : GetLastError();
     CloseHandle(h);
     if (!ok) return failCode(path, "cannot write", code ? code : ERROR_WRITE_FAULT);
@@ -235,14 +238,7 @@ FileResult replace(const std::string& path, const uint8_t* data, size_t size, bo
     }
     if (h == INVALID_HANDLE_VALUE)
         return failCode(path, "cannot create a file beside it", GetLastError());
-    bool ok = true;
-    size_t done = 0;
-    while (ok && done < size) {
-        DWORD n = 0;
-        DWORD chunk = static_cast<DWORD>(std::min<size_t>(size - done, 1u << 30));
-        ok = WriteFile(h, data + done, chunk, &n, nullptr) && n > 0;
-        done += n;
-    }
+    bool ok = writeAll(h, data, size);
     ok = FlushFileBuffers(h) && ok;
     DWORD code = ok ? 0 : GetLastError();
     CloseHandle(h);
