@@ -6,7 +6,6 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
-#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -21,6 +20,7 @@
 
 #include "cli/cli.h"
 #include "support/fakes.h"
+#include "support/hostile_inputs.h"
 
 #ifdef HEADALIGN_BIN
 namespace {
@@ -50,12 +50,7 @@ ChildRun runAndInterrupt(const std::vector<std::string>& args, int atSwath, int 
     ChildRun run;
     int out[2];
     if (::pipe2(out, O_CLOEXEC) != 0) return run;
-    pid_t pid = ::fork();
-    if (pid == 0) {
-#ifndef __SANITIZE_ADDRESS__
-        rlimit limit{1ull << 30, 1ull << 30};
-        ::setrlimit(RLIMIT_AS, &limit);
-#endif
+    pid_t pid = Hostile_ForkLimited([&] {
         // One stream: where the interrupt's own line falls among the swaths shows when the
         // cancel took hold.
         ::dup2(out[1], 1);
@@ -64,8 +59,8 @@ ChildRun runAndInterrupt(const std::vector<std::string>& args, int atSwath, int 
         for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
         argv.push_back(nullptr);
         ::execv(HEADALIGN_BIN, argv.data());
-        ::_exit(127);
-    }
+        return 127;
+    });
     ::close(out[1]);
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(40);
     std::string pending;

@@ -27,6 +27,11 @@ struct HostileRow {
 void Hostile_RunTable(const std::vector<HostileRow>& rows,
                       const std::function<int(const std::vector<std::string>&)>& cli);
 
+// Forks a child that runs `child` (its return value the exit status) under an address-space
+// limit of 1 GB where the build allows one (not under AddressSanitizer, whose shadow memory
+// alone is larger). Returns the child's pid (-1 when it could not be started).
+int Hostile_ForkLimited(const std::function<int()>& child);
+
 // Makers for rows.
 namespace hostile {
 void bytes(const std::string& path, const std::vector<uint8_t>& data);
