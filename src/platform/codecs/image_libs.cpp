@@ -10,9 +10,9 @@
 #include <cstring>
 #include <new>
 
-// jpeglib.h needs FILE and size_t declared before it, and jerror.h its configuration.
+// jpeglib.h needs FILE and size_t declared before it.
 #include <jpeglib.h>
-// (after jpeglib.h)
+// jerror.h after jpeglib.h: its list of messages depends on the library version jpeglib.h sets.
 #include <jerror.h>
 
 #include "platform/image_codec.h"
