@@ -24,6 +24,10 @@ std::mutex appendMutex;
 std::string tracePath;
 std::string errorPath;
 std::string openProblem;
+// The last trace name asked for and the number it was given: jobs in the same minute start
+// after that number, not at the name itself again, so a long run within a minute stays linear.
+std::string lastBase;
+int lastChoice = 0;
 
 // The open's failure, noted for the front end. A missing folder is not one: the folder is
 // never created, and without it no log file is written.
@@ -42,11 +46,16 @@ bool createTrace(std::string* path) {
         if (openProblem.empty()) openProblem = "log files are off for this job: " + checked.message;
         return false;
     }
+    int first = *path == lastBase ? lastChoice + 1 : 1;
     std::string created;
-    FileResult made = File_CreateUnique(*path, nullptr, 0, &created);
+    int chosen = 0;
+    FileResult made = File_CreateUnique(*path, nullptr, 0, &created, &chosen, first);
     noteProblem(made, "no trace file for this job: ");
-    if (made.ok()) *path = created;
-    return made.ok();
+    if (!made.ok()) return false;
+    lastBase = *path;
+    lastChoice = chosen;
+    *path = created;
+    return true;
 }
 
 // Opens the error log for appending, creating it when missing; a pipe, device, folder or link

@@ -51,10 +51,11 @@ FileResult File_Append(const std::string& path, const uint8_t* data, size_t size
 FileResult File_CreateNew(const std::string& path, const uint8_t* data, size_t size);
 
 // Creates a new file at path or, when the name is taken, at the first free one of
-// "stem_2.ext", "stem_3.ext", ... (up to "stem_999.ext"): an earlier file is never
-// overwritten. *created is the path written.
+// "stem_2.ext", "stem_3.ext", ... (999 names from the `firstChoice`-th on; 1 is path itself):
+// an earlier file is never overwritten. *created is the path written, *chosen (when given) its
+// number, for a caller that creates many in a row to start after it next time.
 FileResult File_CreateUnique(const std::string& path, const uint8_t* data, size_t size,
-                             std::string* created);
+                             std::string* created, int* chosen = nullptr, int firstChoice = 1);
 // The name File_CreateUnique tries as its n-th choice (n = 1 is path itself).
 std::string File_NumberedName(const std::string& path, int n);
 

@@ -15,16 +15,18 @@ std::string File_NumberedName(const std::string& path, int n) {
 }
 
 FileResult File_CreateUnique(const std::string& path, const uint8_t* data, size_t size,
-                             std::string* created) {
-    constexpr int MAX_CHOICES = 999;
-    for (int n = 1; n <= MAX_CHOICES; ++n) {
+                             std::string* created, int* chosen, int firstChoice) {
+    constexpr int CHOICES = 999;
+    const int first = firstChoice < 1 ? 1 : firstChoice;
+    for (int n = first; n < first + CHOICES; ++n) {
         std::string name = File_NumberedName(path, n);
         FileResult made = File_CreateNew(name, data, size);
         if (made.status == FILE_EXISTS) continue;
         if (made.ok() && created) *created = name;
+        if (made.ok() && chosen) *chosen = n;
         return made;
     }
-    return FileResult{FILE_EXISTS, path + ": this name and the next " +
-                                       std::to_string(MAX_CHOICES - 1) +
+    return FileResult{FILE_EXISTS, File_NumberedName(path, first) + ": this name and the next " +
+                                       std::to_string(CHOICES - 1) +
                                        " numbered ones are all taken"};
 }
