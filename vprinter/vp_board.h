@@ -142,6 +142,9 @@ bool vpStoreRecord(VpBoard& b, const uint8_t* record);
 // A write of the folder that failed: kept for VPrinter_StorageErrors. Board lock held.
 void vpStorageFailed(VpBoard& b, const std::string& what);
 void vpEvent(VpBoard& b, const std::string& json);
+// Appends one line to a record file of the folder through the file seam (never through a link,
+// never waiting on a pipe); false when it could not.
+bool vpAppendLine(const std::string& file, const std::string& line);
 void vpOpenJob(VpBoard& b, intptr_t handle);
 void vpCloseJob(VpBoard& b, const char* reason);
 // The job's link closed: its records are written now; a reconnected link may resume it.

@@ -5,7 +5,6 @@
 #include <condition_variable>
 #include <cstring>
 #include <deque>
-#include <fstream>
 #include <thread>
 
 #include "platform/paths.h"
@@ -45,16 +44,14 @@ void writePicture(Worker& w, const Task& t) {
     std::string line = vpWritePicture(w.paper, w.model, t.png);
     bool pictured = line.find("\"png\":1") != std::string::npos;
     int err = errno;
-    std::ofstream record(Path_FromUtf8(t.jsonl), std::ios::app | std::ios::binary);
-    record << line << '\n';
-    record.flush();
+    bool recorded = vpAppendLine(t.jsonl, line);
     VpBoard& b = vpBoard();
     std::lock_guard<std::mutex> lock(b.mu);
     // A picture or record that did not reach the folder is said, never passed over.
     if (!pictured && vpDrawsPictures())
         vpStorageFailed(b, t.png + ": cannot write" +
                                (err ? std::string(": ") + std::strerror(err) : std::string()));
-    if (!record) vpStorageFailed(b, t.jsonl + ": cannot write");
+    if (!recorded) vpStorageFailed(b, t.jsonl + ": cannot write");
     if (b.jobNumber == t.jobNumber) b.jobEvents.push_back(line);
 }
 

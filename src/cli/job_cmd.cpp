@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: Apache-2.0
 // `headalign pattern` and `headalign adjust`: one print job with an exit status that tells
 // whether it ran to its end.
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -34,7 +35,26 @@ const JobName ADJUST_NAMES[] = {
 constexpr uint32_t VPRINTER_FOLDER_WAIT_MS = 10000;
 constexpr uint32_t VPRINTER_FOLDER_POLL_MS = 50;
 
+// Read on the interrupt's thread.
+std::atomic<int> jobCommands{0};
 }  // namespace
+
+CliJobScope::CliJobScope() { ++jobCommands; }
+CliJobScope::~CliJobScope() { --jobCommands; }
+
+bool Cli_OnInterrupt() {
+    if (Job_CancelIfRunning()) {
+        std::fputs(
+            "\nheadalign: interrupted: cancelling the job (interrupt again to stop at once)\n",
+            stderr);
+        return true;
+    }
+    if (jobCommands.load() == 0) return false;
+    std::fputs("\nheadalign: interrupted: finishing the job's records first\n", stderr);
+    return true;
+}
+
+bool Cli_JobInHand() { return Job_IsRunning() || jobCommands.load() > 0; }
 
 void Cli_ReportJobFailure(const JobOutcome& o) {
     std::fflush(stdout);
@@ -140,6 +160,7 @@ int Cli_RunJob(const std::string& kind, const std::vector<std::string>& args,
                      args[0].c_str());
         return 2;
     }
+    CliJobScope jobScope;
     if (!Cli_AttachPrinter(options)) return 1;
     if (kind == "pattern") {
         Job_RunPattern(static_cast<uint8_t>(number));

@@ -41,6 +41,13 @@ FolderLockResult FolderLock_Take(const std::string& folder, const char* fileName
         result.message = path + ": " + std::strerror(errno);
         return result;
     }
+    struct stat st;
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        close(fd);
+        result.status = FOLDER_LOCK_ERROR;
+        result.message = path + ": is not a regular file";
+        return result;
+    }
     int rc;
     do {
         rc = flock(fd, LOCK_EX | LOCK_NB);
