@@ -7,6 +7,8 @@
 #include <cstdlib>
 #include <memory>
 
+#include "support/fakes.h"
+
 namespace {
 
 std::unique_ptr<Session>& caseSession() {
@@ -21,6 +23,18 @@ class SessionPerCase : public ::testing::EmptyTestEventListener {
     }
     void OnTestEnd(const ::testing::TestInfo&) override { caseSession().reset(); }
 };
+
+// Every test program keeps its printers' histories in a data folder of its own, never in the
+// user's: the programs it starts inherit it.
+const bool privateDataFolder = [] {
+    static TempDir folder;
+#ifdef _WIN32
+    _putenv_s("LOCALAPPDATA", folder.path.c_str());
+#else
+    setenv("XDG_DATA_HOME", folder.path.c_str(), 1);
+#endif
+    return true;
+}();
 
 const bool registered = [] {
     ::testing::UnitTest::GetInstance()->listeners().Append(new SessionPerCase);

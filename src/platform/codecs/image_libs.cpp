@@ -10,9 +10,11 @@
 #include <cstring>
 #include <new>
 
-// jpeglib.h needs FILE and size_t declared before it.
-#include <jerror.h>
+// jpeglib.h needs FILE and size_t declared before it, and jerror.h needs jpeglib.h (its
+// version and coding options) before it: two blocks, so that sorting keeps the order.
 #include <jpeglib.h>
+
+#include <jerror.h>
 
 #include "platform/image_codec.h"
 
