@@ -10,10 +10,9 @@
 #include <cstring>
 #include <new>
 
-// jpeglib.h needs FILE and size_t declared before it, and jerror.h needs jpeglib.h (its
-// version and coding options) before it: two blocks, so that sorting keeps the order.
+// jpeglib.h needs FILE and size_t declared before it.
 #include <jpeglib.h>
-
+// jerror.h after jpeglib.h: its list of messages depends on the library version jpeglib.h sets.
 #include <jerror.h>
 
 #include "platform/image_codec.h"
