@@ -105,11 +105,8 @@ const UsageRow ROWS[] = {
      "%LOCALAPPDATA%\\headalign\\history on Windows), at most 256 KiB each: older months are "
      "folded into monthly summaries. HEADALIGN_HISTORY_TIME (YYYY-MM-DD[THH:MM:SSZ]) stands in "
      "for the clock in its time stamps only."},
-    {K::CommandOption,
-     "[--mode M] [--since DATE]",
-     32,
-     {"only mode M (5..15 or its name), only from DATE", "(YYYY-MM-DD, UTC)"},
-     nullptr},
+    {K::CommandOption, "[--mode M]", 32, {"only mode M (5..15 or its name)"}, nullptr},
+    {K::CommandOption, "[--since DATE]", 32, {"only from DATE (YYYY-MM-DD, UTC)"}, nullptr},
     {K::CommandOption, "[--until DATE]", 32, {"only up to DATE (the whole day)"}, nullptr},
     {K::CommandOption, "[--json]", 32, {"one JSON object (entries, drifts) for scripts"}, nullptr},
     {K::CommandOption,
