@@ -249,3 +249,28 @@ HistoryPlotFrame History_PlotFrame(const std::vector<HistorySeries>& series, int
     f.readMax = std::ceil(std::max(1.0, rHi + 0.5));
     return f;
 }
+
+std::string History_EntryValue(const HistoryEntry& e) {
+    char text[200];
+    switch (e.kind) {
+        case HISTORY_READING:
+        case HISTORY_VERIFICATION:
+            if (e.mode >= 11)
+                std::snprintf(text, sizeof text, "%.2f mm", e.reading);
+            else
+                std::snprintf(text, sizeof text, "%+.2f +/- %.2f%s%s", e.reading, e.spread,
+                              e.certain ? "" : " ?",
+                              e.kind == HISTORY_VERIFICATION ? (e.aligned ? " ok" : " !") : "");
+            return text;
+        case HISTORY_SAVE: {
+            std::string changes;
+            for (const HistoryChange& c : e.changes)
+                changes += (changes.empty() ? "" : ", ") + c.field + " " +
+                           std::to_string(c.before) + " -> " + std::to_string(c.after);
+            return changes;
+        }
+        default:
+            std::snprintf(text, sizeof text, "%d / %d / %d", e.readings, e.saves, e.verifications);
+            return text;
+    }
+}

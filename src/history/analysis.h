@@ -39,6 +39,10 @@ std::vector<HistoryDrift> History_Drifts(const std::vector<HistorySeries>& serie
 // "mode 6 has drifted +2 groups in 30 days" (or its Chinese).
 std::string History_DriftText(const HistoryDrift& drift, bool chinese);
 
+// An entry's value in a few words: a reading "+1.50 +/- 0.08" (" ?" when not certain, " ok"
+// or " !" after a verification), a SAVE's changes "bidirTextMid 10 -> 12", a summary's counts.
+std::string History_EntryValue(const HistoryEntry& entry);
+
 // The mode's name as the console's row shows it.
 std::string History_ModeName(int mode, int pass, bool chinese);
 

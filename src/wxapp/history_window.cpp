@@ -25,31 +25,6 @@ namespace {
 constexpr char BUTTON_NAME[] = "headalign-history";
 constexpr char WINDOW_NAME[] = "headalign-history-window";
 
-std::string entryValue(const HistoryEntry& e) {
-    char text[200];
-    switch (e.kind) {
-        case HISTORY_READING:
-        case HISTORY_VERIFICATION:
-            if (e.mode >= 11)
-                std::snprintf(text, sizeof text, "%.2f mm", e.reading);
-            else
-                std::snprintf(text, sizeof text, "%+.2f +/- %.2f%s%s", e.reading, e.spread,
-                              e.certain ? "" : " ?",
-                              e.kind == HISTORY_VERIFICATION ? (e.aligned ? " ok" : " !") : "");
-            return text;
-        case HISTORY_SAVE: {
-            std::string changes;
-            for (const HistoryChange& c : e.changes)
-                changes += (changes.empty() ? "" : ", ") + c.field + " " +
-                           std::to_string(c.before) + " -> " + std::to_string(c.after);
-            return changes;
-        }
-        default:
-            std::snprintf(text, sizeof text, "%d / %d / %d", e.readings, e.saves, e.verifications);
-            return text;
-    }
-}
-
 // Fills the window from the history file as it is now.
 void fill(wxFrame* frame, const std::string& key, bool chinese) {
     frame->DestroyChildren();
@@ -111,7 +86,7 @@ void fill(wxFrame* frame, const std::string& key, bool chinese) {
         list->SetItem(row, 1, wxString::FromUTF8((chinese ? KINDS_ZH : KINDS_EN)[e.kind]));
         if (e.mode)
             list->SetItem(row, 2, wxString::FromUTF8(History_ModeName(e.mode, e.pass, chinese)));
-        list->SetItem(row, 3, wxString::FromUTF8(entryValue(e)));
+        list->SetItem(row, 3, wxString::FromUTF8(History_EntryValue(e)));
         list->SetItem(row, 4, wxString::FromUTF8(e.source));
     }
     sizer->Add(list, 1, wxEXPAND | wxALL, 8);
