@@ -204,6 +204,14 @@ TEST(HistoryMonth, AWeeklyCalibrationOfADriftingPrinterShowsAndNamesTheDrift) {
     EXPECT_EQ(readings, 5);
     EXPECT_GE(saves, 5);  // the first value and a correction (nearly) every week
     EXPECT_EQ(verifications, 1);
+    // Filters by time: the fourth week alone (its reading and its correction).
+    ProgramRun week =
+        run("", opts + "history --json --since 2026-11-20 --until 2026-11-23", work.path);
+    ASSERT_TRUE(Json_Parse(week.out, &doc, &why)) << why << week.out;
+    ASSERT_TRUE(doc.find("entries"));
+    EXPECT_EQ(doc.find("entries")->items.size(), 2u) << week.out;
+    for (const char* bad : {"--since 2026-13-01", "--mode 3", "--plot", "--frob"})
+        EXPECT_EQ(run("", opts + "history " + bad, work.path).status, 2) << bad;
 
     // The pictures in both languages: every point where the history's own data puts it.
     std::vector<HistoryEntry> kept;
