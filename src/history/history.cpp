@@ -676,6 +676,12 @@ bool History_Record(const HistoryEntry& entry) {
     std::vector<HistoryEntry> entries;
     std::string error;
     bool ok = true;
+    // The file is the program's own: a link, folder or pipe planted at its name is refused.
+    if (FileResult own = File_CheckOwn(path); !own.ok()) {
+        warn(own.message + "; it is left as it is and nothing is recorded");
+        FolderLock_Release(&lock);
+        return false;
+    }
     if (!History_Load(path, key, &entries, &error)) {
         std::vector<uint8_t> probe;
         if (File_ReadRegular(path, 1, &probe).status != FILE_MISSING) {
@@ -690,7 +696,7 @@ bool History_Record(const HistoryEntry& entry) {
         entries.push_back(e);
         std::string text = History_Serialize(key, &entries);
         FileResult written =
-            File_WriteReplace(path, reinterpret_cast<const uint8_t*>(text.data()), text.size());
+            File_ReplaceOwn(path, reinterpret_cast<const uint8_t*>(text.data()), text.size());
         if (!written.ok()) {
             warn(written.message + "; not recorded");
             ok = false;

@@ -176,7 +176,18 @@ TEST_F(HistoryFile, AFileThatIsNotThisPrintersHistoryIsRefusedByNameAndLeftAlone
         EXPECT_NE(err.find(row.says), std::string::npos) << err;
         EXPECT_EQ(readFileBytes(path), row.bytes);
     }
-    // A folder, or a link to elsewhere, where the file should be.
+    // A link to elsewhere, or a folder, where the file should be: refused, left as they are.
+    std::filesystem::remove(path);
+    TempDir elsewhere;
+    const std::string target = elsewhere.path + "/own.jsonl";
+    const std::string history = header + good;
+    std::ofstream(target, std::ios::binary) << history;
+    std::filesystem::create_symlink(target, path);
+    ::testing::internal::CaptureStderr();
+    EXPECT_FALSE(History_Record(reading(NOV1, 6, 1)));
+    EXPECT_NE(::testing::internal::GetCapturedStderr().find(path), std::string::npos);
+    EXPECT_TRUE(std::filesystem::is_symlink(path));
+    EXPECT_EQ(readFileBytes(target), history);
     std::filesystem::remove(path);
     std::filesystem::create_directory(path);
     ::testing::internal::CaptureStderr();
