@@ -10,6 +10,7 @@
 #include "app/param_files.h"
 #include "app/record_store.h"
 #include "app/texts.h"
+#include "history/history.h"
 #include "job/print_job.h"
 
 namespace {
@@ -71,13 +72,24 @@ bool isChecked(int id) { return dlg()->isChecked(cs().dialog, id); }
 // whose fate could not be learned says so rather than "fail", since the printer may hold it.
 // Either way the entries are already applied to the current record, so SAVE again sends the
 // same values and never adds an amount twice.
+// Every SAVE that reached (or may have reached) the printer goes into its history, old and new
+// record; a history that cannot be written is a warning, never a failed SAVE.
 void onSave() {
     ConsoleState& state = cs();
+    uint8_t before[PARAMETER_RECORD_SIZE];
+    std::memcpy(before, state.currentRecord, PARAMETER_RECORD_SIZE);
+    const bool connected = state.printerConnected != 0;
     switch (saveParametersVerified(state.currentRecord)) {
         case SAVE_SAVED:
+            if (connected)
+                History_Record(
+                    History_SaveEntry(before, state.currentRecord, History_SaveOrigin()));
             showConsoleMessage(MSG_SAVE_OK);
             break;
         case SAVE_UNKNOWN:
+            if (connected)
+                History_Record(History_SaveEntry(before, state.currentRecord, History_SaveOrigin(),
+                                                 "unknown"));
             showConsoleMessage(MSG_SAVE_UNKNOWN);
             break;
         case SAVE_REFUSED:

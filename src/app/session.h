@@ -9,6 +9,7 @@
 #include "app/record_store.h"
 #include "diag/log.h"
 #include "handover/plan_handover.h"
+#include "history/history.h"
 #include "job/print_job.h"
 #include "link/transmit.h"
 #include "link/usb.h"
@@ -37,4 +38,5 @@ struct Session {
     Owned<ConsoleState> console;            // console: current record, dialog
     Owned<ConfigListing> configs;           // console: the listed Config files
     Owned<RecordStoreState> records;        // console: where the record lives, its lock, base
+    Owned<HistoryState> history;            // history: the printer kept, what a SAVE came from
 };

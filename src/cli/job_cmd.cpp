@@ -12,6 +12,7 @@
 #include "cli/cli.h"
 #include "diag/errors.h"
 #include "diag/log.h"
+#include "history/history.h"
 #include "job/print_job.h"
 #include "pattern/patterns.h"
 #include "platform/clock.h"
@@ -102,6 +103,8 @@ std::vector<std::string> Cli_JobNames(const std::string& kind) {
 
 bool Cli_AttachPrinter(const CliOptions& options) {
     if (!options.logDir.empty()) LogDir_Set(options.logDir);
+    // Readings and saves from here on go into this printer's history.
+    History_UsePrinter(options.virtualPrinterDir);
     if (options.virtualPrinterDir.empty()) {
         if (options.fastClock) SimClock_Install();
         return true;

@@ -16,6 +16,7 @@
 #include "app/param_files.h"
 #include "app/record_store.h"
 #include "app/texts.h"
+#include "history/history.h"
 #include "platform/bytes.h"
 #include "platform/checked.h"
 #include "platform/dialog_model.h"
@@ -337,6 +338,7 @@ int setOrAdd(const std::vector<std::string>& args, const CliOptions& options, bo
             return usage(
                 "with the second-pass box ticked the bidirectional entries change the "
                 "second-pass values; name them bidirTextHighHd, ...");
+    History_SetSaveOrigin(add ? "params add" : "params set", true);
     Session session(options);
     if (!session.start(true)) return 1;
     if (!needConnected()) return 1;
@@ -430,6 +432,7 @@ int importFile(const std::vector<std::string>& args, const CliOptions& options) 
     }
     printChanges(consoleState()->currentRecord, incoming);
     if (!yes && !askImport(path)) return 1;
+    History_SetSaveOrigin("params import " + path, true);
     DialogModel_QueueFile(path);
     DialogModel_QueueAnswer(MSGBOX_RESULT_OK);
     DialogModel_ClearBoxes();
@@ -468,6 +471,7 @@ int configLoad(const std::string& name, const CliOptions& options) {
         DialogModel_ClearBoxes();
         DialogModel_Select(ID_CONFIG_LIST, static_cast<int>(i));
         if (!lastBoxIs(MSG_FILE_READ, name.c_str())) return 1;  // the console's box said why
+        History_SetSaveOrigin("config load " + name, true);
         return pressSave();
     }
     std::fprintf(stderr, "headalign: no Config file named %s in %s\n", name.c_str(),

@@ -9,6 +9,8 @@
 #include <memory>
 #include <string>
 
+#include "support/fakes.h"
+
 namespace {
 
 std::unique_ptr<Session>& caseSession() {
@@ -30,6 +32,18 @@ std::string& runtimeDir() {
     static std::string dir;
     return dir;
 }
+
+// Every test program keeps its printers' histories in a data folder of its own, never in the
+// user's: the programs it starts inherit it.
+const bool privateDataFolder = [] {
+    static TempDir folder;
+#ifdef _WIN32
+    _putenv_s("LOCALAPPDATA", folder.path.c_str());
+#else
+    setenv("XDG_DATA_HOME", folder.path.c_str(), 1);
+#endif
+    return true;
+}();
 
 const bool registered = [] {
     ::testing::UnitTest::GetInstance()->listeners().Append(new SessionPerCase);
