@@ -10,6 +10,7 @@ struct CliOptions {
     std::string virtualPrinterDir;  // empty = the real printer through the platform's USB back end
     std::string logDir;             // empty = the platform's log folder
     bool fastClock = false;         // simulated waits (only sensible with the virtual printer)
+    bool trace = false;  // trace lines on a terminal too (else a job there shows its progress)
 };
 
 // Attaches the printer chosen by the options (virtual printer, clock). False with a message

@@ -8,6 +8,7 @@
 #include <span>
 
 #include "cli/cli.h"
+#include "cli/job_progress.h"
 #include "diag/errors.h"
 #include "diag/log.h"
 #include "job/print_job.h"
@@ -119,10 +120,14 @@ int Cli_RunJob(const std::string& kind, const std::vector<std::string>& args,
         return 2;
     }
     if (!Cli_AttachPrinter(options)) return 1;
-    if (kind == "pattern") {
-        Job_RunPattern(static_cast<uint8_t>(number));
-    } else {
-        Job_RunAdjustment(static_cast<uint8_t>(number));
+    {
+        JobProgress progress(options);
+        if (kind == "pattern") {
+            Job_RunPattern(static_cast<uint8_t>(number));
+        } else {
+            Job_RunAdjustment(static_cast<uint8_t>(number));
+        }
+        progress.finish(Job_Succeeded(Job_LastOutcome()));
     }
     const JobOutcome outcome = Job_LastOutcome();
     uint32_t jobNumber = options.virtualPrinterDir.empty() ? 0 : VPrinter_LastJobNumber();

@@ -10,9 +10,11 @@
 #include <cstring>
 #include <new>
 
-// jpeglib.h needs FILE and size_t declared before it.
-#include <jerror.h>
+// jpeglib.h needs FILE and size_t declared before it; jerror.h needs jpeglib.h's settings
+// (its arithmetic-coding messages), so it comes in a block of its own after it.
 #include <jpeglib.h>
+// (sorting would put jerror.h first)
+#include <jerror.h>
 
 #include "platform/image_codec.h"
 
