@@ -59,10 +59,11 @@ struct ScanRequest {
 };
 
 struct ScannerBackend {
-    // Dialog thread; blocks while the system looks for devices (seconds where it searches the
-    // network). true with the devices in *out (possibly none); false with *error one line.
+    // Any thread (calls of both entries take turns); blocks while the system looks for devices
+    // (seconds where it searches the network). true with the devices in *out (possibly none);
+    // false with *error one line.
     bool (*list)(std::vector<ScannerDevice>* out, std::string* error);
-    // The calling thread, which it holds for the whole scan; blocks on the device, returning
+    // Any thread, which it holds for the whole scan; blocks on the device, returning
     // within one block's read of `cancel` being raised. Ok with the picture in *out (8-bit RGB,
     // grey in all three channels for a grey scan; dpi across, aspect as the device scanned);
     // otherwise *out is empty and *detail holds the device's own words, or the option refused.

@@ -12,6 +12,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
 
 #include "platform/scanner.h"
 
@@ -43,8 +44,11 @@ ScanStatus fromSane(SANE_Status s) {
     }
 }
 
-// One SANE session: sane_init on entry, sane_exit on leaving.
+// One SANE session: sane_init on entry, sane_exit on leaving. SANE is not made for two sessions
+// at once: a listing on one thread and a scan on another take turns.
+std::mutex saneMutex;
 struct SaneSession {
+    std::lock_guard<std::mutex> lock{saneMutex};
     SANE_Status status;
     SaneSession() {
         SANE_Int version = 0;
