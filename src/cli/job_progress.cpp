@@ -147,8 +147,8 @@ void JobProgress::finish(bool succeeded) {
     if (!line_.on()) return;
     const Work w = currentWork();
     char text[160];
-    int n = std::snprintf(text, sizeof text, "%s: %u swath%s sent", succeeded ? "printed" : "stopped",
-                          w.sent, w.sent == 1 ? "" : "s");
+    int n = std::snprintf(text, sizeof text, "%s: %u swath%s sent",
+                          succeeded ? "printed" : "stopped", w.sent, w.sent == 1 ? "" : "s");
     if (w.fedSteps > 0)
         n += std::snprintf(text + n, sizeof text - size_t(n), ", %.0f mm of paper fed",
                            millimetres(w.fedSteps));

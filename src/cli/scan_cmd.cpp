@@ -33,8 +33,7 @@ int Cli_ScannersCommand(const std::vector<std::string>& args, const CliOptions&)
         return 1;
     }
     if (devices.empty()) {
-        std::fprintf(stderr, "headalign: %s\n",
-                     operatorText(ScanStatus::NoDevice, "").c_str());
+        std::fprintf(stderr, "headalign: %s\n", operatorText(ScanStatus::NoDevice, "").c_str());
         return 1;
     }
     for (const ScannerDevice& d : devices)

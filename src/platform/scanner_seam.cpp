@@ -16,7 +16,8 @@ const StatusText TEXTS[] = {
     {"scanned", "扫描完成"},
     {"this build has no scanner support: scan the print with another program and read the file",
      "本版本不支持扫描仪：请用其他程序扫描打印件后读取文件"},
-    {"no scanner found: check that it is connected and switched on", "未找到扫描仪：请检查连接和电源"},
+    {"no scanner found: check that it is connected and switched on",
+     "未找到扫描仪：请检查连接和电源"},
     {"the scanner is busy (another program is using it, or it is still working): try again in a "
      "moment",
      "扫描仪正忙（其他程序正在使用或仍在工作）：请稍后再试"},
@@ -74,7 +75,8 @@ std::string Scanner_StatusText(ScanStatus status, const std::string& detail, boo
     if (i >= sizeof TEXTS / sizeof TEXTS[0]) i = static_cast<size_t>(ScanStatus::Failed);
     // The device asked for by name is said in the sentence, not after it.
     if (status == ScanStatus::NoDevice && !detail.empty())
-        return chinese ? "未找到扫描仪 " + detail + "：请检查连接和电源（headalign scanners 列出已找到的扫描仪）"
+        return chinese ? "未找到扫描仪 " + detail +
+                             "：请检查连接和电源（headalign scanners 列出已找到的扫描仪）"
                        : "no scanner " + detail +
                              " found: check that it is connected and switched on (headalign "
                              "scanners lists those found)";

@@ -49,7 +49,8 @@ ScannerLookup& lookup() {
         l.thread = std::thread([me = &l] {
             std::vector<ScannerDevice> devices;
             std::string error;
-            if (Scanner_List(&devices, &error) && !devices.empty()) me->first = devices.front().name;
+            if (Scanner_List(&devices, &error) && !devices.empty())
+                me->first = devices.front().name;
             me->done = true;
         });
     return l;
@@ -63,8 +64,8 @@ void showScanners(wxWindow* parent) {
         if (!scan) continue;
         const bool found = l.done && !l.first.empty();
         scan->Enable(found);
-        scan->SetToolTip(!l.done     ? (chinese() ? wxString::FromUTF8("正在查找扫描仪…")
-                                                  : wxString("Looking for scanners..."))
+        scan->SetToolTip(!l.done ? (chinese() ? wxString::FromUTF8("正在查找扫描仪…")
+                                              : wxString("Looking for scanners..."))
                          : found ? wxString::FromUTF8(l.first)
                                  : (chinese() ? wxString::FromUTF8("未找到扫描仪")
                                               : wxString("No scanner found")));
@@ -97,7 +98,8 @@ void makeRoom(wxWindow* parent, int rightmost) {
 // An invisible child of the dialog that waits for the lookup: it goes with the dialog.
 class ScannerWatch : public wxWindow {
   public:
-    explicit ScannerWatch(wxWindow* parent) : wxWindow(parent, wxID_ANY, wxPoint(0, 0), wxSize(0, 0)) {
+    explicit ScannerWatch(wxWindow* parent)
+        : wxWindow(parent, wxID_ANY, wxPoint(0, 0), wxSize(0, 0)) {
         Hide();
         timer_.SetOwner(this);
         Bind(wxEVT_TIMER, [this](wxTimerEvent&) {
@@ -160,7 +162,8 @@ struct ScanWindow {
 };
 void scanProgress(void* context, uint64_t done, uint64_t total) {
     auto* w = static_cast<ScanWindow*>(context);
-    const int percent = total > 0 ? static_cast<int>(std::min<uint64_t>(done * 100 / total, 99)) : 0;
+    const int percent =
+        total > 0 ? static_cast<int>(std::min<uint64_t>(done * 100 / total, 99)) : 0;
     // Update also serves the window's events: its Cancel is seen here, between two blocks.
     if (!w->dialog->Update(percent)) w->cancel->store(true);
 }
@@ -180,11 +183,10 @@ bool WxVernier_ScanInto(int row, std::string* message) {
     std::string detail;
     ScanStatus status;
     {
-        wxProgressDialog dialog(zh ? wxString::FromUTF8("扫描") : wxString("Scan"),
-                                zh ? wxString::FromUTF8("正在扫描打印件…")
-                                   : wxString("Scanning the print..."),
-                                100, WxDialog_Frame(),
-                                wxPD_APP_MODAL | wxPD_CAN_ABORT | wxPD_AUTO_HIDE);
+        wxProgressDialog dialog(
+            zh ? wxString::FromUTF8("扫描") : wxString("Scan"),
+            zh ? wxString::FromUTF8("正在扫描打印件…") : wxString("Scanning the print..."), 100,
+            WxDialog_Frame(), wxPD_APP_MODAL | wxPD_CAN_ABORT | wxPD_AUTO_HIDE);
         ScanWindow window{&dialog, &cancel};
         request.progress = scanProgress;
         request.progressContext = &window;

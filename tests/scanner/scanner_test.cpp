@@ -19,8 +19,8 @@
 #include "cli/align_cmd.h"
 #include "cli/cli.h"
 #include "diag/errors.h"
-#include "support/fakes.h"
 #include "platform/scanner.h"
+#include "support/fakes.h"
 #include "vernier/vernier.h"
 
 namespace {
@@ -104,7 +104,7 @@ ProgramRun runPiped(std::vector<std::string> args, const std::vector<std::string
 // The program on a pseudo-terminal (standard output and standard error both the terminal).
 // When `interruptAt` appears in the output, Ctrl-C is sent, as a terminal sends it.
 ProgramRun runOnTerminal(std::vector<std::string> args, const std::vector<std::string>& env = {},
-                  const std::string& interruptAt = "") {
+                         const std::string& interruptAt = "") {
     args.insert(args.begin(), HEADALIGN_BIN);
     std::vector<char*> argv = argvOf(args);
     int master = -1;
@@ -134,7 +134,9 @@ bool contains(const std::string& text, const std::string& part) {
 }
 
 // The test pictures' samples (0..255), distinct across, down and between the channels.
-int sampleAt(uint32_t x, uint32_t y, int c) { return int((x * 7 + y * 3 + uint32_t(c) * 50) % 256); }
+int sampleAt(uint32_t x, uint32_t y, int c) {
+    return int((x * 7 + y * 3 + uint32_t(c) * 50) % 256);
+}
 
 // A binary PNM of `width` x `height`: P5 grey or P6 colour, 8 or 16 bits (maxval 65535: each
 // sample repeated in both bytes), samples from sampleAt.
@@ -337,8 +339,8 @@ class ScanCommandTest : public ::testing::Test {
     const std::vector<std::string> testBackendEnv{"ASAN_OPTIONS=detect_leaks=0"};
 
     std::vector<std::string> withPrinter(std::vector<std::string> args) {
-        args.insert(args.begin(), {"--virtual-printer", printer.path, "--fast-clock", "--log-dir",
-                                   logs.path});
+        args.insert(args.begin(),
+                    {"--virtual-printer", printer.path, "--fast-clock", "--log-dir", logs.path});
         return args;
     }
     uint8_t stored(uint8_t offset) {
@@ -457,10 +459,10 @@ TEST_F(ScanCommandTest, DeviceErrorsInTheOperatorsWords) {
         for (bool chinese : {false, true}) {
             std::vector<std::string> env = testBackendEnv;
             env.push_back(chinese ? "LC_ALL=zh_CN.UTF-8" : "LC_ALL=C");
-            ProgramRun r = runPiped(withPrinter({"align", "5", "--scanner", "test:0", "--scanner-option",
-                                          std::string("read-return-value=") + row.status,
-                                          "--apply"}),
-                             env);
+            ProgramRun r =
+                runPiped(withPrinter({"align", "5", "--scanner", "test:0", "--scanner-option",
+                                      std::string("read-return-value=") + row.status, "--apply"}),
+                         env);
             EXPECT_EQ(r.status, 1) << row.status;
             EXPECT_TRUE(contains(r.err, chinese ? row.chinese : row.english))
                 << row.status << ": " << r.err;
@@ -476,7 +478,9 @@ TEST_F(ScanCommandTest, UsageOfTheScannerOptions) {
         const char* said;
     };
     const Row rows[] = {
-        {{"align", "5", "--scanner-option", "mode=Gray"}, 2, "--scanner-option goes with --scanner"},
+        {{"align", "5", "--scanner-option", "mode=Gray"},
+         2,
+         "--scanner-option goes with --scanner"},
         {{"align", "5", "--scanner", "--scanner-option", "mode"}, 2, "needs NAME=VALUE"},
         {{"align", "5", "--scanner", "--scan", "x.png"}, 2, "not both"},
         {{"align", "5", "--scanner", "--verify"}, 2, "give either"},
@@ -497,8 +501,8 @@ TEST_F(ScanCommandTest, UsageOfTheScannerOptions) {
 TEST_F(ScanCommandTest, CtrlCOnTheTerminalCancelsTheScan) {
     ProgramRun r = runOnTerminal(
         withPrinter({"align", "5", "--scanner", "test:0", "--scanner-option", "read-limit=yes",
-                     "--scanner-option", "read-limit-size=64", "--scanner-option",
-                     "read-delay=yes", "--scanner-option", "read-delay-duration=20000", "--apply"}),
+                     "--scanner-option", "read-limit-size=64", "--scanner-option", "read-delay=yes",
+                     "--scanner-option", "read-delay-duration=20000", "--apply"}),
         testBackendEnv, "scanning test:0");
     EXPECT_EQ(r.status, 1) << r.out;
     EXPECT_TRUE(contains(r.out, "the scan was cancelled")) << r.out;
@@ -526,7 +530,7 @@ TEST_F(ScanCommandTest, JobProgressOnATerminal) {
     EXPECT_TRUE(traced);
 
     ProgramRun traces = runOnTerminal({"--trace", "--virtual-printer", printer.path, "--fast-clock",
-                                "--log-dir", logs.path, "adjust", "5"});
+                                       "--log-dir", logs.path, "adjust", "5"});
     EXPECT_EQ(traces.status, 0);
     EXPECT_TRUE(contains(traces.out, traceLine));
     EXPECT_FALSE(contains(traces.out, "printing:"));

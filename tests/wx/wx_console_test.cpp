@@ -344,7 +344,8 @@ TEST_F(WxConsoleBehaviour, ScanButtonScansThePrintIntoItsRow) {
     VPrinter_WaitPaper();
     VernierImage paper;
     std::string error;
-    ASSERT_TRUE(Vernier_LoadImage(VPrinter_JobPath(VPrinter_LastJobNumber(), ".png"), &paper, &error))
+    ASSERT_TRUE(
+        Vernier_LoadImage(VPrinter_JobPath(VPrinter_LastJobNumber(), ".png"), &paper, &error))
         << error;
     static std::string pnm;
     pnm = work.path + "/paper.pnm";
@@ -377,7 +378,8 @@ TEST_F(WxConsoleBehaviour, ScanButtonScansThePrintIntoItsRow) {
     // A scanner that answers with an error says so in the operator's words.
     static const ScannerBackend coverOpen{
         .list = sane->list,
-        .scan = [](const ScanRequest&, ImagePixels*, std::string*) { return ScanStatus::CoverOpen; },
+        .scan = [](const ScanRequest&, ImagePixels*,
+                   std::string*) { return ScanStatus::CoverOpen; },
     };
     Scanner_Install(&coverOpen);
     EXPECT_FALSE(WxVernier_ScanInto(1, &message));

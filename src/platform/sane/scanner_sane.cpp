@@ -294,7 +294,8 @@ ScanStatus configure(SANE_Handle h, const ScanRequest& r, std::string* detail) {
     setOption(h, SANE_NAME_SCAN_TL_Y, "0", false, detail);
     const double w = r.widthMm > 0 ? r.widthMm : areaMax(h, SANE_NAME_SCAN_BR_X);
     const double ht = r.heightMm > 0 ? r.heightMm : areaMax(h, SANE_NAME_SCAN_BR_Y);
-    if (w > 0) setOption(h, SANE_NAME_SCAN_BR_X, number(nearestAllowed(h, "br-x", w)), false, detail);
+    if (w > 0)
+        setOption(h, SANE_NAME_SCAN_BR_X, number(nearestAllowed(h, "br-x", w)), false, detail);
     if (ht > 0)
         setOption(h, SANE_NAME_SCAN_BR_Y, number(nearestAllowed(h, "br-y", ht)), false, detail);
     for (const ScanOption& o : r.options)
@@ -318,9 +319,8 @@ uint8_t sample(const uint8_t* row, const SANE_Parameters& p, int channels, size_
 }
 
 // Reads one frame into `raw`, calling progress after each block. Ok at its end.
-ScanStatus readFrame(SANE_Handle h, const ScanRequest& r, uint64_t cap,
-                     uint64_t* done, uint64_t total, std::vector<uint8_t>* raw,
-                     std::string* detail) {
+ScanStatus readFrame(SANE_Handle h, const ScanRequest& r, uint64_t cap, uint64_t* done,
+                     uint64_t total, std::vector<uint8_t>* raw, std::string* detail) {
     std::vector<uint8_t> block(64 * 1024);
     while (true) {
         if (cancelled(r)) return ScanStatus::Cancelled;
