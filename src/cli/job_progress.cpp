@@ -71,16 +71,6 @@ std::string describe(const Work& w) {
     return text;
 }
 
-std::string duration(uint32_t ms) {
-    const uint32_t s = (ms + 500) / 1000;
-    char text[32];
-    if (s >= 60)
-        std::snprintf(text, sizeof text, "%u min %02u s", s / 60, s % 60);
-    else
-        std::snprintf(text, sizeof text, "%u s", s);
-    return text;
-}
-
 }  // namespace
 
 namespace {
@@ -153,6 +143,6 @@ void JobProgress::finish(bool succeeded) {
         n += std::snprintf(text + n, sizeof text - size_t(n), ", %.0f mm of paper fed",
                            millimetres(w.fedSteps));
     std::snprintf(text + n, sizeof text - size_t(n), " in %s",
-                  duration(Clock_Tick() - startMs_).c_str());
+                  Progress_Duration((Clock_Tick() - startMs_ + 500) / 1000).c_str());
     line_.finish(text);
 }

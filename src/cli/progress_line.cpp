@@ -50,14 +50,19 @@ void ProgressLine::finish(const std::string& summary) {
     std::fflush(stderr);
 }
 
+std::string Progress_Duration(uint64_t seconds) {
+    char text[48];
+    if (seconds >= 60)
+        std::snprintf(text, sizeof text, "%llu min %02llu s",
+                      static_cast<unsigned long long>(seconds / 60),
+                      static_cast<unsigned long long>(seconds % 60));
+    else
+        std::snprintf(text, sizeof text, "%llu s", static_cast<unsigned long long>(seconds));
+    return text;
+}
+
 std::string Progress_TimeLeft(uint32_t elapsedMs, uint64_t done, uint64_t total) {
     if (done == 0 || total <= done || elapsedMs < 500) return "";
     const double left = double(elapsedMs) / 1000.0 * double(total - done) / double(done);
-    const long s = static_cast<long>(left + 0.5);
-    char text[48];
-    if (s >= 60)
-        std::snprintf(text, sizeof text, "%ld min %02ld s left", s / 60, s % 60);
-    else
-        std::snprintf(text, sizeof text, "%ld s left", s);
-    return text;
+    return Progress_Duration(static_cast<uint64_t>(left + 0.5)) + " left";
 }

@@ -34,6 +34,8 @@ class ProgressLine {
 // "12 s left", "2 min 05 s left" from the time spent on `done` of `total`; "" while too little
 // is done to tell.
 std::string Progress_TimeLeft(uint32_t elapsedMs, uint64_t done, uint64_t total);
+// "45 s", "2 min 05 s".
+std::string Progress_Duration(uint64_t seconds);
 // Whether standard error / standard output is a terminal.
 bool Progress_StderrIsTerminal();
 bool Progress_StdoutIsTerminal();
