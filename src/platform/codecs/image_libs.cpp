@@ -10,10 +10,9 @@
 #include <cstring>
 #include <new>
 
-// jpeglib.h needs FILE and size_t declared before it; jerror.h needs jpeglib.h's settings
-// (its arithmetic-coding messages), so it comes in a block of its own after it.
+// jpeglib.h needs FILE and size_t declared before it.
 #include <jpeglib.h>
-// (sorting would put jerror.h first)
+// jerror.h after jpeglib.h: its list of messages depends on the library version jpeglib.h sets.
 #include <jerror.h>
 
 #include "platform/image_codec.h"
