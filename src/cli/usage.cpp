@@ -83,7 +83,7 @@ const UsageRow ROWS[] = {
     {K::Command,
      "align MODE --scanner [DEVICE]",
      32,
-     {"scan the print instead of reading a file (300 dpi grey,",
+     {"", "scan the print instead of reading a file (300 dpi grey,",
       "the first scanner unless DEVICE is named); Ctrl-C cancels;",
       "the scan is kept in the log folder; takes the options above"},
      "The scan is kept as Scan_MMODE_DATE_TIME.png in the folder of the trace files, so the "
@@ -92,9 +92,9 @@ const UsageRow ROWS[] = {
     {K::CommandOption,
      "[--scanner-option NAME=VALUE]",
      32,
-     {"a SANE option of the scanner, as scanimage names it", "(mode=Color, resolution=600, ...)"},
+     {"", "a SANE option of the scanner, as scanimage names it",
+      "(mode=Color, resolution=600, ...)"},
      "Given as often as needed; applied after the 300 dpi grey defaults, so it may override them."},
-    {K::Command, "scanners", 32, {"the scanners found, one a line: DEVICE and its name"}, nullptr},
     {K::Command,
      "align MODE --verify [--hd]",
      32,
@@ -111,6 +111,7 @@ const UsageRow ROWS[] = {
      "on a true printer. The value proposed is 10000 x MM / 1000.0, rounded, whatever the current "
      "value; MM outside 900..1100 is refused."},
     {K::CommandOption, "[--apply]", 32, {"enter it and SAVE"}, nullptr},
+    {K::Command, "scanners", 32, {"the scanners found, one a line: DEVICE and its name"}, nullptr},
 
     {K::Option,
      "--virtual-printer DIR",
@@ -161,6 +162,8 @@ void printRow(std::FILE* out, const UsageRow& r) {
         if (!text) break;
         line.resize(std::max<size_t>(line.size() + 1, static_cast<size_t>(r.column)), ' ');
         line += text;
+        // A term too long for its column stands alone, its description on the lines below.
+        while (!line.empty() && line.back() == ' ') line.pop_back();
         std::fprintf(out, "%s\n", line.c_str());
         line.clear();
     }

@@ -2,6 +2,7 @@
 // Installation and dispatch of the scanner seam, and the operator's words for its outcomes.
 #include <atomic>
 
+#include "platform/locale.h"
 #include "platform/scanner.h"
 
 namespace {
@@ -55,7 +56,7 @@ bool Scanner_Supported() {
 bool Scanner_List(std::vector<ScannerDevice>* out, std::string* error) {
     out->clear();
     if (!Scanner_Supported()) {
-        *error = Scanner_StatusText(ScanStatus::NoSupport, "", false);
+        *error = Scanner_StatusText(ScanStatus::NoSupport, "", Locale_IsChinese());
         return false;
     }
     return Scanner_Backend()->list(out, error);

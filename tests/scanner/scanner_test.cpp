@@ -19,6 +19,7 @@
 #include "cli/align_cmd.h"
 #include "cli/cli.h"
 #include "diag/errors.h"
+#include "platform/locale.h"
 #include "platform/scanner.h"
 #include "support/fakes.h"
 #include "vernier/vernier.h"
@@ -87,6 +88,7 @@ ProgramRun runPiped(std::vector<std::string> args, const std::vector<std::string
     if (pid == 0) {
         dup2(out[1], 1), dup2(err[1], 2);
         close(out[0]), close(err[0]), close(out[1]), close(err[1]);
+        putenv(const_cast<char*>("LC_ALL=C"));  // English messages unless a case asks otherwise
         for (const std::string& e : env) putenv(const_cast<char*>(e.c_str()));
         execv(argv[0], argv.data());
         _exit(127);
@@ -110,6 +112,7 @@ ProgramRun runOnTerminal(std::vector<std::string> args, const std::vector<std::s
     int master = -1;
     pid_t pid = forkpty(&master, nullptr, nullptr, nullptr);
     if (pid == 0) {
+        putenv(const_cast<char*>("LC_ALL=C"));  // English messages unless a case asks otherwise
         for (const std::string& e : env) putenv(const_cast<char*>(e.c_str()));
         execv(argv[0], argv.data());
         _exit(127);
@@ -213,7 +216,9 @@ TEST(SaneBackendTest, EveryFrameKindGivesTheFilesPixels) {
 }
 
 // 1, 8 and 16 bits a sample give the same black and white grid; a three-pass scanner's three
-// frames the same colours as one RGB frame.
+// frames the same colours as one RGB frame. The test back end leaves a buffer of each frame of
+// a three-pass scan behind (its reader threads), so the scans run in a child process that ends
+// without the leak check, and say there what differs.
 TEST(SaneBackendTest, DepthsAndFramesGiveTheSamePicture) {
     processSane();
     struct Variant {
@@ -228,26 +233,39 @@ TEST(SaneBackendTest, DepthsAndFramesGiveTheSamePicture) {
          {"three frames",
           {{"mode", "Color"}, {"three-pass", "yes"}, {"test-picture", "Color pattern"}}}},
     };
-    for (const std::vector<Variant>& group : groups) {
-        std::vector<uint8_t> first;
-        for (const Variant& v : group) {
-            ScanRequest request;
-            request.device = "test:0";
-            request.dpi = 75;
-            request.options = {{"br-x", "30"}, {"br-y", "25"}};
-            request.options.insert(request.options.end(), v.options.begin(), v.options.end());
-            ImagePixels picture;
-            std::string detail;
-            ASSERT_EQ(Scanner_Scan(request, &picture, &detail), ScanStatus::Ok) << v.name << detail;
-            if (first.empty()) {
-                first = picture.rgb;
-                EXPECT_GT(std::count(first.begin(), first.end(), 0), 0) << v.name;
-                EXPECT_GT(std::count(first.begin(), first.end(), 255), 0) << v.name;
-            } else {
-                EXPECT_EQ(picture.rgb, first) << v.name;
+    auto compareAll = [&groups] {
+        for (const std::vector<Variant>& group : groups) {
+            std::vector<uint8_t> first;
+            for (const Variant& v : group) {
+                ScanRequest request;
+                request.device = "test:0";
+                request.dpi = 75;
+                request.options = {{"br-x", "30"}, {"br-y", "25"}};
+                request.options.insert(request.options.end(), v.options.begin(), v.options.end());
+                ImagePixels picture;
+                std::string detail;
+                const char* wrong = nullptr;
+                if (Scanner_Scan(request, &picture, &detail) != ScanStatus::Ok)
+                    wrong = "not scanned";
+                else if (first.empty() &&
+                         (std::count(picture.rgb.begin(), picture.rgb.end(), 0) == 0 ||
+                          std::count(picture.rgb.begin(), picture.rgb.end(), 255) == 0))
+                    wrong = "no black or no white";
+                else if (!first.empty() && picture.rgb != first)
+                    wrong = "another picture than the first of its group";
+                if (wrong) {
+                    std::fprintf(stderr, "%s: %s %s\n", v.name, wrong, detail.c_str());
+                    return false;
+                }
+                if (first.empty()) first = picture.rgb;
             }
         }
-    }
+        return true;
+    };
+    std::fflush(stderr);
+    pid_t pid = fork();
+    if (pid == 0) _exit(compareAll() ? 0 : 1);
+    EXPECT_EQ(exitStatus(pid), 0) << "(the child said what differs above)";
 }
 
 // The request's 300 dpi grey reaches a device that has both; a cancel raised before the first
@@ -317,7 +335,7 @@ TEST(ScannerSeamTest, AnEmptyTableSaysNoScannerSupport) {
     std::vector<ScannerDevice> devices;
     std::string error;
     EXPECT_FALSE(Scanner_List(&devices, &error));
-    EXPECT_TRUE(contains(error, "no scanner support"));
+    EXPECT_EQ(error, Scanner_StatusText(ScanStatus::NoSupport, "", Locale_IsChinese()));
     ImagePixels picture;
     EXPECT_EQ(Scanner_Scan(ScanRequest{}, &picture, &error), ScanStatus::NoSupport);
     Scanner_Install(nullptr);
@@ -397,9 +415,13 @@ TEST_F(ScanCommandTest, ScanOfThePaperIsReadAndApplied) {
     EXPECT_EQ(stored(0x03), 14);
     ASSERT_EQ(keptScans().size(), 1u);
     EXPECT_TRUE(contains(r.out, "scan kept: " + keptScans()[0])) << r.out;
-    ProgramRun again = runPiped(withPrinter({"align", "5", "--scan", keptScans()[0]}));
-    EXPECT_EQ(again.status, 0);
-    EXPECT_TRUE(contains(again.out, "entry: bidirTextHigh \"加减:\" 4")) << again.out;
+    // What was kept is what was read: the paper's pixels, at the resolution scanned.
+    VernierImage kept, printed;
+    std::string error;
+    ASSERT_TRUE(Vernier_LoadImage(keptScans()[0], &kept, &error)) << error;
+    ASSERT_TRUE(Vernier_LoadImage(printer.path + "/jobs/0001.png", &printed, &error)) << error;
+    EXPECT_EQ(kept.rgb, printed.rgb);
+    EXPECT_NEAR(kept.dpi, 300, 0.5);  // the resolution asked for, which the pnm back end states
 }
 
 // Ctrl-C during the scan (SIGINT raised by the back end's first block, as a terminal would
