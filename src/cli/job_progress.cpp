@@ -2,6 +2,7 @@
 // The command line's progress of a print job, refreshed from the job's own waits.
 #include "cli/job_progress.h"
 
+#include <atomic>
 #include <cstdio>
 #include <string>
 #include <thread>
@@ -19,16 +20,19 @@ namespace {
 // The job runs on the dialog thread and waits on the clock between its steps (every poll of
 // the ring, the feed-step print's pauses): the line is refreshed there, on that thread, so
 // nothing else runs beside the job.
-JobProgress* active = nullptr;
-const ClockBackend* inner = nullptr;
-std::thread::id jobThread;
+// The transmit thread sleeps through the same clock (and one given up may outlive the job), so
+// what it reads here is atomic.
+std::atomic<JobProgress*> active{nullptr};
+std::atomic<const ClockBackend*> inner{nullptr};
+std::atomic<std::thread::id> jobThread{};
 
 void progressSleep(uint32_t ms) {
-    if (active && std::this_thread::get_id() == jobThread) active->refresh();
-    inner->sleepMs(ms);
+    JobProgress* progress = active.load();
+    if (progress && std::this_thread::get_id() == jobThread.load()) progress->refresh();
+    inner.load()->sleepMs(ms);
 }
-uint32_t progressTick() { return inner->tickMs(); }
-void progressLocalTime(LocalTime* out) { inner->localTime(out); }
+uint32_t progressTick() { return inner.load()->tickMs(); }
+void progressLocalTime(LocalTime* out) { inner.load()->localTime(out); }
 const ClockBackend PROGRESS_CLOCK{
     .sleepMs = progressSleep,
     .tickMs = progressTick,
@@ -92,7 +96,7 @@ JobProgress::JobProgress(const CliOptions& options, bool tracesOnStderr) {
     if (terminal) Log_SetStdoutCopy(false);
     startMs_ = Clock_Tick();
     inner = Clock_Backend();
-    innerClock_ = inner;
+    innerClock_ = inner.load();
     jobThread = std::this_thread::get_id();
     active = this;
     Clock_Install(&PROGRESS_CLOCK);

@@ -120,7 +120,8 @@ bool Cli_ScanPrint(const CliScanArgs& scan, int jobType, const CliOptions& optio
     if (!options.logDir.empty()) LogDir_Set(options.logDir);
     ScanRequest request;
     request.device = scan.device;
-    request.maxPixels = VERNIER_MAX_PIXELS;
+    // The reader's decoding budget: larger is refused before it is read (lower the resolution).
+    request.maxPixels = VERNIER_DECODE_PIXELS;
     for (const std::string& o : scan.options) {
         ScanOption parsed;
         if (Scanner_ParseOption(o, &parsed)) request.options.push_back(parsed);

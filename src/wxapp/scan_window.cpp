@@ -176,7 +176,7 @@ bool WxVernier_ScanInto(int row, std::string* message) {
     if (row < 0 || row >= SCAN_ROW_COUNT) return false;
     const bool zh = chinese();
     ScanRequest request;
-    request.maxPixels = VERNIER_MAX_PIXELS;
+    request.maxPixels = VERNIER_DECODE_PIXELS;
     std::atomic<bool> cancel{false};
     request.cancel = &cancel;
     ImagePixels pixels;
