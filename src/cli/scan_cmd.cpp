@@ -4,7 +4,6 @@
 #include "cli/scan_cmd.h"
 
 #include <atomic>
-#include <csignal>
 #include <cstdio>
 
 #include "cli/progress_line.h"
@@ -66,19 +65,18 @@ int Cli_ParseScanArg(const std::vector<std::string>& args, size_t* i, CliScanArg
 #ifdef HEADALIGN_HAVE_VERNIER
 namespace {
 
-// Ctrl-C during a scan asks the scan to stop; the flag is all the handler touches.
+// Ctrl-C during a scan reaches Cli_OnInterrupt (the interrupt seam's thread), which raises this
+// flag for as long as the scan runs.
 std::atomic<bool> interrupted{false};
-static_assert(std::atomic<bool>::is_always_lock_free, "the signal handler needs a lock-free flag");
-extern "C" void onInterrupt(int) { interrupted.store(true); }
 
 struct InterruptCancels {
-    using Handler = void (*)(int);
-    Handler previous;
     InterruptCancels() {
         interrupted.store(false);
-        previous = std::signal(SIGINT, onInterrupt);
+        Cli_SetScanCancel(&interrupted);
     }
-    ~InterruptCancels() { std::signal(SIGINT, previous == SIG_ERR ? SIG_DFL : previous); }
+    ~InterruptCancels() { Cli_SetScanCancel(nullptr); }
+    InterruptCancels(const InterruptCancels&) = delete;
+    InterruptCancels& operator=(const InterruptCancels&) = delete;
 };
 
 struct ScanProgress {
