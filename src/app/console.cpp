@@ -3,15 +3,14 @@
 #include "app/console.h"
 
 #include <cstring>
+#include <string>
 
 #include "app/binding.h"
 #include "app/feed_measure.h"
 #include "app/param_files.h"
-#include "app/shared_record.h"
+#include "app/record_store.h"
 #include "app/texts.h"
 #include "job/print_job.h"
-#include "link/usb.h"
-#include "params/parameter_record.h"
 
 namespace {
 
@@ -47,20 +46,10 @@ bool runPrintCommand(int id) {
     return false;
 }
 
-// The record from the shared area when it exists, else from the printer.
+// The record from the shared area when it exists, else from the printer (Record_Read).
 void loadStartupRecord() {
     ConsoleState& state = cs();
-    if (openSharedArea()) {
-        // A start on which the area stayed busy counts as not connected: a record of zeros
-        // must never be delivered by a later SAVE.
-        if (readSharedRecord(state.currentRecord) != SHARED_READ) return;
-    } else if (const UsbTransactResult read = Usb_Transact(
-                   USB_SUB_READ_PARAMS, nullptr, 0, state.currentRecord, PARAMETER_RECORD_SIZE);
-               !read) {
-        reportReason(read.reason);
-        showConsoleMessage(MSG_STARTUP_READ_FAILED);
-        return;
-    }
+    if (!Record_Read(state.currentRecord)) return;
     state.printerConnected = 1;
     showParameters(state.currentRecord);
 }
@@ -91,6 +80,8 @@ void onSave() {
         case SAVE_UNKNOWN:
             showConsoleMessage(MSG_SAVE_UNKNOWN);
             break;
+        case SAVE_REFUSED:
+            break;  // its box said why
         default:
             showConsoleMessage(MSG_SAVE_FAIL);
             break;
@@ -178,7 +169,10 @@ int runConsole(intptr_t, int showCommand) {
     DialogHandle dialog = dlg()->create(consoleLayout(), consoleProc);
     if (dialog == DIALOG_NONE) return 1;
     dlg()->setIcon(dialog, CONSOLE_ICON_ID);
-    dlg()->setTitle(dialog, titleText().c_str());
+    // A console on a printer of the program's own says so: its SAVE reaches only that printer.
+    std::string title = titleText();
+    if (!Record_OwnPrinterLabel().empty()) title += " - " + Record_OwnPrinterLabel();
+    dlg()->setTitle(dialog, title.c_str());
     dlg()->show(dialog, showCommand);
     dlg()->runLoop();
     return 0;

@@ -6,6 +6,7 @@
 #pragma once
 #include "app/console.h"
 #include "app/param_files.h"
+#include "app/record_store.h"
 #include "diag/log.h"
 #include "handover/plan_handover.h"
 #include "job/print_job.h"
@@ -35,4 +36,5 @@ struct Session {
     Owned<JobRunState> jobs;                // job: second-pass box, last job's outcome
     Owned<ConsoleState> console;            // console: current record, dialog
     Owned<ConfigListing> configs;           // console: the listed Config files
+    Owned<RecordStoreState> records;        // console: where the record lives, its lock, base
 };

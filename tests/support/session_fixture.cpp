@@ -5,7 +5,9 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <memory>
+#include <string>
 
 namespace {
 
@@ -22,8 +24,26 @@ class SessionPerCase : public ::testing::EmptyTestEventListener {
     void OnTestEnd(const ::testing::TestInfo&) override { caseSession().reset(); }
 };
 
+// Locks the programs of one user share (one per printer) go to a folder of this test program's
+// own: parallel test programs never wait for each other's printer.
+std::string& runtimeDir() {
+    static std::string dir;
+    return dir;
+}
+
 const bool registered = [] {
     ::testing::UnitTest::GetInstance()->listeners().Append(new SessionPerCase);
+#ifndef _WIN32
+    char folder[] = "/tmp/headalign-test-run-XXXXXX";
+    if (mkdtemp(folder)) {
+        runtimeDir() = folder;
+        setenv("XDG_RUNTIME_DIR", folder, 1);
+        std::atexit([] {
+            std::error_code ec;
+            std::filesystem::remove_all(runtimeDir(), ec);
+        });
+    }
+#endif
     return true;
 }();
 
