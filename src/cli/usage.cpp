@@ -81,6 +81,21 @@ const UsageRow ROWS[] = {
      {"write the scan with the groups found marked"},
      nullptr},
     {K::Command,
+     "align MODE --scanner [DEVICE]",
+     32,
+     {"", "scan the print instead of reading a file (300 dpi grey,",
+      "the first scanner unless DEVICE is named); Ctrl-C cancels;",
+      "the scan is kept in the log folder; takes the options above"},
+     "The scan is kept as Scan_MMODE_DATE_TIME.png in the folder of the trace files, so the "
+     "reading can be checked later. Scanning needs SANE (Linux); the Windows build has no "
+     "scanner support and reads files only."},
+    {K::CommandOption,
+     "[--scanner-option NAME=VALUE]",
+     32,
+     {"", "a SANE option of the scanner, as scanimage names it",
+      "(mode=Color, resolution=600, ...)"},
+     "Given as often as needed; applied after the 300 dpi grey defaults, so it may override them."},
+    {K::Command,
      "align MODE --verify [--hd]",
      32,
      {"print the adjustment again; on the virtual printer read",
@@ -114,6 +129,7 @@ const UsageRow ROWS[] = {
      32,
      {"draw saved values and readings over time (not on", "Windows)"},
      nullptr},
+    {K::Command, "scanners", 32, {"the scanners found, one a line: DEVICE and its name"}, nullptr},
 
     {K::Option,
      "--virtual-printer DIR",
@@ -126,6 +142,13 @@ const UsageRow ROWS[] = {
      25,
      {"folder of the trace files and the error log (never created)"},
      nullptr},
+    {K::Option,
+     "--trace",
+     25,
+     {"trace lines on standard output during a job on a terminal",
+      "too (instead of progress only)"},
+     "When standard output is not a terminal the trace lines are written there anyway, as they "
+     "always were; on a terminal a job shows one progress line on standard error instead."},
     {K::Option,
      "--fast-clock",
      25,
@@ -157,6 +180,8 @@ void printRow(std::FILE* out, const UsageRow& r) {
         if (!text) break;
         line.resize(std::max<size_t>(line.size() + 1, static_cast<size_t>(r.column)), ' ');
         line += text;
+        // A term too long for its column stands alone, its description on the lines below.
+        while (!line.empty() && line.back() == ' ') line.pop_back();
         std::fprintf(out, "%s\n", line.c_str());
         line.clear();
     }
