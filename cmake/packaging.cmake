@@ -127,7 +127,8 @@ endif()
 
 # Manual page and bash completion from the command line's own tables.
 add_executable(headalign_make_docs ${CMAKE_SOURCE_DIR}/tools/make_docs.cpp ${CMAKE_SOURCE_DIR}/src/cli/usage.cpp
-               ${CMAKE_SOURCE_DIR}/src/cli/params_cmd.cpp ${CMAKE_SOURCE_DIR}/src/cli/job_cmd.cpp)
+               ${CMAKE_SOURCE_DIR}/src/cli/params_cmd.cpp ${CMAKE_SOURCE_DIR}/src/cli/job_cmd.cpp
+               ${CLI_JOB_PROGRESS_SOURCES})
 target_link_libraries(headalign_make_docs PRIVATE headalign_core)
 if(TARGET headalign_vprinter)
   target_link_libraries(headalign_make_docs PRIVATE headalign_vprinter)
