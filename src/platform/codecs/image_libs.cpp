@@ -10,9 +10,11 @@
 #include <cstring>
 #include <new>
 
-// jpeglib.h needs FILE and size_t declared before it.
-#include <jerror.h>
+// jpeglib.h needs FILE and size_t declared before it, and jerror.h the configuration that
+// jpeglib.h brings (which warnings this libjpeg has).
 #include <jpeglib.h>
+// (a block of its own, so sorting the includes keeps it after jpeglib.h)
+#include <jerror.h>
 
 #include "platform/image_codec.h"
 
