@@ -175,12 +175,16 @@ int applyReadings(const SheetScan& scan, const CliOptions& options) {
         if (Cli_ParamsCommand(w, options) != 0) status = 1;
         std::fflush(stderr);
     }
-    if (!any && !refused) {
+    int left = refused;
+    for (const SheetPrint& p : scan.prints) left += p.verdict != SHEET_CERTAIN ? 1 : 0;
+    if (!any && !refused)
         std::printf("nothing to apply: every certain reading lines up at \"00\"\n");
-        return 0;
-    }
-    if (any) std::printf(status == 0 ? "applied and saved\n" : "not applied: the save failed\n");
-    return status == 0 && refused == 0 ? 0 : 1;
+    else if (any)
+        std::printf(status == 0 ? "applied and saved\n" : "not applied: the save failed\n");
+    // Whatever was not entered leaves the calibration unfinished, which a script must see.
+    if (status == 0 && left)
+        std::printf("%d print%s not entered (see above)\n", left, left == 1 ? "" : "s");
+    return status == 0 && left == 0 ? 0 : 1;
 }
 
 bool loadSheet(const std::string& path, VernierImage* image) {
