@@ -10,10 +10,9 @@
 #include <cstring>
 #include <new>
 
-// jpeglib.h needs FILE and size_t declared before it, and jerror.h the configuration that
-// jpeglib.h brings (which warnings this libjpeg has).
+// jpeglib.h needs FILE and size_t declared before it.
 #include <jpeglib.h>
-// (a block of its own, so sorting the includes keeps it after jpeglib.h)
+// jerror.h after jpeglib.h: its list of messages depends on the library version jpeglib.h sets.
 #include <jerror.h>
 
 #include "platform/image_codec.h"
