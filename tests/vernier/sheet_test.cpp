@@ -195,15 +195,18 @@ TEST_F(Sheet, CutSmudgedAndPastedPrintsAreReportedAndNothingIsEnteredForThem) {
     auto [top7, bottom7] = bandOf(markOf(sheet, 7));
     const double cell7 = std::hypot(markOf(sheet, 7).ux, markOf(sheet, 7).uy);
     for (uint32_t y = top7; y < uint32_t(bottom7 - 5 * cell7); ++y) {
-        std::vector<uint8_t> row(sheet.at(0, y), sheet.at(0, y) + size_t(sheet.width) * 3);
-        for (uint32_t x = 0; x < sheet.width; ++x)
-            for (int c = 0; c < 3; ++c) {
-                int sum = 0, n = 0;
-                for (int d = -60; d <= 60; d += 3)
-                    if (int64_t(x) + d >= 0 && int64_t(x) + d < int64_t(sheet.width))
-                        sum += row[size_t(x + d) * 3 + c], ++n;
-                sheet.at(x, y)[c] = uint8_t(sum / n);
+        const std::vector<uint8_t> row(sheet.at(0, y), sheet.at(0, y) + size_t(sheet.width) * 3);
+        const int64_t w = sheet.width, r = 60;
+        for (int c = 0; c < 3; ++c) {
+            int64_t sum = 0;
+            for (int64_t x = -r; x < w; ++x) {
+                if (x + r < w) sum += row[size_t(x + r) * 3 + c];
+                if (x - r - 1 >= 0) sum -= row[size_t(x - r - 1) * 3 + c];
+                if (x < 0) continue;
+                const int64_t n = std::min(w - 1, x + r) - std::max<int64_t>(0, x - r) + 1;
+                sheet.at(uint32_t(x), y)[c] = uint8_t(sum / n);
             }
+        }
     }
     // The top of mode 10's print (the last printed, at the top) cut off.
     const SheetMarkFound m10 = markOf(sheet, 10);
@@ -279,4 +282,20 @@ TEST_F(Sheet, ACorrectionBelowWhatTheConsoleAcceptsIsSaidSo) {
     EXPECT_NE(stored(1), START[1]);
 }
 
+}  // namespace
+
+namespace {
+// Words the command refuses, before anything is printed or read.
+TEST(SheetUsage, MisusedWordsAreRefusedWithStatus2) {
+    const std::vector<std::vector<std::string>> rows = {
+        {"--verify", "--apply"},
+        {"--scan", "x.png", "--hd"},
+        {"--scan"},
+        {"--marked"},
+        {"--frob"},
+        {"sheet"},
+    };
+    CliOptions options;
+    for (const auto& args : rows) EXPECT_EQ(Cli_CalibrateCommand(args, options), 2) << args[0];
+}
 }  // namespace
