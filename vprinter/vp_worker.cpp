@@ -3,7 +3,6 @@
 // board received them, so the device's I/O calls never wait for rendering.
 #include <condition_variable>
 #include <deque>
-#include <fstream>
 #include <thread>
 
 #include "platform/paths.h"
@@ -56,7 +55,7 @@ void addToSheet(Worker& w, uint32_t jobNumber) {
 void writePicture(Worker& w, const Task& t) {
     addToSheet(w, t.jobNumber);
     std::string line = vpWritePicture(w.paper, w.model, t.png);
-    std::ofstream(Path_FromUtf8(t.jsonl), std::ios::app | std::ios::binary) << line << '\n';
+    vpAppendLine(t.jsonl, line);
     VpBoard& b = vpBoard();
     std::lock_guard<std::mutex> lock(b.mu);
     if (b.jobNumber == t.jobNumber) b.jobEvents.push_back(line);

@@ -142,6 +142,7 @@ int Job_RunAdjustment(uint8_t type) {
 }
 
 int runAdjustmentFrame(const std::function<void(JobContext*)>& onLink) {
+    RunningJob running;
     JobOutcome& out = jobOutcome();
     out = JobOutcome{};
     Log_Open();
@@ -149,6 +150,7 @@ int runAdjustmentFrame(const std::function<void(JobContext*)>& onLink) {
     JobContext* ctx = jobContext();
     Cmd_Reset();
     stampJob(ctx);
+    running.stamped();
     linkJobReporting(ctx);
     if (!Link_Start(ctx)) {
         recordJobEnd(ctx);
