@@ -6,6 +6,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
@@ -13,6 +14,7 @@
 #include <random>
 #include <string>
 
+#include "app/feed_measure.h"
 #include "cli/align_cmd.h"
 #include "cli/params_cmd.h"
 #include "cli/traces_aside.h"
@@ -27,7 +29,8 @@ namespace {
 
 struct CalibrateArgs {
     std::string scan, marked;
-    bool hd = false, apply = false, verify = false;
+    bool hd = false, apply = false, verify = false, feed = false;
+    std::vector<std::pair<int, std::string>> measured;  // feed-step type 11..15, millimetres
 };
 
 int usage(const std::string& what) {
@@ -44,6 +47,20 @@ int parse(const std::vector<std::string>& args, CalibrateArgs* a) {
             return usage(w + " needs a file");
         else if (w == "--hd")
             a->hd = true;
+        else if (w == "--feed")
+            a->feed = true;
+        else if (w == "--measured" && i + 1 < args.size()) {
+            const std::string& m = args[++i];
+            const size_t eq = m.find('=');
+            const int type =
+                eq == std::string::npos ? -1 : Cli_JobNumber("adjust", m.substr(0, eq));
+            if (type < 11 || type > 15)
+                return usage("--measured takes STEP=MM, STEP one of pass4 .. pass2 (11..15)");
+            for (const auto& [t, mm] : a->measured)
+                if (t == type) return usage("--measured names " + m.substr(0, eq) + " twice");
+            a->measured.emplace_back(type, m.substr(eq + 1));
+        } else if (w == "--measured")
+            return usage("--measured needs STEP=MM");
         else if (w == "--apply")
             a->apply = true;
         else if (w == "--verify")
@@ -56,6 +73,9 @@ int parse(const std::vector<std::string>& args, CalibrateArgs* a) {
     if (a->verify && a->apply) return usage("--verify reads only; --apply goes without it");
     if (!a->scan.empty() && a->hd)
         return usage("--hd goes with printing; the sheet's marks say which prints it carries");
+    if (a->feed && (a->verify || !a->scan.empty() || a->hd || !a->measured.empty()))
+        return usage("--feed prints the feed-step prints alone");
+    if (!a->measured.empty() && a->verify) return usage("--measured goes without --verify");
     return 0;
 }
 
@@ -100,15 +120,46 @@ bool printSheet(bool hd, const CliOptions& options, std::string* picture) {
     return true;
 }
 
+// The five feed-step prints one after another: each feeds a metre between its two crosses.
+int printFeedSteps(const CliOptions& options) {
+    if (!Cli_AttachPrinter(options)) return 1;
+    bool ok = true;
+    {
+        TracesAside aside;
+        for (int type = 11; type <= 15 && ok; ++type) {
+            Job_RunAdjustment(static_cast<uint8_t>(type));
+            ok = Job_Succeeded(Job_LastOutcome());
+        }
+    }
+    const JobOutcome outcome = Job_LastOutcome();
+    Cli_DetachPrinter(options);
+    Cli_ReportLogProblem(options);
+    if (!ok) {
+        std::printf("the feed-step prints did not print to their end\n");
+        std::fflush(stdout);
+        Cli_ReportJobFailure(outcome);
+        return 1;
+    }
+    std::printf(
+        "printed the feed-step prints of pass4, pass6, pass8, pass3 and pass2; measure each "
+        "between its two crosses and run: headalign calibrate --measured pass4=MM ... --apply "
+        "(with --scan FILE the sheet's values are saved with them)\n");
+    return 0;
+}
+
 #ifdef HEADALIGN_HAVE_VERNIER
 // The one amount to enter of a reading: the aligned group's label (align's rule).
 std::string readingText(const SheetPrint& p) {
     const VernierReading& r = p.reading;
     if (r.status != VERNIER_READ) return "-";
+    char text[32];
     if (r.halfway)
-        return "\"" + Vernier_LabelText(std::max(r.group, r.neighbour)) + "\"/\"" +
-               Vernier_LabelText(std::min(r.group, r.neighbour)) + "\"";
-    return "\"" + Vernier_LabelText(r.group) + "\"";
+        std::snprintf(text, sizeof text, "\"%s\"/\"%s\"",
+                      Vernier_LabelText(std::max(r.group, r.neighbour)).c_str(),
+                      Vernier_LabelText(std::min(r.group, r.neighbour)).c_str());
+    else
+        std::snprintf(text, sizeof text, "\"%s\"", Vernier_LabelText(r.group).c_str());
+    return text;
 }
 
 void printTable(const SheetScan& scan) {
@@ -135,13 +186,37 @@ void printTable(const SheetScan& scan) {
                     scan.contradiction.c_str());
 }
 
-// Every certain reading with something to enter, entered in one SAVE per pass: the console's
-// entries stand for the pass its second-pass box chooses. The one place that saves.
-int applyReadings(const SheetScan& scan, const CliOptions& options) {
+// The feed steps proposed from the measured distances, as "stepPassN=VALUE" words; false when
+// a measurement is refused (said why).
+bool feedEntries(const CalibrateArgs& a, std::vector<std::string>* words) {
+    bool ok = true;
+    for (const auto& [type, mm] : a.measured) {
+        const char* field = Cli_FeedStepField(type);
+        FeedStepProposal p = proposeFeedStep(mm, field);
+        if (!p.ok) {
+            std::printf("feed step %s: %s\n", field, p.refusal.c_str());
+            ok = false;
+            continue;
+        }
+        std::printf("feed step: %s\n", p.arithmetic.c_str());
+        words->push_back(std::string(field) + "=" + std::to_string(p.value));
+    }
+    return ok;
+}
+
+// Every certain reading with something to enter and every feed step proposed, entered as
+// the values they make and saved in one SAVE per pass: the console's entries stand for the
+// pass its second-pass box chooses. The one place that saves.
+int applyAll(const SheetScan* scan, std::vector<std::string> feed, const CliOptions& options) {
     std::vector<std::string> words[2];
-    int refused = 0;
-    for (const SheetPrint& p : scan.prints) {
-        if (p.verdict != SHEET_CERTAIN || p.amount == 0) continue;
+    words[0] = std::move(feed);
+    int refused = 0, left = 0;
+    for (const SheetPrint& p : scan ? scan->prints : std::vector<SheetPrint>{}) {
+        if (p.verdict != SHEET_CERTAIN) {
+            ++left;
+            continue;
+        }
+        if (p.amount == 0) continue;
         const char* field = Cli_AlignField(p.mark.type, p.mark.hd);
         long current = 0;
         bool known = false;
@@ -163,20 +238,20 @@ int applyReadings(const SheetScan& scan, const CliOptions& options) {
             ++refused;
             continue;
         }
-        words[p.mark.hd ? 1 : 0].push_back(std::string(field) + "=" + std::to_string(p.amount));
+        words[p.mark.hd ? 1 : 0].push_back(std::string(field) + "=" +
+                                           std::to_string(current + p.amount));
     }
     int status = 0;
     bool any = false;
     for (auto& w : words) {
         if (w.empty()) continue;
         any = true;
-        w.insert(w.begin(), "add");
+        w.insert(w.begin(), "set");
         std::fflush(stdout);
         if (Cli_ParamsCommand(w, options) != 0) status = 1;
         std::fflush(stderr);
     }
-    int left = refused;
-    for (const SheetPrint& p : scan.prints) left += p.verdict != SHEET_CERTAIN ? 1 : 0;
+    left += refused;
     if (!any && !refused)
         std::printf("nothing to apply: every certain reading lines up at \"00\"\n");
     else if (any)
@@ -216,9 +291,11 @@ int readAndApply(const std::string& path, const CalibrateArgs& a, const CliOptio
     }
     printTable(scan);
     writeMarked(a.marked, image, scan);
-    if (!a.apply) return 0;
-    if (scan.contradictory) return 1;
-    return applyReadings(scan, options);
+    std::vector<std::string> feed;
+    const bool feedOk = feedEntries(a, &feed);
+    if (!a.apply) return feedOk ? 0 : 1;
+    if (scan.contradictory || !feedOk) return 1;
+    return applyAll(&scan, feed, options);
 }
 
 int verifySheet(const std::string& path, const CalibrateArgs& a) {
@@ -256,7 +333,14 @@ int verifySheet(const std::string& path, const CalibrateArgs& a) {
 int Cli_CalibrateCommand(const std::vector<std::string>& args, const CliOptions& options) {
     CalibrateArgs a;
     if (int status = parse(args, &a)) return status;
+    if (a.feed) return printFeedSteps(options);
 #ifdef HEADALIGN_HAVE_VERNIER
+    if (!a.measured.empty() && a.scan.empty()) {
+        // The feed steps alone: proposed, and with --apply saved together.
+        std::vector<std::string> feed;
+        if (!feedEntries(a, &feed)) return 1;
+        return a.apply ? applyAll(nullptr, feed, options) : 0;
+    }
     if (!a.scan.empty())
         return a.verify ? verifySheet(a.scan, a) : readAndApply(a.scan, a, options);
     std::string picture;

@@ -8,6 +8,7 @@
 #include "cli/cli.h"
 
 // calibrate [--hd] [--apply] | calibrate --scan FILE [--apply] [--marked OUT.png]
+//     [--measured STEP=MM]... | calibrate --measured STEP=MM... [--apply] | calibrate --feed
 //     | calibrate --verify [--hd] [--scan FILE]
 // Returns the process exit status: 0 printed / read (and applied) / every mode lines up,
 // 1 cannot print or read / something not applied / a mode does not line up, 2 usage.

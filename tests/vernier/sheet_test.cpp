@@ -282,6 +282,27 @@ TEST_F(Sheet, ACorrectionBelowWhatTheConsoleAcceptsIsSaidSo) {
     EXPECT_NE(stored(1), START[1]);
 }
 
+// The feed steps measured on their prints go into the same sitting: proposed beside the
+// sheet's readings and saved with them.
+TEST_F(Sheet, FeedStepsMeasuredAreSavedWithTheSheet) {
+    const std::string file = save(*ours, "sheet.png");
+    ASSERT_EQ(Cli_CalibrateCommand({"--scan", file, "--measured", "pass4=998.5", "--measured",
+                                    "pass8=1002", "--apply"},
+                                   options),
+              0);
+    const std::string bytes = readFileBytes(printer.path + "/record.bin");
+    ASSERT_EQ(bytes.size(), 56u);
+    auto word = [&](size_t at) { return uint8_t(bytes[at]) | uint8_t(bytes[at + 1]) << 8; };
+    EXPECT_EQ(word(0x0a), 9985);   // stepPass4
+    EXPECT_EQ(word(0x0e), 10020);  // stepPass8
+    EXPECT_EQ(word(0x0c), 10000);  // stepPass6 untouched
+    EXPECT_NE(stored(1), START[1]);
+    // A measurement far off is refused and nothing is saved.
+    const std::string before = readFileBytes(printer.path + "/record.bin");
+    EXPECT_EQ(Cli_CalibrateCommand({"--measured", "pass6=700", "--apply"}, options), 1);
+    EXPECT_EQ(readFileBytes(printer.path + "/record.bin"), before);
+}
+
 }  // namespace
 
 namespace {
