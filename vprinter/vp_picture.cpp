@@ -132,6 +132,8 @@ void appendPng(png_structp png, png_bytep data, png_size_t length) {
 // Encoded in memory, then stored through the file seam like every other file of the folder.
 bool writePng(uint32_t width, uint32_t height, double dpi, const RowSource& rowAt,
               const std::string& path) {
+    // Made before setjmp (the rows' buffer is the caller's): an encoding error longjmps out of
+    // the rows, past no destructor.
     std::vector<uint8_t> file;
     png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
     png_infop info = png ? png_create_info_struct(png) : nullptr;
@@ -378,4 +380,11 @@ bool vpWriteSheetPicture(const std::vector<VpSheetPiece>& pieces, const VPrinter
     return writePng(
         width, height, dpi,
         [&](uint32_t y) { return static_cast<const uint8_t*>(&rgb[size_t(y) * width * 3]); }, path);
+
+bool vpDrawsPictures() {
+#if defined(HEADALIGN_HAVE_PNG) || defined(HEADALIGN_VP_PNG_BY_CODEC)
+    return true;
+#else
+    return false;
+#endif
 }

@@ -10,6 +10,7 @@
 #include "cli/align_cmd.h"
 #include "cli/calibrate_cmd.h"
 #include "cli/cli.h"
+#include "cli/history_cmd.h"
 #include "cli/params_cmd.h"
 #include "cli/usage.h"
 #include "platform/interrupt.h"
@@ -73,6 +74,7 @@ int run(int argc, char** argv) {
     if (command == "config") return Cli_ConfigCommand(args, options);
     if (command == "align") return Cli_AlignCommand(args, options);
     if (command == "calibrate") return Cli_CalibrateCommand(args, options);
+    if (command == "history") return Cli_HistoryCommand(args, options);
     std::fprintf(stderr, "headalign: unknown command '%s' (see --help)\n", command.c_str());
     return 2;
 }
