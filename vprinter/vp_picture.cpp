@@ -380,6 +380,7 @@ bool vpWriteSheetPicture(const std::vector<VpSheetPiece>& pieces, const VPrinter
     return writePng(
         width, height, dpi,
         [&](uint32_t y) { return static_cast<const uint8_t*>(&rgb[size_t(y) * width * 3]); }, path);
+}
 
 bool vpDrawsPictures() {
 #if defined(HEADALIGN_HAVE_PNG) || defined(HEADALIGN_VP_PNG_BY_CODEC)
