@@ -19,6 +19,7 @@
 #include "cli/job_progress.h"
 #include "cli/params_cmd.h"
 #include "cli/scan_cmd.h"
+#include "cli/traces_aside.h"
 #include "history/history.h"
 #include "job/print_job.h"
 #include "platform/dialog_model.h"
@@ -102,22 +103,6 @@ int parse(const std::vector<std::string>& args, AlignArgs* a) {
     if (!a->marked.empty() && a->verify) return usage("--marked goes with --scan");
     return 0;
 }
-
-// Traces of the link go to standard output; keep them on standard error during a job.
-struct TracesAside {
-    int saved;
-    TracesAside() {
-        std::fflush(stdout);
-        saved = dup(1);
-        if (saved >= 0) dup2(2, 1);
-    }
-    ~TracesAside() {
-        if (saved < 0) return;
-        std::fflush(stdout);
-        dup2(saved, 1);
-        close(saved);
-    }
-};
 
 // Why the console did not take the entry: the cause, not a guess. Its own box, echoed above,
 // gives the details.

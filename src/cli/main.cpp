@@ -8,6 +8,7 @@
 
 #include "app/session.h"
 #include "cli/align_cmd.h"
+#include "cli/calibrate_cmd.h"
 #include "cli/cli.h"
 #include "cli/history_cmd.h"
 #include "cli/params_cmd.h"
@@ -75,6 +76,7 @@ int run(int argc, char** argv) {
     if (command == "params") return Cli_ParamsCommand(args, options);
     if (command == "config") return Cli_ConfigCommand(args, options);
     if (command == "align") return Cli_AlignCommand(args, options);
+    if (command == "calibrate") return Cli_CalibrateCommand(args, options);
     if (command == "history") return Cli_HistoryCommand(args, options);
     if (command == "scanners") return Cli_ScannersCommand(args, options);
     std::fprintf(stderr, "headalign: unknown command '%s' (see --help)\n", command.c_str());
