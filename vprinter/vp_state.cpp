@@ -67,6 +67,7 @@ const ModelKey MODEL_KEYS[] = {
     VP_KEY("max_picture_width", maxPictureWidth, 16, 40000),
     VP_KEY("max_picture_height", maxPictureHeight, 16, 40000),
     VP_KEY("blank_cut_mm", blankCutMm, 1, 100000),
+    VP_KEY("paper", paper, 0, 1),
     VP_KEY("read_timeout_ms", readTimeoutMs, 10, 600000),
 };
 #undef VP_KEY

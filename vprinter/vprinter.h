@@ -49,6 +49,8 @@ struct VPrinterModel {
     uint32_t maxPictureWidth = 16000;
     uint32_t maxPictureHeight = 16000;
     uint32_t blankCutMm = 30;       // blank paper longer than this is cut out and marked
+    bool paper = true;              // render the paper and write its picture; without it the
+                                    // board keeps only the job record (for measuring the host)
     uint32_t readTimeoutMs = 5000;  // a read with no reply pending fails after this
 };
 
