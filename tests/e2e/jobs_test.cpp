@@ -165,6 +165,7 @@ TEST_F(JobsTest, PanelCancelEndsTheAdjustmentWithItsVerdict) {
     EXPECT_NE(traceText().find("Quit for Error：10"), std::string::npos);
     EXPECT_TRUE(Job_LastOutcome().printerCancelled);
     EXPECT_FALSE(Job_Succeeded(Job_LastOutcome()));
+    EXPECT_NE(readFileBytes(Log_ErrorPath()).find("Rx 面板取消(1)"), std::string::npos);
 }
 
 TEST_F(JobsTest, PcCancelSkipsTheJobEndAndReportsIt) {
