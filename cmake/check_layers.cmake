@@ -15,7 +15,7 @@ endif()
 set(LEVELS
   "platform"
   "diag"
-  "handover|platform/posix|platform/win32|platform/linux|platform/codecs|platform/wx"
+  "handover|history|platform/posix|platform/win32|platform/linux|platform/sane|platform/codecs|platform/wx"
   "params|vernier"
   "pipeline"
   "pattern"
@@ -26,15 +26,17 @@ set(LEVELS
   "wxapp|winapp|usbprobe")
 set(FRONT_ENDS cli wxapp winapp usbprobe)
 # Modules that may include fewer than everything below them.
-set(RESTRICTED handover platform/posix platform/win32 platform/linux platform/codecs platform/wx vernier)
+set(RESTRICTED handover history platform/posix platform/win32 platform/linux platform/sane platform/codecs platform/wx vernier)
 set(ALLOWED_handover platform)
+set(ALLOWED_history platform)
 set(ALLOWED_platform/posix platform)
 set(ALLOWED_platform/win32 platform)
 set(ALLOWED_platform/linux platform)
+set(ALLOWED_platform/sane platform)
 set(ALLOWED_platform/codecs platform)
 set(ALLOWED_platform/wx platform)
 set(ALLOWED_vernier platform platform/codecs)
-set(BACK_END_FOLDERS posix win32 linux codecs wx)
+set(BACK_END_FOLDERS posix win32 linux sane codecs wx)
 
 set(level 0)
 set(ALL_MODULES "")

@@ -3,6 +3,7 @@
 #include "app/scan_entry.h"
 
 #include "app/console.h"
+#include "history/history.h"
 #include "platform/dialog.h"
 
 namespace {
@@ -14,6 +15,19 @@ struct Row {
 };
 const Row ROWS[SCAN_ROW_COUNT] = {{1058, 5}, {1053, 6}, {1049, 7},
                                   {1183, 8}, {1184, 9}, {1185, 10}};
+
+// A reading of this row's print goes into the printer's history, certain or not.
+void recordReading(int row, const VernierReading& r, const std::string& scanPath) {
+    HistoryEntry e;
+    e.mode = ROWS[row].jobType;
+    e.pass = consoleState()->hdMode ? 2 : 1;
+    e.reading = r.estimate;
+    e.spread = r.sigma;
+    e.certain = r.certain;
+    e.picture = scanPath;
+    e.source = "console Read scan...";
+    History_Record(e);
+}
 
 }  // namespace
 
@@ -41,7 +55,7 @@ ScanEntryResult Console_ReadScanInto(int row, const std::string& scanPath) {
     } else if (r.family != family) {
         out.message = std::string("cannot read: the scan shows a ") + Vernier_FamilyName(r.family) +
                       ", not this row's print";
-    } else if (!r.certain) {
+    } else if (recordReading(row, r, scanPath), !r.certain) {
         out.message = "not certain: the prints meet near \"" + Vernier_LabelText(r.group) +
                       "\"; check the print";
     } else {

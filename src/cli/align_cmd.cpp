@@ -10,14 +10,19 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <string>
 
 #include "app/console.h"
 #include "app/feed_measure.h"
 #include "app/texts.h"
+#include "cli/job_progress.h"
 #include "cli/params_cmd.h"
+#include "cli/scan_cmd.h"
+#include "history/history.h"
 #include "job/print_job.h"
 #include "platform/dialog_model.h"
+#include "platform/paths.h"
 #include "vprinter.h"
 #ifdef HEADALIGN_HAVE_VERNIER
 #include "vernier/vernier.h"
@@ -34,6 +39,7 @@ struct AlignArgs {
     int type = -1;
     std::string scan, marked, measured;
     bool apply = false, verify = false, hd = false, force = false;
+    CliScanArgs scanner;  // --scanner [DEVICE], --scanner-option NAME=VALUE
 };
 
 int usage(const char* what) {
@@ -50,6 +56,10 @@ int parse(const std::vector<std::string>& args, AlignArgs* a) {
     bool measuredGiven = false;
     for (size_t i = 1; i < args.size(); ++i) {
         const std::string& w = args[i];
+        if (int taken = Cli_ParseScanArg(args, &i, &a->scanner)) {
+            if (taken == 2) return 2;
+            continue;
+        }
         if ((w == "--scan" || w == "--marked") && i + 1 < args.size())
             (w == "--scan" ? a->scan : a->marked) = args[++i];
         else if (w == "--measured" && i + 1 < args.size()) {
@@ -75,12 +85,18 @@ int parse(const std::vector<std::string>& args, AlignArgs* a) {
     if (a->type >= 11) {
         if (!measuredGiven)
             return usage("a feed step takes --measured MM, the distance between its crosses");
-        if (!a->scan.empty() || a->verify || a->hd || a->force || !a->marked.empty())
+        if (!a->scan.empty() || a->verify || a->hd || a->force || !a->marked.empty() ||
+            a->scanner.wanted || !a->scanner.options.empty())
             return usage("a feed step takes only --measured MM and --apply");
         return 0;
     }
     if (measuredGiven) return usage("--measured goes with a feed step 11..15 (pass4 .. pass2)");
-    if (a->verify == !a->scan.empty()) return usage("give either --scan FILE or --verify");
+    if (!a->scanner.options.empty() && !a->scanner.wanted)
+        return usage("--scanner-option goes with --scanner");
+    if (a->scanner.wanted && !a->scan.empty())
+        return usage("give either --scan FILE or --scanner, not both");
+    if (a->verify == (!a->scan.empty() || a->scanner.wanted))
+        return usage("give either --scan FILE, --scanner [DEVICE] or --verify");
     if (a->apply && a->verify) return usage("--apply goes with --scan");
     if (a->force && !a->apply) return usage("--force goes with --apply");
     if (!a->marked.empty() && a->verify) return usage("--marked goes with --scan");
@@ -116,6 +132,13 @@ const char* whyNotApplied(int status) {
     return "the console refused the entry";
 }
 
+// A picture named as the history keeps it: absolute, so that it can be found again.
+std::string absolutePicture(const std::string& path) {
+    std::error_code ec;
+    std::filesystem::path full = std::filesystem::absolute(Path_FromUtf8(path), ec);
+    return ec ? path : Path_ToUtf8(full.lexically_normal());
+}
+
 // The step value from the distance measured between the feed-step print's crosses.
 int measured(const AlignArgs& a, const CliOptions& options) {
     const char* field = Cli_FeedStepField(a.type);
@@ -125,6 +148,14 @@ int measured(const AlignArgs& a, const CliOptions& options) {
         return 1;
     }
     const long proposal = p.value;
+    HistoryEntry reading;
+    reading.mode = a.type;
+    reading.reading = std::strtod(a.measured.c_str(), nullptr);
+    reading.certain = true;
+    reading.source = "align --measured";
+    History_UsePrinter(options.virtualPrinterDir);
+    History_Record(reading);
+    History_SetSaveOrigin("align --apply", true);
     long current = 0;
     bool known = false;
     {
@@ -160,6 +191,22 @@ int measured(const AlignArgs& a, const CliOptions& options) {
 }
 
 #ifdef HEADALIGN_HAVE_VERNIER
+// A reading of a bidirectional print into the printer's history.
+void record(HistoryKind kind, const AlignArgs& a, const VernierReading& r,
+            const std::string& picture, const char* source, bool aligned = false) {
+    HistoryEntry e;
+    e.kind = kind;
+    e.mode = a.type;
+    e.pass = a.hd ? 2 : 1;
+    e.reading = r.estimate;
+    e.spread = r.sigma;
+    e.certain = r.certain;
+    e.aligned = aligned;
+    e.picture = absolutePicture(picture);
+    e.source = source;
+    History_Record(e);
+}
+
 void describe(const VernierReading& r) {
     int measured = 0;
     for (const VernierGroup& g : r.groups) measured += g.measured ? 1 : 0;
@@ -178,13 +225,16 @@ void describe(const VernierReading& r) {
 
 int scan(const AlignArgs& a, const CliOptions& options) {
     VernierImage image;
-    std::string error;
-    if (!Vernier_LoadImage(a.scan, &image, &error)) {
+    std::string error, source = a.scan;
+    // A scan that fails or is cancelled ends here, before anything is entered.
+    if (a.scanner.wanted) {
+        if (!Cli_ScanPrint(a.scanner, a.type, options, &image, &source)) return 1;
+    } else if (!Vernier_LoadImage(a.scan, &image, &error)) {
         std::fprintf(stderr, "headalign: %s\n", error.c_str());
         return 1;
     }
     VernierReading r = Vernier_ReadAs(image, Vernier_FamilyOfAdjustment(a.type), a.type);
-    std::printf("scan: %s (%u x %u)\n", a.scan.c_str(), image.width, image.height);
+    std::printf("scan: %s (%u x %u)\n", source.c_str(), image.width, image.height);
     if (r.family != FAMILY_UNKNOWN) describe(r);
     bool markedWritten = true;
     if (!a.marked.empty()) {
@@ -206,6 +256,8 @@ int scan(const AlignArgs& a, const CliOptions& options) {
                     Vernier_FamilyName(r.family), a.type);
         return 1;
     }
+    History_UsePrinter(options.virtualPrinterDir);
+    record(HISTORY_READING, a, r, a.scan, "align --scan");
     const char* field = Cli_AlignField(a.type, a.hd);
     int amount = ENTRY_PER_GROUP * Vernier_GroupToEnter(r);
     std::printf("entry: %s \"加减:\" %d\n", field, amount);
@@ -227,6 +279,7 @@ int scan(const AlignArgs& a, const CliOptions& options) {
     }
     if (!r.certain) std::printf("entering an uncertain reading (--force)\n");
     std::fflush(stdout);
+    History_SetSaveOrigin(r.certain ? "align --apply" : "align --apply --force", true);
     // A virtual printer folder that cannot be used is its own cause, not a missing printer.
     if (!options.virtualPrinterDir.empty()) {
         if (!Cli_AttachPrinter(options)) {
@@ -254,10 +307,12 @@ int verify(const AlignArgs& a, const CliOptions& options) {
     JobOutcome outcome;
     {
         TracesAside aside;
+        JobProgress progress(options, true);
         Job_SetHdMode(a.hd);
         Job_RunAdjustment(static_cast<uint8_t>(a.type));
         outcome = Job_LastOutcome();
         ok = Job_Succeeded(outcome);
+        progress.finish(ok);
         if (!options.virtualPrinterDir.empty()) {
             VPrinter_WaitPaper();
             job = VPrinter_LastJobNumber();
@@ -290,6 +345,8 @@ int verify(const AlignArgs& a, const CliOptions& options) {
         return 1;
     }
     bool aligned = r.status == VERNIER_READ && std::fabs(r.estimate) <= 0.5 + r.sigma;
+    if (r.status == VERNIER_READ)
+        record(HISTORY_VERIFICATION, a, r, path, "align --verify", aligned);
     std::printf(
         aligned ? "verified: \"00\" lines up\n" : "not aligned: the prints meet at %+.2f groups\n",
         r.estimate);

@@ -8,9 +8,12 @@
 #include <filesystem>
 #include <span>
 
+#include "app/record_store.h"
 #include "cli/cli.h"
+#include "cli/job_progress.h"
 #include "diag/errors.h"
 #include "diag/log.h"
+#include "history/history.h"
 #include "job/print_job.h"
 #include "pattern/patterns.h"
 #include "platform/clock.h"
@@ -31,14 +34,25 @@ const JobName ADJUST_NAMES[] = {
     {"pass8", 13},    {"pass3", 14},   {"pass2", 15},
 };
 
+constexpr uint32_t VPRINTER_FOLDER_WAIT_MS = 10000;
+constexpr uint32_t VPRINTER_FOLDER_POLL_MS = 50;
+
 // Read on the interrupt's thread.
 std::atomic<int> jobCommands{0};
+// The cancel flag of the scan in progress (nullptr when none).
+std::atomic<std::atomic<bool>*> scanCancel{nullptr};
 }  // namespace
+
+void Cli_SetScanCancel(std::atomic<bool>* flag) { scanCancel.store(flag); }
 
 CliJobScope::CliJobScope() { ++jobCommands; }
 CliJobScope::~CliJobScope() { --jobCommands; }
 
 bool Cli_OnInterrupt() {
+    if (std::atomic<bool>* scan = scanCancel.load()) {
+        scan->store(true);
+        return true;  // the scan stops within a block and its command ends with the reason
+    }
     if (Job_CancelIfRunning()) {
         std::fputs(
             "\nheadalign: interrupted: cancelling the job (interrupt again to stop at once)\n",
@@ -98,12 +112,27 @@ std::vector<std::string> Cli_JobNames(const std::string& kind) {
 
 bool Cli_AttachPrinter(const CliOptions& options) {
     if (!options.logDir.empty()) LogDir_Set(options.logDir);
-    if (options.fastClock) SimClock_Install();
-    if (options.virtualPrinterDir.empty()) return true;
+    // Readings and saves from here on go into this printer's history.
+    History_UsePrinter(options.virtualPrinterDir);
+    if (options.virtualPrinterDir.empty()) {
+        if (options.fastClock) SimClock_Install();
+        return true;
+    }
     std::error_code ec;
     std::filesystem::create_directories(Path_FromUtf8(options.virtualPrinterDir), ec);
     std::string error;
-    if (!VPrinter_Attach(options.virtualPrinterDir, &error)) {
+    // The folder is its printer's lock: a command started while another program holds it waits
+    // for it (on the real clock, before a simulated one takes over) rather than being turned
+    // away at once.
+    bool attached = VPrinter_Attach(options.virtualPrinterDir, &error);
+    for (uint32_t start = Clock_Tick();
+         !attached && error.rfind("virtual printer busy", 0) == 0 &&
+         static_cast<uint32_t>(Clock_Tick() - start) < VPRINTER_FOLDER_WAIT_MS;) {
+        Clock_Sleep(VPRINTER_FOLDER_POLL_MS);
+        attached = VPrinter_Attach(options.virtualPrinterDir, &error);
+    }
+    if (options.fastClock) SimClock_Install();
+    if (!attached) {
         // "virtual printer busy: ..." says it all; a state file names itself after the folder.
         if (error.rfind("virtual printer busy", 0) == 0)
             std::fprintf(stderr, "headalign: %s\n", error.c_str());
@@ -112,11 +141,16 @@ bool Cli_AttachPrinter(const CliOptions& options) {
                          options.virtualPrinterDir.c_str(), error.c_str());
         return false;
     }
+    // The virtual printer and nothing else: a front end's shared area is never read or written.
+    Record_UseOwnPrinter("virtual printer " + options.virtualPrinterDir);
     return true;
 }
 
 void Cli_DetachPrinter(const CliOptions& options) {
-    if (!options.virtualPrinterDir.empty()) VPrinter_Detach();
+    if (!options.virtualPrinterDir.empty()) {
+        Record_UseOwnPrinter("");
+        VPrinter_Detach();
+    }
     if (options.fastClock) Clock_Install(nullptr);
 }
 
@@ -140,26 +174,37 @@ int Cli_RunJob(const std::string& kind, const std::vector<std::string>& args,
     }
     CliJobScope jobScope;
     if (!Cli_AttachPrinter(options)) return 1;
-    if (kind == "pattern") {
-        Job_RunPattern(static_cast<uint8_t>(number));
-    } else {
-        Job_RunAdjustment(static_cast<uint8_t>(number));
+    {
+        JobProgress progress(options);
+        if (kind == "pattern") {
+            Job_RunPattern(static_cast<uint8_t>(number));
+        } else {
+            Job_RunAdjustment(static_cast<uint8_t>(number));
+        }
+        progress.finish(Job_Succeeded(Job_LastOutcome()));
     }
     const JobOutcome outcome = Job_LastOutcome();
     uint32_t jobNumber = options.virtualPrinterDir.empty() ? 0 : VPrinter_LastJobNumber();
     Cli_DetachPrinter(options);
     Cli_ReportLogProblem(options);
+    // What the virtual printer could not store (its disk full, say) makes the job not done.
+    std::vector<std::string> unstored;
+    if (!options.virtualPrinterDir.empty()) unstored = VPrinter_StorageErrors();
     // The printer is told about the job either way (the trace names the unknown number); only a
     // job that sent swaths put anything on the paper.
-    if (jobNumber && outcome.swaths > 0) {
+    if (jobNumber && outcome.swaths > 0 && unstored.empty()) {
         // A build without PNG support records the job but draws no picture.
         std::string png = VPrinter_JobPath(jobNumber, ".png");
         std::error_code ec;
         if (std::filesystem::exists(Path_FromUtf8(png), ec))
             std::printf("\nprinted: %s\n", png.c_str());
     }
-    const bool succeeded = Job_Succeeded(outcome);
-    if (!succeeded) Cli_ReportJobFailure(outcome);
+    const bool succeeded = Job_Succeeded(outcome) && unstored.empty();
+    if (!Job_Succeeded(outcome)) Cli_ReportJobFailure(outcome);
+    if (!unstored.empty()) std::fflush(stdout);
+    for (const std::string& what : unstored)
+        std::fprintf(stderr, "headalign: the virtual printer could not store the job: %s\n",
+                     what.c_str());
     if (!Cli_JobDefined(kind, number)) {
         std::fflush(stdout);
         if (kind == "pattern")

@@ -81,6 +81,21 @@ const UsageRow ROWS[] = {
      {"write the scan with the groups found marked"},
      nullptr},
     {K::Command,
+     "align MODE --scanner [DEVICE]",
+     32,
+     {"", "scan the print instead of reading a file (300 dpi grey,",
+      "the first scanner unless DEVICE is named); Ctrl-C cancels;",
+      "the scan is kept in the log folder; takes the options above"},
+     "The scan is kept as Scan_MMODE_DATE_TIME.png in the folder of the trace files, so the "
+     "reading can be checked later. Scanning needs SANE (Linux); the Windows build has no "
+     "scanner support and reads files only."},
+    {K::CommandOption,
+     "[--scanner-option NAME=VALUE]",
+     32,
+     {"", "a SANE option of the scanner, as scanimage names it",
+      "(mode=Color, resolution=600, ...)"},
+     "Given as often as needed; applied after the 300 dpi grey defaults, so it may override them."},
+    {K::Command,
      "align MODE --verify [--hd]",
      32,
      {"print the adjustment again; on the virtual printer read",
@@ -96,6 +111,25 @@ const UsageRow ROWS[] = {
      "on a true printer. The value proposed is 10000 x MM / 1000.0, rounded, whatever the current "
      "value; MM outside 900..1100 is refused."},
     {K::CommandOption, "[--apply]", 32, {"enter it and SAVE"}, nullptr},
+    {K::Command,
+     "history",
+     32,
+     {"the printer's calibration history: readings, saves,",
+      "verifications, and the modes that have drifted"},
+     "Kept per printer in $XDG_DATA_HOME/headalign/history (~/.local/share/headalign/history; "
+     "%LOCALAPPDATA%\\headalign\\history on Windows), at most 256 KiB each: older months are "
+     "folded into monthly summaries. HEADALIGN_HISTORY_TIME (YYYY-MM-DD[THH:MM:SSZ]) stands in "
+     "for the clock in its time stamps only."},
+    {K::CommandOption, "[--mode M]", 32, {"only mode M (5..15 or its name)"}, nullptr},
+    {K::CommandOption, "[--since DATE]", 32, {"only from DATE (YYYY-MM-DD, UTC)"}, nullptr},
+    {K::CommandOption, "[--until DATE]", 32, {"only up to DATE (the whole day)"}, nullptr},
+    {K::CommandOption, "[--json]", 32, {"one JSON object (entries, drifts) for scripts"}, nullptr},
+    {K::CommandOption,
+     "[--plot OUT.png]",
+     32,
+     {"draw saved values and readings over time (not on", "Windows)"},
+     nullptr},
+    {K::Command, "scanners", 32, {"the scanners found, one a line: DEVICE and its name"}, nullptr},
 
     {K::Option,
      "--virtual-printer DIR",
@@ -108,6 +142,13 @@ const UsageRow ROWS[] = {
      25,
      {"folder of the trace files and the error log (never created)"},
      nullptr},
+    {K::Option,
+     "--trace",
+     25,
+     {"trace lines on standard output during a job on a terminal",
+      "too (instead of progress only)"},
+     "When standard output is not a terminal the trace lines are written there anyway, as they "
+     "always were; on a terminal a job shows one progress line on standard error instead."},
     {K::Option,
      "--fast-clock",
      25,
@@ -139,6 +180,8 @@ void printRow(std::FILE* out, const UsageRow& r) {
         if (!text) break;
         line.resize(std::max<size_t>(line.size() + 1, static_cast<size_t>(r.column)), ' ');
         line += text;
+        // A term too long for its column stands alone, its description on the lines below.
+        while (!line.empty() && line.back() == ' ') line.pop_back();
         std::fprintf(out, "%s\n", line.c_str());
         line.clear();
     }

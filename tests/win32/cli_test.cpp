@@ -58,6 +58,17 @@ TEST_F(CommandLine, UnknownCommandIsAUsageError) {
     EXPECT_EQ(r.exitCode, 2u);
 }
 
+// The Windows build has no scanner back end: both ways to scan say so (in the system's
+// language) and end with status 1.
+TEST_F(CommandLine, NoScannerSupport) {
+    for (const char* words : {"scanners", "align 5 --scanner"}) {
+        ChildResult r = job(words);
+        EXPECT_EQ(r.exitCode, 1u) << words;
+        EXPECT_EQ(r.output.rfind("headalign: ", 0), 0u) << r.output;
+        EXPECT_EQ(r.output.find("usage"), std::string::npos) << r.output;
+    }
+}
+
 // headalign.exe without a command: the console from its own resources, ended by EXIT.
 TEST_F(CommandLine, WithoutACommandTheConsoleOpensAndEndsWithExit) {
     Child app;
@@ -254,6 +265,43 @@ TEST_F(CommandLine, ReadScanButtonsOfTheNativeConsole) {
         PostMessageW(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
         for (int i = 0; i < 500 && IsWindow(box); ++i) Sleep(20);
     }
+    PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(ID_EXIT, BN_CLICKED), 0);
+    EXPECT_EQ(app.wait(20000), 0);
+}
+
+// "History..." after "Import" in the native console: the printer's history in a box, with the
+// SAVE a command made before.
+TEST_F(CommandLine, HistoryButtonOfTheNativeConsole) {
+    ChildResult saved = job("params set bidirTextMid=10");
+    ASSERT_EQ(saved.exitCode, 0u) << saved.output;
+    Child app;
+    ASSERT_TRUE(app.start(HEADALIGN_EXE, "--virtual-printer \"" + printer.path + "\" --log-dir \"" +
+                                             logs.path + "\""));
+    HWND dialog = waitForDialog(Win32_ToWide(titleText()));
+    ASSERT_NE(dialog, nullptr);
+    for (int i = 0; i < 1000 && windowTextUtf8(GetDlgItem(dialog, 1056)).empty(); ++i) Sleep(20);
+    HWND button = GetDlgItem(dialog, 0x7E10), import = GetDlgItem(dialog, ID_IMPORT);
+    ASSERT_NE(button, nullptr);
+    RECT b{}, i{};
+    GetWindowRect(button, &b);
+    GetWindowRect(import, &i);
+    EXPECT_GT(b.left, i.right);
+    EXPECT_EQ(b.top, i.top);
+    PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(0x7E10, BN_CLICKED), 0);
+    const bool chinese = testLanguage() == "zh";
+    HWND box = waitForDialog(chinese ? L"\u6821\u51c6\u5386\u53f2" : L"Calibration history");
+    ASSERT_NE(box, nullptr);
+    std::string text = windowTextUtf8(GetDlgItem(box, 0xFFFF));
+    EXPECT_NE(text.find("bidirTextMid 0 -> 10"), std::string::npos) << text;
+    EXPECT_NE(text.find("[params set]"), std::string::npos) << text;
+    std::string shot = envText("HEADALIGN_SCREENSHOT_DIR");
+    if (!shot.empty()) {
+        Sleep(300);
+        EXPECT_TRUE(
+            saveWindowPng(box, windowsPath(shot) + "/console_history_" + testLanguage() + ".png"));
+    }
+    PostMessageW(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+    for (int n = 0; n < 500 && IsWindow(box); ++n) Sleep(20);
     PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(ID_EXIT, BN_CLICKED), 0);
     EXPECT_EQ(app.wait(20000), 0);
 }
