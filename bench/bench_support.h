@@ -11,10 +11,8 @@
 #include <cstring>
 #include <ext/stdio_filebuf.h>
 #include <iostream>
-#include <memory>
 #include <thread>
 
-#include "app/session.h"
 #include "diag/errors.h"
 #include "diag/log.h"
 #include "handover/job_context.h"
@@ -117,14 +115,9 @@ class NullDrain {
     std::thread thread_;
 };
 
-// The benchmark program's session, made by the first set-up.
-inline std::unique_ptr<Session> benchSession;
-
-// The tests' single-head 720-dpi job as the planner sees it after the parameter read.
-inline JobContext* setUpJob() {
-    if (!benchSession) benchSession = std::make_unique<Session>();
-    return setUpPlannerJob();
-}
+// The tests' single-head 720-dpi job as the planner sees it after the parameter read, in the
+// program's session (main/session_main.cpp).
+inline JobContext* setUpJob() { return setUpPlannerJob(); }
 inline void endJob() { endPlannerJob(); }
 
 }  // namespace bench

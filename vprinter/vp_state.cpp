@@ -68,6 +68,7 @@ const ModelKey MODEL_KEYS[] = {
     VP_KEY("blank_cut_mm", blankCutMm, 1, 100000),
     VP_KEY("sheet_dpi", sheetDpi, 72, 1440),
     VP_KEY("bidir_columns", bidirMechanicalColumns, -10000, 10000),
+    VP_KEY("paper", paper, 0, 1),
     VP_KEY("read_timeout_ms", readTimeoutMs, 10, 600000),
 };
 #undef VP_KEY

@@ -80,13 +80,15 @@ void run(Worker& w, Task& t) {
             w.model = t.model;
             break;
         case Task::SWATH:
-            vpRenderSwath(w.paper, w.model, t.headDistance, t.swath, t.data.data(), t.data.size());
+            if (w.model.paper)
+                vpRenderSwath(w.paper, w.model, t.headDistance, t.swath, t.data.data(),
+                              t.data.size());
             break;
         case Task::FEED:
-            vpFeedPaper(w.paper, w.model, t.feed);
+            if (w.model.paper) vpFeedPaper(w.paper, w.model, t.feed);
             break;
         case Task::PICTURE:
-            writePicture(w, t);
+            if (w.model.paper) writePicture(w, t);
             break;
         case Task::SHEET_BEGIN:
             w.sheetOpen = true;

@@ -55,12 +55,14 @@ struct VPrinterModel {
     uint32_t maxPictureWidth = 16000;
     uint32_t maxPictureHeight = 16000;
     uint32_t blankCutMm = 30;  // blank paper longer than this is cut out and marked
-    uint32_t sheetDpi = 600;
+    uint32_t sheetDpi = 600;   // the picture of a whole sheet (VPrinter_BeginSheet)
     // The stored record's bidirectional values when none is stored yet ("start_bidir": one
     // value for all, or eleven in record order: text high, mid, low, image high, low, photo,
     // then the second-pass five); empty = 0, as the board leaves the factory by default.
-    std::vector<uint8_t> startBidir;  // the picture of a whole sheet (VPrinter_BeginSheet)
-    uint32_t readTimeoutMs = 5000;    // a read with no reply pending fails after this
+    std::vector<uint8_t> startBidir;
+    bool paper = true;              // render the paper and write its picture; without it the
+                                    // board keeps only the job record (for measuring the host)
+    uint32_t readTimeoutMs = 5000;  // a read with no reply pending fails after this
 };
 
 // Faults on request. Counts apply from the moment they are set and are used up one per

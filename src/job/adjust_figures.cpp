@@ -54,7 +54,7 @@ void drawVernierPrint(JobContext* ctx, int pair, const VernierPrint& print) {
     if (pair != 0) return;
     if (print.labels) {
         for (int v = 19; v >= 1; --v) {
-            char label[8];
+            char label[12];  // room for any int, though the labels run -9 .. 09
             std::snprintf(label, sizeof label, "%02d", v - 10);
             Glyph_DrawText(canvas, label, static_cast<uint32_t>(20 - v) * 200 + 1800, 0, 8,
                            ctx->rowBits);

@@ -42,11 +42,36 @@ std::vector<PrinterEvent> eventsOf(const std::vector<PrinterEvent>& all, const s
     return out;
 }
 
+std::vector<PrinterEvent> withoutResends(const std::vector<PrinterEvent>& all) {
+    std::vector<PrinterEvent> out;
+    std::string last;  // the last block: "command N" or "swath N"
+    for (const PrinterEvent& e : all) {
+        if (e.event == "command" || e.event == "swath") {
+            std::string block =
+                e.event + " " + std::to_string(e.number(e.event == "swath" ? "number" : "command"));
+            if (block == last) continue;
+            last = block;
+        }
+        out.push_back(e);
+    }
+    return out;
+}
+
+size_t resendCount(const std::vector<PrinterEvent>& all) {
+    return all.size() - withoutResends(all).size();
+}
+
 std::vector<long> commandSequence(const std::vector<PrinterEvent>& all) {
     std::vector<long> seq;
-    for (const PrinterEvent& e : all) {
+    for (const PrinterEvent& e : withoutResends(all)) {
         if (e.event == "command") seq.push_back(e.number("command"));
         if (e.event == "swath" && (seq.empty() || seq.back() != 9)) seq.push_back(9);
     }
     return seq;
+}
+
+bool traceShowsResend(const std::string& trace) {
+    for (const char* why : {"Rec fail!", "send(CMM) fail!", "send(DATA) fail!", "打印机忙"})
+        if (trace.find(why) != std::string::npos) return true;
+    return false;
 }

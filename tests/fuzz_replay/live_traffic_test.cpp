@@ -18,6 +18,7 @@
 
 #include "../../fuzz/fuzz_support.h"
 #include "diag/errors.h"
+#include "diag/log.h"
 #include "job/print_job.h"
 #include "link/command.h"
 #include "link/reply.h"
@@ -284,6 +285,8 @@ TEST_F(LiveTraffic, RepliesRecordsAndFaultsOfTheVirtualPrinterRunCleanThroughEve
     faults.otherCommandFirst = 2;
     faults.wrongSwathAck = 1;
     runJobs(faults);
+    // The wrong acknowledgement went to the error log.
+    EXPECT_NE(readFileBytes(Log_ErrorPath()).find("Rx Swath 序列号应答异常"), std::string::npos);
     VPrinterFaults cancel;
     cancel.panelCancelAtSwath = 1;
     cancel.cutReplies = 1;

@@ -28,6 +28,9 @@ class LinkTest : public ::testing::Test {
     void TearDown() override {
         fake_usb::uninstall();
         clearProgramError();
+        // A case that queued a command with no transmit thread to send it, or had a reply mark it
+        // busy, leaves the slot as it found it (the per-case listener checks).
+        Cmd_Reset();
     }
     static std::string traces() { return readFileBytes(Log_TracePath()); }
     static std::string errorLog() { return readFileBytes(Log_ErrorPath()); }

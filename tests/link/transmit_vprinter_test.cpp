@@ -179,6 +179,7 @@ TEST_F(VPrinterLinkTest, PanelCancelEndsTheThreadAndTheEndCommandGivesUp) {
     while (job->link.txThreadEnded.load() == 0) Clock_Sleep(100);
     EXPECT_EQ(programError(), ERR_PRINTER_CANCEL);
     EXPECT_EQ(job->link.printerCancelled.load(), 1u);
+    EXPECT_NE(errorLog().find("Rx 面板取消(1)"), std::string::npos);
     EXPECT_NE(traces().find("printstop, task end"), std::string::npos);
     EXPECT_EQ(eventCount("\"event\":\"swath\""), 2u);  // the cancelled swath counted, no more
     EXPECT_TRUE(Link_WaitAllPrinted());

@@ -7,6 +7,7 @@
 #include <deque>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <random>
 #include <sstream>
 #include <thread>
@@ -142,11 +143,60 @@ TempDir::~TempDir() {
     if (!path.empty()) std::filesystem::remove_all(path, ec);
 }
 
-std::string readFileBytes(const std::string& path) {
+namespace error_log_watch {
+namespace {
+std::mutex watchMutex;
+std::map<std::string, size_t> bytesSeen;  // per file, how much a test has read
+std::string unseen;
+
+std::string wholeFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     std::ostringstream ss;
     ss << in.rdbuf();
     return ss.str();
+}
+
+// Adds what the error log holds beyond what the case read (before its folder goes).
+void gatherUnseen() {
+    const std::string path = Log_ErrorPath();
+    if (path.empty()) return;
+    const std::string text = wholeFile(path);
+    std::lock_guard<std::mutex> lock(watchMutex);
+    size_t seen = bytesSeen[path];
+    // The banner opens a run's lines, and a program error is written as "errset: ..." besides
+    // being the job's outcome, which the case checks: neither is a line the case missed.
+    std::istringstream lines(text.size() > seen ? text.substr(seen) : std::string());
+    for (std::string line; std::getline(lines, line);) {
+        if (line.find_first_not_of("\r ") == std::string::npos) continue;
+        if (line.rfind("* New Job", 0) == 0 || line.rfind("errset:", 0) == 0) continue;
+        unseen += line + "\n";
+    }
+    bytesSeen[path] = text.size();
+}
+}  // namespace
+
+void noteRead(const std::string& path, size_t bytes) {
+    std::lock_guard<std::mutex> lock(watchMutex);
+    size_t& seen = bytesSeen[path];
+    if (bytes > seen) seen = bytes;
+}
+
+void caseStarts() {
+    std::lock_guard<std::mutex> lock(watchMutex);
+    bytesSeen.clear();
+    unseen.clear();
+}
+
+std::string unseenLines() {
+    std::lock_guard<std::mutex> lock(watchMutex);
+    return unseen;
+}
+}  // namespace error_log_watch
+
+std::string readFileBytes(const std::string& path) {
+    std::string bytes = error_log_watch::wholeFile(path);
+    error_log_watch::noteRead(path, bytes.size());
+    return bytes;
 }
 bool fileExists(const std::string& path) { return std::filesystem::exists(path); }
 
@@ -159,6 +209,7 @@ PlatformFixture::PlatformFixture() {
 }
 PlatformFixture::~PlatformFixture() {
     Log_Close();
+    error_log_watch::gatherUnseen();
     LogDir_Set("");
     msgbox_recorder::uninstall();
     fake_locale::uninstall();

@@ -50,8 +50,19 @@ struct TempDir {
     TempDir& operator=(const TempDir&) = delete;
 };
 
-// Whole file as bytes ("" when missing).
+// Whole file as bytes ("" when missing). A test that reads the error log this way has seen its
+// lines (error_log_watch).
 std::string readFileBytes(const std::string& path);
+
+// Error-log lines a test case wrote but never read: a case that provokes error lines reads the
+// error log and checks them; lines nobody looked at are a fault the case did not expect. (The
+// "errset:" line of a program error is left out: the case sees that error as its outcome.)
+namespace error_log_watch {
+// Starts a case with nothing unseen.
+void caseStarts();
+// What the case's error log gained that it did not read, gathered as its platform fixture ends.
+std::string unseenLines();
+}  // namespace error_log_watch
 bool fileExists(const std::string& path);
 
 // Installs the fast clock, a fixed time, the English locale, a message-box recorder and a

@@ -131,6 +131,18 @@ void readReduced(PngJob* job, uint32_t w, uint32_t h, uint32_t f) {
     }
 }
 
+// The messages of the decoders are built out here: a string built inside a function that calls
+// setjmp could be clobbered by the longjmp back into it.
+[[gnu::noinline]] std::string interlacedTooLarge(uint32_t w, uint32_t h) {
+    return "PNG: an interlaced picture of " + std::to_string(w) + " x " + std::to_string(h) +
+           " is too large to read; save the scan without interlacing";
+}
+
+[[gnu::noinline]] std::string colourSpaceNotSupported(int space, int channels) {
+    return "JPEG: colour space " + std::to_string(space) + " with " + std::to_string(channels) +
+           " channels not supported";
+}
+
 bool decodePng(PngJob* job) {
     if (setjmp(png_jmpbuf(job->png))) return false;
     png_set_read_fn(job->png, job, pngRead);
@@ -143,9 +155,7 @@ bool decodePng(PngJob* job) {
     bool interlaced = png_get_interlace_type(job->png, job->info) != PNG_INTERLACE_NONE;
     if (interlaced && f > 1) {
         // Its rows come in seven passes over the whole picture, so it cannot be reduced as read.
-        job->message = "PNG: an interlaced picture of " + std::to_string(w) + " x " +
-                       std::to_string(h) +
-                       " is too large to read; save the scan without interlacing";
+        job->message = interlacedTooLarge(w, h);
         return false;
     }
     png_set_expand(job->png);
@@ -273,8 +283,7 @@ bool decodeJpeg(JpegJob* job) {
     bool fourChannels = info->jpeg_color_space == JCS_CMYK || info->jpeg_color_space == JCS_YCCK;
     if (!fourChannels && info->jpeg_color_space != JCS_GRAYSCALE &&
         info->jpeg_color_space != JCS_YCbCr && info->jpeg_color_space != JCS_RGB) {
-        job->message = "JPEG: colour space " + std::to_string(int(info->jpeg_color_space)) +
-                       " with " + std::to_string(info->num_components) + " channels not supported";
+        job->message = colourSpaceNotSupported(int(info->jpeg_color_space), info->num_components);
         return false;
     }
     info->out_color_space = fourChannels ? JCS_CMYK : JCS_RGB;
