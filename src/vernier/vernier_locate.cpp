@@ -311,7 +311,24 @@ DashRow dashRow(const Reduced& r, double a, double v) {
     // The bar is followed piece by piece: a small error of the angle moves it off a fixed
     // height along its length, and a wide band would take in the labels above it.
     constexpr int PIECE = 24;
-    for (double u0 = -reach; u0 <= reach; u0 += PIECE) {
+    // Only the stretch of u where the row crosses the picture is followed (on the same grid of
+    // pieces as from -reach); the rest would be blank.
+    double lo = -reach, hi = reach;
+    auto within = [&](double base, double slope, double size) {
+        if (std::fabs(slope) < 1e-9) {
+            if (base < 0 || base > size) lo = hi + 1;
+            return;
+        }
+        double a0 = (0 - base) / slope, a1 = (size - base) / slope;
+        lo = std::max(lo, std::min(a0, a1)), hi = std::min(hi, std::max(a0, a1));
+    };
+    within(-v * sn, cs, r.w);
+    within(v * cs, sn, r.h);
+    double first =
+        lo > hi ? reach + 1 : -reach + PIECE * std::floor((lo - 2 * PIECE + reach) / PIECE);
+    first = std::max(-reach, first);
+    hi = std::min(reach, hi + 2 * PIECE);
+    for (double u0 = first; u0 <= hi; u0 += PIECE) {
         double bestDv = 0, bestSum = -1;
         for (double dv = -1.5; dv <= 1.5; dv += 0.5) {
             double sum = 0;
@@ -325,10 +342,13 @@ DashRow dashRow(const Reduced& r, double a, double v) {
             p.push_back(best);
         }
     }
-    std::vector<Run> runs = runsOf(p);
-    DashRow row = longestChain(runs, -reach);
+    DashRow row;
     row.v = v;
-    for (const Run& r : runs) row.runs.push_back({r.start - reach, r.end - reach});
+    if (p.empty()) return row;
+    std::vector<Run> runs = runsOf(p);
+    row = longestChain(runs, first);
+    row.v = v;
+    for (const Run& r : runs) row.runs.push_back({r.start + first, r.end + first});
     return row;
 }
 
@@ -497,39 +517,64 @@ InkMap Vernier_InkMap(const VernierImage& image) {
     // A block whose own paper is dark is background; blocks are small enough that a shadow's
     // edge moves the level within a block or two, and large enough to hold paper beside the
     // pattern's ink, so each keeps its own level.
-    const std::vector<float>& spread = level;
-    std::vector<float> rowLevel(size_t(m.w) * 3);
+    // Each row's paper level is interpolated between block centres once per block column and
+    // linearly along the row; what depends on the level alone (whether it is paper, and the
+    // scale from a pixel's darkness to ink) is worked out there, so a pixel costs a subtraction
+    // and a multiplication per colour.
+    std::vector<float> colLevel(size_t(bw) * 3);
+    struct Scale {
+        float level[3], inv[3];
+        bool onPaper;
+    };
+    std::vector<Scale> row(m.w);
+    auto scaleRow = [&](uint32_t y) {
+        float* out = &m.v[size_t(y) * m.w];
+        const uint8_t* px = image.at(0, y);
+        for (uint32_t x = 0; x < m.w; ++x, px += 3) {
+            const Scale& sc = row[x];
+            if (!sc.onPaper) continue;
+            float best = 0;
+            for (int c = 0; c < 3; ++c)
+                best = std::max(best, (sc.level[c] - float(px[c])) * sc.inv[c]);
+            out[x] = best;
+        }
+    };
+    float invPaper[3];
+    for (int c = 0; c < 3; ++c) invPaper[c] = 1.0f / float(std::max(1, paper[c]));
+    // The level changes by a block's worth over 32 rows; taken afresh every 4 rows (at their
+    // middle) it is within an eighth of that of each row's own.
+    constexpr uint32_t ROWS_PER_LEVEL = 4;
     for (uint32_t y = 0; y < m.h; ++y) {
-        double fy = std::clamp((y + 0.5) / BLOCK - 0.5, 0.0, double(bh - 1));
+        if (y % ROWS_PER_LEVEL != 0) {
+            scaleRow(y);
+            continue;
+        }
+        double fy = std::clamp((std::min(m.h - 1, y + ROWS_PER_LEVEL / 2) + 0.0) / BLOCK - 0.5, 0.0,
+                               double(bh - 1));
         uint32_t y0 = uint32_t(fy), y1 = std::min(bh - 1, y0 + 1);
-        double ty = fy - y0;
+        float ty = float(fy - y0);
+        for (uint32_t bx = 0; bx < bw; ++bx)
+            for (size_t c = 0; c < 3; ++c)
+                colLevel[bx * 3 + c] = level[(size_t(y0) * bw + bx) * 3 + c] * (1 - ty) +
+                                       level[(size_t(y1) * bw + bx) * 3 + c] * ty;
         for (uint32_t x = 0; x < m.w; ++x) {
             double fx = std::clamp((x + 0.5) / BLOCK - 0.5, 0.0, double(bw - 1));
             uint32_t x0 = uint32_t(fx), x1 = std::min(bw - 1, x0 + 1);
-            double tx = fx - x0;
-            for (int c = 0; c < 3; ++c) {
-                auto at = [&](uint32_t xx, uint32_t yy) {
-                    return spread[(size_t(yy) * bw + xx) * 3 + size_t(c)];
-                };
-                rowLevel[size_t(x) * 3 + size_t(c)] =
-                    float((at(x0, y0) * (1 - tx) + at(x1, y0) * tx) * (1 - ty) +
-                          (at(x0, y1) * (1 - tx) + at(x1, y1) * tx) * ty);
-            }
-        }
-        for (uint32_t x = 0; x < m.w; ++x) {
-            const uint8_t* px = image.at(x, y);
-            const float* lv = &rowLevel[size_t(x) * 3];
-            double best = 0, lo = 1e9, hi = 0;
-            for (int c = 0; c < 3; ++c) {
-                double l = std::max(1.0f, lv[c]), ratio = l / std::max(1, paper[c]);
+            float tx = float(fx - x0), lo = 1e9f, hi = 0;
+            Scale& sc = row[x];
+            for (size_t c = 0; c < 3; ++c) {
+                float l =
+                    std::max(1.0f, colLevel[x0 * 3 + c] * (1 - tx) + colLevel[x1 * 3 + c] * tx);
+                float ratio = l * invPaper[c];
                 lo = std::min(lo, ratio), hi = std::max(hi, ratio);
-                best = std::max(best, (l - px[c]) * 255.0 / l);
+                sc.level[c] = l;
+                sc.inv[c] = 255.0f / l;
             }
             // Paper at least a quarter as bright as the sheet's own level, lit evenly in all
             // colours (a shadow darkens them alike, a table does not); anything else is background.
-            bool onPaper = lo > 0.25 && lo > 0.7 * hi;
-            m.v[size_t(y) * m.w + x] = onPaper && best > 0 ? float(best) : 0;
+            sc.onPaper = lo > 0.25f && lo > 0.7f * hi;
         }
+        scaleRow(y);
     }
     return m;
 }

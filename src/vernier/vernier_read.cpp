@@ -8,6 +8,8 @@
 
 #include "vernier/vernier_internal.h"
 
+extern const FamilyShape VERNIER_FAMILIES[5];
+
 namespace {
 
 // Rows of the print head (1/180 inch) from the upper bar: the upper print's ticks hang from it
@@ -158,9 +160,16 @@ double overlap(const Comb& c, const Profile& low, double dl) {
 // The best overlap within reach of dl, to a fraction of a pixel; false when the best is weak
 // or at the edge of the reach.
 bool bestOverlap(const Comb& c, const Profile& low, double dl, double reach, double* shift) {
-    constexpr double STEP = 0.05;
+    // Coarse, then fine about the best: the overlap of ticks a pixel or more wide changes
+    // smoothly over a quarter of a pixel.
+    constexpr double STEP = 0.05, COARSE = 0.25;
     double best = dl, bestS = -2;
-    for (double d = dl - reach; d <= dl + reach + 1e-9; d += STEP) {
+    for (double d = dl - reach; d <= dl + reach + 1e-9; d += COARSE) {
+        double s = overlap(c, low, d);
+        if (s > bestS) bestS = s, best = d;
+    }
+    double from = std::max(dl - reach, best - COARSE), to = std::min(dl + reach, best + COARSE);
+    for (double d = from; d <= to + 1e-9; d += STEP) {
         double s = overlap(c, low, d);
         if (s > bestS) bestS = s, best = d;
     }
@@ -542,6 +551,8 @@ Lean measureLean(const InkMap& ink, const Frame& frame, const Rails& rails, doub
                  double pitch, const std::vector<double> starts[2],
                  const std::vector<double> pitches[2]) {
     std::vector<double> us, ls, stretchUs, stretchLs;
+    // Ticks six pixels apart or more are always parted; their stretches are not needed.
+    const bool mayMerge = 0.4 * pitch < 6;
     for (int print = 0; print < 2; ++print) {
         const auto* bands = print == 0 ? UPPER_LEAN : LOWER_LEAN;
         Profile a = profile(ink, frame, rails, u0, u1, bands[0][0], bands[0][1], pitch);
@@ -558,7 +569,7 @@ Lean measureLean(const InkMap& ink, const Frame& frame, const Rails& rails, doub
             // Within a third of a pitch either way the stretch cannot match its neighbour's ticks.
             Comb c;
             double centre = s + 0.4 * p;
-            if (comb(a, centre, 1.5 * p, &c) && bestOverlap(c, b, 0, 0.3 * p, &shift))
+            if (mayMerge && comb(a, centre, 1.5 * p, &c) && bestOverlap(c, b, 0, 0.3 * p, &shift))
                 stretchUs.push_back(centre),
                     stretchLs.push_back(shift / (rows * rails.rowPx(centre)));
         }
@@ -567,7 +578,7 @@ Lean measureLean(const InkMap& ink, const Frame& frame, const Rails& rails, doub
     // the prints stand apart; so they are kept for ticks too close to be parted (under six
     // pixels apart: the 1440-dpi print in a phone photo), where single ticks are found in fewer
     // than two groups of three and the few found are the least blurred, not a fair sample.
-    bool stretches = us.size() < 2 * 3 * VERNIER_GROUPS * 2 / 3 && 0.4 * pitch < 6;
+    bool stretches = us.size() < 2 * 3 * VERNIER_GROUPS * 2 / 3 && mayMerge;
     Lean lean = stretches ? fitLean(stretchUs, stretchLs, VERNIER_GROUPS) : fitLean(us, ls, 18);
     lean.merged = stretches;
     // A flat scan shows no lean; where the fit cannot tell its lean from none (neither the
@@ -586,6 +597,25 @@ Lean measureLean(const InkMap& ink, const Frame& frame, const Rails& rails, doub
             lean.known = false;
     }
     return lean;
+}
+
+// The family of a print is known from its pitch over its bars' distance, measured at the
+// middle of the pattern after the projective correction; a photo at a slant still draws the
+// two directions unequally, by about as much as the pitch changes along the pattern and the
+// bars converge (a few hundredths at 15 degrees), plus three hundredths for what the
+// correction leaves. The family is sure when no other lies within twice that spread.
+bool familyIsSure(const FamilyShape& shape, double midPitch, const Rails& rails,
+                  const GroupMap maps[2], double uMid, VernierReading* r) {
+    double rowPx = rails.rowPx(uMid), half = (VERNIER_GROUPS - 1) / 2.0;
+    r->familyRatio = midPitch / (BAR_ROWS * rowPx);
+    double converge = std::fabs(rails.bs - rails.ts) * half * midPitch / (BAR_ROWS * rowPx);
+    double foreshorten = std::max(std::fabs(maps[0].c), std::fabs(maps[1].c)) * half;
+    r->familySpread = 0.03 + converge + foreshorten;
+    for (const FamilyShape& f : VERNIER_FAMILIES)
+        if (f.family != shape.family &&
+            std::fabs(r->familyRatio / f.pitchOverBars - 1) < 2 * r->familySpread)
+            return false;
+    return std::fabs(r->familyRatio / shape.pitchOverBars - 1) < 2 * r->familySpread;
 }
 
 struct Measured {
@@ -610,28 +640,45 @@ double labelInk(const InkMap& ink, const Frame& fr, const Rails& rails, double s
 constexpr const char* TOO_BLURRED = "too blurred: hold the phone still, closer, or scan at 300 dpi";
 
 // Beyond this standard error the fit is not trusted to place the prints within a group.
-constexpr double CERTAIN_SIGMA = 0.12;
+constexpr double CERTAIN_SIGMA = 0.16;
+// What no fit across the groups averages away, in picture pixels: the sampling phase of ticks a
+// pixel or two wide, JPEG's smear, the bars' traced angle. Read against the scanner and photo
+// simulators, the meeting point of parted ticks stays within a twelfth of a pixel of the
+// paper's at every resolution, and of ticks blurred together within a sixth, near the middle group;
+// a meeting point towards either end is extrapolated from the groups' offsets, and its
+// systematic error grows to twice that at the outermost group.
+constexpr double FLOOR_PX_PARTED = 0.04;
+constexpr double FLOOR_PX_MERGED = 0.08;
+// Below this shift per group (pixels) the prints are not resolved finely enough to be sure of
+// a group whatever the fit says: 108 pixels per inch of paper for the 540-dpi prints, 144 for
+// the 720-dpi ones, 288 for the 1440-dpi one.
+constexpr double CERTAIN_STEP_PX = 0.4;
 
 // geometryPx: the standard error (pixels) the lean correction leaves at the meeting point.
 // geometryFits: whether the groups of both prints stand where one projective map of the sheet
 // puts them; a picture whose geometry is in doubt is never read as certain.
-void verdict(VernierReading* r, const Line& l, const FamilyShape& shape,
+void verdict(VernierReading* r, const Line& l, const FamilyShape& shape, double stepPx, bool merged,
              const std::function<double(double)>& geometryPx, bool geometryFits) {
     double k0 = -l.a / l.b;
     r->estimate = 10 - k0;
     double sk =
         l.sigma / std::fabs(l.b) * std::sqrt(1.0 / l.n + (k0 - l.kbar) * (k0 - l.kbar) / l.sxx);
     sk = std::hypot(sk, geometryPx(k0) / std::fabs(l.b));
-    // The fit's own error misses what is common to all groups (JPEG colour smear, a slightly
-    // wrong angle): never claim better than a twelfth of a group.
-    r->sigma = std::max(0.08, sk);
     r->family = shape.family;
-    if (r->sigma > 0.3) {
+    // Offsets that scatter this much about their line are not a measurement.
+    if (sk > 0.3) {
+        r->sigma = sk;
         r->status = VERNIER_TOO_BLURRED;
         r->reason = std::string(TOO_BLURRED) + " (the groups' offsets scatter by " +
                     std::to_string(int(r->sigma * 100)) + "% of a group)";
         return;
     }
+    // The fit's own error misses what is common to all groups (JPEG colour smear, a slightly
+    // wrong angle): never claim better than a twelfth of a group, nor than the pixels allow.
+    double floorPx = merged ? FLOOR_PX_MERGED : FLOOR_PX_PARTED;
+    double towardsEnd = 1 + std::min(1.0, std::fabs(k0 - (VERNIER_GROUPS + 1) / 2.0) / 9);
+    r->sigma = std::max(0.08, std::hypot(sk, floorPx * towardsEnd / stepPx));
+    geometryFits = geometryFits && stepPx >= CERTAIN_STEP_PX;
     r->group = int(std::lround(r->estimate));
     double frac = r->estimate - r->group;
     r->neighbour = std::fabs(frac) > 0.25 ? r->group + (frac > 0 ? 1 : -1) : r->group;
@@ -767,12 +814,13 @@ Measured measure(const InkMap& ink, BarPair pair) {
     if (labels < VERNIER_GROUPS / 2) {
         m.located = false;
         r.reason =
-            "pattern not found: bars like a vernier's, but without group labels above them: place "
-            "the "
-            "adjustment print itself in the picture";
+            "pattern not found: bars like a vernier's, but without group labels under the "
+            "groups: place the adjustment print itself in the picture";
         return m;
     }
+    bool merged = lean.merged;
     if (int(ks.size()) < VERNIER_GROUPS / 2) {
+        merged = true;
         ks.clear(), ds.clear();
         measureCombs(up, low, r.groups, 0.8 * pitch, pitch, shape->stepOverPitch * pitch, &ks, &ds);
         for (size_t j = 0; j < ks.size(); ++j) {
@@ -815,10 +863,11 @@ Measured measure(const InkMap& ink, BarPair pair) {
     // Ticks too close to part give the lean to about a hundredth at best (turned a few degrees,
     // a flat scan shows that much), which moves the 1440-dpi print's reading by most of a
     // group: such a reading is never certain, whatever its spread.
-    bool geometryFits =
-        mapped && std::max(maps[0].rms, maps[1].rms) < 0.05 * midPitch && !lean.merged;
+    bool geometryFits = mapped && std::max(maps[0].rms, maps[1].rms) < 0.05 * midPitch &&
+                        !lean.merged &&
+                        familyIsSure(*shape, midPitch, rails, maps, r.groups[9].u, &r);
     verdict(
-        &r, l, *shape,
+        &r, l, *shape, shape->stepOverPitch * midPitch, merged,
         [&](double k) {
             double u = firstU + (k - 1) * pitch;
             return lean.error(u) * BAND_DISTANCE * rails.rowPx(u);
@@ -829,7 +878,7 @@ Measured measure(const InkMap& ink, BarPair pair) {
 
 }  // namespace
 
-const FamilyShape VERNIER_FAMILIES[] = {
+extern const FamilyShape VERNIER_FAMILIES[] = {
     {FAMILY_ADJUST_540, (100.0 / 540) / (35.0 / 180), 2.0 / 100,
      "bidirectional adjustment, 540 dpi"},
     {FAMILY_ADJUST_720, (100.0 / 720) / (35.0 / 180), 2.0 / 100,
@@ -899,6 +948,39 @@ void backToPicture(const InkMap& ink, int quarters, double* x, double* y) {
         *x = ink.w - 1 - ty, *y = tx;
 }
 
+// The modes whose adjustment prints are of a family, as the operator knows them.
+std::string modesOf(VernierFamily family) {
+    switch (family) {
+        case FAMILY_ADJUST_540:
+            return "mode 5, 6 or 7";
+        case FAMILY_ADJUST_720:
+            return "mode 8 or 9";
+        case FAMILY_ADJUST_1440:
+            return "mode 10";
+        default:
+            return "a calibration pattern";
+    }
+}
+
+// A print of another family than the one asked for: nothing of it is entered as this mode's.
+VernierReading otherMode(VernierReading r, VernierFamily wanted, int mode) {
+    std::string asked = mode > 0 ? "mode " + std::to_string(mode) : modesOf(wanted);
+    r.status = VERNIER_OTHER_MODE;
+    r.reason = "this print looks like " + modesOf(r.family) + " (" + Vernier_FamilyName(r.family) +
+               "), not " + asked + ": print " + asked +
+               "'s adjustment, or read this print as its own mode";
+    r.certain = r.highConfidence = false;
+    return r;
+}
+
+// The reader's frame lies as the canvas does, labels above the groups; the operator holds the
+// sheet the other way up, labels under the groups, and the turn is told from that.
+VernierReading upright(VernierReading r, int quarters) {
+    r.angleDeg = std::remainder(r.angleDeg - 90.0 * quarters + 180.0, 360.0);
+    if (std::fabs(r.angleDeg) < 0.005) r.angleDeg = 0;
+    return r;
+}
+
 VernierReading readInk(const InkMap& ink, VernierFamily wanted, int mode) {
     VernierReading none;
     int longest = 0;
@@ -925,6 +1007,11 @@ VernierReading readInk(const InkMap& ink, VernierFamily wanted, int mode) {
             found.erase(std::remove_if(found.begin(), found.end(),
                                        [&](const VernierReading& r) { return r.family != wanted; }),
                         found.end());
+        auto read = [](const VernierReading& r) {
+            return r.status == VERNIER_READ || r.status == VERNIER_OUT_OF_RANGE;
+        };
+        auto other = std::find_if(found.begin(), found.end(), read);
+        if (!have && other != found.end()) return otherMode(*other, wanted, mode);
     }
     auto rank = [](const VernierReading& r) {
         return r.status == VERNIER_READ || r.status == VERNIER_OUT_OF_RANGE ? 0 : 1;
@@ -993,10 +1080,10 @@ VernierReading Vernier_ReadAs(const VernierImage& image, VernierFamily wanted, i
         return none;
     }
     InkMap ink = Vernier_InkMap(image);
-    VernierReading first = readInk(ink, wanted, mode);
+    VernierReading first = upright(readInk(ink, wanted, mode), 0);
     auto answers = [](const VernierReading& r) {
         return r.status == VERNIER_READ || r.status == VERNIER_OUT_OF_RANGE ||
-               r.status == VERNIER_TWO_CANDIDATES;
+               r.status == VERNIER_TWO_CANDIDATES || r.status == VERNIER_OTHER_MODE;
     };
     if (answers(first)) return first;
     // A photo may hold the sheet any way round. Upside down the labels stand below the lower
@@ -1009,7 +1096,7 @@ VernierReading Vernier_ReadAs(const VernierImage& image, VernierFamily wanted, i
         VernierReading r = readInk(turned(ink, quarters), wanted, mode);
         if (r.status == VERNIER_NOT_FOUND) continue;
         for (VernierGroup& g : r.groups) backToPicture(ink, quarters, &g.x, &g.y);
-        r.angleDeg = std::remainder(r.angleDeg - 90.0 * quarters, 360.0);
+        r = upright(std::move(r), quarters);
         if (answers(r)) return r;
         if (fallback.status == VERNIER_NOT_FOUND) fallback = r;
     }

@@ -253,5 +253,7 @@ const PhotoCondition PHOTO_CONDITIONS[] = {
      [](PhotoSettings* s, uint32_t d) { s->rollDeg = 90 * (d % 4) + 12 * sign(d >> 2); }},
     {"jpeg 40", [](PhotoSettings* s, uint32_t) { s->jpegQuality = 40; }},
     {"low resolution", [](PhotoSettings* s, uint32_t) { s->ppi = 120; }},
+    // Below what the 720- and 1440-dpi prints need: read or not, never certain and wrong.
+    {"too far", [](PhotoSettings* s, uint32_t d) { s->ppi = pick(d, 85, 110); }},
 };
 const int PHOTO_CONDITION_COUNT = int(sizeof PHOTO_CONDITIONS / sizeof PHOTO_CONDITIONS[0]);

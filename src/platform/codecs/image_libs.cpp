@@ -11,8 +11,9 @@
 #include <new>
 
 // jpeglib.h needs FILE and size_t declared before it.
-#include <jerror.h>
 #include <jpeglib.h>
+// jerror.h after jpeglib.h: which messages it declares depends on the library's version.
+#include <jerror.h>
 
 #include "platform/image_codec.h"
 
