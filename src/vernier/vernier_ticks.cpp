@@ -58,17 +58,23 @@ Profile Bands::profile(double row0, double row1, double leanAt0, double leanSlop
         }
         out.p.push_back(float(s / (steps + 1)));
     }
-    // The noise of the paper, from the white pitch before the first group and after the last.
-    std::vector<float> d;
-    for (size_t i = 0; i < out.p.size(); ++i)
-        if (double(i) < QUIET * pitch || double(i) > double(out.p.size()) - QUIET * pitch)
-            d.push_back(out.p[i]);
-    if (d.size() < 4) return out;
-    double mean = 0, var = 0;
-    for (float x : d) mean += x;
-    mean /= double(d.size());
-    for (float x : d) var += (x - mean) * (x - mean);
-    out.noise = std::max(0.5, std::sqrt(var / double(d.size())));
+    // The noise of the paper, from the white pitch before the first group and after the last:
+    // the quieter of the two, as a line crossing the bars beside the print (a rule of the print's
+    // own, another pattern on the sheet) may stand in one of them.
+    auto spread = [&](double from, double to) {
+        double mean = 0, var = 0;
+        int n = 0;
+        for (double i = std::max(0.0, from); i < to && i < double(out.p.size()); i += 1, ++n)
+            mean += out.p[size_t(i)];
+        if (n < 2) return 1e9;
+        mean /= n;
+        for (double i = std::max(0.0, from); i < to && i < double(out.p.size()); i += 1)
+            var += (out.p[size_t(i)] - mean) * (out.p[size_t(i)] - mean);
+        return std::sqrt(var / n);
+    };
+    double n = double(out.p.size()),
+           quiet = std::min(spread(0, QUIET * pitch), spread(n - QUIET * pitch, n));
+    if (quiet < 1e9) out.noise = std::max(0.5, quiet);
     return out;
 }
 
