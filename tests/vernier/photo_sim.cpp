@@ -175,7 +175,7 @@ VernierImage Photo_Simulate(const VernierImage& paper, double xDpi, double yDpi,
                         (sheet.at(x0, y0 + 1)[c] * (1 - fx) + sheet.at(x0 + 1, y0 + 1)[c] * fx) *
                             fy);
             }
-            float bg[3];
+            float bg[3] = {0, 0, 0};  // weighed by the subsamples off the sheet, none on it
             if (onSheet < 4) background(s.background, px, py, rng, bg);
             float* o = &img[(size_t(py) * out.width + px) * 3];
             for (int c = 0; c < 3; ++c) o[c] = (acc[c] + (4 - onSheet) * bg[c]) / 4;
