@@ -57,6 +57,7 @@ enum VernierStatus : uint8_t {
     VERNIER_TOO_BLURRED,     // the pattern is there but its ticks cannot be measured well enough
     VERNIER_TWO_CANDIDATES,  // two verniers on the picture that disagree
     VERNIER_OUT_OF_RANGE,    // the prints line up beyond the outermost group
+    VERNIER_OTHER_MODE,      // read as one mode, the print is another mode's (family says which)
 };
 
 // The pattern families a vernier can come from, told apart by the group pitch against the
@@ -93,7 +94,11 @@ struct VernierReading {
     bool certain =
         false;  // estimate +/- 3 sigma stays on `group`, or between the two of a half-way reading
     VernierFamily family = FAMILY_UNKNOWN;
-    double angleDeg = 0;       // rotation of the pattern on the picture (positive = clockwise)
+    // Turn of the pattern on the picture from upright (the group labels printed under the
+    // groups, as the operator holds the sheet); positive = clockwise.
+    double angleDeg = 0;
+    double familyRatio = 0;    // group pitch over bar distance as measured
+    double familySpread = 0;   // its relative spread; the family is sure when alone within two
     double pitchPx = 0;        // group pitch of the upper print
     double barDistancePx = 0;  // between the two bars
     std::vector<VernierGroup> groups;

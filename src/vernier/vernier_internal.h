@@ -57,10 +57,15 @@ struct FamilyShape {
 // A photo at a slant foreshortens the bars' distance and the pitch unequally: tilted 15 degrees
 // about both axes, their ratio moves by up to a seventh. The adjustment families lie a third
 // apart, and a family taken for its neighbour still reads the same group (they shift alike per
-// group), so the nearest family within a fifth is taken.
+// group), so the nearest family within a fifth is taken; whether it is sure is told by the
+// spread of the ratio measured (Vernier_FamilyAlone).
 constexpr double VERNIER_FAMILY_TOLERANCE = 0.2;
-// The family whose pitch over bar distance is nearest the one given, within tolerance (a fraction).
-const FamilyShape* Vernier_FamilyOf(double pitchOverBars, double tolerance = 0.1);
+// The family whose pitch over bar distance is nearest the one given, within the tolerance.
+const FamilyShape* Vernier_FamilyOf(double pitchOverBars);
+// Whether shape is the only family within two spreads (relative) of the ratio measured.
+bool Vernier_FamilyAlone(const FamilyShape& shape, double pitchOverBars, double spread);
+// The modes whose adjustment prints are of a family, as the operator knows them ("mode 8 or 9").
+std::string Vernier_ModesOf(VernierFamily family);
 
 // Ink map of the whole picture (paper level taken from the picture itself).
 InkMap Vernier_InkMap(const VernierImage& image);

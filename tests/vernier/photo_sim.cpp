@@ -175,7 +175,7 @@ VernierImage Photo_Simulate(const VernierImage& paper, double xDpi, double yDpi,
                         (sheet.at(x0, y0 + 1)[c] * (1 - fx) + sheet.at(x0 + 1, y0 + 1)[c] * fx) *
                             fy);
             }
-            float bg[3];
+            float bg[3] = {0, 0, 0};  // weighed by the subsamples off the sheet, none on it
             if (onSheet < 4) background(s.background, px, py, rng, bg);
             float* o = &img[(size_t(py) * out.width + px) * 3];
             for (int c = 0; c < 3; ++c) o[c] = (acc[c] + (4 - onSheet) * bg[c]) / 4;
@@ -253,5 +253,7 @@ const PhotoCondition PHOTO_CONDITIONS[] = {
      [](PhotoSettings* s, uint32_t d) { s->rollDeg = 90 * (d % 4) + 12 * sign(d >> 2); }},
     {"jpeg 40", [](PhotoSettings* s, uint32_t) { s->jpegQuality = 40; }},
     {"low resolution", [](PhotoSettings* s, uint32_t) { s->ppi = 120; }},
+    // Below what the 720- and 1440-dpi prints need: read or not, never certain and wrong.
+    {"too far", [](PhotoSettings* s, uint32_t d) { s->ppi = pick(d, 85, 110); }},
 };
 const int PHOTO_CONDITION_COUNT = int(sizeof PHOTO_CONDITIONS / sizeof PHOTO_CONDITIONS[0]);

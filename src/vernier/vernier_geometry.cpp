@@ -1,0 +1,223 @@
+// SPDX-License-Identifier: Apache-2.0
+// Geometry: straight lines through measured points, the bars traced and the frame turned along
+// them, the ticks' lean measured along the pattern, the labels' ink, and quarter turns.
+#include <algorithm>
+#include <cmath>
+
+#include "vernier/vernier_measure.h"
+
+namespace reader {
+
+namespace {
+
+// The lean line through measured (u, lean) points, rid of outliers; unknown from too few.
+Lean fitLean(const std::vector<double>& us, const std::vector<double>& ls, size_t fewest) {
+    Lean lean;
+    if (us.size() < fewest) return lean;
+    std::vector<bool> use(us.size(), true);
+    lean.line = fitLine(us, ls, use);
+    for (int round = 0; round < 2; ++round) {
+        for (size_t i = 0; i < us.size(); ++i)
+            use[i] =
+                std::fabs(ls[i] - lean.line.a - lean.line.b * us[i]) <= 3 * lean.line.sigma + 1e-3;
+        lean.line = fitLine(us, ls, use);
+    }
+    lean.known = lean.line.n >= int(fewest) && lean.line.sxx > 0;
+    return lean;
+}
+
+}  // namespace
+
+Line fitLine(const std::vector<double>& k, const std::vector<double>& d,
+             const std::vector<bool>& use) {
+    Line l;
+    double sk = 0, sd = 0;
+    for (size_t i = 0; i < k.size(); ++i)
+        if (use[i]) sk += k[i], sd += d[i], ++l.n;
+    if (l.n < 3) return l;
+    l.kbar = sk / l.n;
+    double md = sd / l.n, sxy = 0;
+    for (size_t i = 0; i < k.size(); ++i)
+        if (use[i])
+            l.sxx += (k[i] - l.kbar) * (k[i] - l.kbar), sxy += (k[i] - l.kbar) * (d[i] - md);
+    l.b = sxy / l.sxx;
+    l.a = md - l.b * l.kbar;
+    double ss = 0;
+    for (size_t i = 0; i < k.size(); ++i)
+        if (use[i]) ss += std::pow(d[i] - l.a - l.b * k[i], 2);
+    l.sigma = std::sqrt(ss / std::max(1, l.n - 2));
+    return l;
+}
+
+// Height of a bar across v at each of its dashes, fitted as a line along u.
+bool barLine(const InkMap& ink, const Frame& fr, const DashRow& row, double v, double rowPx,
+             double* slope, double* at0) {
+    std::vector<double> us, vs;
+    std::vector<bool> use;
+    for (int i = 0; i < row.count; ++i) {
+        double s = row.start + i * row.pitch;
+        for (double part : {0.2, 0.75}) {
+            double u0 = s + part * row.length, u1 = u0 + 0.1 * row.length;
+            // The bar is the strongest ink across it; labels above the upper bar and ticks
+            // beside both bars sit within reach once blurred, so only the peak itself is
+            // weighed, down to half its height.
+            std::vector<std::pair<double, double>> samples;
+            double lo = 1e9, top = -1, topV = v;
+            for (double dv = -2 * rowPx - 1; dv <= 2 * rowPx + 1; dv += 0.25) {
+                double m = 0;
+                int n = 0;
+                for (double u = u0; u <= u1; u += 1, ++n)
+                    m += ink.sample(fr.x(u, v + dv), fr.y(u, v + dv));
+                m /= std::max(1, n);
+                samples.push_back({v + dv, m});
+                lo = std::min(lo, m);
+                if (m > top) top = m, topV = v + dv;
+            }
+            double half = (top + lo) / 2, sw = 0, sv = 0, reach = std::max(1.5, 1.5 * rowPx);
+            for (auto& [vv, m] : samples)
+                if (std::fabs(vv - topV) <= reach && m > half)
+                    sw += m - half, sv += (m - half) * vv;
+            if (sw <= 0) continue;
+            us.push_back((u0 + u1) / 2);
+            vs.push_back(sv / sw);
+            use.push_back(true);
+        }
+    }
+    if (us.size() < 6) return false;
+    // A dash where a label's ink won over the bar's lies off the bar by rows. The frame runs
+    // along the bars within a small angle, so most dashes sit near their median height.
+    std::vector<double> sorted(vs);
+    std::nth_element(sorted.begin(), sorted.begin() + long(sorted.size() / 2), sorted.end());
+    double median = sorted[sorted.size() / 2], near = std::max(0.6, 0.6 * rowPx);
+    for (size_t i = 0; i < us.size(); ++i) use[i] = std::fabs(vs[i] - median) < 2 * near;
+    Line l = fitLine(us, vs, use);
+    for (size_t i = 0; i < us.size(); ++i) use[i] = std::fabs(vs[i] - l.a - l.b * us[i]) < near;
+    l = fitLine(us, vs, use);
+    if (l.n < 6) return false;
+    *slope = l.b;
+    *at0 = l.a;
+    return true;
+}
+
+// Turns the frame so that u runs exactly along the bars; returns the bars' v in it.
+bool straighten(const InkMap& ink, BarPair* pair, double* vTop, double* vBottom) {
+    double vt = pair->top.v, vb = pair->bottom.v;
+    for (int round = 0; round < 2; ++round) {
+        double rowPx = (vb - vt) / BAR_ROWS, st = 0, sb = 0, ct = 0, cb = 0;
+        if (!barLine(ink, pair->frame, pair->top, vt, rowPx, &st, &ct)) return false;
+        if (!barLine(ink, pair->frame, pair->bottom, vb, rowPx, &sb, &cb)) return false;
+        double m = (st + sb) / 2, turn = std::atan(m);
+        Frame& f = pair->frame;
+        double ox = f.x(0, ct), oy = f.y(0, ct);
+        double a = std::atan2(f.sn, f.cs) + turn;
+        f = Frame{ox, oy, std::cos(a), std::sin(a)};
+        // The lower bar's height at u = 0 in the new frame.
+        vb = (cb - ct) * std::cos(turn);
+        vt = 0;
+        pair->top.v = vt;
+        pair->bottom.v = vb;
+    }
+    *vTop = vt;
+    *vBottom = vb;
+    return vb > vt;
+}
+
+// starts and pitches: each group's start and local pitch, upper print then lower.
+// The lean is measured two ways. Each tick found near the top and near the bottom of its
+// print's stretch gives its own lean; a stretch of three groups, its ink near the top matched
+// against the same stretch near the bottom, gives one for nine ticks at once, and still
+// matches where blur has merged each group's ticks (a 1440-dpi print in a phone photo) and
+// ticks cannot be found one by one. Single ticks are not disturbed by the other print's ticks
+// beside them, so they are kept unless the ticks are too close to part.
+Lean measureLean(const Bands& src, const std::vector<double> starts[2],
+                 const std::vector<double> pitches[2]) {
+    const Rails& rails = src.rails;
+    const double pitch = src.pitch;
+    std::vector<double> us, ls, stretchUs, stretchLs;
+    // Ticks six pixels apart or more are always parted; their stretches are not needed.
+    const bool mayMerge = TICK_SPACING * pitch < 6;
+    for (int print = 0; print < 2; ++print) {
+        const auto* bands = print == 0 ? UPPER_LEAN : LOWER_LEAN;
+        Profile a = src.profile(bands[0][0], bands[0][1]);
+        Profile b = src.profile(bands[1][0], bands[1][1]);
+        double rows = ((bands[1][0] + bands[1][1]) - (bands[0][0] + bands[0][1])) / 2;
+        for (int i = 0; i < VERNIER_GROUPS; ++i) {
+            double s = starts[print][size_t(i)], p = pitches[print][size_t(i)], ta[3], tb[3],
+                   shift = 0;
+            if (ticks(a, s, TICKS_SPAN * p, p, ta) && ticks(b, s, TICKS_SPAN * p, p, tb))
+                for (int j = 0; j < 3; ++j) {
+                    double u = (ta[j] + tb[j]) / 2;
+                    us.push_back(u), ls.push_back((tb[j] - ta[j]) / (rows * rails.rowPx(u)));
+                }
+            // Within a third of a pitch either way the stretch cannot match its neighbour's ticks.
+            Comb c;
+            double centre = s + TICK_SPACING * p;
+            if (mayMerge && comb(a, centre, 1.5 * p, &c) && bestOverlap(c, b, 0, 0.3 * p, &shift))
+                stretchUs.push_back(centre),
+                    stretchLs.push_back(shift / (rows * rails.rowPx(centre)));
+        }
+    }
+    // Stretches take in the other print's ticks beside them, which pull the match the further
+    // the prints stand apart; so they are kept for ticks too close to be parted (under six
+    // pixels apart: the 1440-dpi print in a phone photo), where single ticks are found in fewer
+    // than two groups of three and the few found are the least blurred, not a fair sample.
+    bool stretches = us.size() < 2 * 3 * VERNIER_GROUPS * 2 / 3 && mayMerge;
+    Lean lean = stretches ? fitLean(stretchUs, stretchLs, VERNIER_GROUPS) : fitLean(us, ls, 18);
+    lean.merged = stretches;
+    // A flat scan shows no lean; where the fit cannot tell its lean from none (neither the
+    // mean lean nor its change along the pattern stands out of the ticks' scatter), the
+    // correction would only add the fit's noise, which a vernier with a small shift per group
+    // cannot bear. Matched stretches of merged ticks in a flat scan turned a few degrees still
+    // show a lean of up to 0.013 (the pixel grid crosses the ticks at another phase in each
+    // band): below 0.015 theirs is not told from none.
+    if (lean.known) {
+        double meanError = lean.line.sigma / std::sqrt(double(lean.line.n));
+        double meanLean = lean.line.a + lean.line.b * lean.line.kbar;
+        double slopeError = lean.line.sigma / std::sqrt(lean.line.sxx);
+        double floor = stretches ? 0.015 : 0, span = std::sqrt(lean.line.sxx / lean.line.n) * 2;
+        if (std::fabs(meanLean) < std::max(3 * meanError, floor) &&
+            std::fabs(lean.line.b) < std::max(3 * slopeError, floor / span))
+            lean.known = false;
+    }
+    return lean;
+}
+
+double labelInk(const InkMap& ink, const Frame& fr, const Rails& rails, double s, double len) {
+    double sum = 0;
+    int n = 0;
+    double rowStep = std::max(1.0, 1 / std::max(0.1, rails.rowPx(s)));
+    for (double row = LABEL_BAND[0]; row <= LABEL_BAND[1]; row += rowStep)
+        for (double u = s; u <= s + len; u += 1, ++n) {
+            double v = rails.v(u, row);
+            sum += ink.sample(fr.x(u, v), fr.y(u, v));
+        }
+    return n ? sum / n : 0;
+}
+
+// The ink map turned by quarter turns clockwise, and where its pixels lie on the picture.
+InkMap turned(const InkMap& ink, int quarters) {
+    InkMap out;
+    bool swap = quarters % 2 != 0;
+    out.w = swap ? ink.h : ink.w;
+    out.h = swap ? ink.w : ink.h;
+    out.v.resize(ink.v.size());
+    for (uint32_t y = 0; y < out.h; ++y)
+        for (uint32_t x = 0; x < out.w; ++x) {
+            uint32_t sx = quarters == 1 ? y : quarters == 2 ? ink.w - 1 - x : ink.w - 1 - y;
+            uint32_t sy = quarters == 1 ? ink.h - 1 - x : quarters == 2 ? ink.h - 1 - y : x;
+            out.v[size_t(y) * out.w + x] = ink.v[size_t(sy) * ink.w + sx];
+        }
+    return out;
+}
+
+void backToPicture(const InkMap& ink, int quarters, double* x, double* y) {
+    double tx = *x, ty = *y;
+    if (quarters == 1)
+        *x = ty, *y = ink.h - 1 - tx;
+    else if (quarters == 2)
+        *x = ink.w - 1 - tx, *y = ink.h - 1 - ty;
+    else if (quarters == 3)
+        *x = ink.w - 1 - ty, *y = tx;
+}
+
+}  // namespace reader
