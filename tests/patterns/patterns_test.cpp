@@ -3,8 +3,6 @@
 // the printer would receive (swath headers and head data).
 #include "pattern/patterns.h"
 
-#include <regex>
-
 #include "job/job_internal.h"
 #include "params/parameter_record.h"
 #include "params/ring_setup.h"
@@ -39,11 +37,19 @@ class PatternTest : public PlanFixture {
     std::vector<uint32_t> swathStarts() const {
         std::vector<uint32_t> starts;
         const std::string t = trace();
-        const std::regex line("(L_TO_R|R_TO_L): (\\d+)-(\\d+),");
-        for (auto it = std::sregex_iterator(t.begin(), t.end(), line); it != std::sregex_iterator();
-             ++it) {
-            const bool ltr = (*it)[1] == "L_TO_R";
-            starts.push_back(dataStart(static_cast<uint32_t>(std::stoul((*it)[ltr ? 2 : 3])), ltr));
+        // Lines "L_TO_R: A-B," or "R_TO_L: A-B,": a left-to-right swath starts at A, the other
+        // way at B.
+        for (size_t at = 0; at < t.size(); ++at) {
+            const bool ltr = t.compare(at, 8, "L_TO_R: ") == 0;
+            if (!ltr && t.compare(at, 8, "R_TO_L: ") != 0) continue;
+            char* end = nullptr;
+            const unsigned long a = std::strtoul(t.c_str() + at + 8, &end, 10);
+            if (end == t.c_str() + at + 8 || *end != '-') continue;
+            char* end2 = nullptr;
+            const unsigned long b = std::strtoul(end + 1, &end2, 10);
+            if (end2 == end + 1 || *end2 != ',') continue;
+            starts.push_back(dataStart(static_cast<uint32_t>(ltr ? a : b), ltr));
+            at = size_t(end2 - t.c_str());
         }
         return starts;
     }

@@ -131,16 +131,20 @@ void readReduced(PngJob* job, uint32_t w, uint32_t h, uint32_t f) {
     }
 }
 
-// The messages of the decoders are built out here: a string built inside a function that calls
-// setjmp could be clobbered by the longjmp back into it.
-[[gnu::noinline]] std::string interlacedTooLarge(uint32_t w, uint32_t h) {
-    return "PNG: an interlaced picture of " + std::to_string(w) + " x " + std::to_string(h) +
-           " is too large to read; save the scan without interlacing";
+// The messages of the decoders are built and stored out here: a string built or assigned inside
+// a function that calls setjmp could be clobbered by the longjmp back into it.
+[[gnu::noinline]] void interlacedTooLarge(std::string* message, uint32_t w, uint32_t h) {
+    *message = "PNG: an interlaced picture of " + std::to_string(w) + " x " + std::to_string(h) +
+               " is too large to read; save the scan without interlacing";
 }
 
-[[gnu::noinline]] std::string colourSpaceNotSupported(int space, int channels) {
-    return "JPEG: colour space " + std::to_string(space) + " with " + std::to_string(channels) +
-           " channels not supported";
+[[gnu::noinline]] void colourSpaceNotSupported(std::string* message, int space, int channels) {
+    *message = "JPEG: colour space " + std::to_string(space) + " with " + std::to_string(channels) +
+               " channels not supported";
+}
+
+[[gnu::noinline]] void unexpectedPixelLayout(std::string* message) {
+    *message = "JPEG: unexpected pixel layout";
 }
 
 bool decodePng(PngJob* job) {
@@ -155,7 +159,7 @@ bool decodePng(PngJob* job) {
     bool interlaced = png_get_interlace_type(job->png, job->info) != PNG_INTERLACE_NONE;
     if (interlaced && f > 1) {
         // Its rows come in seven passes over the whole picture, so it cannot be reduced as read.
-        job->message = interlacedTooLarge(w, h);
+        interlacedTooLarge(&job->message, w, h);
         return false;
     }
     png_set_expand(job->png);
@@ -283,7 +287,7 @@ bool decodeJpeg(JpegJob* job) {
     bool fourChannels = info->jpeg_color_space == JCS_CMYK || info->jpeg_color_space == JCS_YCCK;
     if (!fourChannels && info->jpeg_color_space != JCS_GRAYSCALE &&
         info->jpeg_color_space != JCS_YCbCr && info->jpeg_color_space != JCS_RGB) {
-        job->message = colourSpaceNotSupported(int(info->jpeg_color_space), info->num_components);
+        colourSpaceNotSupported(&job->message, int(info->jpeg_color_space), info->num_components);
         return false;
     }
     info->out_color_space = fourChannels ? JCS_CMYK : JCS_RGB;
@@ -305,7 +309,7 @@ bool decodeJpeg(JpegJob* job) {
     jpeg_start_decompress(info);
     if (info->output_width != out.width || info->output_height != out.height ||
         info->output_components != (fourChannels ? 4 : 3)) {
-        job->message = "JPEG: unexpected pixel layout";
+        unexpectedPixelLayout(&job->message);
         return false;
     }
     while (info->output_scanline < info->output_height) {
