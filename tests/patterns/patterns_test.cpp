@@ -3,6 +3,8 @@
 // the printer would receive (swath headers and head data).
 #include "pattern/patterns.h"
 
+#include <cstdlib>
+
 #include "job/job_internal.h"
 #include "params/parameter_record.h"
 #include "params/ring_setup.h"
