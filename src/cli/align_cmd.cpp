@@ -2,8 +2,6 @@
 // `headalign align`: the loop print, read, apply, verify for the bidirectional corrections.
 #include "cli/align_cmd.h"
 
-#include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
@@ -16,6 +14,7 @@
 #include "app/feed_measure.h"
 #include "app/texts.h"
 #include "cli/params_cmd.h"
+#include "cli/traces_aside.h"
 #include "job/print_job.h"
 #include "platform/dialog_model.h"
 #include "vprinter.h"
@@ -86,22 +85,6 @@ int parse(const std::vector<std::string>& args, AlignArgs* a) {
     if (!a->marked.empty() && a->verify) return usage("--marked goes with --scan");
     return 0;
 }
-
-// Traces of the link go to standard output; keep them on standard error during a job.
-struct TracesAside {
-    int saved;
-    TracesAside() {
-        std::fflush(stdout);
-        saved = dup(1);
-        if (saved >= 0) dup2(2, 1);
-    }
-    ~TracesAside() {
-        if (saved < 0) return;
-        std::fflush(stdout);
-        dup2(saved, 1);
-        close(saved);
-    }
-};
 
 // Why the console did not take the entry: the cause, not a guess. Its own box, echoed above,
 // gives the details.

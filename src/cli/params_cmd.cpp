@@ -2,8 +2,6 @@
 // The params and config subcommands over the console and the in-memory dialog.
 #include "cli/params_cmd.h"
 
-#include <unistd.h>
-
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -14,6 +12,7 @@
 #include "app/console.h"
 #include "app/param_files.h"
 #include "app/texts.h"
+#include "cli/traces_aside.h"
 #include "platform/bytes.h"
 #include "platform/dialog_model.h"
 #include "platform/msgbox.h"
@@ -92,30 +91,11 @@ void echoBox(const DialogModelBox& box) {
     std::fprintf(stderr, "[%s] %s\n", box.caption.c_str(), box.text.c_str());
 }
 
-// Trace lines of the link go to standard output; while the console works they are sent to
-// standard error so that what a command prints (JSON, the file list) stays clean.
-struct TracesToStderr {
-    int saved = -1;
-    TracesToStderr() {
-        std::fflush(stdout);
-        saved = dup(1);
-        if (saved >= 0) dup2(2, 1);
-    }
-    ~TracesToStderr() { restore(); }
-    void restore() {
-        if (saved < 0) return;
-        std::fflush(stdout);
-        dup2(saved, 1);
-        close(saved);
-        saved = -1;
-    }
-};
-
 // The console started as the program's entry would start it, on the in-memory dialog.
 struct Session {
     bool attached = false;
     const CliOptions& options;
-    TracesToStderr traces;
+    TracesAside traces;
     explicit Session(const CliOptions& o) : options(o) {}
     bool start() {
         if (!Cli_AttachPrinter(options)) return false;

@@ -11,8 +11,9 @@
 #include <new>
 
 // jpeglib.h needs FILE and size_t declared before it.
-#include <jerror.h>
 #include <jpeglib.h>
+// jerror.h after jpeglib.h: its list of messages depends on the library version jpeglib.h sets.
+#include <jerror.h>
 
 #include "platform/image_codec.h"
 
