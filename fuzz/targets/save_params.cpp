@@ -104,7 +104,7 @@ int fuzzOne_save_params(const uint8_t* data, size_t size) {
     operate(in);
 
     const std::vector<uint8_t> before = area.bytes;
-    bool saved = saveParameters(console->currentRecord);
+    bool saved = saveParametersVerified(console->currentRecord) == SAVE_SAVED;
 
     if (saved) {
         // Delivered whole: flag, three zero bytes, the record; nothing past it touched.

@@ -334,8 +334,6 @@ void showParameters(const uint8_t* record) {
     dlg()->listSelect(handle(), ID_SKIP_BLANK, p.skipLrBlank == 0 ? 0 : 1);
 }
 
-bool saveParameters(uint8_t* record) { return saveParametersVerified(record) == SAVE_SAVED; }
-
 SaveOutcome saveParametersVerified(uint8_t* record) {
     if (!consoleState()->printerConnected) {
         fail(MSG_NOT_CONNECTED);

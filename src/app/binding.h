@@ -8,16 +8,13 @@
 // Unpacks the 56-byte record into CalibrationParams and the console's block copy and shows
 // every value.
 void showParameters(const uint8_t* record);
-// Validates and commits the entries, packs a new record into `record` and delivers it to the
-// shared area when present, else to the printer. true on success; on failure the failing
-// step's message has been shown. Dialog thread.
-bool saveParameters(uint8_t* record);
-
 // What a SAVE did. After a printer transaction that failed, the record is read back from the
 // printer: SAVE_SAVED when it holds the record sent (its answer was lost), SAVE_NOT_SAVED when
 // it holds something else, SAVE_UNKNOWN when it cannot be asked.
 enum SaveOutcome { SAVE_NOT_SAVED = 0, SAVE_SAVED = 1, SAVE_UNKNOWN = 2 };
-// saveParameters with the outcome told apart; saveParameters is "== SAVE_SAVED".
+// Validates and commits the entries, packs a new record into `record` and delivers it to the
+// shared area when present, else to the printer; on failure the failing step's message has
+// been shown. Dialog thread.
 SaveOutcome saveParametersVerified(uint8_t* record);
 
 void showStandardModeLabels();

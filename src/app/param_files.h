@@ -15,13 +15,6 @@ constexpr size_t CONFIG_FILE_SIZE = 56;      // Config files: the record only
 constexpr size_t FILE_ROUTE_PATH_MAX = 255;  // usable characters of an export/import path
 constexpr size_t CONFIG_PATH_MAX = 259;      // usable characters of a Config path
 
-// Reads a regular file of exactly `size` bytes; on failure buffer is unchanged.
-bool readParamFile(uint8_t* buffer, size_t size, const std::string& path);
-// Replaces path with `size` bytes through an exclusive temporary in the same folder, so a
-// failed write never destroys an existing file and a link planted there is never followed.
-// true only when every byte is in place.
-bool writeParamFile(const uint8_t* buffer, size_t size, const std::string& path);
-
 // A parameter file's record, checked before anything takes it: a regular file of a size its
 // route takes (PARAM_FILE_SIZE for import; CONFIG_FILE_SIZE or PARAM_FILE_SIZE for a Config
 // load, whose first 56 bytes are taken) holding a record the console's entries could have made
@@ -54,6 +47,5 @@ struct ConfigListing {
     std::vector<std::string> paths;
 };
 
-// The folder and paths of the last listing.
+// The folder of the last listing.
 std::string configDir();
-std::vector<std::string> configPaths();

@@ -443,24 +443,6 @@ int configStore(const CliOptions& options) {
     return lastBoxIs(MSG_FILE_SAVED) ? 0 : 1;
 }
 
-// argv[0] is the command word; options are taken out of the rest.
-int fromArgv(int argc, char** argv,
-             int (*run)(const std::vector<std::string>&, const CliOptions&)) {
-    CliOptions options;
-    std::vector<std::string> args;
-    for (int i = 1; i < argc; ++i) {
-        std::string a = argv[i];
-        if ((a == "--virtual-printer" || a == "--log-dir") && i + 1 < argc &&
-            argv[i + 1][0] != '\0')
-            (a == "--log-dir" ? options.logDir : options.virtualPrinterDir) = argv[++i];
-        else if (a == "--fast-clock")
-            options.fastClock = true;
-        else
-            args.push_back(a);
-    }
-    return run(args, options);
-}
-
 }  // namespace
 
 int Cli_ParamsCommand(const std::vector<std::string>& args, const CliOptions& options) {
@@ -493,9 +475,6 @@ int Cli_ConfigCommand(const std::vector<std::string>& args, const CliOptions& op
     if (sub == "load" && args.size() == 2) return configLoad(args[1], options);
     return usage("config takes list, store or load NAME");
 }
-
-int Cli_Params(int argc, char** argv) { return fromArgv(argc, argv, Cli_ParamsCommand); }
-int Cli_Config(int argc, char** argv) { return fromArgv(argc, argv, Cli_ConfigCommand); }
 
 bool Cli_ReadParamField(const std::string& name, const CliOptions& options, long* value) {
     const FieldRow* f = findField(name);

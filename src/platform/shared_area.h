@@ -13,25 +13,25 @@ enum SharedWaitResult { SHARED_WAIT_OBTAINED = 0, SHARED_WAIT_TIMEOUT = 1, SHARE
 // Called on the dialog thread (the console's save and load, the command line); the lock is
 // what keeps the other process out, so no entry takes a lock of this process.
 struct SharedAreaBackend {
-    // Opens the named area for reading and writing and maps all of it. Does not block.
-    // Returns SHARED_INVALID when no area of that name exists (or it cannot be mapped); else
-    // a handle, with *base and *size describing the whole view.
+    // Opens the named area for reading and writing and maps all of it. \context dialog
+    // \nonblocking \errors SHARED_INVALID when no area of that name exists (or it cannot be
+    // mapped); else a handle, with *base and *size describing the whole view.
     SharedHandle (*openArea)(const char* name, uint8_t** base, size_t* size);
-    // Unmaps the view and closes the area handle. Does not block; the area itself lives on
-    // while its creator holds it.
+    // Unmaps the view and closes the area handle; the area itself lives on while its creator
+    // holds it. \context dialog \nonblocking \errors none.
     void (*closeArea)(SharedHandle area, uint8_t* base, size_t size);
-    // Opens the named lock without taking it. Does not block; SHARED_INVALID when it does
-    // not exist.
+    // Opens the named lock without taking it. \context dialog \nonblocking \errors
+    // SHARED_INVALID when it does not exist.
     SharedHandle (*openLock)(const char* name);
-    // Takes the lock, blocking at most timeoutMs (polling through the clock seam where the
-    // platform has no timed wait of its own). SHARED_WAIT_OBTAINED when held (also when a
-    // holder died with it), SHARED_WAIT_TIMEOUT when another process kept it,
-    // SHARED_WAIT_FAILED when the wait itself failed.
+    // Takes the lock. \context dialog \blocks at most timeoutMs (polling through the clock
+    // seam where the platform has no timed wait of its own) \errors SHARED_WAIT_TIMEOUT when
+    // another process kept it, SHARED_WAIT_FAILED when the wait itself failed;
+    // SHARED_WAIT_OBTAINED when held (also when a holder died with it).
     SharedWaitResult (*waitLock)(SharedHandle lock, uint32_t timeoutMs);
-    // Gives up a lock taken by waitLock. Does not block.
+    // Gives up a lock taken by waitLock. \context dialog \nonblocking \errors none.
     void (*releaseLock)(SharedHandle lock);
-    // Closes the lock handle. Does not block; release a held lock first (on Windows a mutex
-    // closed while held is handed to the next waiter as abandoned).
+    // Closes the lock handle; release a held lock first (on Windows a mutex closed while held
+    // is handed to the next waiter as abandoned). \context dialog \nonblocking \errors none.
     void (*closeLock)(SharedHandle lock);
 };
 
@@ -44,8 +44,7 @@ void SharedArea_Install(const SharedAreaBackend* backend);  // nullptr = platfor
 const SharedAreaBackend* SharedArea_Backend();
 const SharedAreaBackend* Platform_DefaultSharedArea();
 
-// The names in use: SHARED_AREA_NAME and SHARED_LOCK_NAME unless changed (tests use names of
-// their own so that parallel runs never meet). Dialog thread.
-void SharedArea_SetNames(const char* areaName, const char* lockName);
+// The names in use: SHARED_AREA_NAME and SHARED_LOCK_NAME unless a test set names of its own.
+// \context dialog \nonblocking \errors none.
 const char* SharedArea_AreaName();
 const char* SharedArea_LockName();

@@ -14,6 +14,7 @@
 #include "vprinter.h"
 #ifdef HEADALIGN_HAVE_VERNIER
 #include "app/scan_entry.h"
+#include "support/product_internals.h"
 #endif
 
 namespace {

@@ -6,6 +6,7 @@
 #include "app/console.h"
 #include "app/param_files.h"
 #include "console_support.h"
+#include "support/product_internals.h"
 
 namespace fs = std::filesystem;
 

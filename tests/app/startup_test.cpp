@@ -7,6 +7,7 @@
 #include "console_support.h"
 #include "job/print_job.h"
 #include "params/calibration_params.h"
+#include "support/product_internals.h"
 #include "vprinter.h"
 
 namespace {

@@ -27,6 +27,7 @@
 #include "platform/shared_area.h"
 #include "soak_support.h"
 #include "support/fakes.h"
+#include "support/product_internals.h"
 #include "support/session_fixture.h"
 #include "vprinter.h"
 
