@@ -35,12 +35,36 @@ enum DialogControlKind : uint8_t {
     CTL_LIST            // drop-down list with an editable field
 };
 
-// One control of a layout: ID, kind, layout text and place in dialog units.
+// One control of a layout: ID, kind, layout text, place in dialog units, and the name the
+// program knows it by (the console's ID_<name>, generated from its layout).
 struct DialogControlSpec {
     int id;
     DialogControlKind kind;
     const char* text;
     int x, y, width, height;
+    const char* name = nullptr;
+};
+
+// A command the dialog procedure takes that no control of the layout carries (a menu entry, a
+// key), with its name.
+struct DialogCommandSpec {
+    int id;
+    const char* name;
+};
+
+// A menu of the window's menu bar, where the window system gives the dialog one (the desktop
+// back end; the native dialog has none): commands of controls or of the layout, each with
+// its Chinese and English text; an entry with ID 0 is a separator.
+struct DialogMenuItem {
+    int id;
+    const char* text;
+    const char* englishText;
+};
+struct DialogMenu {
+    const char* title;
+    const char* englishTitle;
+    const DialogMenuItem* items;
+    size_t count;
 };
 
 // A group box without text or ID around an area of a layout, in dialog units.
@@ -57,6 +81,10 @@ struct DialogLayout {
     size_t count;
     const DialogFrame* frames = nullptr;
     size_t frameCount = 0;
+    const DialogCommandSpec* commands = nullptr;
+    size_t commandCount = 0;
+    const DialogMenu* menus = nullptr;
+    size_t menuCount = 0;
 };
 
 // What a file dialog shows; `filters` holds `filterCount` pairs of description and pattern.
@@ -121,6 +149,7 @@ struct DialogBackend {
     // Appends one entry (UTF-8) at the end. \context dialog \nonblocking \errors none.
     void (*listAdd)(DialogHandle dialog, int id, const char* text);
     // Selects entry `index` and shows it in the field; -1 or an index past the end: none.
+    // \context dialog \nonblocking \errors none.
     void (*listSelect)(DialogHandle dialog, int id, int index);
     // The selected entry's index. \context dialog \nonblocking \errors -1 when none is
     // selected.
@@ -149,4 +178,3 @@ struct DialogBackend {
 // Installs a back end (nullptr restores the in-memory model). Before the dialog is created.
 void Dialog_Install(const DialogBackend* backend);
 const DialogBackend* Dialog_Backend();
-    // \context dialog \nonblocking \errors none.
