@@ -135,6 +135,9 @@ bool vpLoadState(VpBoard& b);
 bool vpAttachFailed(const std::string& why);
 bool vpStoreRecord(VpBoard& b);
 void vpEvent(VpBoard& b, const std::string& json);
+// Appends one line to a record file of the folder through the file seam (never through a link,
+// never waiting on a pipe); false when it could not.
+bool vpAppendLine(const std::string& file, const std::string& line);
 void vpOpenJob(VpBoard& b, intptr_t handle);
 void vpCloseJob(VpBoard& b, const char* reason);
 // The job's link closed: its records are written now; a reconnected link may resume it.

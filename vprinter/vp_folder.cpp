@@ -3,9 +3,9 @@
 // without ever writing over an earlier job's files.
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
 #include <string>
 
+#include "platform/files.h"
 #include "platform/paths.h"
 #include "vp_board.h"
 
@@ -39,11 +39,12 @@ uint32_t vpClaimJobNumber(VpBoard& b) {
     for (;;) {
         uint32_t number = ++b.jobCounter;
         if (number == 0) continue;
+        // Anything at either name (a dangling link too) keeps the number taken.
         std::error_code ec;
-        if (fs::exists(Path_FromUtf8(VPrinter_JobPath(number, ".jsonl")), ec) ||
-            fs::exists(Path_FromUtf8(VPrinter_JobPath(number, ".png")), ec))
+        if (fs::exists(fs::symlink_status(Path_FromUtf8(VPrinter_JobPath(number, ".png")), ec)))
             continue;
-        std::ofstream(Path_FromUtf8(VPrinter_JobPath(number, ".jsonl")), std::ios::binary);
+        if (File_CreateNew(VPrinter_JobPath(number, ".jsonl"), nullptr, 0).status == FILE_EXISTS)
+            continue;
         return number;
     }
 }

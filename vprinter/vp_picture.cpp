@@ -8,12 +8,12 @@
 #include <string>
 #include <vector>
 
+#include "platform/files.h"
 #include "vp_board.h"
 
 #ifdef HEADALIGN_HAVE_PNG
 #include <png.h>
 #elif defined(HEADALIGN_VP_PNG_BY_CODEC)
-#include "platform/files.h"
 #include "platform/image_codec.h"
 #endif
 
@@ -121,17 +121,21 @@ Rgb colourOf(uint8_t mask) {
 }
 
 #ifdef HEADALIGN_HAVE_PNG
+void appendPng(png_structp png, png_bytep data, png_size_t length) {
+    auto* out = static_cast<std::vector<uint8_t>*>(png_get_io_ptr(png));
+    out->insert(out->end(), data, data + length);
+}
+
+// Encoded in memory, then stored through the file seam like every other file of the folder.
 bool savePng(const Picture& pic, const std::string& path) {
-    FILE* f = std::fopen(path.c_str(), "wb");
-    if (!f) return false;
+    std::vector<uint8_t> file;
     png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
     png_infop info = png ? png_create_info_struct(png) : nullptr;
     if (!png || !info || setjmp(png_jmpbuf(png))) {
         png_destroy_write_struct(&png, &info);
-        std::fclose(f);
         return false;
     }
-    png_init_io(png, f);
+    png_set_write_fn(png, &file, appendPng, nullptr);
     png_set_compression_level(png, 1);
     // Line art on white compresses well unfiltered; choosing a filter per row cost more CPU
     // than the rest of a short job.
@@ -158,7 +162,7 @@ bool savePng(const Picture& pic, const std::string& path) {
     }
     png_write_end(png, nullptr);
     png_destroy_write_struct(&png, &info);
-    return std::fclose(f) == 0;
+    return File_ReplaceOwn(path, file.data(), file.size()).ok();
 }
 #elif defined(HEADALIGN_VP_PNG_BY_CODEC)
 // Without libpng (Windows): through the platform's picture codec and the file seam.
@@ -178,7 +182,7 @@ bool savePng(const Picture& pic, const std::string& path) {
     }
     std::vector<uint8_t> bytes;
     if (!ImageCodec_Backend()->encodePng(image, &bytes)) return false;
-    return File_WriteReplace(path, bytes.data(), bytes.size()).ok();
+    return File_ReplaceOwn(path, bytes.data(), bytes.size()).ok();
 }
 #else
 bool savePng(const Picture&, const std::string&) { return false; }

@@ -4,7 +4,6 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <sstream>
 
 #include "platform/bytes.h"
@@ -139,9 +138,12 @@ std::string path(const VpBoard& b, const std::string& name) {
     return Path_ToUtf8(Path_FromUtf8(b.dir) / name);
 }
 
-void appendLine(const std::string& file, const std::string& line) {
-    std::ofstream out(Path_FromUtf8(file), std::ios::app | std::ios::binary);
-    out << line << '\n';
+// Through the file seam: a pipe or link planted at an event record is refused, never waited on
+// or written through (the event stays in memory).
+bool appendLine(const std::string& file, const std::string& line) {
+    std::string withFeed = line + '\n';
+    return File_Append(file, reinterpret_cast<const uint8_t*>(withFeed.data()), withFeed.size())
+        .ok();
 }
 
 uint32_t highestJobNumber(const std::string& jobsDir) {
@@ -258,8 +260,15 @@ bool vpLoadState(VpBoard& b) {
     if (!fs::is_directory(Path_FromUtf8(jobs), ec))
         return vpAttachFailed(jobs + ": is not a folder and cannot be made one");
     if (!loadModel(b) || !loadRecord(b)) return false;
+    // The records the board appends to between jobs: refused now rather than lost later.
+    FileResult loose = File_CheckOwn(path(b, LOOSE_FILE));
+    if (!loose.ok()) return vpAttachFailed(loose.message);
     b.jobCounter = std::max(highestJobNumber(jobs), vpHighestLongJobNumber(jobs));
     return true;
+}
+
+bool vpAppendLine(const std::string& file, const std::string& line) {
+    return appendLine(file, line);
 }
 
 bool vpAttachFailed(const std::string& why) {
@@ -271,7 +280,7 @@ std::string VPrinter_AttachError() { return attachError; }
 
 // A new file renamed over the old one: a crash leaves either record whole, never a torn one.
 bool vpStoreRecord(VpBoard& b) {
-    return File_WriteReplace(path(b, RECORD_FILE), b.record, VP_RECORD_SIZE).ok();
+    return File_ReplaceOwn(path(b, RECORD_FILE), b.record, VP_RECORD_SIZE).ok();
 }
 
 void vpEvent(VpBoard& b, const std::string& json) {

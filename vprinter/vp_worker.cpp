@@ -3,7 +3,6 @@
 // board received them, so the device's I/O calls never wait for rendering.
 #include <condition_variable>
 #include <deque>
-#include <fstream>
 #include <thread>
 
 #include "platform/paths.h"
@@ -41,7 +40,7 @@ Worker& worker() {
 
 void writePicture(Worker& w, const Task& t) {
     std::string line = vpWritePicture(w.paper, w.model, t.png);
-    std::ofstream(Path_FromUtf8(t.jsonl), std::ios::app | std::ios::binary) << line << '\n';
+    vpAppendLine(t.jsonl, line);
     VpBoard& b = vpBoard();
     std::lock_guard<std::mutex> lock(b.mu);
     if (b.jobNumber == t.jobNumber) b.jobEvents.push_back(line);

@@ -138,7 +138,7 @@ AddVerdict addEntry(int entry, int32_t current, int32_t limit, ConsoleMessage ne
     return ADD_FAILED;
 }
 
-// Step 5: the bidirectional rows, the high-definition set while box 1214 is checked.
+// Step 5: the bidirectional rows, the high-definition set while box ID_HD_BOX is checked.
 bool applyBidirRows() {
     bool hd = hdChecked();
     for (int r : BIDIR_SAVE_ORDER) {
@@ -329,8 +329,8 @@ void showParameters(const uint8_t* record) {
     showNumber(ID_FEATHER_DEPTH, p.featherDepth);
     showInkOrder(record);
 
-    // The colour-band controls follow box 1209, so a checked box never sits beside controls
-    // the operator cannot change.
+    // The colour-band controls follow box ID_COLOR_BAND_BOX, so a checked box never sits beside
+    // controls the operator cannot change.
     enableColorBandControls(dlg()->isChecked(handle(), ID_COLOR_BAND_BOX));
     dlg()->setCheck(handle(), ID_COLOR_RIGHT, (p.colorBandSides & 0x01) != 0);
     dlg()->setCheck(handle(), ID_COLOR_LEFT, (p.colorBandSides & 0x02) != 0);

@@ -14,7 +14,7 @@ constexpr size_t CURRENT_RECORD_SIZE = 60;  // the 56-byte record plus the file 
 struct ConsoleState {
     uint8_t currentRecord[CURRENT_RECORD_SIZE];
     uint8_t printerConnected;     // 1 once the start-up read completed; SAVE needs it
-    std::atomic<uint8_t> hdMode;  // box 1214 "高清二次"; read by the job runner
+    std::atomic<uint8_t> hdMode;  // box ID_HD_BOX "高清二次"; read by the job runner
     uint8_t dialogBlock[28];      // the console's block copy of the loaded record
     DialogHandle dialog;
 };

@@ -151,10 +151,20 @@ int listConfigFiles() {
     return static_cast<int>(names.size());
 }
 
+// A new file every time: a second store in the same minute (or whatever else has the name)
+// keeps the earlier file, and this one takes the next numbered name.
 bool saveConfigFile(const uint8_t* record) {
     std::string name = formatName("Para_%02d%02d_%02d%02d.dat");
-    std::string why =
-        writeRecordFile(record, CONFIG_FILE_SIZE, listing().folder + name, CONFIG_PATH_MAX);
+    std::string path = listing().folder + name;
+    std::string why;
+    if (pathChars(path) > CONFIG_PATH_MAX) {
+        why = pathTooLong(path, CONFIG_PATH_MAX);
+    } else {
+        std::string created;
+        FileResult made = File_CreateUnique(path, record, CONFIG_FILE_SIZE, &created);
+        why = made.message;
+        if (made.ok()) name = created.substr(listing().folder.size());
+    }
     showConsoleMessage(why.empty() ? MSG_FILE_SAVED : MSG_FILE_NOT_SAVED, name.c_str(), why);
     return why.empty();
 }

@@ -229,6 +229,7 @@ int scan(const AlignArgs& a, const CliOptions& options) {
 }
 
 int verify(const AlignArgs& a, const CliOptions& options) {
+    CliJobScope jobScope;
     if (!Cli_AttachPrinter(options)) return 1;
     uint32_t job = 0;
     std::string path;

@@ -33,6 +33,24 @@ void Cli_ReportLogProblem(const CliOptions& options);
 // The cause of a job that did not run to its end, on standard error.
 void Cli_ReportJobFailure(const JobOutcome& outcome);
 
+// Held by a command that prints, from attaching the printer to detaching it: an interrupt in
+// that time ends the job through its PC-cancel path and lets the command finish the job's
+// records before the program ends (see Cli_OnInterrupt). Main thread.
+class CliJobScope {
+  public:
+    CliJobScope();
+    ~CliJobScope();
+    CliJobScope(const CliJobScope&) = delete;
+    CliJobScope& operator=(const CliJobScope&) = delete;
+};
+// The command line's answer to the operator's interrupt (Ctrl-C, SIGTERM, the console closed):
+// during a job the job is cancelled as from the console's Cancel and true is returned; while a
+// job's records are still being finished true as well; otherwise false (the program ends at
+// once, as it always has). Called on the interrupt's own thread; does not block.
+bool Cli_OnInterrupt();
+// A job or its records are in hand (what a closing console waits for). Any thread.
+bool Cli_JobInHand();
+
 // The desktop console, where the program is built with it (HEADALIGN_HAVE_DESKTOP): what
 // `headalign` without a command opens. Returns the process exit status.
 int Console_RunDesktop(const CliOptions& options);

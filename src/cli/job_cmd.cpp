@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: Apache-2.0
 // `headalign pattern` and `headalign adjust`: one print job with an exit status that tells
 // whether it ran to its end.
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -30,7 +31,26 @@ const JobName ADJUST_NAMES[] = {
     {"pass8", 13},    {"pass3", 14},   {"pass2", 15},
 };
 
+// Read on the interrupt's thread.
+std::atomic<int> jobCommands{0};
 }  // namespace
+
+CliJobScope::CliJobScope() { ++jobCommands; }
+CliJobScope::~CliJobScope() { --jobCommands; }
+
+bool Cli_OnInterrupt() {
+    if (Job_CancelIfRunning()) {
+        std::fputs(
+            "\nheadalign: interrupted: cancelling the job (interrupt again to stop at once)\n",
+            stderr);
+        return true;
+    }
+    if (jobCommands.load() == 0) return false;
+    std::fputs("\nheadalign: interrupted: finishing the job's records first\n", stderr);
+    return true;
+}
+
+bool Cli_JobInHand() { return Job_IsRunning() || jobCommands.load() > 0; }
 
 void Cli_ReportJobFailure(const JobOutcome& o) {
     std::fflush(stdout);
@@ -118,6 +138,7 @@ int Cli_RunJob(const std::string& kind, const std::vector<std::string>& args,
                      args[0].c_str());
         return 2;
     }
+    CliJobScope jobScope;
     if (!Cli_AttachPrinter(options)) return 1;
     if (kind == "pattern") {
         Job_RunPattern(static_cast<uint8_t>(number));

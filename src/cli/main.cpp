@@ -11,6 +11,7 @@
 #include "cli/cli.h"
 #include "cli/params_cmd.h"
 #include "cli/usage.h"
+#include "platform/interrupt.h"
 #include "platform/paths.h"
 
 namespace {
@@ -81,6 +82,7 @@ int run(int argc, char** argv) {
 int main(int argc, char** argv) {
     // The one session of this run: every module's state, for the desktop console too.
     Session session;
+    Interrupt_Watch(Cli_OnInterrupt, Cli_JobInHand);
     try {
         // Paths on the command line as UTF-8, whatever the system's code page.
         std::vector<std::string> args = Path_Arguments(argc, argv);

@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: Apache-2.0
-// Trace files and the error log, written by open-append-close per line.
+// Trace files and the error log, written by open-append-close per line through the files
+// module (regular files only, never through a link, never waiting on a pipe).
 #include "diag/log.h"
 
 #include <atomic>
@@ -10,7 +11,6 @@
 #include "platform/clock.h"
 #include "platform/files.h"
 #include "platform/logdir.h"
-#include "platform/paths.h"
 
 namespace {
 constexpr size_t LINE_BUFFER = LOG_LINE_MAX + 2;
@@ -24,30 +24,63 @@ std::mutex appendMutex;
 std::string tracePath;
 std::string errorPath;
 std::string openProblem;
+// The last trace name asked for and the number it was given: jobs in the same minute start
+// after that number, not at the name itself again, so a long run within a minute stays linear.
+std::string lastBase;
+int lastChoice = 0;
 
-// Creates (mode "wb") or opens for appending (mode "ab") one log file; false when the path
-// cannot be opened as it is, with the reason noted for the front end.
-bool touch(const std::string& path, const char* mode) {
+// The open's failure, noted for the front end. A missing folder is not one: the folder is
+// never created, and without it no log file is written.
+void noteProblem(const FileResult& result, const char* which) {
+    if (result.ok() || result.status == FILE_MISSING) return;
+    if (!openProblem.empty()) openProblem += "; ";
+    openProblem += std::string(which) + result.message;
+}
+
+// Creates the job's trace file new, never over an earlier one: a file of the same name (a job
+// started in the same minute, or anything planted there) keeps its name and content, and this
+// job's trace takes the next free numbered name. false when none could be created.
+bool createTrace(std::string* path) {
+    FileResult checked = File_CheckPath(*path);
+    if (!checked.ok()) {
+        if (openProblem.empty()) openProblem = "log files are off for this job: " + checked.message;
+        return false;
+    }
+    int first = *path == lastBase ? lastChoice + 1 : 1;
+    std::string created;
+    int chosen = 0;
+    FileResult made = File_CreateUnique(*path, nullptr, 0, &created, &chosen, first);
+    noteProblem(made, "no trace file for this job: ");
+    if (!made.ok()) return false;
+    lastBase = *path;
+    lastChoice = chosen;
+    *path = created;
+    return true;
+}
+
+// Opens the error log for appending, creating it when missing; a pipe, device, folder or link
+// in its place is refused without waiting.
+bool openErrorLog(const std::string& path) {
     FileResult checked = File_CheckPath(path);
     if (!checked.ok()) {
         if (openProblem.empty()) openProblem = "log files are off for this job: " + checked.message;
         return false;
     }
-    FILE* f = Path_OpenFile(path, mode);
-    if (f) std::fclose(f);
-    return f != nullptr;
+    FileResult opened = File_Append(path, nullptr, 0);
+    noteProblem(opened, "no error log for this job: ");
+    return opened.ok();
 }
 
 // Text-mode semantics of the operator's platform on every platform: LF is stored as CR LF.
 bool appendText(const std::string& path, const char* utf8) {
-    FILE* f = Path_OpenFile(path, "ab");
-    if (!f) return false;
     std::string text = LogDir_FileText(utf8);  // the platform's code page for log files
-    for (const char* p = text.c_str(); *p; ++p) {
-        if (*p == '\n') std::fputc('\r', f);
-        std::fputc(*p, f);
+    std::string bytes;
+    bytes.reserve(text.size() + 8);
+    for (char c : text) {
+        if (c == '\n') bytes += '\r';
+        bytes += c;
     }
-    return std::fclose(f) == 0;
+    return File_Append(path, reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()).ok();
 }
 
 void formatLine(char* line, const char* fmt, va_list ap) {
@@ -68,8 +101,8 @@ void Log_Open() {
     openProblem.clear();
     tracePath = dir + name;
     errorPath = dir + "/err.txt";
-    traceOpen = touch(tracePath, "wb") ? 1 : 0;
-    errorOpen = touch(errorPath, "ab") ? 1 : 0;
+    traceOpen = createTrace(&tracePath) ? 1 : 0;
+    errorOpen = openErrorLog(errorPath) ? 1 : 0;
 }
 
 void Log_Close() {

@@ -25,6 +25,7 @@ void runPatternOnLink(JobContext* ctx, uint8_t pattern) {
 }  // namespace
 
 void Job_RunPattern(uint8_t pattern) {
+    RunningJob running;
     JobOutcome& out = jobOutcome();
     out = JobOutcome{};
     Log_Open();
@@ -35,6 +36,7 @@ void Job_RunPattern(uint8_t pattern) {
     Cmd_Reset();
     ctx->xDpi = ctx->yDpi = 720;
     stampJob(ctx);
+    running.stamped();
     linkJobReporting(ctx);
     if (!Link_Start(ctx)) {
         recordJobEnd(ctx);

@@ -74,7 +74,32 @@ uint16_t stepCorrectionFor(uint8_t passModeIndex) {
     return table[passModeIndex < 5 ? passModeIndex : 0];
 }
 
+namespace {
+// Process-wide like the job flags they guard: the interrupt's watcher thread reads them while
+// the job runs, and may do so after the program's session has ended.
+std::atomic<uint32_t> jobRunning{0};
+std::atomic<uint32_t> cancelAsked{0};
+}  // namespace
+
+RunningJob::RunningJob() {
+    cancelAsked = 0;
+    jobRunning = 1;
+}
+RunningJob::~RunningJob() { jobRunning = 0; }
+void RunningJob::stamped() {
+    if (cancelAsked.load()) Job_RequestCancel();
+}
+
+bool Job_IsRunning() { return jobRunning.load() != 0; }
+
+bool Job_CancelIfRunning() {
+    if (!Job_IsRunning()) return false;
+    Job_RequestCancel();
+    return true;
+}
+
 void Job_RequestCancel() {
+    cancelAsked = 1;
     jobCancelFlag() = 1;
     // The stop makes the drawing, the planner and the end-of-print wait return at once; the
     // verdict still reads the cancel flag, so the job reports a PC cancel, not an error.

@@ -23,6 +23,18 @@ JobOutcome& jobOutcome();
 // Fills the verdict part of the outcome from the job state at its end.
 // \context job (after Link_Stop) \nonblocking
 void recordJobEnd(JobContext* ctx);
+
+// Marks one job's run for Job_CancelIfRunning, from before its log opens to after its verdict.
+class RunningJob {
+  public:
+    RunningJob();
+    ~RunningJob();
+    RunningJob(const RunningJob&) = delete;
+    RunningJob& operator=(const RunningJob&) = delete;
+    // After stampJob, which clears the job flags: a cancel asked for since the job began is
+    // raised again, so it is never lost in that window.
+    void stamped();
+};
 // JOB_CREATE then PRINT_START, each awaited, with the failure trace of the one refused;
 // records both in the outcome. \context job \blocks as Cmd_SendAndWait \errors false when the
 // job cannot go on.

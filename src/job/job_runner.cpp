@@ -137,6 +137,7 @@ void printAdjustment(JobContext* ctx, uint8_t type) {
 }
 
 int Job_RunAdjustment(uint8_t type) {
+    RunningJob running;
     JobOutcome& out = jobOutcome();
     out = JobOutcome{};
     Log_Open();
@@ -144,6 +145,7 @@ int Job_RunAdjustment(uint8_t type) {
     JobContext* ctx = jobContext();
     Cmd_Reset();
     stampJob(ctx);
+    running.stamped();
     linkJobReporting(ctx);
     if (!Link_Start(ctx)) {
         recordJobEnd(ctx);

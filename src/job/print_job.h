@@ -42,6 +42,12 @@ bool Job_PlanImage(JobContext* ctx);
 // Asks the running job to stop as cancelled from the PC (raises the cancel flag and the job
 // stop). \threadsafe \nonblocking
 void Job_RequestCancel();
+// The same for a request from outside the console (the operator's interrupt): true when a job
+// is running and now ends through its PC-cancel path, false (nothing done) when none is.
+// \threadsafe \nonblocking
+bool Job_CancelIfRunning();
+// A job is running (from before its log opens to after its verdict). \threadsafe \nonblocking
+bool Job_IsRunning();
 
 // The console's "second pass" (high-definition) box, read by the adjustment jobs.
 // \threadsafe \nonblocking

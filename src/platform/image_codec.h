@@ -21,10 +21,24 @@ struct ImagePixels {
     std::vector<uint8_t> rgb;
 };
 
+// What one read may spend besides the pixels, the same on every back end. The caps of the
+// header bound the picture; these bound what a decoder does before and between the pixels
+// (text and profile chunks, repeated scans). A file that goes past any of them is refused with
+// a message naming the limit.
+struct DecodeBudget {
+    uint32_t maxAncillaryChunks = 256;      // PNG: ancillary chunks (text, profiles, private)
+    uint32_t maxAncillaryBytes = 8u << 20;  // PNG: their stored bytes together
+    uint32_t maxChunkBytes = 8u << 20;      // PNG: what the decoder may allocate for one chunk
+    uint32_t maxJpegScans = 100;            // JPEG: scans (a progressive file has about ten)
+    uint32_t maxJpegSegments = 4096;        // JPEG: marker segments besides the scans' data
+    uint32_t maxMs = 8000;                  // the whole read, on the platform clock
+};
+
 struct ImageLimits {
     uint32_t maxSide;       // refused when either side of the file's picture is longer
     uint64_t maxPixels;     // refused when the file's picture has more pixels
     uint64_t decodePixels;  // decoded reduced by the smallest whole factor that fits in this
+    DecodeBudget budget{};
 };
 
 struct ImageCodecBackend {
@@ -73,5 +87,21 @@ double Image_HeaderDpi(const uint8_t* data, size_t size);
 double Image_HeaderAspect(const uint8_t* data, size_t size);
 // The smallest whole factor f with ceil(w/f) * ceil(h/f) <= limits.decodePixels.
 uint32_t Image_ReductionFor(uint32_t w, uint32_t h, const ImageLimits& limits);
+// The decode budget's checks that need only the bytes, run by every back end before decoding:
+// the PNG's chunks (their number and size; the header's picture size against the limits) or
+// the JPEG's marker segments and scans. false with the message naming the limit in *error.
+bool Image_WithinBudget(const uint8_t* data, size_t size, const ImageLimits& limits,
+                        std::string* error);
+// The wall-clock part of the budget, for a back end's decoding loop: started when the read
+// begins; expired() is true once maxMs have passed on the platform clock.
+class DecodeDeadline {
+  public:
+    explicit DecodeDeadline(const DecodeBudget& budget);
+    bool expired() const;
+    std::string message() const;  // "... took longer than the N ms one picture may take"
+
+  private:
+    uint32_t start_, maxMs_;
+};
 // Whether a picture of w x h is read at all; false with the message in *error.
 bool Image_Admitted(uint32_t w, uint32_t h, const ImageLimits& limits, std::string* error);

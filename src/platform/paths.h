@@ -2,7 +2,8 @@
 // Paths as the program holds them (UTF-8 text) and as the standard library opens them. On
 // Windows a std::filesystem::path made from a narrow string reads it in the ANSI code page, so
 // a folder named in Chinese on an English system (or any name outside GBK) would not open:
-// every path crosses over here as UTF-8 instead.
+// every path crosses over here as UTF-8 instead. Files themselves are opened only through
+// platform/files.h.
 #pragma once
 #include <cstdio>
 #include <filesystem>
@@ -16,9 +17,6 @@ inline std::string Path_ToUtf8(const std::filesystem::path& path) {
     std::u8string text = path.u8string();
     return std::string(text.begin(), text.end());
 }
-
-// fopen of a UTF-8 path (the wide _wfopen on Windows). Any thread; blocks on the file system.
-FILE* Path_OpenFile(const std::string& utf8, const char* mode);
 
 // The program's arguments as UTF-8: on Windows read again from the wide command line (argv
 // holds them in the ANSI code page, with '?' for what it lacks); elsewhere argv as it is.

@@ -3,6 +3,10 @@
 // parameter file, a Config file or a state file of the virtual printer is expected. Each ends
 // with status 1 and a message naming the file and what is wrong with it, never a hang or a
 // signal, and never changes the stored record.
+#include <sys/stat.h>
+
+#include <filesystem>
+
 #include "cli/params_cmd.h"
 #include "console_support.h"
 #include "support/hostile_inputs.h"
@@ -26,6 +30,8 @@ class HostileFiles : public ConsoleTest {
         for (size_t i = 0; i < words.size(); ++i) {
             if (words[i] == "--virtual-printer" && i + 1 < words.size())
                 o.virtualPrinterDir = words[++i];
+            else if (words[i] == "--log-dir" && i + 1 < words.size())
+                o.logDir = words[++i];
             else
                 args.push_back(words[i]);
         }
@@ -136,6 +142,142 @@ TEST_F(HostileFiles, VirtualPrinterStateFolder) {
          },
          show, 0, ""},
     });
+}
+
+// Every file the program opens, with each thing that can be found at its name instead of the
+// file it expects. Reads take regular files only; the program's own files are never written
+// through a link; files it creates never replace what has their name but take the next free
+// one; and nothing waits on a pipe.
+TEST_F(HostileFiles, EveryFileTheProgramOpensTimesWhatCanBePlantedThere) {
+    enum Role {
+        READ,        // read; what is not a regular file within its cap is refused
+        OWN,         // a state file appended to: anything but a regular file is refused
+        LOG_APPEND,  // the error log: refused with a word, the job goes on
+        CREATE,      // made new: what has the name is kept, the next name taken
+        LOCK,        // the folder's lock
+        CHOSEN,      // a file the operator names to be replaced: written through their link
+    };
+    struct Opened {
+        const char* name;
+        const char* path;
+        Role role;
+        std::vector<std::string> command;
+        const char* next = "";  // CREATE: where the file goes instead
+    };
+    const std::vector<std::string> job = {"--virtual-printer", "@vp",   "--log-dir", "@log",
+                                          "pattern",           "nozzle"};
+    const std::vector<std::string> show = {"--virtual-printer", "@vp", "params", "show"};
+    const Opened files[] = {
+        {"error log", "log/err.txt", LOG_APPEND, job},
+        {"trace file", "log/Y20261206_2103.txt", CREATE, job, "log/Y20261206_2103_2.txt"},
+        {"job record", "vp/jobs/0001.jsonl", CREATE, job, "vp/jobs/0002.jsonl"},
+        {"job picture", "vp/jobs/0001.png", CREATE, job, "vp/jobs/0002.png"},
+        {"events between jobs", "vp/events.jsonl", OWN, show},
+        {"stored record", "vp/record.bin", READ, show},
+        {"model file", "vp/printer.cfg", READ, show},
+        {"folder lock", "vp/lock", LOCK, show},
+        {"parameter file", "in.dat", READ, {"params", "import", "--yes", "@in.dat"}},
+        {"Config file", "Config/x.dat", READ, {"config", "load", "x.dat"}},
+        {"Config store",
+         "Config/Para_1206_2103.dat",
+         CREATE,
+         {"--virtual-printer", "@vp", "config", "store"},
+         "Config/Para_1206_2103_2.dat"},
+        {"export", "out.dat", CHOSEN, {"params", "export", "@out.dat"}},
+    };
+    enum Kind { PIPE, FOLDER, LINK, DEVICE, HUGE };
+    struct Planted {
+        const char* name;
+        Kind kind;
+        void (*make)(const std::string& path, const std::string& dir);
+    };
+    const Planted planted[] = {
+        {"a pipe", PIPE, [](const std::string& p, const std::string&) { fifo(p); }},
+        {"a folder", FOLDER, [](const std::string& p, const std::string&) { folder(p); }},
+        {"a link to another file", LINK,
+         [](const std::string& p, const std::string& d) { link(p, d + "victim"); }},
+        {"a link to a device", DEVICE,
+         [](const std::string& p, const std::string&) { link(p, "/dev/zero"); }},
+        {"a huge file", HUGE,
+         [](const std::string& p, const std::string&) { sparse(p, 2ull << 30); }},
+    };
+    // What each role makes of each kind: status and a piece of the message.
+    auto expected = [](Role role, Kind kind, const char* name) -> std::pair<int, std::string> {
+        std::string base = std::string(name).substr(std::string(name).rfind('/') + 1);
+        switch (role) {
+            case READ: {
+                const char* says[] = {"is a pipe", "is a folder", "", "is a device", ""};
+                // A folder in the Config folder is not listed as a Config file at all.
+                if (kind == FOLDER && base == "x.dat") return {1, "no Config file named x.dat"};
+                if (kind == HUGE) return {1, base + ": is 2147483648 bytes, more than"};
+                return {1, kind == LINK ? "" : base + ": " + says[kind]};
+            }
+            case OWN:
+            case LOG_APPEND: {
+                const char* says[] = {"is a pipe", "is a folder", "is a symbolic link",
+                                      "is a symbolic link", ""};
+                int status = role == OWN && kind != HUGE ? 1 : 0;
+                return {status, kind == HUGE ? "" : base + ": " + says[kind]};
+            }
+            case CREATE:
+                return {0, ""};
+            case LOCK: {
+                const char* says[] = {"is not a regular file", "Is a directory", "symbolic links",
+                                      "symbolic links", ""};
+                return {kind == HUGE ? 0 : 1, says[kind]};
+            }
+            case CHOSEN: {
+                const char* says[] = {"is a pipe", "is a folder", "", "is a device", ""};
+                return {kind == PIPE || kind == FOLDER || kind == DEVICE ? 1 : 0, says[kind]};
+            }
+        }
+        return {0, ""};
+    };
+    std::vector<std::string> names;  // the rows keep pointers to their names
+    names.reserve(2 * std::size(files) * std::size(planted));
+    std::vector<HostileRow> rows;
+    for (const Opened& f : files) {
+        for (const Planted& p : planted) {
+            names.push_back(std::string(f.name) + ": " + p.name);
+            auto [status, message] = expected(f.role, p.kind, f.path);
+            names.push_back(message);
+            std::string path = f.path;
+            auto make = p.make;
+            Role role = f.role;
+            Kind kind = p.kind;
+            std::string next = f.next;
+            rows.push_back(HostileRow{names[names.size() - 2].c_str(),
+                                      [path, make](const std::string& d) {
+                                          folder(d + "log");
+                                          folder(d + "vp/jobs");
+                                          folder(d + "Config");
+                                          bytes(d + "Config/x.dat", std::vector<uint8_t>(56, 0));
+                                          text(d + "victim", "victim\n");
+                                          std::filesystem::remove(d + path);
+                                          make(d + path, d);
+                                      },
+                                      f.command, status, names.back().c_str(),
+                                      [path, role, kind, next](const std::string& d) {
+                                          // Nothing is ever written through a link the operator did
+                                          // not choose.
+                                          if (role != CHOSEN) {
+                                              EXPECT_EQ(readFileBytes(d + "victim"), "victim\n");
+                                          }
+                                          struct stat st;
+                                          if (kind == PIPE) {
+                                              ASSERT_EQ(::lstat((d + path).c_str(), &st), 0);
+                                              EXPECT_TRUE(S_ISFIFO(st.st_mode))
+                                                  << "the pipe was replaced";
+                                          }
+                                          if (role == CREATE) {
+                                              EXPECT_TRUE(fileExists(d + next)) << next;
+                                              EXPECT_EQ(::lstat((d + path).c_str(), &st), 0)
+                                                  << "what was there is kept";
+                                          }
+                                      }});
+        }
+    }
+    run(rows);
 }
 
 }  // namespace

@@ -252,11 +252,15 @@ TEST_F(FilesTest, ConfigStoreWritesPaddedNameAndRefreshesTheList) {
     EXPECT_EQ(boxTexts(), Boxes{"Parameters Save(Para_1206_0905.dat) OK!"});
     EXPECT_EQ(DialogModel_ListEntries(ID_CONFIG_LIST),
               (Boxes{"Para_0101_0101.dat", "Para_1206_0905.dat"}));
-    // Within the same minute the file is overwritten.
+    // Within the same minute the earlier file is kept and the new one numbered.
+    const std::string first = record56();
     consoleState()->currentRecord[3] = 1;
     DialogModel_Click(ID_CONFIG_STORE);
-    EXPECT_EQ(readFileBytes(path)[3], 1);
-    EXPECT_EQ(DialogModel_ListEntries(ID_CONFIG_LIST).size(), 2u);
+    EXPECT_EQ(readFileBytes(path), first);
+    EXPECT_EQ(readFileBytes(work.path + "/Config/Para_1206_0905_2.dat")[3], 1);
+    EXPECT_EQ(boxTexts().back(), "Parameters Save(Para_1206_0905_2.dat) OK!");
+    EXPECT_EQ(DialogModel_ListEntries(ID_CONFIG_LIST),
+              (Boxes{"Para_0101_0101.dat", "Para_1206_0905.dat", "Para_1206_0905_2.dat"}));
 }
 
 TEST_F(FilesTest, ConfigListLoadsA60ByteFileAndNoQuestionIsAsked) {

@@ -58,15 +58,23 @@ TEST_F(LogTest, LinesOutsideAJobReachOnlyStandardOutput) {
     EXPECT_FALSE(Log_IsErrorOpen());
 }
 
-TEST_F(LogTest, SecondJobInSameMinuteEmptiesTheTraceFile) {
+// A job started in the same minute as an earlier one (or a name taken by anything else) keeps
+// the earlier file and traces under the next numbered name.
+TEST_F(LogTest, SecondJobInSameMinuteKeepsTheEarlierTrace) {
     Log_Open();
     ::testing::internal::CaptureStdout();
     Log_Trace("first job");
     Log_Close();
     Log_Open();
     Log_Trace("second job");
+    Log_Close();
+    Log_Open();
+    Log_Trace("third job");
     ::testing::internal::GetCapturedStdout();
-    EXPECT_EQ(readFileBytes(traceFile()), "second job\r\n");
+    EXPECT_EQ(readFileBytes(traceFile()), "first job\r\n");
+    EXPECT_EQ(Log_TracePath(), dir() + "/Y20261206_2103_3.txt");
+    EXPECT_EQ(readFileBytes(dir() + "/Y20261206_2103_2.txt"), "second job\r\n");
+    EXPECT_EQ(readFileBytes(dir() + "/Y20261206_2103_3.txt"), "third job\r\n");
 }
 
 TEST_F(LogTest, NextMinuteOpensANewFile) {

@@ -3,6 +3,7 @@
 #include "support/hostile_inputs.h"
 
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -53,6 +54,16 @@ void sparse(const std::string& path, uint64_t size) {
 }
 }  // namespace hostile
 
+int Hostile_ForkLimited(const std::function<int()>& child) {
+    pid_t pid = ::fork();
+    if (pid != 0) return pid;
+#ifndef __SANITIZE_ADDRESS__
+    rlimit limit{1ull << 30, 1ull << 30};
+    ::setrlimit(RLIMIT_AS, &limit);
+#endif
+    ::_exit(child());
+}
+
 void Hostile_RunTable(const std::vector<HostileRow>& rows,
                       const std::function<int(const std::vector<std::string>&)>& cli) {
     for (const HostileRow& row : rows) {
@@ -79,6 +90,7 @@ void Hostile_RunTable(const std::vector<HostileRow>& rows,
         EXPECT_NE(out.find(row.message), std::string::npos)
             << "expected \"" << row.message << "\" in:\n"
             << out;
+        if (row.after) row.after(base);
     }
 }
 #endif

@@ -18,12 +18,19 @@ struct HostileRow {
     std::vector<std::string> command;
     int status;
     const char* message;  // found in standard output or standard error ("" for any)
+    // Checks the folder afterwards (what must be left as it was, what must have been made).
+    std::function<void(const std::string& dir)> after = nullptr;
 };
 
 // Runs every row in its own fresh folder with both outputs captured; `cli` is the command
 // line's dispatch. A row that does not return within 30 s ends the test program (a hang).
 void Hostile_RunTable(const std::vector<HostileRow>& rows,
                       const std::function<int(const std::vector<std::string>&)>& cli);
+
+// Forks a child that runs `child` (its return value the exit status) under an address-space
+// limit of 1 GB where the build allows one (not under AddressSanitizer, whose shadow memory
+// alone is larger). Returns the child's pid (-1 when it could not be started).
+int Hostile_ForkLimited(const std::function<int()>& child);
 
 // Makers for rows.
 namespace hostile {

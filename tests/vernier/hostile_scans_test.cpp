@@ -6,7 +6,13 @@
 #include <png.h>
 #include <zlib.h>
 
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <functional>
 #include <map>
 #include <memory>
@@ -15,6 +21,10 @@
 #include <jpeglib.h>
 
 #include "cli/align_cmd.h"
+#include "platform/bytes.h"
+#include "platform/clock.h"
+#include "platform/image_codec.h"
+#include "support/fakes.h"
 #include "support/hostile_inputs.h"
 #include "vernier_support.h"
 
@@ -75,7 +85,9 @@ Bytes pngOf(uint32_t w, uint32_t h, const Rows& rows, bool interlaced = false) {
 
 // components 3 (RGB), or 4 written as plain CMYK, Adobe-inverted CMYK or YCCK.
 enum JpegKind { JPEG_RGB, JPEG_CMYK, JPEG_ADOBE_CMYK, JPEG_YCCK };
-Bytes jpegOf(uint32_t w, uint32_t h, const Rows& rows, JpegKind kind = JPEG_RGB) {
+// `setUp` changes the settings before compressing (a scan script, progression).
+Bytes jpegOf(uint32_t w, uint32_t h, const Rows& rows, JpegKind kind = JPEG_RGB,
+             const std::function<void(jpeg_compress_struct*)>& setUp = nullptr) {
     jpeg_compress_struct c;
     jpeg_error_mgr err;
     c.err = jpeg_std_error(&err);
@@ -93,6 +105,7 @@ Bytes jpegOf(uint32_t w, uint32_t h, const Rows& rows, JpegKind kind = JPEG_RGB)
     jpeg_set_quality(&c, 90, TRUE);
     c.density_unit = 1;
     c.X_density = c.Y_density = 1200;
+    if (setUp) setUp(&c);
     jpeg_start_compress(&c, TRUE);
     Bytes rgbRow(size_t(w) * 3), row(size_t(w) * size_t(c.input_components));
     while (c.next_scanline < h) {
@@ -225,6 +238,9 @@ TEST(HostileScans, RefusedWithTheReason) {
 // Four-channel JPEGs decode to the right colours; pictures over the decoding budget come out
 // reduced (PNG rows averaged as read, JPEG scaled by libjpeg) with their resolution scaled.
 TEST(HostileScans, ColourSpacesAndReducedDecoding) {
+    // Decoding 67 megapixels takes longer than the decode budget's wall clock in an instrumented
+    // build; the budget has a test of its own, this one is about the pixels.
+    PlatformFixture platform;
     for (JpegKind kind : {JPEG_CMYK, JPEG_ADOBE_CMYK, JPEG_YCCK}) {
         SCOPED_TRACE(int(kind));
         Bytes b = jpegOf(64, 64, byPixel(64, square), kind);
@@ -340,6 +356,261 @@ TEST(HostileScans, PhonePicturesComeOutUpright) {
         ASSERT_TRUE(Vernier_DecodeImage(file.data(), file.size(), &img, &error)) << error;
         EXPECT_EQ(img.width, W);
         EXPECT_GT(img.at(4, 4)[0], 230);
+    }
+}
+
+// ---- The decode budget ----
+
+void putU32(Bytes& b, uint32_t v) {
+    for (int i = 3; i >= 0; --i) b.push_back(uint8_t(v >> (8 * i)));
+}
+Bytes pngChunk(const char* type, const Bytes& body) {
+    Bytes c;
+    putU32(c, uint32_t(body.size()));
+    c.insert(c.end(), type, type + 4);
+    c.insert(c.end(), body.begin(), body.end());
+    putU32(c, uint32_t(crc32(crc32(0, reinterpret_cast<const Bytef*>(type), 4), body.data(),
+                             uInt(body.size()))));
+    return c;
+}
+// The chunks inserted after the header, `times` times each.
+Bytes withChunks(Bytes png, const Bytes& chunk, size_t times) {
+    Bytes all;
+    all.reserve(chunk.size() * times);
+    for (size_t i = 0; i < times; ++i) all.insert(all.end(), chunk.begin(), chunk.end());
+    png.insert(png.begin() + 33, all.begin(), all.end());
+    return png;
+}
+// 256 MB of zeros deflated (about 250 KB): what a compressed text or profile chunk expands to.
+const Bytes& deflateBomb() {
+    static const Bytes bomb = [] {
+        z_stream z{};
+        deflateInit(&z, 9);
+        Bytes zeros(1 << 20), out(1 << 20), all;
+        for (int i = 0; i < 256; ++i) {
+            z.next_in = zeros.data();
+            z.avail_in = uInt(zeros.size());
+            int flush = i == 255 ? Z_FINISH : Z_NO_FLUSH;
+            do {
+                z.next_out = out.data();
+                z.avail_out = uInt(out.size());
+                deflate(&z, flush);
+                all.insert(all.end(), out.data(), z.next_out);
+            } while (z.avail_out == 0);
+        }
+        deflateEnd(&z);
+        return all;
+    }();
+    return bomb;
+}
+// A body for the chunk type: the compressed ones carry the bomb, the rest bytes of it.
+Bytes chunkBody(const std::string& type, size_t size) {
+    Bytes head;
+    if (type == "zTXt" || type == "iCCP") head = {'k', 0, 0};
+    if (type == "iTXt") head = {'k', 0, 1, 0, 0, 0};
+    Bytes body = head;
+    const Bytes& bomb = deflateBomb();
+    body.insert(body.end(), bomb.begin(), bomb.begin() + long(std::min(size, bomb.size())));
+    body.resize(std::max(size, head.size()), 0);
+    return body;
+}
+
+// A JPEG scan script: every component's DC in one scan, then each AC band of `width`
+// coefficients refined over `levels` bit planes, component by component.
+std::vector<jpeg_scan_info> acScript(int width, int levels) {
+    std::vector<jpeg_scan_info> s;
+    s.push_back({3, {0, 1, 2, 0}, 0, 0, 0, 0});
+    for (int c = 0; c < 3; ++c)
+        for (int ss = 1; ss <= 63; ss += width) {
+            int se = std::min(63, ss + width - 1);
+            s.push_back({1, {c, 0, 0, 0}, ss, se, 0, levels - 1});
+            for (int al = levels - 2; al >= 0; --al)
+                s.push_back({1, {c, 0, 0, 0}, ss, se, al + 1, al});
+        }
+    return s;
+}
+Bytes jpegScripted(const std::vector<jpeg_scan_info>& script) {
+    return jpegOf(512, 512,
+                  cached(
+                      512, [](uint32_t y) { return y % 64; }, square),
+                  JPEG_RGB, [script](jpeg_compress_struct* c) {
+                      // libjpeg keeps the pointer until the compression ends.
+                      static std::vector<jpeg_scan_info> kept;
+                      kept = script;
+                      c->scan_info = kept.data();
+                      c->num_scans = int(kept.size());
+                  });
+}
+// The marker segment (or scan with its data) starting at the n-th `marker`, repeated.
+Bytes repeatSegment(Bytes jpeg, uint8_t marker, size_t times, bool last = false) {
+    size_t start = 0, found = 0;
+    for (size_t i = 2; i + 1 < jpeg.size(); ++i)
+        if (jpeg[i] == 0xFF && jpeg[i + 1] == marker) {
+            start = i;
+            ++found;
+            if (!last) break;
+        }
+    if (!found) return jpeg;
+    size_t end = start + 2 + be::getU16(jpeg.data(), start + 2);
+    if (marker == 0xDA)  // the scan's coded data too
+        while (end + 1 < jpeg.size() &&
+               !(jpeg[end] == 0xFF && jpeg[end + 1] != 0 && (jpeg[end + 1] & 0xF8) != 0xD0))
+            ++end;
+    Bytes segment(jpeg.begin() + long(start), jpeg.begin() + long(end)), all;
+    for (size_t i = 0; i < times; ++i) all.insert(all.end(), segment.begin(), segment.end());
+    jpeg.insert(jpeg.begin() + long(end), all.begin(), all.end());
+    return jpeg;
+}
+
+// A clock that runs a second ahead at every look: any read outlasts the budget.
+uint32_t runawayTick() {
+    static std::atomic<uint32_t> t{0};
+    return t += 1000;
+}
+
+struct Decoded {
+    bool ok = false;
+    char message[400] = {};
+    uint32_t width = 0, height = 0;
+    long maxRssKb = 0;
+    double seconds = 0;
+};
+// Decodes in a child process under an address-space limit of 1 GB where the build allows
+// one (not under AddressSanitizer, whose shadow memory alone is larger).
+Decoded decodeInChild(const Bytes& file, bool runawayClock) {
+    Decoded d;
+    int fds[2];
+    if (::pipe(fds) != 0) return d;
+    pid_t pid = Hostile_ForkLimited([&] {
+        static const ClockBackend runaway{
+            .sleepMs = [](uint32_t) {},
+            .tickMs = runawayTick,
+            .localTime = [](LocalTime* t) { *t = LocalTime{2026, 12, 6, 21, 3, 9}; },
+        };
+        if (runawayClock) Clock_Install(&runaway);
+        Decoded r;
+        auto start = std::chrono::steady_clock::now();
+        VernierImage image;
+        std::string error;
+        r.ok = Vernier_DecodeImage(file.data(), file.size(), &image, &error, "scan");
+        r.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        std::snprintf(r.message, sizeof r.message, "%s", error.c_str());
+        r.width = image.width;
+        r.height = image.height;
+        rusage usage{};
+        ::getrusage(RUSAGE_SELF, &usage);
+        r.maxRssKb = usage.ru_maxrss;
+        ssize_t n = ::write(fds[1], &r, sizeof r);
+        return n == ssize_t(sizeof r) ? 0 : 1;
+    });
+    ::close(fds[1]);
+    ssize_t n = ::read(fds[0], &d, sizeof d);
+    ::close(fds[0]);
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    if (n != ssize_t(sizeof d))
+        std::snprintf(d.message, sizeof d.message, "the child died (%d)", status);
+    return d;
+}
+
+// What a decoder does before and between the pixels is bounded: every PNG chunk type many times
+// over, large and compressed, and JPEG scan patterns from one scan to hundreds. Each row is
+// refused with a message naming the limit it passed, or read; none takes over 10 s or 1 GB.
+TEST(HostileScans, DecodeBudgetForEveryChunkTypeAndScanPattern) {
+    enum Expect { READ, REFUSED, EITHER };
+    struct Row {
+        std::string name;
+        std::function<Bytes()> make;
+        Expect expect;
+        std::string says = "";  // in the message when refused
+        bool runawayClock = false;
+    };
+    const DecodeBudget budget;
+    const Bytes png = pngOf(256, 256, byPixel(256, square));
+    std::vector<Row> rows;
+    const char* types[] = {"tEXt", "zTXt", "iTXt", "iCCP", "sPLT", "eXIf", "pHYs",
+                           "gAMA", "cHRM", "sRGB", "bKGD", "hIST", "tIME", "sBIT",
+                           "tRNS", "oFFs", "pCAL", "sCAL", "prVt", "vpAg"};
+    for (std::string t : types) {
+        rows.push_back({t + " x " + std::to_string(budget.maxAncillaryChunks + 1),
+                        [=] {
+                            return withChunks(png, pngChunk(t.c_str(), chunkBody(t, 16)),
+                                              budget.maxAncillaryChunks + 1);
+                        },
+                        REFUSED, "more than 256 ancillary chunks"});
+        rows.push_back(
+            {t + ", 3 of 3 MB",
+             [=] { return withChunks(png, pngChunk(t.c_str(), chunkBody(t, 3 << 20)), 3); },
+             REFUSED, "hold more than 8 MB"});
+        rows.push_back(
+            {t + ", one expanding to 256 MB",
+             [=] { return withChunks(png, pngChunk(t.c_str(), chunkBody(t, 1 << 20)), 1); },
+             EITHER});
+        rows.push_back({t + " x 200, small",
+                        [=] { return withChunks(png, pngChunk(t.c_str(), chunkBody(t, 64)), 200); },
+                        EITHER});
+    }
+    rows.push_back({"PNG, 1,000,000 empty IDAT chunks",
+                    [=] { return withChunks(png, pngChunk("IDAT", {}), 1000000); }, EITHER});
+    rows.push_back({"PNG, 300 PLTE chunks",
+                    [=] { return withChunks(png, pngChunk("PLTE", Bytes(768, 7)), 300); }, EITHER});
+    rows.push_back({"PNG on a runaway clock", [=] { return png; }, REFUSED,
+                    "took longer than the 8000 ms", true});
+
+    const Bytes baseline = jpegOf(512, 512, byPixel(512, square));
+    rows.push_back({"JPEG baseline, one scan", [=] { return baseline; }, READ});
+    rows.push_back({"JPEG simple progression",
+                    [=] {
+                        return jpegOf(512, 512, byPixel(512, square), JPEG_RGB,
+                                      [](jpeg_compress_struct* c) { jpeg_simple_progression(c); });
+                    },
+                    READ});
+    for (int width : {63, 16, 4, 3, 2, 1})
+        for (int levels : {1, 2, 5}) {
+            size_t scans = acScript(width, levels).size();
+            rows.push_back({"JPEG AC bands of " + std::to_string(width) + ", " +
+                                std::to_string(levels) + " levels: " + std::to_string(scans) +
+                                " scans",
+                            [=] { return jpegScripted(acScript(width, levels)); },
+                            scans <= budget.maxJpegScans ? READ : REFUSED, "more than 100 scans"});
+        }
+    for (size_t times : {20, 99, 100, 5000})
+        rows.push_back({"JPEG, the last scan " + std::to_string(times + 1) + " times",
+                        [=] { return repeatSegment(baseline, 0xDA, times, true); },
+                        times + 1 > budget.maxJpegScans ? REFUSED : EITHER, "more than 100 scans"});
+    rows.push_back({"JPEG, 5000 comments",
+                    [=] {
+                        Bytes b = baseline;
+                        Bytes com = {0xFF, 0xFE, 0, 10, 'c', 'o', 'm', 'm', 'e', 'n', 't', '!'};
+                        for (int i = 0; i < 5000; ++i)
+                            b.insert(b.begin() + 2, com.begin(), com.end());
+                        return b;
+                    },
+                    REFUSED, "more than 4096 marker segments"});
+    rows.push_back(
+        {"JPEG, 1000 Huffman tables", [=] { return repeatSegment(baseline, 0xC4, 1000); }, READ});
+    rows.push_back({"JPEG on a runaway clock", [=] { return baseline; }, REFUSED,
+                    "took longer than the 8000 ms", true});
+
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        Bytes file = row.make();
+        ASSERT_LE(file.size(), size_t(64) << 20);
+        Decoded d = decodeInChild(file, row.runawayClock);
+        EXPECT_LT(d.seconds, 10.0);
+        EXPECT_LT(d.maxRssKb, 1L << 20) << "KB";
+        if (row.expect == READ) {
+            EXPECT_TRUE(d.ok) << d.message;
+        }
+        if (row.expect == REFUSED) {
+            EXPECT_FALSE(d.ok);
+            EXPECT_NE(std::string(d.message).find(row.says), std::string::npos) << d.message;
+        }
+        if (d.ok) {
+            EXPECT_GT(d.width, 0u);
+        } else {
+            EXPECT_NE(d.message[0], '\0');
+        }
     }
 }
 

@@ -44,6 +44,8 @@ struct PngJob {
     std::vector<png_bytep> rows;
     std::vector<uint8_t> row;    // one file row, when reduced
     std::vector<uint32_t> sums;  // one picture row being averaged
+    DecodeDeadline deadline{DecodeBudget{}};
+    bool overBudget = false;  // the jump below is the budget's, not the data's
 };
 
 const char* const PNG_ENDS_EARLY = "image data ends early";
@@ -59,6 +61,10 @@ void pngRead(png_structp png, png_bytep out, png_size_t length) {
 
 void pngError(png_structp png, png_const_charp message) {
     auto* job = static_cast<PngJob*>(png_get_error_ptr(png));
+    if (job->overBudget) {
+        job->message = "PNG: " + job->deadline.message();
+        png_longjmp(png, 1);
+    }
     {
         // Nothing with a destructor may be alive at the jump below.
         bool endsEarly = std::strcmp(message, PNG_ENDS_EARLY) == 0 ||
@@ -73,6 +79,27 @@ void pngError(png_structp png, png_const_charp message) {
     png_longjmp(png, 1);
 }
 void pngWarning(png_structp, png_const_charp) {}
+
+// After every row (of every pass): the wall clock of the decode budget.
+void pngRowDone(png_structp png, png_uint_32, int) {
+    auto* job = static_cast<PngJob*>(png_get_io_ptr(png));
+    if (!job->deadline.expired()) return;
+    job->overBudget = true;
+    png_error(png, "over budget");
+}
+
+// The decoder's own share of the budget: chunks it keeps or decompresses. Text, profiles and
+// private chunks mean nothing to a scan and are skipped unread (their checksums still checked).
+void pngBudget(PngJob* job) {
+    const DecodeBudget& b = job->limits->budget;
+    png_set_user_limits(job->png, job->limits->maxSide, job->limits->maxSide);
+    png_set_chunk_cache_max(job->png, b.maxAncillaryChunks);
+    png_set_chunk_malloc_max(job->png, b.maxChunkBytes);
+    png_set_keep_unknown_chunks(job->png, PNG_HANDLE_CHUNK_NEVER, nullptr, 0);
+    static const png_byte SKIPPED[] = "tEXt\0zTXt\0iTXt\0iCCP\0sPLT\0eXIf\0hIST\0tIME";
+    png_set_keep_unknown_chunks(job->png, PNG_HANDLE_CHUNK_NEVER, SKIPPED, int(sizeof SKIPPED / 5));
+    png_set_read_status_fn(job->png, pngRowDone);
+}
 
 // Rows averaged f by f as they are read: the full-size picture never exists in memory.
 void readReduced(PngJob* job, uint32_t w, uint32_t h, uint32_t f) {
@@ -107,6 +134,7 @@ void readReduced(PngJob* job, uint32_t w, uint32_t h, uint32_t f) {
 bool decodePng(PngJob* job) {
     if (setjmp(png_jmpbuf(job->png))) return false;
     png_set_read_fn(job->png, job, pngRead);
+    pngBudget(job);
     png_read_info(job->png, job->info);
     uint32_t w = png_get_image_width(job->png, job->info),
              h = png_get_image_height(job->png, job->info);
@@ -199,7 +227,24 @@ struct JpegJob {
     const ImageLimits* limits = nullptr;
     std::string message;
     std::vector<uint8_t> cmyk;  // one row, for four-channel files
+    jpeg_progress_mgr progress{};
+    DecodeDeadline deadline{DecodeBudget{}};
 };
+
+// Called by libjpeg as it works through each scan: the scans and the wall clock of the budget.
+void jpegProgress(j_common_ptr common) {
+    auto* job = static_cast<JpegJob*>(common->client_data);
+    auto* info = reinterpret_cast<j_decompress_ptr>(common);
+    const DecodeBudget& b = job->limits->budget;
+    if (info->input_scan_number > 0 && uint32_t(info->input_scan_number) > b.maxJpegScans)
+        job->message = "JPEG: more than " + std::to_string(b.maxJpegScans) +
+                       " scans; the decode budget allows " + std::to_string(b.maxJpegScans);
+    else if (job->deadline.expired())
+        job->message = "JPEG: " + job->deadline.message();
+    else
+        return;
+    longjmp(job->e.jump, 1);
+}
 
 // Four-channel files are CMYK (or YCCK, which libjpeg turns into CMYK). Adobe's programs
 // store them inverted, which their APP14 marker tells.
@@ -218,6 +263,9 @@ bool decodeJpeg(JpegJob* job) {
     jpeg_decompress_struct* info = &job->info;
     jpeg_create_decompress(info);
     info->mem->max_memory_to_use = JPEG_WORK_BYTES;
+    info->client_data = job;
+    job->progress.progress_monitor = jpegProgress;
+    info->progress = &job->progress;
     jpeg_mem_src(info, job->data, static_cast<unsigned long>(job->size));
     jpeg_read_header(info, TRUE);
     if (!Image_Admitted(info->image_width, info->image_height, *job->limits, &job->message))
@@ -273,6 +321,13 @@ bool decodeJpeg(JpegJob* job) {
 bool libsDecodePng(const uint8_t* data, size_t size, const ImageLimits& limits, ImagePixels* out,
                    std::string* error) {
     PngJob job;
+    job.deadline = DecodeDeadline(limits.budget);
+    std::string refused;
+    if (!Image_WithinBudget(data, size, limits, &refused)) {
+        *out = ImagePixels{};
+        if (error) *error = refused;
+        return false;
+    }
     job.data = data;
     job.size = size;
     job.out = out;
@@ -297,6 +352,13 @@ bool libsDecodePng(const uint8_t* data, size_t size, const ImageLimits& limits, 
 bool libsDecodeJpeg(const uint8_t* data, size_t size, const ImageLimits& limits, ImagePixels* out,
                     std::string* error) {
     JpegJob job;
+    job.deadline = DecodeDeadline(limits.budget);
+    std::string refused;
+    if (!Image_WithinBudget(data, size, limits, &refused)) {
+        *out = ImagePixels{};
+        if (error) *error = refused;
+        return false;
+    }
     job.data = data;
     job.size = size;
     job.out = out;

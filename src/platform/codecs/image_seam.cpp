@@ -1,10 +1,12 @@
 // SPDX-License-Identifier: Apache-2.0
 // Installation of the picture codec, and what every back end decides from the bytes alone:
-// the EXIF orientation, the header's resolution and the limits of a picture.
+// the EXIF orientation, the header's resolution, the limits of a picture and the decode budget.
 #include <algorithm>
 #include <atomic>
+#include <cstring>
 
 #include "platform/bytes.h"
+#include "platform/clock.h"
 #include "platform/image_codec.h"
 
 namespace {
@@ -198,4 +200,101 @@ bool Image_Admitted(uint32_t w, uint32_t h, const ImageLimits& limits, std::stri
         return false;
     }
     return true;
+}
+
+namespace {
+
+std::string megabytes(uint64_t bytes) { return std::to_string(bytes >> 20) + " MB"; }
+
+bool pngWithinBudget(const uint8_t* d, size_t size, const ImageLimits& limits, std::string* error) {
+    const DecodeBudget& b = limits.budget;
+    uint64_t ancillary = 0, ancillaryBytes = 0;
+    for (size_t pos = 8; size >= 12 && pos <= size - 12;) {
+        uint32_t length = be::getU32(d, pos);
+        const uint8_t* type = d + pos + 4;
+        if (length > 0x7FFFFFFFu) break;  // damage the decoder names
+        if (pos == 8 && std::memcmp(type, "IHDR", 4) == 0 && length >= 8 && pos + 16 <= size) {
+            uint32_t w = be::getU32(d, pos + 8), h = be::getU32(d, pos + 12);
+            if (w > 0 && h > 0 && !Image_Admitted(w, h, limits, error)) return false;
+        }
+        if (std::memcmp(type, "IEND", 4) == 0) break;
+        if (type[0] & 0x20) {  // lower case first letter: ancillary
+            ancillaryBytes += length;
+            if (++ancillary > b.maxAncillaryChunks) {
+                *error = "PNG: more than " + std::to_string(b.maxAncillaryChunks) +
+                         " ancillary chunks (text, profiles, private data); the decode budget "
+                         "allows " +
+                         std::to_string(b.maxAncillaryChunks);
+                return false;
+            }
+            if (ancillaryBytes > b.maxAncillaryBytes) {
+                *error =
+                    "PNG: its ancillary chunks (text, profiles, private data) hold more than " +
+                    megabytes(b.maxAncillaryBytes) + ", the decode budget's limit";
+                return false;
+            }
+        }
+        pos += 12 + size_t(length);
+    }
+    return true;
+}
+
+bool jpegWithinBudget(const uint8_t* d, size_t size, const DecodeBudget& b, std::string* error) {
+    uint64_t scans = 0, segments = 0;
+    for (size_t pos = 2; pos + 4 <= size;) {
+        if (d[pos] != 0xFF) break;  // damage the decoder names
+        uint8_t marker = d[pos + 1];
+        if (marker == 0xFF) {  // fill byte
+            ++pos;
+            continue;
+        }
+        if (marker == 0xD9) break;
+        if (marker == 0x01 || (marker >= 0xD0 && marker <= 0xD7)) {  // no length
+            pos += 2;
+            continue;
+        }
+        size_t length = be::getU16(d, pos + 2);
+        if (length < 2 || pos + 2 + length > size) break;
+        if (++segments > b.maxJpegSegments) {
+            *error = "JPEG: more than " + std::to_string(b.maxJpegSegments) +
+                     " marker segments; the decode budget allows " +
+                     std::to_string(b.maxJpegSegments);
+            return false;
+        }
+        pos += 2 + length;
+        if (marker != 0xDA) continue;
+        if (++scans > b.maxJpegScans) {
+            *error = "JPEG: more than " + std::to_string(b.maxJpegScans) +
+                     " scans; the decode budget allows " + std::to_string(b.maxJpegScans);
+            return false;
+        }
+        // The scan's coded data runs to the next marker that is neither a stuffed 0xFF nor a
+        // restart marker.
+        while (pos + 1 < size &&
+               !(d[pos] == 0xFF && d[pos + 1] != 0x00 && (d[pos + 1] < 0xD0 || d[pos + 1] > 0xD7)))
+            ++pos;
+    }
+    return true;
+}
+
+}  // namespace
+
+bool Image_WithinBudget(const uint8_t* data, size_t size, const ImageLimits& limits,
+                        std::string* error) {
+    static const uint8_t PNG_MAGIC[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1a, '\n'};
+    if (size >= 8 && std::memcmp(data, PNG_MAGIC, 8) == 0)
+        return pngWithinBudget(data, size, limits, error);
+    if (size >= 4 && data[0] == 0xFF && data[1] == 0xD8)
+        return jpegWithinBudget(data, size, limits.budget, error);
+    return true;
+}
+
+DecodeDeadline::DecodeDeadline(const DecodeBudget& budget)
+    : start_(Clock_Tick()), maxMs_(budget.maxMs) {}
+
+bool DecodeDeadline::expired() const { return Clock_Tick() - start_ > maxMs_; }
+
+std::string DecodeDeadline::message() const {
+    return "reading the picture took longer than the " + std::to_string(maxMs_) +
+           " ms the decode budget allows";
 }

@@ -79,6 +79,8 @@ bool wicDecode(const uint8_t* data, size_t size, const ImageLimits& limits, Imag
                std::string* error, bool jpeg) {
     *out = ImagePixels{};
     const std::string kind = jpeg ? "JPEG" : "PNG";
+    const DecodeDeadline deadline(limits.budget);
+    if (!Image_WithinBudget(data, size, limits, error)) return false;
     uint32_t w = 0, h = 0;
     if (!headerSize(data, size, jpeg, &w, &h)) {
         *error = (jpeg ? "corrupt JPEG: " : "corrupt PNG: ") + std::string("no picture header");
@@ -145,6 +147,11 @@ bool wicDecode(const uint8_t* data, size_t size, const ImageLimits& limits, Imag
     const UINT stride = ow * 3;
     const uint32_t BAND = 256;
     for (uint32_t y = 0; y < oh && SUCCEEDED(hr); y += BAND) {
+        if (deadline.expired()) {
+            *out = ImagePixels{};
+            *error = kind + ": " + deadline.message();
+            return false;
+        }
         WICRect rect{0, static_cast<INT>(y), static_cast<INT>(ow),
                      static_cast<INT>(std::min(BAND, oh - y))};
         hr = converter->CopyPixels(&rect, stride, stride * rect.Height,

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: Apache-2.0
-// POSIX files: regular-file reads that never block on a FIFO or device, and replacements
-// through an exclusive temporary renamed into place.
+// POSIX files: every open is O_NONBLOCK first (a FIFO or device never holds it), checked to be
+// a regular file on the open descriptor, and only then made blocking; files are created with
+// O_EXCL and appended with O_NOFOLLOW, so a planted link is never written through; a
+// replacement goes through an exclusive temporary renamed into place.
 #include <fcntl.h>
 #include <limits.h>
 #include <sys/stat.h>
@@ -55,6 +57,50 @@ std::string folderOf(const std::string& path) {
     return slash == 0 ? "/" : path.substr(0, slash);
 }
 
+// Why an open of path failed, for the open's errno.
+FileResult openFailed(const std::string& path, int err, bool writing = true) {
+    if (err == EISDIR) return fail(FILE_NOT_REGULAR, path, kindOf(S_IFDIR));
+    if (err == ELOOP && writing)
+        return fail(FILE_NOT_REGULAR, path,
+                    "is a symbolic link; a file is never created or appended through one");
+    // O_WRONLY | O_NONBLOCK on a FIFO nobody reads.
+    if (err == ENXIO) return fail(FILE_NOT_REGULAR, path, kindOf(S_IFIFO));
+    return failErrno(path, "cannot open", err);
+}
+
+// The open descriptor is a regular file: made blocking again and kept; otherwise closed and
+// refused naming what it is.
+FileResult keepRegular(const std::string& path, int fd) {
+    struct stat st;
+    if (::fstat(fd, &st) != 0) {
+        int err = errno;
+        ::close(fd);
+        return failErrno(path, "cannot read", err);
+    }
+    if (!S_ISREG(st.st_mode)) {
+        ::close(fd);
+        return fail(FILE_NOT_REGULAR, path, kindOf(st.st_mode));
+    }
+    int flags = ::fcntl(fd, F_GETFL);
+    if (flags < 0 || ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
+        int err = errno;
+        ::close(fd);
+        return failErrno(path, "cannot open", err);
+    }
+    return {};
+}
+
+FileResult writeAndClose(const std::string& path, int fd, const uint8_t* data, size_t size,
+                         bool sync) {
+    bool ok = writeAll(fd, data, size) && (!sync || ::fsync(fd) == 0);
+    int err = errno;
+    ok = (::close(fd) == 0) && ok;
+    if (!ok) return failErrno(path, "cannot write", err ? err : EIO);
+    return {};
+}
+
+FileResult replace(const std::string& path, const uint8_t* data, size_t size, bool throughLink);
+
 }  // namespace
 
 FileResult File_CheckPath(const std::string& path) {
@@ -82,18 +128,13 @@ FileResult File_ReadRegular(const std::string& path, size_t maxBytes, std::vecto
         return fail(FILE_NOT_REGULAR, path, kindOf(st.st_mode));
     // O_NONBLOCK: opening a FIFO with no writer must not wait for one.
     int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
-    if (fd < 0) {
-        if (errno == EISDIR) return fail(FILE_NOT_REGULAR, path, kindOf(S_IFDIR));
-        return failErrno(path, "cannot open", errno);
-    }
+    if (fd < 0) return openFailed(path, errno, false);
+    FileResult regular = keepRegular(path, fd);
+    if (!regular.ok()) return regular;
     if (::fstat(fd, &st) != 0) {
         int err = errno;
         ::close(fd);
         return failErrno(path, "cannot read", err);
-    }
-    if (!S_ISREG(st.st_mode)) {
-        ::close(fd);
-        return fail(FILE_NOT_REGULAR, path, kindOf(st.st_mode));
     }
     if (static_cast<unsigned long long>(st.st_size) > maxBytes) {
         ::close(fd);
@@ -127,11 +168,65 @@ FileResult File_ReadRegular(const std::string& path, size_t maxBytes, std::vecto
 }
 
 FileResult File_WriteReplace(const std::string& path, const uint8_t* data, size_t size) {
+    return replace(path, data, size, true);
+}
+
+FileResult File_ReplaceOwn(const std::string& path, const uint8_t* data, size_t size) {
+    return replace(path, data, size, false);
+}
+
+FileResult File_Append(const std::string& path, const uint8_t* data, size_t size) {
+    FileResult checked = File_CheckPath(path);
+    if (!checked.ok()) return checked;
+    int fd = ::open(path.c_str(),
+                    O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY,
+                    0666);
+    if (fd < 0) return openFailed(path, errno);
+    FileResult regular = keepRegular(path, fd);
+    if (!regular.ok()) return regular;
+    return writeAndClose(path, fd, data, size, false);
+}
+
+FileResult File_CheckOwn(const std::string& path) {
+    FileResult checked = File_CheckPath(path);
+    if (!checked.ok()) return checked;
+    struct stat st;
+    if (::lstat(path.c_str(), &st) != 0) {
+        if (errno == ENOENT) return {};
+        return failErrno(path, "cannot examine", errno);
+    }
+    if (S_ISLNK(st.st_mode))
+        return fail(FILE_NOT_REGULAR, path,
+                    "is a symbolic link; the program's own files are never written through one");
+    if (!S_ISREG(st.st_mode)) return fail(FILE_NOT_REGULAR, path, kindOf(st.st_mode));
+    return {};
+}
+
+FileResult File_CreateNew(const std::string& path, const uint8_t* data, size_t size) {
+    FileResult checked = File_CheckPath(path);
+    if (!checked.ok()) return checked;
+    // O_EXCL: whatever has the name (a dangling link too) is left alone.
+    int fd =
+        ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY, 0666);
+    if (fd < 0) {
+        if (errno == EEXIST) return fail(FILE_EXISTS, path, "already exists");
+        return openFailed(path, errno);
+    }
+    FileResult written = writeAndClose(path, fd, data, size, false);
+    if (!written.ok()) ::unlink(path.c_str());
+    return written;
+}
+
+namespace {
+FileResult replace(const std::string& path, const uint8_t* data, size_t size, bool throughLink) {
     FileResult checked = File_CheckPath(path);
     if (!checked.ok()) return checked;
     std::string target = path;
     struct stat st;
     bool exists = ::lstat(path.c_str(), &st) == 0;
+    if (exists && S_ISLNK(st.st_mode) && !throughLink)
+        return fail(FILE_NOT_REGULAR, path,
+                    "is a symbolic link; the program's own files are never written through one");
     if (exists && S_ISLNK(st.st_mode)) {
         // Keep the operator's link: replace the file it points to.
         char resolved[PATH_MAX];
@@ -173,3 +268,4 @@ FileResult File_WriteReplace(const std::string& path, const uint8_t* data, size_
     }
     return {};
 }
+}  // namespace

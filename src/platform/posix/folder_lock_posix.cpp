@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -38,6 +39,13 @@ FolderLockResult FolderLock_Take(const std::string& folder, const char* fileName
     if (fd < 0) {
         result.status = FOLDER_LOCK_ERROR;
         result.message = path + ": " + std::strerror(errno);
+        return result;
+    }
+    struct stat st;
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        close(fd);
+        result.status = FOLDER_LOCK_ERROR;
+        result.message = path + ": is not a regular file";
         return result;
     }
     int rc;

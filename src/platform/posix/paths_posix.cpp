@@ -2,10 +2,6 @@
 // POSIX paths are bytes: UTF-8 passes through unchanged.
 #include "platform/paths.h"
 
-FILE* Path_OpenFile(const std::string& utf8, const char* mode) {
-    return std::fopen(utf8.c_str(), mode);
-}
-
 std::vector<std::string> Path_Arguments(int argc, char** argv) {
     std::vector<std::string> args;
     for (int i = 0; i < argc; ++i) args.emplace_back(argv[i] ? argv[i] : "");

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: Apache-2.0
 // Windows files: regular-file reads through the wide functions (names are Unicode), refusing
-// folders, pipes and devices, and replacements through an exclusive temporary in the same
+// folders, pipes and devices; files created (CREATE_NEW) and appended with
+// FILE_FLAG_OPEN_REPARSE_POINT, so a link or junction planted at the name is opened as itself
+// and refused, never written through; replacements through an exclusive temporary in the same
 // folder moved into place.
 #include <windows.h>
 
@@ -38,7 +40,111 @@ bool isDeviceName(const std::wstring& wide) {
     return wide.rfind(L"\\\\.\\", 0) == 0;
 }
 
+// The handle opened with FILE_FLAG_OPEN_REPARSE_POINT is a plain file on disk: not a link or
+// junction (opened as itself), a folder, a pipe or a device. Closed and refused otherwise.
+FileResult keepRegular(const std::string& path, HANDLE h) {
+    const char* what = nullptr;
+    BY_HANDLE_FILE_INFORMATION info{};
+    if (GetFileType(h) != FILE_TYPE_DISK)
+        what = "is a pipe or device, not a regular file";
+    else if (!GetFileInformationByHandle(h, &info))
+        what = "cannot be examined";
+    else if (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)
+        what = "is a link; a file is never created or appended through one";
+    else if (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+        what = "is a folder, not a file";
+    if (!what) return {};
+    CloseHandle(h);
+    return fail(FILE_NOT_REGULAR, path, what);
+}
+
+bool writeAll(HANDLE h, const uint8_t* data, size_t size) {
+    for (size_t done = 0; done < size;) {
+        DWORD n = 0;
+        DWORD chunk = static_cast<DWORD>(std::min<size_t>(size - done, 1u << 30));
+        if (!WriteFile(h, data + done, chunk, &n, nullptr) || n == 0) return false;
+        done += n;
+    }
+    return true;
+}
+
+FileResult writeAndClose(const std::string& path, HANDLE h, const uint8_t* data, size_t size) {
+    bool ok = writeAll(h, data, size);
+    DWORD code = ok ? 0 : GetLastError();
+    CloseHandle(h);
+    if (!ok) return failCode(path, "cannot write", code ? code : ERROR_WRITE_FAULT);
+    return {};
+}
+
+FileResult replace(const std::string& path, const uint8_t* data, size_t size, bool throughLink);
+
 }  // namespace
+
+FileResult File_Append(const std::string& path, const uint8_t* data, size_t size) {
+    FileResult checked = File_CheckPath(path);
+    if (!checked.ok()) return checked;
+    std::wstring wide = Win32_ToWide(path);
+    if (isDeviceName(wide)) return fail(FILE_NOT_REGULAR, path, "is a device, not a regular file");
+    HANDLE h =
+        CreateFileW(wide.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                    OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (h == INVALID_HANDLE_VALUE) {
+        DWORD code = GetLastError();
+        DWORD attributes = GetFileAttributesW(wide.c_str());
+        if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY))
+            return fail(FILE_NOT_REGULAR, path, "is a folder, not a file");
+        return failCode(path, "cannot open", code);
+    }
+    FileResult regular = keepRegular(path, h);
+    if (!regular.ok()) return regular;
+    return writeAndClose(path, h, data, size);
+}
+
+FileResult File_CheckOwn(const std::string& path) {
+    FileResult checked = File_CheckPath(path);
+    if (!checked.ok()) return checked;
+    std::wstring wide = Win32_ToWide(path);
+    if (isDeviceName(wide)) return fail(FILE_NOT_REGULAR, path, "is a device, not a regular file");
+    DWORD attributes = GetFileAttributesW(wide.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
+        DWORD code = GetLastError();
+        if (code == ERROR_FILE_NOT_FOUND) return {};
+        return failCode(path, "cannot examine", code);
+    }
+    if (attributes & FILE_ATTRIBUTE_REPARSE_POINT)
+        return fail(FILE_NOT_REGULAR, path,
+                    "is a link; the program's own files are never written through one");
+    if (attributes & FILE_ATTRIBUTE_DIRECTORY)
+        return fail(FILE_NOT_REGULAR, path, "is a folder, not a file");
+    return {};
+}
+
+FileResult File_CreateNew(const std::string& path, const uint8_t* data, size_t size) {
+    FileResult checked = File_CheckPath(path);
+    if (!checked.ok()) return checked;
+    std::wstring wide = Win32_ToWide(path);
+    if (isDeviceName(wide)) return fail(FILE_NOT_REGULAR, path, "is a device, not a regular file");
+    // CREATE_NEW fails on anything already there, a link or junction included.
+    HANDLE h = CreateFileW(wide.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW,
+                           FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (h == INVALID_HANDLE_VALUE) {
+        DWORD code = GetLastError();
+        if (code == ERROR_FILE_EXISTS || code == ERROR_ALREADY_EXISTS)
+            return fail(FILE_EXISTS, path, "already exists");
+        return failCode(path, "cannot create", code);
+    }
+    FileResult written = writeAndClose(path, h, data, size);
+    if (!written.ok()) DeleteFileW(wide.c_str());
+    return written;
+}
+
+FileResult File_WriteReplace(const std::string& path, const uint8_t* data, size_t size) {
+    return replace(path, data, size, true);
+}
+
+FileResult File_ReplaceOwn(const std::string& path, const uint8_t* data, size_t size) {
+    return replace(path, data, size, false);
+}
 
 FileResult File_CheckPath(const std::string& path) {
     if (path.empty()) return fail(FILE_MISSING, "(empty path)", "no file named");
@@ -101,7 +207,8 @@ FileResult File_ReadRegular(const std::string& path, size_t maxBytes, std::vecto
     return {};
 }
 
-FileResult File_WriteReplace(const std::string& path, const uint8_t* data, size_t size) {
+namespace {
+FileResult replace(const std::string& path, const uint8_t* data, size_t size, bool throughLink) {
     FileResult checked = File_CheckPath(path);
     if (!checked.ok()) return checked;
     std::wstring target = Win32_ToWide(path);
@@ -109,6 +216,9 @@ FileResult File_WriteReplace(const std::string& path, const uint8_t* data, size_
         return fail(FILE_NOT_REGULAR, path, "is a device, not a regular file");
     DWORD attributes = GetFileAttributesW(target.c_str());
     bool exists = attributes != INVALID_FILE_ATTRIBUTES;
+    if (exists && !throughLink && (attributes & FILE_ATTRIBUTE_REPARSE_POINT))
+        return fail(FILE_NOT_REGULAR, path,
+                    "is a link; the program's own files are never written through one");
     if (exists && (attributes & FILE_ATTRIBUTE_DIRECTORY))
         return fail(FILE_NOT_REGULAR, path, "is a folder, not a file");
     size_t slash = target.find_last_of(L"/\\");
@@ -128,14 +238,7 @@ FileResult File_WriteReplace(const std::string& path, const uint8_t* data, size_
     }
     if (h == INVALID_HANDLE_VALUE)
         return failCode(path, "cannot create a file beside it", GetLastError());
-    bool ok = true;
-    size_t done = 0;
-    while (ok && done < size) {
-        DWORD n = 0;
-        DWORD chunk = static_cast<DWORD>(std::min<size_t>(size - done, 1u << 30));
-        ok = WriteFile(h, data + done, chunk, &n, nullptr) && n > 0;
-        done += n;
-    }
+    bool ok = writeAll(h, data, size);
     ok = FlushFileBuffers(h) && ok;
     DWORD code = ok ? 0 : GetLastError();
     CloseHandle(h);
@@ -152,3 +255,4 @@ FileResult File_WriteReplace(const std::string& path, const uint8_t* data, size_
     }
     return {};
 }
+}  // namespace

@@ -7,11 +7,6 @@
 #include "platform/paths.h"
 #include "platform/win32/win32_text.h"
 
-FILE* Path_OpenFile(const std::string& utf8, const char* mode) {
-    std::wstring wideMode(mode, mode + std::char_traits<char>::length(mode));
-    return _wfopen(Win32_ToWide(utf8).c_str(), wideMode.c_str());
-}
-
 std::vector<std::string> Path_Arguments(int argc, char** argv) {
     int count = 0;
     LPWSTR* wide = CommandLineToArgvW(GetCommandLineW(), &count);

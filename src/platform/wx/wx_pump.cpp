@@ -5,9 +5,12 @@
 #include <wx/statbmp.h>
 #include <wx/timer.h>
 
+#include <algorithm>
 #include <memory>
 
 #include "platform/clock.h"
+#include "platform/files.h"
+#include "platform/image_codec.h"
 #include "platform/locale.h"
 #include "platform/wx/wx_internal.h"
 
@@ -123,8 +126,22 @@ wxFrame* WxUi_PictureWindow() { return wxui::picture; }
 void WxUi_ShowPicture(const std::string& pngPath, const std::string& caption) {
     using namespace wxui;
     wxImage image;
+#ifdef HEADALIGN_WX_CODEC
+    // Through the files seam and the picture codec, within the decode budget like any picture;
+    // decoded reduced, since the window shows it at most 520 x 760.
+    constexpr ImageLimits SHOWN{30000, 150000000, 4000000};
+    std::vector<uint8_t> bytes;
+    ImagePixels pixels;
+    std::string error;
+    if (!File_ReadRegular(pngPath, size_t(64) << 20, &bytes).ok() ||
+        !ImageCodec_Backend()->decodePng(bytes.data(), bytes.size(), SHOWN, &pixels, &error))
+        return;
+    image.Create(int(pixels.width), int(pixels.height), false);
+    std::copy(pixels.rgb.begin(), pixels.rgb.end(), image.GetData());
+#else
     if (!wxFileExists(fromUtf8(pngPath)) || !image.LoadFile(fromUtf8(pngPath), wxBITMAP_TYPE_PNG))
         return;
+#endif
     if (picture) picture->Destroy();
     wxFrame* owner = dialogWindow().frame;
     const wxSize limit(520, 760);
