@@ -22,7 +22,7 @@ endif()
 set(LEVELS
   "platform"
   "diag"
-  "handover|platform/posix|platform/win32|platform/linux|platform/codecs|platform/wx|vprinter"
+  "handover|history|platform/posix|platform/win32|platform/linux|platform/codecs|platform/wx|vprinter"
   "params|vernier"
   "pipeline"
   "pattern"
@@ -33,9 +33,10 @@ set(LEVELS
   "wxapp|winapp|usbprobe")
 set(FRONT_ENDS cli wxapp winapp usbprobe)
 # Modules that may include fewer than everything below them.
-set(RESTRICTED handover platform/posix platform/win32 platform/linux platform/codecs platform/wx vernier
-    vprinter)
+set(RESTRICTED handover history platform/posix platform/win32 platform/linux platform/codecs platform/wx
+    vernier vprinter)
 set(ALLOWED_handover platform)
+set(ALLOWED_history platform)
 set(ALLOWED_platform/posix platform)
 set(ALLOWED_platform/win32 platform)
 set(ALLOWED_platform/linux platform)

@@ -5,6 +5,7 @@
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 #include "app/console.h"
 #include "platform/clock.h"
@@ -41,20 +42,35 @@ intptr_t quietProc(DialogHandle, uint32_t, uintptr_t, intptr_t) { return 0; }
 FuzzArea* theArea = nullptr;
 constexpr SharedHandle AREA_HANDLE = 11, LOCK_HANDLE = 12;
 
-SharedHandle openArea(const char*, uint8_t** base, size_t* size) {
+SharedHandle openArea(const char*, SharedOpenResult* result) {
+    *result = SharedOpenResult{};
     if (!theArea || !theArea->exists) return SHARED_INVALID;
     ++theArea->areaOpens;
-    *base = theArea->bytes.empty() ? nullptr : theArea->bytes.data();
-    *size = theArea->bytes.size();
+    result->status = SHARED_OPENED;
+    result->size = theArea->bytes.size();
     return AREA_HANDLE;
 }
-void closeArea(SharedHandle h, uint8_t*, size_t) {
+bool readArea(SharedHandle h, size_t offset, uint8_t* out, size_t len) {
+    FUZZ_CHECK(h == AREA_HANDLE);
+    if (offset > theArea->bytes.size() || len > theArea->bytes.size() - offset) return false;
+    std::memcpy(out, theArea->bytes.data() + offset, len);
+    return true;
+}
+bool writeArea(SharedHandle h, size_t offset, const uint8_t* data, size_t len) {
+    FUZZ_CHECK(h == AREA_HANDLE);
+    if (offset > theArea->bytes.size() || len > theArea->bytes.size() - offset) return false;
+    std::memcpy(theArea->bytes.data() + offset, data, len);
+    return true;
+}
+void closeArea(SharedHandle h) {
     FUZZ_CHECK(h == AREA_HANDLE);
     ++theArea->areaCloses;
 }
-SharedHandle openLock(const char*) {
+SharedHandle openLock(const char*, SharedOpenResult* result) {
+    *result = SharedOpenResult{};
     if (!theArea || theArea->lock == LOCK_ABSENT) return SHARED_INVALID;
     ++theArea->lockOpens;
+    result->status = SHARED_OPENED;
     return LOCK_HANDLE;
 }
 SharedWaitResult waitLock(SharedHandle h, uint32_t timeoutMs) {
@@ -81,6 +97,8 @@ void closeLock(SharedHandle h) {
 }
 const SharedAreaBackend FUZZ_AREA{
     .openArea = openArea,
+    .readArea = readArea,
+    .writeArea = writeArea,
     .closeArea = closeArea,
     .openLock = openLock,
     .waitLock = waitLock,

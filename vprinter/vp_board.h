@@ -103,6 +103,8 @@ struct VpBoard {
     std::vector<std::string> jobEvents;
     std::vector<std::string> looseEvents;
     std::vector<std::string> protocolErrors;
+    // Writes of the folder that failed since attach (stored record, job records, pictures).
+    std::vector<std::string> storageErrors;
 };
 
 VpBoard& vpBoard();
@@ -133,7 +135,12 @@ void vpDefaultRecord(const VPrinterModel& m, uint8_t out[VP_RECORD_SIZE]);
 // one is there but cannot be used.
 bool vpLoadState(VpBoard& b);
 bool vpAttachFailed(const std::string& why);
-bool vpStoreRecord(VpBoard& b);
+// Stores `record` as the folder's record.bin; only once it is stored does the board take it as
+// its record (b.record), so a read-back after a failed store tells the truth. false, with the
+// failure in b.storageErrors, when the folder did not take it. Board lock held.
+bool vpStoreRecord(VpBoard& b, const uint8_t* record);
+// A write of the folder that failed: kept for VPrinter_StorageErrors. Board lock held.
+void vpStorageFailed(VpBoard& b, const std::string& what);
 void vpEvent(VpBoard& b, const std::string& json);
 // Appends one line to a record file of the folder through the file seam (never through a link,
 // never waiting on a pipe); false when it could not.
@@ -165,6 +172,8 @@ void vpFeedPaper(VpPaper& paper, const VPrinterModel& m, uint32_t feedWord);
 // ("scale_x") and paper rows per pixel down ("scale_y"), the paper grids ("x_dpi", "y_dpi"),
 // the paper place of the first ink ("origin_x", "origin_row") and the cuts.
 std::string vpWritePicture(const VpPaper& paper, const VPrinterModel& m, const std::string& path);
+// Whether this build writes pictures at all (it needs PNG support).
+bool vpDrawsPictures();
 
 // Paper worker (vp_worker.cpp): renders and writes pictures in order, off the I/O path, so a
 // device call never waits for the renderer. Callable with the board lock held.

@@ -116,8 +116,12 @@ void onTransaction(VpBoard& b, const std::vector<uint8_t>& block) {
         std::memcpy(body.data() + 8, b.record, VP_RECORD_SIZE);
     } else if (sub == 65) {
         checkZero(b, block, 60, 64, "transaction 65 block");
-        std::memcpy(b.record, block.data() + 6, 54);  // bytes 54..55 keep what was stored
-        if (!vpStoreRecord(b)) status = 3;
+        uint8_t incoming[VP_RECORD_SIZE];
+        std::memcpy(incoming, b.record, VP_RECORD_SIZE);
+        std::memcpy(incoming, block.data() + 6, 54);  // bytes 54..55 keep what was stored
+        // A record the folder did not take is not the board's record: it answers "not done"
+        // and a read-back shows the old one.
+        if (!vpStoreRecord(b, incoming)) status = 3;
         extra = ",\"record\":\"" + hex(b.record, VP_RECORD_SIZE) + "\"";
         body = replyBody(sub, status);
     } else {

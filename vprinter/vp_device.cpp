@@ -250,6 +250,7 @@ bool VPrinter_Attach(const std::string& stateDir, std::string* error) {
         b.jobOpen = false;
         b.looseEvents.clear();
         b.protocolErrors.clear();
+        b.storageErrors.clear();
         b.dataBytes = 0;
         if (!vpLoadState(b)) {
             vpUnlockFolder(b);

@@ -129,6 +129,8 @@ void appendPng(png_structp png, png_bytep data, png_size_t length) {
 // Encoded in memory, then stored through the file seam like every other file of the folder.
 bool savePng(const Picture& pic, const std::string& path) {
     std::vector<uint8_t> file;
+    // Made before setjmp: an encoding error longjmps out of the rows, past no destructor.
+    std::vector<uint8_t> line(size_t(pic.width) * 3);
     png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
     png_infop info = png ? png_create_info_struct(png) : nullptr;
     if (!png || !info || setjmp(png_jmpbuf(png))) {
@@ -149,7 +151,6 @@ bool savePng(const Picture& pic, const std::string& path) {
     // One colour per combination of channels, worked out once rather than per pixel.
     Rgb colours[256];
     for (int m = 0; m < 256; ++m) colours[m] = colourOf(uint8_t(m));
-    std::vector<uint8_t> line(size_t(pic.width) * 3);
     for (uint32_t y = 0; y < pic.height; ++y) {
         for (uint32_t x = 0; x < pic.width; ++x) {
             size_t i = size_t(y) * pic.width + x;
@@ -277,4 +278,12 @@ std::string vpWritePicture(const VpPaper& p, const VPrinterModel& m, const std::
                   static_cast<long long>(segs.empty() ? 0 : segs[0].firstRow),
                   static_cast<long long>(MARGIN), static_cast<unsigned long long>(p.drops));
     return text + cuts + "]}";
+}
+
+bool vpDrawsPictures() {
+#if defined(HEADALIGN_HAVE_PNG) || defined(HEADALIGN_VP_PNG_BY_CODEC)
+    return true;
+#else
+    return false;
+#endif
 }

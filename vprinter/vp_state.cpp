@@ -279,14 +279,37 @@ bool vpAttachFailed(const std::string& why) {
 std::string VPrinter_AttachError() { return attachError; }
 
 // A new file renamed over the old one: a crash leaves either record whole, never a torn one.
-bool vpStoreRecord(VpBoard& b) {
-    return File_ReplaceOwn(path(b, RECORD_FILE), b.record, VP_RECORD_SIZE).ok();
+bool vpStoreRecord(VpBoard& b, const uint8_t* record) {
+    if (b.faults.failedStores > 0) {
+        --b.faults.failedStores;
+        vpStorageFailed(
+            b, path(b, RECORD_FILE) + ": cannot write: " + std::strerror(b.faults.storeError));
+        return false;
+    }
+    FileResult stored = File_ReplaceOwn(path(b, RECORD_FILE), record, VP_RECORD_SIZE);
+    if (!stored.ok()) {
+        vpStorageFailed(b, stored.message);
+        return false;
+    }
+    if (record != b.record) std::memcpy(b.record, record, VP_RECORD_SIZE);
+    return true;
+}
+
+void vpStorageFailed(VpBoard& b, const std::string& what) {
+    if (b.storageErrors.size() < 100) b.storageErrors.push_back(what);
+}
+
+std::vector<std::string> VPrinter_StorageErrors() {
+    VpBoard& b = vpBoard();
+    std::lock_guard<std::mutex> lock(b.mu);
+    return b.storageErrors;
 }
 
 void vpEvent(VpBoard& b, const std::string& json) {
     if (b.jobOpen && !b.jobSuspended) {
         b.jobEvents.push_back(json);
-        appendLine(VPrinter_JobPath(b.jobNumber, ".jsonl"), json);
+        if (!appendLine(VPrinter_JobPath(b.jobNumber, ".jsonl"), json))
+            vpStorageFailed(b, VPrinter_JobPath(b.jobNumber, ".jsonl") + ": cannot write");
         return;
     }
     b.looseEvents.push_back(json);
@@ -383,8 +406,7 @@ void VPrinter_StoredRecord(uint8_t out[56]) {
 void VPrinter_SetStoredRecord(const uint8_t record[56]) {
     VpBoard& b = vpBoard();
     std::lock_guard<std::mutex> lock(b.mu);
-    std::memcpy(b.record, record, VP_RECORD_SIZE);
-    if (!b.dir.empty()) vpStoreRecord(b);
+    if (b.dir.empty() || !vpStoreRecord(b, record)) std::memcpy(b.record, record, VP_RECORD_SIZE);
 }
 
 void VPrinter_InfoRecord(uint8_t out[136]) {

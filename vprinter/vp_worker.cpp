@@ -1,7 +1,9 @@
 // SPDX-License-Identifier: Apache-2.0
 // The paper worker: one thread that renders swaths and writes job pictures in the order the
 // board received them, so the device's I/O calls never wait for rendering.
+#include <cerrno>
 #include <condition_variable>
+#include <cstring>
 #include <deque>
 #include <thread>
 
@@ -40,9 +42,16 @@ Worker& worker() {
 
 void writePicture(Worker& w, const Task& t) {
     std::string line = vpWritePicture(w.paper, w.model, t.png);
-    vpAppendLine(t.jsonl, line);
+    bool pictured = line.find("\"png\":1") != std::string::npos;
+    int err = errno;
+    bool recorded = vpAppendLine(t.jsonl, line);
     VpBoard& b = vpBoard();
     std::lock_guard<std::mutex> lock(b.mu);
+    // A picture or record that did not reach the folder is said, never passed over.
+    if (!pictured && vpDrawsPictures())
+        vpStorageFailed(b, t.png + ": cannot write" +
+                               (err ? std::string(": ") + std::strerror(err) : std::string()));
+    if (!recorded) vpStorageFailed(b, t.jsonl + ": cannot write");
     if (b.jobNumber == t.jobNumber) b.jobEvents.push_back(line);
 }
 

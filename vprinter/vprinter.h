@@ -72,6 +72,8 @@ struct VPrinterFaults {
                                       // packet keeps only its first two body words)
     uint32_t lostReplies = 0;         // the next N replies vanish on the wire: the board
                                       // sees nothing amiss, the host's read times out
+    uint32_t failedStores = 0;        // the next N stores of the record fail as the system would
+    int storeError = 28;              // fail them with (an errno: ENOSPC, EROFS, EIO, ...)
 };
 
 // Attaches the board: creates the state folder when missing, takes the folder for this
@@ -105,6 +107,11 @@ VPrinterFaults VPrinter_GetFaults();  // what is left of the faults
 std::string VPrinter_DevicePath();
 void VPrinter_AddDecoy(const std::string& devicePath);
 void VPrinter_ClearDecoys();
+
+// The writes of the state folder that failed since attach (the stored record, a job's record
+// or picture), each naming the file and the reason; a program that reports a job or a SAVE as
+// done checks that this is empty.
+std::vector<std::string> VPrinter_StorageErrors();
 
 // Inspection for tests.
 uint32_t VPrinter_ProtocolErrorCount();

@@ -7,10 +7,8 @@
 #include <cstring>
 
 #include "app/console.h"
-#include "app/shared_record.h"
+#include "app/record_store.h"
 #include "app/texts.h"
-#include "diag/log.h"
-#include "link/usb.h"
 #include "params/calibration_params.h"
 #include "params/parameter_record.h"
 #include "pipeline/head_format.h"
@@ -209,48 +207,30 @@ bool applyColorBand() {
            applyBandEntry(ID_BAND_WIDTH_SET, ID_BAND_WIDTH, &p.colorBandWidth);
 }
 
-// After a write whose answer never came (lost, stalled, cut, or a reply to something else in
-// its place) the printer may well hold the new record. Ask it: a reset first drops any late
-// reply still queued and clears a stalled pipe, then a read on a handle of our own, silent.
-// A read that fails is tried again a few times, since the glitch that lost one answer may well
-// lose the next.
-constexpr int READ_BACK_ATTEMPTS = 3;
+// The entries validated and committed, the new record packed into `record`; false after the
+// failing entry's message.
+bool applyEntries(uint8_t* record) {
+    CalibrationParams& p = params();
+    int mode = dlg()->listSelection(handle(), ID_FEATHER_MODE);
+    p.featherMode = mode < 0 ? 255 : static_cast<uint8_t>(mode);
+    p.skipLrBlank = dlg()->listSelection(handle(), ID_SKIP_BLANK) != 0 ? 1 : 0;
+    if (!applyFeatherDepth() || !applySteps() || !applyBidirRows() || !applyStartOffset())
+        return false;
 
-SaveOutcome readBackRecord(const uint8_t* sent) {
-    SaveOutcome outcome = SAVE_UNKNOWN;
-    for (int attempt = 0; attempt < READ_BACK_ATTEMPTS && outcome == SAVE_UNKNOWN; ++attempt) {
-        Usb_PipeReset(USB_PIPE_RESET_HARD);
-        UsbHandle h = USB_INVALID_HANDLE;
-        uint8_t stored[PARAMETER_RECORD_SIZE];
-        bool answered = Usb_Open(&h) && Usb_TransactOnLink(h, USB_SUB_READ_PARAMS, nullptr, 0,
-                                                           stored, sizeof stored);
-        Usb_Close(&h);
-        // Only the first 54 bytes travel with a write: the rest never reach the printer.
-        if (answered)
-            outcome =
-                std::memcmp(stored, sent, USB_TRANSACT_DATA_MAX) == 0 ? SAVE_SAVED : SAVE_NOT_SAVED;
+    uint8_t packed[PARAMETER_RECORD_SIZE];
+    std::memcpy(packed, record, sizeof packed);
+    packParameterRecord(p, packed);
+    packDialogParamBlock(consoleState()->dialogBlock, packed);
+    if (dlg()->isChecked(handle(), ID_INK_ORDER_BOX)) {
+        if (!applyInkOrder(packed)) return false;
+        std::memcpy(record, packed, sizeof packed);
     }
-    Log_Trace("save not acknowledged; record read back: %s\n", outcome == SAVE_SAVED ? "saved"
-                                                               : outcome == SAVE_NOT_SAVED
-                                                                   ? "not saved"
-                                                                   : "no answer");
-    return outcome;
-}
-
-SaveOutcome deliverRecord(const uint8_t* record) {
-    // The area is written whole under its lock or not at all.
-    if (openSharedArea()) return writeSharedRecord(record) ? SAVE_SAVED : SAVE_NOT_SAVED;
-    const UsbTransactResult sent =
-        Usb_Transact(USB_SUB_WRITE_PARAMS, record, PARAMETER_RECORD_SIZE, nullptr, 0);
-    reportReason(sent.reason);
-    switch (sent.outcome) {
-        case USB_TX_DONE:
-            return SAVE_SAVED;
-        case USB_TX_NO_DEVICE:
-            return SAVE_NOT_SAVED;
-        default:
-            return readBackRecord(record);
+    if (dlg()->isChecked(handle(), ID_COLOR_BAND_BOX)) {
+        if (!applyColorBand()) return false;
     }
+    packColorBand(p, packed);
+    std::memcpy(record, packed, sizeof packed);
+    return true;
 }
 
 }  // namespace
@@ -348,25 +328,5 @@ SaveOutcome saveParametersVerified(uint8_t* record) {
         fail(MSG_NOT_CONNECTED);
         return SAVE_NOT_SAVED;
     }
-    CalibrationParams& p = params();
-    int mode = dlg()->listSelection(handle(), ID_FEATHER_MODE);
-    p.featherMode = mode < 0 ? 255 : static_cast<uint8_t>(mode);
-    p.skipLrBlank = dlg()->listSelection(handle(), ID_SKIP_BLANK) != 0 ? 1 : 0;
-    if (!applyFeatherDepth() || !applySteps() || !applyBidirRows() || !applyStartOffset())
-        return SAVE_NOT_SAVED;
-
-    uint8_t packed[PARAMETER_RECORD_SIZE];
-    std::memcpy(packed, record, sizeof packed);
-    packParameterRecord(p, packed);
-    packDialogParamBlock(consoleState()->dialogBlock, packed);
-    if (dlg()->isChecked(handle(), ID_INK_ORDER_BOX)) {
-        if (!applyInkOrder(packed)) return SAVE_NOT_SAVED;
-        std::memcpy(record, packed, sizeof packed);
-    }
-    if (dlg()->isChecked(handle(), ID_COLOR_BAND_BOX)) {
-        if (!applyColorBand()) return SAVE_NOT_SAVED;
-    }
-    packColorBand(p, packed);
-    std::memcpy(record, packed, sizeof packed);
-    return deliverRecord(record);
+    return Record_Save(record, applyEntries, showParameters);
 }

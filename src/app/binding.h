@@ -5,16 +5,15 @@
 #include <cstdint>
 #include <string>
 
+#include "app/record_store.h"
+
 // Unpacks the 56-byte record into CalibrationParams and the console's block copy and shows
 // every value.
 void showParameters(const uint8_t* record);
-// What a SAVE did. After a printer transaction that failed, the record is read back from the
-// printer: SAVE_SAVED when it holds the record sent (its answer was lost), SAVE_NOT_SAVED when
-// it holds something else, SAVE_UNKNOWN when it cannot be asked.
-enum SaveOutcome { SAVE_NOT_SAVED = 0, SAVE_SAVED = 1, SAVE_UNKNOWN = 2 };
 // Validates and commits the entries, packs a new record into `record` and delivers it to the
-// shared area when present, else to the printer; on failure the failing step's message has
-// been shown. Dialog thread.
+// shared area when present, else to the printer (only the printer when the program attached
+// one of its own), as one transaction (Record_Save); the outcome told apart (SaveOutcome,
+// app/record_store.h). On failure the failing step's message has been shown. Dialog thread.
 SaveOutcome saveParametersVerified(uint8_t* record);
 
 void showStandardModeLabels();

@@ -3,15 +3,15 @@
 #include "app/console.h"
 
 #include <cstring>
+#include <string>
 
 #include "app/binding.h"
 #include "app/feed_measure.h"
 #include "app/param_files.h"
-#include "app/shared_record.h"
+#include "app/record_store.h"
 #include "app/texts.h"
+#include "history/history.h"
 #include "job/print_job.h"
-#include "link/usb.h"
-#include "params/parameter_record.h"
 
 namespace {
 
@@ -59,20 +59,10 @@ bool runPrintCommand(int id) {
     return false;
 }
 
-// The record from the shared area when it exists, else from the printer.
+// The record from the shared area when it exists, else from the printer (Record_Read).
 void loadStartupRecord() {
     ConsoleState& state = cs();
-    if (openSharedArea()) {
-        // A start on which the area stayed busy counts as not connected: a record of zeros
-        // must never be delivered by a later SAVE.
-        if (readSharedRecord(state.currentRecord) != SHARED_READ) return;
-    } else if (const UsbTransactResult read = Usb_Transact(
-                   USB_SUB_READ_PARAMS, nullptr, 0, state.currentRecord, PARAMETER_RECORD_SIZE);
-               !read) {
-        reportReason(read.reason);
-        showConsoleMessage(MSG_STARTUP_READ_FAILED);
-        return;
-    }
+    if (!Record_Read(state.currentRecord)) return;
     state.printerConnected = 1;
     showParameters(state.currentRecord);
 }
@@ -94,15 +84,28 @@ bool isChecked(int id) { return dlg()->isChecked(cs().dialog, id); }
 // whose fate could not be learned says so rather than "fail", since the printer may hold it.
 // Either way the entries are already applied to the current record, so SAVE again sends the
 // same values and never adds an amount twice.
+// Every SAVE that reached (or may have reached) the printer goes into its history, old and new
+// record; a history that cannot be written is a warning, never a failed SAVE.
 void onSave() {
     ConsoleState& state = cs();
+    uint8_t before[PARAMETER_RECORD_SIZE];
+    std::memcpy(before, state.currentRecord, PARAMETER_RECORD_SIZE);
+    const bool connected = state.printerConnected != 0;
     switch (saveParametersVerified(state.currentRecord)) {
         case SAVE_SAVED:
+            if (connected)
+                History_Record(
+                    History_SaveEntry(before, state.currentRecord, History_SaveOrigin()));
             showConsoleMessage(MSG_SAVE_OK);
             break;
         case SAVE_UNKNOWN:
+            if (connected)
+                History_Record(History_SaveEntry(before, state.currentRecord, History_SaveOrigin(),
+                                                 "unknown"));
             showConsoleMessage(MSG_SAVE_UNKNOWN);
             break;
+        case SAVE_REFUSED:
+            break;  // its box said why
         default:
             showConsoleMessage(MSG_SAVE_FAIL);
             break;
@@ -190,7 +193,10 @@ int runConsole(intptr_t, int showCommand) {
     DialogHandle dialog = dlg()->create(consoleLayout(), consoleProc);
     if (dialog == DIALOG_NONE) return 1;
     dlg()->setIcon(dialog, CONSOLE_ICON_ID);
-    dlg()->setTitle(dialog, titleText().c_str());
+    // A console on a printer of the program's own says so: its SAVE reaches only that printer.
+    std::string title = titleText();
+    if (!Record_OwnPrinterLabel().empty()) title += " - " + Record_OwnPrinterLabel();
+    dlg()->setTitle(dialog, title.c_str());
     dlg()->show(dialog, showCommand);
     dlg()->runLoop();
     return 0;

@@ -79,10 +79,14 @@ std::string pathTooLong(const std::string& path, size_t maxPath) {
            " characters, more than the " + std::to_string(maxPath) + " this route holds";
 }
 
-// Writes through File_WriteReplace after the route's own length limit; "" or the reason.
+// Writes through File_WriteReplace after the route's own length limit and the record's check;
+// "" or the reason.
 std::string writeRecordFile(const uint8_t* buffer, size_t size, const std::string& path,
                             size_t maxPath) {
     if (pathChars(path) > maxPath) return pathTooLong(path, maxPath);
+    // A file written here is one import takes: a record it would refuse never leaves.
+    std::string reason;
+    if (!checkParameterRecord(buffer, &reason)) return path + ": not written: " + reason;
     return File_WriteReplace(path, buffer, size).message;
 }
 

@@ -3,6 +3,7 @@
 #include "app/scan_entry.h"
 
 #include "app/console.h"
+#include "history/history.h"
 #include "platform/dialog.h"
 
 namespace {
@@ -15,6 +16,19 @@ struct Row {
 const Row ROWS[SCAN_ROW_COUNT] = {{ID_BIDIR_TEXT_HIGH_ADD, 5}, {ID_BIDIR_TEXT_MID_ADD, 6},
                                   {ID_BIDIR_TEXT_LOW_ADD, 7},  {ID_BIDIR_IMAGE_HIGH_ADD, 8},
                                   {ID_BIDIR_IMAGE_LOW_ADD, 9}, {ID_BIDIR_PHOTO_ADD, 10}};
+
+// A reading of this row's print goes into the printer's history, certain or not.
+void recordReading(int row, const VernierReading& r, const std::string& scanPath) {
+    HistoryEntry e;
+    e.mode = ROWS[row].jobType;
+    e.pass = consoleState()->hdMode ? 2 : 1;
+    e.reading = r.estimate;
+    e.spread = r.sigma;
+    e.certain = r.certain;
+    e.picture = scanPath;
+    e.source = "console Read scan...";
+    History_Record(e);
+}
 
 }  // namespace
 
@@ -42,7 +56,7 @@ ScanEntryResult Console_ReadScanInto(int row, const std::string& scanPath) {
     } else if (r.family != family) {
         out.message = std::string("cannot read: the scan shows a ") + Vernier_FamilyName(r.family) +
                       ", not this row's print";
-    } else if (!r.certain) {
+    } else if (recordReading(row, r, scanPath), !r.certain) {
         out.message = "not certain: the prints meet near \"" + Vernier_LabelText(r.group) +
                       "\"; check the print";
     } else {

@@ -6,8 +6,10 @@
 #pragma once
 #include "app/console.h"
 #include "app/param_files.h"
+#include "app/record_store.h"
 #include "diag/log.h"
 #include "handover/plan_handover.h"
+#include "history/history.h"
 #include "job/print_job.h"
 #include "link/transmit.h"
 #include "link/usb.h"
@@ -35,4 +37,6 @@ struct Session {
     Owned<JobRunState> jobs;                // job: second-pass box, last job's outcome
     Owned<ConsoleState> console;            // console: current record, dialog
     Owned<ConfigListing> configs;           // console: the listed Config files
+    Owned<RecordStoreState> records;        // console: where the record lives, its lock, base
+    Owned<HistoryState> history;            // history: the printer kept, what a SAVE came from
 };

@@ -55,6 +55,14 @@ const MessageRow MESSAGES[MSG_COUNT] = {
      "The printer did not answer: whether the parameters were saved is unknown. SAVE again sends "
      "the same values.",
      "WARNING", OK, INFO},
+    {MSG_SHARED_REFUSED, "共享参数区不能使用: %s。没有从中读取，也没有写入", "错误",
+     "The shared parameter area cannot be used: %s. Nothing was read from it or written into it.",
+     "ERROR", OK, INFO},
+    {MSG_RECORD_CHANGED, "参数已被其他程序修改。现在显示的是当前保存的参数值，请检查后重新保存",
+     "WARNING",
+     "Another program changed the parameters since they were read. The values now stored are "
+     "shown; check them and SAVE again.",
+     "WARNING", OK, INFO},
 };
 
 struct LabelRow {

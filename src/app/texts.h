@@ -21,7 +21,9 @@ enum ConsoleMessage {
     MSG_FILE_READ,
     MSG_FILE_NOT_READ,
     MSG_IMPORT_QUESTION,
-    MSG_SAVE_UNKNOWN,  // the printer did not answer a SAVE and could not be asked afterwards
+    MSG_SAVE_UNKNOWN,    // the printer did not answer a SAVE and could not be asked afterwards
+    MSG_SHARED_REFUSED,  // the shared area or its lock exists but must not be used (%s: why)
+    MSG_RECORD_CHANGED,  // another program saved since the record was read; reloaded
     MSG_COUNT
 };
 

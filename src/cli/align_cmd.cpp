@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <string>
 
 #include "app/console.h"
@@ -15,8 +16,10 @@
 #include "app/texts.h"
 #include "cli/params_cmd.h"
 #include "cli/traces_aside.h"
+#include "history/history.h"
 #include "job/print_job.h"
 #include "platform/dialog_model.h"
+#include "platform/paths.h"
 #include "vprinter.h"
 #ifdef HEADALIGN_HAVE_VERNIER
 #include "vernier/vernier.h"
@@ -99,6 +102,13 @@ const char* whyNotApplied(int status) {
     return "the console refused the entry";
 }
 
+// A picture named as the history keeps it: absolute, so that it can be found again.
+std::string absolutePicture(const std::string& path) {
+    std::error_code ec;
+    std::filesystem::path full = std::filesystem::absolute(Path_FromUtf8(path), ec);
+    return ec ? path : Path_ToUtf8(full.lexically_normal());
+}
+
 // The step value from the distance measured between the feed-step print's crosses.
 int measured(const AlignArgs& a, const CliOptions& options) {
     const char* field = Cli_FeedStepField(a.type);
@@ -108,6 +118,14 @@ int measured(const AlignArgs& a, const CliOptions& options) {
         return 1;
     }
     const long proposal = p.value;
+    HistoryEntry reading;
+    reading.mode = a.type;
+    reading.reading = std::strtod(a.measured.c_str(), nullptr);
+    reading.certain = true;
+    reading.source = "align --measured";
+    History_UsePrinter(options.virtualPrinterDir);
+    History_Record(reading);
+    History_SetSaveOrigin("align --apply", true);
     long current = 0;
     bool known = false;
     {
@@ -143,6 +161,22 @@ int measured(const AlignArgs& a, const CliOptions& options) {
 }
 
 #ifdef HEADALIGN_HAVE_VERNIER
+// A reading of a bidirectional print into the printer's history.
+void record(HistoryKind kind, const AlignArgs& a, const VernierReading& r,
+            const std::string& picture, const char* source, bool aligned = false) {
+    HistoryEntry e;
+    e.kind = kind;
+    e.mode = a.type;
+    e.pass = a.hd ? 2 : 1;
+    e.reading = r.estimate;
+    e.spread = r.sigma;
+    e.certain = r.certain;
+    e.aligned = aligned;
+    e.picture = absolutePicture(picture);
+    e.source = source;
+    History_Record(e);
+}
+
 void describe(const VernierReading& r) {
     int measured = 0;
     for (const VernierGroup& g : r.groups) measured += g.measured ? 1 : 0;
@@ -189,6 +223,8 @@ int scan(const AlignArgs& a, const CliOptions& options) {
                     Vernier_FamilyName(r.family), a.type);
         return 1;
     }
+    History_UsePrinter(options.virtualPrinterDir);
+    record(HISTORY_READING, a, r, a.scan, "align --scan");
     const char* field = Cli_AlignField(a.type, a.hd);
     int amount = ENTRY_PER_GROUP * Vernier_GroupToEnter(r);
     std::printf("entry: %s \"加减:\" %d\n", field, amount);
@@ -210,6 +246,7 @@ int scan(const AlignArgs& a, const CliOptions& options) {
     }
     if (!r.certain) std::printf("entering an uncertain reading (--force)\n");
     std::fflush(stdout);
+    History_SetSaveOrigin(r.certain ? "align --apply" : "align --apply --force", true);
     // A virtual printer folder that cannot be used is its own cause, not a missing printer.
     if (!options.virtualPrinterDir.empty()) {
         if (!Cli_AttachPrinter(options)) {
@@ -273,6 +310,8 @@ int verify(const AlignArgs& a, const CliOptions& options) {
         return 1;
     }
     bool aligned = r.status == VERNIER_READ && std::fabs(r.estimate) <= 0.5 + r.sigma;
+    if (r.status == VERNIER_READ)
+        record(HISTORY_VERIFICATION, a, r, path, "align --verify", aligned);
     std::printf(
         aligned ? "verified: \"00\" lines up\n" : "not aligned: the prints meet at %+.2f groups\n",
         r.estimate);

@@ -8,9 +8,11 @@
 #include <filesystem>
 #include <span>
 
+#include "app/record_store.h"
 #include "cli/cli.h"
 #include "diag/errors.h"
 #include "diag/log.h"
+#include "history/history.h"
 #include "job/print_job.h"
 #include "pattern/patterns.h"
 #include "platform/clock.h"
@@ -30,6 +32,9 @@ const JobName ADJUST_NAMES[] = {
     {"image-low", 9}, {"photo", 10},   {"pass4", 11},   {"pass6", 12},
     {"pass8", 13},    {"pass3", 14},   {"pass2", 15},
 };
+
+constexpr uint32_t VPRINTER_FOLDER_WAIT_MS = 10000;
+constexpr uint32_t VPRINTER_FOLDER_POLL_MS = 50;
 
 // Read on the interrupt's thread.
 std::atomic<int> jobCommands{0};
@@ -98,12 +103,27 @@ std::vector<std::string> Cli_JobNames(const std::string& kind) {
 
 bool Cli_AttachPrinter(const CliOptions& options) {
     if (!options.logDir.empty()) LogDir_Set(options.logDir);
-    if (options.fastClock) SimClock_Install();
-    if (options.virtualPrinterDir.empty()) return true;
+    // Readings and saves from here on go into this printer's history.
+    History_UsePrinter(options.virtualPrinterDir);
+    if (options.virtualPrinterDir.empty()) {
+        if (options.fastClock) SimClock_Install();
+        return true;
+    }
     std::error_code ec;
     std::filesystem::create_directories(Path_FromUtf8(options.virtualPrinterDir), ec);
     std::string error;
-    if (!VPrinter_Attach(options.virtualPrinterDir, &error)) {
+    // The folder is its printer's lock: a command started while another program holds it waits
+    // for it (on the real clock, before a simulated one takes over) rather than being turned
+    // away at once.
+    bool attached = VPrinter_Attach(options.virtualPrinterDir, &error);
+    for (uint32_t start = Clock_Tick();
+         !attached && error.rfind("virtual printer busy", 0) == 0 &&
+         static_cast<uint32_t>(Clock_Tick() - start) < VPRINTER_FOLDER_WAIT_MS;) {
+        Clock_Sleep(VPRINTER_FOLDER_POLL_MS);
+        attached = VPrinter_Attach(options.virtualPrinterDir, &error);
+    }
+    if (options.fastClock) SimClock_Install();
+    if (!attached) {
         // "virtual printer busy: ..." says it all; a state file names itself after the folder.
         if (error.rfind("virtual printer busy", 0) == 0)
             std::fprintf(stderr, "headalign: %s\n", error.c_str());
@@ -112,11 +132,16 @@ bool Cli_AttachPrinter(const CliOptions& options) {
                          options.virtualPrinterDir.c_str(), error.c_str());
         return false;
     }
+    // The virtual printer and nothing else: a front end's shared area is never read or written.
+    Record_UseOwnPrinter("virtual printer " + options.virtualPrinterDir);
     return true;
 }
 
 void Cli_DetachPrinter(const CliOptions& options) {
-    if (!options.virtualPrinterDir.empty()) VPrinter_Detach();
+    if (!options.virtualPrinterDir.empty()) {
+        Record_UseOwnPrinter("");
+        VPrinter_Detach();
+    }
     if (options.fastClock) Clock_Install(nullptr);
 }
 
@@ -149,17 +174,24 @@ int Cli_RunJob(const std::string& kind, const std::vector<std::string>& args,
     uint32_t jobNumber = options.virtualPrinterDir.empty() ? 0 : VPrinter_LastJobNumber();
     Cli_DetachPrinter(options);
     Cli_ReportLogProblem(options);
+    // What the virtual printer could not store (its disk full, say) makes the job not done.
+    std::vector<std::string> unstored;
+    if (!options.virtualPrinterDir.empty()) unstored = VPrinter_StorageErrors();
     // The printer is told about the job either way (the trace names the unknown number); only a
     // job that sent swaths put anything on the paper.
-    if (jobNumber && outcome.swaths > 0) {
+    if (jobNumber && outcome.swaths > 0 && unstored.empty()) {
         // A build without PNG support records the job but draws no picture.
         std::string png = VPrinter_JobPath(jobNumber, ".png");
         std::error_code ec;
         if (std::filesystem::exists(Path_FromUtf8(png), ec))
             std::printf("\nprinted: %s\n", png.c_str());
     }
-    const bool succeeded = Job_Succeeded(outcome);
-    if (!succeeded) Cli_ReportJobFailure(outcome);
+    const bool succeeded = Job_Succeeded(outcome) && unstored.empty();
+    if (!Job_Succeeded(outcome)) Cli_ReportJobFailure(outcome);
+    if (!unstored.empty()) std::fflush(stdout);
+    for (const std::string& what : unstored)
+        std::fprintf(stderr, "headalign: the virtual printer could not store the job: %s\n",
+                     what.c_str());
     if (!Cli_JobDefined(kind, number)) {
         std::fflush(stdout);
         if (kind == "pattern")

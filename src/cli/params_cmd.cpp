@@ -7,13 +7,17 @@
 #include <cstdlib>
 #include <cstring>
 #include <iostream>
+#include <optional>
 
 #include "app/binding.h"
 #include "app/console.h"
 #include "app/param_files.h"
+#include "app/record_store.h"
 #include "app/texts.h"
 #include "cli/traces_aside.h"
+#include "history/history.h"
 #include "platform/bytes.h"
+#include "platform/checked.h"
 #include "platform/dialog_model.h"
 #include "platform/msgbox.h"
 
@@ -91,22 +95,27 @@ void echoBox(const DialogModelBox& box) {
     std::fprintf(stderr, "[%s] %s\n", box.caption.c_str(), box.text.c_str());
 }
 
-// The console started as the program's entry would start it, on the in-memory dialog.
+// The console started as the program's entry would start it, on the in-memory dialog. A
+// session that changes the record holds the record's lock from before the console reads it to
+// after its SAVE (Record_BeginHold), so that a read, a change and a write are one transaction:
+// commands run at once each see the record the one before saved.
 struct Session {
     bool attached = false;
     const CliOptions& options;
     TracesAside traces;
     explicit Session(const CliOptions& o) : options(o) {}
-    bool start() {
+    bool start(bool hold = false) {
         if (!Cli_AttachPrinter(options)) return false;
         attached = true;
         DialogModel_Reset();
         DialogModel_CaptureSystemBoxes(true);
         DialogModel_SetBoxEcho(echoBox);
+        if (hold && !Record_BeginHold()) return false;  // its box said why
         runConsole(0, 0);
         return true;
     }
     ~Session() {
+        Record_EndHold();
         DialogModel_SetBoxEcho(nullptr);
         DialogModel_CaptureSystemBoxes(false);
         if (attached) Cli_DetachPrinter(options);
@@ -218,6 +227,8 @@ void tickBandBox() {
 // Fills the dialog's entry for one NAME=VALUE: 0 when entered, 1 when the console would refuse
 // it without a word, 2 (after a message) for a usage error.
 enum EntryStatus { ENTRY_OK = 0, ENTRY_REFUSED = 1, ENTRY_USAGE = 2 };
+// The most an entry of the dialog holds (seven characters); every field takes far less.
+constexpr long ENTRY_VALUE_LIMIT = 9999999;
 int enterValue(const FieldRow& f, const std::string& text, bool add) {
     if (f.kind == F_INK_ORDER) {
         if (add) return usage("inkOrder cannot be added to"), ENTRY_USAGE;
@@ -226,9 +237,18 @@ int enterValue(const FieldRow& f, const std::string& text, bool add) {
     long v = 0;
     if (!parseLong(text, &v)) return usage("values are whole numbers"), ENTRY_USAGE;
     long current = fieldValue(f, consoleState()->currentRecord);
+    // What the entry is to hold: the amount for an add row, the value for the others. Checked:
+    // a number near the limits of long must not wrap into one the field takes.
+    std::optional<long> result = f.kind == F_ADD
+                                     ? (add ? std::optional<long>(v) : Checked_Sub(v, current))
+                                 : add ? Checked_Add(current, v)
+                                       : std::optional<long>(v);
+    if (f.kind != F_READONLY &&
+        (!result || *result < -ENTRY_VALUE_LIMIT || *result > ENTRY_VALUE_LIMIT))
+        return refuseEntry(f, text, "far beyond any value the field takes");
     switch (f.kind) {
         case F_ADD: {
-            long amount = add ? v : v - current;
+            long amount = *result;
             // Amount 0 changes nothing: the entry is left empty rather than holding a 0 SAVE
             // ignores.
             if (amount != 0) DialogModel_Type(f.entry, std::to_string(amount));
@@ -238,7 +258,7 @@ int enterValue(const FieldRow& f, const std::string& text, bool add) {
             tickBandBox();
             [[fallthrough]];
         case F_SET: {
-            long value = add ? current + v : v;
+            long value = *result;
             // A step's "设为:" entry takes 0 as "leave it": SAVE would report success and change
             // nothing.
             if (value == 0 && f.width == 2)
@@ -250,7 +270,7 @@ int enterValue(const FieldRow& f, const std::string& text, bool add) {
         }
         case F_FEATHER_MODE:
         case F_SKIP_BLANK: {
-            long index = add ? current + v : v;
+            long index = *result;
             int list = f.kind == F_FEATHER_MODE ? ID_FEATHER_MODE : ID_SKIP_BLANK;
             if (index < 0 || index >= static_cast<long>(DialogModel_ListEntries(list).size()))
                 return usage("no such list entry"), ENTRY_USAGE;
@@ -258,7 +278,7 @@ int enterValue(const FieldRow& f, const std::string& text, bool add) {
             return ENTRY_OK;
         }
         case F_BAND_SIDES: {
-            long sides = add ? current + v : v;
+            long sides = *result;
             if (sides < 0 || sides > 3)
                 return usage("colorBandSides is 0..3 (bit 1 left, bit 0 right)"), ENTRY_USAGE;
             tickBandBox();
@@ -298,8 +318,9 @@ int setOrAdd(const std::vector<std::string>& args, const CliOptions& options, bo
             return usage(
                 "with the second-pass box ticked the bidirectional entries change the "
                 "second-pass values; name them bidirTextHighHd, ...");
+    History_SetSaveOrigin(add ? "params add" : "params set", true);
     Session session(options);
-    if (!session.start()) return 1;
+    if (!session.start(true)) return 1;
     if (!needConnected()) return 1;
     if (hd) DialogModel_Click(ID_HD_BOX);
     for (auto& e : entries)
@@ -377,7 +398,9 @@ int importFile(const std::vector<std::string>& args, const CliOptions& options) 
     }
     if (path.empty()) return usage("params import takes one file");
     Session session(options);
-    if (!session.start()) return 1;
+    // Held from the read when nobody is asked; while the operator answers the question nothing is
+    // held, and the SAVE compares before it writes.
+    if (!session.start(yes)) return 1;
     if (!needConnected()) return 1;
     // Checked first, whether asked or not: a file that is no parameter file is never taken.
     uint8_t incoming[PARAM_FILE_SIZE];
@@ -389,6 +412,7 @@ int importFile(const std::vector<std::string>& args, const CliOptions& options) 
     }
     printChanges(consoleState()->currentRecord, incoming);
     if (!yes && !askImport(path)) return 1;
+    History_SetSaveOrigin("params import " + path, true);
     DialogModel_QueueFile(path);
     DialogModel_QueueAnswer(MSGBOX_RESULT_OK);
     DialogModel_ClearBoxes();
@@ -419,7 +443,7 @@ int configList(const CliOptions& options) {
 
 int configLoad(const std::string& name, const CliOptions& options) {
     Session session(options);
-    if (!session.start()) return 1;
+    if (!session.start(true)) return 1;
     if (!needConnected()) return 1;
     std::vector<std::string> entries = DialogModel_ListEntries(ID_CONFIG_LIST);
     for (size_t i = 0; i < entries.size(); ++i) {
@@ -427,6 +451,7 @@ int configLoad(const std::string& name, const CliOptions& options) {
         DialogModel_ClearBoxes();
         DialogModel_Select(ID_CONFIG_LIST, static_cast<int>(i));
         if (!lastBoxIs(MSG_FILE_READ, name.c_str())) return 1;  // the console's box said why
+        History_SetSaveOrigin("config load " + name, true);
         return pressSave();
     }
     std::fprintf(stderr, "headalign: no Config file named %s in %s\n", name.c_str(),

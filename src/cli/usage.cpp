@@ -96,6 +96,24 @@ const UsageRow ROWS[] = {
      "on a true printer. The value proposed is 10000 x MM / 1000.0, rounded, whatever the current "
      "value; MM outside 900..1100 is refused."},
     {K::CommandOption, "[--apply]", 32, {"enter it and SAVE"}, nullptr},
+    {K::Command,
+     "history",
+     32,
+     {"the printer's calibration history: readings, saves,",
+      "verifications, and the modes that have drifted"},
+     "Kept per printer in $XDG_DATA_HOME/headalign/history (~/.local/share/headalign/history; "
+     "%LOCALAPPDATA%\\headalign\\history on Windows), at most 256 KiB each: older months are "
+     "folded into monthly summaries. HEADALIGN_HISTORY_TIME (YYYY-MM-DD[THH:MM:SSZ]) stands in "
+     "for the clock in its time stamps only."},
+    {K::CommandOption, "[--mode M]", 32, {"only mode M (5..15 or its name)"}, nullptr},
+    {K::CommandOption, "[--since DATE]", 32, {"only from DATE (YYYY-MM-DD, UTC)"}, nullptr},
+    {K::CommandOption, "[--until DATE]", 32, {"only up to DATE (the whole day)"}, nullptr},
+    {K::CommandOption, "[--json]", 32, {"one JSON object (entries, drifts) for scripts"}, nullptr},
+    {K::CommandOption,
+     "[--plot OUT.png]",
+     32,
+     {"draw saved values and readings over time (not on", "Windows)"},
+     nullptr},
 
     {K::Option,
      "--virtual-printer DIR",

@@ -253,6 +253,24 @@ UsbTransactResult failed(UsbTransactOutcome outcome, const char* chinese, const 
 
 }  // namespace
 
+bool Usb_FindPrinter(std::string* path) {
+    const UsbDriverBackend* d = drv();
+    if (!d->enumBegin()) return false;
+    bool found = false;
+    for (uint32_t index = 0; index < ENUM_INDEX_LIMIT && !found; ++index) {
+        char text[256] = {};
+        int r = d->enumPath(index, text, sizeof text);
+        if (r == 0) break;
+        text[sizeof text - 1] = '\0';
+        if (r > 0 && isPrinterPath(text)) {
+            *path = text;
+            found = true;
+        }
+    }
+    d->enumEnd();
+    return found;
+}
+
 bool Usb_Open(UsbHandle* out) {
     const UsbDriverBackend* d = drv();
     *out = USB_INVALID_HANDLE;

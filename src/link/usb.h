@@ -5,6 +5,7 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 #include "diag/errors.h"
 #include "platform/owned_state.h"
@@ -60,6 +61,10 @@ constexpr uint32_t USB_PIPE_RESET_HARD = 0xFF;
 // (vid_2408, pid_0003). \context dialog, job, transmit \blocks the driver's enumeration and
 // open \errors false with *out USB_INVALID_HANDLE; "USB设备未连接" or "打印机设备未连接" traced.
 bool Usb_Open(UsbHandle* out);
+// The interface path of the printer Usb_Open would open (the first whose path names it), without
+// opening anything: what tells one printer from another. \context dialog \blocks the
+// driver's enumeration \errors false when no printer is there; nothing traced.
+bool Usb_FindPrinter(std::string* path);
 // Closes *h when valid and stores the invalid value. \context the handle's owner \nonblocking
 void Usb_Close(UsbHandle* h);
 // One write of `words` 16-bit words (the packets as framed). \context the handle's owner

@@ -27,3 +27,11 @@ struct FolderLockResult {
 FolderLockResult FolderLock_Take(const std::string& folder, const char* fileName, FolderLock* lock);
 // Releases a taken lock (nothing when not taken). The file stays.
 void FolderLock_Release(FolderLock* lock);
+
+// The user's own folder for locks that several programs of this user share (one per printer):
+// $XDG_RUNTIME_DIR/headalign, else /tmp/headalign-<uid> (on Windows %LOCALAPPDATA%\headalign),
+// made private (0700) when missing, and used only when it is a folder (not a link) of this
+// user that no one else may write: a folder another user planted there first is refused.
+// "" with the reason in *error when there is no such folder. Any thread; blocks on the file
+// system only.
+std::string FolderLock_RuntimeDir(std::string* error);

@@ -11,7 +11,11 @@
 #include <string>
 #include <vector>
 
+#include "app/console.h"
 #include "app/scan_entry.h"
+#include "history/analysis.h"
+#include "history/history.h"
+#include "platform/locale.h"
 #include "platform/msgbox.h"
 #include "platform/win32/win32_dialog.h"
 #include "platform/win32/win32_text.h"
@@ -140,8 +144,46 @@ void chooseAndRead(HWND dialog, int row) {
         MsgBox_Show(result.message.c_str(), "Read scan...", MSGBOX_OK, MSGBOX_ICON_INFORMATION);
 }
 
+// The drift in words and the latest entries, newest first.
+void showHistory() {
+    const bool chinese = Locale_IsChinese();
+    const char* caption = chinese ? "校准历史" : "Calibration history";
+    HistoryState* state = OwnedState<HistoryState>::find();
+    std::string text;
+    std::vector<HistoryEntry> entries;
+    if (!state || state->printerKey.empty()) {
+        text = chinese ? "没有选定打印机" : "no printer chosen";
+    } else if (!History_Load(History_FilePath(state->printerKey), state->printerKey, &entries,
+                             &text)) {
+        entries.clear();
+    } else {
+        std::vector<HistoryDrift> drifts = History_Drifts(History_Series(entries));
+        for (const HistoryDrift& d : drifts) text += History_DriftText(d, chinese) + "\n";
+        if (drifts.empty())
+            text +=
+                chinese ? "没有漂移超过一组的模式\n" : "no mode has drifted by more than a group\n";
+        text += "\n";
+        size_t shown = 0;
+        for (auto it = entries.rbegin(); it != entries.rend() && shown < 15; ++it, ++shown) {
+            std::string when = it->kind == HISTORY_SUMMARY
+                                   ? it->month
+                                   : History_FormatTime(it->time).substr(0, 16);
+            if (when.size() > 10) when[10] = ' ';
+            text += when + "  " +
+                    (it->mode ? History_ModeName(it->mode, it->pass, chinese) + "  " : "") +
+                    History_EntryValue(*it) + (it->source.empty() ? "" : "  [" + it->source + "]") +
+                    "\n";
+        }
+    }
+    MsgBox_Show(text.c_str(), caption, MSGBOX_OK, MSGBOX_ICON_INFORMATION);
+}
+
 LRESULT CALLBACK scanButtonsProc(HWND h, UINT message, WPARAM wParam, LPARAM lParam) {
     int id = LOWORD(wParam);
+    if (message == WM_COMMAND && HIWORD(wParam) == BN_CLICKED && id == HISTORY_BUTTON_ID) {
+        showHistory();
+        return 0;
+    }
     if (message == WM_COMMAND && HIWORD(wParam) == BN_CLICKED && id >= SCAN_BUTTON_FIRST_ID &&
         id < SCAN_BUTTON_FIRST_ID + SCAN_ROW_COUNT) {
         chooseAndRead(h, id - SCAN_BUTTON_FIRST_ID);
@@ -167,6 +209,23 @@ DialogHandle create(const DialogLayout* layout, DialogProc proc) {
             at.top, height + 6, height, dialog,
             reinterpret_cast<HMENU>(static_cast<INT_PTR>(SCAN_BUTTON_FIRST_ID + i)),
             GetModuleHandleW(nullptr), nullptr);
+        if (button) SendMessageW(button, WM_SETFONT, font, TRUE);
+    }
+    // "History..." after "Import", as wide as two of its buttons.
+    if (HWND import = GetDlgItem(dialog, ID_IMPORT), exportButton = GetDlgItem(dialog, ID_EXPORT);
+        import && exportButton) {
+        RECT at{}, before{};
+        GetWindowRect(import, &at);
+        GetWindowRect(exportButton, &before);
+        MapWindowPoints(nullptr, dialog, reinterpret_cast<POINT*>(&at), 2);
+        MapWindowPoints(nullptr, dialog, reinterpret_cast<POINT*>(&before), 2);
+        const int gap = at.left - before.right;
+        HWND button =
+            CreateWindowExW(0, L"BUTTON", Locale_IsChinese() ? L"\u5386\u53f2..." : L"History...",
+                            WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_PUSHBUTTON, at.right + gap,
+                            at.top, 2 * (at.right - at.left), at.bottom - at.top, dialog,
+                            reinterpret_cast<HMENU>(static_cast<INT_PTR>(HISTORY_BUTTON_ID)),
+                            GetModuleHandleW(nullptr), nullptr);
         if (button) SendMessageW(button, WM_SETFONT, font, TRUE);
     }
     dialogProc = reinterpret_cast<WNDPROC>(

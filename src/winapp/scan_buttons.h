@@ -6,6 +6,10 @@
 // The first of the six buttons' control IDs (rows text-high .. photo in order).
 constexpr int SCAN_BUTTON_FIRST_ID = 0x7E00;
 
+// "History..." after "Import": the printer's history in a box (the drift in words and the
+// latest entries; the Windows build draws no picture of it).
+constexpr int HISTORY_BUTTON_ID = SCAN_BUTTON_FIRST_ID + 16;
+
 // The Win32 dialog back end whose console gets a "..." button after each bidirectional row's
 // add entry: it asks for a scan, reads it, shows it with the found groups marked in a window
 // beside the dialog and types the group to enter into the entry, or says why not in a box.

@@ -12,6 +12,7 @@
 #include "platform/wx/wx_ui.h"
 #include "vprinter.h"
 #include "wxapp/console_script.h"
+#include "wxapp/history_window.h"
 #include "wxapp/progress_source.h"
 #include "wxapp/scan_window.h"
 
@@ -45,6 +46,7 @@ void showNewPaper(int) {
 void installScanButtons(int turnsLeft) {
     if (WxDialog_Frame() || turnsLeft <= 0) {
         WxVernier_Install();
+        WxHistory_Install();
         return;
     }
     wxTheApp->CallAfter([turnsLeft] { installScanButtons(turnsLeft - 1); });

@@ -34,6 +34,10 @@ class SharedHost {
 };
 
 class ConsoleTest : public ::testing::Test {
+  public:
+    // A valid record with recognisable values.
+    static std::vector<uint8_t> sampleRecord();
+
   protected:
     void SetUp() override;
     void TearDown() override;
@@ -45,8 +49,6 @@ class ConsoleTest : public ::testing::Test {
     std::vector<uint8_t> printerRecord();
     // Texts of the recorded boxes, in order.
     std::vector<std::string> boxTexts();
-    // A valid record with recognisable values.
-    static std::vector<uint8_t> sampleRecord();
     // Number of transactions with this sub-command that reached the printer.
     int printerTransactions(int sub);
     bool startHost(const std::vector<std::string>& extra = {});

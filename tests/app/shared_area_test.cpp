@@ -11,6 +11,9 @@ using Boxes = std::vector<std::string>;
 const char* const SAVE_OK = "Parameter save successful!";
 const char* const SAVE_FAIL = "Parameter save fail!";
 const char* const BUSY = "Printer busy, please SAVE again";
+const char* const CHANGED =
+    "Another program changed the parameters since they were read. The values now stored are "
+    "shown; check them and SAVE again.";
 
 class AreaSaveTest : public ConsoleTest {
   protected:
@@ -92,11 +95,17 @@ TEST_F(AreaSaveTest, AreaGoneBeforeSaveSendsTheRecordToThePrinter) {
 
 TEST_F(AreaSaveTest, NothingStaysOpenBetweenAccesses) {
     EXPECT_EQ(save(), Boxes{SAVE_OK});
-    // A fresh area under the same names is seen by the next access, not a stale mapping.
+    // A fresh area under the same names is seen by the next access, not a stale mapping: its
+    // record is not the one this console saved, so SAVE shows it instead of overwriting it.
     host.stop();
-    ASSERT_TRUE(startHost());
+    std::vector<uint8_t> fresh = sampleRecord();
+    fresh[3] = 77;
+    ASSERT_TRUE(startHost({"--hex", hexBytes(fresh)}));
+    EXPECT_EQ(save(), Boxes{CHANGED});
+    EXPECT_EQ(DialogModel_Text(ID_BIDIR_TEXT_HIGH), "77");
     EXPECT_EQ(save(), Boxes{SAVE_OK});
     EXPECT_EQ(host.dump()[4], 0xAC);
+    EXPECT_EQ(host.dump()[4 + 3], 77);
 }
 
 }  // namespace

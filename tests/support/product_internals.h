@@ -30,6 +30,12 @@ void SharedArea_SetNames(const char* areaName, const char* lockName);
 // app/param_files.cpp: the paths of the last Config listing.
 std::vector<std::string> configPaths();
 
+// history/history.cpp: nothing is recorded (until the next History_UsePrinter), dialog
+// thread; the record field of a mode ("bidirTextMid", "bidirTextMidHd", "stepPass4"), nullptr
+// if none.
+void History_Stop();
+const char* History_ModeField(int mode, int pass);
+
 // pattern/glyph_font.cpp: the whole font table, GLYPH_COUNT entries of GLYPH_ENTRY_SIZE bytes
 // in code order.
 const uint8_t* glyphFont();

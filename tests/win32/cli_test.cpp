@@ -261,6 +261,44 @@ TEST_F(CommandLine, ReadScanButtonsOfTheNativeConsole) {
     EXPECT_EQ(app.wait(20000), 0);
 }
 
+// "History..." after "Import" in the native console: the printer's history in a box, with the
+// SAVE a command made before.
+TEST_F(CommandLine, HistoryButtonOfTheNativeConsole) {
+    ChildResult saved = job("params set bidirTextMid=10");
+    ASSERT_EQ(saved.exitCode, 0u) << saved.output;
+    Child app;
+    ASSERT_TRUE(app.start(HEADALIGN_EXE, "--virtual-printer \"" + printer.path + "\" --log-dir \"" +
+                                             logs.path + "\""));
+    HWND dialog = waitForDialog(Win32_ToWide(titleText()));
+    ASSERT_NE(dialog, nullptr);
+    for (int i = 0; i < 1000 && windowTextUtf8(GetDlgItem(dialog, ID_BIDIR_TEXT_HIGH)).empty(); ++i)
+        Sleep(20);
+    HWND button = GetDlgItem(dialog, 0x7E10), import = GetDlgItem(dialog, ID_IMPORT);
+    ASSERT_NE(button, nullptr);
+    RECT b{}, i{};
+    GetWindowRect(button, &b);
+    GetWindowRect(import, &i);
+    EXPECT_GT(b.left, i.right);
+    EXPECT_EQ(b.top, i.top);
+    PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(0x7E10, BN_CLICKED), 0);
+    const bool chinese = testLanguage() == "zh";
+    HWND box = waitForDialog(chinese ? L"\u6821\u51c6\u5386\u53f2" : L"Calibration history");
+    ASSERT_NE(box, nullptr);
+    std::string text = windowTextUtf8(GetDlgItem(box, 0xFFFF));
+    EXPECT_NE(text.find("bidirTextMid 0 -> 10"), std::string::npos) << text;
+    EXPECT_NE(text.find("[params set]"), std::string::npos) << text;
+    std::string shot = envText("HEADALIGN_SCREENSHOT_DIR");
+    if (!shot.empty()) {
+        Sleep(300);
+        EXPECT_TRUE(
+            saveWindowPng(box, windowsPath(shot) + "/console_history_" + testLanguage() + ".png"));
+    }
+    PostMessageW(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+    for (int n = 0; n < 500 && IsWindow(box); ++n) Sleep(20);
+    PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(ID_EXIT, BN_CLICKED), 0);
+    EXPECT_EQ(app.wait(20000), 0);
+}
+
 TEST(Executable, ImportsOnlySystemLibraries) {
     // Read the import directory of our own image format from the file on disk.
     std::string image = readFileBytes(windowsPath(HEADALIGN_EXE));

@@ -174,6 +174,10 @@ int run(int argc, char** argv) {
     VpUsb_Stop();
     printSummary();
     VPrinter_Detach();
+    // What the board could not store (a picture on a full disk) fails the run: it is not done.
+    for (const std::string& what : VPrinter_StorageErrors())
+        std::fprintf(stderr, "headalign-vprinter: could not store: %s\n", what.c_str());
+    if (status == 0 && !VPrinter_StorageErrors().empty()) status = 1;
     return status;
 }
 

@@ -79,3 +79,29 @@ void FolderLock_Release(FolderLock* lock) {
     close(static_cast<int>(lock->handle));  // ends the flock with the last descriptor
     lock->handle = -1;
 }
+
+std::string FolderLock_RuntimeDir(std::string* error) {
+    const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+    std::string dir =
+        runtime && *runtime == '/'
+            ? std::string(runtime) + "/headalign"
+            : "/tmp/headalign-" + std::to_string(static_cast<unsigned long>(geteuid()));
+    if (mkdir(dir.c_str(), 0700) != 0 && errno != EEXIST) {
+        *error = dir + ": cannot be made: " + std::strerror(errno);
+        return "";
+    }
+    struct stat st {};
+    if (lstat(dir.c_str(), &st) != 0) {
+        *error = dir + ": " + std::strerror(errno);
+        return "";
+    }
+    if (!S_ISDIR(st.st_mode) || st.st_uid != geteuid() || (st.st_mode & 022) != 0) {
+        char mode[8];
+        std::snprintf(mode, sizeof mode, "%04o", static_cast<unsigned>(st.st_mode & 07777));
+        *error = dir + ": not a private folder of this user (owner uid " +
+                 std::to_string(static_cast<unsigned long>(st.st_uid)) + ", mode " + mode +
+                 "); it is not used";
+        return "";
+    }
+    return dir;
+}

@@ -77,3 +77,25 @@ void FolderLock_Release(FolderLock* lock) {
     CloseHandle(h);
     lock->handle = -1;
 }
+
+std::string FolderLock_RuntimeDir(std::string* error) {
+    const wchar_t* local = _wgetenv(L"LOCALAPPDATA");
+    if (!local || !*local) {
+        *error = "LOCALAPPDATA is not set: no folder for the printer's lock";
+        return "";
+    }
+    std::wstring dir = std::wstring(local) + L"\\headalign";
+    // The user's own profile: private to the user unless an administrator changed it.
+    if (!CreateDirectoryW(dir.c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS) {
+        *error = Win32_FromWide(dir) + ": cannot be made (system error " +
+                 std::to_string(GetLastError()) + ")";
+        return "";
+    }
+    DWORD attributes = GetFileAttributesW(dir.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY) ||
+        (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+        *error = Win32_FromWide(dir) + ": not a folder of this user; it is not used";
+        return "";
+    }
+    return Win32_FromWide(dir);
+}
