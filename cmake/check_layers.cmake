@@ -22,7 +22,7 @@ endif()
 set(LEVELS
   "platform"
   "diag"
-  "handover|history|platform/posix|platform/win32|platform/linux|platform/codecs|platform/wx|vprinter"
+  "handover|history|platform/posix|platform/win32|platform/linux|platform/sane|platform/codecs|platform/wx|vprinter"
   "params|vernier"
   "pipeline"
   "pattern"
@@ -33,18 +33,19 @@ set(LEVELS
   "wxapp|winapp|usbprobe")
 set(FRONT_ENDS cli wxapp winapp usbprobe)
 # Modules that may include fewer than everything below them.
-set(RESTRICTED handover history platform/posix platform/win32 platform/linux platform/codecs platform/wx
-    vernier vprinter)
+set(RESTRICTED handover history platform/posix platform/win32 platform/linux platform/sane platform/codecs
+    platform/wx vernier vprinter)
 set(ALLOWED_handover platform)
 set(ALLOWED_history platform)
 set(ALLOWED_platform/posix platform)
 set(ALLOWED_platform/win32 platform)
 set(ALLOWED_platform/linux platform)
+set(ALLOWED_platform/sane platform)
 set(ALLOWED_platform/codecs platform)
 set(ALLOWED_platform/wx platform)
 set(ALLOWED_vernier platform platform/codecs)
 set(ALLOWED_vprinter platform diag)
-set(BACK_END_FOLDERS posix win32 linux codecs wx)
+set(BACK_END_FOLDERS posix win32 linux sane codecs wx)
 
 set(level 0)
 set(ALL_MODULES "")

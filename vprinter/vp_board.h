@@ -175,6 +175,17 @@ std::string vpWritePicture(const VpPaper& paper, const VPrinterModel& m, const s
 // Whether this build writes pictures at all (it needs PNG support).
 bool vpDrawsPictures();
 
+// One job's paper on a sheet, `offsetMeters` of paper after the sheet's first job started.
+struct VpSheetPiece {
+    uint32_t jobNumber = 0;
+    double offsetMeters = 0;
+    VpPaper paper;
+};
+// Writes the picture of a sheet (vp_picture.cpp); false when there is no ink or it cannot be
+// written.
+bool vpWriteSheetPicture(const std::vector<VpSheetPiece>& pieces, const VPrinterModel& m,
+                         const std::string& path);
+
 // Paper worker (vp_worker.cpp): renders and writes pictures in order, off the I/O path, so a
 // device call never waits for the renderer. Callable with the board lock held.
 void vpWorkerStart();

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -120,6 +121,8 @@ Rgb colourOf(uint8_t mask) {
     return Rgb{uint8_t(r), uint8_t(g), uint8_t(b)};
 }
 
+// Writes a picture given row by row (RGB, top to bottom), square pixels at `dpi`.
+using RowSource = std::function<const uint8_t*(uint32_t y)>;
 #ifdef HEADALIGN_HAVE_PNG
 void appendPng(png_structp png, png_bytep data, png_size_t length) {
     auto* out = static_cast<std::vector<uint8_t>*>(png_get_io_ptr(png));
@@ -127,10 +130,11 @@ void appendPng(png_structp png, png_bytep data, png_size_t length) {
 }
 
 // Encoded in memory, then stored through the file seam like every other file of the folder.
-bool savePng(const Picture& pic, const std::string& path) {
+bool writePng(uint32_t width, uint32_t height, double dpi, const RowSource& rowAt,
+              const std::string& path) {
+    // Made before setjmp (the rows' buffer is the caller's): an encoding error longjmps out of
+    // the rows, past no destructor.
     std::vector<uint8_t> file;
-    // Made before setjmp: an encoding error longjmps out of the rows, past no destructor.
-    std::vector<uint8_t> line(size_t(pic.width) * 3);
     png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
     png_infop info = png ? png_create_info_struct(png) : nullptr;
     if (!png || !info || setjmp(png_jmpbuf(png))) {
@@ -142,52 +146,63 @@ bool savePng(const Picture& pic, const std::string& path) {
     // Line art on white compresses well unfiltered; choosing a filter per row cost more CPU
     // than the rest of a short job.
     png_set_filter(png, PNG_FILTER_TYPE_BASE, PNG_FILTER_NONE);
-    png_set_IHDR(png, info, pic.width, pic.height, 8, PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE,
+    png_set_IHDR(png, info, width, height, 8, PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE,
                  PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
     // Viewers and the scan reader take the paper's true size from it.
-    auto ppm = static_cast<png_uint_32>(pic.dpi / 0.0254 + 0.5);
+    auto ppm = static_cast<png_uint_32>(dpi / 0.0254 + 0.5);
     png_set_pHYs(png, info, ppm, ppm, PNG_RESOLUTION_METER);
     png_write_info(png, info);
-    // One colour per combination of channels, worked out once rather than per pixel.
-    Rgb colours[256];
-    for (int m = 0; m < 256; ++m) colours[m] = colourOf(uint8_t(m));
-    for (uint32_t y = 0; y < pic.height; ++y) {
-        for (uint32_t x = 0; x < pic.width; ++x) {
-            size_t i = size_t(y) * pic.width + x;
-            Rgb c = pic.marks[i] ? MARK : colours[pic.masks[i]];
-            line[3 * x] = c.r;
-            line[3 * x + 1] = c.g;
-            line[3 * x + 2] = c.b;
-        }
-        png_write_row(png, line.data());
-    }
+    for (uint32_t y = 0; y < height; ++y) png_write_row(png, const_cast<png_bytep>(rowAt(y)));
     png_write_end(png, nullptr);
     png_destroy_write_struct(&png, &info);
     return File_ReplaceOwn(path, file.data(), file.size()).ok();
 }
 #elif defined(HEADALIGN_VP_PNG_BY_CODEC)
 // Without libpng (Windows): through the platform's picture codec and the file seam.
-bool savePng(const Picture& pic, const std::string& path) {
-    Rgb colours[256];
-    for (int m = 0; m < 256; ++m) colours[m] = colourOf(uint8_t(m));
+bool writePng(uint32_t width, uint32_t height, double dpi, const RowSource& rowAt,
+              const std::string& path) {
     ImagePixels image;
-    image.width = pic.width;
-    image.height = pic.height;
-    image.dpi = pic.dpi;
-    image.rgb.resize(size_t(pic.width) * pic.height * 3);
-    for (size_t i = 0; i < size_t(pic.width) * pic.height; ++i) {
-        Rgb c = pic.marks[i] ? MARK : colours[pic.masks[i]];
-        image.rgb[3 * i] = c.r;
-        image.rgb[3 * i + 1] = c.g;
-        image.rgb[3 * i + 2] = c.b;
-    }
+    image.width = width;
+    image.height = height;
+    image.dpi = dpi;
+    image.rgb.resize(size_t(width) * height * 3);
+    for (uint32_t y = 0; y < height; ++y)
+        std::memcpy(&image.rgb[size_t(y) * width * 3], rowAt(y), size_t(width) * 3);
     std::vector<uint8_t> bytes;
     if (!ImageCodec_Backend()->encodePng(image, &bytes)) return false;
     return File_ReplaceOwn(path, bytes.data(), bytes.size()).ok();
 }
 #else
-bool savePng(const Picture&, const std::string&) { return false; }
+bool writePng(uint32_t, uint32_t, double, const RowSource&, const std::string&) { return false; }
 #endif
+
+bool savePng(const Picture& pic, const std::string& path) {
+    // One colour per combination of channels, worked out once rather than per pixel.
+    Rgb colours[256];
+    for (int m = 0; m < 256; ++m) colours[m] = colourOf(uint8_t(m));
+    std::vector<uint8_t> line(size_t(pic.width) * 3);
+    return writePng(
+        pic.width, pic.height, pic.dpi,
+        [&](uint32_t y) {
+            for (uint32_t x = 0; x < pic.width; ++x) {
+                size_t i = size_t(y) * pic.width + x;
+                Rgb c = pic.marks[i] ? MARK : colours[pic.masks[i]];
+                line[3 * x] = c.r;
+                line[3 * x + 1] = c.g;
+                line[3 * x + 2] = c.b;
+            }
+            return static_cast<const uint8_t*>(line.data());
+        },
+        path);
+}
+
+// One paper row of a sheet: its place down the sheet (inches from the sheet's start) and its
+// drops across (inches per grid dot of its job).
+struct SheetRow {
+    double yInch;
+    double dotInch;
+    const VpPaperRow* row;
+};
 
 }  // namespace
 
@@ -278,6 +293,93 @@ std::string vpWritePicture(const VpPaper& p, const VPrinterModel& m, const std::
                   static_cast<long long>(segs.empty() ? 0 : segs[0].firstRow),
                   static_cast<long long>(MARGIN), static_cast<unsigned long long>(p.drops));
     return text + cuts + "]}";
+}
+
+// The sheet as the operator holds it, like a job's picture: half a turn, the first job's paper
+// at the bottom. Each grid dot's ink is spread over the pixels it covers by its share of their
+// area, so a tick keeps its place to a fraction of a pixel at any sheet resolution.
+bool vpWriteSheetPicture(const std::vector<VpSheetPiece>& pieces, const VPrinterModel& m,
+                         const std::string& path) {
+    constexpr double MARGIN_INCH = 0.25;
+    constexpr double INCHES_PER_METRE = 39.37008;
+    const double rowInch = 1.0 / m.renderDpiY;
+    std::vector<SheetRow> rows;
+    double xLo = 0, xHi = 0, yLo = 0, yHi = 0;
+    bool any = false;
+    for (const VpSheetPiece& p : pieces) {
+        if (!p.paper.xDpi) continue;
+        const double dot = 1.0 / p.paper.xDpi;
+        const double offset = p.offsetMeters * INCHES_PER_METRE;
+        for (const auto& [row, data] : p.paper.rows) {
+            size_t first = 0, last = data.mask.size();
+            while (first < last && !data.mask[first]) ++first;
+            while (last > first && !data.mask[last - 1]) --last;
+            if (first == last) continue;
+            const double y = offset + double(row) * rowInch;
+            const double x0 = double(data.x0 + int64_t(first)) * dot;
+            const double x1 = double(data.x0 + int64_t(last)) * dot;
+            xLo = any ? std::min(xLo, x0) : x0;
+            xHi = any ? std::max(xHi, x1) : x1;
+            yLo = any ? std::min(yLo, y) : y;
+            yHi = any ? std::max(yHi, y + rowInch) : y + rowInch;
+            any = true;
+            rows.push_back(SheetRow{y, dot, &data});
+        }
+    }
+    if (!any) return false;
+    xLo -= MARGIN_INCH, xHi += MARGIN_INCH, yLo -= MARGIN_INCH, yHi += MARGIN_INCH;
+    const double dpi = m.sheetDpi;
+    const uint32_t width = uint32_t(std::ceil((xHi - xLo) * dpi));
+    const uint32_t height = uint32_t(std::ceil((yHi - yLo) * dpi));
+    if (uint64_t(width) * height > 200000000ull) return false;
+    // Top of the picture first: the paper's last rows.
+    std::sort(rows.begin(), rows.end(),
+              [](const SheetRow& a, const SheetRow& b) { return a.yInch > b.yInch; });
+    uint8_t dark[256][3];
+    for (int k = 0; k < 256; ++k) {
+        Rgb c = colourOf(uint8_t(k));
+        dark[k][0] = uint8_t(255 - c.r), dark[k][1] = uint8_t(255 - c.g),
+        dark[k][2] = uint8_t(255 - c.b);
+    }
+    std::vector<uint8_t> rgb(size_t(width) * height * 3, 255);
+    std::vector<float> line(size_t(width) * 3);
+    size_t start = 0;
+    for (uint32_t y = 0; y < height; ++y) {
+        // This picture row covers the paper from top - 1/dpi to top, inches from the sheet's start.
+        const double top = yHi - y / dpi, bottom = yHi - (y + 1) / dpi;
+        while (start < rows.size() && rows[start].yInch >= top) ++start;
+        std::fill(line.begin(), line.end(), 0.0f);
+        bool inked = false;
+        for (size_t i = start; i < rows.size() && rows[i].yInch + rowInch > bottom; ++i) {
+            const SheetRow& r = rows[i];
+            const double share =
+                (std::min(top, r.yInch + rowInch) - std::max(bottom, r.yInch)) * dpi;
+            if (share <= 0) continue;
+            const std::vector<uint8_t>& mask = r.row->mask;
+            for (size_t c = 0; c < mask.size(); ++c) {
+                if (!mask[c]) continue;
+                // The dot covers [x0, x1) in picture pixels, turned.
+                const double xa = (xHi - double(r.row->x0 + int64_t(c) + 1) * r.dotInch) * dpi;
+                const double xb = xa + r.dotInch * dpi;
+                for (int64_t px = int64_t(std::floor(xa)); px < int64_t(std::ceil(xb)); ++px) {
+                    if (px < 0 || px >= int64_t(width)) continue;
+                    const double cover =
+                        (std::min(xb, double(px + 1)) - std::max(xa, double(px))) * share;
+                    if (cover <= 0) continue;
+                    float* out = &line[size_t(px) * 3];
+                    for (int k = 0; k < 3; ++k) out[k] += float(cover * dark[mask[c]][k]);
+                    inked = true;
+                }
+            }
+        }
+        if (!inked) continue;
+        uint8_t* out = &rgb[size_t(y) * width * 3];
+        for (size_t i = 0; i < line.size(); ++i)
+            out[i] = uint8_t(255 - std::min(255.0f, line[i] + 0.5f));
+    }
+    return writePng(
+        width, height, dpi,
+        [&](uint32_t y) { return static_cast<const uint8_t*>(&rgb[size_t(y) * width * 3]); }, path);
 }
 
 bool vpDrawsPictures() {

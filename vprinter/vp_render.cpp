@@ -12,9 +12,6 @@ namespace {
 constexpr double INCHES_PER_METRE = 39.37008;
 constexpr uint32_t HEAD_DPI = 180;
 constexpr uint32_t NOZZLES = 180;
-// The carriage throws right-to-left drops this many columns (at the swath's resolution)
-// further left than it fires them, at every speed, before any configured error.
-constexpr int64_t BIDIR_MECHANICAL_COLUMNS = 32;
 
 // Resolution code of the swath header -> dots per inch and the head's row gaps at it.
 struct Resolution {
@@ -94,7 +91,7 @@ void fireHead(VpPaper& paper, const VPrinterModel& m, const VpSwath& s, const Re
     int64_t x0 = int64_t(s.start) * r.dpi / HEAD_DPI;
     int64_t shift = head.dx;
     if (r2l)
-        shift -= BIDIR_MECHANICAL_COLUMNS +
+        shift -= m.bidirMechanicalColumns +
                  std::llround(bidirError1440(m, s.speed) * double(r.dpi) / 1440.0);
     int64_t place[8];
     for (int k = 0; k < 8; ++k) place[k] = -rowPlace(r, k) + shift;

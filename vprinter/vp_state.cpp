@@ -66,6 +66,8 @@ const ModelKey MODEL_KEYS[] = {
     VP_KEY("max_picture_width", maxPictureWidth, 16, 40000),
     VP_KEY("max_picture_height", maxPictureHeight, 16, 40000),
     VP_KEY("blank_cut_mm", blankCutMm, 1, 100000),
+    VP_KEY("sheet_dpi", sheetDpi, 72, 1440),
+    VP_KEY("bidir_columns", bidirMechanicalColumns, -10000, 10000),
     VP_KEY("read_timeout_ms", readTimeoutMs, 10, 600000),
 };
 #undef VP_KEY
@@ -124,6 +126,19 @@ bool setListKey(const std::string& key, const std::string& value, VPrinterModel*
 bool setKey(const std::string& key, const std::string& value, VPrinterModel* m) {
     if (key == "bidir_error" || key == "missing_nozzles" || key == "deflected_nozzles")
         return setListKey(key, value, m);
+    if (key == "start_bidir") {
+        // One value for all eleven bidirectional fields, or one each in record order.
+        std::vector<std::pair<long, long>> items;
+        if (!parseList(value, false, &items) || (items.size() != 1 && items.size() != 11))
+            return false;
+        m->startBidir.clear();
+        for (const auto& [v, unused] : items) {
+            if (v < 0 || v > 255) return false;
+            m->startBidir.push_back(uint8_t(v));
+        }
+        if (m->startBidir.size() == 1) m->startBidir.assign(11, m->startBidir[0]);
+        return true;
+    }
     for (const ModelKey& k : MODEL_KEYS) {
         if (key != k.key) continue;
         long v = 0;
@@ -221,7 +236,7 @@ bool VPrinter_ParseModel(const std::string& text, VPrinterModel* model, std::str
 std::vector<std::string> VPrinter_ModelKeys() {
     std::vector<std::string> keys;
     for (const ModelKey& k : MODEL_KEYS) keys.push_back(k.key);
-    keys.insert(keys.end(), {"bidir_error", "missing_nozzles", "deflected_nozzles"});
+    keys.insert(keys.end(), {"bidir_error", "missing_nozzles", "deflected_nozzles", "start_bidir"});
     return keys;
 }
 
@@ -250,6 +265,9 @@ void vpDefaultRecord(const VPrinterModel& m, uint8_t out[VP_RECORD_SIZE]) {
     for (size_t off : {0x0a, 0x0c, 0x0e, 0x10, 0x30}) le::putU16(out, off, 10000);
     le::putU16(out, 0x12, m.spitDistance);
     std::memcpy(out + 0x16, INK_ORDER, 8);
+    static const size_t BIDIR[11] = {0x03, 0x04, 0x05, 0x1e, 0x1f, 0x20,
+                                     0x2a, 0x2b, 0x2c, 0x2d, 0x2e};
+    for (size_t i = 0; i < m.startBidir.size() && i < 11; ++i) out[BIDIR[i]] = m.startBidir[i];
 }
 
 bool vpLoadState(VpBoard& b) {

@@ -13,7 +13,7 @@
 namespace {
 
 struct Task {
-    enum Kind { NEW_JOB, MODEL, SWATH, FEED, PICTURE } kind = NEW_JOB;
+    enum Kind { NEW_JOB, MODEL, SWATH, FEED, PICTURE, SHEET_BEGIN, SHEET_END } kind = NEW_JOB;
     VpSwath swath;
     std::vector<uint8_t> data;
     uint16_t headDistance = 0;
@@ -33,6 +33,10 @@ struct Worker {
     // Owned by the worker thread.
     VpPaper paper;
     VPrinterModel model;
+    // The sheet being collected: every job's paper as its picture is written.
+    bool sheetOpen = false;
+    std::vector<VpSheetPiece> sheet;
+    bool sheetWritten = false;
 };
 
 Worker& worker() {
@@ -40,7 +44,18 @@ Worker& worker() {
     return w;
 }
 
+// A job's paper joins the sheet when its picture is written; a job written twice (its link
+// closed, then the job ended) is the same piece.
+void addToSheet(Worker& w, uint32_t jobNumber) {
+    if (!w.sheetOpen) return;
+    if (!w.sheet.empty() && w.sheet.back().jobNumber == jobNumber) w.sheet.pop_back();
+    double offset =
+        w.sheet.empty() ? 0 : w.sheet.back().offsetMeters + w.sheet.back().paper.yMeters;
+    w.sheet.push_back(VpSheetPiece{jobNumber, offset, w.paper});
+}
+
 void writePicture(Worker& w, const Task& t) {
+    addToSheet(w, t.jobNumber);
     std::string line = vpWritePicture(w.paper, w.model, t.png);
     bool pictured = line.find("\"png\":1") != std::string::npos;
     int err = errno;
@@ -72,6 +87,16 @@ void run(Worker& w, Task& t) {
             break;
         case Task::PICTURE:
             writePicture(w, t);
+            break;
+        case Task::SHEET_BEGIN:
+            w.sheetOpen = true;
+            w.sheet.clear();
+            break;
+        case Task::SHEET_END:
+            w.sheetWritten =
+                w.sheetOpen && !w.sheet.empty() && vpWriteSheetPicture(w.sheet, w.model, t.png);
+            w.sheetOpen = false;
+            w.sheet.clear();
             break;
     }
 }
@@ -158,6 +183,25 @@ void vpPaperPicture(uint32_t jobNumber, const std::string& pngPath, const std::s
     t.png = pngPath;
     t.jsonl = jsonlPath;
     push(std::move(t));
+}
+
+void VPrinter_BeginSheet() {
+    Task t;
+    t.kind = Task::SHEET_BEGIN;
+    push(std::move(t));
+}
+
+std::string VPrinter_EndSheet() {
+    Task t;
+    t.kind = Task::SHEET_END;
+    uint32_t last = VPrinter_LastJobNumber();
+    t.png = VPrinter_JobPath(last, "-sheet.png");
+    std::string path = t.png;
+    push(std::move(t));
+    VPrinter_WaitPaper();
+    Worker& w = worker();
+    std::lock_guard<std::mutex> lock(w.mu);
+    return last && w.sheetWritten ? path : std::string();
 }
 
 void VPrinter_WaitPaper() {

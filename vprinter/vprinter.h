@@ -38,6 +38,12 @@ struct VPrinterModel {
     // Extra right-to-left landing error per carriage speed (ips), in 1/1440 inch, beyond
     // the 32-column offset of the default mechanics. Positive = further left.
     std::vector<std::pair<uint16_t, int32_t>> bidirErrorByIps;
+    // Columns (at the swath's resolution) the carriage throws right-to-left drops further left
+    // than it fires them, at every speed ("bidir_columns"; negative: further right). The host
+    // allows for 32 and moves the print back right two columns per unit of the stored value,
+    // so a board with 32 - 2N lines up with N stored: -8 with N = 20 leaves room both ways, as
+    // a printer leaves the factory.
+    int32_t bidirMechanicalColumns = 32;
     int32_t headBOffsetX1440 = 0;  // second head's error against its nominal place
     int32_t headBOffsetY1440 = 0;
     std::vector<uint16_t> missingNozzles;                        // nozzle numbers that never fire
@@ -48,8 +54,13 @@ struct VPrinterModel {
     // typical print keeps one pixel per dot across.
     uint32_t maxPictureWidth = 16000;
     uint32_t maxPictureHeight = 16000;
-    uint32_t blankCutMm = 30;       // blank paper longer than this is cut out and marked
-    uint32_t readTimeoutMs = 5000;  // a read with no reply pending fails after this
+    uint32_t blankCutMm = 30;  // blank paper longer than this is cut out and marked
+    uint32_t sheetDpi = 600;
+    // The stored record's bidirectional values when none is stored yet ("start_bidir": one
+    // value for all, or eleven in record order: text high, mid, low, image high, low, photo,
+    // then the second-pass five); empty = 0, as the board leaves the factory by default.
+    std::vector<uint8_t> startBidir;  // the picture of a whole sheet (VPrinter_BeginSheet)
+    uint32_t readTimeoutMs = 5000;    // a read with no reply pending fails after this
 };
 
 // Faults on request. Counts apply from the moment they are set and are used up one per
@@ -127,6 +138,14 @@ void VPrinter_SetStoredRecord(const uint8_t record[56]);  // writes it to the fo
 // Waits (briefly, in real time) until every swath received so far is on the paper and every
 // closed job's picture is written. Detach waits too.
 void VPrinter_WaitPaper();
+// A sheet: the paper of every job from VPrinter_BeginSheet to VPrinter_EndSheet as one
+// picture, as the sheet leaves the printer (each job keeps its own picture too). The jobs lie
+// where the paper's feeds put them, across at their own resolutions, drawn at sheetDpi with
+// each drop's share of a pixel as its shade. EndSheet waits for the paper and returns the
+// picture's path ("jobs/NNNN-sheet.png", NNNN the sheet's last job), empty when no job was
+// printed on it or the picture could not be written.
+void VPrinter_BeginSheet();
+std::string VPrinter_EndSheet();
 // Ink on the paper of the current or last job at grid dot x (dots of the job's first swath
 // resolution, the carriage's head-dot position x 1) and picture row (1/renderDpiY inch from
 // the paper position at job start). Returns the channel mask (bit k = channel k), 0 = white.

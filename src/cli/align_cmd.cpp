@@ -14,7 +14,9 @@
 #include "app/console.h"
 #include "app/feed_measure.h"
 #include "app/texts.h"
+#include "cli/job_progress.h"
 #include "cli/params_cmd.h"
+#include "cli/scan_cmd.h"
 #include "cli/traces_aside.h"
 #include "history/history.h"
 #include "job/print_job.h"
@@ -36,6 +38,7 @@ struct AlignArgs {
     int type = -1;
     std::string scan, marked, measured;
     bool apply = false, verify = false, hd = false, force = false;
+    CliScanArgs scanner;  // --scanner [DEVICE], --scanner-option NAME=VALUE
 };
 
 int usage(const char* what) {
@@ -52,6 +55,10 @@ int parse(const std::vector<std::string>& args, AlignArgs* a) {
     bool measuredGiven = false;
     for (size_t i = 1; i < args.size(); ++i) {
         const std::string& w = args[i];
+        if (int taken = Cli_ParseScanArg(args, &i, &a->scanner)) {
+            if (taken == 2) return 2;
+            continue;
+        }
         if ((w == "--scan" || w == "--marked") && i + 1 < args.size())
             (w == "--scan" ? a->scan : a->marked) = args[++i];
         else if (w == "--measured" && i + 1 < args.size()) {
@@ -77,12 +84,18 @@ int parse(const std::vector<std::string>& args, AlignArgs* a) {
     if (a->type >= 11) {
         if (!measuredGiven)
             return usage("a feed step takes --measured MM, the distance between its crosses");
-        if (!a->scan.empty() || a->verify || a->hd || a->force || !a->marked.empty())
+        if (!a->scan.empty() || a->verify || a->hd || a->force || !a->marked.empty() ||
+            a->scanner.wanted || !a->scanner.options.empty())
             return usage("a feed step takes only --measured MM and --apply");
         return 0;
     }
     if (measuredGiven) return usage("--measured goes with a feed step 11..15 (pass4 .. pass2)");
-    if (a->verify == !a->scan.empty()) return usage("give either --scan FILE or --verify");
+    if (!a->scanner.options.empty() && !a->scanner.wanted)
+        return usage("--scanner-option goes with --scanner");
+    if (a->scanner.wanted && !a->scan.empty())
+        return usage("give either --scan FILE or --scanner, not both");
+    if (a->verify == (!a->scan.empty() || a->scanner.wanted))
+        return usage("give either --scan FILE, --scanner [DEVICE] or --verify");
     if (a->apply && a->verify) return usage("--apply goes with --scan");
     if (a->force && !a->apply) return usage("--force goes with --apply");
     if (!a->marked.empty() && a->verify) return usage("--marked goes with --scan");
@@ -195,13 +208,16 @@ void describe(const VernierReading& r) {
 
 int scan(const AlignArgs& a, const CliOptions& options) {
     VernierImage image;
-    std::string error;
-    if (!Vernier_LoadImage(a.scan, &image, &error)) {
+    std::string error, source = a.scan;
+    // A scan that fails or is cancelled ends here, before anything is entered.
+    if (a.scanner.wanted) {
+        if (!Cli_ScanPrint(a.scanner, a.type, options, &image, &source)) return 1;
+    } else if (!Vernier_LoadImage(a.scan, &image, &error)) {
         std::fprintf(stderr, "headalign: %s\n", error.c_str());
         return 1;
     }
     VernierReading r = Vernier_ReadAs(image, Vernier_FamilyOfAdjustment(a.type), a.type);
-    std::printf("scan: %s (%u x %u)\n", a.scan.c_str(), image.width, image.height);
+    std::printf("scan: %s (%u x %u)\n", source.c_str(), image.width, image.height);
     if (r.family != FAMILY_UNKNOWN) describe(r);
     bool markedWritten = true;
     if (!a.marked.empty()) {
@@ -274,10 +290,12 @@ int verify(const AlignArgs& a, const CliOptions& options) {
     JobOutcome outcome;
     {
         TracesAside aside;
+        JobProgress progress(options, true);
         Job_SetHdMode(a.hd);
         Job_RunAdjustment(static_cast<uint8_t>(a.type));
         outcome = Job_LastOutcome();
         ok = Job_Succeeded(outcome);
+        progress.finish(ok);
         if (!options.virtualPrinterDir.empty()) {
             VPrinter_WaitPaper();
             job = VPrinter_LastJobNumber();

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: Apache-2.0
 // The command line: options shared by every subcommand and the subcommand entries.
 #pragma once
+#include <atomic>
 #include <string>
 #include <vector>
 
@@ -10,6 +11,7 @@ struct CliOptions {
     std::string virtualPrinterDir;  // empty = the real printer through the platform's USB back end
     std::string logDir;             // empty = the platform's log folder
     bool fastClock = false;         // simulated waits (only sensible with the virtual printer)
+    bool trace = false;  // trace lines on a terminal too (else a job there shows its progress)
 };
 
 // Attaches the printer chosen by the options (virtual printer, clock). False with a message
@@ -44,10 +46,15 @@ class CliJobScope {
     CliJobScope& operator=(const CliJobScope&) = delete;
 };
 // The command line's answer to the operator's interrupt (Ctrl-C, SIGTERM, the console closed):
+// during a scan the scan is cancelled and true is returned;
 // during a job the job is cancelled as from the console's Cancel and true is returned; while a
 // job's records are still being finished true as well; otherwise false (the program ends at
 // once, as it always has). Called on the interrupt's own thread; does not block.
 bool Cli_OnInterrupt();
+// The cancel flag of a scan now running on the main thread, which Cli_OnInterrupt raises
+// (Ctrl-C then cancels the scan, and the command ends saying so); nullptr when the scan ends.
+// \threadsafe
+void Cli_SetScanCancel(std::atomic<bool>* flag);
 // A job or its records are in hand (what a closing console waits for). Any thread.
 bool Cli_JobInHand();
 

@@ -10,6 +10,7 @@
 
 #include "app/record_store.h"
 #include "cli/cli.h"
+#include "cli/job_progress.h"
 #include "diag/errors.h"
 #include "diag/log.h"
 #include "history/history.h"
@@ -38,12 +39,20 @@ constexpr uint32_t VPRINTER_FOLDER_POLL_MS = 50;
 
 // Read on the interrupt's thread.
 std::atomic<int> jobCommands{0};
+// The cancel flag of the scan in progress (nullptr when none).
+std::atomic<std::atomic<bool>*> scanCancel{nullptr};
 }  // namespace
+
+void Cli_SetScanCancel(std::atomic<bool>* flag) { scanCancel.store(flag); }
 
 CliJobScope::CliJobScope() { ++jobCommands; }
 CliJobScope::~CliJobScope() { --jobCommands; }
 
 bool Cli_OnInterrupt() {
+    if (std::atomic<bool>* scan = scanCancel.load()) {
+        scan->store(true);
+        return true;  // the scan stops within a block and its command ends with the reason
+    }
     if (Job_CancelIfRunning()) {
         std::fputs(
             "\nheadalign: interrupted: cancelling the job (interrupt again to stop at once)\n",
@@ -165,10 +174,14 @@ int Cli_RunJob(const std::string& kind, const std::vector<std::string>& args,
     }
     CliJobScope jobScope;
     if (!Cli_AttachPrinter(options)) return 1;
-    if (kind == "pattern") {
-        Job_RunPattern(static_cast<uint8_t>(number));
-    } else {
-        Job_RunAdjustment(static_cast<uint8_t>(number));
+    {
+        JobProgress progress(options);
+        if (kind == "pattern") {
+            Job_RunPattern(static_cast<uint8_t>(number));
+        } else {
+            Job_RunAdjustment(static_cast<uint8_t>(number));
+        }
+        progress.finish(Job_Succeeded(Job_LastOutcome()));
     }
     const JobOutcome outcome = Job_LastOutcome();
     uint32_t jobNumber = options.virtualPrinterDir.empty() ? 0 : VPrinter_LastJobNumber();

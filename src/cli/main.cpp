@@ -8,9 +8,11 @@
 
 #include "app/session.h"
 #include "cli/align_cmd.h"
+#include "cli/calibrate_cmd.h"
 #include "cli/cli.h"
 #include "cli/history_cmd.h"
 #include "cli/params_cmd.h"
+#include "cli/scan_cmd.h"
 #include "cli/usage.h"
 #include "platform/interrupt.h"
 #include "platform/paths.h"
@@ -45,6 +47,8 @@ int run(int argc, char** argv) {
                                                       : options.logDir) = argv[++i];
         } else if (std::strcmp(a, "--fast-clock") == 0) {
             options.fastClock = true;
+        } else if (std::strcmp(a, "--trace") == 0 && words.empty()) {
+            options.trace = true;
         } else if (words.empty() && a[0] == '-') {
             // Before the command only the options above; a command's own options follow it.
             std::fprintf(stderr, "headalign: unknown option '%s' (see --help)\n", a);
@@ -72,7 +76,9 @@ int run(int argc, char** argv) {
     if (command == "params") return Cli_ParamsCommand(args, options);
     if (command == "config") return Cli_ConfigCommand(args, options);
     if (command == "align") return Cli_AlignCommand(args, options);
+    if (command == "calibrate") return Cli_CalibrateCommand(args, options);
     if (command == "history") return Cli_HistoryCommand(args, options);
+    if (command == "scanners") return Cli_ScannersCommand(args, options);
     std::fprintf(stderr, "headalign: unknown command '%s' (see --help)\n", command.c_str());
     return 2;
 }

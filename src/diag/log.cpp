@@ -121,8 +121,15 @@ void Log_Trace(const char* fmt, ...) {
         std::string withFeed = std::string(line) + "\n";
         appendText(tracePath, withFeed.c_str());
     }
+    // A line from a transmit thread that outlived its session keeps the program's default.
+    const LogRunState* run = OwnedState<LogRunState>::find();
+    if (run && !run->stdoutCopy) return;
     std::fputs(LogDir_FileText(line).c_str(), stdout);
     std::fflush(stdout);
+}
+
+void Log_SetStdoutCopy(bool on) {
+    if (LogRunState* run = OwnedState<LogRunState>::find()) run->stdoutCopy = on;
 }
 
 void Log_Error(const char* fmt, ...) {

@@ -12,6 +12,9 @@
 struct LogRunState {
     // Whether this run has written the "* New Job" banner to the error log.
     std::atomic<uint8_t> bannerWritten{0};
+    // Whether trace lines are copied to standard output (the program's way from the start; a
+    // command line showing a job's progress on a terminal turns it off).
+    std::atomic<bool> stdoutCopy{true};
 };
 
 // Longest formatted line kept; longer lines are cut, never overflowed.
@@ -22,9 +25,12 @@ constexpr int LOG_LINE_MAX = 510;
 void Log_Open();
 // End of a job: from now on trace lines reach standard output only; error lines are dropped.
 void Log_Close();
-// One trace line: appended (with a line feed) to the trace file while it is open, and always
-// written unchanged to standard output. Any thread.
+// One trace line: appended (with a line feed) to the trace file while it is open, and written
+// unchanged to standard output unless Log_SetStdoutCopy turned that off. Any thread.
 void Log_Trace(const char* fmt, ...) HEADALIGN_PRINTF(1, 2);
+// Whether Log_Trace copies its lines to standard output (on at the start of every run; the
+// trace file gets them either way). Any thread.
+void Log_SetStdoutCopy(bool on);
 // One error line: appended to the error log while it is open, preceded once per run by the
 // "* New Job" banner. Any thread.
 void Log_Error(const char* fmt, ...) HEADALIGN_PRINTF(1, 2);

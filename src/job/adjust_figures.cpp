@@ -122,6 +122,7 @@ const FeedRow FEED_ROWS[] = {
 void printBidirectional(JobContext* ctx) {
     if (!ctx->srcBufferA || !ctx->formatBuffer) return;
     ctx->swathDirection = 0;
+    Plan_ExpectWork(2, 0);
     clearFormatBuffer(ctx);
     for (int i = 0; i < ctx->colorCount; ++i) {
         if (isJobStopped()) return;
@@ -155,6 +156,7 @@ void printFeedStep(JobContext* ctx, uint8_t type) {
     uint32_t total = calibrationParams()->feedStepsPerMeter;
     ctx->feedStep = computeStepsPerRow(row.yDpi, stepCorrectionFor(row.passModeIndex), total);
     uint32_t chunk = rowsToSteps(row.chunkRows);
+    Plan_ExpectWork(2 + Plan_FeedRecordCount(total, chunk), total);
     // One metre of paper in chunks, paced so the printer's queue keeps up with the feeds.
     for (uint32_t left = total; left > 0 && chunk > 0;) {
         if (isJobStopped()) return;

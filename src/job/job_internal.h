@@ -2,6 +2,8 @@
 // Pieces shared by the calibration job and the adjustment runner.
 // Threads and contract words: docs/ARCHITECTURE.md.
 #pragma once
+#include <functional>
+
 #include "diag/errors.h"
 #include "job/print_job.h"
 
@@ -39,6 +41,11 @@ class RunningJob {
 // records both in the outcome. \context job \blocks as Cmd_SendAndWait \errors false when the
 // job cannot go on.
 bool sendJobStart();
+// The frame of an adjustment job around `onLink` (what runs between the link's start and its
+// stop): outcome cleared, log, context, command slot, link start and stop, verdict, ring freed.
+// \context dialog (becomes the job) \blocks the whole print \errors 1 when the link could not be
+// started, else 0; the rest in the outcome.
+int runAdjustmentFrame(const std::function<void(JobContext*)>& onLink);
 // Feed-step correction of the step table for a pass mode index 0..4 (any other: index 0).
 // \context job \nonblocking
 uint16_t stepCorrectionFor(uint8_t passModeIndex);

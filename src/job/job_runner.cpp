@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: Apache-2.0
 // The adjustment job runner: mode set-up, image sizing and the verdict of one run.
 #include <cstdio>
+#include <functional>
 
 #include "diag/errors.h"
 #include "diag/log.h"
@@ -137,6 +138,10 @@ void printAdjustment(JobContext* ctx, uint8_t type) {
 }
 
 int Job_RunAdjustment(uint8_t type) {
+    return runAdjustmentFrame([type](JobContext* ctx) { runAdjustmentOnLink(ctx, type); });
+}
+
+int runAdjustmentFrame(const std::function<void(JobContext*)>& onLink) {
     RunningJob running;
     JobOutcome& out = jobOutcome();
     out = JobOutcome{};
@@ -153,7 +158,7 @@ int Job_RunAdjustment(uint8_t type) {
         return 1;
     }
     out.linkStarted = true;
-    runAdjustmentOnLink(ctx, type);
+    onLink(ctx);
     Link_Stop(&ctx->link);
     recordJobEnd(ctx);
     Log_Close();

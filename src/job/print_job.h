@@ -26,6 +26,12 @@ bool Job_ApplyDefaults(JobContext* ctx);
 // \context dialog (becomes the job) \blocks the whole print \errors 1 when the link could not be
 // started, else 0; the rest in the outcome.
 int Job_RunAdjustment(uint8_t type);
+// Runs the mark job of the calibration sheet (job/sheet_mark.h): the mark of the adjustment
+// print that follows, one swath left to right, then a feed; as Job_RunAdjustment.
+// \context dialog (becomes the job) \blocks the whole print \errors 1 when the link could not be
+// started, else 0; the rest in the outcome.
+struct SheetMark;
+int Job_RunSheetMark(const SheetMark& mark);
 // Reads the parameter record, then sets and checks the print mode of adjustment `type`.
 // \context job \blocks USB, a message box when the mode is refused \errors false when the
 // printer does not answer or the mode is refused.

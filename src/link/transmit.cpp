@@ -206,7 +206,11 @@ bool Tx_SendSwath(LinkState* link, SwathRecord* record) {
     Tx_BuildSwathBlock(*record, block);
     Tx_SpitControl(block, record->size);
     bool ok = Tx_Transmit(link, block, sizeof block, record->data, record->size);
-    if (ok && !abandoned()) Ring_SetState(record, SWATH_EMPTY);
+    if (ok && !abandoned()) {
+        tx().recordsSent.fetch_add(1);
+        tx().feedStepsSent.fetch_add(record->feed & ~SWATH_FEED_BACKWARDS);
+        Ring_SetState(record, SWATH_EMPTY);
+    }
     return ok;
 }
 
@@ -252,6 +256,8 @@ bool Tx_Transmit(LinkState* link, const uint8_t* block, size_t blockLen, const u
 
 bool Link_Start(JobContext* job) {
     LinkState* link = &job->link;
+    tx().recordsSent = 0;
+    tx().feedStepsSent = 0;
     Log_Trace("启动USB设备\r\n");
     UsbHandle h = USB_INVALID_HANDLE;
     if (!Usb_Open(&h)) {

@@ -25,6 +25,11 @@ struct TransmitState {
     std::atomic<uint32_t> lastSwathNo{0};
     // Swaths sent since the last spit request, kept across jobs (transmit thread).
     std::atomic<uint8_t> swathsSinceSpit{0};
+    // Swath records sent and acknowledged in the running job, and the paper feed they carried
+    // in motor steps (transmit thread writes; front ends read them for the job's progress).
+    // Cleared by Link_Start.
+    std::atomic<uint32_t> recordsSent{0};
+    std::atomic<uint64_t> feedStepsSent{0};
     // The running transmit thread's record (dialog thread only).
     std::shared_ptr<TxSession> current;
 };

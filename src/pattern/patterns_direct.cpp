@@ -151,6 +151,7 @@ void Pattern_FeedStep(JobContext* ctx, PatternLayout* layout, uint8_t no) {
     const uint32_t total = cp->feedStepsPerMeter;
     ctx->feedStep = computeStepsPerRow(mode.resolution, cp->*mode.stepCorrection, total);
     uint32_t chunk = rowsToSteps(mode.chunkRows);
+    Plan_ExpectWork(2 + Plan_FeedRecordCount(total, chunk), total);
     uint32_t fed = 0;
     // A zero chunk (no valid step size) would never finish the metre.
     while (fed < total && chunk > 0 && !jobCancelled(ctx)) {

@@ -86,6 +86,7 @@ void stampJob(JobContext* ctx) {
     std::memcpy(ctx->channelMap, map, sizeof map);
     jobWaitBreakFlag() = 0;
     jobCancelFlag() = 0;
+    Plan_ExpectWork(0, 0);
     ctx->link.bufferWaitBreak = &jobWaitBreakFlag();
     ctx->link.cancelRequest = &jobCancelFlag();
     Cmd_Reset();
@@ -283,6 +284,27 @@ SwathRecord* acquireSwathRecord(JobContext* ctx, SwathRecord* record) {
         Log_Trace("PC驱动缓冲已满, delay 500\n");
         Clock_Sleep(500);
     }
+}
+
+void Plan_ExpectWork(uint32_t records, uint64_t feedSteps) {
+    plan().expectedRecords = records;
+    plan().expectedFeedSteps = feedSteps;
+}
+
+void Plan_ExpectedWork(uint32_t* records, uint64_t* feedSteps) {
+    *records = plan().expectedRecords;
+    *feedSteps = plan().expectedFeedSteps;
+}
+
+uint32_t Plan_FeedRecordCount(uint32_t total, uint32_t chunk) {
+    if (chunk == 0) return 0;
+    uint32_t records = 0;
+    for (uint32_t left = total; left > 0;) {
+        const uint32_t n = std::min(left, chunk);
+        records += (n + MAX_FEED_CHUNK - 1) / MAX_FEED_CHUNK;
+        left -= n;
+    }
+    return records;
 }
 
 void sendEmptySteps(uint32_t steps, JobContext* ctx, int backwards) {

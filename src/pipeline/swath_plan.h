@@ -17,12 +17,26 @@ struct PlannerState {
     uint32_t firstSwathPrinted = 0;
     uint32_t lastCounterSeen = 65535;
     uint8_t lastDirectionGiven = 0;
+    // What the running job announced it will send (Plan_ExpectWork), for its progress; cleared
+    // at every job start. Atomic: front ends may read it from any thread.
+    std::atomic<uint32_t> expectedRecords{0};
+    std::atomic<uint64_t> expectedFeedSteps{0};
 };
 
 // Widest accepted image row, in rowBits units.
 constexpr uint32_t WIDEST_IMAGE_ROW_BITS = 28346;
 // Bytes of one column group (two format columns), the unit of blank detection.
 constexpr uint32_t SWATH_COLUMN_GROUP_BYTES = 360;
+
+// The work a job announces before it sends it, so a front end can show how far it has come:
+// the swath records in all (printed and feed-only) and the paper feed in motor steps; 0 where
+// the job does not know. \context job \nonblocking \errors none.
+void Plan_ExpectWork(uint32_t records, uint64_t feedSteps);
+// The announced work of the running (or last) job. \threadsafe \nonblocking \errors none.
+void Plan_ExpectedWork(uint32_t* records, uint64_t* feedSteps);
+// The feed-only records sendEmptySteps makes of `total` steps sent `chunk` steps a call.
+// \threadsafe \nonblocking \errors 0 when chunk is 0.
+uint32_t Plan_FeedRecordCount(uint32_t total, uint32_t chunk);
 
 // Job start (dialog thread): job number from the local time, version trace line, channel map,
 // job flags cleared and linked into the link state, command slot and error state cleared.

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/image_codec.h"
+
 // An 8-bit RGB picture (3 bytes per pixel, rows top to bottom). dpi is what the file says
 // (0 when it says nothing); the reader never needs it, but it needs square pixels.
 struct VernierImage {
@@ -41,6 +43,10 @@ bool Vernier_DecodeImage(const uint8_t* data, size_t size, VernierImage* out, st
                          const std::string& name = "the picture");
 bool Vernier_DecodePng(const uint8_t* data, size_t size, VernierImage* out, std::string* error);
 bool Vernier_DecodeJpeg(const uint8_t* data, size_t size, VernierImage* out, std::string* error);
+// A picture from a device (a scanner) rather than a file: made square as a file's is, by the
+// pixel's height over its width that the device scanned at (1: square already). false with the
+// message in *error when the ratio is beyond 4 to 1; *out is then empty.
+bool Vernier_FromPixels(ImagePixels&& pixels, VernierImage* out, std::string* error);
 bool Vernier_SavePng(const std::string& path, const VernierImage& image);
 // JPEG into memory at quality 1..100 (the scanner simulator and saved previews).
 bool Vernier_EncodeJpeg(const VernierImage& image, int quality, std::vector<uint8_t>* out);

@@ -61,11 +61,7 @@ bool decodeWith(Decoder decode, const uint8_t* data, size_t size, VernierImage* 
         if (error) *error = message;
         return false;
     }
-    out->width = pixels.width;
-    out->height = pixels.height;
-    out->dpi = pixels.dpi;
-    out->rgb = std::move(pixels.rgb);
-    return squared(out, pixels.aspect, error);
+    return Vernier_FromPixels(std::move(pixels), out, error);
 }
 
 ImagePixels pixelsOf(const VernierImage& image) {
@@ -78,6 +74,15 @@ ImagePixels pixelsOf(const VernierImage& image) {
 }
 
 }  // namespace
+
+bool Vernier_FromPixels(ImagePixels&& pixels, VernierImage* out, std::string* error) {
+    *out = VernierImage{};
+    out->width = pixels.width;
+    out->height = pixels.height;
+    out->dpi = pixels.dpi;
+    out->rgb = std::move(pixels.rgb);
+    return squared(out, pixels.aspect, error);
+}
 
 bool Vernier_DecodePng(const uint8_t* data, size_t size, VernierImage* out, std::string* error) {
     return decodeWith(ImageCodec_Backend()->decodePng, data, size, out, error);

@@ -58,6 +58,17 @@ TEST_F(CommandLine, UnknownCommandIsAUsageError) {
     EXPECT_EQ(r.exitCode, 2u);
 }
 
+// The Windows build has no scanner back end: both ways to scan say so (in the system's
+// language) and end with status 1.
+TEST_F(CommandLine, NoScannerSupport) {
+    for (const char* words : {"scanners", "align 5 --scanner"}) {
+        ChildResult r = job(words);
+        EXPECT_EQ(r.exitCode, 1u) << words;
+        EXPECT_EQ(r.output.rfind("headalign: ", 0), 0u) << r.output;
+        EXPECT_EQ(r.output.find("usage"), std::string::npos) << r.output;
+    }
+}
+
 // headalign.exe without a command: the console from its own resources, ended by EXIT.
 TEST_F(CommandLine, WithoutACommandTheConsoleOpensAndEndsWithExit) {
     Child app;

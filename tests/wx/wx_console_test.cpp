@@ -16,6 +16,8 @@
 #include "app/console.h"
 #include "job/print_job.h"
 #include "platform/msgbox.h"
+#include "platform/scanner.h"
+#include "vernier/vernier.h"
 #include "vprinter.h"
 #include "wx_support.h"
 #include "wxapp/scan_window.h"
@@ -319,6 +321,74 @@ TEST_F(WxConsoleBehaviour, ScanButtonsStandBesideTheSixBidirectionalEntries) {
     std::string why;
     EXPECT_FALSE(WxVernier_ReadInto(0, "/nonexistent/scan.png", &why));
     EXPECT_FALSE(why.empty());
+}
+
+// "Scan" beside every "Read scan...": enabled once the scanners are found (SANE's test and pnm
+// back ends here), it scans the row's print on the first of them and enters the reading.
+TEST_F(WxConsoleBehaviour, ScanButtonScansThePrintIntoItsRow) {
+    startConsole();
+    ASSERT_TRUE(WxVernier_Install());
+    auto scanButton = [](int row) {
+        return WxDialog_Frame()->FindWindow(wxString::Format("headalign-scan%d", row));
+    };
+    for (int tries = 0; tries < 100 && !scanButton(0)->IsEnabled(); ++tries) settle(50);
+    for (int row = 0; row < 6; ++row) {
+        ASSERT_NE(scanButton(row), nullptr) << row;
+        EXPECT_TRUE(scanButton(row)->IsEnabled()) << row;
+        EXPECT_EQ(scanButton(row)->GetToolTipText(), "test:0") << row;
+        // Beside its "Read scan..." button, not over it.
+        wxRect read =
+            WxDialog_Frame()->FindWindow(wxString::Format("headalign-read-scan%d", row))->GetRect();
+        EXPECT_GT(scanButton(row)->GetRect().x, read.GetRight()) << row;
+    }
+    // The text-high print on the virtual printer, served by the pnm back end as its file.
+    ASSERT_TRUE(WxDialog_Click(ID_BIDIR_TEXT_HIGH_PRINT));
+    VPrinter_WaitPaper();
+    VernierImage paper;
+    std::string error;
+    ASSERT_TRUE(
+        Vernier_LoadImage(VPrinter_JobPath(VPrinter_LastJobNumber(), ".png"), &paper, &error))
+        << error;
+    static std::string pnm;
+    pnm = work.path + "/paper.pnm";
+    std::ofstream out(pnm, std::ios::binary);
+    out << "P6\n" << paper.width << ' ' << paper.height << "\n255\n";
+    out.write(reinterpret_cast<const char*>(paper.rgb.data()), long(paper.rgb.size()));
+    out.close();
+    static const ScannerBackend* sane = Scanner_Backend();
+    static const ScannerBackend paperScanner{
+        .list = sane->list,
+        .scan =
+            [](const ScanRequest& request, ImagePixels* picture, std::string* detail) {
+                ScanRequest onPaper = request;
+                onPaper.device = "pnm:0";
+                onPaper.options.push_back({"filename", pnm});
+                return sane->scan(onPaper, picture, detail);
+            },
+    };
+    Scanner_Install(&paperScanner);
+    std::string message;
+    const bool entered = WxVernier_ScanInto(0, &message);
+    Scanner_Install(nullptr);
+    EXPECT_TRUE(entered) << message;
+    EXPECT_EQ(text(ID_BIDIR_TEXT_HIGH_ADD), "0");
+    // The scan is kept in the log folder for a later look.
+    int kept = 0;
+    for (const auto& e : std::filesystem::directory_iterator(work.path))
+        kept += e.path().filename().string().rfind("Scan_M5_", 0) == 0;
+    EXPECT_EQ(kept, 1);
+    // A scanner that answers with an error says so in the operator's words.
+    static const ScannerBackend coverOpen{
+        .list = sane->list,
+        .scan = [](const ScanRequest&, ImagePixels*,
+                   std::string*) { return ScanStatus::CoverOpen; },
+    };
+    Scanner_Install(&coverOpen);
+    EXPECT_FALSE(WxVernier_ScanInto(1, &message));
+    Scanner_Install(nullptr);
+    EXPECT_EQ(message, "the scanner's cover is open: close it and scan again");
+    settle();
+    EXPECT_TRUE(WxUi_Screenshot(buildFile("console-scan-buttons.png")));
 }
 
 }  // namespace

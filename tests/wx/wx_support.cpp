@@ -12,6 +12,7 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 
 #include "app/console.h"
 #include "app/texts.h"
@@ -63,6 +64,8 @@ bool startXvfb() {
 }
 
 class WxEnvironment : public ::testing::Environment {
+    TempDir sane;
+
   public:
     void SetUp() override {
         if (const char* given = std::getenv("HEADALIGN_WX_DISPLAY")) {
@@ -72,6 +75,11 @@ class WxEnvironment : public ::testing::Environment {
         }
         setenv("DISPLAY", display.c_str(), 1);
         setenv("NO_AT_BRIDGE", "1", 0);  // no accessibility bus to look for on a test machine
+        // The console looks for scanners: SANE's pnm and test back ends only, not whatever the
+        // machine's configuration would probe for (seconds, and the network).
+        std::ofstream(sane.path + "/dll.conf") << "pnm\ntest\n";
+        std::ofstream(sane.path + "/test.conf") << "number_of_devices 1\n";
+        setenv("SANE_CONFIG_DIR", sane.path.c_str(), 1);
         char name[] = "wx_tests";
         char* argv[] = {name, nullptr};
         ASSERT_TRUE(WxUi_Start(1, argv)) << "wxWidgets cannot open " << display;
