@@ -12,20 +12,10 @@
 
 namespace {
 
-// The job geometry the runner sets before drawing (the parameter read itself needs a printer).
+// The adjustment's mode and image as the runner sets them after reading the printer's
+// parameters (the bench's context already holds the default printer's).
 bool setUpAdjustment(JobContext* ctx, uint8_t type) {
-    ctx->colorCount = 4;
-    ctx->rowBits = 8000;
-    ctx->imageRows = 720;
-    ctx->bitsPerPixel = 2;
-    ctx->xDpi = 720;
-    ctx->yDpi = 720;
-    ctx->printSpeedIps = 30;
-    if (type <= 10)
-        ctx->bidirIndex = static_cast<uint8_t>(type - 5);
-    else
-        ctx->rowBits = 24000;
-    return Job_CheckMode(ctx) && Job_PlanImage(ctx);
+    return selectAdjustmentMode(ctx, type) && Job_PlanImage(ctx);
 }
 
 void runPrint(benchmark::State& state, bool adjustment, uint8_t number) {

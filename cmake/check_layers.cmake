@@ -1,21 +1,28 @@
 # SPDX-License-Identifier: Apache-2.0
-# Include graph of src/: every `#include "..."` that names a file under src/ is an edge from
-# the including file's module to the included file's module. A module may include only the
-# modules on levels below its own (and the narrower lists of RESTRICTED). Fails naming each
-# upward edge with the file and line that make it, and the cycle it closes, if any.
-#   cmake -DSRC_DIR=<repo>/src -P cmake/check_layers.cmake
+# Include graph of src/ and vprinter/: every `#include "..."` that names a file under src/ or
+# vprinter/ is an edge from the including file's module to the included file's module. A module
+# may include only the modules on levels below its own (and the narrower lists of RESTRICTED).
+# Fails naming each upward edge with the file and line that make it, and the cycle it closes,
+# if any. The build's folders of links hold the core modules the same way; this check also
+# holds the front ends and the virtual printer, and runs where the links are not made.
+#   cmake -DSRC_DIR=<repo>/src -DVPRINTER_DIR=<repo>/vprinter -P cmake/check_layers.cmake
 cmake_minimum_required(VERSION 3.20)
 if(NOT SRC_DIR)
   message(FATAL_ERROR "check_layers: pass -DSRC_DIR=<repo>/src")
 endif()
+if(NOT VPRINTER_DIR)
+  get_filename_component(VPRINTER_DIR ${SRC_DIR}/../vprinter ABSOLUTE)
+endif()
 
 # The layers from the bottom up ("|" between the modules of one level, which do not include
 # each other). Platform back ends are folders of their own (platform/posix ...), everything
-# else is a top folder of src/. Of the modules above them only the front ends include back ends.
+# else is a top folder of src/, and vprinter/ (the virtual printer, with its USB emulation) is
+# one module. Of the modules above them only the front ends include back ends and the virtual
+# printer.
 set(LEVELS
   "platform"
   "diag"
-  "handover|history|platform/posix|platform/win32|platform/linux|platform/sane|platform/codecs|platform/wx"
+  "handover|history|platform/posix|platform/win32|platform/linux|platform/sane|platform/codecs|platform/wx|vprinter"
   "params|vernier"
   "pipeline"
   "pattern"
@@ -26,7 +33,8 @@ set(LEVELS
   "wxapp|winapp|usbprobe")
 set(FRONT_ENDS cli wxapp winapp usbprobe)
 # Modules that may include fewer than everything below them.
-set(RESTRICTED handover history platform/posix platform/win32 platform/linux platform/sane platform/codecs platform/wx vernier)
+set(RESTRICTED handover history platform/posix platform/win32 platform/linux platform/sane platform/codecs
+    platform/wx vernier vprinter)
 set(ALLOWED_handover platform)
 set(ALLOWED_history platform)
 set(ALLOWED_platform/posix platform)
@@ -36,6 +44,7 @@ set(ALLOWED_platform/sane platform)
 set(ALLOWED_platform/codecs platform)
 set(ALLOWED_platform/wx platform)
 set(ALLOWED_vernier platform platform/codecs)
+set(ALLOWED_vprinter platform diag)
 set(BACK_END_FOLDERS posix win32 linux sane codecs wx)
 
 set(level 0)
@@ -77,7 +86,7 @@ function(may_include from to out)
     endif()
     return()
   endif()
-  if(to MATCHES "^platform/" AND NOT from IN_LIST FRONT_ENDS)
+  if((to MATCHES "^platform/" OR to STREQUAL "vprinter") AND NOT from IN_LIST FRONT_ENDS)
     set(${out} FALSE PARENT_SCOPE)
   elseif(LEVEL_${to} LESS LEVEL_${from})
     set(${out} TRUE PARENT_SCOPE)
@@ -86,12 +95,23 @@ function(may_include from to out)
   endif()
 endfunction()
 
-file(GLOB_RECURSE sources RELATIVE ${SRC_DIR} ${SRC_DIR}/*.h ${SRC_DIR}/*.cpp ${SRC_DIR}/*.inc)
+# Paths relative to src/; the virtual printer's as "../vprinter/...", its own module.
+file(GLOB_RECURSE sources RELATIVE ${SRC_DIR} ${SRC_DIR}/*.h ${SRC_DIR}/*.cpp ${SRC_DIR}/*.inc
+     ${VPRINTER_DIR}/*.h ${VPRINTER_DIR}/*.cpp)
 list(SORT sources)
+get_filename_component(vprinter_name ${VPRINTER_DIR} NAME)
+function(module_of_path path out)
+  if(path MATCHES "^\\.\\./${vprinter_name}/")
+    set(${out} vprinter PARENT_SCOPE)
+  else()
+    module_of("${path}" m)
+    set(${out} ${m} PARENT_SCOPE)
+  endif()
+endfunction()
 set(problems "")
 set(EDGES "")
 foreach(file IN LISTS sources)
-  module_of("${file}" from)
+  module_of_path("${file}" from)
   if(NOT DEFINED LEVEL_${from})
     string(APPEND problems "  ${file}: module '${from}' is on no level of the layer list\n")
     continue()
@@ -100,14 +120,18 @@ foreach(file IN LISTS sources)
   foreach(line IN LISTS lines)
     string(REGEX REPLACE "^[ \t]*#[ \t]*include[ \t]*\"([^\"]+)\".*" "\\1" inc "${line}")
     get_filename_component(dir ${file} DIRECTORY)
-    if(EXISTS ${SRC_DIR}/${inc})
-      set(target_path ${inc})
-    elseif(EXISTS ${SRC_DIR}/${dir}/${inc})
+    # As the build finds them: beside the file, then from src/, then the virtual printer's
+    # folders (its headers are included by name alone).
+    if(EXISTS ${SRC_DIR}/${dir}/${inc})
       file(RELATIVE_PATH target_path ${SRC_DIR} ${SRC_DIR}/${dir}/${inc})
+    elseif(EXISTS ${SRC_DIR}/${inc})
+      set(target_path ${inc})
+    elseif(EXISTS ${VPRINTER_DIR}/${inc} OR EXISTS ${VPRINTER_DIR}/usb_emulation/${inc})
+      set(target_path ../${vprinter_name}/${inc})
     else()
-      continue()  # outside src/ (the virtual printer, generated files, system headers)
+      continue()  # generated files, system headers
     endif()
-    module_of("${target_path}" to)
+    module_of_path("${target_path}" to)
     if(to STREQUAL from)
       continue()
     endif()
@@ -181,6 +205,6 @@ endforeach()
 
 list(LENGTH EDGES edge_count)
 if(problems OR cycles)
-  message(FATAL_ERROR "include graph of src/ breaks the layers (${edge_count} module edges):\n${problems}${cycles}")
+  message(FATAL_ERROR "include graph of src/ and vprinter/ breaks the layers (${edge_count} module edges):\n${problems}${cycles}")
 endif()
-message(STATUS "include graph of src/: ${edge_count} module edges, all downward, no cycle")
+message(STATUS "include graph of src/ and vprinter/: ${edge_count} module edges, all downward, no cycle")

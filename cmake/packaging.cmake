@@ -5,7 +5,7 @@
 # (src/cli/usage.cpp) by tools/make_docs.cpp, so they list what the program accepts.
 
 # The version the program prints (--version) is the project's, which is also the package's.
-target_compile_definitions(headalign PRIVATE HEADALIGN_VERSION="${PROJECT_VERSION}")
+target_compile_definitions(headalign_cli PRIVATE HEADALIGN_VERSION="${PROJECT_VERSION}")
 
 # Windows: an NSIS installer (packaging/windows/headalign.nsi) of headalign.exe,
 #   cmake --build build/windows --target installer  ->  build/windows/headalign-<version>-setup.exe
@@ -126,13 +126,9 @@ if(TARGET headalign_wx)
 endif()
 
 # Manual page and bash completion from the command line's own tables.
-add_executable(headalign_make_docs ${CMAKE_SOURCE_DIR}/tools/make_docs.cpp ${CMAKE_SOURCE_DIR}/src/cli/usage.cpp
-               ${CMAKE_SOURCE_DIR}/src/cli/params_cmd.cpp ${CMAKE_SOURCE_DIR}/src/cli/job_cmd.cpp
-               ${CLI_JOB_PROGRESS_SOURCES})
-target_link_libraries(headalign_make_docs PRIVATE headalign_core)
-if(TARGET headalign_vprinter)
-  target_link_libraries(headalign_make_docs PRIVATE headalign_vprinter)
-endif()
+add_executable(headalign_make_docs ${CMAKE_SOURCE_DIR}/tools/make_docs.cpp)
+target_include_directories(headalign_make_docs PRIVATE ${cli_view})
+target_link_libraries(headalign_make_docs PRIVATE headalign_cli)
 string(TIMESTAMP HEADALIGN_MAN_DATE "%Y-%m-%d" UTC)  # honours SOURCE_DATE_EPOCH
 set(man_page ${pkg_out}/headalign.1)
 set(completion ${pkg_out}/headalign.bash)

@@ -16,6 +16,7 @@
 #include "app/session.h"
 #include "params/parameter_record.h"
 #include "platform/dialog_model.h"
+#include "support/product_internals.h"
 
 namespace {
 
@@ -35,12 +36,17 @@ bool writeFile(const std::string& path, const uint8_t* data, size_t size) {
     return std::fclose(f) == 0 && ok;
 }
 
-// A read that fails leaves the buffer as it was; one that succeeds holds the whole file.
+// A load that refuses leaves the buffer as it was and says why; one that takes the file holds
+// its first `want` bytes, from a file of a size the route takes and a record the console could
+// have made.
 void checkRead(const uint8_t* data, size_t size, size_t want, const std::string& path) {
     uint8_t buffer[PARAM_FILE_SIZE];
     std::memset(buffer, 0xC3, sizeof buffer);
-    bool ok = readParamFile(buffer, want, path);
-    FUZZ_CHECK(ok == (size == want));
+    std::string why;
+    bool ok = loadParamFile(buffer, want, path, CONFIG_PATH_MAX, &why);
+    bool sizeFits = size == want || (want == CONFIG_FILE_SIZE && size == PARAM_FILE_SIZE);
+    FUZZ_CHECK(!ok || (sizeFits && checkParameterRecord(data, nullptr)));
+    FUZZ_CHECK(ok || !why.empty());
     if (ok) FUZZ_CHECK(std::memcmp(buffer, data, want) == 0);
     for (size_t i = ok ? want : 0; i < sizeof buffer; ++i) FUZZ_CHECK(buffer[i] == 0xC3);
 }

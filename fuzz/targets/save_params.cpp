@@ -24,9 +24,21 @@
 
 namespace {
 
-const int ENTRIES[] = {1188, 1059, 1068, 1069, 1067, 1238, 1058, 1053, 1049, 1183, 1184, 1185, 1098,
-                       1225, 1232, 1109, 1122, 1120, 1118, 1108, 1121, 1119, 1117, 1186, 1195};
-const int LISTS[] = {1109, 1122, 1120, 1118, 1108, 1121, 1119, 1117, 1186, 1195};
+const int ENTRIES[] = {ID_FEATHER_DEPTH_SET,   ID_PASS4_SET,
+                       ID_PASS6_SET,           ID_PASS8_SET,
+                       ID_PASS3_SET,           ID_PASS2_SET,
+                       ID_BIDIR_TEXT_HIGH_ADD, ID_BIDIR_TEXT_MID_ADD,
+                       ID_BIDIR_TEXT_LOW_ADD,  ID_BIDIR_IMAGE_HIGH_ADD,
+                       ID_BIDIR_IMAGE_LOW_ADD, ID_BIDIR_PHOTO_ADD,
+                       ID_START_OFFSET_ADD,    ID_BAND_MARGIN_SET,
+                       ID_BAND_WIDTH_SET,      ID_INK_SLOT1,
+                       ID_INK_SLOT2,           ID_INK_SLOT3,
+                       ID_INK_SLOT4,           ID_INK_SLOT5,
+                       ID_INK_SLOT6,           ID_INK_SLOT7,
+                       ID_INK_SLOT8,           ID_FEATHER_MODE,
+                       ID_SKIP_BLANK};
+const int LISTS[] = {ID_INK_SLOT1, ID_INK_SLOT2, ID_INK_SLOT3, ID_INK_SLOT4,    ID_INK_SLOT5,
+                     ID_INK_SLOT6, ID_INK_SLOT7, ID_INK_SLOT8, ID_FEATHER_MODE, ID_SKIP_BLANK};
 const size_t VIEW_SIZES[4] = {SHARED_AREA_USED, 64, SHARED_AREA_USED - 1, 4096};
 constexpr size_t TEXT_MAX = 12;
 
@@ -104,7 +116,7 @@ int fuzzOne_save_params(const uint8_t* data, size_t size) {
     operate(in);
 
     const std::vector<uint8_t> before = area.bytes;
-    bool saved = saveParameters(console->currentRecord);
+    bool saved = saveParametersVerified(console->currentRecord) == SAVE_SAVED;
 
     if (saved) {
         // Delivered whole: flag, three zero bytes, the record; nothing past it touched.

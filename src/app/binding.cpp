@@ -14,7 +14,8 @@
 #include "pipeline/head_format.h"
 #include "platform/bytes.h"
 
-const int INK_SLOT_LISTS[8] = {1109, 1122, 1120, 1118, 1108, 1121, 1119, 1117};
+const int INK_SLOT_LISTS[8] = {ID_INK_SLOT1, ID_INK_SLOT2, ID_INK_SLOT3, ID_INK_SLOT4,
+                               ID_INK_SLOT5, ID_INK_SLOT6, ID_INK_SLOT7, ID_INK_SLOT8};
 
 namespace {
 
@@ -28,12 +29,18 @@ struct BidirRow {
     int label;
 };
 const BidirRow BIDIR_ROWS[6] = {
-    {1056, 1058, &CalibrationParams::bidirTextHigh, &CalibrationParams::bidirTextHighHd, 1128},
-    {1051, 1053, &CalibrationParams::bidirTextMid, &CalibrationParams::bidirTextMidHd, 1131},
-    {1047, 1049, &CalibrationParams::bidirTextLow, &CalibrationParams::bidirTextLowHd, 1137},
-    {1180, 1183, &CalibrationParams::bidirImageHigh, &CalibrationParams::bidirImageHighHd, 1168},
-    {1181, 1184, &CalibrationParams::bidirImageLow, &CalibrationParams::bidirImageLowHd, 1171},
-    {1182, 1185, &CalibrationParams::bidirPhoto, &CalibrationParams::bidirPhoto, 1174},
+    {ID_BIDIR_TEXT_HIGH, ID_BIDIR_TEXT_HIGH_ADD, &CalibrationParams::bidirTextHigh,
+     &CalibrationParams::bidirTextHighHd, ID_BIDIR_TEXT_HIGH_LABEL},
+    {ID_BIDIR_TEXT_MID, ID_BIDIR_TEXT_MID_ADD, &CalibrationParams::bidirTextMid,
+     &CalibrationParams::bidirTextMidHd, ID_BIDIR_TEXT_MID_LABEL},
+    {ID_BIDIR_TEXT_LOW, ID_BIDIR_TEXT_LOW_ADD, &CalibrationParams::bidirTextLow,
+     &CalibrationParams::bidirTextLowHd, ID_BIDIR_TEXT_LOW_LABEL},
+    {ID_BIDIR_IMAGE_HIGH, ID_BIDIR_IMAGE_HIGH_ADD, &CalibrationParams::bidirImageHigh,
+     &CalibrationParams::bidirImageHighHd, ID_BIDIR_IMAGE_HIGH_LABEL},
+    {ID_BIDIR_IMAGE_LOW, ID_BIDIR_IMAGE_LOW_ADD, &CalibrationParams::bidirImageLow,
+     &CalibrationParams::bidirImageLowHd, ID_BIDIR_IMAGE_LOW_LABEL},
+    {ID_BIDIR_PHOTO, ID_BIDIR_PHOTO_ADD, &CalibrationParams::bidirPhoto,
+     &CalibrationParams::bidirPhoto, ID_BIDIR_PHOTO_LABEL},
 };
 // The order in which SAVE applies the add entries: rows 3, 2, 1, 4, 5, 6.
 const int BIDIR_SAVE_ORDER[6] = {2, 1, 0, 3, 4, 5};
@@ -44,9 +51,11 @@ struct StepRow {
 };
 // In the order SAVE applies them.
 const StepRow STEP_ROWS[5] = {
-    {1057, 1059, &CalibrationParams::stepPass4}, {1065, 1068, &CalibrationParams::stepPass6},
-    {1066, 1069, &CalibrationParams::stepPass8}, {1064, 1067, &CalibrationParams::stepPass3},
-    {1236, 1238, &CalibrationParams::stepPass2},
+    {ID_PASS4, ID_PASS4_SET, &CalibrationParams::stepPass4},
+    {ID_PASS6, ID_PASS6_SET, &CalibrationParams::stepPass6},
+    {ID_PASS8, ID_PASS8_SET, &CalibrationParams::stepPass8},
+    {ID_PASS3, ID_PASS3_SET, &CalibrationParams::stepPass3},
+    {ID_PASS2, ID_PASS2_SET, &CalibrationParams::stepPass2},
 };
 
 const int COLOR_BAND_CONTROLS[6] = {ID_COLOR_LEFT,      ID_COLOR_RIGHT, ID_BAND_MARGIN,
@@ -127,7 +136,7 @@ AddVerdict addEntry(int entry, int32_t current, int32_t limit, ConsoleMessage ne
     return ADD_FAILED;
 }
 
-// Step 5: the bidirectional rows, the high-definition set while box 1214 is checked.
+// Step 5: the bidirectional rows, the high-definition set while box ID_HD_BOX is checked.
 bool applyBidirRows() {
     bool hd = hdChecked();
     for (int r : BIDIR_SAVE_ORDER) {
@@ -219,9 +228,7 @@ bool applyEntries(uint8_t* record) {
     if (dlg()->isChecked(handle(), ID_COLOR_BAND_BOX)) {
         if (!applyColorBand()) return false;
     }
-    packed[0x27] = static_cast<uint8_t>((p.colorBandSides << 4) + p.colorBandOn);
-    packed[0x28] = static_cast<uint8_t>(p.colorBandMargin);
-    packed[0x29] = static_cast<uint8_t>(p.colorBandWidth);
+    packColorBand(p, packed);
     std::memcpy(record, packed, sizeof packed);
     return true;
 }
@@ -302,8 +309,8 @@ void showParameters(const uint8_t* record) {
     showNumber(ID_FEATHER_DEPTH, p.featherDepth);
     showInkOrder(record);
 
-    // The colour-band controls follow box 1209, so a checked box never sits beside controls
-    // the operator cannot change.
+    // The colour-band controls follow box ID_COLOR_BAND_BOX, so a checked box never sits beside
+    // controls the operator cannot change.
     enableColorBandControls(dlg()->isChecked(handle(), ID_COLOR_BAND_BOX));
     dlg()->setCheck(handle(), ID_COLOR_RIGHT, (p.colorBandSides & 0x01) != 0);
     dlg()->setCheck(handle(), ID_COLOR_LEFT, (p.colorBandSides & 0x02) != 0);
@@ -315,8 +322,6 @@ void showParameters(const uint8_t* record) {
     fillSkipBlankCombo();
     dlg()->listSelect(handle(), ID_SKIP_BLANK, p.skipLrBlank == 0 ? 0 : 1);
 }
-
-bool saveParameters(uint8_t* record) { return saveParametersVerified(record) == SAVE_SAVED; }
 
 SaveOutcome saveParametersVerified(uint8_t* record) {
     if (!consoleState()->printerConnected) {

@@ -12,12 +12,8 @@
 void showParameters(const uint8_t* record);
 // Validates and commits the entries, packs a new record into `record` and delivers it to the
 // shared area when present, else to the printer (only the printer when the program attached
-// one of its own), as one transaction (Record_Save). true on success; on failure the failing
-// step's message has been shown. Dialog thread.
-bool saveParameters(uint8_t* record);
-
-// saveParameters with the outcome told apart (SaveOutcome, app/record_store.h); saveParameters
-// is "== SAVE_SAVED". The whole SAVE is one transaction of Record_Save.
+// one of its own), as one transaction (Record_Save); the outcome told apart (SaveOutcome,
+// app/record_store.h). On failure the failing step's message has been shown. Dialog thread.
 SaveOutcome saveParametersVerified(uint8_t* record);
 
 void showStandardModeLabels();

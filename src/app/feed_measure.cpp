@@ -24,9 +24,11 @@ struct MeasureRow {
     const char* label;
 };
 const MeasureRow MEASURE_ROWS[] = {
-    {ID_MEASURE_PASS2, 1238, "stepPass2", "2PASS"}, {ID_MEASURE_PASS3, 1067, "stepPass3", "3PASS"},
-    {ID_MEASURE_PASS4, 1059, "stepPass4", "4PASS"}, {ID_MEASURE_PASS6, 1068, "stepPass6", "6PASS"},
-    {ID_MEASURE_PASS8, 1069, "stepPass8", "8PASS"},
+    {ID_MEASURE_PASS2, ID_PASS2_SET, "stepPass2", "2PASS"},
+    {ID_MEASURE_PASS3, ID_PASS3_SET, "stepPass3", "3PASS"},
+    {ID_MEASURE_PASS4, ID_PASS4_SET, "stepPass4", "4PASS"},
+    {ID_MEASURE_PASS6, ID_PASS6_SET, "stepPass6", "6PASS"},
+    {ID_MEASURE_PASS8, ID_PASS8_SET, "stepPass8", "8PASS"},
 };
 
 std::string format(const char* shape, ...) __attribute__((format(printf, 1, 2)));

@@ -99,17 +99,6 @@ std::string formatName(const char* format) {
 
 }  // namespace
 
-bool readParamFile(uint8_t* buffer, size_t size, const std::string& path) {
-    std::vector<uint8_t> data;
-    if (!File_ReadRegular(path, size, &data).ok() || data.size() != size) return false;
-    std::memcpy(buffer, data.data(), size);
-    return true;
-}
-
-bool writeParamFile(const uint8_t* buffer, size_t size, const std::string& path) {
-    return File_WriteReplace(path, buffer, size).ok();
-}
-
 bool loadParamFile(uint8_t* buffer, size_t size, const std::string& path, size_t maxPath,
                    std::string* why) {
     if (pathChars(path) > maxPath) {

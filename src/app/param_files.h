@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: Apache-2.0
 // Parameter files: export and import of the 60-byte current record through the file dialogs,
-// and the Config folder of 56-byte records listed in list 1197.
+// and the Config folder of 56-byte records listed in list ID_CONFIG_LIST.
 #pragma once
 #include <cstddef>
 #include <cstdint>
@@ -15,13 +15,6 @@ constexpr size_t CONFIG_FILE_SIZE = 56;      // Config files: the record only
 constexpr size_t FILE_ROUTE_PATH_MAX = 255;  // usable characters of an export/import path
 constexpr size_t CONFIG_PATH_MAX = 259;      // usable characters of a Config path
 
-// Reads a regular file of exactly `size` bytes; on failure buffer is unchanged.
-bool readParamFile(uint8_t* buffer, size_t size, const std::string& path);
-// Replaces path with `size` bytes through an exclusive temporary in the same folder, so a
-// failed write never destroys an existing file and a link planted there is never followed.
-// true only when every byte is in place.
-bool writeParamFile(const uint8_t* buffer, size_t size, const std::string& path);
-
 // A parameter file's record, checked before anything takes it: a regular file of a size its
 // route takes (PARAM_FILE_SIZE for import; CONFIG_FILE_SIZE or PARAM_FILE_SIZE for a Config
 // load, whose first 56 bytes are taken) holding a record the console's entries could have made
@@ -34,26 +27,26 @@ bool loadParamFile(uint8_t* buffer, size_t size, const std::string& path, size_t
 bool chooseOpenFile(DialogHandle owner, std::string* path);
 bool chooseSaveFile(DialogHandle owner, std::string* path);
 
-// Refills list 1197 from the Config folder below the current directory; with no file there
-// the list, its label and the store button are hidden for the rest of the run. Every file is
+// Refills list ID_CONFIG_LIST from the Config folder below the current directory; with no file
+// there the list, its label and the store button are hidden for the rest of the run. Every file is
 // listed. Returns the count.
 int listConfigFiles();
 // Stores the record (56 bytes) as a new Config file named from the local time.
 bool saveConfigFile(const uint8_t* record);
-// Loads the file of the selected entry of list 1197 into the record (56 bytes).
+// Loads the file of the selected entry of list ID_CONFIG_LIST into the record (56 bytes).
 bool loadConfigFile(uint8_t* record);
 
-// Commands 1074 and 1075 on the 60 bytes of the current record. Import returns true when a
-// file was read (the caller shows it).
+// Commands ID_EXPORT and ID_IMPORT on the 60 bytes of the current record. Import returns true when
+// a file was read (the caller shows it).
 void exportParamFile(uint8_t* currentRecord);
 bool importParamFile(uint8_t* currentRecord);
 
-// The Config folder and its files as last listed in list 1197, one per session (dialog thread).
+// The Config folder and its files as last listed in list ID_CONFIG_LIST, one per session (dialog
+// thread).
 struct ConfigListing {
     std::string folder;
     std::vector<std::string> paths;
 };
 
-// The folder and paths of the last listing.
+// The folder of the last listing.
 std::string configDir();
-std::vector<std::string> configPaths();

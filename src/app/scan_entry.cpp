@@ -13,8 +13,9 @@ struct Row {
     int entry;
     int jobType;
 };
-const Row ROWS[SCAN_ROW_COUNT] = {{1058, 5}, {1053, 6}, {1049, 7},
-                                  {1183, 8}, {1184, 9}, {1185, 10}};
+const Row ROWS[SCAN_ROW_COUNT] = {{ID_BIDIR_TEXT_HIGH_ADD, 5}, {ID_BIDIR_TEXT_MID_ADD, 6},
+                                  {ID_BIDIR_TEXT_LOW_ADD, 7},  {ID_BIDIR_IMAGE_HIGH_ADD, 8},
+                                  {ID_BIDIR_IMAGE_LOW_ADD, 9}, {ID_BIDIR_PHOTO_ADD, 10}};
 
 // A reading of this row's print goes into the printer's history, certain or not.
 void recordReading(int row, const VernierReading& r, const std::string& scanPath) {

@@ -159,6 +159,4 @@ void endSharedHold() {
     releaseSharedArea();
 }
 
-bool sharedHoldActive() { return openArea.held; }
-
 const char* sharedRefusal() { return openArea.refusal.c_str(); }

@@ -39,7 +39,6 @@ bool writeSharedRecord(const uint8_t* record);
 // lock to be trusted (with its box), SHARED_READ (nothing read yet) when held. Dialog thread.
 SharedReadResult beginSharedHold();
 void endSharedHold();
-bool sharedHoldActive();
 
 // Why the last open or lock was refused, in words (owner and reason), for the console's box.
 const char* sharedRefusal();

@@ -2,8 +2,6 @@
 // `headalign align`: the loop print, read, apply, verify for the bidirectional corrections.
 #include "cli/align_cmd.h"
 
-#include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <cmath>

@@ -2,8 +2,6 @@
 // The params and config subcommands over the console and the in-memory dialog.
 #include "cli/params_cmd.h"
 
-#include <unistd.h>
-
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -16,6 +14,7 @@
 #include "app/param_files.h"
 #include "app/record_store.h"
 #include "app/texts.h"
+#include "cli/traces_aside.h"
 #include "history/history.h"
 #include "platform/bytes.h"
 #include "platform/checked.h"
@@ -49,34 +48,34 @@ const FieldRow FIELDS[] = {
     {"recordMark", 0x00, 1, F_READONLY, 0, false},
     {"modeIndex", 0x01, 1, F_READONLY, 0, false},
     {"headEnable", 0x02, 1, F_READONLY, 0, false},
-    {"bidirTextHigh", 0x03, 1, F_ADD, 1058, false},
-    {"bidirTextMid", 0x04, 1, F_ADD, 1053, false},
-    {"bidirTextLow", 0x05, 1, F_ADD, 1049, false},
+    {"bidirTextHigh", 0x03, 1, F_ADD, ID_BIDIR_TEXT_HIGH_ADD, false},
+    {"bidirTextMid", 0x04, 1, F_ADD, ID_BIDIR_TEXT_MID_ADD, false},
+    {"bidirTextLow", 0x05, 1, F_ADD, ID_BIDIR_TEXT_LOW_ADD, false},
     {"headOffsetA", 0x06, 1, F_READONLY, 0, false},
     {"headDistance", 0x08, 2, F_READONLY, 0, false},
-    {"stepPass4", 0x0a, 2, F_SET, 1059, false},
-    {"stepPass6", 0x0c, 2, F_SET, 1068, false},
-    {"stepPass8", 0x0e, 2, F_SET, 1069, false},
-    {"stepPass3", 0x10, 2, F_SET, 1067, false},
+    {"stepPass4", 0x0a, 2, F_SET, ID_PASS4_SET, false},
+    {"stepPass6", 0x0c, 2, F_SET, ID_PASS6_SET, false},
+    {"stepPass8", 0x0e, 2, F_SET, ID_PASS8_SET, false},
+    {"stepPass3", 0x10, 2, F_SET, ID_PASS3_SET, false},
     {"blockWord16", 0x12, 2, F_READONLY, 0, false},
-    {"startOffset", 0x14, 2, F_ADD, 1098, false},
+    {"startOffset", 0x14, 2, F_ADD, ID_START_OFFSET_ADD, false},
     {"inkOrder", 0x16, 8, F_INK_ORDER, 0, false},
-    {"bidirImageHigh", 0x1e, 1, F_ADD, 1183, false},
-    {"bidirImageLow", 0x1f, 1, F_ADD, 1184, false},
-    {"bidirPhoto", 0x20, 1, F_ADD, 1185, false},
+    {"bidirImageHigh", 0x1e, 1, F_ADD, ID_BIDIR_IMAGE_HIGH_ADD, false},
+    {"bidirImageLow", 0x1f, 1, F_ADD, ID_BIDIR_IMAGE_LOW_ADD, false},
+    {"bidirPhoto", 0x20, 1, F_ADD, ID_BIDIR_PHOTO_ADD, false},
     {"featherMode", 0x21, 1, F_FEATHER_MODE, 0, false},
-    {"featherDepth", 0x22, 1, F_SET, 1188, false},
+    {"featherDepth", 0x22, 1, F_SET, ID_FEATHER_DEPTH_SET, false},
     {"skipLrBlank", 0x26, 1, F_SKIP_BLANK, 0, false},
     {"colorBandOn", 0x27, 0, F_BAND_ON, 0, false},
     {"colorBandSides", 0x27, 0, F_BAND_SIDES, 0, false},
-    {"colorBandMargin", 0x28, 1, F_BAND_SET, 1225, false},
-    {"colorBandWidth", 0x29, 1, F_BAND_SET, 1232, false},
-    {"bidirTextHighHd", 0x2a, 1, F_ADD, 1058, true},
-    {"bidirTextMidHd", 0x2b, 1, F_ADD, 1053, true},
-    {"bidirTextLowHd", 0x2c, 1, F_ADD, 1049, true},
-    {"bidirImageHighHd", 0x2d, 1, F_ADD, 1183, true},
-    {"bidirImageLowHd", 0x2e, 1, F_ADD, 1184, true},
-    {"stepPass2", 0x30, 2, F_SET, 1238, false},
+    {"colorBandMargin", 0x28, 1, F_BAND_SET, ID_BAND_MARGIN_SET, false},
+    {"colorBandWidth", 0x29, 1, F_BAND_SET, ID_BAND_WIDTH_SET, false},
+    {"bidirTextHighHd", 0x2a, 1, F_ADD, ID_BIDIR_TEXT_HIGH_ADD, true},
+    {"bidirTextMidHd", 0x2b, 1, F_ADD, ID_BIDIR_TEXT_MID_ADD, true},
+    {"bidirTextLowHd", 0x2c, 1, F_ADD, ID_BIDIR_TEXT_LOW_ADD, true},
+    {"bidirImageHighHd", 0x2d, 1, F_ADD, ID_BIDIR_IMAGE_HIGH_ADD, true},
+    {"bidirImageLowHd", 0x2e, 1, F_ADD, ID_BIDIR_IMAGE_LOW_ADD, true},
+    {"stepPass2", 0x30, 2, F_SET, ID_PASS2_SET, false},
 };
 
 const FieldRow* findField(const std::string& name) {
@@ -96,25 +95,6 @@ void echoBox(const DialogModelBox& box) {
     std::fprintf(stderr, "[%s] %s\n", box.caption.c_str(), box.text.c_str());
 }
 
-// Trace lines of the link go to standard output; while the console works they are sent to
-// standard error so that what a command prints (JSON, the file list) stays clean.
-struct TracesToStderr {
-    int saved = -1;
-    TracesToStderr() {
-        std::fflush(stdout);
-        saved = dup(1);
-        if (saved >= 0) dup2(2, 1);
-    }
-    ~TracesToStderr() { restore(); }
-    void restore() {
-        if (saved < 0) return;
-        std::fflush(stdout);
-        dup2(saved, 1);
-        close(saved);
-        saved = -1;
-    }
-};
-
 // The console started as the program's entry would start it, on the in-memory dialog. A
 // session that changes the record holds the record's lock from before the console reads it to
 // after its SAVE (Record_BeginHold), so that a read, a change and a write are one transaction:
@@ -122,7 +102,7 @@ struct TracesToStderr {
 struct Session {
     bool attached = false;
     const CliOptions& options;
-    TracesToStderr traces;
+    TracesAside traces;
     explicit Session(const CliOptions& o) : options(o) {}
     bool start(bool hold = false) {
         if (!Cli_AttachPrinter(options)) return false;
@@ -488,24 +468,6 @@ int configStore(const CliOptions& options) {
     return lastBoxIs(MSG_FILE_SAVED) ? 0 : 1;
 }
 
-// argv[0] is the command word; options are taken out of the rest.
-int fromArgv(int argc, char** argv,
-             int (*run)(const std::vector<std::string>&, const CliOptions&)) {
-    CliOptions options;
-    std::vector<std::string> args;
-    for (int i = 1; i < argc; ++i) {
-        std::string a = argv[i];
-        if ((a == "--virtual-printer" || a == "--log-dir") && i + 1 < argc &&
-            argv[i + 1][0] != '\0')
-            (a == "--log-dir" ? options.logDir : options.virtualPrinterDir) = argv[++i];
-        else if (a == "--fast-clock")
-            options.fastClock = true;
-        else
-            args.push_back(a);
-    }
-    return run(args, options);
-}
-
 }  // namespace
 
 int Cli_ParamsCommand(const std::vector<std::string>& args, const CliOptions& options) {
@@ -538,9 +500,6 @@ int Cli_ConfigCommand(const std::vector<std::string>& args, const CliOptions& op
     if (sub == "load" && args.size() == 2) return configLoad(args[1], options);
     return usage("config takes list, store or load NAME");
 }
-
-int Cli_Params(int argc, char** argv) { return fromArgv(argc, argv, Cli_ParamsCommand); }
-int Cli_Config(int argc, char** argv) { return fromArgv(argc, argv, Cli_ConfigCommand); }
 
 bool Cli_ReadParamField(const std::string& name, const CliOptions& options, long* value) {
     const FieldRow* f = findField(name);

@@ -14,11 +14,6 @@ int Cli_ParamsCommand(const std::vector<std::string>& args, const CliOptions& op
 // config list | store | load NAME
 int Cli_ConfigCommand(const std::vector<std::string>& args, const CliOptions& options);
 
-// The same with argv[0] = "params" or "config" followed by its words; the options
-// --virtual-printer DIR, --log-dir DIR and --fast-clock may appear among them.
-int Cli_Params(int argc, char** argv);
-int Cli_Config(int argc, char** argv);
-
 // The value of one field (not inkOrder) as `params show` reads it; false, with the reason on
 // standard error, when no parameter record could be read.
 bool Cli_ReadParamField(const std::string& name, const CliOptions& options, long* value);

@@ -1,24 +1,19 @@
 // SPDX-License-Identifier: Apache-2.0
-// Traces of the link go to standard output; a command whose own output is its answer keeps
-// them on standard error while a job or a record read runs.
+// Trace lines of the link go to standard output (Log_Trace); while a command works they are
+// sent to standard error, so that what the command prints (JSON, the file list, a reading)
+// stays clean.
 #pragma once
-#include <unistd.h>
 
-#include <cstdio>
-
-struct TracesAside {
-    int saved;
-    TracesAside() {
-        std::fflush(stdout);
-        saved = dup(1);
-        if (saved >= 0) dup2(2, 1);
-    }
-    ~TracesAside() {
-        if (saved < 0) return;
-        std::fflush(stdout);
-        dup2(saved, 1);
-        close(saved);
-    }
+// Standard output points at standard error from construction to restore() or destruction.
+class TracesAside {
+  public:
+    TracesAside();
+    ~TracesAside();
     TracesAside(const TracesAside&) = delete;
     TracesAside& operator=(const TracesAside&) = delete;
+    // Standard output back where it was (once; later calls do nothing).
+    void restore();
+
+  private:
+    int saved_ = -1;
 };

@@ -35,11 +35,6 @@ void Log_SetStdoutCopy(bool on);
 // "* New Job" banner. Any thread.
 void Log_Error(const char* fmt, ...) HEADALIGN_PRINTF(1, 2);
 
-// Paths of the current trace file and the error log (empty before the first Log_Open).
-std::string Log_TracePath();
-std::string Log_ErrorPath();
 // Why the last Log_Open left the log files off when their folder is there but a path cannot be
 // opened as it is (too long for the platform); empty otherwise. Front ends show it.
 std::string Log_OpenProblem();
-bool Log_IsTraceOpen();
-bool Log_IsErrorOpen();

@@ -61,8 +61,6 @@ const ResolutionEntry& Ring_Resolution(uint32_t xDpi) {
     return FALLBACK_RESOLUTION;
 }
 
-uint8_t Ring_ResolutionCode(uint32_t xDpi) { return Ring_Resolution(xDpi).code; }
-
 bool Ring_Prepare(JobContext* job) {
     ringJob.store(job);
     const ResolutionEntry& res = Ring_Resolution(job->xDpi);

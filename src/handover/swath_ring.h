@@ -46,11 +46,6 @@ SwathRecord* Ring_TakeFull();
 // The 32 header bytes (record bytes 0x08..0x27) exactly as they travel to the printer.
 // \context the thread holding the record \nonblocking \errors none.
 void Ring_HeaderBytes(const SwathRecord& r, uint8_t out[32]);
-// Record `index` (0..3). \threadsafe \nonblocking \errors nullptr for any other index.
-SwathRecord* Ring_Record(int index);
 // The put and take indexes (0..3). \threadsafe; snapshots \nonblocking \errors none.
 uint8_t Ring_PutIndex();
 uint8_t Ring_TakeIndex();
-// Resolution code of the swath header for a horizontal resolution (720 dpi's for an unknown
-// one). \threadsafe \nonblocking \errors none.
-uint8_t Ring_ResolutionCode(uint32_t xDpi);

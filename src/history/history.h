@@ -90,8 +90,6 @@ HistoryEntry History_SaveEntry(const uint8_t* before, const uint8_t* after,
 // The printer whose history is kept from now on: the virtual printer's folder, or empty for
 // the printer on USB. Dialog thread.
 void History_UsePrinter(const std::string& virtualPrinterFolder);
-// Nothing is recorded (until the next History_UsePrinter). Dialog thread.
-void History_Stop();
 // What the next SAVE is recorded as coming from ("" = the console's SAVE); with keepEarlier an
 // origin already set stays (a command that SAVEs through another). Dialog thread.
 void History_SetSaveOrigin(const std::string& origin, bool keepEarlier = false);
@@ -126,5 +124,3 @@ std::string History_Serialize(const std::string& printerKey, std::vector<History
 // The value a mode's field holds in a 56-byte record (bidirectional byte or feed step word);
 // -1 when the mode has no field.
 long History_ModeValue(const uint8_t* record, int mode, int pass);
-// The record field of a mode ("bidirTextMid", "bidirTextMidHd", "stepPass4"); nullptr if none.
-const char* History_ModeField(int mode, int pass);

@@ -163,8 +163,6 @@ bool reconnectAfterFailure(LinkState* link, int* reconnects) {
 
 }  // namespace
 
-uint32_t txSwathNo() { return tx().lastSwathNo.load(); }
-
 CommandSlot* Tx_NextCommand(LinkState* link) {
     CommandSlot* slot = Cmd_Pending();
     if (!slot) return nullptr;

@@ -78,6 +78,3 @@ void Tx_SpitControl(uint8_t* block, uint32_t size);
 // reconnection failed (program error 17) or the link was abandoned.
 bool Tx_Transmit(LinkState* link, const uint8_t* block, size_t blockLen, const uint8_t* data,
                  uint32_t dataLen);
-
-// Number of the swath last handed to Tx_Transmit. \threadsafe \nonblocking
-uint32_t txSwathNo();

@@ -77,11 +77,15 @@ void unpackParameterRecord(const uint8_t* rec56, CalibrationParams* out) {
 void packParameterRecord(const CalibrationParams& in, uint8_t* rec56) {
     le::putU8(rec56, REC_MARK, PARAMETER_RECORD_MARK);
     packFields(CORRECTION_FIELDS, in, rec56);
-    packFields(COLOR_BAND_FIELDS, in, rec56);
     std::memcpy(rec56 + REC_INK_ORDER, in.inkOrder, sizeof in.inkOrder);
     le::putU8(rec56, REC_FEATHER_MODE, in.featherMode);
     le::putU8(rec56, REC_FEATHER_DEPTH, in.featherDepth);
     le::putU8(rec56, REC_SKIP_LR_BLANK, in.skipLrBlank ? 1 : 0);
+    packColorBand(in, rec56);
+}
+
+void packColorBand(const CalibrationParams& in, uint8_t* rec56) {
+    packFields(COLOR_BAND_FIELDS, in, rec56);
     // Each half of the byte holds one value; a stray high bit must not leak into the other.
     le::putU8(rec56, REC_COLOR_BAND,
               static_cast<uint8_t>(((in.colorBandSides & 0x0f) << 4) | (in.colorBandOn & 0x0f)));

@@ -59,6 +59,9 @@ void unpackCorrectionValues(const uint8_t* rec56, CalibrationParams* out);
 // bidirectional values, colour-band margin and width as their low 8 bits, skipLrBlank as 0
 // or 1, the colour band byte as sides x 16 + on, and inkOrder.
 void packParameterRecord(const CalibrationParams& in, uint8_t* rec56);
+// The colour band alone, as packParameterRecord writes it: byte 0x27 as sides x 16 + on (each
+// in its half), margin and width at 0x28 and 0x29 as their low 8 bits.
+void packColorBand(const CalibrationParams& in, uint8_t* rec56);
 
 // True when every calibration value of rec56 lies where the console's entries could have put
 // it; otherwise false with *reason naming the first bad field (by offset), its value and the

@@ -12,9 +12,6 @@ constexpr int GLYPH_COUNT = 95;
 constexpr int GLYPH_ENTRY_SIZE = 34;  // width, height, 16 column bytes per 8-row band, zeros
 constexpr int GLYPH_WIDTH = 8;
 constexpr int GLYPH_HEIGHT = 16;
-
-// The whole font table: GLYPH_COUNT entries of GLYPH_ENTRY_SIZE bytes in code order.
-const uint8_t* glyphFont();
 // The entry of a printable ASCII code, or nullptr outside 32..126.
 const uint8_t* glyphEntry(int code);
 

@@ -59,7 +59,5 @@ SwathRecord* acquireSwathRecord(JobContext* ctx, SwathRecord* record);
 void sendEmptySteps(uint32_t steps, JobContext* ctx, int backwards);
 // Turns the counted blank swaths into one feed.
 void flushEmptySwaths(JobContext* ctx);
-// Direction (0 left to right, 1 right to left) of the next swath.
-uint8_t nextSwathDirection(JobContext* ctx);
 // Feed in motor steps for `rows` rows: rows x feedStep, truncated.
 uint32_t stepsToLength(uint16_t rows);

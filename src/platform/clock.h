@@ -13,11 +13,13 @@ struct LocalTime {
 };
 
 struct ClockBackend {
-    // Sleeps the calling thread for about ms milliseconds. Any thread.
+    // Sleeps the calling thread for about ms milliseconds. \threadsafe \blocks ms (a
+    // simulated clock: until every thread taking part waits) \errors none.
     void (*sleepMs)(uint32_t ms);
-    // Millisecond tick counter that wraps at 2^32, like GetTickCount. Any thread.
+    // Millisecond tick counter that wraps at 2^32, like GetTickCount. \threadsafe
+    // \nonblocking \errors none.
     uint32_t (*tickMs)();
-    // Current local wall-clock time. Any thread.
+    // Current local wall-clock time. \threadsafe \nonblocking \errors none.
     void (*localTime)(LocalTime* out);
 };
 

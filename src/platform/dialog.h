@@ -35,12 +35,36 @@ enum DialogControlKind : uint8_t {
     CTL_LIST            // drop-down list with an editable field
 };
 
-// One control of a layout: ID, kind, layout text and place in dialog units.
+// One control of a layout: ID, kind, layout text, place in dialog units, and the name the
+// program knows it by (the console's ID_<name>, generated from its layout).
 struct DialogControlSpec {
     int id;
     DialogControlKind kind;
     const char* text;
     int x, y, width, height;
+    const char* name = nullptr;
+};
+
+// A command the dialog procedure takes that no control of the layout carries (a menu entry, a
+// key), with its name.
+struct DialogCommandSpec {
+    int id;
+    const char* name;
+};
+
+// A menu of the window's menu bar, where the window system gives the dialog one (the desktop
+// back end; the native dialog has none): commands of controls or of the layout, each with
+// its Chinese and English text; an entry with ID 0 is a separator.
+struct DialogMenuItem {
+    int id;
+    const char* text;
+    const char* englishText;
+};
+struct DialogMenu {
+    const char* title;
+    const char* englishTitle;
+    const DialogMenuItem* items;
+    size_t count;
 };
 
 // A group box without text or ID around an area of a layout, in dialog units.
@@ -49,7 +73,7 @@ struct DialogFrame {
 };
 
 // A dialog layout: caption-less popup of the given size holding `count` controls and
-// `frameCount` frames.
+// `frameCount` frames; the commands without a control and the menus.
 struct DialogLayout {
     int resourceId;
     int x, y, width, height;
@@ -57,6 +81,10 @@ struct DialogLayout {
     size_t count;
     const DialogFrame* frames = nullptr;
     size_t frameCount = 0;
+    const DialogCommandSpec* commands = nullptr;
+    size_t commandCount = 0;
+    const DialogMenu* menus = nullptr;
+    size_t menuCount = 0;
 };
 
 // What a file dialog shows; `filters` holds `filterCount` pairs of description and pattern.
@@ -75,60 +103,74 @@ enum FileDialogKind { FILE_DIALOG_OPEN = 0, FILE_DIALOG_SAVE = 1 };
 // layout does not hold do nothing and return their empty result.
 struct DialogBackend {
     // Creates the modeless dialog from `layout`; delivers DLGMSG_INIT to proc before it
-    // returns (the window is not visible yet). Does not block. DIALOG_NONE on failure.
+    // returns (the window is not visible yet). \context dialog \nonblocking \errors
+    // DIALOG_NONE.
     DialogHandle (*create)(const DialogLayout* layout, DialogProc proc);
-    // Destroys the dialog; delivers DLGMSG_DESTROY to its procedure. Does not block.
+    // Destroys the dialog; delivers DLGMSG_DESTROY to its procedure. \context dialog
+    // \nonblocking \errors none.
     void (*destroy)(DialogHandle dialog);
-    // Asks the message loop to end with `code` once the current message is handled. Does not
-    // block; callable from inside a dialog procedure.
+    // Asks the message loop to end with `code` once the current message is handled; callable
+    // from inside a dialog procedure. \context dialog \nonblocking \errors none.
     void (*postQuit)(int code);
-    // Runs the message loop until the quit request; returns its code. Blocks for the whole
-    // life of the console, delivering messages to the dialog procedure on this thread.
+    // Runs the message loop until the quit request; returns its code. \context dialog
+    // \blocks for the whole life of the console, delivering messages to the dialog procedure on
+    // this thread \errors none (the code given to postQuit).
     int (*runLoop)();
-    // Shows or hides the dialog (Windows show command: 0 hide, 5 show). Does not block.
+    // Shows or hides the dialog (Windows show command: 0 hide, 5 show). \context dialog
+    // \nonblocking \errors none.
     void (*show)(DialogHandle dialog, int showCommand);
-    // The window's title in UTF-8. Does not block.
+    // The window's title in UTF-8. \context dialog \nonblocking \errors none.
     void (*setTitle)(DialogHandle dialog, const char* title);
-    // The window's icon from the program's resources. Does not block; a missing icon is ignored.
+    // The window's icon from the program's resources. \context dialog \nonblocking \errors
+    // none (a missing icon is ignored).
     void (*setIcon)(DialogHandle dialog, int resourceId);
 
-    // Replaces the text of a control (UTF-8). Does not block; no DLGMSG_COMMAND is delivered.
+    // Replaces the text of a control (UTF-8); no DLGMSG_COMMAND is delivered. \context dialog
+    // \nonblocking \errors none.
     void (*setText)(DialogHandle dialog, int id, const char* text);
-    // Whole text of a control (for a list: the text of its field), UTF-8; empty for an
-    // unknown ID. Does not block.
+    // Whole text of a control (for a list: the text of its field), UTF-8. \context dialog
+    // \nonblocking \errors empty for an unknown ID.
     std::string (*getText)(DialogHandle dialog, int id);
-    // Ticks or clears a check box. Does not block; no DLGMSG_COMMAND is delivered.
+    // Ticks or clears a check box; no DLGMSG_COMMAND is delivered. \context dialog
+    // \nonblocking \errors none.
     void (*setCheck)(DialogHandle dialog, int id, bool checked);
-    // Whether a check box is ticked; false for an unknown ID. Does not block.
+    // Whether a check box is ticked. \context dialog \nonblocking \errors false for an unknown
+    // ID.
     bool (*isChecked)(DialogHandle dialog, int id);
-    // Lets the operator use a control or greys it out. Does not block.
+    // Lets the operator use a control or greys it out. \context dialog \nonblocking \errors
+    // none.
     void (*enable)(DialogHandle dialog, int id, bool on);
-    // Shows or hides one control. Does not block.
+    // Shows or hides one control. \context dialog \nonblocking \errors none.
     void (*showControl)(DialogHandle dialog, int id, bool visible);
 
-    // Lists, none of which blocks or delivers DLGMSG_COMMAND: remove every entry.
+    // Lists; none delivers DLGMSG_COMMAND. Removes every entry. \context dialog \nonblocking
+    // \errors none.
     void (*listClear)(DialogHandle dialog, int id);
-    // Appends one entry (UTF-8) at the end.
+    // Appends one entry (UTF-8) at the end. \context dialog \nonblocking \errors none.
     void (*listAdd)(DialogHandle dialog, int id, const char* text);
     // Selects entry `index` and shows it in the field; -1 or an index past the end: none.
+    // \context dialog \nonblocking \errors none.
     void (*listSelect)(DialogHandle dialog, int id, int index);
-    // The selected entry's index, -1 when none is selected.
+    // The selected entry's index. \context dialog \nonblocking \errors -1 when none is
+    // selected.
     int (*listSelection)(DialogHandle dialog, int id);
-    // The number of entries, 0 for an unknown ID.
+    // The number of entries. \context dialog \nonblocking \errors 0 for an unknown ID.
     int (*listCount)(DialogHandle dialog, int id);
 
-    // A modal box owned by the dialog. Blocks until the operator answers (the dialog's own
-    // messages wait); returns the MsgBoxResult of the button pressed.
+    // A modal box owned by the dialog; returns the MsgBoxResult of the button pressed.
+    // \context dialog \blocks until the operator answers (the dialog's own messages wait)
+    // \errors none.
     int (*messageBox)(DialogHandle dialog, const char* text, const char* caption, int buttons,
                       int icon);
-    // The system's file dialog, modal. Blocks until the operator closes it; true when a file
-    // was chosen, its path (UTF-8) in *path; false, *path untouched, when cancelled.
+    // The system's file dialog, modal: true when a file was chosen, its path (UTF-8) in
+    // *path. \context dialog \blocks until the operator closes it \errors false, *path
+    // untouched, when cancelled.
     bool (*fileDialog)(DialogHandle dialog, FileDialogKind kind, const FileDialogRequest& request,
                        std::string* path);
     // A small modal box owned by the dialog asking for one line of text under `prompt`, its
-    // field holding `*text` at first. Blocks (the dialog's own messages wait) until the
-    // operator closes it. true with the line typed in *text when confirmed; false, *text
-    // untouched, when cancelled or closed.
+    // field holding `*text` at first: true with the line typed in *text when confirmed.
+    // \context dialog \blocks until the operator closes it (the dialog's own messages wait)
+    // \errors false, *text untouched, when cancelled or closed.
     bool (*promptText)(DialogHandle dialog, const char* title, const char* prompt,
                        std::string* text);
 };

@@ -27,7 +27,6 @@ struct Model {
     std::string title;
     int showCommand = -1;
     int iconId = 0;
-    std::deque<std::pair<uint32_t, uintptr_t>> posted;
     bool quit = false;
     int quitCode = 0;
     std::deque<std::string> files;  // "\x01" marks a cancel
@@ -41,7 +40,8 @@ Model model;
 std::mutex boxMutex;
 std::vector<DialogModelBox> boxes;
 std::deque<int> answers;
-int fallbackAnswer = MSGBOX_RESULT_OK;
+// A box with no queued answer is answered OK (Yes for a question is never assumed).
+constexpr int FALLBACK_ANSWER = MSGBOX_RESULT_OK;
 void (*boxEcho)(const DialogModelBox&) = nullptr;
 
 const char* const FILE_CANCEL = "\x01";
@@ -60,7 +60,7 @@ int recordBox(const char* text, const char* caption, int buttons, int icon, bool
             answer = answers.front();
             answers.pop_front();
         } else {
-            answer = fallbackAnswer;
+            answer = FALLBACK_ANSWER;
         }
     }
     if (echo) echo(box);
@@ -97,14 +97,9 @@ void postQuit(int code) {
     model.quit = true;
     model.quitCode = code;
 }
-int runLoop() {
-    while (!model.quit && !model.posted.empty()) {
-        auto [message, wParam] = model.posted.front();
-        model.posted.pop_front();
-        deliver(message, wParam);
-    }
-    return model.quit ? model.quitCode : -1;
-}
+// Nothing arrives of itself in the model: the loop ends at once, with the code of a quit the
+// procedure asked for.
+int runLoop() { return model.quit ? model.quitCode : -1; }
 void show(DialogHandle, int cmd) { model.showCommand = cmd; }
 void setTitle(DialogHandle, const char* t) { model.title = t ? t : ""; }
 void setIcon(DialogHandle, int id) { model.iconId = id; }
@@ -215,11 +210,9 @@ void DialogModel_Reset() {
     std::lock_guard<std::mutex> lock(boxMutex);
     boxes.clear();
     answers.clear();
-    fallbackAnswer = MSGBOX_RESULT_OK;
 }
 
 bool DialogModel_Exists() { return model.exists; }
-bool DialogModel_HasControl(int id) { return model.controls.count(id) != 0; }
 std::string DialogModel_Text(int id) { return getText(MODEL_HANDLE, id); }
 bool DialogModel_Checked(int id) { return isChecked(MODEL_HANDLE, id); }
 bool DialogModel_Enabled(int id) {
@@ -256,9 +249,6 @@ void DialogModel_Command(int id, int notification) {
     deliver(DLGMSG_COMMAND, Dialog_CommandParam(id, notification));
 }
 void DialogModel_Close() { deliver(DLGMSG_CLOSE, 0); }
-void DialogModel_Post(uint32_t message, uintptr_t wParam) {
-    model.posted.emplace_back(message, wParam);
-}
 
 std::vector<DialogModelBox> DialogModel_Boxes() {
     std::lock_guard<std::mutex> lock(boxMutex);
@@ -271,10 +261,6 @@ void DialogModel_ClearBoxes() {
 void DialogModel_QueueAnswer(int answer) {
     std::lock_guard<std::mutex> lock(boxMutex);
     answers.push_back(answer);
-}
-void DialogModel_SetDefaultAnswer(int fallback) {
-    std::lock_guard<std::mutex> lock(boxMutex);
-    fallbackAnswer = fallback;
 }
 void DialogModel_CaptureSystemBoxes(bool on) { MsgBox_Install(on ? &capturedBoxes : nullptr); }
 void DialogModel_SetBoxEcho(void (*echo)(const DialogModelBox&)) {

@@ -21,20 +21,13 @@ struct DialogModelFileRequest {
 };
 
 const DialogBackend* DialogModel_Backend();
-// Forgets the dialog, every control, box, queued answer and posted message.
+// Forgets the dialog, every control, box and queued answer.
 void DialogModel_Reset();
 
-// Inspection.
-bool DialogModel_Exists();
-bool DialogModel_HasControl(int id);
+// Inspection (the rest, which only tests need, is declared with the tests).
 std::string DialogModel_Text(int id);
 bool DialogModel_Checked(int id);
-bool DialogModel_Enabled(int id);
-bool DialogModel_Visible(int id);
 std::vector<std::string> DialogModel_ListEntries(int id);
-int DialogModel_ListSelection(int id);
-std::string DialogModel_Title();
-int DialogModel_ShowCommand();  // -1 until shown
 
 // The operator. Clicks and selections on a disabled or hidden control do nothing and return
 // false; a click toggles a check box before its command goes to the procedure.
@@ -43,15 +36,11 @@ bool DialogModel_Click(int id);
 bool DialogModel_Select(int id, int index);
 // A command message as the window system would send it (also for IDs without a control).
 void DialogModel_Command(int id, int notification = 0);
-void DialogModel_Close();
-// Queues a message for runLoop.
-void DialogModel_Post(uint32_t message, uintptr_t wParam);
 
-// Message boxes: recorded in order; answered with queued answers first, then `fallback`.
+// Message boxes: recorded in order; answered with queued answers first, then OK.
 std::vector<DialogModelBox> DialogModel_Boxes();
 void DialogModel_ClearBoxes();
 void DialogModel_QueueAnswer(int answer);
-void DialogModel_SetDefaultAnswer(int fallback);
 // Also record the boxes of the message-box seam in the same list (true installs a seam back
 // end, false restores the platform default).
 void DialogModel_CaptureSystemBoxes(bool on);
@@ -60,11 +49,6 @@ void DialogModel_SetBoxEcho(void (*echo)(const DialogModelBox& box));
 
 // File dialogs: answered in order by queued paths; an empty queue cancels.
 void DialogModel_QueueFile(const std::string& path);
-void DialogModel_QueueFileCancel();
-std::vector<DialogModelFileRequest> DialogModel_FileRequests();
 
-// Text prompts: answered in order by queued lines; an empty queue cancels. Each prompt asked
-// is recorded as its title and prompt text.
-void DialogModel_QueuePromptAnswer(const std::string& text);
-void DialogModel_QueuePromptCancel();
-std::vector<std::pair<std::string, std::string>> DialogModel_Prompts();
+// Text prompts: answered in order by queued lines; an empty queue cancels (each prompt asked
+// is recorded as its title and prompt text).

@@ -42,19 +42,19 @@ struct ImageLimits {
 };
 
 struct ImageCodecBackend {
-    // Any thread; blocks only while computing. true with *out filled and upright; false with
-    // *out empty and in *error one line saying what is wrong with the data ("corrupt PNG: ...",
-    // "JPEG: image data ends early", the picture size refused), never naming a file.
+    // true with *out filled and upright. \threadsafe \nonblocking (computes only) \errors
+    // false with *out empty and in *error one line saying what is wrong with the data ("corrupt
+    // PNG: ...", "JPEG: image data ends early", the picture size refused), never naming a file.
     bool (*decodePng)(const uint8_t* data, size_t size, const ImageLimits& limits, ImagePixels* out,
                       std::string* error);
-    // Any thread; blocks only while computing; result as decodePng. Grey, YCbCr, RGB, CMYK and
-    // YCCK.
+    // Grey, YCbCr, RGB, CMYK and YCCK. \threadsafe \nonblocking (computes only) \errors as
+    // decodePng.
     bool (*decodeJpeg)(const uint8_t* data, size_t size, const ImageLimits& limits,
                        ImagePixels* out, std::string* error);
-    // Any thread; blocks only while computing. true with the whole PNG file in *out (its
-    // resolution recorded when image.dpi > 0); false (out of memory) with *out empty.
+    // true with the whole PNG file in *out (its resolution recorded when image.dpi > 0).
+    // \threadsafe \nonblocking (computes only) \errors false (out of memory) with *out empty.
     bool (*encodePng)(const ImagePixels& image, std::vector<uint8_t>* out);
-    // Any thread; blocks only while computing. JPEG at quality 1..100; result as encodePng.
+    // JPEG at quality 1..100. \threadsafe \nonblocking (computes only) \errors as encodePng.
     bool (*encodeJpeg)(const ImagePixels& image, int quality, std::vector<uint8_t>* out);
 };
 

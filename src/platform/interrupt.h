@@ -17,8 +17,8 @@ struct InterruptBackend {
     // to a pipe (async-signal-safe). A second request ends the program at once (status 128 +
     // the signal's number; 130 on Windows). When the handler returns false the request takes
     // its default action. On a console close the back end waits while busy() is true, at most
-    // 4.5 s (the system ends the process at 5 s). Main thread, once, before any job; does not
-    // block; false (nothing changed) when it cannot be set up.
+    // 4.5 s (the system ends the process at 5 s). \context dialog (the main thread, once,
+    // before any job) \nonblocking \errors false (nothing changed) when it cannot be set up.
     bool (*watch)(InterruptHandler handler, InterruptBusy busy);
 };
 

@@ -4,7 +4,8 @@
 #include <cstdint>
 
 struct LocaleBackend {
-    // Returns the system default locale identifier (LCID). Any thread.
+    // Returns the system default locale identifier (LCID). \threadsafe \nonblocking (reads
+    // the environment at most) \errors none: an unknown locale is English (0x0409).
     uint32_t (*systemLocaleId)();
 };
 

@@ -6,12 +6,12 @@
 
 struct LogDirBackend {
     // The platform's default folder ("C:/PrinterLog" on Windows,
-    // $XDG_STATE_HOME/headalign/PrinterLog on POSIX). Any thread; does not block (reads the
-    // environment at most).
+    // $XDG_STATE_HOME/headalign/PrinterLog on POSIX). \threadsafe \nonblocking (reads the
+    // environment at most) \errors none.
     std::string (*defaultDir)();
     // A line as it is written into the log files and to standard output: unchanged (UTF-8) on
-    // POSIX, converted to code page 936 on Windows. Any thread; does not block; never fails
-    // (a character the code page lacks is written as the system replaces it).
+    // POSIX, converted to code page 936 on Windows. \threadsafe \nonblocking \errors none (a
+    // character the code page lacks is written as the system replaces it).
     std::string (*fileText)(const std::string& utf8);
 };
 
@@ -27,9 +27,6 @@ void LogDir_Set(const std::string& path);
 std::string LogDir_Default();
 // The back end's text of a log line.
 std::string LogDir_FileText(const std::string& utf8);
-// Windows only (no effect on POSIX): false keeps log lines in UTF-8, so that tests of the
-// platform-neutral logic compare the same texts on every platform. On by default.
-void LogDir_SetCodePageText(bool on);
 
 #if defined(__MINGW32__)
 // The C99 formatting of mingw-w64 (__USE_MINGW_ANSI_STDIO), not the system's older printf.

@@ -18,8 +18,10 @@ enum MsgBoxResult {
 };
 
 struct MsgBoxBackend {
-    // Shows text with caption, blocks until the operator answers, returns an MsgBoxResult.
-    // Called on whichever thread reports (the dialog thread or the transmit thread).
+    // Shows text with caption and returns the MsgBoxResult of the button pressed.
+    // \context dialog, job, transmit (whichever thread reports) \blocks until the operator
+    // answers (the standard-error default: not at all, it answers OK or Yes) \errors none: a box
+    // that cannot be shown answers Cancel.
     int (*show)(const char* text, const char* caption, int buttons, int icon);
 };
 

@@ -30,30 +30,33 @@ struct SharedOpenResult {
 // Called on the dialog thread (the console's save and load, the command line); the lock is
 // what keeps the other process out, so no entry takes a lock of this process.
 struct SharedAreaBackend {
-    // Opens the named area for reading and writing and checks who owns it. Does not block.
-    // A handle only with SHARED_OPENED; an object that is not to be trusted is closed again
-    // before anything is read from it.
+    // Opens the named area for reading and writing and checks who owns it; an object that is
+    // not to be trusted is closed again before anything is read from it. \context dialog
+    // \nonblocking \errors SHARED_INVALID, the verdict and reason in *result; a handle only
+    // with SHARED_OPENED.
     SharedHandle (*openArea)(const char* name, SharedOpenResult* result);
     // Copies len bytes at offset out of (readArea) or into (writeArea) the area as it is now.
-    // Never faults when the other process has shrunk the area meanwhile: false when the area
-    // no longer holds offset + len bytes or the copy failed. Does not block.
+    // Never faults when the other process has shrunk the area meanwhile. \context dialog
+    // \nonblocking \errors false when the area no longer holds offset + len bytes or the copy
+    // failed.
     bool (*readArea)(SharedHandle area, size_t offset, uint8_t* out, size_t len);
     bool (*writeArea)(SharedHandle area, size_t offset, const uint8_t* data, size_t len);
-    // Closes the area handle. Does not block; the area itself lives on while its creator
-    // holds it.
+    // Closes the area handle; the area itself lives on while its creator holds it.
+    // \context dialog \nonblocking \errors none.
     void (*closeArea)(SharedHandle area);
-    // Opens the named lock without taking it, with the same check of its owner. Does not
-    // block; a handle only with SHARED_OPENED.
+    // Opens the named lock without taking it, with the same check of its owner. \context
+    // dialog \nonblocking \errors SHARED_INVALID, the verdict in *result; a handle only with
+    // SHARED_OPENED.
     SharedHandle (*openLock)(const char* name, SharedOpenResult* result);
-    // Takes the lock, blocking at most timeoutMs (polling through the clock seam where the
-    // platform has no timed wait of its own). SHARED_WAIT_OBTAINED when held (also when a
-    // holder died with it), SHARED_WAIT_TIMEOUT when another process kept it,
-    // SHARED_WAIT_FAILED when the wait itself failed.
+    // Takes the lock. \context dialog \blocks at most timeoutMs (polling through the clock
+    // seam where the platform has no timed wait of its own) \errors SHARED_WAIT_TIMEOUT when
+    // another process kept it, SHARED_WAIT_FAILED when the wait itself failed;
+    // SHARED_WAIT_OBTAINED when held (also when a holder died with it).
     SharedWaitResult (*waitLock)(SharedHandle lock, uint32_t timeoutMs);
-    // Gives up a lock taken by waitLock. Does not block.
+    // Gives up a lock taken by waitLock. \context dialog \nonblocking \errors none.
     void (*releaseLock)(SharedHandle lock);
-    // Closes the lock handle. Does not block; release a held lock first (on Windows a mutex
-    // closed while held is handed to the next waiter as abandoned).
+    // Closes the lock handle; release a held lock first (on Windows a mutex closed while held
+    // is handed to the next waiter as abandoned). \context dialog \nonblocking \errors none.
     void (*closeLock)(SharedHandle lock);
 };
 
@@ -69,8 +72,7 @@ void SharedArea_Install(const SharedAreaBackend* backend);  // nullptr = platfor
 const SharedAreaBackend* SharedArea_Backend();
 const SharedAreaBackend* Platform_DefaultSharedArea();
 
-// The names in use: SHARED_AREA_NAME and SHARED_LOCK_NAME unless changed (tests use names of
-// their own so that parallel runs never meet). Dialog thread.
-void SharedArea_SetNames(const char* areaName, const char* lockName);
+// The names in use: SHARED_AREA_NAME and SHARED_LOCK_NAME unless a test set names of its own.
+// \context dialog \nonblocking \errors none.
 const char* SharedArea_AreaName();
 const char* SharedArea_LockName();

@@ -4,8 +4,9 @@
 
 struct ThreadBackend {
     // Raises the calling thread's scheduling priority one step above normal (Windows:
-    // THREAD_PRIORITY_HIGHEST; Linux: nice -2, which needs privileges). Any thread, for
-    // itself; does not block. Best effort: without the right the thread keeps its priority.
+    // THREAD_PRIORITY_HIGHEST; Linux: nice -2, which needs privileges). \threadsafe (for the
+    // calling thread itself) \nonblocking \errors none: best effort, without the right the
+    // thread keeps its priority.
     void (*raisePriority)();
 };
 

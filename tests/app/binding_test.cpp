@@ -14,6 +14,7 @@
 #include "vprinter.h"
 #ifdef HEADALIGN_HAVE_VERNIER
 #include "app/scan_entry.h"
+#include "support/product_internals.h"
 #endif
 
 namespace {
@@ -60,21 +61,21 @@ TEST_F(SaveTest, UntouchedSavePacksTheSameValuesWithMarkAndKeepsOtherBytes) {
 }
 
 TEST_F(SaveTest, ZeroInAStepEntryChangesNothingAndStays) {
-    DialogModel_Type(1059, "0");
-    DialogModel_Type(1068, "abc");
+    DialogModel_Type(ID_PASS4_SET, "0");
+    DialogModel_Type(ID_PASS6_SET, "abc");
     EXPECT_EQ(save(), Boxes{SAVE_OK});
-    EXPECT_EQ(DialogModel_Text(1059), "0");
-    EXPECT_EQ(DialogModel_Text(1068), "abc");
-    EXPECT_EQ(DialogModel_Text(1057), "100");
+    EXPECT_EQ(DialogModel_Text(ID_PASS4_SET), "0");
+    EXPECT_EQ(DialogModel_Text(ID_PASS6_SET), "abc");
+    EXPECT_EQ(DialogModel_Text(ID_PASS4), "100");
     EXPECT_EQ(printerRecord()[0x0a], 100);
 }
 
 TEST_F(SaveTest, StepEntriesSetTheirFieldsAndEmpty) {
-    DialogModel_Type(1059, " +1234x");
-    DialogModel_Type(1238, "65535");
+    DialogModel_Type(ID_PASS4_SET, " +1234x");
+    DialogModel_Type(ID_PASS2_SET, "65535");
     EXPECT_EQ(save(), Boxes{SAVE_OK});
-    EXPECT_EQ(DialogModel_Text(1057), "1234");
-    EXPECT_EQ(DialogModel_Text(1059), "");
+    EXPECT_EQ(DialogModel_Text(ID_PASS4), "1234");
+    EXPECT_EQ(DialogModel_Text(ID_PASS4_SET), "");
     EXPECT_EQ(calibrationParams()->stepPass2, 65535);
     std::vector<uint8_t> r = printerRecord();
     EXPECT_EQ(r[0x0a] | r[0x0b] << 8, 1234);
@@ -93,13 +94,14 @@ TEST_F(SaveTest, MeasureButtonsTypeTheProposalIntoTheirRowForSave) {
         const char* says;  // in the box afterwards; "" = no box
     };
     const Row rows[] = {
-        {ID_MEASURE_PASS4, "998.5", 1059, "9985",
+        {ID_MEASURE_PASS4, "998.5", ID_PASS4_SET, "9985",
          "nominal 1000.0 mm, measured 998.5 mm: stepPass4 = 10000 x 998.5 / 1000.0 = 9985"},
-        {ID_MEASURE_PASS2, " 1012 ", 1238, "10120", "stepPass2 = 10000 x 1012.0 / 1000.0 = 10120"},
-        {ID_MEASURE_PASS8, nullptr, 1069, "", ""},
-        {ID_MEASURE_PASS6, "abc", 1068, "", "'abc' is not a distance in millimetres"},
-        {ID_MEASURE_PASS3, "1200", 1067, "", "1200 mm is out of reason"},
-        {ID_MEASURE_PASS3, "-999", 1067, "", "out of reason"},
+        {ID_MEASURE_PASS2, " 1012 ", ID_PASS2_SET, "10120",
+         "stepPass2 = 10000 x 1012.0 / 1000.0 = 10120"},
+        {ID_MEASURE_PASS8, nullptr, ID_PASS8_SET, "", ""},
+        {ID_MEASURE_PASS6, "abc", ID_PASS6_SET, "", "'abc' is not a distance in millimetres"},
+        {ID_MEASURE_PASS3, "1200", ID_PASS3_SET, "", "1200 mm is out of reason"},
+        {ID_MEASURE_PASS3, "-999", ID_PASS3_SET, "", "out of reason"},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.button);
@@ -121,13 +123,13 @@ TEST_F(SaveTest, MeasureButtonsTypeTheProposalIntoTheirRowForSave) {
     EXPECT_NE(prompts[0].first.find("4PASS"), std::string::npos) << prompts[0].first;
     EXPECT_NE(prompts[0].second.find("1000.0"), std::string::npos) << prompts[0].second;
     EXPECT_EQ(printerTransactions(65), 0);
-    EXPECT_EQ(DialogModel_Text(1057), "100");
+    EXPECT_EQ(DialogModel_Text(ID_PASS4), "100");
     EXPECT_EQ(save(), Boxes{SAVE_OK});
     std::vector<uint8_t> r = printerRecord();
     EXPECT_EQ(r[0x0a] | r[0x0b] << 8, 9985);
     EXPECT_EQ(r[0x30] | r[0x31] << 8, 10120);
-    EXPECT_EQ(DialogModel_Text(1057), "9985");
-    EXPECT_EQ(DialogModel_Text(1059), "");
+    EXPECT_EQ(DialogModel_Text(ID_PASS4), "9985");
+    EXPECT_EQ(DialogModel_Text(ID_PASS4_SET), "");
 }
 
 TEST_F(SaveTest, FeatherDepthTakesTextAsTypedAndRefuses101) {
@@ -150,25 +152,25 @@ TEST_F(SaveTest, FeatherDepthTakesTextAsTypedAndRefuses101) {
 }
 
 TEST_F(SaveTest, BidirectionalRowAtFiveRefusesMinusSixAndTakesMinusFive) {
-    ASSERT_EQ(DialogModel_Text(1047), "5");
-    DialogModel_Type(1049, "-6");
+    ASSERT_EQ(DialogModel_Text(ID_BIDIR_TEXT_LOW), "5");
+    DialogModel_Type(ID_BIDIR_TEXT_LOW_ADD, "-6");
     EXPECT_EQ(save(), (Boxes{NEGATIVE, SAVE_FAIL}));
-    EXPECT_EQ(DialogModel_Text(1047), "5");
-    DialogModel_Type(1049, "-5");
+    EXPECT_EQ(DialogModel_Text(ID_BIDIR_TEXT_LOW), "5");
+    DialogModel_Type(ID_BIDIR_TEXT_LOW_ADD, "-5");
     EXPECT_EQ(save(), Boxes{SAVE_OK});
-    EXPECT_EQ(DialogModel_Text(1047), "0");
+    EXPECT_EQ(DialogModel_Text(ID_BIDIR_TEXT_LOW), "0");
     EXPECT_EQ(printerRecord()[0x05], 0);
 }
 
 TEST_F(SaveTest, HdVariantChangesAloneAndStandardValueReturnsUntouched) {
     DialogModel_Click(ID_HD_BOX);
-    DialogModel_Type(1058, "3");
+    DialogModel_Type(ID_BIDIR_TEXT_HIGH_ADD, "3");
     EXPECT_EQ(save(), Boxes{SAVE_OK});
     EXPECT_EQ(calibrationParams()->bidirTextHighHd, 33);
     EXPECT_EQ(calibrationParams()->bidirTextHigh, 10);
-    EXPECT_EQ(DialogModel_Text(1056), "33");
+    EXPECT_EQ(DialogModel_Text(ID_BIDIR_TEXT_HIGH), "33");
     DialogModel_Click(ID_HD_BOX);
-    EXPECT_EQ(DialogModel_Text(1056), "10");
+    EXPECT_EQ(DialogModel_Text(ID_BIDIR_TEXT_HIGH), "10");
     std::vector<uint8_t> r = printerRecord();
     EXPECT_EQ(r[0x03], 10);
     EXPECT_EQ(r[0x2a], 33);
@@ -177,23 +179,23 @@ TEST_F(SaveTest, HdVariantChangesAloneAndStandardValueReturnsUntouched) {
 TEST_F(SaveTest, FailureAfterFeatherDepthKeepsItCommittedAndDeliversNothing) {
     std::vector<uint8_t> before = printerRecord();
     DialogModel_Type(ID_FEATHER_DEPTH_SET, "60");
-    DialogModel_Type(1059, "-1");
+    DialogModel_Type(ID_PASS4_SET, "-1");
     EXPECT_EQ(save(), (Boxes{NEGATIVE, SAVE_FAIL}));
     EXPECT_EQ(DialogModel_Text(ID_FEATHER_DEPTH), "60");
     EXPECT_EQ(DialogModel_Text(ID_FEATHER_DEPTH_SET), "");
-    EXPECT_EQ(DialogModel_Text(1059), "-1");
+    EXPECT_EQ(DialogModel_Text(ID_PASS4_SET), "-1");
     EXPECT_EQ(calibrationParams()->featherDepth, 60);
     EXPECT_EQ(printerRecord(), before);
     EXPECT_EQ(printerTransactions(65), 0);
 }
 
 TEST_F(SaveTest, ValuesBeyondTheFieldWidthAreRefusedNeverWrapped) {
-    DialogModel_Type(1058, "246");  // 10 + 246 = 256
+    DialogModel_Type(ID_BIDIR_TEXT_HIGH_ADD, "246");  // 10 + 246 = 256
     EXPECT_EQ(save(), (Boxes{OUT_OF_RANGE, SAVE_FAIL}));
-    DialogModel_Type(1058, "245");
-    DialogModel_Type(1059, "65536");
+    DialogModel_Type(ID_BIDIR_TEXT_HIGH_ADD, "245");
+    DialogModel_Type(ID_PASS4_SET, "65536");
     EXPECT_EQ(save(), (Boxes{OUT_OF_RANGE, SAVE_FAIL}));
-    DialogModel_Type(1059, "");
+    DialogModel_Type(ID_PASS4_SET, "");
     DialogModel_Type(ID_START_OFFSET_ADD, "65524");  // 12 + 65524 = 65536
     EXPECT_EQ(save(), (Boxes{OUT_OF_RANGE, SAVE_FAIL}));
     DialogModel_Type(ID_START_OFFSET_ADD, "");
@@ -225,26 +227,26 @@ TEST_F(SaveTest, NegativeStartOffsetMarginAndWidthSpeakChineseOnEnglishSystems) 
 }
 
 TEST_F(SaveTest, DuplicateInksGiveTheOrderMessageOnlyWhileTheBoxIsChecked) {
-    EXPECT_FALSE(DialogModel_Select(1109, 1));  // disabled until the box is checked
+    EXPECT_FALSE(DialogModel_Select(ID_INK_SLOT1, 1));  // disabled until the box is checked
     DialogModel_Click(ID_INK_ORDER_BOX);
-    ASSERT_TRUE(DialogModel_Enabled(1109));
-    ASSERT_TRUE(DialogModel_Select(1109, 1));  // slot 1 = K1, slot 2 is K1 already
+    ASSERT_TRUE(DialogModel_Enabled(ID_INK_SLOT1));
+    ASSERT_TRUE(DialogModel_Select(ID_INK_SLOT1, 1));  // slot 1 = K1, slot 2 is K1 already
     EXPECT_EQ(save(), (Boxes{INK_ORDER_ZH, SAVE_FAIL}));
     EXPECT_EQ(DialogModel_Boxes()[0].caption, "错误");
 
     DialogModel_Click(ID_INK_ORDER_BOX);
-    EXPECT_FALSE(DialogModel_Enabled(1109));
+    EXPECT_FALSE(DialogModel_Enabled(ID_INK_SLOT1));
     EXPECT_EQ(save(), Boxes{SAVE_OK});
     EXPECT_EQ(printerRecord()[0x16], 7);
 }
 
 TEST_F(SaveTest, SwappedInksAreSavedAndSurviveALaterSaveWithTheBoxOff) {
     DialogModel_Click(ID_INK_ORDER_BOX);
-    DialogModel_Select(1109, 1);   // slot 1: K1
-    DialogModel_Select(1122, 0);   // slot 2: K2
-    DialogModel_Type(1117, "xx");  // an edited field names no ink
+    DialogModel_Select(ID_INK_SLOT1, 1);   // slot 1: K1
+    DialogModel_Select(ID_INK_SLOT2, 0);   // slot 2: K2
+    DialogModel_Type(ID_INK_SLOT8, "xx");  // an edited field names no ink
     EXPECT_EQ(save(), (Boxes{INK_ORDER_ZH, SAVE_FAIL}));
-    DialogModel_Select(1117, 7);
+    DialogModel_Select(ID_INK_SLOT8, 7);
     EXPECT_EQ(save(), Boxes{SAVE_OK});
     EXPECT_EQ(printerRecord()[0x16], 6);  // K2 in slot 2 -> 6 from the right
     EXPECT_EQ(printerRecord()[0x17], 7);
@@ -301,9 +303,9 @@ TEST_F(SaveTest, DuplicateInLoadedRecordShowsTheDefaultOrder) {
     const uint8_t reversed[8] = {0, 1, 2, 3, 4, 5, 6, 7};
     std::memcpy(r.data() + 0x16, reversed, 8);
     showParameters(r.data());
-    EXPECT_EQ(DialogModel_Text(1109), "C1");
-    EXPECT_EQ(DialogModel_Text(1117), "K2");
-    EXPECT_EQ(DialogModel_ListEntries(1109).size(), 8u);
+    EXPECT_EQ(DialogModel_Text(ID_INK_SLOT1), "C1");
+    EXPECT_EQ(DialogModel_Text(ID_INK_SLOT8), "K2");
+    EXPECT_EQ(DialogModel_ListEntries(ID_INK_SLOT1).size(), 8u);
 }
 
 TEST_F(SaveTest, EntryConversionStopsAtTheFirstNonDigitAndReadsSevenCharacters) {
@@ -318,16 +320,16 @@ TEST_F(SaveTest, EntryConversionStopsAtTheFirstNonDigitAndReadsSevenCharacters) 
 }
 
 TEST_F(SaveTest, SavedRecordIsReadBackAfterThePrinterRestarts) {
-    DialogModel_Type(1058, "5");
-    DialogModel_Type(1069, "321");
+    DialogModel_Type(ID_BIDIR_TEXT_HIGH_ADD, "5");
+    DialogModel_Type(ID_PASS8_SET, "321");
     EXPECT_EQ(save(), Boxes{SAVE_OK});
     VPrinter_Detach();
     ASSERT_TRUE(VPrinter_Attach(work.path + "/printer"));
     DialogModel_Reset();
     restartState<ConsoleState>();
     startConsole();
-    EXPECT_EQ(DialogModel_Text(1056), "15");
-    EXPECT_EQ(DialogModel_Text(1066), "321");
+    EXPECT_EQ(DialogModel_Text(ID_BIDIR_TEXT_HIGH), "15");
+    EXPECT_EQ(DialogModel_Text(ID_PASS8), "321");
 }
 
 #ifdef HEADALIGN_HAVE_VERNIER
@@ -340,7 +342,7 @@ TEST_F(SaveTest, ReadScanEntersACertainReadingIntoItsRowOnly) {
     std::filesystem::create_directories(work.path + "/printer");
     std::ofstream(work.path + "/printer/printer.cfg") << "bidir_error = 50:-80\n";
     ASSERT_TRUE(VPrinter_Attach(work.path + "/printer"));
-    ASSERT_TRUE(DialogModel_Click(1055));
+    ASSERT_TRUE(DialogModel_Click(ID_BIDIR_TEXT_HIGH_PRINT));
     VPrinter_WaitPaper();
     std::string picture;
     for (const std::string& e : VPrinter_JobEvents())
@@ -398,7 +400,7 @@ TEST_F(SaveTest, ReadScanEntersACertainReadingIntoItsRowOnly) {
     }
     EXPECT_EQ(save(), Boxes{SAVE_OK});
     EXPECT_EQ(printerRecord()[3], 10 + Vernier_GroupToEnter(reading));
-    EXPECT_EQ(DialogModel_Text(1058), "");
+    EXPECT_EQ(DialogModel_Text(ID_BIDIR_TEXT_HIGH_ADD), "");
 }
 #endif
 

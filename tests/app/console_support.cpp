@@ -15,6 +15,7 @@
 #include "link/usb.h"
 #include "params/calibration_params.h"
 #include "platform/shared_area.h"
+#include "support/product_internals.h"
 #include "vprinter.h"
 
 #ifndef SHARED_AREA_HOST

@@ -6,6 +6,7 @@
 #include "app/console.h"
 #include "app/param_files.h"
 #include "console_support.h"
+#include "support/product_internals.h"
 
 namespace fs = std::filesystem;
 
@@ -134,7 +135,7 @@ TEST_F(FilesTest, ImportAsksThenReadsSixtyBytesAndShowsThem) {
     EXPECT_EQ(boxes[0].buttons, 1);  // OK and Cancel
     EXPECT_NE(boxes[0].text.find(path), std::string::npos);
     EXPECT_EQ(boxes[1].text, "Parameters'file(" + path + ") import OK!");
-    EXPECT_EQ(DialogModel_Text(1056), "42");
+    EXPECT_EQ(DialogModel_Text(ID_BIDIR_TEXT_HIGH), "42");
     EXPECT_EQ(consoleState()->currentRecord[58], 5);
     EXPECT_EQ(DialogModel_FileRequests()[0].kind, FILE_DIALOG_OPEN);
     EXPECT_EQ(DialogModel_FileRequests()[0].initialName, "");
@@ -150,7 +151,7 @@ TEST_F(FilesTest, ImportCancelledAtTheQuestionReadsNothing) {
     DialogModel_QueueAnswer(2);  // Cancel
     DialogModel_Command(ID_IMPORT);
     EXPECT_EQ(DialogModel_Boxes().size(), 1u);
-    EXPECT_EQ(DialogModel_Text(1056), "10");
+    EXPECT_EQ(DialogModel_Text(ID_BIDIR_TEXT_HIGH), "10");
     EXPECT_EQ(consoleState()->currentRecord[3], 10);
 }
 
@@ -163,7 +164,7 @@ TEST_F(FilesTest, ImportOfA56ByteFileFailsAndChangesNothing) {
     DialogModel_Command(ID_IMPORT);
     EXPECT_EQ(boxTexts().back(), "Parameters'file(" + path + ") import Fail!\n" + path +
                                      ": is 56 bytes; a parameter file to import has 60");
-    EXPECT_EQ(DialogModel_Text(1056), "10");
+    EXPECT_EQ(DialogModel_Text(ID_BIDIR_TEXT_HIGH), "10");
     EXPECT_EQ(consoleState()->currentRecord[3], 10);
     // A folder (what a multiple selection yields) fails the same way.
     DialogModel_ClearBoxes();
@@ -213,7 +214,7 @@ TEST_F(FilesTest, ImportRefusesWhatNoSaveCouldHaveWritten) {
         std::string text = boxTexts().back();
         EXPECT_EQ(text.substr(0, text.find('\n')), "Parameters'file(" + path + ") import Fail!");
         EXPECT_NE(text.find(path + ": " + row.reason), std::string::npos) << text;
-        EXPECT_EQ(DialogModel_Text(1056), "10");
+        EXPECT_EQ(DialogModel_Text(ID_BIDIR_TEXT_HIGH), "10");
         EXPECT_EQ(consoleState()->currentRecord[0x0a], 100);
     }
     // A device is never read, however much it would give.
@@ -271,7 +272,7 @@ TEST_F(FilesTest, ConfigListLoadsA60ByteFileAndNoQuestionIsAsked) {
     start(false);
     ASSERT_TRUE(DialogModel_Select(ID_CONFIG_LIST, 0));
     EXPECT_EQ(boxTexts(), Boxes{"Parameters'file(Para_126_95.dat) import OK!"});
-    EXPECT_EQ(DialogModel_Text(1056), "61");
+    EXPECT_EQ(DialogModel_Text(ID_BIDIR_TEXT_HIGH), "61");
     EXPECT_EQ(consoleState()->currentRecord[56], 0);  // the tail is not touched
 }
 
@@ -317,7 +318,7 @@ TEST_F(FilesTest, ChineseMessagesOfTheFileRoutes) {
     DialogModel_ClearBoxes();
     DialogModel_Select(ID_CONFIG_LIST, 0);
     EXPECT_EQ(boxTexts(), Boxes{"参数文件(Para_0101_0101.dat)导入成功"});
-    EXPECT_EQ(DialogModel_Text(1056), "99");
+    EXPECT_EQ(DialogModel_Text(ID_BIDIR_TEXT_HIGH), "99");
 }
 
 }  // namespace

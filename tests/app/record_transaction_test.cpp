@@ -34,6 +34,7 @@
 
 #ifdef HEADALIGN_HAVE_VERNIER
 #include "cli/align_cmd.h"
+#include "support/product_internals.h"
 #endif
 
 namespace fs = std::filesystem;
@@ -285,14 +286,15 @@ TEST_F(RecordTransactionTest, ConsoleSaveComparesBeforeItWrites) {
     Bytes other = sample();
     other[3] = 99;
     storePrinterRecord(other.data());  // another program saved meanwhile
-    DialogModel_Type(1058, "4");
+    DialogModel_Type(ID_BIDIR_TEXT_HIGH_ADD, "4");
     DialogModel_ClearBoxes();
     DialogModel_Click(ID_SAVE);
     ASSERT_EQ(boxTexts().size(), 1u);
     EXPECT_NE(boxTexts()[0].find("Another program changed the parameters"), std::string::npos);
     EXPECT_EQ(printerRecord()[3], 99);
-    EXPECT_EQ(DialogModel_Text(1056), "99");
-    EXPECT_EQ(DialogModel_Text(1058), "4") << "the entry is kept for the next SAVE";
+    EXPECT_EQ(DialogModel_Text(ID_BIDIR_TEXT_HIGH), "99");
+    EXPECT_EQ(DialogModel_Text(ID_BIDIR_TEXT_HIGH_ADD), "4")
+        << "the entry is kept for the next SAVE";
     DialogModel_ClearBoxes();
     DialogModel_Click(ID_SAVE);
     EXPECT_EQ(boxTexts(), std::vector<std::string>{"Parameter save successful!"});
@@ -307,7 +309,7 @@ TEST_F(RecordTransactionTest, ConsoleSaveComparesBeforeItWrites) {
                   .status,
               FOLDER_LOCK_TAKEN);
     // The lock is per open file: a second taker in this process is another program to it.
-    DialogModel_Type(1058, "1");
+    DialogModel_Type(ID_BIDIR_TEXT_HIGH_ADD, "1");
     DialogModel_ClearBoxes();
     uint32_t start = fake_clock::tick();
     DialogModel_Click(ID_SAVE);
@@ -597,7 +599,7 @@ TEST_F(RecordTransactionTest, PlantedOrOpenAreasAreNeverUsed) {
             } else {
                 ASSERT_EQ(consoleState()->printerConnected, 1);  // from the printer
                 ASSERT_TRUE(plantBoth());
-                DialogModel_Type(1058, "4");
+                DialogModel_Type(ID_BIDIR_TEXT_HIGH_ADD, "4");
                 DialogModel_ClearBoxes();
                 DialogModel_Click(ID_SAVE);
                 EXPECT_EQ(printerTransactions(65), writes) << "SAVE went to the printer";

@@ -34,7 +34,7 @@ class AreaSaveTest : public ConsoleTest {
 };
 
 TEST_F(AreaSaveTest, SaveWritesFlagThenRecordAndLeavesThePrinterAlone) {
-    DialogModel_Type(1058, "4");
+    DialogModel_Type(ID_BIDIR_TEXT_HIGH_ADD, "4");
     EXPECT_EQ(save(), Boxes{SAVE_OK});
     std::vector<uint8_t> area = host.dump();
     ASSERT_EQ(area.size(), 60u);
@@ -56,7 +56,7 @@ TEST_F(AreaSaveTest, SaveWhileTheOtherProcessHoldsTheLockWarnsAndFails) {
     std::vector<uint8_t> before = host.dump();
     ASSERT_EQ(host.command("hold"), "held");
     uint32_t start = fake_clock::tick();
-    DialogModel_Type(1058, "4");
+    DialogModel_Type(ID_BIDIR_TEXT_HIGH_ADD, "4");
     EXPECT_EQ(save(), (Boxes{BUSY, SAVE_FAIL}));
     EXPECT_EQ(DialogModel_Boxes()[0].caption, "WARNING");
     EXPECT_GE(fake_clock::tick() - start, 2000u);
@@ -70,7 +70,7 @@ TEST_F(AreaSaveTest, SaveWhileTheOtherProcessHoldsTheLockWarnsAndFails) {
 TEST_F(AreaSaveTest, FrontEndKilledWhileHoldingTheLockLeavesNoLockBehind) {
     ASSERT_EQ(host.command("hold"), "held");
     host.kill();  // no chance to give the lock back or remove anything
-    DialogModel_Type(1058, "4");
+    DialogModel_Type(ID_BIDIR_TEXT_HIGH_ADD, "4");
     uint32_t start = fake_clock::tick();
     EXPECT_EQ(save(), Boxes{SAVE_OK});
     EXPECT_LT(fake_clock::tick() - start, 2000u) << "waited for a lock nobody holds";
@@ -87,7 +87,7 @@ TEST_F(AreaSaveTest, LockMissingAtSaveFailsWithoutBusyWarning) {
 
 TEST_F(AreaSaveTest, AreaGoneBeforeSaveSendsTheRecordToThePrinter) {
     host.stop();
-    DialogModel_Type(1058, "4");
+    DialogModel_Type(ID_BIDIR_TEXT_HIGH_ADD, "4");
     EXPECT_EQ(save(), Boxes{SAVE_OK});
     EXPECT_EQ(printerTransactions(65), 1);
     EXPECT_EQ(printerRecord()[0x03], 14);
@@ -102,7 +102,7 @@ TEST_F(AreaSaveTest, NothingStaysOpenBetweenAccesses) {
     fresh[3] = 77;
     ASSERT_TRUE(startHost({"--hex", hexBytes(fresh)}));
     EXPECT_EQ(save(), Boxes{CHANGED});
-    EXPECT_EQ(DialogModel_Text(1056), "77");
+    EXPECT_EQ(DialogModel_Text(ID_BIDIR_TEXT_HIGH), "77");
     EXPECT_EQ(save(), Boxes{SAVE_OK});
     EXPECT_EQ(host.dump()[4], 0xAC);
     EXPECT_EQ(host.dump()[4 + 3], 77);

@@ -7,6 +7,7 @@
 #include "console_support.h"
 #include "job/print_job.h"
 #include "params/calibration_params.h"
+#include "support/product_internals.h"
 #include "vprinter.h"
 
 namespace {
@@ -27,8 +28,8 @@ TEST_F(ConsoleTest, UnpluggedStartShowsLinkMessageThenTipAndRefusesSave) {
     EXPECT_EQ(boxes[1].text, READ_FAILED);
     EXPECT_EQ(boxes[1].caption, "TIP");
     EXPECT_EQ(consoleState()->printerConnected, 0);
-    EXPECT_EQ(DialogModel_Text(1056), "");
-    EXPECT_EQ(DialogModel_Text(1057), "");
+    EXPECT_EQ(DialogModel_Text(ID_BIDIR_TEXT_HIGH), "");
+    EXPECT_EQ(DialogModel_Text(ID_PASS4), "");
 
     DialogModel_ClearBoxes();
     DialogModel_Click(ID_SAVE);
@@ -45,17 +46,17 @@ TEST_F(ConsoleTest, StartReadsThePrinterAndShowsEveryValue) {
     EXPECT_TRUE(DialogModel_Boxes().empty());
     EXPECT_EQ(consoleState()->printerConnected, 1);
     EXPECT_EQ(printerTransactions(64), 1);
-    EXPECT_EQ(DialogModel_Text(1056), "10");
-    EXPECT_EQ(DialogModel_Text(1051), "11");
-    EXPECT_EQ(DialogModel_Text(1047), "5");
-    EXPECT_EQ(DialogModel_Text(1180), "20");
-    EXPECT_EQ(DialogModel_Text(1181), "21");
-    EXPECT_EQ(DialogModel_Text(1182), "22");
-    EXPECT_EQ(DialogModel_Text(1057), "100");
-    EXPECT_EQ(DialogModel_Text(1065), "300");
-    EXPECT_EQ(DialogModel_Text(1066), "200");
-    EXPECT_EQ(DialogModel_Text(1064), "150");
-    EXPECT_EQ(DialogModel_Text(1236), "90");
+    EXPECT_EQ(DialogModel_Text(ID_BIDIR_TEXT_HIGH), "10");
+    EXPECT_EQ(DialogModel_Text(ID_BIDIR_TEXT_MID), "11");
+    EXPECT_EQ(DialogModel_Text(ID_BIDIR_TEXT_LOW), "5");
+    EXPECT_EQ(DialogModel_Text(ID_BIDIR_IMAGE_HIGH), "20");
+    EXPECT_EQ(DialogModel_Text(ID_BIDIR_IMAGE_LOW), "21");
+    EXPECT_EQ(DialogModel_Text(ID_BIDIR_PHOTO), "22");
+    EXPECT_EQ(DialogModel_Text(ID_PASS4), "100");
+    EXPECT_EQ(DialogModel_Text(ID_PASS6), "300");
+    EXPECT_EQ(DialogModel_Text(ID_PASS8), "200");
+    EXPECT_EQ(DialogModel_Text(ID_PASS3), "150");
+    EXPECT_EQ(DialogModel_Text(ID_PASS2), "90");
     EXPECT_EQ(DialogModel_Text(ID_START_OFFSET), "12");
     EXPECT_EQ(DialogModel_Text(ID_FEATHER_DEPTH), "40");
     EXPECT_EQ(DialogModel_ListSelection(ID_FEATHER_MODE), 2);
@@ -65,7 +66,7 @@ TEST_F(ConsoleTest, StartReadsThePrinterAndShowsEveryValue) {
     EXPECT_TRUE(DialogModel_Checked(ID_COLOR_RIGHT));
     EXPECT_EQ(DialogModel_Text(ID_BAND_MARGIN), "3");
     EXPECT_EQ(DialogModel_Text(ID_BAND_WIDTH), "4");
-    EXPECT_FALSE(DialogModel_Enabled(1109));  // ink lists start disabled
+    EXPECT_FALSE(DialogModel_Enabled(ID_INK_SLOT1));  // ink lists start disabled
     EXPECT_FALSE(DialogModel_Enabled(ID_BAND_MARGIN_SET));
     EXPECT_EQ(DialogModel_Title(), "Print Head Alignment Tool V1.72a(180-0501)");
     EXPECT_EQ(DialogModel_ShowCommand(), 5);
@@ -80,7 +81,7 @@ TEST_F(ConsoleTest, StartWithTheAreaPresentNeverAsksThePrinter) {
 
     EXPECT_EQ(printerTransactions(64), 0);
     EXPECT_EQ(consoleState()->printerConnected, 1);
-    EXPECT_EQ(DialogModel_Text(1056), "77");
+    EXPECT_EQ(DialogModel_Text(ID_BIDIR_TEXT_HIGH), "77");
     EXPECT_TRUE(DialogModel_Boxes().empty());
     // The start-up read leaves the update flag alone.
     EXPECT_EQ(host.dump()[0], 0);
@@ -91,7 +92,7 @@ TEST_F(ConsoleTest, AreaWithoutLockEndsStartSilentlyNotConnected) {
     startConsole();
     EXPECT_TRUE(DialogModel_Boxes().empty());
     EXPECT_EQ(consoleState()->printerConnected, 0);
-    EXPECT_EQ(DialogModel_Text(1056), "");
+    EXPECT_EQ(DialogModel_Text(ID_BIDIR_TEXT_HIGH), "");
     EXPECT_EQ(printerTransactions(64), 0);
 }
 
@@ -106,7 +107,7 @@ TEST_F(ConsoleTest, AreaBusyAtStartWarnsAndCountsAsNotConnected) {
     ASSERT_EQ(boxTexts(), std::vector<std::string>{"Printer busy, please SAVE again"});
     EXPECT_EQ(DialogModel_Boxes()[0].caption, "WARNING");
     EXPECT_EQ(consoleState()->printerConnected, 0);
-    EXPECT_EQ(DialogModel_Text(1056), "");
+    EXPECT_EQ(DialogModel_Text(ID_BIDIR_TEXT_HIGH), "");
 
     // No record built on zeros may ever be delivered.
     ASSERT_EQ(host.command("release"), "released");
@@ -128,25 +129,25 @@ TEST_F(ConsoleTest, HdBoxClickedTwiceRestoresStandardNamesAndValues) {
     storePrinterRecord(r.data());
     fake_locale::install(0x0409);
     startConsole();
-    EXPECT_EQ(DialogModel_Text(1128), "HIGH SPEED");
+    EXPECT_EQ(DialogModel_Text(ID_BIDIR_TEXT_HIGH_LABEL), "HIGH SPEED");
 
     DialogModel_Click(ID_HD_BOX);
     EXPECT_EQ(consoleState()->hdMode, 1);
     EXPECT_TRUE(Job_HdMode());  // the adjustment jobs see the box
-    EXPECT_EQ(DialogModel_Text(1128), "草稿高速");
-    EXPECT_EQ(DialogModel_Text(1137), "文字高速");
-    EXPECT_EQ(DialogModel_Text(1174), "照片模式");
-    EXPECT_EQ(DialogModel_Text(1056), "30");
-    EXPECT_EQ(DialogModel_Text(1181), "34");
-    EXPECT_EQ(DialogModel_Text(1182), "22");  // photo has no second-pass variant
+    EXPECT_EQ(DialogModel_Text(ID_BIDIR_TEXT_HIGH_LABEL), "草稿高速");
+    EXPECT_EQ(DialogModel_Text(ID_BIDIR_TEXT_LOW_LABEL), "文字高速");
+    EXPECT_EQ(DialogModel_Text(ID_BIDIR_PHOTO_LABEL), "照片模式");
+    EXPECT_EQ(DialogModel_Text(ID_BIDIR_TEXT_HIGH), "30");
+    EXPECT_EQ(DialogModel_Text(ID_BIDIR_IMAGE_LOW), "34");
+    EXPECT_EQ(DialogModel_Text(ID_BIDIR_PHOTO), "22");  // photo has no second-pass variant
 
     DialogModel_Click(ID_HD_BOX);
     EXPECT_EQ(consoleState()->hdMode, 0);
     EXPECT_FALSE(Job_HdMode());
-    EXPECT_EQ(DialogModel_Text(1128), "文字高速");
-    EXPECT_EQ(DialogModel_Text(1168), "图像高/中速");
-    EXPECT_EQ(DialogModel_Text(1056), "10");
-    EXPECT_EQ(DialogModel_Text(1181), "21");
+    EXPECT_EQ(DialogModel_Text(ID_BIDIR_TEXT_HIGH_LABEL), "文字高速");
+    EXPECT_EQ(DialogModel_Text(ID_BIDIR_IMAGE_HIGH_LABEL), "图像高/中速");
+    EXPECT_EQ(DialogModel_Text(ID_BIDIR_TEXT_HIGH), "10");
+    EXPECT_EQ(DialogModel_Text(ID_BIDIR_IMAGE_LOW), "21");
 }
 
 TEST_F(ConsoleTest, ChineseSystemKeepsLayoutTextsAndSpeaksChinese) {
@@ -156,7 +157,7 @@ TEST_F(ConsoleTest, ChineseSystemKeepsLayoutTextsAndSpeaksChinese) {
     VPrinter_SetFaults(faults);
     startConsole();
     EXPECT_EQ(DialogModel_Text(ID_SAVE), "保存");
-    EXPECT_EQ(DialogModel_Text(1128), "文字高速");
+    EXPECT_EQ(DialogModel_Text(ID_BIDIR_TEXT_HIGH_LABEL), "文字高速");
     EXPECT_EQ(DialogModel_Title(), "打印头校准工具 V1.72a(180-0501)");
     std::vector<DialogModelBox> boxes = DialogModel_Boxes();
     ASSERT_FALSE(boxes.empty());
@@ -171,15 +172,17 @@ TEST_F(ConsoleTest, EnglishSystemReplacesTheEnglishSetOnly) {
     storePrinterRecord(sampleRecord().data());
     startConsole();
     EXPECT_EQ(DialogModel_Text(ID_SAVE), "SAVE");
-    EXPECT_EQ(DialogModel_Text(1076), "EXIT");
-    EXPECT_EQ(DialogModel_Text(1137), "LOW  SPEED");
-    EXPECT_EQ(DialogModel_Text(1171), "IMAGE LOW ");
-    EXPECT_EQ(DialogModel_Text(1110), "MODIFY THE INK BOXES ORDER:(FROM LEFT TO RIGHT)      ");
-    EXPECT_EQ(DialogModel_Text(1141), "ADJUST THE CAR \nSCREW, MAKE THE \nLINES OVERLAPPED:");
-    EXPECT_EQ(DialogModel_Text(1199), "Read printer");
-    EXPECT_EQ(DialogModel_Text(1234), "2PASS");
-    EXPECT_EQ(DialogModel_Text(1187), "（0%--100%）");
-    EXPECT_EQ(DialogModel_Text(1157), "1");
+    EXPECT_EQ(DialogModel_Text(ID_EXIT), "EXIT");
+    EXPECT_EQ(DialogModel_Text(ID_BIDIR_TEXT_LOW_LABEL), "LOW  SPEED");
+    EXPECT_EQ(DialogModel_Text(ID_BIDIR_IMAGE_LOW_LABEL), "IMAGE LOW ");
+    EXPECT_EQ(DialogModel_Text(ID_INK_ORDER_BOX),
+              "MODIFY THE INK BOXES ORDER:(FROM LEFT TO RIGHT)      ");
+    EXPECT_EQ(DialogModel_Text(ID_VERTICAL_HINT),
+              "ADJUST THE CAR \nSCREW, MAKE THE \nLINES OVERLAPPED:");
+    EXPECT_EQ(DialogModel_Text(ID_CONFIG_STORE), "Read printer");
+    EXPECT_EQ(DialogModel_Text(ID_PASS2_LABEL), "2PASS");
+    EXPECT_EQ(DialogModel_Text(ID_FEATHER_DEPTH_RANGE), "（0%--100%）");
+    EXPECT_EQ(DialogModel_Text(ID_INK_SLOT1_LABEL), "1");
     EXPECT_EQ(DialogModel_ListEntries(ID_SKIP_BLANK),
               (std::vector<std::string>{"Close Skip LR Blank", "Open Skip LR Blank"}));
     EXPECT_EQ(DialogModel_ListEntries(ID_FEATHER_MODE)[4], "Mode5");
@@ -205,18 +208,19 @@ TEST_F(ConsoleTest, ClearZeroesTheRecordAndShowsIt) {
     consoleState()->currentRecord[58] = 9;
     DialogModel_Command(ID_CLEAR);
     for (uint8_t b : consoleState()->currentRecord) ASSERT_EQ(b, 0);
-    EXPECT_EQ(DialogModel_Text(1056), "0");
-    EXPECT_EQ(DialogModel_Text(1057), "0");
+    EXPECT_EQ(DialogModel_Text(ID_BIDIR_TEXT_HIGH), "0");
+    EXPECT_EQ(DialogModel_Text(ID_PASS4), "0");
     // Zeros are a duplicate order: the default order is shown.
-    EXPECT_EQ(DialogModel_Text(1109), "K2");
-    EXPECT_EQ(DialogModel_Text(1117), "C1");
+    EXPECT_EQ(DialogModel_Text(ID_INK_SLOT1), "K2");
+    EXPECT_EQ(DialogModel_Text(ID_INK_SLOT8), "C1");
 }
 
 TEST_F(ConsoleTest, UnknownMessagesAndCommandsAreLeftUnhandled) {
     storePrinterRecord(sampleRecord().data());
     startConsole();
     EXPECT_EQ(consoleProc(1, 0x0200, 0, 0), 0);
-    EXPECT_EQ(consoleProc(1, DLGMSG_COMMAND, Dialog_CommandParam(1058, 0x300), 0), 0);
+    EXPECT_EQ(consoleProc(1, DLGMSG_COMMAND, Dialog_CommandParam(ID_BIDIR_TEXT_HIGH_ADD, 0x300), 0),
+              0);
     EXPECT_EQ(consoleProc(1, DLGMSG_COMMAND, Dialog_CommandParam(ID_COLOR_LEFT), 0), 0);
     // The Config list only reacts to a changed selection.
     EXPECT_EQ(consoleProc(1, DLGMSG_COMMAND, Dialog_CommandParam(ID_CONFIG_LIST, 3), 0), 0);
@@ -227,7 +231,7 @@ TEST_F(ConsoleTest, PrintButtonStartsItsJobEvenWhenNotConnected) {
     startConsole();
     ASSERT_EQ(consoleState()->printerConnected, 0);
     uint32_t before = VPrinter_LastJobNumber();
-    DialogModel_Click(1107);  // line check, pattern 3
+    DialogModel_Click(ID_LINE_CHECK);  // line check, pattern 3
     EXPECT_GT(VPrinter_LastJobNumber(), before);
 }
 

@@ -6,6 +6,7 @@
 #include "diag/log.h"
 #include "platform/msgbox.h"
 #include "support/fakes.h"
+#include "support/product_internals.h"
 
 namespace {
 

@@ -10,6 +10,7 @@
 #include "diag/log.h"
 #include "platform/logdir.h"
 #include "support/fakes.h"
+#include "support/product_internals.h"
 
 namespace {
 

@@ -11,6 +11,7 @@
 #include "history/analysis.h"
 #include "history/history.h"
 #include "support/fakes.h"
+#include "support/product_internals.h"
 
 namespace {
 

@@ -15,6 +15,7 @@
 #include "history/json.h"
 #include "platform/image_codec.h"
 #include "support/fakes.h"
+#include "support/product_internals.h"
 
 // Fontconfig, which cairo's text finds its fonts through, keeps its cache for the process.
 extern "C" const char* __lsan_default_suppressions() {

@@ -13,6 +13,7 @@
 #include "link/command.h"
 #include "link/usb.h"
 #include "support/fakes.h"
+#include "support/product_internals.h"
 
 class LinkTest : public ::testing::Test {
   protected:

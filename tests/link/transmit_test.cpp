@@ -9,6 +9,7 @@
 #include "link_fixture.h"
 #include "params/ring_setup.h"
 #include "platform/bytes.h"
+#include "support/product_internals.h"
 #include "support/session_fixture.h"
 
 namespace {

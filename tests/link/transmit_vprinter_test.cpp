@@ -18,6 +18,7 @@
 #include "params/ring_setup.h"
 #include "pipeline/swath_plan.h"
 #include "support/printer_rig.h"
+#include "support/product_internals.h"
 #include "vprinter.h"
 
 namespace {

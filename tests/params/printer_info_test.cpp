@@ -14,6 +14,7 @@
 #include "params/calibration_params.h"
 #include "platform/msgbox.h"
 #include "support/fakes.h"
+#include "support/product_internals.h"
 
 namespace {
 

@@ -12,6 +12,7 @@
 #include "pattern/canvas.h"
 #include "pattern/pattern_layout.h"
 #include "support/fakes.h"
+#include "support/product_internals.h"
 
 namespace {
 

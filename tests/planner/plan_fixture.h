@@ -19,6 +19,7 @@
 #include "pipeline/swath_plan.h"
 #include "platform/bytes.h"
 #include "support/printer_rig.h"
+#include "support/product_internals.h"
 
 class PlanFixture : public ::testing::Test {
   protected:

@@ -7,6 +7,7 @@
 #include "params/ring_setup.h"
 #include "planner/plan_fixture.h"
 #include "planner/ring_drain.h"
+#include "support/product_internals.h"
 
 namespace {
 

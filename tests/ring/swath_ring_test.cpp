@@ -10,6 +10,7 @@
 #include "handover/job_context.h"
 #include "params/calibration_params.h"
 #include "params/ring_setup.h"
+#include "support/product_internals.h"
 
 namespace {
 

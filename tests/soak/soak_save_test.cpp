@@ -28,6 +28,7 @@
 #include "platform/shared_area.h"
 #include "soak_support.h"
 #include "support/fakes.h"
+#include "support/product_internals.h"
 #include "support/session_fixture.h"
 #include "vprinter.h"
 
@@ -41,7 +42,7 @@ const char* const SAVE_FAIL = "Parameter save fail!";
 const char* const SAVE_UNKNOWN =
     "The printer did not answer: whether the parameters were saved is unknown. SAVE again sends "
     "the same values.";
-constexpr int BIDIR_HIGH_ADD = 1058;  // add entry of the first bidirectional row
+constexpr int BIDIR_HIGH_ADD = ID_BIDIR_TEXT_HIGH_ADD;  // add entry of the first bidirectional row
 
 class SaveSoak : public ::testing::Test {
   protected:
@@ -122,7 +123,7 @@ TEST_F(SaveSoak, SaveToThePrinterUnderTransactionFaultsNeverMixesOrLies) {
             continue;
         }
         // Moves the first row up or down by a little, so every save changes the record.
-        int32_t current = std::stoi(DialogModel_Text(1056));
+        int32_t current = std::stoi(DialogModel_Text(ID_BIDIR_TEXT_HIGH));
         int32_t step =
             current < 200 ? 1 + static_cast<int>(rng() % 20) : -1 - static_cast<int>(rng() % 20);
         DialogModel_Type(BIDIR_HIGH_ADD, std::to_string(step));

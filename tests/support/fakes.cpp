@@ -13,6 +13,7 @@
 #include <thread>
 
 #include "diag/log.h"
+#include "platform/defaults.h"
 #include "platform/locale.h"
 #include "platform/logdir.h"
 #include "platform/msgbox.h"
@@ -114,11 +115,20 @@ void clear() {
 }
 }  // namespace msgbox_recorder
 
-// Test programs compare log texts as the sources write them (UTF-8) on every platform; the
-// Windows tests switch the code page 936 conversion back on where they check it.
+// Test programs compare log texts as the sources write them (UTF-8) on every platform: their
+// log folder back end is the platform's with the text left as it is. The Windows tests install
+// the platform's own (code page 936) where they check it, and this one again after.
 namespace {
-[[maybe_unused]] const bool logTextUtf8 = (LogDir_SetCodePageText(false), true);
-}
+std::string platformDefaultDir() { return Platform_DefaultLogDir()->defaultDir(); }
+std::string unchangedText(const std::string& utf8) { return utf8; }
+const LogDirBackend utf8LogDir{
+    .defaultDir = platformDefaultDir,
+    .fileText = unchangedText,
+};
+[[maybe_unused]] const bool logTextUtf8 = (LogDir_Install(&utf8LogDir), true);
+}  // namespace
+
+const LogDirBackend* Utf8LogDir() { return &utf8LogDir; }
 
 TempDir::TempDir() {
 #ifdef _WIN32

@@ -50,6 +50,11 @@ struct TempDir {
     TempDir& operator=(const TempDir&) = delete;
 };
 
+// The log folder back end every test program runs with: the platform's folder, lines kept in
+// UTF-8 (so texts compare the same on every platform). Installed before main.
+struct LogDirBackend;
+const LogDirBackend* Utf8LogDir();
+
 // Whole file as bytes ("" when missing). A test that reads the error log this way has seen its
 // lines (error_log_watch).
 std::string readFileBytes(const std::string& path);

@@ -11,6 +11,7 @@
 #include "diag/errors.h"
 #include "diag/log.h"
 #include "support/printer_rig.h"
+#include "support/product_internals.h"
 
 template <class Base = ::testing::Test>
 class PrinterTestOf : public Base {

@@ -83,13 +83,13 @@ TEST_F(CommandLine, WithoutACommandTheConsoleOpensAndEndsWithExit) {
     ASSERT_NE(dialog, nullptr);
     // The window exists from the start of its initialisation, which reads the printer's
     // record: wait until it is shown with the current values filled in.
-    for (int i = 0; i < 1000 &&
-                    !(IsWindowVisible(dialog) && !windowTextUtf8(GetDlgItem(dialog, 1056)).empty());
+    for (int i = 0; i < 1000 && !(IsWindowVisible(dialog) &&
+                                  !windowTextUtf8(GetDlgItem(dialog, ID_BIDIR_TEXT_HIGH)).empty());
          ++i)
         Sleep(20);
     EXPECT_TRUE(IsWindowVisible(dialog));
-    EXPECT_FALSE(windowTextUtf8(GetDlgItem(dialog, 1056)).empty());
-    EXPECT_EQ(windowTextUtf8(GetDlgItem(dialog, 1234)), "2PASS");
+    EXPECT_FALSE(windowTextUtf8(GetDlgItem(dialog, ID_BIDIR_TEXT_HIGH)).empty());
+    EXPECT_EQ(windowTextUtf8(GetDlgItem(dialog, ID_PASS2_LABEL)), "2PASS");
     // While the console has the printer's folder, a second program is turned away.
     ChildResult second = job("params show");
     EXPECT_NE(second.exitCode, 0u);
@@ -200,9 +200,11 @@ TEST_F(CommandLine, ReadScanButtonsOfTheNativeConsole) {
                                              logs.path + "\""));
     HWND dialog = waitForDialog(Win32_ToWide(titleText()));
     ASSERT_NE(dialog, nullptr);
-    for (int i = 0; i < 1000 && windowTextUtf8(GetDlgItem(dialog, 1056)).empty(); ++i) Sleep(20);
+    for (int i = 0; i < 1000 && windowTextUtf8(GetDlgItem(dialog, ID_BIDIR_TEXT_HIGH)).empty(); ++i)
+        Sleep(20);
     // One button per row, just right of the row's add entry.
-    const int entries[6] = {1058, 1053, 1049, 1183, 1184, 1185};
+    const int entries[6] = {ID_BIDIR_TEXT_HIGH_ADD,  ID_BIDIR_TEXT_MID_ADD,  ID_BIDIR_TEXT_LOW_ADD,
+                            ID_BIDIR_IMAGE_HIGH_ADD, ID_BIDIR_IMAGE_LOW_ADD, ID_BIDIR_PHOTO_ADD};
     for (int i = 0; i < 6; ++i) {
         HWND button = GetDlgItem(dialog, 0x7E00 + i), entry = GetDlgItem(dialog, entries[i]);
         ASSERT_NE(button, nullptr) << i;
@@ -256,7 +258,8 @@ TEST_F(CommandLine, ReadScanButtonsOfTheNativeConsole) {
             picture, windowsPath(shot) + "/console_marked_scan_" + testLanguage() + ".png"));
     }
     // A refusal (the paper as drawn is not square) comes in a box; a reading goes to the entry.
-    for (int i = 0; i < 250 && windowTextUtf8(GetDlgItem(dialog, 1058)).empty(); ++i) {
+    for (int i = 0; i < 250 && windowTextUtf8(GetDlgItem(dialog, ID_BIDIR_TEXT_HIGH_ADD)).empty();
+         ++i) {
         if ((box = FindWindowW(L"#32770", L"Read scan...")) && IsWindowVisible(box)) break;
         Sleep(20);
     }
@@ -279,7 +282,8 @@ TEST_F(CommandLine, HistoryButtonOfTheNativeConsole) {
                                              logs.path + "\""));
     HWND dialog = waitForDialog(Win32_ToWide(titleText()));
     ASSERT_NE(dialog, nullptr);
-    for (int i = 0; i < 1000 && windowTextUtf8(GetDlgItem(dialog, 1056)).empty(); ++i) Sleep(20);
+    for (int i = 0; i < 1000 && windowTextUtf8(GetDlgItem(dialog, ID_BIDIR_TEXT_HIGH)).empty(); ++i)
+        Sleep(20);
     HWND button = GetDlgItem(dialog, 0x7E10), import = GetDlgItem(dialog, ID_IMPORT);
     ASSERT_NE(button, nullptr);
     RECT b{}, i{};

@@ -316,24 +316,25 @@ TEST_F(NativeConsole, ShowsTheRecordInTheRunsLanguageAndSwitchesModeNames) {
         EXPECT_EQ(text(d, ID_CONFIG_LABEL), zh ? "参数文件:" : "Setting file:");
         EXPECT_EQ(windowTextUtf8(d), titleText());
         if (zh) {
-            EXPECT_EQ(dlgItemTextAnsi(d, 1128), Win32_ToGbk("文字高速"));
+            EXPECT_EQ(dlgItemTextAnsi(d, ID_BIDIR_TEXT_HIGH_LABEL), Win32_ToGbk("文字高速"));
         }
-        EXPECT_EQ(text(d, 1128), zh ? "文字高速" : "HIGH SPEED");
+        EXPECT_EQ(text(d, ID_BIDIR_TEXT_HIGH_LABEL), zh ? "文字高速" : "HIGH SPEED");
         EXPECT_EQ(text(d, ID_SAVE), zh ? "保存" : "SAVE");
-        EXPECT_EQ(text(d, 1234), "2PASS");
+        EXPECT_EQ(text(d, ID_PASS2_LABEL), "2PASS");
         EXPECT_NE(SendMessageA(d, WM_GETICON, ICON_SMALL, 0), 0);
-        EXPECT_FALSE(text(d, 1056).empty());  // the printer's current correction
+        EXPECT_FALSE(text(d, ID_BIDIR_TEXT_HIGH).empty());  // the printer's current correction
         EXPECT_EQ(SendDlgItemMessageA(d, ID_FEATHER_MODE, CB_GETCOUNT, 0, 0), FEATHER_MODE_COUNT);
 
         click(d, ID_HD_BOX);
         EXPECT_EQ(IsDlgButtonChecked(d, ID_HD_BOX), BST_CHECKED);
-        EXPECT_EQ(text(d, 1128), modeLabel(0, true));
+        EXPECT_EQ(text(d, ID_BIDIR_TEXT_HIGH_LABEL), modeLabel(0, true));
         click(d, ID_HD_BOX);
-        EXPECT_EQ(text(d, 1128), modeLabel(0, false));  // the table's name in both languages
+        EXPECT_EQ(text(d, ID_BIDIR_TEXT_HIGH_LABEL),
+                  modeLabel(0, false));  // the table's name in both languages
 
-        EXPECT_FALSE(IsWindowEnabled(GetDlgItem(d, 1109)));
+        EXPECT_FALSE(IsWindowEnabled(GetDlgItem(d, ID_INK_SLOT1)));
         click(d, ID_INK_ORDER_BOX);
-        EXPECT_TRUE(IsWindowEnabled(GetDlgItem(d, 1109)));
+        EXPECT_TRUE(IsWindowEnabled(GetDlgItem(d, ID_INK_SLOT1)));
 
         click(d, ID_HD_BOX);  // the second-pass mode names fit as well
         pumpMessages(100);
@@ -356,7 +357,7 @@ TEST_F(NativeConsole, SaveAndExportThroughTheRealControls) {
     std::string exported = fileDir.path + "/exported.dat";
     nextFileAnswer = exported;
     run([&](HWND d) {
-        SetDlgItemTextA(d, 1058, "2");
+        SetDlgItemTextA(d, ID_BIDIR_TEXT_HIGH_ADD, "2");
         click(d, ID_SAVE);
         ASSERT_EQ(dialogBoxes.size(), 1u);
         EXPECT_EQ(dialogBoxes[0].text, consoleText(MSG_SAVE_OK).text);
@@ -377,7 +378,7 @@ TEST_F(NativeConsole, PrintButtonsRunACalibrationAndAnAdjustmentOnTheVirtualPrin
     run([&](HWND d) {
         click(d, ID_NOZZLE_PRINT);  // pattern 19, nozzle test
         EXPECT_TRUE(Job_Succeeded(Job_LastOutcome()));
-        click(d, 1055);  // adjustment 5
+        click(d, ID_BIDIR_TEXT_HIGH_PRINT);  // adjustment 5
         EXPECT_TRUE(Job_Succeeded(Job_LastOutcome()));
     });
     EXPECT_EQ(VPrinter_ProtocolErrorCount(), 0u);

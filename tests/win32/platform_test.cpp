@@ -14,6 +14,7 @@
 #include "platform/logdir.h"
 #include "platform/win32/win32_text.h"
 #include "support/fakes.h"
+#include "support/product_internals.h"
 #include "win32_support.h"
 // After windows.h, which win32_support.h includes.
 #include <setupapi.h>
@@ -56,13 +57,13 @@ TEST(Win32Text, Utf8AndGbkRoundTrip) {
 struct GbkLog : ::testing::Test {
     TempDir dir;
     void SetUp() override {
-        LogDir_SetCodePageText(true);
+        LogDir_Install(nullptr);  // the platform's own: code page 936
         LogDir_Set(dir.path);
     }
     void TearDown() override {
         Log_Close();
         LogDir_Set("");
-        LogDir_SetCodePageText(false);
+        LogDir_Install(Utf8LogDir());
     }
 };
 
@@ -88,7 +89,6 @@ TEST(Win32Usb, DetailRecordSizeIsTheFixedPartOfThisBuild) {
 
 TEST(Win32Usb, NoPrinterPresentFailsWithTheSpecifiedTraces) {
     TempDir dir;
-    LogDir_SetCodePageText(false);
     LogDir_Set(dir.path);
     UsbDriver_Install(nullptr);  // the SetupAPI back end
     Log_Open();

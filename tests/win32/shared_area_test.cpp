@@ -12,6 +12,7 @@
 #include "app/texts.h"
 #include "platform/dialog_model.h"
 #include "support/fakes.h"
+#include "support/product_internals.h"
 #include "win32_support.h"
 
 namespace {

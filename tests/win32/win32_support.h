@@ -14,6 +14,10 @@
 #include <string>
 #include <vector>
 
+// GBK -> UTF-8, of the Win32 back end's text conversions (platform/win32/win32_text.cpp): only
+// the tests read GBK back.
+std::string Win32_FromGbk(const std::string& gbk);
+
 // A host path ("/work/...") as a Windows path through Wine's Z: drive; Windows paths unchanged.
 std::string windowsPath(const std::string& path);
 // Environment variable of the test run ("" when unset).

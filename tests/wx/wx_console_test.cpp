@@ -51,24 +51,26 @@ TEST_F(WxConsoleBehaviour, StartUpOnTheVirtualPrinterShowsItsRecord) {
     startConsole();
     EXPECT_TRUE(boxes.empty());
     const std::pair<int, const char*> shown[] = {
-        {1056, "10"}, {1051, "11"},  {1047, "5"},   {1180, "20"},  {1181, "21"},
-        {1182, "22"}, {1057, "100"}, {1065, "300"}, {1066, "200"}, {1064, "150"},
-        {1236, "90"}, {1085, "12"},  {1189, "40"},  {1221, "3"},   {1229, "4"},
+        {ID_BIDIR_TEXT_HIGH, "10"},  {ID_BIDIR_TEXT_MID, "11"},  {ID_BIDIR_TEXT_LOW, "5"},
+        {ID_BIDIR_IMAGE_HIGH, "20"}, {ID_BIDIR_IMAGE_LOW, "21"}, {ID_BIDIR_PHOTO, "22"},
+        {ID_PASS4, "100"},           {ID_PASS6, "300"},          {ID_PASS8, "200"},
+        {ID_PASS3, "150"},           {ID_PASS2, "90"},           {ID_START_OFFSET, "12"},
+        {ID_FEATHER_DEPTH, "40"},    {ID_BAND_MARGIN, "3"},      {ID_BAND_WIDTH, "4"},
     };
     for (const auto& [id, value] : shown) EXPECT_EQ(text(id), value) << id;
-    EXPECT_EQ(text(1186), "Mode3");
-    EXPECT_EQ(text(1195), "Close Skip LR Blank");
-    EXPECT_EQ(text(1109), "K2");
-    EXPECT_EQ(text(1117), "C1");
-    EXPECT_TRUE(checked(1222));
-    EXPECT_TRUE(checked(1223));
-    EXPECT_FALSE(enabled(1109));  // ink lists start disabled
-    EXPECT_FALSE(enabled(1221));  // colour band until its box is checked
+    EXPECT_EQ(text(ID_FEATHER_MODE), "Mode3");
+    EXPECT_EQ(text(ID_SKIP_BLANK), "Close Skip LR Blank");
+    EXPECT_EQ(text(ID_INK_SLOT1), "K2");
+    EXPECT_EQ(text(ID_INK_SLOT8), "C1");
+    EXPECT_TRUE(checked(ID_COLOR_LEFT));
+    EXPECT_TRUE(checked(ID_COLOR_RIGHT));
+    EXPECT_FALSE(enabled(ID_INK_SLOT1));    // ink lists start disabled
+    EXPECT_FALSE(enabled(ID_BAND_MARGIN));  // colour band until its box is checked
     // No Config folder: its list, label, store button and menu entry are out of reach.
-    EXPECT_FALSE(control(1197)->IsShown());
-    EXPECT_FALSE(control(1200)->IsShown());
-    EXPECT_FALSE(control(1199)->IsShown());
-    EXPECT_FALSE(WxDialog_Frame()->GetMenuBar()->FindItem(1199)->IsEnabled());
+    EXPECT_FALSE(control(ID_CONFIG_LIST)->IsShown());
+    EXPECT_FALSE(control(ID_CONFIG_LABEL)->IsShown());
+    EXPECT_FALSE(control(ID_CONFIG_STORE)->IsShown());
+    EXPECT_FALSE(WxDialog_Frame()->GetMenuBar()->FindItem(ID_CONFIG_STORE)->IsEnabled());
 }
 
 TEST_F(WxConsoleBehaviour, PrinterUnreachableAtStartThenSaveIsRefused) {
@@ -79,9 +81,9 @@ TEST_F(WxConsoleBehaviour, PrinterUnreachableAtStartThenSaveIsRefused) {
     ASSERT_FALSE(boxes.empty());
     EXPECT_EQ(boxes.back().caption, "TIP");
     EXPECT_EQ(boxes.back().text, "Printer's parameters get failed, please check the usb cable.");
-    EXPECT_EQ(text(1056), "");
+    EXPECT_EQ(text(ID_BIDIR_TEXT_HIGH), "");
     boxes.clear();
-    ASSERT_TRUE(WxDialog_Click(1071));
+    ASSERT_TRUE(WxDialog_Click(ID_SAVE));
     ASSERT_EQ(boxes.size(), 2u);
     EXPECT_EQ(boxes[0].text, "The printer connected failed, please retry.");
     EXPECT_EQ(boxes[0].caption, "ERROR");
@@ -94,39 +96,39 @@ TEST_F(WxConsoleBehaviour, ClicksByIdReachTheDialogProcedure) {
     storeSample();
     useLanguage("zh_CN.UTF-8");
     startConsole();
-    ASSERT_TRUE(WxDialog_Click(1214));
-    EXPECT_TRUE(checked(1214));
-    EXPECT_EQ(text(1128), "草稿高速");
-    EXPECT_EQ(text(1171), "图像模式");
+    ASSERT_TRUE(WxDialog_Click(ID_HD_BOX));
+    EXPECT_TRUE(checked(ID_HD_BOX));
+    EXPECT_EQ(text(ID_BIDIR_TEXT_HIGH_LABEL), "草稿高速");
+    EXPECT_EQ(text(ID_BIDIR_IMAGE_LOW_LABEL), "图像模式");
     EXPECT_TRUE(Job_HdMode());
-    ASSERT_TRUE(WxDialog_Click(1214));
-    EXPECT_EQ(text(1128), "文字高速");
-    EXPECT_EQ(text(1056), "10");
-    ASSERT_TRUE(WxDialog_Click(1110));
-    EXPECT_TRUE(enabled(1109) && enabled(1117));
-    ASSERT_TRUE(WxDialog_Click(1209));
-    EXPECT_TRUE(enabled(1221) && enabled(1232) && enabled(1222));
-    ASSERT_TRUE(WxDialog_Click(1209));
-    EXPECT_FALSE(enabled(1225));
+    ASSERT_TRUE(WxDialog_Click(ID_HD_BOX));
+    EXPECT_EQ(text(ID_BIDIR_TEXT_HIGH_LABEL), "文字高速");
+    EXPECT_EQ(text(ID_BIDIR_TEXT_HIGH), "10");
+    ASSERT_TRUE(WxDialog_Click(ID_INK_ORDER_BOX));
+    EXPECT_TRUE(enabled(ID_INK_SLOT1) && enabled(ID_INK_SLOT8));
+    ASSERT_TRUE(WxDialog_Click(ID_COLOR_BAND_BOX));
+    EXPECT_TRUE(enabled(ID_BAND_MARGIN) && enabled(ID_BAND_WIDTH_SET) && enabled(ID_COLOR_LEFT));
+    ASSERT_TRUE(WxDialog_Click(ID_COLOR_BAND_BOX));
+    EXPECT_FALSE(enabled(ID_BAND_MARGIN_SET));
     EXPECT_TRUE(boxes.empty());
 }
 
 TEST_F(WxConsoleBehaviour, RealMouseClicksOnACheckBoxAndSave) {
     storeSample();
     startConsole();
-    ASSERT_TRUE(WxDialog_Type(1059, "120"));
-    mouseClick(1110);
-    EXPECT_TRUE(checked(1110));
-    EXPECT_TRUE(enabled(1122));
-    mouseClick(1071);
+    ASSERT_TRUE(WxDialog_Type(ID_PASS4_SET, "120"));
+    mouseClick(ID_INK_ORDER_BOX);
+    EXPECT_TRUE(checked(ID_INK_ORDER_BOX));
+    EXPECT_TRUE(enabled(ID_INK_SLOT2));
+    mouseClick(ID_SAVE);
     ASSERT_EQ(boxes.size(), 1u);
     EXPECT_EQ(boxes[0].text, "Parameter save successful!");
     EXPECT_EQ(boxes[0].caption, "OK");
     EXPECT_EQ(boxes[0].icon, MSGBOX_ICON_INFORMATION);
     std::vector<uint8_t> r = printerRecord();
     EXPECT_EQ(r[0x0a] | r[0x0b] << 8, 120);
-    EXPECT_EQ(text(1057), "120");
-    EXPECT_EQ(text(1059), "");
+    EXPECT_EQ(text(ID_PASS4), "120");
+    EXPECT_EQ(text(ID_PASS4_SET), "");
 }
 
 TEST_F(WxConsoleBehaviour, PrintButtonRunsItsJobWithProgressAndShowsThePaper) {
@@ -146,7 +148,7 @@ TEST_F(WxConsoleBehaviour, PrintButtonRunsItsJobWithProgressAndShowsThePaper) {
         if (!sawProgress && !jobOver) WxUi_After(20, look);
     };
     WxUi_After(20, look);
-    ASSERT_TRUE(WxDialog_Click(11));  // all nozzles: returns when the job has ended
+    ASSERT_TRUE(WxDialog_Click(ID_NOZZLE_PRINT));  // all nozzles: returns when the job has ended
     jobOver = true;
     EXPECT_TRUE(Job_Succeeded(Job_LastOutcome()));
     EXPECT_EQ(VPrinter_LastJobNumber(), 1u);
@@ -176,14 +178,14 @@ TEST_F(WxConsoleBehaviour, CancelInTheProgressWindowCancelsTheJob) {
         cancel->ProcessWindowEvent(e);
     };
     WxUi_After(20, pressCancel);
-    ASSERT_TRUE(WxDialog_Click(1073));  // vertical alignment over all heads
+    ASSERT_TRUE(WxDialog_Click(ID_VERTICAL_PRINT));  // vertical alignment over all heads
     jobOver = true;
     EXPECT_TRUE(Job_LastOutcome().pcCancelled);
 }
 
 TEST_F(WxConsoleBehaviour, ExitAndCloseEndTheMessageLoop) {
     storeSample();
-    WxUi_After(800, [] { WxDialog_Click(1076); });
+    WxUi_After(800, [] { WxDialog_Click(ID_EXIT); });
     EXPECT_EQ(runConsole(0, 1), 0);
     EXPECT_EQ(WxDialog_Frame(), nullptr);
     WxUi_After(800, [] { WxDialog_Close(); });
@@ -225,7 +227,7 @@ TEST_F(WxConsoleBehaviour, MeasureButtonPromptsAndFillsItsRow) {
     WxDialog_Command(ID_MEASURE_PASS6);
     ASSERT_EQ(titles.size(), 1u);
     EXPECT_NE(titles[0].find("6PASS"), std::string::npos) << titles[0];
-    EXPECT_EQ(text(1068), "10035");
+    EXPECT_EQ(text(ID_PASS6_SET), "10035");
     ASSERT_EQ(boxes.size(), 1u);
     EXPECT_NE(boxes[0].text.find("stepPass6 = 10000 x 1003.5 / 1000.0 = 10035"), std::string::npos)
         << boxes[0].text;
@@ -255,7 +257,7 @@ TEST_F(WxConsoleBehaviour, ExportAndImportThroughTheFileDialogs) {
         *chosen = path;
         return true;
     });
-    WxDialog_Command(1074);
+    WxDialog_Command(ID_EXPORT);
     ASSERT_EQ(titles.size(), 1u);
     EXPECT_EQ(titles[0], "选择保存文件位置```");
     EXPECT_EQ(names[0], "Para_126_95.dat");
@@ -270,7 +272,7 @@ TEST_F(WxConsoleBehaviour, ExportAndImportThroughTheFileDialogs) {
 
     boxes.clear();
     answers = {MSGBOX_RESULT_OK};
-    WxDialog_Command(1075);
+    WxDialog_Command(ID_IMPORT);
     ASSERT_EQ(titles.size(), 2u);
     EXPECT_EQ(titles[1], "选择文件```");
     EXPECT_EQ(names[1], "");
@@ -291,14 +293,14 @@ TEST_F(WxConsoleBehaviour, ConfigListLoadsTheSelectedFile) {
     std::ofstream(work.path + "/Config/Para_1206_0905.dat", std::ios::binary)
         .write(reinterpret_cast<const char*>(r.data()), 56);
     startConsole();
-    ASSERT_TRUE(control(1197)->IsShown());
-    EXPECT_TRUE(control(1199)->IsShown());
-    EXPECT_TRUE(WxDialog_Frame()->GetMenuBar()->FindItem(1199)->IsEnabled());
-    ASSERT_EQ(dynamic_cast<wxComboBox*>(control(1197))->GetCount(), 1u);
-    ASSERT_TRUE(WxDialog_Select(1197, 0));
+    ASSERT_TRUE(control(ID_CONFIG_LIST)->IsShown());
+    EXPECT_TRUE(control(ID_CONFIG_STORE)->IsShown());
+    EXPECT_TRUE(WxDialog_Frame()->GetMenuBar()->FindItem(ID_CONFIG_STORE)->IsEnabled());
+    ASSERT_EQ(dynamic_cast<wxComboBox*>(control(ID_CONFIG_LIST))->GetCount(), 1u);
+    ASSERT_TRUE(WxDialog_Select(ID_CONFIG_LIST, 0));
     ASSERT_EQ(boxes.size(), 1u);
     EXPECT_EQ(boxes[0].text, "Parameters'file(Para_1206_0905.dat) import OK!");
-    EXPECT_EQ(text(1056), "33");
+    EXPECT_EQ(text(ID_BIDIR_TEXT_HIGH), "33");
 }
 
 }  // namespace
@@ -340,7 +342,7 @@ TEST_F(WxConsoleBehaviour, ScanButtonScansThePrintIntoItsRow) {
         EXPECT_GT(scanButton(row)->GetRect().x, read.GetRight()) << row;
     }
     // The text-high print on the virtual printer, served by the pnm back end as its file.
-    ASSERT_TRUE(WxDialog_Click(1055));
+    ASSERT_TRUE(WxDialog_Click(ID_BIDIR_TEXT_HIGH_PRINT));
     VPrinter_WaitPaper();
     VernierImage paper;
     std::string error;
@@ -369,7 +371,7 @@ TEST_F(WxConsoleBehaviour, ScanButtonScansThePrintIntoItsRow) {
     const bool entered = WxVernier_ScanInto(0, &message);
     Scanner_Install(nullptr);
     EXPECT_TRUE(entered) << message;
-    EXPECT_EQ(text(1058), "0");
+    EXPECT_EQ(text(ID_BIDIR_TEXT_HIGH_ADD), "0");
     // The scan is kept in the log folder for a later look.
     int kept = 0;
     for (const auto& e : std::filesystem::directory_iterator(work.path))

@@ -11,6 +11,7 @@
 
 #include "app/console.h"
 #include "history/history.h"
+#include "support/product_internals.h"
 #include "wx_support.h"
 #include "wxapp/history_window.h"
 

@@ -169,7 +169,7 @@ TEST_F(WxLayoutTest, FramesTitleIconAndFont) {
 TEST_F(WxLayoutTest, ChineseLabelsFitAndTheScreenshotIsWritten) {
     useLanguage("zh_CN.UTF-8");
     startFullConsole();
-    EXPECT_EQ(text(1071), "保存");
+    EXPECT_EQ(text(ID_SAVE), "保存");
     expectNothingClipped("zh_CN");
     EXPECT_TRUE(WxUi_Screenshot(buildFile("console-zh_CN.png")));
 }
@@ -179,9 +179,9 @@ TEST_F(WxLayoutTest, EnglishLabelsFitAndTheScreenshotIsWritten) {
     startFullConsole();
     EXPECT_EQ(std::string(WxDialog_Frame()->GetTitle().utf8_str()),
               "Print Head Alignment Tool V1.72a(180-0501)");
-    EXPECT_EQ(text(1071), "SAVE");
-    EXPECT_EQ(text(1137), "LOW  SPEED");
-    EXPECT_EQ(text(1141), "ADJUST THE CAR \nSCREW, MAKE THE \nLINES OVERLAPPED:");
+    EXPECT_EQ(text(ID_SAVE), "SAVE");
+    EXPECT_EQ(text(ID_BIDIR_TEXT_LOW_LABEL), "LOW  SPEED");
+    EXPECT_EQ(text(ID_VERTICAL_HINT), "ADJUST THE CAR \nSCREW, MAKE THE \nLINES OVERLAPPED:");
     expectNothingClipped("en_US");
     EXPECT_TRUE(WxUi_Screenshot(buildFile("console-en_US.png")));
 }
@@ -189,8 +189,8 @@ TEST_F(WxLayoutTest, EnglishLabelsFitAndTheScreenshotIsWritten) {
 TEST_F(WxLayoutTest, HighDefinitionNamesFitInBothLanguages) {
     useLanguage("en_US.UTF-8");
     startConsole();
-    ASSERT_TRUE(WxDialog_Click(1214));
-    EXPECT_EQ(text(1131), "草稿中/低速");
+    ASSERT_TRUE(WxDialog_Click(ID_HD_BOX));
+    EXPECT_EQ(text(ID_BIDIR_TEXT_MID_LABEL), "草稿中/低速");
     expectNothingClipped("en_US, 高清二次");
 }
 

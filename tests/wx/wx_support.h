@@ -10,6 +10,14 @@
 #include "platform/wx/wx_ui.h"
 #include "support/fakes.h"
 
+// Of the wx back end (platform/wx), declared here since only tests call them (dialog thread):
+// the wx window ID that carries console ID `id`; the job's progress window while it is shown;
+// with a prompt answerer installed, a text prompt is built as usual and handed to it instead
+// of being shown: it returns true with the line to confirm, false to cancel.
+int WxDialog_WindowId(int id);
+wxWindow* WxDialog_ProgressWindow();
+void WxBoxes_SetPromptAnswerer(std::function<bool(wxTextEntryDialog&, std::string* text)> answerer);
+
 // DISPLAY of the Xvfb server this program started (or the one given in HEADALIGN_WX_DISPLAY).
 std::string wxTestDisplay();
 

@@ -20,4 +20,3 @@ const LogDirBackend posixLogDir{
 }  // namespace
 
 const LogDirBackend* Platform_DefaultLogDir() { return &posixLogDir; }
-void LogDir_SetCodePageText(bool) {}

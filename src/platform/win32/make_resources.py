@@ -1,8 +1,12 @@
 #!/usr/bin/env python3
 # SPDX-License-Identifier: Apache-2.0
-"""Writes the Windows resources of the console: headalign.rc (layout 103 in GBK) from the
-layout table in src/app/console_layout.cpp, and headalign.ico (icon 115).
-Run again after the layout table changes; the Windows tests compare the two."""
+"""Writes what is made from the console's layout table (src/app/console_layout.cpp): the
+names of its controls and commands (src/app/console_ids.h, ID_<name> = number, which every
+other file uses instead of the numbers), and the Windows resources, headalign.rc (layout 103 in
+GBK) and headalign.ico (icon 115).
+Run again after the layout table changes: `make_resources.py --check` (a test) fails while a
+written file differs from what the table makes, and the Windows tests compare the dialog built
+from the resource with the table."""
 import re
 import struct
 import sys
@@ -10,6 +14,7 @@ from pathlib import Path
 
 HERE = Path(__file__).resolve().parent
 TOP = HERE.parents[2]
+IDS_HEADER = TOP / "src/app/console_ids.h"
 
 STATEMENT = {
     "CTL_STATIC": 'LTEXT           "{t}",{id},{x},{y},{w},{h}',
@@ -21,15 +26,61 @@ STATEMENT = {
 }
 
 
+def layout_source():
+    return (TOP / "src/app/console_layout.cpp").read_text(encoding="utf-8")
+
+
 def layout():
-    src = (TOP / "src/app/console_layout.cpp").read_text(encoding="utf-8")
-    controls = re.findall(r'\{(\d+), (CTL_\w+), "((?:[^"\\]|\\.)*)", (\d+), (\d+), (\d+), (\d+)\}', src)
-    m = re.search(r"LAYOUT\{\s*CONSOLE_LAYOUT_ID,\s*(\d+),\s*(\d+),\s*(\d+),\s*(\d+),", src)
+    src = layout_source()
+    controls = re.findall(
+        r'\{(\d+), (CTL_\w+), "((?:[^"\\]|\\.)*)", (\d+), (\d+), (\d+), (\d+), "(\w+)"\}', src)
+    place = [re.search(rf"\.{f} = (\d+),", src) for f in ("x", "y", "width", "height")]
     table = re.search(r"DialogFrame FRAMES\[\] = \{(.*?)\};", src, re.S)
-    if not controls or not m or not table:
+    if not controls or not all(place) or not table:
         sys.exit("layout table not found")
     frames = [tuple(int(v) for v in f) for f in re.findall(r"\{(\d+), (\d+), (\d+), (\d+)\}", table.group(1))]
-    return tuple(int(v) for v in m.groups()), controls, frames
+    return tuple(int(m.group(1)) for m in place), [c[:7] for c in controls], frames
+
+
+def names():
+    """(number, name, what) of every control and command of the layout, in table order."""
+    src = layout_source()
+    controls = re.findall(
+        r'\{(\d+), (CTL_\w+), "((?:[^"\\]|\\.)*)", \d+, \d+, \d+, \d+, "(\w+)"\}', src)
+    table = re.search(r"DialogCommandSpec COMMANDS\[\] = \{(.*?)\};", src, re.S)
+    if not controls or not table:
+        sys.exit("layout table not found")
+    def what(kind, text):
+        kind = kind[4:].lower().replace("_", " ")
+        text = text if len(text) <= 10 else text[:9] + "..."
+        return f'{kind} "{text}"' if text else kind
+
+    out = [(int(i), n, what(k, t)) for i, k, t, n in controls]
+    out += [(int(i), n, "command") for i, n in re.findall(r'\{(\d+), "(\w+)"\}', table.group(1))]
+    seen_ids, seen_names = set(), set()
+    for i, n, _ in out:
+        if i in seen_ids or n in seen_names:
+            sys.exit(f"layout table: {i} {n} named or numbered twice")
+        seen_ids.add(i)
+        seen_names.add(n)
+    return out
+
+
+def ids_text():
+    lines = [
+        "// SPDX-License-Identifier: Apache-2.0",
+        "// Names of the console's controls and commands, made from the layout table",
+        "// (src/app/console_layout.cpp) by src/platform/win32/make_resources.py: change the table and",
+        "// run the script, never this file.",
+        "#pragma once",
+        "",
+        "enum ConsoleControl : int {",
+    ]
+    entries = [(f"    ID_{n} = {i},", what) for i, n, what in names()]
+    width = max(len(e) for e, _ in entries)
+    lines += [f"{e:<{width}}  // {what}" for e, what in entries]
+    lines.append("};")
+    return "\n".join(lines) + "\n"
 
 
 def rc_text():
@@ -93,6 +144,19 @@ def ico_bytes(sizes=(16, 32, 48)):
     return out + b"".join(images)
 
 
+def outputs():
+    return {
+        IDS_HEADER: ids_text().encode("utf-8"),
+        HERE / "headalign.rc": rc_text().encode("gbk"),
+        HERE / "headalign.ico": ico_bytes(),
+    }
+
+
 if __name__ == "__main__":
-    (HERE / "headalign.rc").write_bytes(rc_text().encode("gbk"))
-    (HERE / "headalign.ico").write_bytes(ico_bytes())
+    if sys.argv[1:] == ["--check"]:
+        stale = [p for p, data in outputs().items() if not p.exists() or p.read_bytes() != data]
+        for p in stale:
+            print(f"{p.relative_to(TOP)} differs from what the layout table makes: run {Path(__file__).relative_to(TOP)}")
+        sys.exit(1 if stale else 0)
+    for path, data in outputs().items():
+        path.write_bytes(data)

@@ -273,20 +273,25 @@ void onClose(wxCloseEvent& e) {
     deliver(DLGMSG_CLOSE, 0);
 }
 
-// The commands that have no place among the layout's controls, as a menu bar.
-void buildMenuBar(wxFrame* f, bool chinese) {
-    auto* file = new wxMenu;
-    file->Append(1074, chinese ? wxString::FromUTF8("导出参数文件...") : wxString("Export..."));
-    file->Append(1075, chinese ? wxString::FromUTF8("导入参数文件...") : wxString("Import..."));
-    file->Append(1199, chinese ? wxString::FromUTF8("存入 Config 文件夹")
-                               : wxString("Store in Config folder"));
-    file->AppendSeparator();
-    file->Append(8, chinese ? wxString::FromUTF8("退出") : wxString("Exit"));
-    auto* edit = new wxMenu;
-    edit->Append(14, chinese ? wxString::FromUTF8("全部清零") : wxString("Clear all"));
+// The layout's menus (the commands that have no place among its controls), as a menu bar.
+void buildMenuBar(wxFrame* f, const DialogLayout* layout, bool chinese) {
+    if (layout->menuCount == 0) return;
+    auto text = [chinese](const char* zh, const char* en) {
+        return chinese ? wxString::FromUTF8(zh) : wxString::FromUTF8(en);
+    };
     auto* bar = new wxMenuBar;
-    bar->Append(file, chinese ? wxString::FromUTF8("文件") : wxString("&File"));
-    bar->Append(edit, chinese ? wxString::FromUTF8("编辑") : wxString("&Edit"));
+    for (size_t m = 0; m < layout->menuCount; ++m) {
+        const DialogMenu& menu = layout->menus[m];
+        auto* entries = new wxMenu;
+        for (size_t i = 0; i < menu.count; ++i) {
+            const DialogMenuItem& item = menu.items[i];
+            if (item.id == 0)
+                entries->AppendSeparator();
+            else
+                entries->Append(item.id, text(item.text, item.englishText));
+        }
+        bar->Append(entries, text(menu.title, menu.englishTitle));
+    }
     f->SetMenuBar(bar);
     f->Bind(wxEVT_MENU, onMenu);
 }
@@ -344,7 +349,7 @@ DialogHandle create(const DialogLayout* layout, DialogProc proc) {
         placed.fitted = placed.rect;
     }
     relayout();
-    buildMenuBar(f, Locale_IsChinese());
+    buildMenuBar(f, layout, Locale_IsChinese());
     bindEvents();
     sizeFrame();
     f->SetIcon(consoleIcon());

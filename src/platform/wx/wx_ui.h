@@ -51,9 +51,7 @@ wxFrame* WxUi_PictureWindow();
 
 // Inspection (dialog thread).
 wxFrame* WxDialog_Frame();
-wxWindow* WxDialog_Control(int id);   // nullptr when the dialog has no such control
-int WxDialog_WindowId(int id);        // the wx window ID that carries console ID `id`
-wxWindow* WxDialog_ProgressWindow();  // the job's progress window while it is shown
+wxWindow* WxDialog_Control(int id);  // nullptr when the dialog has no such control
 
 // The operator, by console ID: a click (a check box toggles first), a list selection, typing
 // into an entry, a command without a control, closing the window. Clicks and selections on a
@@ -88,9 +86,6 @@ void WxBoxes_SetAnswerer(std::function<int(const WxShownBox&)> answerer);
 // With a chooser installed, the file dialog is built as usual and handed to it instead of
 // being shown: it returns true with a path to accept, false to cancel.
 void WxBoxes_SetFileChooser(std::function<bool(wxFileDialog&, std::string* path)> chooser);
-// With a prompt answerer installed, a text prompt is built as usual and handed to it instead
-// of being shown: it returns true with the line to confirm, false to cancel.
-void WxBoxes_SetPromptAnswerer(std::function<bool(wxTextEntryDialog&, std::string* text)> answerer);
 // The wildcard string of a file dialog for a request's filter pairs.
 std::string WxBoxes_Wildcard(const FileDialogRequest& request);
 
