@@ -17,6 +17,7 @@
 #include "platform/locale.h"
 #include "platform/logdir.h"
 #include "platform/msgbox.h"
+#include "support/product_internals.h"
 
 namespace fake_clock {
 namespace {

@@ -13,6 +13,7 @@
 #include "handover/command_slot.h"
 #include "handover/swath_ring.h"
 #include "support/fakes.h"
+#include "support/product_internals.h"
 
 namespace {
 
