@@ -79,10 +79,12 @@ class SessionPerCase : public ::testing::EmptyTestEventListener {
 
 // Locks the programs of one user share (one per printer) go to a folder of this test program's
 // own: parallel test programs never wait for each other's printer.
+#ifndef _WIN32
 std::string& runtimeDir() {
     static std::string dir;
     return dir;
 }
+#endif
 
 // Every test program keeps its printers' histories in a data folder of its own, never in the
 // user's: the programs it starts inherit it.
