@@ -33,6 +33,8 @@ struct CommandLine : ::testing::Test {
             "--virtual-printer \"" + printer.path + "\" --log-dir \"" + logs.path + "\" " + words,
             120000);
     }
+    // The console on a virtual printer names it in its title: its SAVE reaches only that printer.
+    std::string consoleTitle() const { return titleText() + " - virtual printer " + printer.path; }
 };
 
 TEST_F(CommandLine, NozzleTestRunsWithGbkTraceFile) {
@@ -74,7 +76,7 @@ TEST_F(CommandLine, WithoutACommandTheConsoleOpensAndEndsWithExit) {
     Child app;
     ASSERT_TRUE(app.start(HEADALIGN_EXE, "--virtual-printer \"" + printer.path + "\" --log-dir \"" +
                                              logs.path + "\""));
-    std::wstring title = Win32_ToWide(titleText());
+    std::wstring title = Win32_ToWide(consoleTitle());
     HWND dialog = nullptr;
     for (int i = 0; i < 1500 && !dialog; ++i) {
         dialog = FindWindowW(L"#32770", title.c_str());
@@ -198,7 +200,7 @@ TEST_F(CommandLine, ReadScanButtonsOfTheNativeConsole) {
     Child app;
     ASSERT_TRUE(app.start(HEADALIGN_EXE, "--virtual-printer \"" + printer.path + "\" --log-dir \"" +
                                              logs.path + "\""));
-    HWND dialog = waitForDialog(Win32_ToWide(titleText()));
+    HWND dialog = waitForDialog(Win32_ToWide(consoleTitle()));
     ASSERT_NE(dialog, nullptr);
     for (int i = 0; i < 1000 && windowTextUtf8(GetDlgItem(dialog, ID_BIDIR_TEXT_HIGH)).empty(); ++i)
         Sleep(20);
@@ -280,7 +282,7 @@ TEST_F(CommandLine, HistoryButtonOfTheNativeConsole) {
     Child app;
     ASSERT_TRUE(app.start(HEADALIGN_EXE, "--virtual-printer \"" + printer.path + "\" --log-dir \"" +
                                              logs.path + "\""));
-    HWND dialog = waitForDialog(Win32_ToWide(titleText()));
+    HWND dialog = waitForDialog(Win32_ToWide(consoleTitle()));
     ASSERT_NE(dialog, nullptr);
     for (int i = 0; i < 1000 && windowTextUtf8(GetDlgItem(dialog, ID_BIDIR_TEXT_HIGH)).empty(); ++i)
         Sleep(20);
