@@ -54,6 +54,14 @@ bool checkOwner(HANDLE object, SharedOpenResult* r) {
         r->reason = "its owner cannot be read";
         return false;
     }
+    if (!owner) {
+        // Windows gives every kernel object its creator as owner; a descriptor with none comes
+        // only from a system that keeps no owners at all (Wine), where nobody could claim it.
+        LocalFree(sd);
+        r->owner = "no owner recorded by the system";
+        r->status = SHARED_OPENED;
+        return true;
+    }
     r->owner = "owned by " + sidText(owner);
     std::unique_ptr<uint8_t[]> userBuffer;
     PSID user = nullptr;
