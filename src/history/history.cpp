@@ -304,7 +304,7 @@ std::string History_DataDir() {
     return base + "\\headalign";
 #else
     std::string base = envText("XDG_DATA_HOME");
-    // The base directory specification: a relative path is to be ignored.
+    // A relative XDG_DATA_HOME is ignored, as the XDG base-directory rules ask.
     if (base.empty() || base[0] != '/') {
         std::string home = envText("HOME");
         if (home.empty()) return "";

@@ -25,6 +25,18 @@ std::string onlyTraceFile(const std::string& dir) {
     return found;
 }
 
+// HWND of a top-level dialog with this title once it shows, or nullptr after about 20 s.
+HWND waitForDialog(const std::wstring& title, HWND other = nullptr) {
+    for (int i = 0; i < 1000; ++i) {
+        HWND found = FindWindowExW(nullptr, nullptr, L"#32770", title.c_str());
+        while (found && (found == other || !IsWindowVisible(found)))
+            found = FindWindowExW(nullptr, found, L"#32770", title.c_str());
+        if (found) return found;
+        Sleep(20);
+    }
+    return nullptr;
+}
+
 struct CommandLine : ::testing::Test {
     TempDir printer, logs;
     ChildResult job(const std::string& words) {
@@ -35,6 +47,19 @@ struct CommandLine : ::testing::Test {
     }
     // The console on a virtual printer names it in its title: its SAVE reaches only that printer.
     std::string consoleTitle() const { return titleText() + " - virtual printer " + printer.path; }
+    // Starts the console on this printer and waits until it shows the record's values; nullptr
+    // when it did not start or its window never came.
+    HWND openConsole(Child& app) {
+        if (!app.start(HEADALIGN_EXE, "--virtual-printer \"" + printer.path + "\" --log-dir \"" +
+                                          logs.path + "\""))
+            return nullptr;
+        HWND dialog = waitForDialog(Win32_ToWide(consoleTitle()));
+        for (int i = 0;
+             dialog && i < 1000 && windowTextUtf8(GetDlgItem(dialog, ID_BIDIR_TEXT_HIGH)).empty();
+             ++i)
+            Sleep(20);
+        return dialog;
+    }
 };
 
 TEST_F(CommandLine, NozzleTestRunsWithGbkTraceFile) {
@@ -161,18 +186,6 @@ TEST(WidePaths, JobScanTraceAndParameterFilesInAChineseFolder) {
     EXPECT_EQ(r.exitCode, 0u) << r.output;
 }
 
-// HWND of a top-level dialog with this title once it shows, or nullptr after about 20 s.
-HWND waitForDialog(const std::wstring& title, HWND other = nullptr) {
-    for (int i = 0; i < 1000; ++i) {
-        HWND found = FindWindowExW(nullptr, nullptr, L"#32770", title.c_str());
-        while (found && (found == other || !IsWindowVisible(found)))
-            found = FindWindowExW(nullptr, found, L"#32770", title.c_str());
-        if (found) return found;
-        Sleep(20);
-    }
-    return nullptr;
-}
-
 // Chooses `path` in the file dialog a click on scan button `row` opens.
 void chooseScan(HWND dialog, int row, const std::string& path) {
     PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(0x7E00 + row, BN_CLICKED), 0);
@@ -198,12 +211,8 @@ TEST_F(CommandLine, ReadScanButtonsOfTheNativeConsole) {
     ASSERT_EQ(printed.exitCode, 0u) << printed.output;
     const std::string paper = printer.path + "\\jobs\\0001.png";
     Child app;
-    ASSERT_TRUE(app.start(HEADALIGN_EXE, "--virtual-printer \"" + printer.path + "\" --log-dir \"" +
-                                             logs.path + "\""));
-    HWND dialog = waitForDialog(Win32_ToWide(consoleTitle()));
-    ASSERT_NE(dialog, nullptr);
-    for (int i = 0; i < 1000 && windowTextUtf8(GetDlgItem(dialog, ID_BIDIR_TEXT_HIGH)).empty(); ++i)
-        Sleep(20);
+    HWND dialog = openConsole(app);
+    ASSERT_NE(dialog, nullptr) << "the console did not start or did not show its values";
     // One button per row, just right of the row's add entry.
     const int entries[6] = {ID_BIDIR_TEXT_HIGH_ADD,  ID_BIDIR_TEXT_MID_ADD,  ID_BIDIR_TEXT_LOW_ADD,
                             ID_BIDIR_IMAGE_HIGH_ADD, ID_BIDIR_IMAGE_LOW_ADD, ID_BIDIR_PHOTO_ADD};
@@ -280,12 +289,8 @@ TEST_F(CommandLine, HistoryButtonOfTheNativeConsole) {
     ChildResult saved = job("params set bidirTextMid=10");
     ASSERT_EQ(saved.exitCode, 0u) << saved.output;
     Child app;
-    ASSERT_TRUE(app.start(HEADALIGN_EXE, "--virtual-printer \"" + printer.path + "\" --log-dir \"" +
-                                             logs.path + "\""));
-    HWND dialog = waitForDialog(Win32_ToWide(consoleTitle()));
-    ASSERT_NE(dialog, nullptr);
-    for (int i = 0; i < 1000 && windowTextUtf8(GetDlgItem(dialog, ID_BIDIR_TEXT_HIGH)).empty(); ++i)
-        Sleep(20);
+    HWND dialog = openConsole(app);
+    ASSERT_NE(dialog, nullptr) << "the console did not start or did not show its values";
     HWND button = GetDlgItem(dialog, 0x7E10), import = GetDlgItem(dialog, ID_IMPORT);
     ASSERT_NE(button, nullptr);
     RECT b{}, i{};
