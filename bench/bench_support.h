@@ -1,11 +1,13 @@
 // SPDX-License-Identifier: Apache-2.0
 // Shared pieces of the benchmark programs: trace lines kept off the report, a clock whose waits
-// cost nothing, silent message boxes, a null transmit side for the swath ring, and the job
-// set-up the patterns and adjustment prints expect (shared with the tests).
+// cost nothing, silent message boxes, a null transmit side for the swath ring, the job set-up
+// the patterns and adjustment prints expect (shared with the tests), and the A4 page the
+// reader's benchmarks paste their scans on.
 #pragma once
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstring>
@@ -30,6 +32,7 @@
 #include "platform/logdir.h"
 #include "platform/msgbox.h"
 #include "support/printer_rig.h"
+#include "vernier/vernier.h"
 
 namespace bench {
 
@@ -119,5 +122,22 @@ class NullDrain {
 // program's session (main/session_main.cpp).
 inline JobContext* setUpJob() { return setUpPlannerJob(); }
 inline void endJob() { endPlannerJob(); }
+
+// An A4 page scanned at 600 dpi (4960 x 7016, the paper's grey 250) with `picture` (a scan of a
+// print or a sheet at the same resolution) pasted at (left, top), cut at the page's edge. An
+// empty picture gives the blank page.
+inline VernierImage a4PageWith(const VernierImage& picture, uint32_t left, uint32_t top) {
+    VernierImage page;
+    page.width = 4960;
+    page.height = 7016;
+    page.dpi = 600;
+    page.rgb.assign(size_t(page.width) * page.height * 3, 250);
+    for (uint32_t y = 0; y < picture.height && top + y < page.height; ++y) {
+        if (left >= page.width) break;
+        const uint32_t n = std::min(picture.width, page.width - left);
+        std::memcpy(page.at(left, top + y), picture.at(0, y), size_t(n) * 3);
+    }
+    return page;
+}
 
 }  // namespace bench

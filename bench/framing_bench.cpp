@@ -45,6 +45,7 @@ const UsbDriverBackend nullDriver{
     .open = nullOpen,
     .close = nullClose,
     .ioctl = nullIoctl,
+    .serialNumber = nullptr,  // no serial numbers
     .lastError = nullLastError,
 };
 

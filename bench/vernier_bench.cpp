@@ -1,7 +1,10 @@
 // SPDX-License-Identifier: Apache-2.0
 // Benchmarks: reading a bidirectional adjustment print from the virtual printer's own picture,
 // a 600-dpi A4 scan (the paper through the scanner simulator, turned 1.5 degrees, JPEG) and a
-// 12-megapixel phone photo, and refusing a photo too blurred to read.
+// 12-megapixel phone photo, and refusing what holds no readable print: a photo too blurred, a
+// dim photo of a sheet with no print, a blank A4 page. A benchmark whose picture could not be
+// made, or whose reading is not the one it stands for, fails with the reason (bench/run then
+// fails its target) rather than timing something else.
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
@@ -11,6 +14,7 @@
 
 #include "adjustment_paper.h"
 #include "app/session.h"
+#include "bench_support.h"
 #include "photo_sim.h"
 #include "scan_sim.h"
 #include "vernier/vernier.h"
@@ -20,30 +24,35 @@ namespace {
 // An A4 page at 600 dpi with the print's scan pasted near the top.
 VernierImage a4Scan() {
     VernierImage paper = adjustmentPaper();
+    if (paper.width == 0) return paper;
     ScanSettings s;
     s.dpi = 600;
     s.angleDeg = 1.5;
     s.jpegQuality = 85;
-    VernierImage scan = Scan_Simulate(paper, paper.dpi, paper.dpi, s);
-    VernierImage page;
-    page.width = 4960;
-    page.height = 7016;
-    page.dpi = 600;
-    page.rgb.assign(size_t(page.width) * page.height * 3, 250);
-    for (uint32_t y = 0; y < scan.height && y + 600 < page.height; ++y)
-        for (uint32_t x = 0; x < scan.width && x + 100 < page.width; ++x)
-            for (int c = 0; c < 3; ++c) page.at(x + 100, y + 600)[c] = scan.at(x, y)[c];
-    return page;
+    return bench::a4PageWith(Scan_Simulate(paper, paper.dpi, paper.dpi, s), 100, 600);
 }
 
-// Reads the picture once per iteration; the label says what the last reading named.
-void readEach(benchmark::State& state, const VernierImage& picture) {
+// Reads the picture once per iteration; the label says what the last reading named. `reads`:
+// whether the picture holds a print to read (else it stands for a refusal); a reading that
+// does otherwise fails the benchmark with its reason.
+void readEach(benchmark::State& state, const VernierImage& picture, bool reads = true) {
+    if (picture.width == 0) {
+        state.SkipWithError("the picture could not be made (the virtual printer's paper?)");
+        return;
+    }
     VernierReading r;
     for (auto _ : state) {
         r = Vernier_Read(picture);
         benchmark::DoNotOptimize(r);
     }
-    state.SetLabel(r.status == VERNIER_READ ? "group " + Vernier_LabelText(r.group) : "refused");
+    const bool read = r.status == VERNIER_READ;
+    if (read != reads) {
+        state.SkipWithError(
+            read ? ("read group " + Vernier_LabelText(r.group) + " where it should refuse").c_str()
+                 : ("not read: " + r.reason).c_str());
+        return;
+    }
+    state.SetLabel(read ? "group " + Vernier_LabelText(r.group) : "refused");
 }
 
 void BM_ReadA4At600Dpi(benchmark::State& state) {
@@ -67,6 +76,7 @@ BENCHMARK(BM_ReadPrintersPicture)->Unit(benchmark::kMillisecond)->Iterations(5);
 // of focus the print is refused, after every way round has been tried.
 VernierImage photo12Mp(double defocusPx) {
     VernierImage paper = adjustmentPaper();
+    if (paper.width == 0) return paper;
     PhotoSettings s;
     s.ppi = 330;
     s.tiltXDeg = 10;
@@ -105,8 +115,48 @@ BENCHMARK(BM_ReadPhoto12Mp)->Unit(benchmark::kMillisecond)->Iterations(5);
 void BM_RefuseBlurred12MpPhoto(benchmark::State& state) {
     Session session;  // the program state of this run
     static VernierImage photo = photo12Mp(8);
-    readEach(state, photo);
+    readEach(state, photo, false);
 }
 BENCHMARK(BM_RefuseBlurred12MpPhoto)->Unit(benchmark::kMillisecond)->Iterations(3);
+
+// A dim 12-megapixel photo of a sheet with no print on it (light falling off, a shadow, a
+// third of the usual light), on a table.
+void BM_RefuseDim12MpPhotoWithoutPrint(benchmark::State& state) {
+    Session session;  // the program state of this run
+    static VernierImage photo = [] {
+        VernierImage paper;
+        paper.width = 4000;
+        paper.height = 2600;
+        paper.dpi = 540;
+        paper.rgb.assign(size_t(paper.width) * paper.height * 3, 255);
+        PhotoSettings s;
+        s.ppi = 330;
+        s.tiltXDeg = 6;
+        s.gradient = 0.5;
+        s.shadow = 0.4;
+        s.noise = 6;
+        s.background = BACKGROUND_TABLE;
+        s.jpegQuality = 85;
+        VernierImage shot = Photo_Simulate(paper, paper.dpi, paper.dpi, s);
+        VernierImage full;
+        full.width = 4000;
+        full.height = 3000;
+        full.rgb.assign(size_t(full.width) * full.height * 3, 40);
+        for (uint32_t y = 0; y < shot.height && y < full.height; ++y)
+            for (uint32_t x = 0; x < shot.width && x < full.width; ++x)
+                for (int c = 0; c < 3; ++c) full.at(x, y)[c] = uint8_t(shot.at(x, y)[c] / 3);
+        return full;
+    }();
+    readEach(state, photo, false);
+}
+BENCHMARK(BM_RefuseDim12MpPhotoWithoutPrint)->Unit(benchmark::kMillisecond)->Iterations(3);
+
+// A blank A4 page scanned at 600 dpi.
+void BM_RefuseBlankA4At600Dpi(benchmark::State& state) {
+    Session session;  // the program state of this run
+    static VernierImage page = bench::a4PageWith(VernierImage{}, 0, 0);
+    readEach(state, page, false);
+}
+BENCHMARK(BM_RefuseBlankA4At600Dpi)->Unit(benchmark::kMillisecond)->Iterations(3);
 
 }  // namespace

@@ -28,7 +28,7 @@ cases() {
     awk '/^[^ ]/ {suite=$1} /^  / {print suite $1}'
 }
 run_case() {
-  local program="$1" name="$2" log="$logs/$1.$2.log"
+  local program="$1" name="$2" log="$logs/$1.${2//\//_}.log"
   local i
   for ((i = 1; i <= repeat; ++i)); do
     if ! timeout 600 "$build/tests/$program" --gtest_filter="$name" >"$log" 2>&1; then

@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: Apache-2.0
 // The virtual printer as a USB driver back end: enumeration, handles and the four I/O controls.
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -192,6 +193,19 @@ bool ioctl(UsbHandle h, uint32_t code, const void* in, uint32_t inLen, void* out
     }
 }
 
+// The model's serial number, for the board's own path only, as the device would report it.
+bool serialNumber(const char* path, char* out, size_t cap) {
+    VpBoard& b = vpBoard();
+    std::lock_guard<std::mutex> lock(b.mu);
+    if (!path || !out || cap == 0 || std::strcmp(path, PRINTER_PATH) != 0 || !b.attached)
+        return fail(ERROR_FILE_NOT_FOUND_CODE);
+    if (b.model.serial.empty()) return fail(ERROR_GEN_FAILURE_CODE);
+    size_t n = std::min(b.model.serial.size(), cap - 1);
+    std::memcpy(out, b.model.serial.data(), n);
+    out[n] = '\0';
+    return true;
+}
+
 uint32_t lastError() { return lastErrorCode; }
 
 const UsbDriverBackend vprinterDriver{
@@ -201,6 +215,7 @@ const UsbDriverBackend vprinterDriver{
     .open = openPath,
     .close = closeHandle,
     .ioctl = ioctl,
+    .serialNumber = serialNumber,
     .lastError = lastError,
 };
 

@@ -80,13 +80,19 @@ void nozzleRows(const VpPaper& paper, const VPrinterModel& m, double extraInches
     }
 }
 
+// One head on the carriage: where it sits against the first head, which ink channels it fires
+// and how far behind the first head it takes its nozzles' bytes from the swath's byte stream.
 struct HeadPlace {
-    int64_t dx;       // job dots added to every landing position
-    double dyInches;  // added to every nozzle's height
+    int64_t dx;          // job dots added to every landing position
+    double dyInches;     // added to every nozzle's height
+    uint8_t channels;    // bit k: the head fires channel k
+    uint32_t byteDelay;  // nozzle n of column c fires stream byte c x 180 + n + byteDelay
 };
 
 void fireHead(VpPaper& paper, const VPrinterModel& m, const VpSwath& s, const Resolution& r,
-              const uint8_t* data, size_t columns, const HeadPlace& head) {
+              const uint8_t* data, size_t size, const HeadPlace& head) {
+    // The data length is rounded up for the transfer; a partial last column is padding.
+    size_t columns = size / NOZZLES;
     bool r2l = s.r2l == 1;
     int64_t x0 = int64_t(s.start) * r.dpi / HEAD_DPI;
     int64_t shift = head.dx;
@@ -105,10 +111,10 @@ void fireHead(VpPaper& paper, const VPrinterModel& m, const VpSwath& s, const Re
     nozzleRows(paper, m, head.dyInches, rows, fires);
     VpPaperRow* rowOf[NOZZLES] = {};
     for (size_t c = 0; c < columns; ++c) {
-        const uint8_t* column = data + c * NOZZLES;
+        const size_t column = c * NOZZLES + head.byteDelay;
         int64_t x = r2l ? x0 - int64_t(c) : x0 + int64_t(c);
-        for (uint32_t n = 0; n < NOZZLES; ++n) {
-            uint8_t v = column[n];
+        for (uint32_t n = 0; n < NOZZLES && column + n < size; ++n) {
+            uint8_t v = data[column + n] & head.channels;
             if (v == 0 || !fires[n]) continue;
             if (!rowOf[n]) {
                 rowOf[n] = &paper.rows[rows[n]];
@@ -135,16 +141,21 @@ void vpRenderSwath(VpPaper& paper, const VPrinterModel& m, uint16_t headDistance
     const Resolution* r = findResolution(s.resolutionCode);
     if (size == 0 || !data || !r) return;
     if (paper.xDpi == 0) paper.xDpi = r->dpi;
-    // The data length is rounded up for the transfer; a partial last column is padding.
-    size_t columns = size / NOZZLES;
-    fireHead(paper, m, s, *r, data, columns, HeadPlace{0, 0.0});
-    if (m.headFlags & 2) {
-        // The second head sits beside the first at the record's head distance (1/720 inch)
-        // and two nozzles higher, plus its configured error.
-        int64_t dx = -std::llround((headDistance + m.headBOffsetX1440 / 2.0) * r->dpi / 720.0);
-        double dy = -2.0 / HEAD_DPI + m.headBOffsetY1440 / 1440.0;
-        fireHead(paper, m, s, *r, data, columns, HeadPlace{dx, dy});
+    // The second head sits beside the first at the record's head distance (1/720 inch), plus
+    // its configured error, and reads the swath's bytes two behind the first head's, so that the
+    // host's second-head bytes (two nozzles further) reach its nozzles as they reach the first
+    // head's. A byte carries eight channels and the carriage sixteen nozzle rows: with both heads
+    // the first fires the even channels and the second the odd ones; a head alone fires all.
+    HeadPlace headA{0, 0.0, 0xFF, 0};
+    HeadPlace headB{-std::llround((headDistance + m.headBOffsetX1440 / 2.0) * r->dpi / 720.0),
+                    m.headBOffsetY1440 / 1440.0, 0xFF, 2};
+    const uint8_t heads = m.headFlags & 3;
+    if (heads == 3) {
+        headA.channels = 0x55;
+        headB.channels = 0xAA;
     }
+    if (heads != 2) fireHead(paper, m, s, *r, data, size, headA);
+    if (heads & 2) fireHead(paper, m, s, *r, data, size, headB);
 }
 
 void vpFeedPaper(VpPaper& paper, const VPrinterModel& m, uint32_t feedWord) {

@@ -47,6 +47,7 @@ const ModelKey MODEL_KEYS[] = {
     VP_KEY("margin_switch", marginSwitch, 0, 255),
     VP_KEY("spit_interval", spitInterval, 0, 255),
     VP_KEY("spit_distance", spitDistance, 0, 65535),
+    VP_KEY("head_distance", headDistance, 0, 65535),
     VP_KEY("model_code", modelCode, 0, 65535),
     VP_KEY("carriage_version", carriageVersion, 0, 255),
     VP_KEY("driver_version", driverVersion, 0, 255),
@@ -127,6 +128,11 @@ bool setListKey(const std::string& key, const std::string& value, VPrinterModel*
 bool setKey(const std::string& key, const std::string& value, VPrinterModel* m) {
     if (key == "bidir_error" || key == "missing_nozzles" || key == "deflected_nozzles")
         return setListKey(key, value, m);
+    if (key == "serial") {
+        // The rest of the line as it stands (a '#' ends it, as everywhere in the file).
+        m->serial = trim(value);
+        return true;
+    }
     if (key == "start_bidir") {
         // One value for all eleven bidirectional fields, or one each in record order.
         std::vector<std::pair<long, long>> items;
@@ -237,7 +243,8 @@ bool VPrinter_ParseModel(const std::string& text, VPrinterModel* model, std::str
 std::vector<std::string> VPrinter_ModelKeys() {
     std::vector<std::string> keys;
     for (const ModelKey& k : MODEL_KEYS) keys.push_back(k.key);
-    keys.insert(keys.end(), {"bidir_error", "missing_nozzles", "deflected_nozzles", "start_bidir"});
+    keys.insert(keys.end(),
+                {"bidir_error", "missing_nozzles", "deflected_nozzles", "start_bidir", "serial"});
     return keys;
 }
 
@@ -264,6 +271,7 @@ void vpDefaultRecord(const VPrinterModel& m, uint8_t out[VP_RECORD_SIZE]) {
     out[0x00] = 0xAC;
     out[0x02] = m.headFlags;
     for (size_t off : {0x0a, 0x0c, 0x0e, 0x10, 0x30}) le::putU16(out, off, 10000);
+    le::putU16(out, 0x08, m.headDistance);
     le::putU16(out, 0x12, m.spitDistance);
     std::memcpy(out + 0x16, INK_ORDER, 8);
     static const size_t BIDIR[11] = {0x03, 0x04, 0x05, 0x1e, 0x1f, 0x20,

@@ -223,3 +223,14 @@ uint8_t VPrinter_PaperAt(int64_t x, int64_t row) {
     if (x < r.x0 || x >= r.x0 + int64_t(r.mask.size())) return 0;
     return r.mask[size_t(x - r.x0)];
 }
+
+std::vector<std::pair<int64_t, int64_t>> VPrinter_PaperInk(uint8_t mask) {
+    Worker& w = worker();
+    std::lock_guard<std::mutex> lock(w.mu);
+    std::vector<std::pair<int64_t, int64_t>> drops;
+    if (w.busy) return drops;
+    for (const auto& [row, r] : w.paper.rows)
+        for (size_t i = 0; i < r.mask.size(); ++i)
+            if (r.mask[i] & mask) drops.push_back({r.x0 + int64_t(i), row});
+    return drops;
+}

@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 // What the board reports about itself and how its mechanics deviate from the ideal.
@@ -23,6 +24,11 @@ struct VPrinterModel {
     uint8_t marginSwitch = 0;        // 1 = right margin taken as 0
     uint8_t spitInterval = 0;        // swaths between spits (0 = never)
     uint16_t spitDistance = 0;       // mm, the stored record's word 0x12 when created
+    uint16_t headDistance = 0;  // 1/720 inch: the stored record's word 0x08 when created, where
+                                // the second head sits beside the first by the factory's word
+    // The serial number the device reports (its USB iSerialNumber string), bytes as given; the
+    // emulated device cuts it to the 126 characters a string descriptor holds. Empty = none.
+    std::string serial;
     uint16_t modelCode = 0x1801;
     uint8_t carriageVersion = 12, driverVersion = 21;
     uint16_t carriageId = 0x0C01, mainBoardId = 0x0B01, driverId = 0x0D01;
@@ -44,7 +50,10 @@ struct VPrinterModel {
     // so a board with 32 - 2N lines up with N stored: -8 with N = 20 leaves room both ways, as
     // a printer leaves the factory.
     int32_t bidirMechanicalColumns = 32;
-    int32_t headBOffsetX1440 = 0;  // second head's error against its nominal place
+    // The second head's mechanical error against its nominal place (beside the first at the
+    // stored record's head distance, level with it), in 1/1440 inch: two per 720-dpi column or
+    // row. Positive x = further left on the paper (as bidir_columns), positive y = further down.
+    int32_t headBOffsetX1440 = 0;
     int32_t headBOffsetY1440 = 0;
     std::vector<uint16_t> missingNozzles;                        // nozzle numbers that never fire
     std::vector<std::pair<uint16_t, int32_t>> deflectedNozzles;  // nozzle, vertical 1/1440 inch
@@ -153,6 +162,9 @@ std::string VPrinter_EndSheet();
 // the paper position at job start). Returns the channel mask (bit k = channel k), 0 = white.
 // Call after VPrinter_WaitPaper.
 uint8_t VPrinter_PaperAt(int64_t x, int64_t row);
+// Every place on that paper where a channel of `mask` landed, as (x, row) in the same grid,
+// row by row and across each row. Call after VPrinter_WaitPaper.
+std::vector<std::pair<int64_t, int64_t>> VPrinter_PaperInk(uint8_t mask);
 // The 136-byte information record the board would send now.
 void VPrinter_InfoRecord(uint8_t out[136]);
 uint32_t VPrinter_PendingReplyPackets();

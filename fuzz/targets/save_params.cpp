@@ -59,6 +59,7 @@ const UsbDriverBackend NO_PRINTER{
     .open = noOpen,
     .close = noClose,
     .ioctl = noIoctl,
+    .serialNumber = nullptr,  // no serial numbers
     .lastError = noError,
 };
 

@@ -55,6 +55,7 @@ const UsbDriverBackend FUZZ_DRIVER{
     .open = openPath,
     .close = closeHandle,
     .ioctl = ioctl,
+    .serialNumber = nullptr,  // no serial numbers
     .lastError = lastError,
 };
 

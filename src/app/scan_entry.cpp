@@ -2,9 +2,13 @@
 // The one way a reading becomes the dialog's entry, for every front end.
 #include "app/scan_entry.h"
 
+#include <cstdio>
+
 #include "app/console.h"
 #include "history/history.h"
+#include "platform/clock.h"
 #include "platform/dialog.h"
+#include "platform/files.h"
 
 namespace {
 
@@ -70,4 +74,33 @@ ScanEntryResult Console_ReadScanInto(int row, const std::string& scanPath) {
         out.entered = true;
     }
     return out;
+}
+
+bool Scan_KeepPicture(const VernierImage& image, const std::string& folder, const std::string& what,
+                      std::string* kept, std::string* error) {
+    kept->clear();
+    const LocalTime t = Clock_LocalTime();
+    char name[96];
+    std::snprintf(name, sizeof name, "Scan_%s_%d%02d%02d_%02d%02d%02d.png", what.c_str(), t.year,
+                  t.month, t.day, t.hour, t.minute, t.second);
+    const std::string path = folder.empty() || folder.back() == '/' || folder.back() == '\\'
+                                 ? folder + name
+                                 : folder + "/" + name;
+    ImagePixels pixels;
+    pixels.width = image.width;
+    pixels.height = image.height;
+    pixels.dpi = image.dpi;
+    pixels.rgb = image.rgb;
+    std::vector<uint8_t> bytes;
+    if (!image.width || !image.height || !ImageCodec_Backend()->encodePng(pixels, &bytes)) {
+        *error = path + ": the picture could not be encoded";
+        return false;
+    }
+    const FileResult written = File_CreateUnique(path, bytes.data(), bytes.size(), kept);
+    if (!written.ok()) {
+        *error = written.message;
+        kept->clear();
+        return false;
+    }
+    return true;
 }

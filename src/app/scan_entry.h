@@ -24,3 +24,11 @@ struct ScanEntryResult {
 // any typed amount. An uncertain reading, another mode's print or an unreadable file enters
 // nothing and says why. Dialog thread.
 ScanEntryResult Console_ReadScanInto(int row, const std::string& scanPath);
+
+// Keeps a scanned picture as PNG in `folder` (the log folder, beside the trace files and the
+// job records) as "Scan_<what>_<yyyymmdd>_<hhmmss>.png", never over an earlier file: a second
+// scan in the same second becomes "..._2.png" (File_CreateUnique). `what` names the print:
+// "M5" for a mode's print, "Sheet" for the calibration sheet. true with *kept the path written;
+// false with *error naming the file and why.
+bool Scan_KeepPicture(const VernierImage& image, const std::string& folder, const std::string& what,
+                      std::string* kept, std::string* error);

@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <string>
 
+#include "app/calibrate_print.h"
 #include "app/console.h"
 #include "app/feed_measure.h"
 #include "app/texts.h"
@@ -340,20 +341,11 @@ int verify(const AlignArgs& a, const CliOptions& options) {
 }  // namespace
 
 const char* Cli_AlignField(int jobType, bool hd) {
-    static const char* const FIELDS[6][2] = {
-        {"bidirTextHigh", "bidirTextHighHd"}, {"bidirTextMid", "bidirTextMidHd"},
-        {"bidirTextLow", "bidirTextLowHd"},   {"bidirImageHigh", "bidirImageHighHd"},
-        {"bidirImageLow", "bidirImageLowHd"}, {"bidirPhoto", "bidirPhoto"},
-    };
-    if (jobType < 5 || jobType > 10) return nullptr;
-    return FIELDS[jobType - 5][hd ? 1 : 0];
+    return jobType >= 5 && jobType <= 10 ? Calibrate_Field(jobType, hd) : nullptr;
 }
 
 const char* Cli_FeedStepField(int jobType) {
-    static const char* const FIELDS[5] = {"stepPass4", "stepPass6", "stepPass8", "stepPass3",
-                                          "stepPass2"};
-    if (jobType < 11 || jobType > 15) return nullptr;
-    return FIELDS[jobType - 11];
+    return jobType >= 11 && jobType <= 15 ? Calibrate_Field(jobType, false) : nullptr;
 }
 
 int Cli_AlignCommand(const std::vector<std::string>& args, const CliOptions& options) {

@@ -4,25 +4,19 @@
 // sheet read the same way.
 #include "cli/calibrate_cmd.h"
 
-#include <unistd.h>
-
-#include <algorithm>
 #include <cerrno>
-#include <cmath>
 #include <cstdio>
 #include <cstring>
-#include <random>
 #include <string>
 
-#include "app/feed_measure.h"
-#include "cli/align_cmd.h"
-#include "cli/params_cmd.h"
+#include "app/calibrate_print.h"
+#include "cli/scan_cmd.h"
 #include "cli/traces_aside.h"
-#include "job/print_job.h"
-#include "job/sheet_mark.h"
+#include "history/history.h"
+#include "platform/dialog_model.h"
 #include "vprinter.h"
 #ifdef HEADALIGN_HAVE_VERNIER
-#include "app/sheet_scan.h"
+#include "app/calibrate_flow.h"
 #endif
 
 namespace {
@@ -31,6 +25,7 @@ struct CalibrateArgs {
     std::string scan, marked;
     bool hd = false, apply = false, verify = false, feed = false;
     std::vector<std::pair<int, std::string>> measured;  // feed-step type 11..15, millimetres
+    CliScanArgs scanner;  // --scanner [DEVICE], --scanner-option NAME=VALUE
 };
 
 int usage(const std::string& what) {
@@ -41,7 +36,9 @@ int usage(const std::string& what) {
 int parse(const std::vector<std::string>& args, CalibrateArgs* a) {
     for (size_t i = 0; i < args.size(); ++i) {
         const std::string& w = args[i];
-        if ((w == "--scan" || w == "--marked") && i + 1 < args.size())
+        if (int taken = Cli_ParseScanArg(args, &i, &a->scanner)) {
+            if (taken == 2) return 2;
+        } else if ((w == "--scan" || w == "--marked") && i + 1 < args.size())
             (w == "--scan" ? a->scan : a->marked) = args[++i];
         else if (w == "--scan" || w == "--marked")
             return usage(w + " needs a file");
@@ -71,73 +68,67 @@ int parse(const std::vector<std::string>& args, CalibrateArgs* a) {
             return usage("unknown word '" + w + "'");
     }
     if (a->verify && a->apply) return usage("--verify reads only; --apply goes without it");
-    if (!a->scan.empty() && a->hd)
+    if (!a->scanner.options.empty() && !a->scanner.wanted)
+        return usage("--scanner-option goes with --scanner");
+    if (a->scanner.wanted && !a->scan.empty())
+        return usage("give either --scan FILE or --scanner, not both");
+    if ((!a->scan.empty() || a->scanner.wanted) && a->hd)
         return usage("--hd goes with printing; the sheet's marks say which prints it carries");
-    if (a->feed && (a->verify || !a->scan.empty() || a->hd || !a->measured.empty()))
+    if (a->feed &&
+        (a->verify || !a->scan.empty() || a->scanner.wanted || a->hd || !a->measured.empty()))
         return usage("--feed prints the feed-step prints alone");
     if (!a->measured.empty() && a->verify) return usage("--measured goes without --verify");
     return 0;
 }
 
-// Prints the sheet: for each mode (and with hd each second-pass mode) its mark, then its
-// adjustment job as it stands. Returns the sheet picture's path on the virtual printer (empty
-// elsewhere); false when a job did not run to its end.
+// The sheet's picture on the virtual printer: its jobs' paper collected into one picture.
+CalibratePaper paperOf(const CliOptions& options) {
+    CalibratePaper paper;
+    if (options.virtualPrinterDir.empty()) return paper;
+    paper.begin = [] { VPrinter_BeginSheet(); };
+    paper.end = [] { return VPrinter_EndSheet(); };
+    return paper;
+}
+
+// Prints the sheet (or the verification sheet). Returns the sheet picture's path on the
+// virtual printer (empty elsewhere); false when a job did not run to its end.
 bool printSheet(bool hd, const CliOptions& options, std::string* picture) {
+    CliJobScope jobScope;
     if (!Cli_AttachPrinter(options)) return false;
-    std::random_device random;
-    const uint32_t sheet = random() % MARK_SHEET_IDS;
-    const bool virtualPrinter = !options.virtualPrinterDir.empty();
-    bool ok = true;
+    CalibratePrinted printed;
     {
         TracesAside aside;
-        if (virtualPrinter) VPrinter_BeginSheet();
-        for (int pass = 0; pass < (hd ? 2 : 1) && ok; ++pass)
-            for (int type = 5; type <= 10 && ok; ++type) {
-                // Photo mode has one value for both passes: printed once.
-                if (pass == 1 && type == 10) continue;
-                Job_SetHdMode(false);
-                Job_RunSheetMark(SheetMark{type, pass == 1, sheet});
-                ok = Job_Succeeded(Job_LastOutcome());
-                if (!ok) break;
-                Job_SetHdMode(pass == 1);
-                Job_RunAdjustment(static_cast<uint8_t>(type));
-                ok = Job_Succeeded(Job_LastOutcome());
-            }
-        Job_SetHdMode(false);
-        if (virtualPrinter) *picture = VPrinter_EndSheet();
+        printed = Calibrate_PrintSheet(hd, paperOf(options));
     }
-    const JobOutcome outcome = Job_LastOutcome();
     Cli_DetachPrinter(options);
     Cli_ReportLogProblem(options);
-    if (!ok) {
+    if (!printed.ok) {
         std::printf("the sheet did not print to its end\n");
         std::fflush(stdout);
-        Cli_ReportJobFailure(outcome);
+        Cli_ReportJobFailure(printed.outcome);
         return false;
     }
-    std::printf("printed sheet %u: %d prints\n", sheet, hd ? 11 : 6);
+    std::printf("printed sheet %u: %d prints\n", printed.sheet, printed.prints);
+    *picture = printed.picture;
     if (!picture->empty()) std::printf("printed: %s\n", picture->c_str());
     return true;
 }
 
 // The five feed-step prints one after another: each feeds a metre between its two crosses.
 int printFeedSteps(const CliOptions& options) {
+    CliJobScope jobScope;
     if (!Cli_AttachPrinter(options)) return 1;
-    bool ok = true;
+    CalibratePrinted printed;
     {
         TracesAside aside;
-        for (int type = 11; type <= 15 && ok; ++type) {
-            Job_RunAdjustment(static_cast<uint8_t>(type));
-            ok = Job_Succeeded(Job_LastOutcome());
-        }
+        printed = Calibrate_PrintFeedSteps(CalibratePaper{});
     }
-    const JobOutcome outcome = Job_LastOutcome();
     Cli_DetachPrinter(options);
     Cli_ReportLogProblem(options);
-    if (!ok) {
+    if (!printed.ok) {
         std::printf("the feed-step prints did not print to their end\n");
         std::fflush(stdout);
-        Cli_ReportJobFailure(outcome);
+        Cli_ReportJobFailure(printed.outcome);
         return 1;
     }
     std::printf(
@@ -148,183 +139,113 @@ int printFeedSteps(const CliOptions& options) {
 }
 
 #ifdef HEADALIGN_HAVE_VERNIER
-// The one amount to enter of a reading: the aligned group's label (align's rule).
-std::string readingText(const SheetPrint& p) {
-    const VernierReading& r = p.reading;
-    if (r.status != VERNIER_READ) return "-";
-    char text[32];
-    if (r.halfway)
-        std::snprintf(text, sizeof text, "\"%s\"/\"%s\"",
-                      Vernier_LabelText(std::max(r.group, r.neighbour)).c_str(),
-                      Vernier_LabelText(std::min(r.group, r.neighbour)).c_str());
-    else
-        std::snprintf(text, sizeof text, "\"%s\"", Vernier_LabelText(r.group).c_str());
-    return text;
+void printLines(const std::vector<std::string>& lines) {
+    for (const std::string& line : lines) std::printf("%s\n", line.c_str());
 }
 
-void printTable(const SheetScan& scan) {
-    std::printf("sheet %u%s\n", scan.sheet, scan.hd ? " (with the second pass)" : "");
-    std::printf("%-5s %-6s %-11s %-13s %-6s %s\n", "mode", "pass", "reading", "", "enter", "field");
-    for (const SheetPrint& p : scan.prints) {
-        const bool entered = p.verdict == SHEET_CERTAIN || p.verdict == SHEET_UNCERTAIN;
-        char amount[16] = "-";
-        if (entered) std::snprintf(amount, sizeof amount, "%+d", p.amount);
-        std::printf("%-5d %-6s %-11s %-13s %-6s %s\n", p.mark.type, p.mark.hd ? "second" : "first",
-                    readingText(p).c_str(), Sheet_VerdictName(p.verdict), amount,
-                    Cli_AlignField(p.mark.type, p.mark.hd));
-    }
-    bool header = false;
-    for (const SheetPrint& p : scan.prints) {
-        if (p.verdict == SHEET_CERTAIN) continue;
-        if (!header) std::printf("not entered:\n");
-        header = true;
-        std::printf("  mode %d%s: %s; %s\n", p.mark.type, p.mark.hd ? " second pass" : "",
-                    p.reason.c_str(), p.advice.c_str());
-    }
-    if (scan.contradictory)
-        std::printf("the sheet's marks contradict each other: %s; nothing is entered from it\n",
-                    scan.contradiction.c_str());
-}
-
-// The feed steps proposed from the measured distances, as "stepPassN=VALUE" words; false when
-// a measurement is refused (said why).
-bool feedEntries(const CalibrateArgs& a, std::vector<std::string>* words) {
+// The feed steps proposed from the measured distances; false when a measurement is refused
+// (said why).
+bool feedEntries(const CalibrateArgs& a, std::vector<CalibrateFeed>* feed) {
     bool ok = true;
+    CalibrateOrigin origin;
+    origin.source = "calibrate --measured";
     for (const auto& [type, mm] : a.measured) {
-        const char* field = Cli_FeedStepField(type);
-        FeedStepProposal p = proposeFeedStep(mm, field);
-        if (!p.ok) {
-            std::printf("feed step %s: %s\n", field, p.refusal.c_str());
-            ok = false;
-            continue;
-        }
-        std::printf("feed step: %s\n", p.arithmetic.c_str());
-        words->push_back(std::string(field) + "=" + std::to_string(p.value));
+        feed->push_back(Calibrate_ProposeFeed(type, mm, origin));
+        std::printf("%s\n", feed->back().text.c_str());
+        ok = ok && feed->back().ok;
     }
     return ok;
 }
 
-// Every certain reading with something to enter and every feed step proposed, entered as
-// the values they make and saved in one SAVE per pass: the console's entries stand for the
-// pass its second-pass box chooses. The one place that saves.
-int applyAll(const SheetScan* scan, std::vector<std::string> feed, const CliOptions& options) {
-    std::vector<std::string> words[2];
-    words[0] = std::move(feed);
-    int refused = 0, left = 0;
-    for (const SheetPrint& p : scan ? scan->prints : std::vector<SheetPrint>{}) {
-        if (p.verdict != SHEET_CERTAIN) {
-            ++left;
-            continue;
-        }
-        if (p.amount == 0) continue;
-        const char* field = Cli_AlignField(p.mark.type, p.mark.hd);
-        long current = 0;
-        bool known = false;
-        {
-            TracesAside aside;
-            known = Cli_ReadParamField(field, options, &current);
-        }
-        if (!known) {
-            std::printf(
-                "not applied: no printer is connected (its parameter record could not be "
-                "read)\n");
-            return 1;
-        }
-        if (current + p.amount < 0 || current + p.amount > 255) {
-            std::printf(
-                "not applied: mode %d%s: %s would become %ld, and the console takes 0 .. "
-                "255; the printer has no room for this correction that way\n",
-                p.mark.type, p.mark.hd ? " second pass" : "", field, current + p.amount);
-            ++refused;
-            continue;
-        }
-        words[p.mark.hd ? 1 : 0].push_back(std::string(field) + "=" +
-                                           std::to_string(current + p.amount));
+void echoBox(const DialogModelBox& box) {
+    std::fprintf(stderr, "[%s] %s\n", box.caption.c_str(), box.text.c_str());
+}
+
+// Every certain reading and every feed step proposed, entered and saved in one SAVE; the
+// console's boxes (a busy record, a refused record) are echoed to standard error.
+int applyAll(const CalibrateSheet* sheet, const std::vector<CalibrateFeed>& feed,
+             const CliOptions& options) {
+    // A virtual printer folder that cannot be used is its own cause, not a missing printer.
+    if (!Cli_AttachPrinter(options)) {
+        std::printf("not applied: the virtual printer folder cannot be used\n");
+        return 1;
     }
-    int status = 0;
-    bool any = false;
-    for (auto& w : words) {
-        if (w.empty()) continue;
-        any = true;
-        w.insert(w.begin(), "set");
-        std::fflush(stdout);
-        if (Cli_ParamsCommand(w, options) != 0) status = 1;
-        std::fflush(stderr);
+    DialogModel_Reset();
+    DialogModel_CaptureSystemBoxes(true);
+    DialogModel_SetBoxEcho(echoBox);
+    CalibrateApplied applied;
+    {
+        TracesAside aside;
+        applied = Calibrate_Apply(sheet, feed, CalibrateOrigin{});
     }
-    left += refused;
-    if (!any && !refused)
-        std::printf("nothing to apply: every certain reading lines up at \"00\"\n");
-    else if (any)
-        std::printf(status == 0 ? "applied and saved\n" : "not applied: the save failed\n");
+    DialogModel_SetBoxEcho(nullptr);
+    DialogModel_CaptureSystemBoxes(false);
+    Cli_DetachPrinter(options);
+    std::fflush(stderr);
+    printLines(applied.lines);
     // Whatever was not entered leaves the calibration unfinished, which a script must see.
-    if (status == 0 && left)
-        std::printf("%d print%s not entered (see above)\n", left, left == 1 ? "" : "s");
-    return status == 0 && left == 0 ? 0 : 1;
+    return applied.complete() ? 0 : 1;
 }
 
-bool loadSheet(const std::string& path, VernierImage* image) {
-    std::string error;
-    if (Vernier_LoadImage(path, image, &error)) return true;
-    std::fprintf(stderr, "headalign: %s\n", error.c_str());
-    return false;
-}
-
-void writeMarked(const std::string& path, VernierImage image, const SheetScan& scan) {
-    if (path.empty()) return;
-    Sheet_MarkPicture(&image, scan);
+void writeMarked(const std::string& path, const CalibrateSheet& sheet) {
+    if (path.empty() || sheet.status == CALIBRATE_READ_NO_FILE) return;
     errno = 0;
-    if (!Vernier_SavePng(path, image)) {
+    if (!Vernier_SavePng(path, Calibrate_MarkedPicture(sheet))) {
         std::fflush(stdout);
         std::fprintf(stderr, "headalign: cannot write %s%s%s\n", path.c_str(), errno ? ": " : "",
                      errno ? std::strerror(errno) : "");
     }
 }
 
-int readAndApply(const std::string& path, const CalibrateArgs& a, const CliOptions& options) {
-    VernierImage image;
-    if (!loadSheet(path, &image)) return 1;
-    SheetScan scan = Sheet_Read(image);
-    std::printf("scan: %s (%u x %u)\n", path.c_str(), image.width, image.height);
-    if (!scan.marksFound) {
-        std::printf("cannot read: %s\n", scan.error.c_str());
-        return 1;
+// The sheet's picture read: from the file given, the virtual printer's paper just printed, or
+// ("" as the path) the scanner. false after saying why nothing could be read.
+bool readSheet(const std::string& path, const CalibrateArgs& a, const CliOptions& options,
+               bool verification, CalibrateSheet* sheet) {
+    CalibrateOrigin origin;
+    // The history says how the picture came: a file named, the scanner, or the paper printed.
+    origin.source = std::string("calibrate") + (verification ? " --verify" : "") +
+                    (a.scanner.wanted  ? " --scanner"
+                     : !a.scan.empty() ? " --scan"
+                                       : "");
+    std::string shown = path;
+    if (path.empty()) {
+        VernierImage image;
+        if (!Cli_ScanSheet(a.scanner, options, &image, &shown)) return false;
+        *sheet = Calibrate_ReadImage(std::move(image), shown, verification, origin);
+    } else {
+        *sheet = Calibrate_ReadFile(path, verification, origin);
     }
-    printTable(scan);
-    writeMarked(a.marked, image, scan);
-    std::vector<std::string> feed;
-    const bool feedOk = feedEntries(a, &feed);
-    if (!a.apply) return feedOk ? 0 : 1;
-    if (scan.contradictory || !feedOk) return 1;
-    return applyAll(&scan, feed, options);
+    if (sheet->status == CALIBRATE_READ_NO_FILE) {
+        std::fprintf(stderr, "headalign: %s\n", sheet->error.c_str());
+        return false;
+    }
+    std::printf(verification ? "verification sheet: %s\n" : "scan: %s (%u x %u)\n", shown.c_str(),
+                sheet->image.width, sheet->image.height);
+    if (sheet->status == CALIBRATE_READ_NO_MARKS) {
+        std::printf("cannot read: %s\n", sheet->error.c_str());
+        return false;
+    }
+    printLines(Calibrate_TableLines(*sheet));
+    writeMarked(a.marked, *sheet);
+    return true;
 }
 
-int verifySheet(const std::string& path, const CalibrateArgs& a) {
-    VernierImage image;
-    if (!loadSheet(path, &image)) return 1;
-    SheetScan scan = Sheet_Read(image);
-    std::printf("verification sheet: %s\n", path.c_str());
-    if (!scan.marksFound) {
-        std::printf("cannot read: %s\n", scan.error.c_str());
-        return 1;
-    }
-    printTable(scan);
-    writeMarked(a.marked, image, scan);
-    bool all = !scan.contradictory;
-    for (const SheetPrint& p : scan.prints) {
-        if (p.verdict == SHEET_FOREIGN) continue;
-        const VernierReading& r = p.reading;
-        const bool lined = (p.verdict == SHEET_CERTAIN || p.verdict == SHEET_UNCERTAIN) &&
-                           std::fabs(r.estimate) <= 0.5 + r.sigma;
-        if (!lined) all = false;
-        if (p.verdict == SHEET_CERTAIN || p.verdict == SHEET_UNCERTAIN)
-            std::printf("mode %d%s: %s\n", p.mark.type, p.mark.hd ? " second pass" : "",
-                        lined ? "verified: \"00\" lines up"
-                              : ("not aligned: the prints meet at " +
-                                 std::to_string(r.estimate).substr(0, 5) + " groups")
-                                    .c_str());
-    }
-    std::printf(all ? "verified: every mode lines up\n" : "not verified: see above\n");
-    return all ? 0 : 1;
+int readAndApply(const std::string& path, const CalibrateArgs& a, const CliOptions& options) {
+    CalibrateSheet sheet;
+    if (!readSheet(path, a, options, false, &sheet)) return 1;
+    std::vector<CalibrateFeed> feed;
+    const bool feedOk = feedEntries(a, &feed);
+    if (!a.apply) return feedOk ? 0 : 1;
+    if (sheet.contradictory || !feedOk) return 1;
+    return applyAll(&sheet, feed, options);
+}
+
+int verifySheet(const std::string& path, const CalibrateArgs& a, const CliOptions& options) {
+    CalibrateSheet sheet;
+    if (!readSheet(path, a, options, true, &sheet)) return 1;
+    CalibrateVerdict verdict = Calibrate_Verdict(sheet);
+    printLines(verdict.lines);
+    return verdict.allLinedUp ? 0 : 1;
 }
 #endif
 
@@ -335,25 +256,30 @@ int Cli_CalibrateCommand(const std::vector<std::string>& args, const CliOptions&
     if (int status = parse(args, &a)) return status;
     if (a.feed) return printFeedSteps(options);
 #ifdef HEADALIGN_HAVE_VERNIER
-    if (!a.measured.empty() && a.scan.empty()) {
+    // Readings and the SAVE go into this printer's history, whatever is read.
+    History_UsePrinter(options.virtualPrinterDir);
+    const bool given = !a.scan.empty() || a.scanner.wanted;
+    if (!a.measured.empty() && !given) {
         // The feed steps alone: proposed, and with --apply saved together.
-        std::vector<std::string> feed;
+        std::vector<CalibrateFeed> feed;
         if (!feedEntries(a, &feed)) return 1;
         return a.apply ? applyAll(nullptr, feed, options) : 0;
     }
-    if (!a.scan.empty())
-        return a.verify ? verifySheet(a.scan, a) : readAndApply(a.scan, a, options);
-    std::string picture;
-    if (!printSheet(a.hd, options, &picture)) return 1;
-    if (picture.empty()) {
-        std::printf(
-            "scan or photograph the whole sheet and run: headalign calibrate %s--scan FILE%s\n",
-            a.verify ? "--verify " : "", a.verify ? "" : " --apply");
-        return 0;
+    // The picture given (a file, or "" for the scanner), else the sheet is printed first.
+    std::string picture = a.scan;
+    if (!given) {
+        if (!printSheet(a.hd, options, &picture)) return 1;
+        if (picture.empty()) {
+            std::printf(
+                "scan or photograph the whole sheet and run: headalign calibrate %s--scan FILE%s "
+                "(or --scanner [DEVICE])\n",
+                a.verify ? "--verify " : "", a.verify ? "" : " --apply");
+            return 0;
+        }
     }
-    return a.verify ? verifySheet(picture, a) : readAndApply(picture, a, options);
+    return a.verify ? verifySheet(picture, a, options) : readAndApply(picture, a, options);
 #else
-    if (!a.scan.empty()) {
+    if (!a.scan.empty() || a.scanner.wanted || !a.measured.empty()) {
         std::fprintf(stderr,
                      "headalign: this build has no vernier reader (libpng and libjpeg "
                      "missing)\n");

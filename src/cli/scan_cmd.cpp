@@ -6,6 +6,8 @@
 #include <atomic>
 #include <cstdio>
 
+#include "app/calibrate_flow.h"
+#include "app/scan_entry.h"
 #include "cli/progress_line.h"
 #include "platform/clock.h"
 #include "platform/locale.h"
@@ -100,32 +102,17 @@ void showScanProgress(void* context, uint64_t done, uint64_t total) {
     p->line.show(text);
 }
 
-// Where the picture is kept: the folder of the trace files and the error log (which the program
-// never creates), named by the mode and the time of the scan.
-std::string keptPath(int jobType) {
-    const std::string dir = LogDir_Get();
-    LocalTime t = Clock_LocalTime();
-    char name[64];
-    std::snprintf(name, sizeof name, "/Scan_M%d_%d%02d%02d_%02d%02d%02d.png", jobType, t.year,
-                  t.month, t.day, t.hour, t.minute, t.second);
-    return dir + name;
-}
-
 }  // namespace
 
-bool Cli_ScanPrint(const CliScanArgs& scan, int jobType, const CliOptions& options,
-                   VernierImage* image, std::string* source) {
+namespace {
+
+// Scans as asked, with a progress line and Ctrl-C, and keeps the picture as "Scan_<what>_..."
+// beside the job's records (the log folder), never over an earlier scan.
+bool scanAndKeep(ScanRequest request, const std::string& what, const CliOptions& options,
+                 VernierImage* image, std::string* source) {
     if (!options.logDir.empty()) LogDir_Set(options.logDir);
-    ScanRequest request;
-    request.device = scan.device;
-    // The reader's decoding budget: larger is refused before it is read (lower the resolution).
-    request.maxPixels = VERNIER_DECODE_PIXELS;
-    for (const std::string& o : scan.options) {
-        ScanOption parsed;
-        if (Scanner_ParseOption(o, &parsed)) request.options.push_back(parsed);
-    }
     ScanProgress progress;
-    progress.device = scan.device.empty() ? "the first scanner" : scan.device;
+    progress.device = request.device.empty() ? "the first scanner" : request.device;
     request.cancel = &interrupted;
     request.progress = showScanProgress;
     request.progressContext = &progress;
@@ -156,18 +143,37 @@ bool Cli_ScanPrint(const CliScanArgs& scan, int jobType, const CliOptions& optio
     std::snprintf(summary, sizeof summary, "scanned %s: %u x %u pixels at %.0f dpi",
                   progress.device.c_str(), width, height, dpi);
     progress.line.finish(summary);
-    const std::string path = keptPath(jobType);
-    if (Vernier_SavePng(path, *image)) {
-        std::printf("scan kept: %s\n", path.c_str());
-        *source = path;
+    std::string kept;
+    if (Scan_KeepPicture(*image, LogDir_Get(), what, &kept, &error)) {
+        std::printf("scan kept: %s\n", kept.c_str());
+        *source = kept;
     } else {
         std::fflush(stdout);
-        std::fprintf(stderr,
-                     "headalign: the scan was not kept: %s cannot be written (is the log folder "
-                     "there?)\n",
-                     path.c_str());
+        std::fprintf(stderr, "headalign: the scan was not kept: %s (is the log folder there?)\n",
+                     error.c_str());
         *source = "scanner " + progress.device;
     }
     return true;
+}
+
+}  // namespace
+
+bool Cli_ScanPrint(const CliScanArgs& scan, int jobType, const CliOptions& options,
+                   VernierImage* image, std::string* source) {
+    ScanRequest request;
+    request.device = scan.device;
+    // The reader's decoding budget: larger is refused before it is read (lower the resolution).
+    request.maxPixels = VERNIER_DECODE_PIXELS;
+    for (const std::string& o : scan.options) {
+        ScanOption parsed;
+        if (Scanner_ParseOption(o, &parsed)) request.options.push_back(parsed);
+    }
+    return scanAndKeep(request, "M" + std::to_string(jobType), options, image, source);
+}
+
+bool Cli_ScanSheet(const CliScanArgs& scan, const CliOptions& options, VernierImage* image,
+                   std::string* source) {
+    return scanAndKeep(Calibrate_ScanRequest(scan.device, scan.options), "Sheet", options, image,
+                       source);
 }
 #endif

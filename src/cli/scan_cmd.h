@@ -26,9 +26,13 @@ int Cli_ParseScanArg(const std::vector<std::string>& args, size_t* i, CliScanArg
 #include "vernier/vernier.h"
 // Scans the print of adjustment `jobType` at 300 dpi grey (as the options leave it), showing
 // progress on a terminal and stopped by Ctrl-C, and keeps the picture beside the job's records
-// (the log folder) as "Scan_MODE_DATE_TIME.png". true with the picture (square pixels) in
-// *image and what to call it in *source (the kept file, else the device); false after the
-// reason on standard error in the operator's words.
+// (the log folder) as "Scan_M<mode>_DATE_TIME.png", never over an earlier scan. true with the
+// picture (square pixels) in *image and what to call it in *source (the kept file, else the
+// device); false after the reason on standard error in the operator's words.
 bool Cli_ScanPrint(const CliScanArgs& scan, int jobType, const CliOptions& options,
                    VernierImage* image, std::string* source);
+// The same for the whole calibration sheet (the device's whole area), kept as
+// "Scan_Sheet_DATE_TIME.png".
+bool Cli_ScanSheet(const CliScanArgs& scan, const CliOptions& options, VernierImage* image,
+                   std::string* source);
 #endif

@@ -87,7 +87,8 @@ const UsageRow ROWS[] = {
       "the first scanner unless DEVICE is named); Ctrl-C cancels;",
       "the scan is kept in the log folder; takes the options above"},
      "The scan is kept as Scan_MMODE_DATE_TIME.png in the folder of the trace files, so the "
-     "reading can be checked later. Scanning needs SANE (Linux); the Windows build has no "
+     "reading can be checked later; a second scan in the same second is kept beside it as "
+     "..._2.png, never over it. Scanning needs SANE (Linux); the Windows build has no "
      "scanner support and reads files only."},
     {K::CommandOption,
      "[--scanner-option NAME=VALUE]",
@@ -149,8 +150,11 @@ const UsageRow ROWS[] = {
     {K::CommandOption,
      "[--apply]",
      32,
-     {"enter every certain reading and SAVE once (per pass)"},
-     nullptr},
+     {"enter every certain reading (both passes) and SAVE once"},
+     "Every certain reading and every feed step measured go into one record, saved in one "
+     "transaction; a correction that would take a value past 0 .. 255 is refused by name (the "
+     "printer has no room that way) and the others are saved. The exit status is 0 only when "
+     "every print was entered."},
     {K::CommandOption,
      "[--marked OUT.png]",
      32,
@@ -161,6 +165,18 @@ const UsageRow ROWS[] = {
      32,
      {"the feed steps from the distances measured on the prints of",
       "calibrate --feed, proposed and saved with the sheet's values"},
+     nullptr},
+    {K::Command,
+     "calibrate --scanner [DEVICE]",
+     32,
+     {"", "scan the whole sheet instead of reading a file (300 dpi",
+      "grey, the device's whole area); kept in the log folder as",
+      "Scan_Sheet_DATE_TIME.png; takes the options of --scan"},
+     nullptr},
+    {K::CommandOption,
+     "[--scanner-option NAME=VALUE]",
+     32,
+     {"", "a SANE option of the scanner (as for align)"},
      nullptr},
     {K::Command,
      "calibrate --feed",
@@ -174,9 +190,9 @@ const UsageRow ROWS[] = {
       "exit 1 unless every mode lines up at \"00\" or half a group", "from it"},
      nullptr},
     {K::CommandOption,
-     "[--scan FILE]",
+     "[--scan FILE | --scanner [DEVICE]]",
      32,
-     {"read the scan of the printed verification sheet instead"},
+     {"", "read the scan of the printed verification sheet instead"},
      nullptr},
 
     {K::Option,

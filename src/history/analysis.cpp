@@ -274,3 +274,23 @@ std::string History_EntryValue(const HistoryEntry& e) {
             return text;
     }
 }
+
+HistoryRow History_EntryRow(const HistoryEntry& e, bool chinese) {
+    static const char* const KINDS_EN[] = {"reading", "save", "verification", "summary"};
+    static const char* const KINDS_ZH[] = {"读数", "保存", "校验", "月汇总"};
+    HistoryRow row;
+    std::string when =
+        e.kind == HISTORY_SUMMARY ? e.month : History_FormatTime(e.time).substr(0, 16);
+    if (when.size() > 10) when[10] = ' ';
+    row.columns[0] = when;
+    row.columns[1] = e.kind <= HISTORY_SUMMARY ? (chinese ? KINDS_ZH : KINDS_EN)[e.kind] : "";
+    if (e.mode) row.columns[2] = History_ModeName(e.mode, e.pass, chinese);
+    row.columns[3] = History_EntryValue(e);
+    row.columns[4] = e.source;
+    return row;
+}
+
+HistoryRow History_ColumnTitles(bool chinese) {
+    if (chinese) return {{"时间（UTC）", "类别", "模式", "数值", "来源"}};
+    return {{"time (UTC)", "kind", "mode", "value", "from"}};
+}

@@ -43,6 +43,16 @@ std::string History_DriftText(const HistoryDrift& drift, bool chinese);
 // or " !" after a verification), a SAVE's changes "bidirTextMid 10 -> 12", a summary's counts.
 std::string History_EntryValue(const HistoryEntry& entry);
 
+// An entry as a row of the consoles' history lists: time (UTC, "2026-11-03 08:30", or the month
+// of a summary), kind, mode (empty when none), value (History_EntryValue) and where it came from.
+constexpr int HISTORY_COLUMNS = 5;
+struct HistoryRow {
+    std::string columns[HISTORY_COLUMNS];
+};
+HistoryRow History_EntryRow(const HistoryEntry& entry, bool chinese);
+// The lists' column titles.
+HistoryRow History_ColumnTitles(bool chinese);
+
 // The mode's name as the console's row shows it.
 std::string History_ModeName(int mode, int pass, bool chinese);
 

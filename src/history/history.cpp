@@ -18,6 +18,7 @@
 #include "platform/files.h"
 #include "platform/folder_lock.h"
 #include "platform/paths.h"
+#include "platform/usb_driver.h"
 
 namespace {
 
@@ -315,7 +316,7 @@ std::string History_DataDir() {
 }
 
 std::string History_PrinterKey(const std::string& folder) {
-    if (folder.empty()) return "usb-2408-0003";
+    if (folder.empty()) return History_UsbPrinterKey("");
     std::error_code ec;
     std::filesystem::path p = std::filesystem::weakly_canonical(Path_FromUtf8(folder), ec);
     if (ec) p = std::filesystem::absolute(Path_FromUtf8(folder), ec);
@@ -333,6 +334,60 @@ std::string History_PrinterKey(const std::string& folder) {
     return "vprinter-" + safe + "-" + tag;
 }
 
+std::string History_UsbSerialText(const std::string& raw) {
+    std::string kept;
+    for (size_t i = 0; i < raw.size() && kept.size() < HISTORY_SERIAL_MAX; ++i) {
+        unsigned char c = static_cast<unsigned char>(raw[i]);
+        if (c >= 0x20 && c < 0x7f && !(c == ' ' && kept.empty())) kept.push_back(char(c));
+    }
+    while (!kept.empty() && kept.back() == ' ') kept.pop_back();  // a padded field
+    return kept;
+}
+
+std::string History_UsbPrinterKey(const std::string& serial) {
+    const std::string text = History_UsbSerialText(serial);
+    if (text.empty()) return "usb-2408-0003";
+    // Letters, digits, '-' and '_' stand as they are; anything else (a separator, a dot, a
+    // character a file system refuses) becomes '_', and then the key carries a tag of the whole
+    // text so that two serial numbers that differ only there keep two histories.
+    std::string safe;
+    for (char c : text)
+        safe.push_back(std::isalnum(static_cast<unsigned char>(c)) || c == '-' || c == '_' ? c
+                                                                                           : '_');
+    std::string key = "usb-2408-0003-" + safe;
+    if (safe != text || text.size() < serial.size()) {
+        char tag[16];
+        std::snprintf(tag, sizeof tag, "-%08x", fnv(serial));
+        key += tag;
+    }
+    return key;
+}
+
+std::string History_ReadUsbSerial() {
+    const UsbDriverBackend* usb = UsbDriver_Get();
+    if (!usb || !usb->serialNumber || !usb->enumBegin()) return "";
+    std::string serial;
+    char path[512];
+    for (uint32_t i = 0; i < 256; ++i) {
+        int got = usb->enumPath(i, path, sizeof path);
+        if (got == 0) break;
+        if (got < 0) continue;
+        std::string lower(path);
+        for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        if (lower.find("vid_2408") == std::string::npos ||
+            lower.find("pid_0003") == std::string::npos)
+            continue;
+        // Room for the longest string a device can give and one byte more, so a back end that
+        // hands over more than that is seen cut.
+        char text[HISTORY_SERIAL_READ_CAP] = {};
+        if (usb->serialNumber(path, text, sizeof text))
+            serial.assign(text, std::find(text, text + sizeof text, '\0'));
+        break;
+    }
+    usb->enumEnd();
+    return serial;
+}
+
 std::string History_FilePath(const std::string& key) {
     std::string dir = History_DataDir();
     if (dir.empty()) return "";
@@ -344,7 +399,10 @@ std::string History_FilePath(const std::string& key) {
 }
 
 void History_UsePrinter(const std::string& folder) {
-    if (HistoryState* s = state()) s->printerKey = History_PrinterKey(folder);
+    HistoryState* s = state();
+    if (!s) return;
+    s->printerKey = folder.empty() ? History_UsbPrinterKey(History_ReadUsbSerial())
+                                   : History_PrinterKey(folder);
 }
 
 void History_Stop() {

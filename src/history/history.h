@@ -88,15 +88,37 @@ HistoryEntry History_SaveEntry(const uint8_t* before, const uint8_t* after,
                                const std::string& source, const std::string& outcome = "saved");
 
 // The printer whose history is kept from now on: the virtual printer's folder, or empty for
-// the printer on USB. Dialog thread.
+// the printer on USB, which is then told apart by its serial number (History_ReadUsbSerial).
+// Dialog thread, outside jobs; with an empty folder blocks on USB (enumeration and the serial
+// number's two control transfers).
 void History_UsePrinter(const std::string& virtualPrinterFolder);
 // What the next SAVE is recorded as coming from ("" = the console's SAVE); with keepEarlier an
 // origin already set stays (a command that SAVEs through another). Dialog thread.
 void History_SetSaveOrigin(const std::string& origin, bool keepEarlier = false);
 std::string History_SaveOrigin();
 
-// A printer's key: "vprinter-<folder name>-<8 hex digits of its absolute path>" or "usb-2408-0003".
+// A printer's key: "vprinter-<folder name>-<8 hex digits of its absolute path>", or for the
+// printer on USB History_UsbPrinterKey of no serial number, "usb-2408-0003".
 std::string History_PrinterKey(const std::string& virtualPrinterFolder);
+
+// A serial number is the device's own text, untrusted: of what it reports at most
+// HISTORY_SERIAL_MAX printable ASCII characters are kept (no control character, nothing past the
+// 127th code, no space at either end), the rest dropped.
+constexpr size_t HISTORY_SERIAL_MAX = 64;
+// The buffer the serial number is read into: the longest string a USB device can give (126
+// characters) and its end.
+constexpr size_t HISTORY_SERIAL_READ_CAP = 128;
+std::string History_UsbSerialText(const std::string& rawSerial);
+// The key of the printer on USB with this serial number (as read, untrusted):
+// "usb-2408-0003-<serial>", where anything but letters, digits, '-' and '_' becomes '_', with
+// "-<8 hex digits of the serial as read>" after it when that changed or cut anything, so the
+// key is always one safe file name and two serial numbers keep two histories; "usb-2408-0003"
+// when it has no printable character (a printer without a serial number keeps the key it had).
+std::string History_UsbPrinterKey(const std::string& rawSerial);
+// The serial number of the first printer (vendor 2408, product 0003) the USB driver lists, as
+// the device reports it (at most HISTORY_SERIAL_READ_CAP - 1 bytes); empty when there is none,
+// it has none, or the driver back end cannot ask. Dialog thread, outside jobs; blocks on USB.
+std::string History_ReadUsbSerial();
 // The user's data folder of headalign, and the file of a printer's history in it.
 std::string History_DataDir();
 std::string History_FilePath(const std::string& printerKey);

@@ -20,7 +20,7 @@ void runPatternOnLink(JobContext* ctx, uint8_t pattern) {
     if (!sendJobStart()) return;
     Pattern_Dispatch(pattern);
     Link_WaitAllPrinted();
-    out.endAcknowledged = Cmd_SendAndWait(CMD_JOB_END);
+    out.endAcknowledged = sendJobEnd();
 }
 }  // namespace
 

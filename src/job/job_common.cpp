@@ -78,32 +78,48 @@ namespace {
 // Process-wide like the job flags they guard: the interrupt's watcher thread reads them while
 // the job runs, and may do so after the program's session has ended.
 std::atomic<uint32_t> jobRunning{0};
-std::atomic<uint32_t> cancelAsked{0};
+// Where the running job stands for a cancel, one word so that the cancel and the end command
+// cannot both win: a cancel taken before the end command is queued means no end command; once
+// the end command is on its way a cancel comes too late and the job ends as printed.
+enum JobPhase : uint32_t { PHASE_PRINTING = 0, PHASE_CANCELLED = 1, PHASE_ENDING = 2 };
+std::atomic<uint32_t> jobPhase{PHASE_PRINTING};
+
+// The cancel itself: the cancel flag and the job stop. The stop makes the drawing, the planner
+// and the end-of-print wait return at once; the verdict still reads the cancel flag, so the job
+// reports a PC cancel, not an error.
+void raiseCancel() {
+    jobCancelFlag() = 1;
+    requestJobStop();
+}
 }  // namespace
 
 RunningJob::RunningJob() {
-    cancelAsked = 0;
+    jobPhase = PHASE_PRINTING;
     jobRunning = 1;
 }
 RunningJob::~RunningJob() { jobRunning = 0; }
 void RunningJob::stamped() {
-    if (cancelAsked.load()) Job_RequestCancel();
+    if (jobPhase.load() == PHASE_CANCELLED) raiseCancel();
 }
 
 bool Job_IsRunning() { return jobRunning.load() != 0; }
 
-bool Job_CancelIfRunning() {
-    if (!Job_IsRunning()) return false;
-    Job_RequestCancel();
+bool Job_CancelIfRunning() { return Job_IsRunning() && Job_RequestCancel(); }
+
+bool Job_RequestCancel() {
+    uint32_t phase = PHASE_PRINTING;
+    if (!jobPhase.compare_exchange_strong(phase, PHASE_CANCELLED) && phase != PHASE_CANCELLED)
+        return false;  // the end command is already on its way
+    raiseCancel();
     return true;
 }
 
-void Job_RequestCancel() {
-    cancelAsked = 1;
-    jobCancelFlag() = 1;
-    // The stop makes the drawing, the planner and the end-of-print wait return at once; the
-    // verdict still reads the cancel flag, so the job reports a PC cancel, not an error.
-    requestJobStop();
+bool sendJobEnd() {
+    uint32_t phase = PHASE_PRINTING;
+    // A cancel taken first: no end command, as for any job cancelled on the PC (its flag may
+    // not be raised yet, so the phase decides, not the flag).
+    if (!jobPhase.compare_exchange_strong(phase, PHASE_ENDING)) return true;
+    return Cmd_SendAndWait(CMD_JOB_END);
 }
 
 void Job_SetHdMode(bool on) { runState().hdModeBox = on ? 1 : 0; }

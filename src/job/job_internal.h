@@ -41,6 +41,12 @@ class RunningJob {
 // records both in the outcome. \context job \blocks as Cmd_SendAndWait \errors false when the
 // job cannot go on.
 bool sendJobStart();
+// The end of job, awaited (Cmd_SendAndWait), unless the job was cancelled on the PC first
+// (then true at once, nothing sent); from here on a cancel is refused (Job_RequestCancel), so
+// the job either ends through its end command or through its PC cancel, never both.
+// \context job (after Link_WaitAllPrinted) \blocks as Cmd_SendAndWait \errors false when the
+// end was not acknowledged.
+bool sendJobEnd();
 // The frame of an adjustment job around `onLink` (what runs between the link's start and its
 // stop): outcome cleared, log, context, command slot, link start and stop, verdict, ring freed.
 // \context dialog (becomes the job) \blocks the whole print \errors 1 when the link could not be

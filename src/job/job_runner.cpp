@@ -58,7 +58,7 @@ void runAdjustmentOnLink(JobContext* ctx, uint8_t type) {
     if (!sendJobStart()) return;
     printAdjustment(ctx, type);
     Link_WaitAllPrinted();
-    out.endAcknowledged = Cmd_SendAndWait(CMD_JOB_END);
+    out.endAcknowledged = sendJobEnd();
     traceVerdict(ctx);
 }
 }  // namespace

@@ -46,10 +46,13 @@ bool Job_CheckMode(JobContext* ctx);
 bool Job_PlanImage(JobContext* ctx);
 
 // Asks the running job to stop as cancelled from the PC (raises the cancel flag and the job
-// stop). \threadsafe \nonblocking
-void Job_RequestCancel();
+// stop): true when it now ends through its PC-cancel path, false (nothing done) when its end
+// command is already on its way, which a cancel can no longer hold back (the job then ends as
+// printed). \threadsafe \nonblocking
+bool Job_RequestCancel();
 // The same for a request from outside the console (the operator's interrupt): true when a job
-// is running and now ends through its PC-cancel path, false (nothing done) when none is.
+// is running and now ends through its PC-cancel path, false (nothing done) when none is or its
+// end command is already on its way.
 // \threadsafe \nonblocking
 bool Job_CancelIfRunning();
 // A job is running (from before its log opens to after its verdict). \threadsafe \nonblocking

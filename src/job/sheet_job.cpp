@@ -100,6 +100,6 @@ int Job_RunSheetMark(const SheetMark& mark) {
         if (!Job_SetMode(ctx, 5) || !sendJobStart()) return;
         printMark(ctx, mark);
         Link_WaitAllPrinted();
-        jobOutcome().endAcknowledged = Cmd_SendAndWait(CMD_JOB_END);
+        jobOutcome().endAcknowledged = sendJobEnd();
     });
 }

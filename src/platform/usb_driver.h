@@ -43,6 +43,13 @@ struct UsbDriverBackend {
     // watchdog closes the handle) \errors false, the reason in lastError.
     bool (*ioctl)(UsbHandle handle, uint32_t code, const void* in, uint32_t inLen, void* out,
                   uint32_t outLen, uint32_t* returned);
+    // The serial number the device at `path` reports (its USB iSerialNumber string) into out,
+    // NUL-terminated and cut to cap - 1: the device's own text, untrusted (any bytes, any
+    // length up to the cut). \context dialog, outside jobs \blocks USB: two control transfers
+    // on the device's default pipe (up to a second each; none where the system keeps it in the
+    // path) \errors false when the device has no serial number or it cannot be read, the
+    // reason in lastError. May be null: a back end that cannot ask has no serial numbers.
+    bool (*serialNumber)(const char* path, char* out, size_t cap);
     // The system's last error code of the calling thread after a failed call. \threadsafe
     // (per thread) \nonblocking \errors none (0 when nothing failed).
     uint32_t (*lastError)();

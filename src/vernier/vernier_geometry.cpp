@@ -182,11 +182,14 @@ Lean measureLean(const Bands& src, const std::vector<double> starts[2],
     return lean;
 }
 
-double labelInk(const InkMap& ink, const Frame& fr, const Rails& rails, double s, double len) {
+double labelInk(const InkMap& ink, const Frame& fr, const Rails& rails, double s, double len,
+                bool mirrored) {
     double sum = 0;
     int n = 0;
     double rowStep = std::max(1.0, 1 / std::max(0.1, rails.rowPx(s)));
-    for (double row = LABEL_BAND[0]; row <= LABEL_BAND[1]; row += rowStep)
+    double from = mirrored ? BAR_ROWS - LABEL_BAND[1] : LABEL_BAND[0],
+           to = mirrored ? BAR_ROWS - LABEL_BAND[0] : LABEL_BAND[1];
+    for (double row = from; row <= to; row += rowStep)
         for (double u = s; u <= s + len; u += 1, ++n) {
             double v = rails.v(u, row);
             sum += ink.sample(fr.x(u, v), fr.y(u, v));
@@ -201,12 +204,17 @@ InkMap turned(const InkMap& ink, int quarters) {
     out.w = swap ? ink.h : ink.w;
     out.h = swap ? ink.w : ink.h;
     out.v.resize(ink.v.size());
-    for (uint32_t y = 0; y < out.h; ++y)
-        for (uint32_t x = 0; x < out.w; ++x) {
-            uint32_t sx = quarters == 1 ? y : quarters == 2 ? ink.w - 1 - x : ink.w - 1 - y;
-            uint32_t sy = quarters == 1 ? ink.h - 1 - x : quarters == 2 ? ink.h - 1 - y : x;
-            out.v[size_t(y) * out.w + x] = ink.v[size_t(sy) * ink.w + sx];
-        }
+    // In tiles: a quarter turn reads the map down its columns, and a whole page's map read so
+    // row after row misses the cache at every pixel.
+    constexpr uint32_t TILE = 64;
+    for (uint32_t y0 = 0; y0 < out.h; y0 += TILE)
+        for (uint32_t x0 = 0; x0 < out.w; x0 += TILE)
+            for (uint32_t y = y0; y < std::min(out.h, y0 + TILE); ++y)
+                for (uint32_t x = x0; x < std::min(out.w, x0 + TILE); ++x) {
+                    uint32_t sx = quarters == 1 ? y : quarters == 2 ? ink.w - 1 - x : ink.w - 1 - y;
+                    uint32_t sy = quarters == 1 ? ink.h - 1 - x : quarters == 2 ? ink.h - 1 - y : x;
+                    out.v[size_t(y) * out.w + x] = ink.v[size_t(sy) * ink.w + sx];
+                }
     return out;
 }
 

@@ -74,14 +74,43 @@ double sharpness(const std::vector<InkPoint>& pts, double a, const Reduced& r,
     return s;
 }
 
-double findAngle(const std::vector<InkPoint>& pts, const Reduced& r) {
+// The bars' angle, in degrees: the angles of the coarse look whose projection is sharpest,
+// best first. Another pattern beside the print can be sharper at an angle of its own (a nozzle
+// check's staircase of short dashes lines up along its diagonal), so a few angles a degree or
+// more apart are kept, the weakest at a third of the best.
+std::vector<double> coarseAngles(const std::vector<InkPoint>& pts, const Reduced& r) {
+    constexpr double STEP = 0.25;
     std::vector<double> bins;
-    double best = 0, bestScore = -1;
-    // Coarse, then finer around the best: a bar a thousand reduced pixels long is still a
-    // sharp line of the projection a quarter of a degree off.
-    for (double step : {0.25, 0.05, 0.01}) {
-        double centre = best, reach = step == 0.25 ? MAX_ANGLE_DEG : 5 * step;
-        for (double d = centre - reach; d <= centre + reach + 1e-9; d += step) {
+    std::vector<std::pair<double, double>> scores;  // (angle, sharpness)
+    for (double d = -MAX_ANGLE_DEG; d <= MAX_ANGLE_DEG + 1e-9; d += STEP)
+        scores.push_back({d, sharpness(pts, d * PI / 180, r, &bins)});
+    std::vector<std::pair<double, double>> peaks;
+    for (size_t i = 0; i < scores.size(); ++i) {
+        double s = scores[i].second;
+        if ((i > 0 && scores[i - 1].second > s) ||
+            (i + 1 < scores.size() && scores[i + 1].second >= s))
+            continue;
+        peaks.push_back(scores[i]);
+    }
+    std::sort(peaks.begin(), peaks.end(), [](auto& p, auto& q) { return p.second > q.second; });
+    std::vector<double> out;
+    for (const auto& [d, s] : peaks) {
+        if (out.size() == 3 || s < peaks[0].second / 3) break;
+        if (std::all_of(out.begin(), out.end(), [&](double o) { return std::fabs(o - d) >= 1; }))
+            out.push_back(d);
+    }
+    if (out.empty()) out.push_back(0);
+    return out;
+}
+
+// The angle (radians) finer around a coarse one: a bar a thousand reduced pixels long is still a
+// sharp line of the projection a quarter of a degree off.
+double refineAngle(const std::vector<InkPoint>& pts, const Reduced& r, double coarseDeg) {
+    std::vector<double> bins;
+    double best = coarseDeg, bestScore = sharpness(pts, best * PI / 180, r, &bins);
+    for (double step : {0.05, 0.01}) {
+        double centre = best;
+        for (double d = centre - 5 * step; d <= centre + 5 * step + 1e-9; d += step) {
             double s = sharpness(pts, d * PI / 180, r, &bins);
             if (s > bestScore) bestScore = s, best = d;
         }
@@ -118,6 +147,12 @@ bool pairs(const DashRow& t, const DashRow& b) {
     double dv = b.v - t.v;
     if (dv <= 0 || t.count < VERNIER_GROUPS - 4 || b.count < VERNIER_GROUPS - 4) return false;
     if (std::fabs(b.pitch / t.pitch - 1) > 0.04) return false;
+    // One print's bars lie over each other; a row of another print beside it at the height a
+    // bar would have is no partner.
+    double tEnd = t.start + t.count * t.pitch, bEnd = b.start + b.count * b.pitch;
+    if (std::min(tEnd, bEnd) - std::max(t.start, b.start) <
+        0.5 * std::min(t.count, b.count) * t.pitch)
+        return false;
     // Both bars come from one head, so the pitch over their distance names the pattern family.
     return Vernier_FamilyOf(t.pitch / dv) != nullptr;
 }
@@ -183,6 +218,14 @@ std::string cutSideOf(const std::vector<DashRow>& rows, const Reduced& r, double
     return "";
 }
 
+// Whether a row (reduced pixels, scaled by f) runs along the same stretch as a pair's top bar:
+// prints side by side at one height are a print's length apart or more.
+bool samePlaceAlong(const BarPair& pair, const DashRow& t, int f) {
+    double a0 = pair.top.start, a1 = a0 + pair.top.count * pair.top.pitch;
+    double b0 = t.start * f, b1 = b0 + t.count * t.pitch * f;
+    return std::min(a1, b1) - std::max(a0, b0) > 0;
+}
+
 // t and b as one vernier's bars, added to into unless they are not a pair or a pair at the
 // same heights is in seen or into already; in full-picture pixels.
 void pairUpRows(const Reduced& r, double a, const DashRow& t, const DashRow& b,
@@ -192,7 +235,7 @@ void pairUpRows(const Reduced& r, double a, const DashRow& t, const DashRow& b,
          {&seen, static_cast<const std::vector<BarPair>*>(into)})
         for (const BarPair& o : *known)
             if (std::fabs(o.top.v - t.v * r.f) < 0.3 * o.top.pitch &&
-                std::fabs(o.bottom.v - b.v * r.f) < 0.3 * o.top.pitch)
+                std::fabs(o.bottom.v - b.v * r.f) < 0.3 * o.top.pitch && samePlaceAlong(o, t, r.f))
                 return;
     BarPair pair;
     pair.frame = Frame{(r.f - 1) / 2.0, (r.f - 1) / 2.0, std::cos(a), std::sin(a)};
@@ -213,11 +256,11 @@ void pairUpRows(const Reduced& r, double a, const DashRow& t, const DashRow& b,
 std::vector<DashRow> rowsSeen(const Reduced& r, const std::vector<InkPoint>& pts, double a,
                               int* longestRow, std::string* cutSide) {
     std::vector<DashRow> rows;
-    for (double v : projectionPeaks(pts, a, r)) {
-        DashRow row = dashRow(r, a, v);
-        *longestRow = std::max(*longestRow, row.count);
-        rows.push_back(row);
-    }
+    for (double v : projectionPeaks(pts, a, r))
+        for (DashRow& row : dashRows(r, a, v)) {
+            *longestRow = std::max(*longestRow, row.count);
+            rows.push_back(std::move(row));
+        }
     completeBridgedRows(&rows);
     if (cutSide) *cutSide = cutSideOf(rows, r, a);
     rows.erase(std::remove_if(rows.begin(), rows.end(),
@@ -226,6 +269,33 @@ std::vector<DashRow> rowsSeen(const Reduced& r, const std::vector<InkPoint>& pts
     std::sort(rows.begin(), rows.end(),
               [](const DashRow& p, const DashRow& q) { return p.v < q.v; });
     return rows;
+}
+
+// The bar pairs of the rows seen at angle a, strongest first, then those with a partner row
+// looked for beside a bar; added to out.
+void pairsAt(const Reduced& r, double a, const std::vector<DashRow>& rows,
+             std::vector<BarPair>* out) {
+    auto pairUp = [&](const DashRow& t, const DashRow& b, std::vector<BarPair>* into) {
+        pairUpRows(r, a, t, b, *out, into);
+    };
+    auto byStrength = [](const BarPair& p, const BarPair& q) {
+        return p.top.strength + p.bottom.strength > q.top.strength + q.bottom.strength;
+    };
+    std::vector<BarPair> seen;
+    for (const DashRow& t : rows)
+        for (const DashRow& b : rows) pairUp(t, b, &seen);
+    std::sort(seen.begin(), seen.end(), byStrength);
+    out->insert(out->end(), seen.begin(), seen.end());
+    // The pairs with a partner row come after those of the rows seen in the projection: they
+    // are wanted where a bar was missed, not in place of a pair already found.
+    std::vector<DashRow> partners = partnerRows(r, a, rows), all = rows;
+    all.insert(all.end(), partners.begin(), partners.end());
+    std::vector<BarPair> more;
+    for (size_t i = 0; i < all.size(); ++i)
+        for (size_t j = 0; j < all.size(); ++j)
+            if (std::max(i, j) >= rows.size()) pairUp(all[i], all[j], &more);
+    std::sort(more.begin(), more.end(), byStrength);
+    out->insert(out->end(), more.begin(), more.end());
 }
 
 }  // namespace
@@ -239,27 +309,20 @@ std::vector<BarPair> Vernier_LocateBars(const InkMap& ink, int* longestRow, doub
     Reduced r = reduce(ink);
     std::vector<InkPoint> pts = inkPoints(r);
     if (pts.size() < 50) return out;
-    double a = findAngle(pts, r);
-    *angleDeg = a * 180 / PI;
-    std::vector<DashRow> rows = rowsSeen(r, pts, a, longestRow, cutSide);
-    auto pairUp = [&](const DashRow& t, const DashRow& b, std::vector<BarPair>* into) {
-        pairUpRows(r, a, t, b, out, into);
-    };
-    auto byStrength = [](const BarPair& p, const BarPair& q) {
-        return p.top.strength + p.bottom.strength > q.top.strength + q.bottom.strength;
-    };
-    for (const DashRow& t : rows)
-        for (const DashRow& b : rows) pairUp(t, b, &out);
-    std::sort(out.begin(), out.end(), byStrength);
-    // The pairs with a partner row come after those of the rows seen in the projection: they
-    // are wanted where a bar was missed, not in place of a pair already found.
-    std::vector<DashRow> partners = partnerRows(r, a, rows), all = rows;
-    all.insert(all.end(), partners.begin(), partners.end());
-    std::vector<BarPair> more;
-    for (size_t i = 0; i < all.size(); ++i)
-        for (size_t j = 0; j < all.size(); ++j)
-            if (std::max(i, j) >= rows.size()) pairUp(all[i], all[j], &more);
-    std::sort(more.begin(), more.end(), byStrength);
-    out.insert(out.end(), more.begin(), more.end());
+    // The sharpest angle first; the next only where it shows no pair at all.
+    bool first = true;
+    for (double coarse : coarseAngles(pts, r)) {
+        const double a = refineAngle(pts, r, coarse);
+        if (first) *angleDeg = a * 180 / PI;
+        int longest = 0;
+        std::vector<DashRow> rows = rowsSeen(r, pts, a, &longest, first ? cutSide : nullptr);
+        *longestRow = std::max(*longestRow, longest);
+        pairsAt(r, a, rows, &out);
+        first = false;
+        if (!out.empty()) {
+            *angleDeg = a * 180 / PI;
+            break;
+        }
+    }
     return out;
 }

@@ -170,8 +170,10 @@ bool straighten(const InkMap& ink, BarPair* pair, double* vTop, double* vBottom)
 // beside them, so they are kept unless the ticks are too close to part.
 Lean measureLean(const Bands& src, const std::vector<double> starts[2],
                  const std::vector<double> pitches[2]);
-// Mean ink of the label band over [s, s + len] along u.
-double labelInk(const InkMap& ink, const Frame& fr, const Rails& rails, double s, double len);
+// Mean ink of the label band over [s, s + len] along u; mirrored: of the band as far below the
+// lower bar as the labels stand above the upper one.
+double labelInk(const InkMap& ink, const Frame& fr, const Rails& rails, double s, double len,
+                bool mirrored = false);
 // The ink map turned by quarter turns clockwise, and where its pixels lie on the picture.
 InkMap turned(const InkMap& ink, int quarters);
 void backToPicture(const InkMap& ink, int quarters, double* x, double* y);
@@ -180,7 +182,9 @@ void backToPicture(const InkMap& ink, int quarters, double* x, double* y);
 // geometryPx: the standard error (pixels) the lean correction leaves at the meeting point.
 // geometryFits: whether the groups of both prints stand where one projective map of the sheet
 // puts them; a picture whose geometry is in doubt is never read as certain.
+// wholePixels: the offsets came out in whole pixels, so each is only known to a pixel.
 void verdict(VernierReading* r, const Line& l, const FamilyShape& shape, double stepPx, bool merged,
-             const std::function<double(double)>& geometryPx, bool geometryFits);
+             const std::function<double(double)>& geometryPx, bool geometryFits,
+             bool wholePixels = false);
 
 }  // namespace reader

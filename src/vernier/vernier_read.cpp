@@ -32,6 +32,7 @@ struct Measuring {
     double midPitch = 0;  // the pitch at the middle of the pattern: the offsets' scale
     Lean lean;
     bool merged = false;         // offsets or lean from ticks blurred together
+    int whole = 0;               // offsets within a tenth of a pixel of a whole or half pixel
     int labels = 0;              // groups with a label's ink beside them
     std::vector<double> ks, ds;  // group number (1..19) and its offset, pixels at midPitch
     std::vector<bool> use;
@@ -128,7 +129,14 @@ void correctLean(Measuring& m) {
 // Every group's three ticks in both prints, its offset, and whether a label stands beside it.
 void measureGroups(Measuring& m, VernierReading* r) {
     const Frame& fr = m.pair.frame;
-    double white = labelInk(m.ink, fr, m.rails, m.pair.top.start - 2 * m.pitch, m.pitch);
+    // Blank paper beyond either end, where the groups' map puts them (a photo at a slant
+    // stretches one end beyond where even spacing does); the quieter of the two, as a label
+    // or a rule may stand beside one end.
+    const int last = VERNIER_GROUPS - 1;
+    double white = std::min(
+        labelInk(m.ink, fr, m.rails, m.starts[0][0] - 2 * m.pitches[0][0], m.pitches[0][0]),
+        labelInk(m.ink, fr, m.rails, m.starts[0][last] + 1.2 * m.pitches[0][last],
+                 m.pitches[0][last]));
     for (int i = 0; i < VERNIER_GROUPS && i < m.pair.top.count && i < m.pair.bottom.count; ++i) {
         VernierGroup g;
         g.label = 9 - i;
@@ -137,11 +145,16 @@ void measureGroups(Measuring& m, VernierReading* r) {
         g.u = st;
         g.x = fr.x(at, m.rails.v(at, 17));
         g.y = fr.y(at, m.rails.v(at, 17));
-        if (labelInk(m.ink, fr, m.rails, st, TICKS_SPAN * pt) > white + 3 + m.up.noise) ++m.labels;
+        // A label has ink beside its group on its own side only: a shadow over the print
+        // darkens both sides alike, and the print seen upside down has its labels on the other.
+        double label = labelInk(m.ink, fr, m.rails, st, TICKS_SPAN * pt),
+               mirror = labelInk(m.ink, fr, m.rails, st, TICKS_SPAN * pt, true);
+        if (label > white + 3 + m.up.noise && label > mirror + 3 + m.up.noise) ++m.labels;
         double t[3], b[3];
         if (ticks(m.up, st, TICKS_SPAN * pt, pt, t) && ticks(m.low, sb, TICKS_SPAN * pb, pb, b)) {
             g.measured = true;
             double offset = ((b[0] - t[0]) + (b[1] - t[1]) + (b[2] - t[2])) / 3;
+            if (std::fabs(2 * offset - std::round(2 * offset)) < 0.2) ++m.whole;
             g.offsetPx = (offset - m.leanOffset(at)) * m.scaleAt(i);
             m.ks.push_back(i + 1);
             m.ds.push_back(g.offsetPx);
@@ -217,8 +230,13 @@ void judge(const Measuring& m, const Line& l, VernierReading* r) {
         double u = firstU + (k - 1) * m.pitch;
         return m.lean.error(u) * BAND_DISTANCE * m.rails.rowPx(u);
     };
-    verdict(r, l, *m.shape, m.shape->stepOverPitch * m.midPitch, m.merged, geometryPx,
-            geometryFits);
+    // Ticks narrower than a pixel on a sharp picture square to the pixels (a scan reduced by
+    // averaging whole pixels) fall each into one pixel, or half into two: their offsets come
+    // out in whole and half pixels (two in five by chance otherwise), and the groups no longer
+    // dither the pixel grid finely where a group's shift is a simple fraction of a pixel.
+    bool whole = !m.merged && m.whole >= 0.8 * double(m.ks.size());
+    verdict(r, l, *m.shape, m.shape->stepOverPitch * m.midPitch, m.merged, geometryPx, geometryFits,
+            whole);
 }
 
 Measured measure(const InkMap& ink, const BarPair& pair) {

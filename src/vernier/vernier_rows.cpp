@@ -141,7 +141,12 @@ DashRow longestChain(const std::vector<Run>& found, double uOrigin) {
             while (j + 1 < runs.size() && runs[j].end - runs[j].start < 0.25 * len &&
                    runs[j].end < last + pitch - 0.05 * pitch)
                 ++j;
-            if (std::fabs(runs[j].start - last - pitch) > 0.1 * pitch + 1) break;
+            double step = runs[j].start - last;
+            if (std::fabs(step - pitch) > 0.1 * pitch + 1) break;
+            // A photo with one end of the print nearer the lens shrinks the pitch along the
+            // row (by a sixth end to end, close up at 12 degrees): the pitch looked for next
+            // follows the steps taken, smoothed against a dash's jitter.
+            if (count >= 2) pitch = 0.6 * pitch + 0.4 * step;
             size_t k = j;
             double dashMass = runs[j].mass;
             while (!fits(runs[k].end - runs[j].start) && k + 1 < runs.size() &&
@@ -228,9 +233,29 @@ bool completeFrom(DashRow* r, const DashRow& f) {
     return false;
 }
 
+// Every chain of equally spaced dashes along a row, longest first: prints side by side at one
+// height (an adjustment print beside a calibration pattern on a crowded sheet) are chains of
+// their own, and the longer one must not hide the other. A few at most.
+std::vector<DashRow> chainsOf(std::vector<Run> runs, double uOrigin) {
+    std::vector<DashRow> out;
+    while (out.size() < 4) {
+        DashRow c = longestChain(runs, uOrigin);
+        if (out.empty() ? c.count == 0 : c.count < MIN_CHAIN) break;
+        const double from = c.start - uOrigin - 0.5 * c.pitch,
+                     to = c.start - uOrigin + (c.count - 1) * c.pitch + c.length + 0.5 * c.pitch;
+        const size_t before = runs.size();
+        runs.erase(std::remove_if(runs.begin(), runs.end(),
+                                  [&](const Run& r) { return r.end > from && r.start < to; }),
+                   runs.end());
+        out.push_back(c);
+        if (runs.size() == before) break;
+    }
+    return out;
+}
+
 }  // namespace
 
-DashRow dashRow(const Reduced& r, double a, double v) {
+std::vector<DashRow> dashRows(const Reduced& r, double a, double v) {
     double cs = std::cos(a), sn = std::sin(a);
     double reach = double(r.w) + r.h;
     auto at = [&](double u, double vv) { return r.sample(u * cs - vv * sn, u * sn + vv * cs); };
@@ -256,25 +281,31 @@ DashRow dashRow(const Reduced& r, double a, double v) {
     }
     DashRow row;
     row.v = v;
-    if (p.empty()) return row;
+    if (p.empty()) return {row};
     std::vector<Run> runs = runsOf(p);
-    row = longestChain(runs, first);
+    std::vector<DashRow> chains = chainsOf(runs, first);
     // A line drawn along the bar (a rule or frame of another pattern on a crowded sheet) fills
     // its gaps; above the ink of the gaps, the dashes still stand out.
-    if (row.count < VERNIER_GROUPS - 4) {
+    if (chains.empty() || chains[0].count < VERNIER_GROUPS - 4) {
         // Followed at its own height: a strong line beside the bar would draw the pieces to it.
         std::vector<float> flat(p.size());
         for (size_t i = 0; i < flat.size(); ++i)
             for (double dv = -0.5; dv <= 0.5; dv += 0.25)
                 flat[i] = std::max(flat[i], at(first + double(i), v + dv));
         std::vector<Run> above = runsOf(aboveGaps(flat));
-        DashRow other = longestChain(above, first);
-        if (other.count > row.count) row = other, runs = above;
+        std::vector<DashRow> other = chainsOf(above, first);
+        if (!other.empty() && (chains.empty() || other[0].count > chains[0].count))
+            chains = std::move(other), runs = std::move(above);
     }
-    row.v = v;
-    for (const Run& r : runs) row.runs.push_back({r.start + first, r.end + first});
-    return row;
+    if (chains.empty()) chains.push_back(row);
+    for (DashRow& c : chains) {
+        c.v = v;
+        for (const Run& u : runs) c.runs.push_back({u.start + first, u.end + first});
+    }
+    return chains;
 }
+
+DashRow dashRow(const Reduced& r, double a, double v) { return dashRows(r, a, v)[0]; }
 
 void completeBridgedRows(std::vector<DashRow>* rows) {
     std::vector<DashRow> steady;

@@ -30,8 +30,12 @@ struct Reduced {
     }
 };
 
-// The row of dashes at height v across the reduced picture at angle a (radians).
+// The row of dashes at height v across the reduced picture at angle a (radians): its longest
+// chain of dashes.
 DashRow dashRow(const Reduced& r, double a, double v);
+// Every chain of dashes along that row, longest first (prints side by side at one height); at
+// least one row, with no dashes where none is seen. Each carries every run of ink of the row.
+std::vector<DashRow> dashRows(const Reduced& r, double a, double v);
 // Rows whose gaps blur shut completed from a steady row beside them.
 void completeBridgedRows(std::vector<DashRow>* rows);
 // A bar one head row thick beside its print's ticks can show in the projection as no more than

@@ -24,6 +24,19 @@ constexpr double FLOOR_PX_MERGED = 0.08;
 // a group whatever the fit says: 108 pixels per inch of paper for the 540-dpi prints, 144 for
 // the 720-dpi ones, 288 for the 1440-dpi one.
 constexpr double CERTAIN_STEP_PX = 0.4;
+// Offsets in whole pixels: each is off by up to half a pixel, and where the groups' shift is a
+// simple fraction of a pixel (a half, two fifths) the errors repeat every few groups instead of
+// averaging out across them. Read against the printer's own picture reduced by whole-pixel
+// averaging, the meeting point then strays by up to a quarter of a pixel near the middle group
+// (twice that towards the ends). Where a group shifts the prints by a pixel or more the ticks
+// stand a whole number of pixels apart on such a picture and are measured exactly.
+constexpr double FLOOR_PX_WHOLE = 0.25;
+constexpr double WHOLE_STEP_PX = 0.9;
+// At the resolution limit and below it the ticks of neighbouring groups blur into each other
+// and the meeting point strays by whole groups (the printer's picture of a 540-dpi print
+// reduced to 108 pixels per inch and smoothed once): the spread says so.
+constexpr double FLOOR_PX_UNRESOLVED = 0.3;
+constexpr double UNRESOLVED_STEP_PX = 0.41;
 
 }  // namespace
 
@@ -31,7 +44,7 @@ constexpr double CERTAIN_STEP_PX = 0.4;
 // geometryFits: whether the groups of both prints stand where one projective map of the sheet
 // puts them; a picture whose geometry is in doubt is never read as certain.
 void verdict(VernierReading* r, const Line& l, const FamilyShape& shape, double stepPx, bool merged,
-             const std::function<double(double)>& geometryPx, bool geometryFits) {
+             const std::function<double(double)>& geometryPx, bool geometryFits, bool wholePixels) {
     double k0 = -l.a / l.b;
     r->estimate = 10 - k0;
     double sk =
@@ -49,6 +62,8 @@ void verdict(VernierReading* r, const Line& l, const FamilyShape& shape, double 
     // The fit's own error misses what is common to all groups (JPEG colour smear, a slightly
     // wrong angle): never claim better than a twelfth of a group, nor than the pixels allow.
     double floorPx = merged ? FLOOR_PX_MERGED : FLOOR_PX_PARTED;
+    if (wholePixels && stepPx < WHOLE_STEP_PX) floorPx = FLOOR_PX_WHOLE;
+    if (stepPx < UNRESOLVED_STEP_PX) floorPx = FLOOR_PX_UNRESOLVED;
     double towardsEnd = 1 + std::min(1.0, std::fabs(k0 - (VERNIER_GROUPS + 1) / 2.0) / 9);
     r->sigma = std::max(0.08, std::hypot(sk, floorPx * towardsEnd / stepPx));
     geometryFits = geometryFits && stepPx >= CERTAIN_STEP_PX;

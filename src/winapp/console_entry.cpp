@@ -6,6 +6,8 @@
 #include "cli/cli.h"
 #include "platform/win32/win32_dialog.h"
 #ifdef HEADALIGN_HAVE_VERNIER
+#include "vprinter.h"
+#include "winapp/calibrate_window.h"
 #include "winapp/scan_buttons.h"
 #endif
 
@@ -30,6 +32,13 @@ int Console_RunDesktop(const CliOptions& options) {
     if (!Cli_AttachPrinter(options)) return 1;
     dropOwnConsole();
 #ifdef HEADALIGN_HAVE_VERNIER
+    // The calibration window's sheet on the virtual printer: its jobs' paper as one picture.
+    if (!options.virtualPrinterDir.empty()) {
+        CalibratePaper paper;
+        paper.begin = [] { VPrinter_BeginSheet(); };
+        paper.end = [] { return VPrinter_EndSheet(); };
+        WinCalibrate_SetPaper(paper);
+    }
     Dialog_Install(Win32ScanButtons_Backend());
 #else
     Dialog_Install(Win32Dialog_Backend());

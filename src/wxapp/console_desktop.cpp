@@ -11,6 +11,7 @@
 #include "cli/cli.h"
 #include "platform/wx/wx_ui.h"
 #include "vprinter.h"
+#include "wxapp/calibrate_window.h"
 #include "wxapp/console_script.h"
 #include "wxapp/history_window.h"
 #include "wxapp/progress_source.h"
@@ -47,6 +48,7 @@ void installScanButtons(int turnsLeft) {
     if (WxDialog_Frame() || turnsLeft <= 0) {
         WxVernier_Install();
         WxHistory_Install();
+        WxCalibrate_Install();
         return;
     }
     wxTheApp->CallAfter([turnsLeft] { installScanButtons(turnsLeft - 1); });

@@ -67,27 +67,18 @@ void fill(wxFrame* frame, const std::string& key, bool chinese) {
     auto* list =
         new wxListCtrl(panel, wxID_ANY, wxDefaultPosition, wxSize(-1, 200),
                        wxLC_REPORT | wxLC_SINGLE_SEL, wxDefaultValidator, "headalign-history-list");
-    const char* const EN[] = {"time (UTC)", "kind", "mode", "value", "from"};
-    const char* const ZH[] = {"时间（UTC）", "类别", "模式", "数值", "来源"};
-    const int WIDTHS[] = {140, 100, 140, 300, 180};
-    for (int c = 0; c < 5; ++c)
-        list->InsertColumn(c, wxString::FromUTF8((chinese ? ZH : EN)[c]), wxLIST_FORMAT_LEFT,
-                           WIDTHS[c]);
-    const char* const KINDS_EN[] = {"reading", "save", "verification", "summary"};
-    const char* const KINDS_ZH[] = {"读数", "保存", "校验", "月汇总"};
+    const HistoryRow titles = History_ColumnTitles(chinese);
+    const int WIDTHS[HISTORY_COLUMNS] = {140, 100, 140, 300, 180};
+    for (int c = 0; c < HISTORY_COLUMNS; ++c)
+        list->InsertColumn(c, wxString::FromUTF8(titles.columns[c]), wxLIST_FORMAT_LEFT, WIDTHS[c]);
     // Newest first: what was done last is what the technician looks for.
     long row = 0;
     for (auto it = entries.rbegin(); it != entries.rend(); ++it, ++row) {
-        const HistoryEntry& e = *it;
-        std::string when =
-            e.kind == HISTORY_SUMMARY ? e.month : History_FormatTime(e.time).substr(0, 16);
-        if (when.size() > 10) when[10] = ' ';
-        list->InsertItem(row, wxString::FromUTF8(when));
-        list->SetItem(row, 1, wxString::FromUTF8((chinese ? KINDS_ZH : KINDS_EN)[e.kind]));
-        if (e.mode)
-            list->SetItem(row, 2, wxString::FromUTF8(History_ModeName(e.mode, e.pass, chinese)));
-        list->SetItem(row, 3, wxString::FromUTF8(History_EntryValue(e)));
-        list->SetItem(row, 4, wxString::FromUTF8(e.source));
+        const HistoryRow columns = History_EntryRow(*it, chinese);
+        list->InsertItem(row, wxString::FromUTF8(columns.columns[0]));
+        for (int c = 1; c < HISTORY_COLUMNS; ++c)
+            if (!columns.columns[c].empty())
+                list->SetItem(row, c, wxString::FromUTF8(columns.columns[c]));
     }
     sizer->Add(list, 1, wxEXPAND | wxALL, 8);
     panel->SetSizer(sizer);

@@ -14,7 +14,6 @@
 #include <memory>
 #include <thread>
 
-#include "platform/clock.h"
 #include "platform/dialog.h"
 #include "platform/locale.h"
 #include "platform/logdir.h"
@@ -202,18 +201,16 @@ bool WxVernier_ScanInto(int row, std::string* message) {
         *message = error;
         return false;
     }
-    // Kept beside the job's records (the log folder) so the reading can be checked later;
-    // where that folder is not there, in the temporary folder for this reading only.
-    const LocalTime t = Clock_LocalTime();
-    char name[64];
-    std::snprintf(name, sizeof name, "Scan_M%d_%d%02d%02d_%02d%02d%02d.png", 5 + row, t.year,
-                  t.month, t.day, t.hour, t.minute, t.second);
-    std::string path = LogDir_Get() + "/" + name;
-    if (!Vernier_SavePng(path, image)) {
+    // Kept beside the job's records (the log folder) so the reading can be checked later, never
+    // over an earlier scan; where that folder is not there, in the temporary folder for this
+    // reading only.
+    const std::string what = "M" + std::to_string(5 + row);
+    std::string path;
+    if (!Scan_KeepPicture(image, LogDir_Get(), what, &path, &error)) {
         std::error_code ec;
-        path = (std::filesystem::temp_directory_path(ec) / name).string();
-        if (ec || !Vernier_SavePng(path, image)) {
-            *message = "the scan cannot be written to " + path;
+        const std::string temp = std::filesystem::temp_directory_path(ec).string();
+        if (ec || !Scan_KeepPicture(image, temp, what, &path, &error)) {
+            *message = "the scan cannot be kept: " + error;
             return false;
         }
     }
@@ -223,6 +220,13 @@ bool WxVernier_ScanInto(int row, std::string* message) {
     *message = "this build has no vernier reader";
     return false;
 #endif
+}
+
+bool WxScanner_Looked() { return lookup().done; }
+
+std::string WxScanner_First() {
+    const ScannerLookup& l = lookup();
+    return l.done ? l.first : std::string();
 }
 
 bool WxVernier_Install() {

@@ -19,3 +19,9 @@ bool WxVernier_ReadInto(int row, const std::string& scanPath, std::string* messa
 // and reads it as WxVernier_ReadInto does. false with the reason in *message (the scanner's
 // own error in the operator's words) when nothing was entered.
 bool WxVernier_ScanInto(int row, std::string* message);
+
+// The desktop's one search for scanners, started by the first call of any of these (or by
+// WxVernier_Install) on a thread of its own: whether it has ended, and the first scanner it
+// found ("" when none, or not yet known). Dialog thread.
+bool WxScanner_Looked();
+std::string WxScanner_First();

@@ -33,7 +33,11 @@
 #include "vprinter.h"
 
 #ifdef HEADALIGN_HAVE_VERNIER
+#include "app/binding.h"
+#include "app/calibrate_flow.h"
 #include "cli/align_cmd.h"
+#include "cli/calibrate_cmd.h"
+#include "history/history.h"
 #include "support/product_internals.h"
 #endif
 
@@ -88,6 +92,7 @@ int runWords(const std::vector<std::string>& words, const CliOptions& options) {
     if (words[0] == "config") return Cli_ConfigCommand(rest, options);
 #ifdef HEADALIGN_HAVE_VERNIER
     if (words[0] == "align") return Cli_AlignCommand(rest, options);
+    if (words[0] == "calibrate") return Cli_CalibrateCommand(rest, options);
 #endif
     return 99;
 }
@@ -163,6 +168,14 @@ std::vector<ChangingCommand> changingCommands() {
                     [](int i) {
                         return std::vector<std::string>{"align", "pass4", "--measured",
                                                         std::to_string(1000 + i), "--apply"};
+                    },
+                    [](int i) { return 10000 + 10 * i; }, nullptr});
+    // The sitting's one SAVE, here of a feed step alone: stepPass6 to 10000 + 10 i.
+    rows.push_back({"calibrate --measured --apply", 0x0c, true, false,
+                    [](int i) {
+                        return std::vector<std::string>{"calibrate", "--measured",
+                                                        "pass6=" + std::to_string(1000 + i),
+                                                        "--apply"};
                     },
                     [](int i) { return 10000 + 10 * i; }, nullptr});
 #endif
@@ -319,6 +332,74 @@ TEST_F(RecordTransactionTest, ConsoleSaveComparesBeforeItWrites) {
     EXPECT_EQ(printerRecord()[3], 103);
     FolderLock_Release(&held);
 }
+
+#ifdef HEADALIGN_HAVE_VERNIER
+// The calibration window's SAVE is the console's one transaction: refused when another program
+// saved since the console read the record (the console then shows what is stored), then every
+// value at once in one write, a correction without room refused by name, the console showing
+// what was saved and the history keeping it as the window's.
+TEST_F(RecordTransactionTest, CalibrationSaveFromTheConsoleIsOneTransaction) {
+    History_UsePrinter(work.path);
+    storePrinterRecord(sample().data());
+    startConsole();
+    ASSERT_EQ(consoleState()->printerConnected, 1);
+    CalibrateSheet sheet;
+    sheet.status = CALIBRATE_READ_OK;
+    auto row = [](int mode, int pass, int amount) {
+        CalibrateRow r;
+        r.mode = mode, r.pass = pass, r.amount = amount;
+        r.verdict = SHEET_CERTAIN;
+        r.toEnter = true;
+        r.field = Calibrate_Field(mode, pass == 2);
+        return r;
+    };
+    // Text high +4, image low -3, text mid's second pass -2 (stored 1: no room that way).
+    sheet.rows = {row(5, 1, 4), row(9, 1, -3), row(6, 2, -2)};
+    CalibrateFeed feed;
+    feed.type = 11, feed.field = "stepPass4", feed.ok = true, feed.value = 9985;
+    CalibrateOrigin origin;
+    origin.source = origin.save = CALIBRATE_CONSOLE_ORIGIN;
+    Bytes other = sample();
+    other[3] = 30, other[0x2b] = 1;
+    storePrinterRecord(other.data());  // another program saved meanwhile
+    const int before = printerTransactions(65);
+    CalibrateApplied refused =
+        Calibrate_Apply(&sheet, {feed}, origin, consoleState()->currentRecord, showParameters);
+    EXPECT_EQ(refused.status, CALIBRATE_APPLY_NOT_SAVED);
+    EXPECT_EQ(printerTransactions(65), before);
+    EXPECT_EQ(DialogModel_Text(ID_BIDIR_TEXT_HIGH), "30");
+    CalibrateApplied applied =
+        Calibrate_Apply(&sheet, {feed}, origin, consoleState()->currentRecord, showParameters);
+    EXPECT_EQ(applied.status, CALIBRATE_APPLY_SAVED);
+    EXPECT_EQ(printerTransactions(65), before + 1);
+    const Bytes now = printerRecord();
+    EXPECT_EQ(now[0x03], 34);
+    EXPECT_EQ(now[0x1f], 18);
+    EXPECT_EQ(now[0x2b], 1);
+    EXPECT_EQ(now[0x0a] | now[0x0b] << 8, 9985);
+    EXPECT_EQ(DialogModel_Text(ID_BIDIR_TEXT_HIGH), "34");
+    ASSERT_EQ(applied.noRoom.size(), 1u);
+    EXPECT_EQ(applied.noRoom[0].field, "bidirTextMidHd");
+    EXPECT_EQ(applied.left, 1);
+    EXPECT_FALSE(applied.complete());
+    bool named = false;
+    for (const std::string& line : applied.lines)
+        named = named || line.find(
+                             "bidirTextMidHd would become -1, and the console takes 0 .. "
+                             "255; the printer has no room") != std::string::npos;
+    EXPECT_TRUE(named);
+    const std::string key = History_PrinterKey(work.path);
+    std::vector<HistoryEntry> history;
+    std::string error;
+    ASSERT_TRUE(History_Load(History_FilePath(key), key, &history, &error)) << error;
+    ASSERT_EQ(history.size(), 1u);
+    EXPECT_EQ(history[0].kind, HISTORY_SAVE);
+    EXPECT_EQ(history[0].source, "console Calibrate...");
+    EXPECT_EQ(history[0].changes.size(), 3u);
+    // The console's own SAVE is its own again afterwards.
+    EXPECT_EQ(History_SaveOrigin(), "console SAVE");
+}
+#endif
 
 // ---- Records that leave, writes that fail ---------------------------------------------------
 

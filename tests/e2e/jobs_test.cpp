@@ -198,6 +198,32 @@ TEST_F(JobsTest, PcCancelSkipsTheJobEndAndReportsIt) {
     EXPECT_FALSE(Job_Succeeded(Job_LastOutcome()));
 }
 
+TEST_F(JobsTest, CancelOnceTheEndCommandIsOnItsWayIsRefused) {
+    // The cancel and the end command cannot both win: a cancel asked for once the printer has
+    // this job's end command leaves the job to end as printed, with no PC-cancel verdict.
+    const uint32_t earlierJob = VPrinter_LastJobNumber();
+    std::atomic<bool> done{false};
+    std::atomic<int> taken{-1};
+    std::thread canceller([&] {
+        while (!done) {
+            if (VPrinter_LastJobNumber() != earlierJob)
+                for (const std::string& line : VPrinter_JobEvents())
+                    if (jsonNumber(line, "command") == 18) {
+                        taken = Job_RequestCancel() ? 1 : 0;
+                        return;
+                    }
+            std::this_thread::sleep_for(std::chrono::microseconds(100));
+        }
+    });
+    Job_RunAdjustment(5);
+    done = true;
+    canceller.join();
+    EXPECT_EQ(taken.load(), 0);
+    EXPECT_EQ(traceText().find("PC取消作业"), std::string::npos);
+    EXPECT_FALSE(Job_LastOutcome().pcCancelled);
+    EXPECT_TRUE(Job_Succeeded(Job_LastOutcome()));
+}
+
 TEST_F(JobsTest, DoubleHeadModeRunsPatternsAndAdjustments) {
     VPrinterModel m = VPrinter_GetModel();
     m.headFlags = 3;

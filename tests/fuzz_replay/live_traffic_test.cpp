@@ -98,6 +98,7 @@ const UsbDriverBackend RECORDER{
     .open = recOpen,
     .close = recClose,
     .ioctl = recIoctl,
+    .serialNumber = nullptr,  // no serial numbers
     .lastError = recLastError,
 };
 

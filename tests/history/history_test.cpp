@@ -7,10 +7,13 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <map>
 
 #include "history/analysis.h"
 #include "history/history.h"
+#include "platform/usb_driver.h"
 #include "support/fakes.h"
+#include "support/printer_rig.h"
 #include "support/product_internals.h"
 
 namespace {
@@ -284,6 +287,106 @@ TEST(HistoryDrift, SaysWhenAModeMovedOneWayByMoreThanAGroup) {
     }
     HistoryDrift d{6, 2, 2.0, 30, 0, 0};
     EXPECT_EQ(History_DriftText(d, true), "模式 6（高清二次） 在 30 天内漂移了 +2 组");
+}
+
+}  // namespace
+
+namespace {
+
+// A serial number is whatever the device says. Every row, and one row for each byte value alone
+// and between letters, gives one plain file name in the history folder, never a path out of it;
+// a printer without a printable serial keeps the key it always had, and two serial numbers that
+// read differently keep two histories.
+TEST(HistoryUsbKey, EverySerialNumberGivesOneSafeFileNameOfItsOwn) {
+    struct Row {
+        std::string serial, key;  // key "" = checked by the rules alone
+    };
+    std::vector<Row> rows = {
+        {"HA2408-0001", "usb-2408-0003-HA2408-0001"},
+        {"", "usb-2408-0003"},
+        {"   ", "usb-2408-0003"},
+        {std::string("\x01\x7f\xff\x80\t\n", 6), "usb-2408-0003"},
+        {"\xe5\xba\x8f\xe5\x88\x97", "usb-2408-0003"},  // not ASCII at all
+        {"  SN 42  ", ""},
+        {"../../../etc/passwd", ""},
+        {"..", ""},
+        {".", ""},
+        {"a/b", ""},
+        {"a_b", "usb-2408-0003-a_b"},
+        {"a\\b", ""},
+        {"C:\\Windows\\evil", ""},
+        {"CON", "usb-2408-0003-CON"},
+        {"a*b?c<d>e|f\"g:h", ""},
+        {std::string("AB\0CD", 5), ""},
+        {std::string(500, 'A'), ""},
+        {std::string(64, 'B'), "usb-2408-0003-" + std::string(64, 'B')},
+        {std::string(65, 'B'), ""},
+    };
+    for (int c = 0; c < 256; ++c) {
+        rows.push_back({std::string(1, char(c)), ""});
+        rows.push_back({"A" + std::string(1, char(c)) + "B", ""});
+    }
+    const std::string folder = std::filesystem::path(History_FilePath("x")).parent_path().string();
+    std::map<std::string, std::string> textOfKey;
+    for (const Row& r : rows) {
+        const std::string key = History_UsbPrinterKey(r.serial);
+        SCOPED_TRACE("serial of " + std::to_string(r.serial.size()) + " bytes, key " + key);
+        if (!r.key.empty()) {
+            EXPECT_EQ(key, r.key);
+        }
+        ASSERT_EQ(key.rfind("usb-2408-0003", 0), 0u);
+        EXPECT_LE(key.size(), std::string("usb-2408-0003-").size() + HISTORY_SERIAL_MAX + 9);
+        for (char ch : key)
+            EXPECT_TRUE(std::isalnum(static_cast<unsigned char>(ch)) || ch == '-' || ch == '_')
+                << int(static_cast<unsigned char>(ch));
+        EXPECT_EQ(std::filesystem::path(History_FilePath(key)).parent_path().string(), folder);
+        const std::string text = History_UsbSerialText(r.serial);
+        EXPECT_LE(text.size(), HISTORY_SERIAL_MAX);
+        EXPECT_EQ(text.empty(), key == "usb-2408-0003");
+        auto [it, fresh] = textOfKey.emplace(key, text);
+        if (!fresh && it->second != text) ADD_FAILURE() << "two serial numbers share " << key;
+    }
+}
+
+// The printer on USB (here the virtual printer behind the driver seam) is kept under its serial
+// number, as its driver reports it; without one, or with a driver that cannot ask, it keeps the
+// key it always had.
+TEST(HistoryUsbKey, ThePrinterOnUsbIsKeptByItsSerialNumber) {
+    PlatformFixture platform;
+    VirtualPrinter printer;
+    ASSERT_TRUE(printer.attached()) << printer.error();
+    const UsbDriverBackend* board = UsbDriver_Get();
+    UsbDriverBackend cannotAsk = *board;
+    cannotAsk.serialNumber = nullptr;
+    struct Row {
+        const char* name;
+        std::string serial;
+        const UsbDriverBackend* driver;
+        std::string key;
+    };
+    const Row rows[] = {
+        {"a serial number", "HA2408-0001", board, "usb-2408-0003-HA2408-0001"},
+        {"none", "", board, "usb-2408-0003"},
+        {"a driver that cannot ask", "HA2408-0001", &cannotAsk, "usb-2408-0003"},
+        {"a path for a serial number", "../../x", board, History_UsbPrinterKey("../../x")},
+        {"longer than a device can say", std::string(300, 'Z'), board,
+         History_UsbPrinterKey(std::string(HISTORY_SERIAL_READ_CAP - 1, 'Z'))},
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.name);
+        VPrinterModel m = VPrinter_GetModel();
+        m.serial = r.serial;
+        VPrinter_SetModel(m);
+        UsbDriver_Install(r.driver);
+        History_UsePrinter("");
+        EXPECT_TRUE(History_Record(reading(NOV1, 6, 1.0)));
+        UsbDriver_Install(board);
+        std::vector<HistoryEntry> entries;
+        std::string error;
+        EXPECT_TRUE(History_Load(History_FilePath(r.key), r.key, &entries, &error)) << error;
+        EXPECT_FALSE(entries.empty());
+    }
+    History_Stop();
 }
 
 }  // namespace

@@ -15,6 +15,7 @@
 #include "history/json.h"
 #include "platform/image_codec.h"
 #include "support/fakes.h"
+#include "support/plot_check.h"
 #include "support/product_internals.h"
 
 // Fontconfig, which cairo's text finds its fonts through, keeps its cache for the process.
@@ -26,71 +27,14 @@ namespace {
 
 constexpr int64_t DAY = 86400;
 
-struct Picture {
-    ImagePixels pixels;
-    bool colourAt(double x, double y, const HistoryColour& c) const {
-        int px = int(std::lround(x)), py = int(std::lround(y));
-        if (px < 0 || py < 0 || px >= int(pixels.width) || py >= int(pixels.height)) return false;
-        const uint8_t* p = &pixels.rgb[(size_t(py) * pixels.width + size_t(px)) * 3];
-        auto near = [](uint8_t v, double want) { return std::abs(int(v) - int(want * 255)) <= 40; };
-        return near(p[0], c.r) && near(p[1], c.g) && near(p[2], c.b);
-    }
-    // Within a pixel of (x, y): for thin marks whose edge the anti-aliasing lightens.
-    bool colourNear(double x, double y, const HistoryColour& c) const {
-        for (int dy = -1; dy <= 1; ++dy)
-            for (int dx = -1; dx <= 1; ++dx)
-                if (colourAt(x + dx, y + dy, c)) return true;
-        return false;
-    }
-};
-
-Picture draw(const std::vector<HistorySeries>& series, bool chinese) {
+PlotPicture draw(const std::vector<HistorySeries>& series, bool chinese) {
     std::vector<uint8_t> png;
     std::string error;
     EXPECT_TRUE(History_PlotPng(series, History_Drifts(series), "test", chinese, &png, &error))
         << error;
-    Picture p;
-    ImageLimits limits{20000, 100000000, 100000000};
-    EXPECT_TRUE(ImageCodec_Backend()->decodePng(png.data(), png.size(), limits, &p.pixels, &error))
-        << error;
+    PlotPicture p;
+    PlotPicture_Decode(std::string(png.begin(), png.end()), &p);
     return p;
-}
-
-// Checks every point of the series against the picture; returns how many were checked.
-int checkPoints(const Picture& picture, const std::vector<HistorySeries>& series) {
-    const HistoryPlotFrame f = History_PlotFrame(series);
-    EXPECT_EQ(picture.pixels.width, uint32_t(f.width));
-    EXPECT_EQ(picture.pixels.height, uint32_t(f.height));
-    int checked = 0;
-    for (const HistorySeries& s : series) {
-        SCOPED_TRACE("mode " + std::to_string(s.mode) + " pass " + std::to_string(s.pass));
-        const HistoryColour c = History_ModeColour(s.mode, s.pass);
-        for (const HistoryPoint& r : s.readings) {
-            double x = f.x(r.time), y = f.yReading(r.value);
-            EXPECT_GT(x, f.left);
-            EXPECT_LT(x, f.right);
-            EXPECT_GT(y, f.readTop);
-            EXPECT_LT(y, f.readBottom);
-            // A certain reading is a filled dot; an uncertain one a ring (its edge is coloured).
-            EXPECT_TRUE(r.certain ? picture.colourAt(x, y, c) : picture.colourNear(x + 5, y, c))
-                << "reading " << r.value << " at " << x << "," << y;
-            ++checked;
-        }
-        for (const HistoryPoint& v : s.verifications) {
-            EXPECT_TRUE(picture.colourAt(f.x(v.time), f.yReading(v.value), c))
-                << "verification " << v.value;
-            ++checked;
-        }
-        for (size_t i = 1; i + 1 < s.saved.size(); ++i) {
-            double y = f.ySaved(s.saved[i].value);
-            EXPECT_GT(y, f.savedTop);
-            EXPECT_LT(y, f.savedBottom);
-            EXPECT_TRUE(picture.colourAt(f.x(s.saved[i].time) + 2, y, c))
-                << "save of " << s.saved[i].value;
-            ++checked;
-        }
-    }
-    return checked;
 }
 
 HistoryEntry reading(int64_t t, int mode, int pass, double groups, bool certain = true) {
@@ -128,8 +72,8 @@ TEST(HistoryPlot, PointsAreDrawnWhereTheirDataPutsThem) {
     ASSERT_EQ(series.size(), 3u);
     for (bool chinese : {false, true}) {
         SCOPED_TRACE(chinese ? "Chinese" : "English");
-        Picture picture = draw(series, chinese);
-        EXPECT_EQ(checkPoints(picture, series), 10 * 3 + 1 + 2);
+        PlotPicture picture = draw(series, chinese);
+        EXPECT_EQ(PlotPicture_CheckPoints(picture, series), 10 * 3 + 1 + 2);
         // Where there is no data there is no mode colour: two groups off each reading of mode 8
         // (no other reading lies there).
         const HistoryPlotFrame f = History_PlotFrame(series);
@@ -226,13 +170,10 @@ TEST(HistoryMonth, AWeeklyCalibrationOfADriftingPrinterShowsAndNamesTheDrift) {
     for (const char* lang : {"", "LANG=zh_CN.UTF-8 LC_ALL=zh_CN.UTF-8"}) {
         const std::string png = work.path + (*lang ? "/zh.png" : "/en.png");
         ASSERT_EQ(run(lang, opts + "history --plot " + png, work.path).status, 0);
-        std::string bytes = readFileBytes(png);
-        Picture picture;
-        ImageLimits limits{20000, 100000000, 100000000};
-        ASSERT_TRUE(ImageCodec_Backend()->decodePng(reinterpret_cast<const uint8_t*>(bytes.data()),
-                                                    bytes.size(), limits, &picture.pixels, &why))
-            << why;
-        EXPECT_EQ(checkPoints(picture, series), 5 + 1 + int(series[0].saved.size()) - 2);
+        PlotPicture picture;
+        ASSERT_TRUE(PlotPicture_Decode(readFileBytes(png), &picture));
+        EXPECT_EQ(PlotPicture_CheckPoints(picture, series),
+                  5 + 1 + int(series[0].saved.size()) - 2);
         if (const char* keep = std::getenv("HEADALIGN_KEEP_PLOTS"))
             std::filesystem::copy_file(png, std::string(keep) + (*lang ? "/zh.png" : "/en.png"),
                                        std::filesystem::copy_options::overwrite_existing);

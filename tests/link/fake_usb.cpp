@@ -220,6 +220,7 @@ const UsbDriverBackend fakeDriver{
     .open = open,
     .close = close,
     .ioctl = ioctl,
+    .serialNumber = nullptr,  // no serial numbers
     .lastError = lastError,
 };
 

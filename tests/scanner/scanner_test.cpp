@@ -17,8 +17,11 @@
 #include <vector>
 
 #include "cli/align_cmd.h"
+#include "cli/calibrate_cmd.h"
 #include "cli/cli.h"
 #include "diag/errors.h"
+#include "history/history.h"
+#include "platform/clock.h"
 #include "platform/locale.h"
 #include "platform/scanner.h"
 #include "support/fakes.h"
@@ -372,14 +375,27 @@ class ScanCommandTest : public ::testing::Test {
             << "max_picture_width = 40000\nmax_picture_height = 40000\nbidir_error = 50:-80\n";
         EXPECT_EQ(runPiped(withPrinter({"params", "set", "bidirTextHigh=10"})).status, 0);
         EXPECT_EQ(runPiped(withPrinter({"adjust", "5"})).status, 0);
+        return servedAsPnm(printer.path + "/jobs/0001.png", "paper.pnm");
+    }
+    // A picture of the printer's paper as the pnm back end serves it (a colour PNM).
+    std::string servedAsPnm(const std::string& picture, const std::string& name) {
         VernierImage paper;
         std::string error;
-        EXPECT_TRUE(Vernier_LoadImage(printer.path + "/jobs/0001.png", &paper, &error)) << error;
-        const std::string path = sane.dir.path + "/paper.pnm";
+        EXPECT_TRUE(Vernier_LoadImage(picture, &paper, &error)) << error;
+        const std::string path = sane.dir.path + "/" + name;
         std::ofstream out(path, std::ios::binary);
         out << "P6\n" << paper.width << ' ' << paper.height << "\n255\n";
         out.write(reinterpret_cast<const char*>(paper.rgb.data()), long(paper.rgb.size()));
         return path;
+    }
+    // The options of a command run in this process on the fixture's printer.
+    CliOptions inProcess() {
+        CliOptions options;
+        options.virtualPrinterDir = printer.path;
+        options.logDir = logs.path;
+        options.fastClock = true;
+        clearProgramError();
+        return options;
     }
     std::vector<std::string> keptScans() {
         std::vector<std::string> kept;
@@ -424,6 +440,77 @@ TEST_F(ScanCommandTest, ScanOfThePaperIsReadAndApplied) {
     EXPECT_NEAR(kept.dpi, 300, 0.5);  // the resolution asked for, which the pnm back end states
 }
 
+// The calibration sheet scanned through SANE (the virtual printer's own sheet picture, served
+// by pnm): each scan kept under a name of its own, even two in the same second; the
+// verification of a sheet not yet applied fails; the sheet read and applied in one SAVE, the
+// readings naming the kept scan.
+TEST_F(ScanCommandTest, CalibrateScansTheWholeSheet) {
+    std::ofstream(printer.path + "/printer.cfg")
+        << "sheet_dpi = 300\nbidir_columns = -8\nstart_bidir = 20,18,23,21,17,22,20,20,20,20,20\n";
+    const CliOptions options = inProcess();
+    testing::internal::CaptureStdout();
+    ASSERT_EQ(Cli_CalibrateCommand({}, options), 0);  // printed and read, nothing entered
+    testing::internal::GetCapturedStdout();
+    std::string sheetPicture;
+    for (const auto& e : std::filesystem::directory_iterator(printer.path + "/jobs"))
+        if (contains(e.path().string(), "-sheet.png")) sheetPicture = e.path().string();
+    const std::string pnm = servedAsPnm(sheetPicture, "sheet.pnm");
+    std::string error;
+    auto keptSheets = [&] {
+        std::vector<std::string> kept;
+        for (const auto& e : std::filesystem::directory_iterator(logs.path))
+            if (e.path().filename().string().rfind("Scan_Sheet_", 0) == 0)
+                kept.push_back(e.path().string());
+        std::sort(kept.begin(), kept.end());
+        return kept;
+    };
+    const std::vector<std::string> scan = {"--scanner", "pnm:0", "--scanner-option",
+                                           "filename=" + pnm};
+    std::vector<std::string> verify = scan;
+    verify.insert(verify.begin(), "--verify");
+    // Two scans within one second of the clock (the verification reads without the printer).
+    static const ClockBackend* platform = Clock_Backend();
+    static const ClockBackend frozen{platform->sleepMs, platform->tickMs,
+                                     [](LocalTime* t) { *t = LocalTime{2026, 12, 8, 9, 30, 15}; }};
+    Clock_Install(&frozen);
+    testing::internal::CaptureStdout();
+    const int first = Cli_CalibrateCommand(verify, options);
+    const int second = Cli_CalibrateCommand(verify, options);
+    const std::string said = testing::internal::GetCapturedStdout();
+    Clock_Install(nullptr);
+    EXPECT_EQ(first, 1) << said;  // the sheet as printed is off in several modes
+    EXPECT_EQ(second, 1);
+    EXPECT_TRUE(contains(said, "not aligned: the prints meet at")) << said;
+    EXPECT_TRUE(contains(said, "not verified: see above")) << said;
+    ASSERT_EQ(keptSheets(),
+              (std::vector<std::string>{logs.path + "/Scan_Sheet_20261208_093015.png",
+                                        logs.path + "/Scan_Sheet_20261208_093015_2.png"}));
+    std::vector<std::string> apply = scan;
+    apply.push_back("--apply");
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(Cli_CalibrateCommand(apply, options), 0);
+    const std::string applied = testing::internal::GetCapturedStdout();
+    EXPECT_TRUE(contains(applied, "applied and saved")) << applied;
+    EXPECT_EQ(stored(0x04), 20);  // text mid, 2 groups off, entered
+    const std::string events = readFileBytes(printer.path + "/events.jsonl");
+    EXPECT_EQ(events.find("\"sub\":65"), events.rfind("\"sub\":65"));  // one SAVE
+    ASSERT_EQ(keptSheets().size(), 3u);
+    const std::string key = History_PrinterKey(printer.path);
+    std::vector<HistoryEntry> history;
+    ASSERT_TRUE(History_Load(History_FilePath(key), key, &history, &error)) << error;
+    int fromScanner = 0;
+    for (const HistoryEntry& e : history)
+        if (e.source == "calibrate --scanner") {
+            ++fromScanner;
+            EXPECT_EQ(e.picture, keptSheets()[2]);
+        }
+    EXPECT_EQ(fromScanner, 6);
+    // Printed on the virtual printer, the sheet now lines up in every mode.
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(Cli_CalibrateCommand({"--verify"}, options), 0);
+    testing::internal::GetCapturedStdout();
+}
+
 // Ctrl-C during the scan (the command line's answer to an interrupt, called as the interrupt's
 // thread calls it, after the back end's first block) stops the scan: nothing is entered.
 TEST_F(ScanCommandTest, CancelMidScanLeavesNothingApplied) {
@@ -442,11 +529,7 @@ TEST_F(ScanCommandTest, CancelMidScanLeavesNothingApplied) {
             },
     };
     Scanner_Install(&interruptedAfterOneBlock);
-    CliOptions options;
-    options.virtualPrinterDir = printer.path;
-    options.logDir = logs.path;
-    options.fastClock = true;
-    clearProgramError();
+    const CliOptions options = inProcess();
     testing::internal::CaptureStderr();
     int status = Cli_AlignCommand(
         {"5", "--scanner", "pnm:0", "--scanner-option", "filename=" + paper, "--apply"}, options);
@@ -511,6 +594,11 @@ TEST_F(ScanCommandTest, UsageOfTheScannerOptions) {
         {{"align", "5", "--scanner", "test:0", "--scanner-option", "mode=Purple"},
          1,
          "does not take 'Purple'"},
+        {{"calibrate", "--scanner-option", "mode=Gray"}, 2, "--scanner-option goes with --scanner"},
+        {{"calibrate", "--scanner", "--scan", "x.png"}, 2, "not both"},
+        {{"calibrate", "--scanner", "--hd"}, 2, "--hd goes with printing"},
+        {{"calibrate", "--feed", "--scanner"}, 2, "--feed prints the feed-step prints alone"},
+        {{"calibrate", "--scanner", "nope:3"}, 1, "no scanner nope:3 found"},
     };
     for (const Row& row : rows) {
         ProgramRun r = runPiped(withPrinter(row.args), testBackendEnv);

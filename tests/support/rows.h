@@ -15,15 +15,21 @@ inline constexpr bool ALL_ROWS = true;
 inline constexpr bool ALL_ROWS = false;
 #endif
 
-// Whether row `index` of a table of `count` rows runs: every row in the optimized build, else
-// `keep` rows spread evenly over the table (the first and, from two on, the last among them).
-constexpr bool sampledRow(size_t index, size_t count, size_t keep = 2) {
-    if (ALL_ROWS || count <= keep) return true;
+// `keep` rows spread evenly over a table of `count` (the first and, from two on, the last among
+// them), in either build: for the tables too long to run whole even optimized.
+constexpr bool spreadRow(size_t index, size_t count, size_t keep) {
+    if (count <= keep) return true;
     if (keep == 0) return false;
     if (keep == 1) return index == 0;
     for (size_t k = 0; k < keep; ++k)
         if (index == (k * (count - 1) + (keep - 1) / 2) / (keep - 1)) return true;
     return false;
+}
+
+// Whether row `index` of a table of `count` rows runs: every row in the optimized build, else
+// `keep` rows spread evenly over the table.
+constexpr bool sampledRow(size_t index, size_t count, size_t keep = 2) {
+    return ALL_ROWS || spreadRow(index, count, keep);
 }
 
 // The rows of `rows` that run (sampledRow), in their order.

@@ -7,7 +7,11 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
+#include <fstream>
 #include <string>
+
+#include "history/history.h"
 
 #include "support/fakes.h"
 
@@ -275,6 +279,50 @@ TEST_F(EmulatedUsb, SaveWhoseAnswerIsLostOrStalledIsReadBackAndReportedSaved) {
         CommandRun show = inProcess("params show", dir);
         EXPECT_NE(show.output.find("bidirTextHigh     3\n"), std::string::npos) << show.output;
     }
+}
+
+// ---- The serial number ----------------------------------------------------------------------
+
+// The serial number the device reports keys the printer's history: a SAVE over the real stack
+// lands in the file of that key, and nowhere else, whatever the device says. libusb's text turns
+// each character beyond ASCII into '?', and a descriptor holds 126 characters.
+TEST_F(EmulatedUsb, TheHistoryKeepsThePrinterUnderTheSerialNumberItReports) {
+    struct Row {
+        const char* name;
+        std::string serial;  // in printer.cfg; empty = the device reports none
+    };
+    const Row rows[] = {
+        {"plain", "HA2408-0001"},
+        {"none", ""},
+        {"hostile", "../../../tmp/x\\y:z*\x01\xff|<>" + std::string(200, 'Q')},
+    };
+    const std::filesystem::path data = History_DataDir();
+    for (size_t i = 0; i < std::size(rows); ++i) {
+        const Row& r = rows[i];
+        SCOPED_TRACE(r.name);
+        const std::string dir = "serial" + std::to_string(i);
+        std::filesystem::create_directories(state.path + "/" + dir);
+        if (!r.serial.empty())
+            std::ofstream(state.path + "/" + dir + "/printer.cfg")
+                << "serial = " << r.serial << "\n";
+        CommandRun run = emulated("", "params add bidirTextHigh=1", dir);
+        ASSERT_EQ(run.status, 0) << run.output;
+        std::string reported = r.serial.substr(0, 126);
+        for (char& c : reported)
+            if (static_cast<unsigned char>(c) >= 0x80) c = '?';
+        const std::string key = History_UsbPrinterKey(reported);
+        EXPECT_EQ(r.serial.empty(), key == "usb-2408-0003") << key;
+        EXPECT_TRUE(fileExists(History_FilePath(key))) << key << "\n" << run.output;
+        EXPECT_EQ(counter(run.output, "string-reads") > 0, !r.serial.empty()) << run.output;
+    }
+    // One history a printer (with its lock beside it), each a plain file of the history folder.
+    size_t histories = 0;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(data)) {
+        if (!entry.is_regular_file()) continue;
+        EXPECT_EQ(entry.path().parent_path(), data / "history") << entry.path();
+        histories += entry.path().extension() == ".jsonl";
+    }
+    EXPECT_EQ(histories, std::size(rows));
 }
 
 TEST_F(EmulatedUsb, HostRefusesBadUsage) {

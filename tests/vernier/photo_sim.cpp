@@ -227,6 +227,14 @@ const PhotoCondition PHOTO_CONDITIONS[] = {
      [](PhotoSettings* s, uint32_t d) { s->tiltXDeg = 5 * sign(d), s->tiltYDeg = pick(d, -5, 5); }},
     {"tilt 10 top", [](PhotoSettings* s, uint32_t d) { s->tiltXDeg = 10 * sign(d); }},
     {"tilt 10 side", [](PhotoSettings* s, uint32_t d) { s->tiltYDeg = 10 * sign(d); }},
+    // One edge nearer the lens: about the axis across the print (one end of its row of groups
+    // nearer) and about the axis along it, either way.
+    {"tilt 8 top", [](PhotoSettings* s, uint32_t d) { s->tiltXDeg = 8 * sign(d); }},
+    {"tilt 8 side", [](PhotoSettings* s, uint32_t d) { s->tiltYDeg = 8 * sign(d); }},
+    {"tilt 12 top", [](PhotoSettings* s, uint32_t d) { s->tiltXDeg = 12 * sign(d); }},
+    {"tilt 12 side", [](PhotoSettings* s, uint32_t d) { s->tiltYDeg = 12 * sign(d); }},
+    {"tilt 15 top", [](PhotoSettings* s, uint32_t d) { s->tiltXDeg = 15 * sign(d); }},
+    {"tilt 15 side", [](PhotoSettings* s, uint32_t d) { s->tiltYDeg = 15 * sign(d); }},
     {"tilt 15 both",
      [](PhotoSettings* s, uint32_t d) {
          s->tiltXDeg = 15 * sign(d), s->tiltYDeg = 15 * sign(d >> 1);

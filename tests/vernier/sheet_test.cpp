@@ -8,11 +8,14 @@
 #include <cmath>
 #include <filesystem>
 #include <fstream>
+#include <thread>
 
+#include "app/calibrate_flow.h"
 #include "app/session.h"
 #include "app/sheet_scan.h"
 #include "cli/calibrate_cmd.h"
 #include "diag/errors.h"
+#include "history/history.h"
 #include "job/sheet_mark.h"
 #include "photo_sim.h"
 #include "vernier_support.h"
@@ -37,19 +40,6 @@ constexpr bool HD = true;
 class Sheet : public ::testing::Test {
   protected:
     TempDir printer, logs, scans;
-    // Printed once for the suite: this printer's sheet and another printer's.
-    static VernierImage* ours;
-    static VernierImage* theirs;
-    static void SetUpTestSuite() {
-        const int otherStart[11] = {25, 14, 20, 25, 15, 20, 20, 20, 20, 20, 20};
-        ours = new VernierImage(printOnce(START));
-        theirs = new VernierImage(printOnce(otherStart));
-    }
-    static void TearDownTestSuite() {
-        delete ours;
-        delete theirs;
-        ours = theirs = nullptr;
-    }
     static VernierImage printOnce(const int* start) {
         Session session;  // before the first case's own
         TempDir dir, logDir;
@@ -79,10 +69,30 @@ class Sheet : public ::testing::Test {
         for (int i = 0; i < 11; ++i) cfg << (i ? "," : "") << start[i];
         cfg << "\n";
     }
-    uint8_t stored(int field) {
-        std::string bytes = readFileBytes(printer.path + "/record.bin");
-        if (bytes.size() < 56) return uint8_t(START[field]);  // nothing saved yet
+    uint8_t stored(int field) { return storedIn(printer.path, field, START); }
+    static uint8_t storedIn(const std::string& dir, int field, const int* start) {
+        std::string bytes = readFileBytes(dir + "/record.bin");
+        if (bytes.size() < 56) return uint8_t(start[field]);  // nothing saved yet
         return uint8_t(bytes[BIDIR_OFFSETS[field]]);
+    }
+    // The SAVEs the virtual printer took (transaction 65 between jobs), over all its attaches.
+    static int saves(const std::string& dir) {
+        const std::string events = readFileBytes(dir + "/events.jsonl");
+        int n = 0;
+        for (size_t at = events.find("\"sub\":65"); at != std::string::npos;
+             at = events.find("\"sub\":65", at + 1))
+            ++n;
+        return n;
+    }
+    // The printer's history, of one kind.
+    static std::vector<HistoryEntry> history(const std::string& dir, HistoryKind kind) {
+        const std::string key = History_PrinterKey(dir);
+        std::vector<HistoryEntry> all, out;
+        std::string error;
+        History_Load(History_FilePath(key), key, &all, &error);
+        for (const HistoryEntry& e : all)
+            if (e.kind == kind) out.push_back(e);
+        return out;
     }
     static std::string lastSheet(const std::string& dir) {
         std::filesystem::path last;
@@ -97,8 +107,40 @@ class Sheet : public ::testing::Test {
         return file;
     }
 };
-VernierImage* Sheet::ours = nullptr;
-VernierImage* Sheet::theirs = nullptr;
+
+// The cases that read this printer's sheet as printed: it is printed once for the test program
+// (kept on disk for the other case processes, as ctest runs each case in its own), and only in
+// a process where such a case runs.
+class KeptSheet : public Sheet {
+  protected:
+    static VernierImage* ours;
+    static void SetUpTestSuite() {
+        ours = new VernierImage(sharedPicture("sheet-ours", [] { return printOnce(START); }));
+    }
+    static void TearDownTestSuite() {
+        delete ours;
+        ours = nullptr;
+    }
+};
+VernierImage* KeptSheet::ours = nullptr;
+
+// The same, with another printer's sheet beside it.
+class ForeignSheet : public KeptSheet {
+  protected:
+    static VernierImage* theirs;
+    static void SetUpTestSuite() {
+        static const int otherStart[11] = {25, 14, 20, 25, 15, 20, 20, 20, 20, 20, 20};
+        KeptSheet::SetUpTestSuite();
+        theirs =
+            new VernierImage(sharedPicture("sheet-theirs", [] { return printOnce(otherStart); }));
+    }
+    static void TearDownTestSuite() {
+        KeptSheet::TearDownTestSuite();
+        delete theirs;
+        theirs = nullptr;
+    }
+};
+VernierImage* ForeignSheet::theirs = nullptr;
 
 // The mark of `type` on the picture (first pass).
 SheetMarkFound markOf(const VernierImage& image, int type) {
@@ -140,10 +182,41 @@ TEST_F(Sheet, OneRunAppliesEveryModeAndPassAndTheVerificationLinesUp) {
     // Each mode took its own correction: the record now differs from where it started where
     // the reading was more than half a group off.
     int changed = 0;
-    for (int f = 0; f < (HD ? 11 : 6); ++f) changed += stored(f) != START[f];
+    const int prints = HD ? 11 : 6;
+    for (int f = 0; f < prints; ++f) changed += stored(f) != START[f];
     EXPECT_GE(changed, HD ? 7 : 4);
+    // Both passes in one SAVE, which the history keeps with both records.
+    EXPECT_EQ(saves(printer.path), 1);
+    const std::vector<HistoryEntry> saved = history(printer.path, HISTORY_SAVE);
+    ASSERT_EQ(saved.size(), 1u);
+    EXPECT_EQ(saved[0].source, "calibrate");
+    EXPECT_EQ(saved[0].outcome, "saved");
+    EXPECT_EQ(int(saved[0].changes.size()), changed);
+    EXPECT_NE(saved[0].recordBefore, saved[0].recordAfter);
+    // Every print read is in the history: mode, pass, reading, spread and the picture.
+    const std::vector<HistoryEntry> readings = history(printer.path, HISTORY_READING);
+    ASSERT_EQ(int(readings.size()), prints);
+    int secondPass = 0;
+    for (const HistoryEntry& e : readings) {
+        secondPass += e.pass == 2;
+        EXPECT_TRUE(e.certain) << e.mode;
+        EXPECT_GT(e.spread, 0) << e.mode;
+        EXPECT_NE(e.picture.find("-sheet.png"), std::string::npos) << e.picture;
+        EXPECT_EQ(e.source, "calibrate");
+    }
+    EXPECT_EQ(secondPass, HD ? 5 : 0);
+    // The verification sheet reads every mode and pass at "00" or half a group from it, and
+    // saves nothing.
     args.back() = "--verify";
     EXPECT_EQ(Cli_CalibrateCommand(args, options), 0);
+    EXPECT_EQ(saves(printer.path), 1);
+    const std::vector<HistoryEntry> checks = history(printer.path, HISTORY_VERIFICATION);
+    ASSERT_EQ(int(checks.size()), prints);
+    for (const HistoryEntry& e : checks) {
+        EXPECT_TRUE(e.aligned) << e.mode << " pass " << e.pass << ": " << e.reading;
+        EXPECT_LE(std::fabs(e.reading), 0.5 + e.spread) << e.mode;
+        EXPECT_EQ(e.source, "calibrate --verify");
+    }
 }
 
 // The same from a phone photo of the sheet (its picture at 600 dpi), slanted and out of focus,
@@ -173,12 +246,13 @@ TEST_F(Sheet, ADegradedPhotoOfTheSheetIsReadAndApplied) {
     for (const SheetPrint& p : scan.prints)
         EXPECT_EQ(p.verdict, SHEET_CERTAIN) << p.mark.type << ": " << p.reason;
     ASSERT_EQ(Cli_CalibrateCommand({"--scan", file, "--apply"}, options), 0);
+    EXPECT_EQ(saves(printer.path), 1);
     EXPECT_EQ(Cli_CalibrateCommand({"--verify"}, options), 0);
 }
 
 // One print cut off at the picture's edge, one smudged beyond reading, one pasted in from
 // another printer's sheet: the other three are entered, those are reported and left alone.
-TEST_F(Sheet, CutSmudgedAndPastedPrintsAreReportedAndNothingIsEnteredForThem) {
+TEST_F(ForeignSheet, CutSmudgedAndPastedPrintsAreReportedAndNothingIsEnteredForThem) {
     const VernierImage& foreign = *theirs;
     VernierImage sheet = *ours;
     // Mode 8's print and mark replaced by the other sheet's, laid where ours was.
@@ -238,16 +312,29 @@ TEST_F(Sheet, CutSmudgedAndPastedPrintsAreReportedAndNothingIsEnteredForThem) {
             EXPECT_EQ(p.verdict, SHEET_CERTAIN) << t << ": " << p.reason;
         }
     }
-    // Entered what it could; the status says the sheet is not done.
+    // Entered what it could, in one SAVE; the status says the sheet is not done and the three
+    // are reported with what to do.
+    testing::internal::CaptureStdout();
     EXPECT_EQ(Cli_CalibrateCommand({"--scan", file, "--apply"}, options), 1);
+    const std::string out = testing::internal::GetCapturedStdout();
     for (int f : {2, 3, 5}) EXPECT_EQ(stored(f), START[f]) << "field " << f << " entered";
     EXPECT_NE(stored(1), START[1]);  // text mid was 2 groups off and is entered
     EXPECT_NE(stored(4), START[4]);
+    EXPECT_EQ(saves(printer.path), 1);
+    for (const char* said : {"  mode 7: ", "  mode 8: no mark", "  mode 10: ", "applied and saved",
+                             "3 prints not entered"})
+        EXPECT_NE(out.find(said), std::string::npos) << said << "\n" << out;
+    const std::vector<HistoryEntry> saved = history(printer.path, HISTORY_SAVE);
+    ASSERT_EQ(saved.size(), 1u);
+    for (const HistoryChange& c : saved[0].changes)
+        EXPECT_TRUE(c.mode != 7 && c.mode != 8 && c.mode != 10) << c.field;
+    // The pasted print is another sheet's: not in this printer's history.
+    for (const HistoryEntry& e : history(printer.path, HISTORY_READING)) EXPECT_NE(e.mode, 8);
 }
 
 // A mark copied onto another print (two prints claiming the same mode of the same sheet):
 // nothing is entered from the sheet at all.
-TEST_F(Sheet, MarksThatContradictEachOtherEnterNothing) {
+TEST_F(KeptSheet, MarksThatContradictEachOtherEnterNothing) {
     VernierImage sheet = *ours;
     const SheetMarkFound m5 = markOf(sheet, 5), m6 = markOf(sheet, 6);
     const double cell = std::hypot(m5.ux, m5.uy);
@@ -260,33 +347,70 @@ TEST_F(Sheet, MarksThatContradictEachOtherEnterNothing) {
     EXPECT_TRUE(scan.contradictory);
     EXPECT_EQ(Cli_CalibrateCommand({"--scan", file, "--apply"}, options), 1);
     for (int f = 0; f < 6; ++f) EXPECT_EQ(stored(f), START[f]) << f;
+    EXPECT_EQ(saves(printer.path), 0);
+    EXPECT_TRUE(history(printer.path, HISTORY_SAVE).empty());
 }
 
-// A stored value at the bottom of what the console accepts cannot take a correction further
-// down: said as such (not as a save that did not reach the printer), the others still entered.
-TEST_F(Sheet, ACorrectionBelowWhatTheConsoleAcceptsIsSaidSo) {
-    // Text low reads "-2" on our sheet; this printer holds 1 there.
-    int start[11];
-    std::copy(START, START + 11, start);
-    start[2] = 1;
-    configure(printer.path, start);
+// A window reads on a thread of its own and records the readings on the dialog thread after;
+// a verification's readings applied again enter what the same picture read first enters.
+TEST_F(KeptSheet, AReadingOffTheDialogThreadIsRecordedAfterAndAVerificationMayBeAppliedAgain) {
     const std::string file = save(*ours, "sheet.png");
-    testing::internal::CaptureStdout();
-    const int status = Cli_CalibrateCommand({"--scan", file, "--apply"}, options);
-    const std::string out = testing::internal::GetCapturedStdout();
-    EXPECT_EQ(status, 1);
-    EXPECT_NE(out.find("bidirTextLow would become -1, and the console takes 0 .. 255"),
-              std::string::npos)
-        << out;
-    EXPECT_EQ(out.find("did not reach the printer"), std::string::npos) << out;
-    EXPECT_NE(out.find("applied and saved"), std::string::npos) << out;
-    EXPECT_EQ(stored(2), 1);
-    EXPECT_NE(stored(1), START[1]);
+    History_UsePrinter(printer.path);
+    CalibrateSheet verification;
+    std::thread([&] { verification = Calibrate_ReadFileUnrecorded(file, true); }).join();
+    ASSERT_EQ(verification.status, CALIBRATE_READ_OK);
+    EXPECT_TRUE(history(printer.path, HISTORY_VERIFICATION).empty());
+    Calibrate_Record(verification, CalibrateOrigin{});
+    EXPECT_EQ(history(printer.path, HISTORY_VERIFICATION).size(), verification.rows.size());
+    const CalibrateSheet first = Calibrate_ReadFile(file, false, CalibrateOrigin{});
+    const CalibrateSheet again = Calibrate_ForApplying(verification);
+    EXPECT_FALSE(again.verification);
+    ASSERT_EQ(again.rows.size(), first.rows.size());
+    int toEnter = 0;
+    for (size_t i = 0; i < again.rows.size(); ++i) {
+        EXPECT_FALSE(verification.rows[i].toEnter) << i;
+        EXPECT_EQ(again.rows[i].toEnter, first.rows[i].toEnter) << i;
+        EXPECT_EQ(again.rows[i].amount, first.rows[i].amount) << i;
+        toEnter += again.rows[i].toEnter;
+    }
+    EXPECT_GE(toEnter, 4);
+}
+
+// A stored value at either end of what the console accepts cannot take a correction past it:
+// refused by name (the printer has no room that way, not a save that did not reach it), the
+// others still entered in the one SAVE.
+TEST_F(KeptSheet, ACorrectionPastWhatTheConsoleAcceptsIsRefusedByName) {
+    const SheetScan scan = Sheet_Read(*ours);
+    const std::string file = save(*ours, "sheet.png");
+    for (int field : {2, 1}) {  // text low and text mid, whichever way each goes
+        const int amount = scan.prints[size_t(field)].amount;
+        ASSERT_NE(amount, 0) << field;
+        int start[11];
+        std::copy(START, START + 11, start);
+        start[field] = amount < 0 ? -amount - 1 : 256 - amount;
+        TempDir dir;
+        configure(dir.path, start);
+        options.virtualPrinterDir = dir.path;
+        testing::internal::CaptureStdout();
+        const int status = Cli_CalibrateCommand({"--scan", file, "--apply"}, options);
+        const std::string out = testing::internal::GetCapturedStdout();
+        EXPECT_EQ(status, 1);
+        const std::string said = std::string(Calibrate_Field(5 + field, false)) + " would become " +
+                                 (amount < 0 ? "-1" : "256") +
+                                 ", and the console takes 0 .. 255; the printer has no room for "
+                                 "this correction that way";
+        EXPECT_NE(out.find(said), std::string::npos) << out;
+        EXPECT_EQ(out.find("did not reach the printer"), std::string::npos) << out;
+        EXPECT_NE(out.find("applied and saved"), std::string::npos) << out;
+        EXPECT_EQ(storedIn(dir.path, field, start), start[field]);
+        EXPECT_NE(storedIn(dir.path, 4, start), start[4]);
+        EXPECT_EQ(saves(dir.path), 1);
+    }
 }
 
 // The feed steps measured on their prints go into the same sitting: proposed beside the
 // sheet's readings and saved with them.
-TEST_F(Sheet, FeedStepsMeasuredAreSavedWithTheSheet) {
+TEST_F(KeptSheet, FeedStepsMeasuredAreSavedWithTheSheet) {
     const std::string file = save(*ours, "sheet.png");
     ASSERT_EQ(Cli_CalibrateCommand({"--scan", file, "--measured", "pass4=998.5", "--measured",
                                     "pass8=1002", "--apply"},
@@ -299,6 +423,7 @@ TEST_F(Sheet, FeedStepsMeasuredAreSavedWithTheSheet) {
     EXPECT_EQ(word(0x0e), 10020);  // stepPass8
     EXPECT_EQ(word(0x0c), 10000);  // stepPass6 untouched
     EXPECT_NE(stored(1), START[1]);
+    EXPECT_EQ(saves(printer.path), 1);  // the sheet and the feed steps together
     // A measurement far off is refused and nothing is saved.
     const std::string before = readFileBytes(printer.path + "/record.bin");
     EXPECT_EQ(Cli_CalibrateCommand({"--measured", "pass6=700", "--apply"}, options), 1);

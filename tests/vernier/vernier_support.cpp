@@ -30,6 +30,8 @@ int errorForColumns(const ModeInfo& m, int columns) {
     return int(std::lround(columns * 1440.0 / m.dpi));
 }
 
+int columnsFor(double zero, double target) { return int(std::lround(2 * (zero - target))); }
+
 VernierBench::VernierBench() { EXPECT_TRUE(printer.attached()) << printer.error(); }
 
 namespace {
@@ -143,6 +145,38 @@ PrintedPaper VernierBench::print(int type, int error1440, int pattern) {
     }
     if (!file.empty() && !::testing::Test::HasFailure()) savePaper(file, p);
     return printed[key] = p;
+}
+
+namespace {
+// Made once per test program, and kept on disk beside the papers for its other processes.
+PrintedPaper keptOnDisk(const std::string& fileName, const std::function<PrintedPaper()>& make) {
+    static std::map<std::string, PrintedPaper> made;
+    auto found = made.find(fileName);
+    if (found != made.end()) return found->second;
+    const std::filesystem::path dir = paperCacheDir();
+    const std::filesystem::path file = dir.empty() ? dir : dir / fileName;
+    PrintedPaper p;
+    if (!file.empty() && loadPaper(file, &p)) return made[fileName] = p;
+    p = make();
+    if (!file.empty() && !::testing::Test::HasFailure()) savePaper(file, p);
+    return made[fileName] = p;
+}
+}  // namespace
+
+PrintedPaper VernierBench::kept(const std::string& name,
+                                const std::function<PrintedPaper()>& make) {
+    return keptOnDisk(name + ".paper", make);
+}
+
+VernierImage sharedPicture(const std::string& name, const std::function<VernierImage()>& make) {
+    return keptOnDisk(name + ".picture",
+                      [&] {
+                          PrintedPaper p;
+                          p.image = make();
+                          p.xDpi = p.yDpi = p.image.dpi;
+                          return p;
+                      })
+        .image;
 }
 
 double zeroErrorEstimate(VernierBench& bench, const ModeInfo& m) {

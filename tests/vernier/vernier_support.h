@@ -2,6 +2,7 @@
 // Vernier test helpers: adjustment prints on the virtual printer with a configured
 // bidirectional error, their rendered paper, and the group each should show.
 #pragma once
+#include <functional>
 #include <string>
 
 #include "scan_sim.h"
@@ -28,6 +29,9 @@ struct PrintedPaper {
 // Error (1/1440 inch, the printer model's unit) that makes a mode's right-to-left print land
 // `columns` columns further left.
 int errorForColumns(const ModeInfo& m, int columns);
+// Columns of right-to-left error that make a mode's prints meet at `target` groups, for prints
+// that meet at `zero` with no error (zeroErrorEstimate).
+int columnsFor(double zero, double target);
 
 // A virtual printer in a temporary folder with the fast clock; prints adjustments.
 class VernierBench {
@@ -36,11 +40,19 @@ class VernierBench {
     // Prints job `type` (or pattern `pattern` when type is 0) with the given error.
     PrintedPaper print(int type, int error1440, int pattern = 0);
     std::string folder() const { return printer.folder(); }
+    // A paper made from printed ones (cut, brought onto another grid), made once for the whole
+    // test program as the prints are and kept beside them under `name` for its other processes.
+    PrintedPaper kept(const std::string& name, const std::function<PrintedPaper()>& make);
 
   private:
     PlatformFixture platform;
     VirtualPrinter printer;
 };
+
+// A picture made once for the whole test program (`make` runs only where no case process has
+// kept it yet) and kept on disk beside the papers for the other processes, as the papers are.
+// `name` says everything the picture depends on.
+VernierImage sharedPicture(const std::string& name, const std::function<VernierImage()>& make);
 
 // Where each mode's prints meet with no error and no correction, read once from the exact
 // paper (the host's channel tables and even-column rounding leave a residue, see the tests).

@@ -181,25 +181,57 @@ TEST_F(Paper, MissingAndDeflectedNozzlesShowInTheNozzleRows) {
     EXPECT_EQ(VPrinter_PaperAt(400, rowOf(5 / 180.0)), 0x80);
 }
 
-TEST_F(Paper, TheSecondHeadPrintsAtItsPlaceBesideTheFirst) {
-    uint8_t record[56];
-    VPrinter_StoredRecord(record);
-    record[0x02] = 3;
-    record[0x08] = 100;  // head distance, 1/720 inch
-    VPrinter_SetStoredRecord(record);
-    VPrinterModel m = VPrinter_GetModel();
-    m.headFlags = 3;
-    m.headBOffsetX1440 = 4;  // two columns further at 720 dpi
-    VPrinter_SetModel(m);
-    job();
-    Swath s;
-    s.start = 100;
-    SwathData d(10);
-    d.dot(0, 10, 7);
-    swath(s, d.bytes);
-    finish();
-    EXPECT_EQ(VPrinter_PaperAt(400, rowOf(10 / 180.0)), 0x80);
-    EXPECT_EQ(VPrinter_PaperAt(400 - 102, rowOf(8 / 180.0)), 0x80);
+// Two heads: the first fires the even channels, the second the odd ones, from its place beside
+// the first (the record's head distance plus its error) and two bytes further down the column
+// stream, where the host puts its data; a head alone fires every channel.
+TEST_F(Paper, EachHeadFiresItsChannelsFromItsPlace) {
+    struct Row {
+        const char* name;
+        uint8_t heads;
+        int32_t errorX1440, errorY1440;
+        size_t column;
+        int byte, channel;
+        int64_t x;        // where the drop lands (720 dpi), channel 7's row 400 at column 0
+        double inches;    // and its height
+        int64_t missedX;  // where the other head would have put it: no ink there
+        double missedInches;
+    };
+    const int64_t d = 100;  // head distance, 1/720 inch
+    const Row rows[] = {
+        {"one head, an odd channel", 1, 4, 0, 0, 10, 7, 400, 10 / 180.0, 400 - d - 2, 8 / 180.0},
+        {"two heads, an even channel: the first", 3, 4, 0, 0, 10, 6, 400 - place720(6), 10 / 180.0,
+         400 - d - 2 - place720(6), 8 / 180.0},
+        {"two heads, an odd channel: the second, two columns off", 3, 4, 0, 0, 12, 7, 400 - d - 2,
+         10 / 180.0, 400, 12 / 180.0},
+        {"the second head four rows low", 3, 0, 8, 0, 12, 7, 400 - d, 10 / 180.0 + 8 / 1440.0, 400,
+         12 / 180.0},
+        {"the next column's first bytes feed its last nozzles", 3, 0, 0, 1, 1, 5,
+         400 - d - place720(5), 179 / 180.0, 400 + 1 - place720(5), 1 / 180.0},
+        {"the second head alone fires every channel", 2, 0, 0, 0, 12, 6, 400 - d - place720(6),
+         10 / 180.0, 400 - place720(6), 12 / 180.0},
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.name);
+        uint8_t record[56];
+        VPrinter_StoredRecord(record);
+        record[0x02] = r.heads;
+        record[0x08] = uint8_t(d);
+        VPrinter_SetStoredRecord(record);
+        VPrinterModel m = VPrinter_GetModel();
+        m.headFlags = r.heads;
+        m.headBOffsetX1440 = r.errorX1440;
+        m.headBOffsetY1440 = r.errorY1440;
+        VPrinter_SetModel(m);
+        job();
+        Swath s;
+        s.start = 100;
+        SwathData data(10);
+        data.dot(r.column, r.byte, r.channel);
+        swath(s, data.bytes);
+        finish();
+        EXPECT_EQ(VPrinter_PaperAt(r.x, rowOf(r.inches)), 1u << r.channel);
+        EXPECT_EQ(VPrinter_PaperAt(r.missedX, rowOf(r.missedInches)), 0);
+    }
 }
 
 TEST_F(Paper, LongBlankFeedsAreCutOutOfThePictureAndMarked) {

@@ -21,6 +21,8 @@
 #include "platform/locale.h"
 #include "platform/logdir.h"
 #include "platform/msgbox.h"
+#include "platform/scanner.h"
+#include "vernier/vernier.h"
 #include "vprinter.h"
 #include "wxapp/progress_source.h"
 
@@ -217,4 +219,42 @@ std::string WxConsoleTest_BuildFile(const std::string& name) {
 }
 std::string WxConsoleTest::buildFile(const std::string& name) {
     return WxConsoleTest_BuildFile(name);
+}
+
+void wxServeThroughPnm(const VernierImage& picture, const std::string& dir) {
+    static std::string pnm;
+    pnm = dir + "/served.pnm";
+    std::ofstream out(pnm, std::ios::binary);
+    out << "P6\n" << picture.width << ' ' << picture.height << "\n255\n";
+    out.write(reinterpret_cast<const char*>(picture.rgb.data()), long(picture.rgb.size()));
+    out.close();
+    static const ScannerBackend* sane = nullptr;
+    if (!sane) sane = Scanner_Backend();
+    static const ScannerBackend served{
+        .list = sane->list,
+        .scan =
+            [](const ScanRequest& request, ImagePixels* image, std::string* detail) {
+                ScanRequest onPaper = request;
+                onPaper.device = "pnm:0";
+                onPaper.options.push_back({"filename", pnm});
+                return sane->scan(onPaper, image, detail);
+            },
+    };
+    Scanner_Install(&served);
+}
+
+void wxServeCoverOpen() {
+    static const ScannerBackend coverOpen{
+        .list = Scanner_Backend()->list,
+        .scan = [](const ScanRequest&, ImagePixels*,
+                   std::string*) { return ScanStatus::CoverOpen; },
+    };
+    Scanner_Install(&coverOpen);
+}
+
+int wxKeptScans(const std::string& dir, const std::string& prefix) {
+    int kept = 0;
+    for (const auto& e : std::filesystem::directory_iterator(dir))
+        kept += e.path().filename().string().rfind(prefix, 0) == 0;
+    return kept;
 }

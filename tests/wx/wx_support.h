@@ -53,3 +53,12 @@ std::string WxConsoleTest_BuildFile(const std::string& name);
 
 // A valid record with recognisable values.
 std::vector<uint8_t> wxSampleRecord();
+
+struct VernierImage;
+// Every scan answered with `picture`, through SANE's own pnm back end serving it as a file
+// written into `dir`; Scanner_Install(nullptr) puts the usual back end back.
+void wxServeThroughPnm(const VernierImage& picture, const std::string& dir);
+// Every scan answered with the scanner's cover open (the usual scanners still listed).
+void wxServeCoverOpen();
+// How many scans were kept in `dir` under names starting with `prefix`.
+int wxKeptScans(const std::string& dir, const std::string& prefix);

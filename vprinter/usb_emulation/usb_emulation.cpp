@@ -7,6 +7,7 @@
 #include <linux/usbdevice_fs.h>
 #include <umockdev.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstddef>
 #include <cstdio>
@@ -35,17 +36,25 @@ constexpr uint32_t CAPABILITIES = USBDEVFS_CAP_BULK_SCATTER_GATHER |
 const char* const DEVICE_DESCRIPTOR_HEAD =
     "1201000200000040"  // USB 2.0, class 0, ep0 64
     "0824";             // vendor 2408
+// After the product: bcdDevice 1.00, the string indexes (manufacturer and product: none; serial
+// number: 3 when it has one), one configuration.
+const char* const DEVICE_DESCRIPTOR_BCD = "0001";
 const char* const DEVICE_DESCRIPTOR_TAIL =
-    "000100000001"        // bcdDevice, no strings, 1 config
     "09022000010100c032"  // configuration, 32 bytes
     "0904000002ff000000"  // interface 0, vendor class
     "07050102000200"      // bulk OUT 0x01
     "07058102000200";     // bulk IN 0x81
 
+constexpr uint8_t SERIAL_STRING_INDEX = 3;
+constexpr uint16_t LANGUAGE_EN_US = 0x0409;
+// A string descriptor is at most 255 bytes: two of header, then UTF-16 characters.
+constexpr size_t STRING_DESCRIPTOR_CHARS = 126;
+
 struct EmuDevice {
     uint16_t product = 0;
     unsigned bus = 0, devnum = 0;
     bool printer = false;
+    std::string serial{};  // the printer's, as the model gives it; empty = it reports none
     bool present = false;
     bool inHalted = false, outHalted = false;
     std::string syspath() const { return "/devices/usb" + std::to_string(bus); }
@@ -205,6 +214,43 @@ void submitOut(EmuClient& c, EmuUrb u, UMockdevIoctlClient* client) {
     umockdev_ioctl_client_complete(client, 0, 0);
 }
 
+// The descriptor a GET_DESCRIPTOR(STRING) request asks for; empty when the device has none
+// (the request then stalls, as a device answers an index it does not know).
+std::vector<uint8_t> stringDescriptor(const EmuDevice& d, uint8_t index) {
+    std::vector<uint8_t> desc;
+    if (index == 0) return {4, 3, LANGUAGE_EN_US & 0xFF, LANGUAGE_EN_US >> 8};
+    if (index != SERIAL_STRING_INDEX || d.serial.empty()) return desc;
+    size_t chars = std::min(d.serial.size(), STRING_DESCRIPTOR_CHARS);
+    desc.push_back(static_cast<uint8_t>(2 + 2 * chars));
+    desc.push_back(3);
+    // Each byte of the model's text is one character (U+0000..U+00FF): hostile bytes reach the
+    // host as they are.
+    for (size_t i = 0; i < chars; ++i) {
+        desc.push_back(static_cast<uint8_t>(d.serial[i]));
+        desc.push_back(0);
+    }
+    return desc;
+}
+
+// A control request on the default pipe: the string descriptors; anything else stalls.
+void submitControl(EmuClient& c, EmuUrb u, UMockdevIoctlClient* client) {
+    usbdevfs_urb* f = u.fields();
+    const uint8_t* setup = static_cast<const uint8_t*>(f->buffer);
+    const bool getString = setup[0] == 0x80 && setup[1] == 6 && setup[3] == 3;
+    std::vector<uint8_t> desc;
+    if (getString) desc = stringDescriptor(emu().devices[c.device], setup[2]);
+    if (desc.empty()) {
+        completeUrb(c, u, -EPIPE, 0);
+    } else {
+        size_t room = std::min<size_t>(le::getU16(setup, 6), size_t(f->buffer_length) - 8);
+        size_t n = std::min(room, desc.size());
+        std::memcpy(static_cast<uint8_t*>(f->buffer) + 8, desc.data(), n);
+        ++emu().counters.stringReads;
+        completeUrb(c, u, 0, static_cast<int>(n));
+    }
+    umockdev_ioctl_client_complete(client, 0, 0);
+}
+
 void submitUrb(EmuClient& c, UMockdevIoctlClient* client, UMockdevIoctlData* arg) {
     Emulation& e = emu();
     UMockdevIoctlData* urbData = umockdev_ioctl_data_resolve(arg, 0, sizeof(usbdevfs_urb), nullptr);
@@ -216,8 +262,10 @@ void submitUrb(EmuClient& c, UMockdevIoctlClient* client, UMockdevIoctlData* arg
         g_object_unref(urbData);
         return umockdev_ioctl_client_complete(client, -1, ENODEV);
     }
-    if (f->type != USBDEVFS_URB_TYPE_BULK || !printerEndpoint || !e.devices[c.device].printer ||
-        f->buffer_length <= 0) {
+    const bool control = f->type == USBDEVFS_URB_TYPE_CONTROL && f->endpoint == 0;
+    if (control ? f->buffer_length < 8
+                : (f->type != USBDEVFS_URB_TYPE_BULK || !printerEndpoint ||
+                   !e.devices[c.device].printer || f->buffer_length <= 0)) {
         g_object_unref(urbData);
         return umockdev_ioctl_client_complete(client, -1, EINVAL);
     }
@@ -228,6 +276,7 @@ void submitUrb(EmuClient& c, UMockdevIoctlClient* client, UMockdevIoctlData* arg
         return umockdev_ioctl_client_complete(client, -1, EFAULT);
     }
     g_object_unref(buffer);  // the URB's data keeps it
+    if (control) return submitControl(c, u, client);
     if (f->endpoint == ENDPOINT_OUT) return submitOut(c, u, client);
     EmuDevice& d = e.devices[c.device];
     ++e.counters.bulkInUrbs;
@@ -416,13 +465,15 @@ std::string deviceRecord(const EmuDevice& d) {
     char product[8];
     std::snprintf(product, sizeof product, "%02x%02x", d.product & 0xFF, d.product >> 8);
     char text[1024];
-    std::snprintf(text, sizeof text,
-                  "P: %s\nN: bus/usb/%03u/%03u\nE: SUBSYSTEM=usb\nE: DRIVER=usb\n"
-                  "E: BUSNUM=%03u\nE: DEVNUM=%03u\nE: DEVNAME=%s\nE: DEVTYPE=usb_device\n"
-                  "A: busnum=%u\\n\nA: devnum=%u\\n\nA: idVendor=2408\\n\nA: idProduct=%04x\\n\n"
-                  "A: bConfigurationValue=1\\n\nA: speed=480\\n\nH: descriptors=%s%s%s\n",
-                  d.syspath().c_str(), d.bus, d.devnum, d.bus, d.devnum, d.devnode().c_str(), d.bus,
-                  d.devnum, d.product, DEVICE_DESCRIPTOR_HEAD, product, DEVICE_DESCRIPTOR_TAIL);
+    std::snprintf(
+        text, sizeof text,
+        "P: %s\nN: bus/usb/%03u/%03u\nE: SUBSYSTEM=usb\nE: DRIVER=usb\n"
+        "E: BUSNUM=%03u\nE: DEVNUM=%03u\nE: DEVNAME=%s\nE: DEVTYPE=usb_device\n"
+        "A: busnum=%u\\n\nA: devnum=%u\\n\nA: idVendor=2408\\n\nA: idProduct=%04x\\n\n"
+        "A: bConfigurationValue=1\\n\nA: speed=480\\n\nH: descriptors=%s%s%s0000%02x01%s\n",
+        d.syspath().c_str(), d.bus, d.devnum, d.bus, d.devnum, d.devnode().c_str(), d.bus, d.devnum,
+        d.product, DEVICE_DESCRIPTOR_HEAD, product, DEVICE_DESCRIPTOR_BCD,
+        d.serial.empty() ? 0u : unsigned(SERIAL_STRING_INDEX), DEVICE_DESCRIPTOR_TAIL);
     return text;
 }
 
@@ -474,6 +525,7 @@ bool VpUsb_Start(const VpUsbOptions& options, std::string* error) {
     e.devices.clear();
     if (options.decoys) e.devices.push_back({0x0004, 1, 1, false});
     e.devices.push_back({0x0003, 2, 1, true});
+    e.devices.back().serial = VPrinter_GetModel().serial;
     if (options.decoys) e.devices.push_back({0x0103, 3, 1, false});
     for (EmuDevice& d : e.devices) {
         d.present = true;
@@ -558,9 +610,10 @@ std::string VpUsb_CountersLine() {
         line, sizeof line,
         "opens=%u closes=%u decoy-opens=%u claims=%u bulk-out=%u bulk-out-bytes=%llu bulk-in=%u "
         "replies=%u discards=%u clear-halts=%u resets=%u unplugs=%u replugs=%u stalls=%u "
-        "short-writes=%u",
+        "short-writes=%u string-reads=%u",
         c.opens, c.closes, c.decoyOpens, c.claims, c.bulkOutUrbs,
         static_cast<unsigned long long>(c.bulkOutBytes), c.bulkInUrbs, c.repliesDelivered,
-        c.discards, c.clearHalts, c.resets, c.unplugs, c.replugs, c.stalls, c.shortWrites);
+        c.discards, c.clearHalts, c.resets, c.unplugs, c.replugs, c.stalls, c.shortWrites,
+        c.stringReads);
     return line;
 }

@@ -32,6 +32,7 @@ struct VpUsbCounters {
     uint32_t replugs = 0;
     uint32_t stalls = 0;
     uint32_t shortWrites = 0;
+    uint32_t stringReads = 0;  // string descriptors answered (the serial number's questions)
 };
 
 // Creates the testbed (one per process) and plugs the printer in; the virtual printer must

@@ -3,6 +3,7 @@
 // bulk interface shared by every open handle, and the four I/O controls as bulk transfers.
 #include <libusb.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <cstring>
@@ -466,6 +467,54 @@ bool ioctl(UsbHandle h, uint32_t code, const void* in, uint32_t inLen, void* out
     }
 }
 
+// ---- Serial number -----------------------------------------------------------------------
+
+// Reads the iSerialNumber string through a handle of the device: the one the link shares when
+// it is open, else one opened for the question alone (nothing claimed).
+bool serialNumber(const char* path, char* out, size_t cap) {
+    PathIdentity id;
+    if (!out || cap == 0 || !parsePath(path, &id)) return failWith(ERROR_FILE_NOT_FOUND_CODE);
+    out[0] = '\0';
+    Context& c = context();
+    if (c.initError != 0) return failLibusb("init", c.initError);
+    std::shared_ptr<SharedDevice> shared;
+    {
+        std::lock_guard<std::mutex> lock(handlesMu);
+        auto known = devicesByLocation.find(static_cast<uint16_t>(id.bus << 8 | id.address));
+        if (known != devicesByLocation.end()) shared = known->second.lock();
+        if (shared && shared->gone.load()) shared.reset();
+    }
+    libusb_device** list = nullptr;
+    ssize_t n = libusb_get_device_list(c.ctx, &list);
+    if (n < 0) return failLibusb("get_device_list", static_cast<int>(n));
+    libusb_device* dev = findDevice(list, n, id);
+    libusb_device_descriptor d{};
+    int r = dev ? libusb_get_device_descriptor(dev, &d) : LIBUSB_ERROR_NOT_FOUND;
+    if (r == 0 && d.iSerialNumber == 0) {
+        // It reports none: nothing failed, there is nothing to read.
+        libusb_free_device_list(list, 1);
+        return failWith(ERROR_NOT_SUPPORTED_CODE);
+    }
+    libusb_device_handle* own = nullptr;
+    if (r == 0 && !(shared && libusb_get_device(shared->handle) == dev)) {
+        shared.reset();
+        r = libusb_open(dev, &own);
+    }
+    libusb_free_device_list(list, 1);
+    if (r != 0) return failLibusb("serial number", r);
+    // A string descriptor holds at most 126 characters; libusb turns each one outside ASCII into
+    // '?' and cuts at the buffer's end.
+    unsigned char text[128] = {};
+    int len = libusb_get_string_descriptor_ascii(own ? own : shared->handle, d.iSerialNumber, text,
+                                                 sizeof text - 1);
+    if (own) libusb_close(own);
+    if (len < 0) return failLibusb("get_string_descriptor_ascii", len);
+    size_t keep = std::min(static_cast<size_t>(len), cap - 1);
+    std::memcpy(out, text, keep);
+    out[keep] = '\0';
+    return true;
+}
+
 uint32_t lastError() { return lastErrorCode; }
 
 const UsbDriverBackend libusbDriver{
@@ -475,6 +524,7 @@ const UsbDriverBackend libusbDriver{
     .open = openPath,
     .close = closeHandle,
     .ioctl = ioctl,
+    .serialNumber = serialNumber,
     .lastError = lastError,
 };
 

@@ -11,6 +11,7 @@ void noneClose(UsbHandle) {}
 bool noneIoctl(UsbHandle, uint32_t, const void*, uint32_t, void*, uint32_t, uint32_t*) {
     return false;
 }
+bool noneSerial(const char*, char*, size_t) { return false; }
 uint32_t noneLastError() { return 2; }  // file not found, as the system reports a missing device
 const UsbDriverBackend noneDriver{
     .enumBegin = noneBegin,
@@ -19,6 +20,7 @@ const UsbDriverBackend noneDriver{
     .open = noneOpen,
     .close = noneClose,
     .ioctl = noneIoctl,
+    .serialNumber = noneSerial,
     .lastError = noneLastError,
 };
 }  // namespace

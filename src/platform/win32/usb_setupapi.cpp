@@ -77,6 +77,30 @@ bool ioctl(UsbHandle handle, uint32_t code, const void* in, uint32_t inLen, void
     return ok != FALSE;
 }
 
+// The system names a device interface "\\?\usb#vid_VVVV&pid_PPPP#INSTANCE#{class}", the
+// instance being the device's serial number when it reports one and a made-up location ("6&2a
+// ...&0&1", always with '&', which a serial number the system takes never holds) when not. No
+// device I/O: the printer's driver owns the device, and the name is all the system gives us.
+bool serialNumber(const char* path, char* out, size_t cap) {
+    if (!path || !out || cap == 0) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return false;
+    }
+    const char* usb = std::strstr(path, "usb#");
+    if (!usb) usb = std::strstr(path, "USB#");
+    const char* first = usb ? std::strchr(usb + 4, '#') : nullptr;
+    const char* end = first ? std::strchr(first + 1, '#') : nullptr;
+    if (!end || end == first + 1 || std::memchr(first + 1, '&', size_t(end - first - 1))) {
+        SetLastError(ERROR_NOT_SUPPORTED);
+        return false;
+    }
+    size_t n = size_t(end - first - 1);
+    if (n >= cap) n = cap - 1;
+    std::memcpy(out, first + 1, n);
+    out[n] = '\0';
+    return true;
+}
+
 uint32_t lastError() { return GetLastError(); }
 
 const UsbDriverBackend setupApiDriver{
@@ -86,6 +110,7 @@ const UsbDriverBackend setupApiDriver{
     .open = openDevice,
     .close = closeDevice,
     .ioctl = ioctl,
+    .serialNumber = serialNumber,
     .lastError = lastError,
 };
 

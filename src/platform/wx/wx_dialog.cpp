@@ -245,6 +245,18 @@ void command(int id, int notification) {
     if (handled && afterCommand) afterCommand(id);
 }
 
+}  // namespace wxui
+
+void WxUi_RunAsCommand(const std::function<void()>& work) {
+    using namespace wxui;
+    DialogWindow& d = dialogWindow();
+    if (d.commandDepth++ == 0)
+        d.commandStartMs = static_cast<long>(wxGetLocalTimeMillis().GetValue());
+    work();
+    if (--d.commandDepth == 0) closeProgress();
+}
+
+namespace wxui {
 namespace {
 
 int consoleIdOf(const wxEvent& e) {

@@ -183,6 +183,17 @@ bool WxUi_Screenshot(const std::string& pngPath, wxWindow* extra) {
     return shot.SaveFile(wxui::fromUtf8(pngPath), wxBITMAP_TYPE_PNG);
 }
 
+bool WxUi_ScreenshotOf(const std::string& pngPath, wxWindow* window) {
+    if (!window) return false;
+    window->Raise();
+    window->Refresh();
+    window->Update();
+    wxYield();
+    wxImage shot;
+    if (!wxui::gtkGrabScreen(window->GetScreenRect(), &shot)) return false;
+    return shot.SaveFile(wxui::fromUtf8(pngPath), wxBITMAP_TYPE_PNG);
+}
+
 void WxUi_After(int delayMs, std::function<void()> step) {
     auto timer = std::make_unique<wxTimer>();
     // The step runs from the event queue, never inside the timer's own callback, so a step

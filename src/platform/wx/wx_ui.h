@@ -43,6 +43,12 @@ struct WxProgressSource {
 // Dialog thread; nullptr removes the source.
 void WxUi_SetProgressSource(const WxProgressSource* source);
 
+// Runs `work` on the dialog thread as the dialog runs one of its commands: while it holds the
+// thread (a print job) the clock pump paints, shows the progress window with its Cancel and
+// keeps every other window disabled; the console's own commands and closing wait for it.
+// For front-end windows beside the dialog that start jobs of their own. Dialog thread.
+void WxUi_RunAsCommand(const std::function<void()>& work);
+
 // Called on the dialog thread after every command the dialog procedure handled.
 void WxUi_SetAfterCommand(std::function<void(int id)> hook);
 // Shows a picture (PNG) in a window beside the dialog, replacing the previous one.
@@ -91,5 +97,7 @@ std::string WxBoxes_Wildcard(const FileDialogRequest& request);
 
 // Writes what the screen shows of the dialog (and of `extra`, when given) to a PNG file.
 bool WxUi_Screenshot(const std::string& pngPath, wxWindow* extra = nullptr);
+// Writes what the screen shows of one window alone to a PNG file.
+bool WxUi_ScreenshotOf(const std::string& pngPath, wxWindow* window);
 // Runs `step` on the dialog thread after `delayMs` from inside the message loop.
 void WxUi_After(int delayMs, std::function<void()> step);
