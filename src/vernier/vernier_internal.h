@@ -70,8 +70,9 @@ std::string Vernier_ModesOf(VernierFamily family);
 // Ink map of the whole picture (paper level taken from the picture itself).
 InkMap Vernier_InkMap(const VernierImage& image);
 // Candidate bar pairs, best first, with the number of dashes of the longest row seen (for the
-// reason when none qualifies).
+// reason when none qualifies), on the ink map turned by quarter turns clockwise (as
+// turned() turns it; the pairs are in the turned map's pixels).
 // cutSide: where dashed rows like a vernier's bars run into the picture's edge ("left",
 // "right", "top", "bottom"), or empty; for the reason when no vernier is found.
-std::vector<BarPair> Vernier_LocateBars(const InkMap& ink, int* longestRow, double* angleDeg,
-                                        std::string* cutSide = nullptr);
+std::vector<BarPair> Vernier_LocateBars(const InkMap& ink, int quarters, int* longestRow,
+                                        double* angleDeg, std::string* cutSide = nullptr);

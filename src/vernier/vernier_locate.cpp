@@ -13,23 +13,42 @@ namespace {
 
 constexpr double PI = std::numbers::pi;
 
-Reduced reduce(const InkMap& ink) {
+// The reduced copy of the ink map turned by quarter turns clockwise (as turned() turns it),
+// read straight from the unturned map: a turn that shows no bars costs no turned copy of a whole
+// page. Each reduced pixel adds up its pixels in the order of the turned map's rows, so its sum
+// is the one the turned copy gives.
+Reduced reduce(const InkMap& ink, int quarters) {
     Reduced r;
+    const bool swap = quarters % 2 != 0;
+    const uint32_t tw = swap ? ink.h : ink.w, th = swap ? ink.w : ink.h;
     uint32_t side = std::max(ink.w, ink.h);
     r.f = std::max(1, int(std::lround(double(side) / REDUCED_SIDE)));
-    r.w = std::max(1u, ink.w / uint32_t(r.f));
-    r.h = std::max(1u, ink.h / uint32_t(r.f));
+    r.w = std::max(1u, tw / uint32_t(r.f));
+    r.h = std::max(1u, th / uint32_t(r.f));
     r.v.assign(size_t(r.w) * r.h, 0);
     double norm = 1.0 / (r.f * r.f);
-    for (uint32_t y = 0; y < r.h; ++y)
-        for (uint32_t x = 0; x < r.w; ++x) {
-            double s = 0;
-            for (int dy = 0; dy < r.f; ++dy) {
-                const float* row = &ink.v[size_t(y * r.f + dy) * ink.w + x * r.f];
-                for (int dx = 0; dx < r.f; ++dx) s += row[dx];
-            }
-            r.v[size_t(y) * r.w + x] = float(s * norm);
-        }
+    const uint32_t f = uint32_t(r.f);
+    // Where pixel (tx, ty) of the turned map lies in the unturned one: index = base + tx * dx +
+    // ty * dy.
+    const int64_t W = ink.w, H = ink.h;
+    int64_t base = 0, dx = 1, dy = W;
+    if (quarters == 1) base = (H - 1) * W, dx = -W, dy = 1;
+    if (quarters == 2) base = (H - 1) * W + W - 1, dx = -1, dy = -W;
+    if (quarters == 3) base = W - 1, dx = W, dy = -1;
+    // In tiles: a quarter turn reads the map down its columns.
+    constexpr uint32_t TILE = 16;
+    for (uint32_t y0 = 0; y0 < r.h; y0 += TILE)
+        for (uint32_t x0 = 0; x0 < r.w; x0 += TILE)
+            for (uint32_t y = y0; y < std::min(r.h, y0 + TILE); ++y)
+                for (uint32_t x = x0; x < std::min(r.w, x0 + TILE); ++x) {
+                    double s = 0;
+                    for (uint32_t ry = 0; ry < f; ++ry) {
+                        const float* row =
+                            ink.v.data() + base + int64_t(y * f + ry) * dy + int64_t(x * f) * dx;
+                        for (uint32_t rx = 0; rx < f; ++rx) s += row[int64_t(rx) * dx];
+                    }
+                    r.v[size_t(y) * r.w + x] = float(s * norm);
+                }
     return r;
 }
 
@@ -300,13 +319,13 @@ void pairsAt(const Reduced& r, double a, const std::vector<DashRow>& rows,
 
 }  // namespace
 
-std::vector<BarPair> Vernier_LocateBars(const InkMap& ink, int* longestRow, double* angleDeg,
-                                        std::string* cutSide) {
+std::vector<BarPair> Vernier_LocateBars(const InkMap& ink, int quarters, int* longestRow,
+                                        double* angleDeg, std::string* cutSide) {
     *longestRow = 0;
     *angleDeg = 0;
     std::vector<BarPair> out;
     if (ink.w < 16 || ink.h < 16) return out;
-    Reduced r = reduce(ink);
+    Reduced r = reduce(ink, quarters);
     std::vector<InkPoint> pts = inkPoints(r);
     if (pts.size() < 50) return out;
     // The sharpest angle first; the next only where it shows no pair at all.

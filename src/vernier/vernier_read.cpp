@@ -349,12 +349,17 @@ void twoCandidates(const std::vector<VernierReading>& found, VernierFamily wante
     }
 }
 
-VernierReading readInk(const InkMap& ink, VernierFamily wanted, int mode) {
+// The picture's ink map turned by quarter turns clockwise read. The turned map is made only
+// where the locator finds bars in it to measure.
+VernierReading readInk(const InkMap& picture, int quarters, VernierFamily wanted, int mode) {
     int longest = 0;
     double angle = 0;
     std::string cut, why;
-    std::vector<BarPair> pairs = Vernier_LocateBars(ink, &longest, &angle, &cut);
-    std::vector<VernierReading> found = candidates(ink, pairs, &why);
+    std::vector<BarPair> pairs = Vernier_LocateBars(picture, quarters, &longest, &angle, &cut);
+    std::vector<VernierReading> found = pairs.empty() ? std::vector<VernierReading>{}
+                                        : quarters == 0
+                                            ? candidates(picture, pairs, &why)
+                                            : candidates(turned(picture, quarters), pairs, &why);
     auto read = [](const VernierReading& r) {
         return r.status == VERNIER_READ || r.status == VERNIER_OUT_OF_RANGE;
     };
@@ -394,7 +399,7 @@ VernierReading Vernier_ReadAs(const VernierImage& image, VernierFamily wanted, i
         return none;
     }
     InkMap ink = Vernier_InkMap(image);
-    VernierReading first = upright(readInk(ink, wanted, mode), 0);
+    VernierReading first = upright(readInk(ink, 0, wanted, mode), 0);
     auto answers = [](const VernierReading& r) {
         return r.status == VERNIER_READ || r.status == VERNIER_OUT_OF_RANGE ||
                r.status == VERNIER_TWO_CANDIDATES || r.status == VERNIER_OTHER_MODE;
@@ -407,7 +412,7 @@ VernierReading Vernier_ReadAs(const VernierImage& image, VernierFamily wanted, i
     // turn first: a sheet as the operator holds it, and the virtual printer's picture, lie so.
     VernierReading fallback = first;
     for (int quarters : {2, 1, 3}) {
-        VernierReading r = readInk(turned(ink, quarters), wanted, mode);
+        VernierReading r = readInk(ink, quarters, wanted, mode);
         if (r.status == VERNIER_NOT_FOUND) continue;
         for (VernierGroup& g : r.groups) backToPicture(ink, quarters, &g.x, &g.y);
         r = upright(std::move(r), quarters);
