@@ -74,23 +74,53 @@ std::vector<InkPoint> inkPoints(const Reduced& r) {
     return points;
 }
 
-// Projection of the ink across lines at angle a (radians): sum of squares, high when the
-// ink sits on few lines.
-double sharpness(const std::vector<InkPoint>& pts, double a, const Reduced& r,
-                 std::vector<double>* bins) {
-    double cs = std::cos(a), sn = std::sin(a);
+// Projections of the ink across lines at K angles (radians) in one pass over the points, into
+// K rows of bins (*bins). Each angle's bins take the points in the same order as alone; the
+// angles side by side keep the processor busy where one angle's additions into the same bins
+// would wait on each other.
+template <size_t K>
+void project(const std::vector<InkPoint>& pts, const double* a, const Reduced& r,
+             std::vector<double>* bins) {
+    double cs[K], sn[K];
+    for (size_t k = 0; k < K; ++k) cs[k] = std::cos(a[k]), sn[k] = std::sin(a[k]);
     double span = r.w + r.h + 2.0;
-    bins->assign(size_t(2 * span) + 2, 0.0);
-    for (const InkPoint& p : pts) {
-        double v = -p.x * sn + p.y * cs + span;
-        size_t b = size_t(v);
-        double fr = v - double(b);
-        (*bins)[b] += p.w * (1 - fr);
-        (*bins)[b + 1] += p.w * fr;
+    const size_t n = size_t(2 * span) + 2;
+    bins->assign(K * n, 0.0);
+    double* out[K];
+    for (size_t k = 0; k < K; ++k) out[k] = bins->data() + k * n;
+    for (const InkPoint& p : pts)
+        for (size_t k = 0; k < K; ++k) {
+            double v = -p.x * sn[k] + p.y * cs[k] + span;
+            size_t b = size_t(v);
+            double fr = v - double(b);
+            out[k][b] += p.w * (1 - fr);
+            out[k][b + 1] += p.w * fr;
+        }
+}
+
+// Sum of squares of each angle's projection: high when the ink sits on few lines.
+std::vector<double> sharpnesses(const std::vector<InkPoint>& pts, const std::vector<double>& a,
+                                const Reduced& r) {
+    std::vector<double> out, bins;
+    const size_t n = size_t(2 * (r.w + r.h + 2.0)) + 2;
+    for (size_t i = 0; i < a.size();) {
+        const size_t k = std::min<size_t>(4, a.size() - i);
+        if (k == 4)
+            project<4>(pts, &a[i], r, &bins);
+        else if (k == 3)
+            project<3>(pts, &a[i], r, &bins);
+        else if (k == 2)
+            project<2>(pts, &a[i], r, &bins);
+        else
+            project<1>(pts, &a[i], r, &bins);
+        for (size_t j = 0; j < k; ++j) {
+            double s = 0;
+            for (size_t b = j * n; b < (j + 1) * n; ++b) s += bins[b] * bins[b];
+            out.push_back(s);
+        }
+        i += k;
     }
-    double s = 0;
-    for (double b : *bins) s += b * b;
-    return s;
+    return out;
 }
 
 // The bars' angle, in degrees: the angles of the coarse look whose projection is sharpest,
@@ -99,10 +129,12 @@ double sharpness(const std::vector<InkPoint>& pts, double a, const Reduced& r,
 // more apart are kept, the weakest at a third of the best.
 std::vector<double> coarseAngles(const std::vector<InkPoint>& pts, const Reduced& r) {
     constexpr double STEP = 0.25;
-    std::vector<double> bins;
-    std::vector<std::pair<double, double>> scores;  // (angle, sharpness)
+    std::vector<double> degrees, radians;
     for (double d = -MAX_ANGLE_DEG; d <= MAX_ANGLE_DEG + 1e-9; d += STEP)
-        scores.push_back({d, sharpness(pts, d * PI / 180, r, &bins)});
+        degrees.push_back(d), radians.push_back(d * PI / 180);
+    std::vector<double> sharp = sharpnesses(pts, radians, r);
+    std::vector<std::pair<double, double>> scores;  // (angle, sharpness)
+    for (size_t i = 0; i < degrees.size(); ++i) scores.push_back({degrees[i], sharp[i]});
     std::vector<std::pair<double, double>> peaks;
     for (size_t i = 0; i < scores.size(); ++i) {
         double s = scores[i].second;
@@ -125,13 +157,24 @@ std::vector<double> coarseAngles(const std::vector<InkPoint>& pts, const Reduced
 // The angle (radians) finer around a coarse one: a bar a thousand reduced pixels long is still a
 // sharp line of the projection a quarter of a degree off.
 double refineAngle(const std::vector<InkPoint>& pts, const Reduced& r, double coarseDeg) {
-    std::vector<double> bins;
-    double best = coarseDeg, bestScore = sharpness(pts, best * PI / 180, r, &bins);
+    double best = coarseDeg, bestScore = 0;
+    bool first = true;
     for (double step : {0.05, 0.01}) {
         double centre = best;
-        for (double d = centre - 5 * step; d <= centre + 5 * step + 1e-9; d += step) {
-            double s = sharpness(pts, d * PI / 180, r, &bins);
-            if (s > bestScore) bestScore = s, best = d;
+        // The coarse angle itself is looked at first, with the first step's angles.
+        std::vector<double> degrees, radians;
+        if (first) degrees.push_back(best);
+        for (double d = centre - 5 * step; d <= centre + 5 * step + 1e-9; d += step)
+            degrees.push_back(d);
+        for (double d : degrees) radians.push_back(d * PI / 180);
+        std::vector<double> sharp = sharpnesses(pts, radians, r);
+        for (size_t i = 0; i < degrees.size(); ++i) {
+            if (first) {
+                bestScore = sharp[i];
+                first = false;
+                continue;
+            }
+            if (sharp[i] > bestScore) bestScore = sharp[i], best = degrees[i];
         }
     }
     return best * PI / 180;
@@ -140,7 +183,7 @@ double refineAngle(const std::vector<InkPoint>& pts, const Reduced& r, double co
 // Peaks of the projection: heights across the bars worth a look, strongest first.
 std::vector<double> projectionPeaks(const std::vector<InkPoint>& pts, double a, const Reduced& r) {
     std::vector<double> bins;
-    sharpness(pts, a, r, &bins);
+    project<1>(pts, &a, r, &bins);
     double span = r.w + r.h + 2.0, top = *std::max_element(bins.begin(), bins.end());
     std::vector<std::pair<double, double>> peaks;
     for (size_t i = 2; i + 2 < bins.size(); ++i) {
