@@ -275,6 +275,28 @@ struct CellTest {
         f.cell(px, py, &cu, &cv);
         return cu >= u0 && cu <= u1 && cv >= v0 && cv <= v1;
     }
+    // Of the points from (pxa, py) to (pxb, py): 1 when all lie in the cells, 0 when none does,
+    // -1 when that is not clear from the two ends (u and v change linearly between them).
+    int span(double pxa, double pxb, double py, double u0, double u1, double v0, double v1) const {
+        double u[2], v[2], e[2];
+        for (int k = 0; k < 2; ++k) {
+            const double dx = (k ? pxb : pxa) - f.x, dy = py - f.y;
+            u[k] = (dx * f.vy - dy * f.vx) * inv, v[k] = (f.ux * dy - f.uy * dx) * inv;
+            e[k] = 1e-6 * (1 + std::fabs(u[k]) + std::fabs(v[k]));
+            if (!std::isfinite(e[k])) return -1;
+        }
+        auto both = [&](auto holds) { return holds(0) && holds(1); };
+        if (both([&](int k) {
+                return u[k] > u0 + e[k] && u[k] < u1 - e[k] && v[k] > v0 + e[k] && v[k] < v1 - e[k];
+            }))
+            return 1;
+        if (both([&](int k) { return u[k] < u0 - e[k]; }) ||
+            both([&](int k) { return u[k] > u1 + e[k]; }) ||
+            both([&](int k) { return v[k] < v0 - e[k]; }) ||
+            both([&](int k) { return v[k] > v1 + e[k]; }))
+            return 0;
+        return -1;
+    }
 };
 
 Frame frameOf(const SheetMarkFound& m) { return Frame{m.x, m.y, m.ux, m.uy, -m.uy, m.ux}; }
@@ -334,19 +356,44 @@ VernierImage cutRegion(const VernierImage& image, const Frame& f, double left, d
     const CellTest inRegion(f);
     std::vector<CellTest> inBand;
     for (const Frame& b : bands) inBand.emplace_back(b);
-    for (uint32_t y = 0; y < out.height; ++y)
-        for (uint32_t x = 0; x < out.width; ++x) {
-            const double px = double(ix0 + x) + 0.5, py = double(iy0 + y) + 0.5;
-            bool inside = inRegion(px, py, left, REGION_RIGHT, -far, -REGION_NEAR);
-            for (size_t b = 0; inside && b < bands.size(); ++b) {
-                if (px < near[b][0] || py < near[b][1] || px > near[b][2] || py > near[b][3])
+    // A stretch of a row whose ends both lie clearly inside (or clearly beyond one bound) lies
+    // so all along; only the stretches across a bound are tested pixel by pixel.
+    constexpr uint32_t STRETCH = 32;
+    std::vector<size_t> crossing;  // the bands a stretch may cross
+    for (uint32_t y = 0; y < out.height; ++y) {
+        const double py = double(iy0 + y) + 0.5;
+        for (uint32_t xa = 0; xa < out.width; xa += STRETCH) {
+            const uint32_t xb = std::min(out.width, xa + STRETCH) - 1;
+            const double pxa = double(ix0 + xa) + 0.5, pxb = double(ix0 + xb) + 0.5;
+            const int region = inRegion.span(pxa, pxb, py, left, REGION_RIGHT, -far, -REGION_NEAR);
+            crossing.clear();
+            bool covered = false;  // the whole stretch in one band
+            for (size_t b = 0; region != 0 && b < bands.size(); ++b) {
+                if (pxb < near[b][0] || py < near[b][1] || pxa > near[b][2] || py > near[b][3])
                     continue;
-                if (inBand[b](px, py, BAND_LEFT, BAND_RIGHT, -BAND_HALF, BAND_HALF)) inside = false;
+                const int in =
+                    inBand[b].span(pxa, pxb, py, BAND_LEFT, BAND_RIGHT, -BAND_HALF, BAND_HALF);
+                if (in == 1) covered = true;
+                if (in == -1) crossing.push_back(b);
             }
-            const uint8_t* src = inside ? image.at(uint32_t(ix0 + x), uint32_t(iy0 + y)) : fill;
-            uint8_t* dst = out.at(x, y);
-            dst[0] = src[0], dst[1] = src[1], dst[2] = src[2];
+            for (uint32_t x = xa; x <= xb; ++x) {
+                const double px = double(ix0 + x) + 0.5;
+                bool inside = region == 1 || (region == -1 && inRegion(px, py, left, REGION_RIGHT,
+                                                                       -far, -REGION_NEAR));
+                if (covered) inside = false;
+                for (size_t i = 0; inside && i < crossing.size(); ++i) {
+                    const size_t k = crossing[i];
+                    if (px < near[k][0] || py < near[k][1] || px > near[k][2] || py > near[k][3])
+                        continue;
+                    if (inBand[k](px, py, BAND_LEFT, BAND_RIGHT, -BAND_HALF, BAND_HALF))
+                        inside = false;
+                }
+                const uint8_t* src = inside ? image.at(uint32_t(ix0 + x), uint32_t(iy0 + y)) : fill;
+                uint8_t* dst = out.at(x, y);
+                dst[0] = src[0], dst[1] = src[1], dst[2] = src[2];
+            }
         }
+    }
     return out;
 }
 
