@@ -88,14 +88,25 @@ void project(const std::vector<InkPoint>& pts, const double* a, const Reduced& r
     bins->assign(K * n, 0.0);
     double* out[K];
     for (size_t k = 0; k < K; ++k) out[k] = bins->data() + k * n;
-    for (const InkPoint& p : pts)
+    // A point's height across the lines, -x sin a + y cos a, from its two terms looked up (the
+    // same products as worked out point by point).
+    std::vector<double> across(K * r.w), down(K * r.h);
+    for (size_t k = 0; k < K; ++k) {
+        for (uint32_t x = 0; x < r.w; ++x) across[k * r.w + x] = -double(float(x)) * sn[k];
+        for (uint32_t y = 0; y < r.h; ++y) down[k * r.h + y] = double(float(y)) * cs[k];
+    }
+    for (const InkPoint& p : pts) {
+        const size_t x = size_t(p.x), y = size_t(p.y);
+        const double w = p.w;
         for (size_t k = 0; k < K; ++k) {
-            double v = -p.x * sn[k] + p.y * cs[k] + span;
-            size_t b = size_t(v);
+            double v = across[k * r.w + x] + down[k * r.h + y] + span;
+            // v is positive and far below 2^63: the signed conversion is the same.
+            size_t b = size_t(int64_t(v));
             double fr = v - double(b);
-            out[k][b] += p.w * (1 - fr);
-            out[k][b + 1] += p.w * fr;
+            out[k][b] += w * (1 - fr);
+            out[k][b + 1] += w * fr;
         }
+    }
 }
 
 // Sum of squares of each angle's projection: high when the ink sits on few lines.
