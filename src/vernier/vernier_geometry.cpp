@@ -71,8 +71,15 @@ bool barLine(const InkMap& ink, const Frame& fr, const DashRow& row, double v, d
                 m /= std::max(1, n);
                 samples.push_back({v + dv, m});
                 lo = std::min(lo, m);
-                if (m > top) top = m, topV = v + dv;
             }
+            // Ink rising to the window's edge is the flank of something beyond it (a label seen
+            // from a little off the bar's height), not the bar: the strongest peak within it.
+            for (size_t k = 1; k + 1 < samples.size(); ++k) {
+                double m = samples[k].second;
+                if (m > top && m >= samples[k - 1].second && m >= samples[k + 1].second)
+                    top = m, topV = samples[k].first;
+            }
+            if (top < 0) continue;
             double half = (top + lo) / 2, sw = 0, sv = 0, reach = std::max(1.5, 1.5 * rowPx);
             for (auto& [vv, m] : samples)
                 if (std::fabs(vv - topV) <= reach && m > half)
