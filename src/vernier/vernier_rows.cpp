@@ -297,11 +297,37 @@ std::vector<DashRow> dashRows(const Reduced& r, double a, double v) {
         if (!other.empty() && (chains.empty() || other[0].count > chains[0].count))
             chains = std::move(other), runs = std::move(above);
     }
-    if (chains.empty()) chains.push_back(row);
-    for (DashRow& c : chains) {
-        c.v = v;
-        for (const Run& u : runs) c.runs.push_back({u.start + first, u.end + first});
+    std::vector<std::vector<Run>> runsOfChain(chains.size(), runs);
+    // The threshold that parts a row's dashes is taken from the ink along the whole row; a
+    // print beside a bolder pattern at the same height (thin bars beside a calibration
+    // pattern's solid ones) falls under the bolder one's threshold. With the chains found
+    // taken out, what is left of the row is cut at a threshold of its own.
+    if (!chains.empty() && chains[0].count >= MIN_CHAIN) {
+        std::vector<float> rest(p);
+        for (const DashRow& c : chains) {
+            const double from = c.start - first - 0.5 * c.pitch,
+                         to = c.start - first + (c.count - 1) * c.pitch + c.length + 0.5 * c.pitch;
+            for (size_t i = size_t(std::max(0.0, std::floor(from)));
+                 i < rest.size() && double(i) <= to; ++i)
+                rest[i] = 0;
+        }
+        std::vector<Run> own = runsOf(rest);
+        bool any = false;
+        for (const DashRow& c : chainsOf(own, first))
+            if (c.count >= MIN_CHAIN) chains.push_back(c), runsOfChain.push_back(own), any = true;
+        // Its gaps blurred shut, it is no chain, but its runs may still complete it as a bar
+        // (completeBridgedRows).
+        if (!any && !own.empty()) chains.push_back(row), runsOfChain.push_back(own);
     }
+    if (chains.empty()) chains.push_back(row), runsOfChain.push_back(runs);
+    for (size_t k = 0; k < chains.size(); ++k) {
+        chains[k].v = v;
+        for (const Run& u : runsOfChain[k])
+            chains[k].runs.push_back({u.start + first, u.end + first});
+    }
+    // Longest first, as the chains of one cut are.
+    std::stable_sort(chains.begin(), chains.end(),
+                     [](const DashRow& a, const DashRow& b) { return a.count > b.count; });
     return chains;
 }
 
