@@ -353,11 +353,28 @@ VernierReading readInk(const InkMap& ink, VernierFamily wanted, int mode) {
     int longest = 0;
     double angle = 0;
     std::string cut, why;
-    std::vector<BarPair> pairs = Vernier_LocateBars(ink, &longest, &angle, &cut);
+    int nextAngle = 0;
+    std::vector<BarPair> pairs = Vernier_LocateBars(ink, &longest, &angle, &cut, &nextAngle);
     std::vector<VernierReading> found = candidates(ink, pairs, &why);
     auto read = [](const VernierReading& r) {
         return r.status == VERNIER_READ || r.status == VERNIER_OUT_OF_RANGE;
     };
+    // The pairs at the sharpest angle may all be another pattern's (a nozzle check's staircase
+    // of dashes lines up along its own diagonal): the next angles are looked at until a pair
+    // measures as a vernier of the family asked for.
+    auto wantedFound = [&] {
+        return std::any_of(found.begin(), found.end(), [&](const VernierReading& r) {
+            return wanted == FAMILY_UNKNOWN || r.family == wanted;
+        });
+    };
+    while (!wantedFound() && !pairs.empty()) {
+        int longestThere = 0;
+        double angleThere = 0;
+        pairs = Vernier_LocateBars(ink, &longestThere, &angleThere, nullptr, &nextAngle);
+        std::string whyThere;
+        std::vector<VernierReading> more = candidates(ink, pairs, &whyThere);
+        found.insert(found.end(), more.begin(), more.end());
+    }
     // A crowded sheet: other patterns and other modes' prints are not the one asked for.
     if (wanted != FAMILY_UNKNOWN) {
         auto ofWanted = [&](const VernierReading& r) { return r.family == wanted; };
