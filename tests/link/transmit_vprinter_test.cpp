@@ -263,12 +263,19 @@ TEST_F(VPrinterLinkTest, TenReconnectionsThenErrorSeventeen) {
     f.failWrites = 1000;
     VPrinter_SetFaults(f);
     EXPECT_FALSE(Cmd_SendAndWait(CMD_JOB_END));
+    // The waiter's twenty seconds and the ten reconnections' sixteen run side by side, and the
+    // device calls between them take real time the clock does not pace: the waiter may give up
+    // on its own before it sees error 17. Either ending fails the command; the transmit side
+    // is judged once it has ended by itself.
+    while (job->link.txThreadEnded.load() == 0) Clock_Sleep(100);
     EXPECT_EQ(programError(), ERR_RECONNECT_FAILED);
     std::string t = traces();
     EXPECT_EQ(countOf(t, "重新连接成功!"), 10u);
     EXPECT_NE(t.find("Swath重传多次仍然无法成功，退出打印!"), std::string::npos);
     EXPECT_NE(t.find("重新连接11次,传输仍然无法完成，取消作业!"), std::string::npos);
-    EXPECT_NE(t.find("Quit:重连失败!"), std::string::npos);
+    EXPECT_TRUE(t.find("Quit:重连失败!") != std::string::npos ||
+                t.find("指令(18)超时未得到应答，退出程序!") != std::string::npos)
+        << t;
     EXPECT_EQ(countOf(t, "硬复位"), 4u);  // attempts 7 to 10
     VPrinter_SetFaults(VPrinterFaults{});
 }

@@ -475,7 +475,9 @@ TEST_F(ReaderTest, BlankPageNozzleCheckAndOtherPatternsCannotBeRead) {
         int type, pattern;
         double angle;
     };
-    const std::vector<Other> others = {{0, 19, 1.5}, {0, 3, 1.5}, {0, 16, 1.5}, {11, 0, 0}};
+    // The metre-long feed-step print stands inside the table, so the sanitizer build's sample
+    // (the first and last rows) reads the two small prints and leaves it to the optimized build.
+    const std::vector<Other> others = {{0, 19, 1.5}, {0, 3, 1.5}, {11, 0, 0}, {0, 16, 1.5}};
     for (const Other& o : sampledRows(others)) {
         PrintedPaper p = bench.print(o.type, 0, o.pattern);
         ScanSettings s;
