@@ -131,14 +131,17 @@ DashRow longestChain(const std::vector<Run>& found, double uOrigin) {
     for (size_t i = 0; i + 1 < runs.size(); ++i) {
         double pitch = runs[i + 1].start - runs[i].start, len = runs[i].end - runs[i].start;
         if (pitch < 3 || len < 0.5 * pitch || len > 0.97 * pitch) continue;
-        auto fits = [&](double l) { return std::fabs(l - len) <= 0.3 * len + 1; };
+        // Foreshortened, the dashes shrink along the row as the pitch does.
+        const double pitch0 = pitch;
+        auto dash = [&] { return len * pitch / pitch0; };
+        auto fits = [&](double l) { return std::fabs(l - dash()) <= 0.3 * dash() + 1; };
         size_t j = i + 1;
         int count = 1, pieced = 0;
         double mass = runs[i].mass, lsum = len, last = runs[i].start;
         while (j < runs.size()) {
             // A thin line crossing the row between two dashes (a frame or another pattern's
             // rule on a crowded sheet) is a short run where a gap should be: passed over.
-            while (j + 1 < runs.size() && runs[j].end - runs[j].start < 0.25 * len &&
+            while (j + 1 < runs.size() && runs[j].end - runs[j].start < 0.25 * dash() &&
                    runs[j].end < last + pitch - 0.05 * pitch)
                 ++j;
             double step = runs[j].start - last;
@@ -150,7 +153,7 @@ DashRow longestChain(const std::vector<Run>& found, double uOrigin) {
             size_t k = j;
             double dashMass = runs[j].mass;
             while (!fits(runs[k].end - runs[j].start) && k + 1 < runs.size() &&
-                   runs[k + 1].end - runs[j].start < len + 0.3 * len + 1)
+                   runs[k + 1].end - runs[j].start < 1.3 * dash() + 1)
                 dashMass += runs[++k].mass;
             double lj = runs[k].end - runs[j].start;
             if (!fits(lj)) break;
