@@ -50,14 +50,47 @@ Line fitLine(const std::vector<double>& k, const std::vector<double>& d,
 }
 
 // Height of a bar across v at each of its dashes, fitted as a line along u.
-bool barLine(const InkMap& ink, const Frame& fr, const DashRow& row, double v, double rowPx,
-             double* slope, double* at0) {
+bool barLine(const InkMap& ink, const Frame& fr, const DashRow& row, double v0, double rowPx,
+             double* slope, double* at0, double vSlope) {
     std::vector<double> us, vs;
     std::vector<bool> use;
+    // A close-up at a slant foreshortens the row by a sixth or more from end to end, and the
+    // dashes drift off the even spacing of the row's mean pitch by a third of a pitch at the
+    // middle, where the samples would fall into the gaps and onto the ticks. Each dash is
+    // followed where the bar's ink along its line shows it (the strongest ink across the
+    // window at each u, summed over a dash's length), from where the last one was.
+    const double window = 2 * rowPx + 1, reach = 0.4 * row.pitch;
+    const double uFrom = row.start - row.pitch, uTo = row.start + (row.count + 1) * row.pitch;
+    std::vector<double> sum(1, 0.0);  // prefix sums of the strongest ink across, from uFrom
+    for (double u = uFrom; u < uTo; u += 1) {
+        double top = 0;
+        for (double dv = -window; dv <= window; dv += 0.5) {
+            double v = v0 + vSlope * u + dv;
+            top = std::max(top, double(ink.sample(fr.x(u, v), fr.y(u, v))));
+        }
+        sum.push_back(sum.back() + top);
+    }
+    auto inkOver = [&](double a) {
+        size_t i0 = size_t(std::clamp(a - uFrom, 0.0, double(sum.size() - 1)));
+        size_t i1 = size_t(std::clamp(a + row.length - uFrom, 0.0, double(sum.size() - 1)));
+        return sum[i1] - sum[i0];
+    };
+    double drift = 0;
     for (int i = 0; i < row.count; ++i) {
-        double s = row.start + i * row.pitch;
+        double nominal = row.start + i * row.pitch + drift, best = nominal,
+               bestInk = inkOver(nominal);
+        for (double d = -reach; d <= reach; d += 1)
+            if (inkOver(nominal + d) > bestInk + 1e-6)
+                bestInk = inkOver(nominal + d), best = nominal + d;
+        // Within a seventh of a pitch (and two pixels) of even spacing the samples are well
+        // inside the dash where the row put it.
+        double off = best - (row.start + i * row.pitch);
+        if (std::fabs(off) < std::max(2.0, 0.15 * row.pitch)) off = 0;
+        drift = off;
+        double s = row.start + i * row.pitch + off;
         for (double part : {0.2, 0.75}) {
-            double u0 = s + part * row.length, u1 = u0 + 0.1 * row.length;
+            double u0 = s + part * row.length, u1 = u0 + 0.1 * row.length,
+                   v = v0 + vSlope * (u0 + u1) / 2;
             // The bar is the strongest ink across it; labels above the upper bar and ticks
             // beside both bars sit within reach once blurred, so only the peak itself is
             // weighed, down to half its height.
@@ -71,8 +104,15 @@ bool barLine(const InkMap& ink, const Frame& fr, const DashRow& row, double v, d
                 m /= std::max(1, n);
                 samples.push_back({v + dv, m});
                 lo = std::min(lo, m);
-                if (m > top) top = m, topV = v + dv;
             }
+            // Ink rising to the window's edge is the flank of something beyond it (a label seen
+            // from a little off the bar's height), not the bar: the strongest peak within it.
+            for (size_t k = 1; k + 1 < samples.size(); ++k) {
+                double m = samples[k].second;
+                if (m > top && m >= samples[k - 1].second && m >= samples[k + 1].second)
+                    top = m, topV = samples[k].first;
+            }
+            if (top < 0) continue;
             double half = (top + lo) / 2, sw = 0, sv = 0, reach = std::max(1.5, 1.5 * rowPx);
             for (auto& [vv, m] : samples)
                 if (std::fabs(vv - topV) <= reach && m > half)
@@ -86,10 +126,14 @@ bool barLine(const InkMap& ink, const Frame& fr, const DashRow& row, double v, d
     if (us.size() < 6) return false;
     // A dash where a label's ink won over the bar's lies off the bar by rows. The frame runs
     // along the bars within a small angle, so most dashes sit near their median height.
+    // Heights are taken against the line looked along: a close-up at a slant converges the
+    // bars by a row or more along the pattern.
     std::vector<double> sorted(vs);
+    for (size_t i = 0; i < us.size(); ++i) sorted[i] -= vSlope * us[i];
     std::nth_element(sorted.begin(), sorted.begin() + long(sorted.size() / 2), sorted.end());
     double median = sorted[sorted.size() / 2], near = std::max(0.6, 0.6 * rowPx);
-    for (size_t i = 0; i < us.size(); ++i) use[i] = std::fabs(vs[i] - median) < 2 * near;
+    for (size_t i = 0; i < us.size(); ++i)
+        use[i] = std::fabs(vs[i] - vSlope * us[i] - median) < 2 * near;
     Line l = fitLine(us, vs, use);
     for (size_t i = 0; i < us.size(); ++i) use[i] = std::fabs(vs[i] - l.a - l.b * us[i]) < near;
     l = fitLine(us, vs, use);
@@ -99,27 +143,37 @@ bool barLine(const InkMap& ink, const Frame& fr, const DashRow& row, double v, d
     return true;
 }
 
-// Turns the frame so that u runs exactly along the bars; returns the bars' v in it.
-bool straighten(const InkMap& ink, BarPair* pair, double* vTop, double* vBottom) {
-    double vt = pair->top.v, vb = pair->bottom.v;
-    for (int round = 0; round < 2; ++round) {
-        double rowPx = (vb - vt) / BAR_ROWS, st = 0, sb = 0, ct = 0, cb = 0;
-        if (!barLine(ink, pair->frame, pair->top, vt, rowPx, &st, &ct)) return false;
-        if (!barLine(ink, pair->frame, pair->bottom, vb, rowPx, &sb, &cb)) return false;
+// Turns the frame so that u runs along the bars; each bar is then looked for along the line
+// it was found on, which in a close-up at a slant converges on the other by rows over the
+// pattern (a height taken at u = 0, a pattern's length away, is far off where the bar is).
+bool straighten(const InkMap& ink, BarPair* pair, Rails* bars) {
+    double vt = pair->top.v, vb = pair->bottom.v, ts = 0, bs = 0;
+    const double span = pair->top.count * pair->top.pitch, uMid = pair->top.start + span / 2;
+    // Two rounds turn the frame onto bars drawn parallel; bars that converge are followed a
+    // few rounds more, as each round's window reaches further along a converging bar.
+    double converged = 0;
+    for (int round = 0; round < 6; ++round) {
+        if (round >= 2 && std::fabs((bs - ts) * span - converged) < 0.25) break;
+        converged = (bs - ts) * span;
+        double rowPx = ((vb + bs * uMid) - (vt + ts * uMid)) / BAR_ROWS, st = 0, sb = 0, ct = 0,
+               cb = 0;
+        if (!barLine(ink, pair->frame, pair->top, vt, rowPx, &st, &ct, ts)) return false;
+        if (!barLine(ink, pair->frame, pair->bottom, vb, rowPx, &sb, &cb, bs)) return false;
         double m = (st + sb) / 2, turn = std::atan(m);
         Frame& f = pair->frame;
         double ox = f.x(0, ct), oy = f.y(0, ct);
         double a = std::atan2(f.sn, f.cs) + turn;
         f = Frame{ox, oy, std::cos(a), std::sin(a)};
-        // The lower bar's height at u = 0 in the new frame.
-        vb = (cb - ct) * std::cos(turn);
+        // The bars' lines in the new frame.
         vt = 0;
+        vb = (cb - ct) * std::cos(turn);
+        ts = st - m;
+        bs = sb - m;
         pair->top.v = vt;
         pair->bottom.v = vb;
     }
-    *vTop = vt;
-    *vBottom = vb;
-    return vb > vt;
+    *bars = Rails{vt, ts, vb, bs};
+    return bars->rowPx(uMid) > 0;
 }
 
 // starts and pitches: each group's start and local pitch, upper print then lower.

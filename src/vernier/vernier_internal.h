@@ -74,5 +74,11 @@ InkMap Vernier_InkMap(const VernierImage& image);
 // turned() turns it; the pairs are in the turned map's pixels).
 // cutSide: where dashed rows like a vernier's bars run into the picture's edge ("left",
 // "right", "top", "bottom"), or empty; for the reason when no vernier is found.
+// The bars' angle is looked for at the sharpest angles of the ink, best first, and the pairs of
+// the first that shows any are returned. nextAngle (optional): in, the first of those angles
+// to look at; out, the one after the angle the pairs came from (another pattern beside the
+// print can be sharper at an angle of its own and show pairs that measure as no vernier: the
+// caller then looks again from there), or past the last.
 std::vector<BarPair> Vernier_LocateBars(const InkMap& ink, int quarters, int* longestRow,
-                                        double* angleDeg, std::string* cutSide = nullptr);
+                                        double* angleDeg, std::string* cutSide = nullptr,
+                                        int* nextAngle = nullptr);

@@ -136,8 +136,9 @@ std::vector<double> sharpnesses(const std::vector<InkPoint>& pts, const std::vec
 
 // The bars' angle, in degrees: the angles of the coarse look whose projection is sharpest,
 // best first. Another pattern beside the print can be sharper at an angle of its own (a nozzle
-// check's staircase of short dashes lines up along its diagonal), so a few angles a degree or
-// more apart are kept, the weakest at a third of the best.
+// check's staircase of short dashes lines up along its diagonal, and its grid of dashes is
+// nearly as sharp at several more), so up to six angles a degree or more apart are kept, the
+// weakest at a third of the best.
 std::vector<double> coarseAngles(const std::vector<InkPoint>& pts, const Reduced& r) {
     constexpr double STEP = 0.25;
     std::vector<double> degrees, radians;
@@ -157,7 +158,7 @@ std::vector<double> coarseAngles(const std::vector<InkPoint>& pts, const Reduced
     std::sort(peaks.begin(), peaks.end(), [](auto& p, auto& q) { return p.second > q.second; });
     std::vector<double> out;
     for (const auto& [d, s] : peaks) {
-        if (out.size() == 3 || s < peaks[0].second / 3) break;
+        if (out.size() == 6 || s < peaks[0].second / 3) break;
         if (std::all_of(out.begin(), out.end(), [&](double o) { return std::fabs(o - d) >= 1; }))
             out.push_back(d);
     }
@@ -374,7 +375,9 @@ void pairsAt(const Reduced& r, double a, const std::vector<DashRow>& rows,
 }  // namespace
 
 std::vector<BarPair> Vernier_LocateBars(const InkMap& ink, int quarters, int* longestRow,
-                                        double* angleDeg, std::string* cutSide) {
+                                        double* angleDeg, std::string* cutSide, int* nextAngle) {
+    const int from = nextAngle ? *nextAngle : 0;
+    if (nextAngle) *nextAngle = 1 << 20;
     *longestRow = 0;
     *angleDeg = 0;
     std::vector<BarPair> out;
@@ -384,8 +387,9 @@ std::vector<BarPair> Vernier_LocateBars(const InkMap& ink, int quarters, int* lo
     if (pts.size() < 50) return out;
     // The sharpest angle first; the next only where it shows no pair at all.
     bool first = true;
-    for (double coarse : coarseAngles(pts, r)) {
-        const double a = refineAngle(pts, r, coarse);
+    const std::vector<double> angles = coarseAngles(pts, r);
+    for (int i = from; i < int(angles.size()); ++i) {
+        const double a = refineAngle(pts, r, angles[size_t(i)]);
         if (first) *angleDeg = a * 180 / PI;
         int longest = 0;
         std::vector<DashRow> rows = rowsSeen(r, pts, a, &longest, first ? cutSide : nullptr);
@@ -394,6 +398,7 @@ std::vector<BarPair> Vernier_LocateBars(const InkMap& ink, int quarters, int* lo
         first = false;
         if (!out.empty()) {
             *angleDeg = a * 180 / PI;
+            if (nextAngle) *nextAngle = i + 1;
             break;
         }
     }

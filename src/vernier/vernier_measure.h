@@ -156,11 +156,13 @@ bool mapGroups(const Profile& pr, const Profile& bar, double firstCentre, double
 // Geometry: lines, the bars, the lean, labels, quarter turns (vernier_geometry.cpp).
 Line fitLine(const std::vector<double>& k, const std::vector<double>& d,
              const std::vector<bool>& use);
-// Height of a bar across v at each of its dashes, fitted as a line along u.
+// Height of a bar across v at each of its dashes, looked for about v + vSlope * u, fitted as a
+// line along u.
 bool barLine(const InkMap& ink, const Frame& fr, const DashRow& row, double v, double rowPx,
-             double* slope, double* at0);
-// Turns the frame so that u runs exactly along the bars; returns the bars' v in it.
-bool straighten(const InkMap& ink, BarPair* pair, double* vTop, double* vBottom);
+             double* slope, double* at0, double vSlope = 0);
+// Turns the frame so that u runs along the bars (between them, where they converge); returns
+// the two bars' lines in it.
+bool straighten(const InkMap& ink, BarPair* pair, Rails* bars);
 // starts and pitches: each group's start and local pitch, upper print then lower.
 // The lean is measured two ways. Each tick found near the top and near the bottom of its
 // print's stretch gives its own lean; a stretch of three groups, its ink near the top matched

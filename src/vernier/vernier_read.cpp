@@ -18,7 +18,7 @@ struct Measuring {
     Measuring(const InkMap& map, const BarPair& bars) : ink(map), pair(bars) {}
     const InkMap& ink;
     BarPair pair;
-    double vt = 0, vb = 0;  // the bars' heights in the straightened frame at u = 0
+    double vt = 0, vb = 0;  // the bars' heights in the straightened frame mid-pattern
     double pitch = 0;       // group pitch of the bars as found
     double u0 = 0, u1 = 0;  // the stretch of u the profiles cover
     const FamilyShape* shape = nullptr;
@@ -58,14 +58,21 @@ struct Measured {
 // The frame turned along the bars, the family from their pitch and distance, and the bars
 // traced once more in it: where they converge, so do the bands.
 bool traceBars(Measuring& m, VernierReading* r) {
-    if (!straighten(m.ink, &m.pair, &m.vt, &m.vb)) {
+    Rails bars;
+    if (!straighten(m.ink, &m.pair, &bars)) {
         r->reason =
             "pattern not found: the bars could not be traced: lay the print flat and light it "
             "evenly";
         return false;
     }
-    double rowPx = (m.vb - m.vt) / BAR_ROWS;
-    m.pitch = m.pair.top.pitch;
+    // The bars' distance where the pattern's middle is: a close-up at a slant draws it larger at
+    // the near end than the far by as much as it does the pitch.
+    const DashRow &top = m.pair.top, &bottom = m.pair.bottom;
+    const double uMid = top.start + top.count * top.pitch / 2;
+    m.vt = bars.v(uMid, 0);
+    m.vb = bars.v(uMid, BAR_ROWS);
+    double rowPx = bars.rowPx(uMid);
+    m.pitch = top.pitch;
     m.shape = Vernier_FamilyOf(m.pitch / (m.vb - m.vt));
     if (!m.shape) {
         r->reason = "pattern not found: dashed bars, but not spaced like a vernier";
@@ -73,13 +80,13 @@ bool traceBars(Measuring& m, VernierReading* r) {
     }
     // The paper's noise is taken from the pitch beyond either end; a photo at a slant stretches
     // the far end of the pattern by up to a third of a pitch beyond where even spacing puts it.
-    const DashRow &top = m.pair.top, &bottom = m.pair.bottom;
     m.u0 = std::min(top.start, bottom.start) - 2 * m.pitch;
     m.u1 = std::max(top.start, bottom.start) + (top.count + 2) * m.pitch;
-    m.rails = Rails{m.vt, 0, m.vb, 0};
+    m.rails = bars;
     double st = 0, ct = 0, sb = 0, cb = 0;
-    if (barLine(m.ink, m.pair.frame, top, m.vt, rowPx, &st, &ct) &&
-        barLine(m.ink, m.pair.frame, bottom, m.vb, rowPx, &sb, &cb) && cb > ct)
+    if (barLine(m.ink, m.pair.frame, top, bars.t0, rowPx, &st, &ct, bars.ts) &&
+        barLine(m.ink, m.pair.frame, bottom, bars.b0, rowPx, &sb, &cb, bars.bs) &&
+        cb + sb * uMid > ct + st * uMid)
         m.rails = Rails{ct, st, cb, sb};
     return true;
 }
@@ -355,14 +362,39 @@ VernierReading readInk(const InkMap& picture, int quarters, VernierFamily wanted
     int longest = 0;
     double angle = 0;
     std::string cut, why;
-    std::vector<BarPair> pairs = Vernier_LocateBars(picture, quarters, &longest, &angle, &cut);
-    std::vector<VernierReading> found = pairs.empty() ? std::vector<VernierReading>{}
-                                        : quarters == 0
-                                            ? candidates(picture, pairs, &why)
-                                            : candidates(turned(picture, quarters), pairs, &why);
+    int nextAngle = 0;
+    std::vector<BarPair> pairs =
+        Vernier_LocateBars(picture, quarters, &longest, &angle, &cut, &nextAngle);
+    // The turned map, made once the locator has found bars in it to measure.
+    InkMap turnedMap;
+    bool made = false;
+    auto measured = [&](const std::vector<BarPair>& at, std::string* reason) {
+        if (at.empty()) return std::vector<VernierReading>{};
+        if (quarters == 0) return candidates(picture, at, reason);
+        if (!made) turnedMap = turned(picture, quarters), made = true;
+        return candidates(turnedMap, at, reason);
+    };
+    std::vector<VernierReading> found = measured(pairs, &why);
     auto read = [](const VernierReading& r) {
         return r.status == VERNIER_READ || r.status == VERNIER_OUT_OF_RANGE;
     };
+    // The pairs at the sharpest angle may all be another pattern's (a nozzle check's staircase
+    // of dashes lines up along its own diagonal): the next angles are looked at until a pair
+    // measures as a vernier of the family asked for.
+    auto wantedFound = [&] {
+        return std::any_of(found.begin(), found.end(), [&](const VernierReading& r) {
+            return wanted == FAMILY_UNKNOWN || r.family == wanted;
+        });
+    };
+    while (!wantedFound() && !pairs.empty()) {
+        int longestThere = 0;
+        double angleThere = 0;
+        pairs =
+            Vernier_LocateBars(picture, quarters, &longestThere, &angleThere, nullptr, &nextAngle);
+        std::string whyThere;
+        std::vector<VernierReading> more = measured(pairs, &whyThere);
+        found.insert(found.end(), more.begin(), more.end());
+    }
     // A crowded sheet: other patterns and other modes' prints are not the one asked for.
     if (wanted != FAMILY_UNKNOWN) {
         auto ofWanted = [&](const VernierReading& r) { return r.family == wanted; };

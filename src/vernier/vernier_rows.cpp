@@ -131,14 +131,17 @@ DashRow longestChain(const std::vector<Run>& found, double uOrigin) {
     for (size_t i = 0; i + 1 < runs.size(); ++i) {
         double pitch = runs[i + 1].start - runs[i].start, len = runs[i].end - runs[i].start;
         if (pitch < 3 || len < 0.5 * pitch || len > 0.97 * pitch) continue;
-        auto fits = [&](double l) { return std::fabs(l - len) <= 0.3 * len + 1; };
+        // Foreshortened, the dashes shrink along the row as the pitch does.
+        const double pitch0 = pitch;
+        auto dash = [&] { return len * pitch / pitch0; };
+        auto fits = [&](double l) { return std::fabs(l - dash()) <= 0.3 * dash() + 1; };
         size_t j = i + 1;
         int count = 1, pieced = 0;
         double mass = runs[i].mass, lsum = len, last = runs[i].start;
         while (j < runs.size()) {
             // A thin line crossing the row between two dashes (a frame or another pattern's
             // rule on a crowded sheet) is a short run where a gap should be: passed over.
-            while (j + 1 < runs.size() && runs[j].end - runs[j].start < 0.25 * len &&
+            while (j + 1 < runs.size() && runs[j].end - runs[j].start < 0.25 * dash() &&
                    runs[j].end < last + pitch - 0.05 * pitch)
                 ++j;
             double step = runs[j].start - last;
@@ -150,7 +153,7 @@ DashRow longestChain(const std::vector<Run>& found, double uOrigin) {
             size_t k = j;
             double dashMass = runs[j].mass;
             while (!fits(runs[k].end - runs[j].start) && k + 1 < runs.size() &&
-                   runs[k + 1].end - runs[j].start < len + 0.3 * len + 1)
+                   runs[k + 1].end - runs[j].start < 1.3 * dash() + 1)
                 dashMass += runs[++k].mass;
             double lj = runs[k].end - runs[j].start;
             if (!fits(lj)) break;
@@ -359,11 +362,37 @@ std::vector<DashRow> dashRows(const Reduced& r, double a, double v) {
         if (!other.empty() && (chains.empty() || other[0].count > chains[0].count))
             chains = std::move(other), runs = std::move(above);
     }
-    if (chains.empty()) chains.push_back(row);
-    for (DashRow& c : chains) {
-        c.v = v;
-        for (const Run& u : runs) c.runs.push_back({u.start + first, u.end + first});
+    std::vector<std::vector<Run>> runsOfChain(chains.size(), runs);
+    // The threshold that parts a row's dashes is taken from the ink along the whole row; a
+    // print beside a bolder pattern at the same height (thin bars beside a calibration
+    // pattern's solid ones) falls under the bolder one's threshold. With the chains found
+    // taken out, what is left of the row is cut at a threshold of its own.
+    if (!chains.empty() && chains[0].count >= MIN_CHAIN) {
+        std::vector<float> rest(p);
+        for (const DashRow& c : chains) {
+            const double from = c.start - first - 0.5 * c.pitch,
+                         to = c.start - first + (c.count - 1) * c.pitch + c.length + 0.5 * c.pitch;
+            for (size_t i = size_t(std::max(0.0, std::floor(from)));
+                 i < rest.size() && double(i) <= to; ++i)
+                rest[i] = 0;
+        }
+        std::vector<Run> own = runsOf(rest);
+        bool any = false;
+        for (const DashRow& c : chainsOf(own, first))
+            if (c.count >= MIN_CHAIN) chains.push_back(c), runsOfChain.push_back(own), any = true;
+        // Its gaps blurred shut, it is no chain, but its runs may still complete it as a bar
+        // (completeBridgedRows).
+        if (!any && !own.empty()) chains.push_back(row), runsOfChain.push_back(own);
     }
+    if (chains.empty()) chains.push_back(row), runsOfChain.push_back(runs);
+    for (size_t k = 0; k < chains.size(); ++k) {
+        chains[k].v = v;
+        for (const Run& u : runsOfChain[k])
+            chains[k].runs.push_back({u.start + first, u.end + first});
+    }
+    // Longest first, as the chains of one cut are.
+    std::stable_sort(chains.begin(), chains.end(),
+                     [](const DashRow& a, const DashRow& b) { return a.count > b.count; });
     return chains;
 }
 

@@ -220,6 +220,22 @@ void chooseFile(HWND window, int id, const std::wstring& title, const std::strin
     SetWindowTextW(name, Win32_ToWide(path).c_str());
     PostMessageW(chooser, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
     for (int i = 0; i < 500 && IsWindow(chooser) && IsWindowVisible(chooser); ++i) Sleep(20);
+    if (IsWindow(chooser) && IsWindowVisible(chooser)) {
+        // What the operator would see: every dialog up, with its texts.
+        std::string seen;
+        for (HWND w = FindWindowExW(nullptr, nullptr, L"#32770", nullptr); w;
+             w = FindWindowExW(nullptr, w, L"#32770", nullptr)) {
+            if (!IsWindowVisible(w)) continue;
+            seen.append("[").append(windowTextUtf8(w)).append("]");
+            for (HWND c = GetWindow(w, GW_CHILD); c; c = GetWindow(c, GW_HWNDNEXT))
+                seen.append(" ")
+                    .append(std::to_string(GetDlgCtrlID(c)))
+                    .append("=")
+                    .append(windowTextUtf8(c));
+            seen.append("\n");
+        }
+        FAIL() << "the file dialog stayed open with " << path << "\n" << seen;
+    }
 }
 
 // Chooses `path` in the file dialog a click on scan button `row` opens.
@@ -534,7 +550,8 @@ TEST_F(CommandLine, CalibrateWindowOfTheNativeConsole) {
     const std::string sheet = status.substr(status.find(pictureWord) + pictureWord.size());
 
     // 2. Its picture read: the table, the marked picture beside it, SAVE offered.
-    chooseFile(window, 0x7E32, chinese ? L"\u8bfb\u53d6\u6587\u4ef6..." : L"Read file...", sheet);
+    ASSERT_NO_FATAL_FAILURE(chooseFile(
+        window, 0x7E32, chinese ? L"\u8bfb\u53d6\u6587\u4ef6..." : L"Read file...", sheet));
     std::string table = waitForText(window, 0x7E37, "mode");
     EXPECT_NE(table.find("bidirTextMid"), std::string::npos) << table;
     for (int n = 0; n < 500 && !IsWindowEnabled(GetDlgItem(window, 0x7E33)); ++n) Sleep(20);
@@ -556,9 +573,9 @@ TEST_F(CommandLine, CalibrateWindowOfTheNativeConsole) {
     ASSERT_NE(status.find(pictureWord), std::string::npos) << status;
     const std::string again = status.substr(status.find(pictureWord) + pictureWord.size());
     EXPECT_NE(again, sheet);
-    chooseFile(window, 0x7E35,
-               chinese ? L"\u8bfb\u53d6\u6821\u9a8c\u56fe\u7247..." : L"Read verification...",
-               again);
+    ASSERT_NO_FATAL_FAILURE(chooseFile(
+        window, 0x7E35,
+        chinese ? L"\u8bfb\u53d6\u6821\u9a8c\u56fe\u7247..." : L"Read verification...", again));
     status = waitForText(window, 0x7E39, "verified");
     EXPECT_NE(status.find("mode 6: verified: \"00\" lines up"), std::string::npos) << status;
     EXPECT_NE(status.find("verified: every mode lines up"), std::string::npos) << status;

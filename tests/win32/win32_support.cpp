@@ -4,6 +4,7 @@
 
 #include "platform/win32/win32_text.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 
@@ -143,10 +144,18 @@ Child::~Child() {
 std::string windowTextUtf8(HWND window) {
     // WM_GETTEXT rather than GetWindowTextW, which gives only the creation-time caption of a
     // control in another process.
-    LRESULT n = SendMessageW(window, WM_GETTEXTLENGTH, 0, 0);
-    std::wstring wide(static_cast<size_t>(n > 0 ? n : 0) + 1, L'\0');
-    n = SendMessageW(window, WM_GETTEXT, wide.size(), reinterpret_cast<LPARAM>(wide.data()));
-    wide.resize(static_cast<size_t>(n > 0 ? n : 0));
+    // The length and the text are two messages: a text that grows between them would come back
+    // cut to the old length (a path cut short). Room to spare, and again while it is filled.
+    std::wstring wide;
+    for (size_t room = 1024;; room *= 2) {
+        LRESULT len = SendMessageW(window, WM_GETTEXTLENGTH, 0, 0);
+        room = std::max(room, static_cast<size_t>(len > 0 ? len : 0) + 1024);
+        wide.assign(room, L'\0');
+        LRESULT n =
+            SendMessageW(window, WM_GETTEXT, wide.size(), reinterpret_cast<LPARAM>(wide.data()));
+        wide.resize(static_cast<size_t>(n > 0 ? n : 0));
+        if (wide.size() + 1 < room || room > (size_t(1) << 24)) break;
+    }
     if (wide.empty()) return std::string();
     int m = WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), nullptr, 0,
                                 nullptr, nullptr);
