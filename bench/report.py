@@ -25,13 +25,16 @@ SCAN_PEAK_MB = 1024  # reading the largest scan
 JOB_CPU_PCT = 10  # the busiest job's CPU time, % of its wall time on the real clock
 PEAK_RSS_MB = 75  # the largest job's peak memory (the virtual printer keeps no paper)
 # The reader's goals: CPU milliseconds on one core for each picture (program, benchmark, ms).
+# Where the reader does far better than the first goal, the goal is what it does on a machine
+# shared with a test run with a quarter to spare (photo 178 to 208, blurred photo 195 to 220,
+# blank A4 page 481 to 619 measured).
 READER_GOALS = [
     ("read-printers-picture", "vernier_bench", "BM_ReadPrintersPicture", 100),
-    ("read-photo-12mp", "vernier_bench", "BM_ReadPhoto12Mp", 300),
+    ("read-photo-12mp", "vernier_bench", "BM_ReadPhoto12Mp", 250),
     ("read-a4-600dpi", "vernier_bench", "BM_ReadA4At600Dpi", 400),
-    ("refuse-blurred-photo-12mp", "vernier_bench", "BM_RefuseBlurred12MpPhoto", 1000),
+    ("refuse-blurred-photo-12mp", "vernier_bench", "BM_RefuseBlurred12MpPhoto", 275),
     ("refuse-dim-photo-12mp", "vernier_bench", "BM_RefuseDim12MpPhotoWithoutPrint", 1000),
-    ("refuse-blank-a4-600dpi", "vernier_bench", "BM_RefuseBlankA4At600Dpi", 1000),
+    ("refuse-blank-a4-600dpi", "vernier_bench", "BM_RefuseBlankA4At600Dpi", 750),
     ("sheet-a4-600dpi", "sheet_bench", "BM_ReadSheetA4At600Dpi", 1000),
     ("sheet-photo-12mp", "sheet_bench", "BM_ReadSheetPhoto12Mp", 1000),
 ]

@@ -5,6 +5,7 @@
 #include "app/sheet_scan.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdint>
 #include <map>
@@ -255,6 +256,49 @@ struct Frame {
     }
 };
 
+// Whether a point lies in the cells [u0, u1] x [v0, v1] of a frame, as Frame::cell() puts it.
+// A multiplication by one over the determinant stands for cell()'s division wherever the point
+// lies clearly off every bound (by far more than the two can differ); near one, cell() decides.
+struct CellTest {
+    const Frame& f;
+    double inv;
+    explicit CellTest(const Frame& frame)
+        : f(frame), inv(1 / (frame.ux * frame.vy - frame.uy * frame.vx)) {}
+    bool operator()(double px, double py, double u0, double u1, double v0, double v1) const {
+        const double dx = px - f.x, dy = py - f.y;
+        const double u = (dx * f.vy - dy * f.vx) * inv, v = (f.ux * dy - f.uy * dx) * inv;
+        const double e = 1e-6 * (1 + std::fabs(u) + std::fabs(v));
+        const bool clear = std::fabs(u - u0) > e && std::fabs(u - u1) > e &&
+                           std::fabs(v - v0) > e && std::fabs(v - v1) > e;
+        if (clear) return u >= u0 && u <= u1 && v >= v0 && v <= v1;
+        double cu = 0, cv = 0;
+        f.cell(px, py, &cu, &cv);
+        return cu >= u0 && cu <= u1 && cv >= v0 && cv <= v1;
+    }
+    // Of the points from (pxa, py) to (pxb, py): 1 when all lie in the cells, 0 when none does,
+    // -1 when that is not clear from the two ends (u and v change linearly between them).
+    int span(double pxa, double pxb, double py, double u0, double u1, double v0, double v1) const {
+        double u[2], v[2], e[2];
+        for (int k = 0; k < 2; ++k) {
+            const double dx = (k ? pxb : pxa) - f.x, dy = py - f.y;
+            u[k] = (dx * f.vy - dy * f.vx) * inv, v[k] = (f.ux * dy - f.uy * dx) * inv;
+            e[k] = 1e-6 * (1 + std::fabs(u[k]) + std::fabs(v[k]));
+            if (!std::isfinite(e[k])) return -1;
+        }
+        auto both = [&](auto holds) { return holds(0) && holds(1); };
+        if (both([&](int k) {
+                return u[k] > u0 + e[k] && u[k] < u1 - e[k] && v[k] > v0 + e[k] && v[k] < v1 - e[k];
+            }))
+            return 1;
+        if (both([&](int k) { return u[k] < u0 - e[k]; }) ||
+            both([&](int k) { return u[k] > u1 + e[k]; }) ||
+            both([&](int k) { return v[k] < v0 - e[k]; }) ||
+            both([&](int k) { return v[k] > v1 + e[k]; }))
+            return 0;
+        return -1;
+    }
+};
+
 Frame frameOf(const SheetMarkFound& m) { return Frame{m.x, m.y, m.ux, m.uy, -m.uy, m.ux}; }
 
 // The part of the picture between `near` and `far` cells above the mark, paper colour outside
@@ -293,21 +337,63 @@ VernierImage cutRegion(const VernierImage& image, const Frame& f, double left, d
         const uint8_t v = uint8_t(std::min<uint32_t>(255, (lum[lum.size() * 3 / 4] >> 8) / 3));
         fill[0] = fill[1] = fill[2] = v;
     }
-    for (uint32_t y = 0; y < out.height; ++y)
-        for (uint32_t x = 0; x < out.width; ++x) {
-            double u = 0, v = 0;
-            f.cell(double(ix0 + x) + 0.5, double(iy0 + y) + 0.5, &u, &v);
-            bool inside = u >= left && u <= REGION_RIGHT && v <= -REGION_NEAR && v >= -far;
-            for (size_t b = 0; inside && b < bands.size(); ++b) {
-                double bu = 0, bv = 0;
-                bands[b].cell(double(ix0 + x) + 0.5, double(iy0 + y) + 0.5, &bu, &bv);
-                if (bu >= BAND_LEFT && bu <= BAND_RIGHT && std::fabs(bv) <= BAND_HALF)
-                    inside = false;
+    // Each mark's band only near it: the pixels of its bounding box, two pixels wider each way
+    // than its corners, are the only ones it can take.
+    std::vector<std::array<double, 4>> near(bands.size());
+    for (size_t b = 0; b < bands.size(); ++b) {
+        double bx0 = 1e300, by0 = 1e300, bx1 = -1e300, by1 = -1e300;
+        for (double cu : {BAND_LEFT, BAND_RIGHT})
+            for (double cv : {-BAND_HALF, BAND_HALF}) {
+                double px = 0, py = 0;
+                bands[b].at(cu, cv, &px, &py);
+                bx0 = std::min(bx0, px), bx1 = std::max(bx1, px);
+                by0 = std::min(by0, py), by1 = std::max(by1, py);
             }
-            const uint8_t* src = inside ? image.at(uint32_t(ix0 + x), uint32_t(iy0 + y)) : fill;
-            uint8_t* dst = out.at(x, y);
-            dst[0] = src[0], dst[1] = src[1], dst[2] = src[2];
+        near[b] = std::isfinite(bx0 + bx1 + by0 + by1)
+                      ? std::array<double, 4>{bx0 - 2, by0 - 2, bx1 + 2, by1 + 2}
+                      : std::array<double, 4>{-1e300, -1e300, 1e300, 1e300};
+    }
+    const CellTest inRegion(f);
+    std::vector<CellTest> inBand;
+    for (const Frame& b : bands) inBand.emplace_back(b);
+    // A stretch of a row whose ends both lie clearly inside (or clearly beyond one bound) lies
+    // so all along; only the stretches across a bound are tested pixel by pixel.
+    constexpr uint32_t STRETCH = 32;
+    std::vector<size_t> crossing;  // the bands a stretch may cross
+    for (uint32_t y = 0; y < out.height; ++y) {
+        const double py = double(iy0 + y) + 0.5;
+        for (uint32_t xa = 0; xa < out.width; xa += STRETCH) {
+            const uint32_t xb = std::min(out.width, xa + STRETCH) - 1;
+            const double pxa = double(ix0 + xa) + 0.5, pxb = double(ix0 + xb) + 0.5;
+            const int region = inRegion.span(pxa, pxb, py, left, REGION_RIGHT, -far, -REGION_NEAR);
+            crossing.clear();
+            bool covered = false;  // the whole stretch in one band
+            for (size_t b = 0; region != 0 && b < bands.size(); ++b) {
+                if (pxb < near[b][0] || py < near[b][1] || pxa > near[b][2] || py > near[b][3])
+                    continue;
+                const int in =
+                    inBand[b].span(pxa, pxb, py, BAND_LEFT, BAND_RIGHT, -BAND_HALF, BAND_HALF);
+                if (in == 1) covered = true;
+                if (in == -1) crossing.push_back(b);
+            }
+            for (uint32_t x = xa; x <= xb; ++x) {
+                const double px = double(ix0 + x) + 0.5;
+                bool inside = region == 1 || (region == -1 && inRegion(px, py, left, REGION_RIGHT,
+                                                                       -far, -REGION_NEAR));
+                if (covered) inside = false;
+                for (size_t i = 0; inside && i < crossing.size(); ++i) {
+                    const size_t k = crossing[i];
+                    if (px < near[k][0] || py < near[k][1] || px > near[k][2] || py > near[k][3])
+                        continue;
+                    if (inBand[k](px, py, BAND_LEFT, BAND_RIGHT, -BAND_HALF, BAND_HALF))
+                        inside = false;
+                }
+                const uint8_t* src = inside ? image.at(uint32_t(ix0 + x), uint32_t(iy0 + y)) : fill;
+                uint8_t* dst = out.at(x, y);
+                dst[0] = src[0], dst[1] = src[1], dst[2] = src[2];
+            }
         }
+    }
     return out;
 }
 

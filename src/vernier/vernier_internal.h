@@ -70,7 +70,8 @@ std::string Vernier_ModesOf(VernierFamily family);
 // Ink map of the whole picture (paper level taken from the picture itself).
 InkMap Vernier_InkMap(const VernierImage& image);
 // Candidate bar pairs, best first, with the number of dashes of the longest row seen (for the
-// reason when none qualifies).
+// reason when none qualifies), on the ink map turned by quarter turns clockwise (as
+// turned() turns it; the pairs are in the turned map's pixels).
 // cutSide: where dashed rows like a vernier's bars run into the picture's edge ("left",
 // "right", "top", "bottom"), or empty; for the reason when no vernier is found.
 // The bars' angle is looked for at the sharpest angles of the ink, best first, and the pairs of
@@ -78,5 +79,6 @@ InkMap Vernier_InkMap(const VernierImage& image);
 // to look at; out, the one after the angle the pairs came from (another pattern beside the
 // print can be sharper at an angle of its own and show pairs that measure as no vernier: the
 // caller then looks again from there), or past the last.
-std::vector<BarPair> Vernier_LocateBars(const InkMap& ink, int* longestRow, double* angleDeg,
-                                        std::string* cutSide = nullptr, int* nextAngle = nullptr);
+std::vector<BarPair> Vernier_LocateBars(const InkMap& ink, int quarters, int* longestRow,
+                                        double* angleDeg, std::string* cutSide = nullptr,
+                                        int* nextAngle = nullptr);

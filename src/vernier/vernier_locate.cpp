@@ -13,23 +13,42 @@ namespace {
 
 constexpr double PI = std::numbers::pi;
 
-Reduced reduce(const InkMap& ink) {
+// The reduced copy of the ink map turned by quarter turns clockwise (as turned() turns it),
+// read straight from the unturned map: a turn that shows no bars costs no turned copy of a whole
+// page. Each reduced pixel adds up its pixels in the order of the turned map's rows, so its sum
+// is the one the turned copy gives.
+Reduced reduce(const InkMap& ink, int quarters) {
     Reduced r;
+    const bool swap = quarters % 2 != 0;
+    const uint32_t tw = swap ? ink.h : ink.w, th = swap ? ink.w : ink.h;
     uint32_t side = std::max(ink.w, ink.h);
     r.f = std::max(1, int(std::lround(double(side) / REDUCED_SIDE)));
-    r.w = std::max(1u, ink.w / uint32_t(r.f));
-    r.h = std::max(1u, ink.h / uint32_t(r.f));
+    r.w = std::max(1u, tw / uint32_t(r.f));
+    r.h = std::max(1u, th / uint32_t(r.f));
     r.v.assign(size_t(r.w) * r.h, 0);
     double norm = 1.0 / (r.f * r.f);
-    for (uint32_t y = 0; y < r.h; ++y)
-        for (uint32_t x = 0; x < r.w; ++x) {
-            double s = 0;
-            for (int dy = 0; dy < r.f; ++dy) {
-                const float* row = &ink.v[size_t(y * r.f + dy) * ink.w + x * r.f];
-                for (int dx = 0; dx < r.f; ++dx) s += row[dx];
-            }
-            r.v[size_t(y) * r.w + x] = float(s * norm);
-        }
+    const uint32_t f = uint32_t(r.f);
+    // Where pixel (tx, ty) of the turned map lies in the unturned one: index = base + tx * dx +
+    // ty * dy.
+    const int64_t W = ink.w, H = ink.h;
+    int64_t base = 0, dx = 1, dy = W;
+    if (quarters == 1) base = (H - 1) * W, dx = -W, dy = 1;
+    if (quarters == 2) base = (H - 1) * W + W - 1, dx = -1, dy = -W;
+    if (quarters == 3) base = W - 1, dx = W, dy = -1;
+    // In tiles: a quarter turn reads the map down its columns.
+    constexpr uint32_t TILE = 16;
+    for (uint32_t y0 = 0; y0 < r.h; y0 += TILE)
+        for (uint32_t x0 = 0; x0 < r.w; x0 += TILE)
+            for (uint32_t y = y0; y < std::min(r.h, y0 + TILE); ++y)
+                for (uint32_t x = x0; x < std::min(r.w, x0 + TILE); ++x) {
+                    double s = 0;
+                    for (uint32_t ry = 0; ry < f; ++ry) {
+                        const float* row =
+                            ink.v.data() + base + int64_t(y * f + ry) * dy + int64_t(x * f) * dx;
+                        for (uint32_t rx = 0; rx < f; ++rx) s += row[int64_t(rx) * dx];
+                    }
+                    r.v[size_t(y) * r.w + x] = float(s * norm);
+                }
     return r;
 }
 
@@ -55,23 +74,64 @@ std::vector<InkPoint> inkPoints(const Reduced& r) {
     return points;
 }
 
-// Projection of the ink across lines at angle a (radians): sum of squares, high when the
-// ink sits on few lines.
-double sharpness(const std::vector<InkPoint>& pts, double a, const Reduced& r,
-                 std::vector<double>* bins) {
-    double cs = std::cos(a), sn = std::sin(a);
+// Projections of the ink across lines at K angles (radians) in one pass over the points, into
+// K rows of bins (*bins). Each angle's bins take the points in the same order as alone; the
+// angles side by side keep the processor busy where one angle's additions into the same bins
+// would wait on each other.
+template <size_t K>
+void project(const std::vector<InkPoint>& pts, const double* a, const Reduced& r,
+             std::vector<double>* bins) {
+    double cs[K], sn[K];
+    for (size_t k = 0; k < K; ++k) cs[k] = std::cos(a[k]), sn[k] = std::sin(a[k]);
     double span = r.w + r.h + 2.0;
-    bins->assign(size_t(2 * span) + 2, 0.0);
-    for (const InkPoint& p : pts) {
-        double v = -p.x * sn + p.y * cs + span;
-        size_t b = size_t(v);
-        double fr = v - double(b);
-        (*bins)[b] += p.w * (1 - fr);
-        (*bins)[b + 1] += p.w * fr;
+    const size_t n = size_t(2 * span) + 2;
+    bins->assign(K * n, 0.0);
+    double* out[K];
+    for (size_t k = 0; k < K; ++k) out[k] = bins->data() + k * n;
+    // A point's height across the lines, -x sin a + y cos a, from its two terms looked up (the
+    // same products as worked out point by point).
+    std::vector<double> across(K * r.w), down(K * r.h);
+    for (size_t k = 0; k < K; ++k) {
+        for (uint32_t x = 0; x < r.w; ++x) across[k * r.w + x] = -double(float(x)) * sn[k];
+        for (uint32_t y = 0; y < r.h; ++y) down[k * r.h + y] = double(float(y)) * cs[k];
     }
-    double s = 0;
-    for (double b : *bins) s += b * b;
-    return s;
+    for (const InkPoint& p : pts) {
+        const size_t x = size_t(p.x), y = size_t(p.y);
+        const double w = p.w;
+        for (size_t k = 0; k < K; ++k) {
+            double v = across[k * r.w + x] + down[k * r.h + y] + span;
+            // v is positive and far below 2^63: the signed conversion is the same.
+            size_t b = size_t(int64_t(v));
+            double fr = v - double(b);
+            out[k][b] += w * (1 - fr);
+            out[k][b + 1] += w * fr;
+        }
+    }
+}
+
+// Sum of squares of each angle's projection: high when the ink sits on few lines.
+std::vector<double> sharpnesses(const std::vector<InkPoint>& pts, const std::vector<double>& a,
+                                const Reduced& r) {
+    std::vector<double> out, bins;
+    const size_t n = size_t(2 * (r.w + r.h + 2.0)) + 2;
+    for (size_t i = 0; i < a.size();) {
+        const size_t k = std::min<size_t>(4, a.size() - i);
+        if (k == 4)
+            project<4>(pts, &a[i], r, &bins);
+        else if (k == 3)
+            project<3>(pts, &a[i], r, &bins);
+        else if (k == 2)
+            project<2>(pts, &a[i], r, &bins);
+        else
+            project<1>(pts, &a[i], r, &bins);
+        for (size_t j = 0; j < k; ++j) {
+            double s = 0;
+            for (size_t b = j * n; b < (j + 1) * n; ++b) s += bins[b] * bins[b];
+            out.push_back(s);
+        }
+        i += k;
+    }
+    return out;
 }
 
 // The bars' angle, in degrees: the angles of the coarse look whose projection is sharpest,
@@ -81,10 +141,12 @@ double sharpness(const std::vector<InkPoint>& pts, double a, const Reduced& r,
 // weakest at a third of the best.
 std::vector<double> coarseAngles(const std::vector<InkPoint>& pts, const Reduced& r) {
     constexpr double STEP = 0.25;
-    std::vector<double> bins;
-    std::vector<std::pair<double, double>> scores;  // (angle, sharpness)
+    std::vector<double> degrees, radians;
     for (double d = -MAX_ANGLE_DEG; d <= MAX_ANGLE_DEG + 1e-9; d += STEP)
-        scores.push_back({d, sharpness(pts, d * PI / 180, r, &bins)});
+        degrees.push_back(d), radians.push_back(d * PI / 180);
+    std::vector<double> sharp = sharpnesses(pts, radians, r);
+    std::vector<std::pair<double, double>> scores;  // (angle, sharpness)
+    for (size_t i = 0; i < degrees.size(); ++i) scores.push_back({degrees[i], sharp[i]});
     std::vector<std::pair<double, double>> peaks;
     for (size_t i = 0; i < scores.size(); ++i) {
         double s = scores[i].second;
@@ -107,13 +169,24 @@ std::vector<double> coarseAngles(const std::vector<InkPoint>& pts, const Reduced
 // The angle (radians) finer around a coarse one: a bar a thousand reduced pixels long is still a
 // sharp line of the projection a quarter of a degree off.
 double refineAngle(const std::vector<InkPoint>& pts, const Reduced& r, double coarseDeg) {
-    std::vector<double> bins;
-    double best = coarseDeg, bestScore = sharpness(pts, best * PI / 180, r, &bins);
+    double best = coarseDeg, bestScore = 0;
+    bool first = true;
     for (double step : {0.05, 0.01}) {
         double centre = best;
-        for (double d = centre - 5 * step; d <= centre + 5 * step + 1e-9; d += step) {
-            double s = sharpness(pts, d * PI / 180, r, &bins);
-            if (s > bestScore) bestScore = s, best = d;
+        // The coarse angle itself is looked at first, with the first step's angles.
+        std::vector<double> degrees, radians;
+        if (first) degrees.push_back(best);
+        for (double d = centre - 5 * step; d <= centre + 5 * step + 1e-9; d += step)
+            degrees.push_back(d);
+        for (double d : degrees) radians.push_back(d * PI / 180);
+        std::vector<double> sharp = sharpnesses(pts, radians, r);
+        for (size_t i = 0; i < degrees.size(); ++i) {
+            if (first) {
+                bestScore = sharp[i];
+                first = false;
+                continue;
+            }
+            if (sharp[i] > bestScore) bestScore = sharp[i], best = degrees[i];
         }
     }
     return best * PI / 180;
@@ -122,7 +195,7 @@ double refineAngle(const std::vector<InkPoint>& pts, const Reduced& r, double co
 // Peaks of the projection: heights across the bars worth a look, strongest first.
 std::vector<double> projectionPeaks(const std::vector<InkPoint>& pts, double a, const Reduced& r) {
     std::vector<double> bins;
-    sharpness(pts, a, r, &bins);
+    project<1>(pts, &a, r, &bins);
     double span = r.w + r.h + 2.0, top = *std::max_element(bins.begin(), bins.end());
     std::vector<std::pair<double, double>> peaks;
     for (size_t i = 2; i + 2 < bins.size(); ++i) {
@@ -301,15 +374,15 @@ void pairsAt(const Reduced& r, double a, const std::vector<DashRow>& rows,
 
 }  // namespace
 
-std::vector<BarPair> Vernier_LocateBars(const InkMap& ink, int* longestRow, double* angleDeg,
-                                        std::string* cutSide, int* nextAngle) {
+std::vector<BarPair> Vernier_LocateBars(const InkMap& ink, int quarters, int* longestRow,
+                                        double* angleDeg, std::string* cutSide, int* nextAngle) {
     const int from = nextAngle ? *nextAngle : 0;
     if (nextAngle) *nextAngle = 1 << 20;
     *longestRow = 0;
     *angleDeg = 0;
     std::vector<BarPair> out;
     if (ink.w < 16 || ink.h < 16) return out;
-    Reduced r = reduce(ink);
+    Reduced r = reduce(ink, quarters);
     std::vector<InkPoint> pts = inkPoints(r);
     if (pts.size() < 50) return out;
     // The sharpest angle first; the next only where it shows no pair at all.

@@ -356,13 +356,25 @@ void twoCandidates(const std::vector<VernierReading>& found, VernierFamily wante
     }
 }
 
-VernierReading readInk(const InkMap& ink, VernierFamily wanted, int mode) {
+// The picture's ink map turned by quarter turns clockwise read. The turned map is made only
+// where the locator finds bars in it to measure.
+VernierReading readInk(const InkMap& picture, int quarters, VernierFamily wanted, int mode) {
     int longest = 0;
     double angle = 0;
     std::string cut, why;
     int nextAngle = 0;
-    std::vector<BarPair> pairs = Vernier_LocateBars(ink, &longest, &angle, &cut, &nextAngle);
-    std::vector<VernierReading> found = candidates(ink, pairs, &why);
+    std::vector<BarPair> pairs =
+        Vernier_LocateBars(picture, quarters, &longest, &angle, &cut, &nextAngle);
+    // The turned map, made once the locator has found bars in it to measure.
+    InkMap turnedMap;
+    bool made = false;
+    auto measured = [&](const std::vector<BarPair>& at, std::string* reason) {
+        if (at.empty()) return std::vector<VernierReading>{};
+        if (quarters == 0) return candidates(picture, at, reason);
+        if (!made) turnedMap = turned(picture, quarters), made = true;
+        return candidates(turnedMap, at, reason);
+    };
+    std::vector<VernierReading> found = measured(pairs, &why);
     auto read = [](const VernierReading& r) {
         return r.status == VERNIER_READ || r.status == VERNIER_OUT_OF_RANGE;
     };
@@ -377,9 +389,10 @@ VernierReading readInk(const InkMap& ink, VernierFamily wanted, int mode) {
     while (!wantedFound() && !pairs.empty()) {
         int longestThere = 0;
         double angleThere = 0;
-        pairs = Vernier_LocateBars(ink, &longestThere, &angleThere, nullptr, &nextAngle);
+        pairs =
+            Vernier_LocateBars(picture, quarters, &longestThere, &angleThere, nullptr, &nextAngle);
         std::string whyThere;
-        std::vector<VernierReading> more = candidates(ink, pairs, &whyThere);
+        std::vector<VernierReading> more = measured(pairs, &whyThere);
         found.insert(found.end(), more.begin(), more.end());
     }
     // A crowded sheet: other patterns and other modes' prints are not the one asked for.
@@ -418,7 +431,7 @@ VernierReading Vernier_ReadAs(const VernierImage& image, VernierFamily wanted, i
         return none;
     }
     InkMap ink = Vernier_InkMap(image);
-    VernierReading first = upright(readInk(ink, wanted, mode), 0);
+    VernierReading first = upright(readInk(ink, 0, wanted, mode), 0);
     auto answers = [](const VernierReading& r) {
         return r.status == VERNIER_READ || r.status == VERNIER_OUT_OF_RANGE ||
                r.status == VERNIER_TWO_CANDIDATES || r.status == VERNIER_OTHER_MODE;
@@ -431,7 +444,7 @@ VernierReading Vernier_ReadAs(const VernierImage& image, VernierFamily wanted, i
     // turn first: a sheet as the operator holds it, and the virtual printer's picture, lie so.
     VernierReading fallback = first;
     for (int quarters : {2, 1, 3}) {
-        VernierReading r = readInk(turned(ink, quarters), wanted, mode);
+        VernierReading r = readInk(ink, quarters, wanted, mode);
         if (r.status == VERNIER_NOT_FOUND) continue;
         for (VernierGroup& g : r.groups) backToPicture(ink, quarters, &g.x, &g.y);
         r = upright(std::move(r), quarters);

@@ -31,6 +31,14 @@ std::vector<Tap> taps(uint32_t in, uint32_t out, double scale) {
     return t;
 }
 
+// std::lround(s) clamped to 0..255, without the library call: s + 0.5 is exact in double for
+// any float below 2^29, and whatever rounds below zero clamps to 0.
+inline uint8_t toByte(float s) {
+    if (!(s > 0)) return 0;
+    double r = std::floor(double(s) + 0.5);
+    return r >= 255 ? 255 : uint8_t(r);
+}
+
 }  // namespace
 
 VernierImage Vernier_Resample(const VernierImage& image, double sx, double sy) {
@@ -49,8 +57,7 @@ VernierImage Vernier_Resample(const VernierImage& image, double sx, double sy) {
                 float s = 0;
                 for (size_t k = 0; k < ty[y].w.size(); ++k)
                     s += ty[y].w[k] * image.rgb[(size_t(ty[y].first + k) * image.width) * 3 + i];
-                out.rgb[size_t(y) * out.width * 3 + i] =
-                    uint8_t(std::clamp(std::lround(s), 0L, 255L));
+                out.rgb[size_t(y) * out.width * 3 + i] = toByte(s);
             }
         return out;
     }
@@ -62,29 +69,40 @@ VernierImage Vernier_Resample(const VernierImage& image, double sx, double sy) {
                     float s = 0;
                     for (size_t k = 0; k < tx[x].w.size(); ++k)
                         s += tx[x].w[k] * image.at(tx[x].first + uint32_t(k), y)[c];
-                    out.at(x, y)[c] = uint8_t(std::clamp(std::lround(s), 0L, 255L));
+                    out.at(x, y)[c] = toByte(s);
                 }
         return out;
     }
-    // Across first into a float buffer, then down.
+    // Across first into a float buffer, then down. Each output adds up its taps in their order,
+    // the three colours of a pixel side by side, and down the picture a whole row at a time.
     std::vector<float> mid(size_t(out.width) * image.height * 3);
-    for (uint32_t y = 0; y < image.height; ++y)
-        for (uint32_t x = 0; x < out.width; ++x)
-            for (int c = 0; c < 3; ++c) {
-                float s = 0;
-                for (size_t k = 0; k < tx[x].w.size(); ++k)
-                    s += tx[x].w[k] * image.at(tx[x].first + uint32_t(k), y)[c];
-                mid[(size_t(y) * out.width + x) * 3 + size_t(c)] = s;
+    for (uint32_t y = 0; y < image.height; ++y) {
+        const uint8_t* row = image.at(0, y);
+        float* m = &mid[size_t(y) * out.width * 3];
+        for (uint32_t x = 0; x < out.width; ++x, m += 3) {
+            const Tap& t = tx[x];
+            const uint8_t* px = row + size_t(t.first) * 3;
+            float s0 = 0, s1 = 0, s2 = 0;
+            for (size_t k = 0; k < t.w.size(); ++k, px += 3) {
+                s0 += t.w[k] * px[0];
+                s1 += t.w[k] * px[1];
+                s2 += t.w[k] * px[2];
             }
+            m[0] = s0, m[1] = s1, m[2] = s2;
+        }
+    }
     out.rgb.assign(size_t(out.width) * out.height * 3, 0);
-    for (uint32_t y = 0; y < out.height; ++y)
-        for (uint32_t x = 0; x < out.width; ++x)
-            for (int c = 0; c < 3; ++c) {
-                float s = 0;
-                for (size_t k = 0; k < ty[y].w.size(); ++k)
-                    s +=
-                        ty[y].w[k] * mid[(size_t(ty[y].first + k) * out.width + x) * 3 + size_t(c)];
-                out.at(x, y)[c] = uint8_t(std::clamp(std::lround(s), 0L, 255L));
-            }
+    const size_t n = size_t(out.width) * 3;
+    std::vector<float> sum(n);
+    for (uint32_t y = 0; y < out.height; ++y) {
+        std::fill(sum.begin(), sum.end(), 0.0f);
+        for (size_t k = 0; k < ty[y].w.size(); ++k) {
+            const float w = ty[y].w[k];
+            const float* m = &mid[size_t(ty[y].first + k) * n];
+            for (size_t i = 0; i < n; ++i) sum[i] += w * m[i];
+        }
+        uint8_t* o = &out.rgb[size_t(y) * n];
+        for (size_t i = 0; i < n; ++i) o[i] = toByte(sum[i]);
+    }
     return out;
 }

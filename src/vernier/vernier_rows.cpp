@@ -266,19 +266,54 @@ std::vector<DashRow> dashRows(const Reduced& r, double a, double v) {
     p.reserve(size_t(2 * reach) + 1);
     // The bar is followed piece by piece: a small error of the angle moves it off a fixed
     // height along its length, and a wide band would take in the labels above it.
-    constexpr int PIECE = 24;
+    constexpr int PIECE = 24, OUTER = 7, INNER = 5;
     auto [first, hi] = crossing(r, cs, sn, v, PIECE);
+    // Every sample is kept with the height it was taken at, so that a later look at the same
+    // point (the same u and the same height, to the last bit) takes it again instead of
+    // sampling anew: the piece's own heights at its even columns, and a flat look along the
+    // row at the heights of either.
+    struct Piece {
+        double u0;
+        double outerV[OUTER], innerV[INNER];
+        float outer[OUTER][PIECE / 2];
+        float inner[PIECE][INNER];
+    };
+    std::vector<Piece> pieces;
+    double outerV[OUTER];
+    {
+        int k = 0;
+        for (double dv = -1.5; dv <= 1.5; dv += 0.5) outerV[k++] = v + dv;
+    }
     for (double u0 = first; u0 <= hi; u0 += PIECE) {
+        Piece& pc = pieces.emplace_back();
+        pc.u0 = u0;
+        std::copy(outerV, outerV + OUTER, pc.outerV);
         double bestDv = 0, bestSum = -1;
-        for (double dv = -1.5; dv <= 1.5; dv += 0.5) {
+        int k = 0;
+        for (double dv = -1.5; dv <= 1.5; dv += 0.5, ++k) {
             double sum = 0;
-            for (int i = 0; i < PIECE; i += 2) sum += at(u0 + i, v + dv);
+            for (int i = 0; i < PIECE; i += 2) {
+                float s = pc.outer[k][i / 2] = at(u0 + i, outerV[k]);
+                sum += s;
+            }
             if (sum > bestSum + 1e-3) bestSum = sum, bestDv = dv;
+        }
+        // Which of the piece's heights were sampled already at its even columns.
+        int same[INNER];
+        int m = 0;
+        for (double dv = -0.5; dv <= 0.5; dv += 0.25, ++m) {
+            pc.innerV[m] = v + bestDv + dv;
+            same[m] = -1;
+            for (int o = 0; o < OUTER; ++o)
+                if (pc.innerV[m] == outerV[o]) same[m] = o;
         }
         for (int i = 0; i < PIECE && u0 + i <= reach; ++i) {
             float best = 0;
-            for (double dv = -0.5; dv <= 0.5; dv += 0.25)
-                best = std::max(best, at(u0 + i, v + bestDv + dv));
+            for (m = 0; m < INNER; ++m) {
+                float s = pc.inner[i][m] = i % 2 == 0 && same[m] >= 0 ? pc.outer[same[m]][i / 2]
+                                                                      : at(u0 + i, pc.innerV[m]);
+                best = std::max(best, s);
+            }
             p.push_back(best);
         }
     }
@@ -292,9 +327,36 @@ std::vector<DashRow> dashRows(const Reduced& r, double a, double v) {
     if (chains.empty() || chains[0].count < VERNIER_GROUPS - 4) {
         // Followed at its own height: a strong line beside the bar would draw the pieces to it.
         std::vector<float> flat(p.size());
-        for (size_t i = 0; i < flat.size(); ++i)
-            for (double dv = -0.5; dv <= 0.5; dv += 0.25)
-                flat[i] = std::max(flat[i], at(first + double(i), v + dv));
+        double flatV[INNER];
+        {
+            int m = 0;
+            for (double dv = -0.5; dv <= 0.5; dv += 0.25) flatV[m++] = v + dv;
+        }
+        for (size_t piece = 0; piece * PIECE < flat.size(); ++piece) {
+            const Piece& pc = pieces[piece];
+            const size_t i0 = piece * PIECE, i1 = std::min(flat.size(), i0 + PIECE);
+            // The piece's samples serve where they were taken at the same u and height.
+            const bool sameU = pc.u0 == first + double(i0);
+            int inner[INNER], outer[INNER];
+            for (int q = 0; q < INNER; ++q) {
+                inner[q] = outer[q] = -1;
+                for (int m = 0; sameU && m < INNER; ++m)
+                    if (flatV[q] == pc.innerV[m]) inner[q] = m;
+                for (int o = 0; sameU && o < OUTER; ++o)
+                    if (flatV[q] == pc.outerV[o]) outer[q] = o;
+            }
+            for (size_t i = i0; i < i1; ++i) {
+                const size_t j = i - i0;
+                const bool same = sameU && pc.u0 + int(j) == first + double(i);
+                for (int q = 0; q < INNER; ++q) {
+                    float s = same && inner[q] >= 0 ? pc.inner[j][inner[q]]
+                              : same && j % 2 == 0 && outer[q] >= 0
+                                  ? pc.outer[outer[q]][j / 2]
+                                  : at(first + double(i), flatV[q]);
+                    flat[i] = std::max(flat[i], s);
+                }
+            }
+        }
         std::vector<Run> above = runsOf(aboveGaps(flat));
         std::vector<DashRow> other = chainsOf(above, first);
         if (!other.empty() && (chains.empty() || other[0].count > chains[0].count))
