@@ -140,4 +140,18 @@ inline VernierImage a4PageWith(const VernierImage& picture, uint32_t left, uint3
     return page;
 }
 
+// A 12-megapixel photo (4000 x 3000) with `shot` in its top left corner, its light divided by
+// `dimmer` (1: as shot), on a background of grey `background`.
+inline VernierImage twelveMegapixelsWith(const VernierImage& shot, uint8_t background,
+                                         int dimmer = 1) {
+    VernierImage full;
+    full.width = 4000;
+    full.height = 3000;
+    full.rgb.assign(size_t(full.width) * full.height * 3, background);
+    for (uint32_t y = 0; y < shot.height && y < full.height; ++y)
+        for (uint32_t x = 0; x < shot.width && x < full.width; ++x)
+            for (int c = 0; c < 3; ++c) full.at(x, y)[c] = uint8_t(shot.at(x, y)[c] / dimmer);
+    return full;
+}
+
 }  // namespace bench

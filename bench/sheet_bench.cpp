@@ -121,14 +121,7 @@ void BM_ReadSheetPhoto12Mp(benchmark::State& state) {
         s.backgroundFrac = 0.08;
         s.jpegQuality = 85;
         VernierImage shot = Photo_Simulate(paper, paper.dpi, paper.dpi, s);
-        VernierImage full;
-        full.width = 4000;
-        full.height = 3000;
-        full.rgb.assign(size_t(full.width) * full.height * 3, 120);
-        for (uint32_t y = 0; y < shot.height && y < full.height; ++y)
-            for (uint32_t x = 0; x < shot.width && x < full.width; ++x)
-                for (int c = 0; c < 3; ++c) full.at(x, y)[c] = shot.at(x, y)[c];
-        return full;
+        return twelveMegapixelsWith(shot, 120);
     }();
     readSheetEach(state, photo);
 }

@@ -138,14 +138,7 @@ void BM_RefuseDim12MpPhotoWithoutPrint(benchmark::State& state) {
         s.background = BACKGROUND_TABLE;
         s.jpegQuality = 85;
         VernierImage shot = Photo_Simulate(paper, paper.dpi, paper.dpi, s);
-        VernierImage full;
-        full.width = 4000;
-        full.height = 3000;
-        full.rgb.assign(size_t(full.width) * full.height * 3, 40);
-        for (uint32_t y = 0; y < shot.height && y < full.height; ++y)
-            for (uint32_t x = 0; x < shot.width && x < full.width; ++x)
-                for (int c = 0; c < 3; ++c) full.at(x, y)[c] = uint8_t(shot.at(x, y)[c] / 3);
-        return full;
+        return twelveMegapixelsWith(shot, 40, 3);
     }();
     readEach(state, photo, false);
 }
