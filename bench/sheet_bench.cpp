@@ -121,7 +121,7 @@ void BM_ReadSheetPhoto12Mp(benchmark::State& state) {
         s.backgroundFrac = 0.08;
         s.jpegQuality = 85;
         VernierImage shot = Photo_Simulate(paper, paper.dpi, paper.dpi, s);
-        return twelveMegapixelsWith(shot, 120);
+        return bench::twelveMegapixelsWith(shot, 120);
     }();
     readSheetEach(state, photo);
 }

@@ -138,7 +138,7 @@ void BM_RefuseDim12MpPhotoWithoutPrint(benchmark::State& state) {
         s.background = BACKGROUND_TABLE;
         s.jpegQuality = 85;
         VernierImage shot = Photo_Simulate(paper, paper.dpi, paper.dpi, s);
-        return twelveMegapixelsWith(shot, 40, 3);
+        return bench::twelveMegapixelsWith(shot, 40, 3);
     }();
     readEach(state, photo, false);
 }
