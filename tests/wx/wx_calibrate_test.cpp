@@ -294,11 +294,12 @@ TEST_F(WxCalibrate, TheScanButtonReadsTheSheetFromTheScanner) {
     ASSERT_NE(sheetPicture, nullptr);
     wxFrame* window = openWindow();
     ASSERT_NE(window, nullptr);
-    const wxMilliClock_t end = wxGetLocalTimeMillis() + 30000;
-    while (!WxScanner_Looked() && wxGetLocalTimeMillis() < end) settle(20);
-    settle(100);
     auto* scan = part<wxButton>(window, "headalign-calibrate-scan");
     ASSERT_NE(scan, nullptr);
+    // The window's watcher sets the button a moment after the search has ended.
+    const wxMilliClock_t end = wxGetLocalTimeMillis() + 30000;
+    while (!scan->IsEnabled() && wxGetLocalTimeMillis() < end) settle(20);
+    ASSERT_TRUE(WxScanner_Looked());
     ASSERT_TRUE(scan->IsEnabled()) << "SANE's test back end offers a scanner";
     VernierImage sheet;
     std::string error;
