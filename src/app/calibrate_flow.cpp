@@ -149,6 +149,8 @@ CalibrateSheet Calibrate_ReadFile(const std::string& path, bool verification,
 }
 
 CalibrateSheet Calibrate_ForApplying(const CalibrateSheet& verification) {
+    // Field by field, not a copy: the picture (tens of megabytes) is not needed to apply, and
+    // the rows are made again as a first sheet's.
     CalibrateSheet sheet;
     sheet.status = verification.status;
     sheet.error = verification.error;
